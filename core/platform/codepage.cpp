@@ -1,0 +1,271 @@
+#include "zentra/codepage.h"
+
+#include <iconv.h>
+#include <langinfo.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "zentra/text.h"
+
+namespace zentra {
+
+namespace {
+
+constexpr wchar_t kReplacement = 0xFFFD;
+
+struct CodePageEntry {
+    int number;
+    const char* name;
+};
+
+constexpr CodePageEntry kCodePages[] = {
+    {65001, "UTF-8"},   {1200, "UTF-16LE"}, {1201, "UTF-16BE"}, {20127, "ASCII"},
+    {28591, "ISO-8859-1"}, {28592, "ISO-8859-2"}, {28595, "ISO-8859-5"}, {28597, "ISO-8859-7"},
+    {28605, "ISO-8859-15"}, {874, "CP874"},  {932, "CP932"},     {936, "GBK"},
+    {949, "CP949"},     {950, "BIG5"},      {1250, "CP1250"},    {1251, "CP1251"},
+    {1252, "CP1252"},   {1253, "CP1253"},   {1254, "CP1254"},    {1255, "CP1255"},
+    {1256, "CP1256"},   {1257, "CP1257"},   {1258, "CP1258"},    {437, "CP437"},
+    {850, "CP850"},     {866, "CP866"},     {20866, "KOI8-R"},   {54936, "GB18030"},
+    {51932, "EUC-JP"},  {51949, "EUC-KR"},
+};
+
+// Charsets that nl_langinfo reports, mapped to Windows numbers.
+constexpr CodePageEntry kLocaleCharsets[] = {
+    {65001, "UTF-8"},  {28591, "ISO-8859-1"}, {28592, "ISO-8859-2"}, {28605, "ISO-8859-15"},
+    {28595, "ISO-8859-5"}, {28597, "ISO-8859-7"}, {936, "GBK"}, {936, "GB2312"},
+    {54936, "GB18030"}, {950, "BIG5"},      {932, "SHIFT_JIS"}, {51932, "EUC-JP"},
+    {51949, "EUC-KR"}, {1251, "CP1251"},    {1252, "CP1252"},   {20866, "KOI8-R"},
+};
+
+std::string LocaleCharset() {
+    const char* cs = nl_langinfo(CODESET);
+    std::string name = cs ? cs : "";
+    if (name.empty() || name == "ANSI_X3.4-1968" || name == "ASCII" || name == "US-ASCII")
+        return "UTF-8";
+    return name;
+}
+
+bool IsUtf8Name(const std::string& name) {
+    return strcasecmp(name.c_str(), "UTF-8") == 0 || strcasecmp(name.c_str(), "UTF8") == 0;
+}
+
+std::string ResolveName(int codePage) {
+    if (codePage == CP_ACP || codePage == -1) return LocaleCharset();
+    return CodePageName(codePage);
+}
+
+// iconv descriptors are costly to open; keep one per direction and charset on each thread.
+struct IconvCache {
+    struct Closer {
+        void operator()(void* cd) const {
+            if (cd) iconv_close(static_cast<iconv_t>(cd));
+        }
+    };
+    std::map<std::string, std::unique_ptr<void, Closer>> handles;
+
+    iconv_t Get(const std::string& to, const std::string& from) {
+        std::string key = to + '\n' + from;
+        auto it = handles.find(key);
+        if (it == handles.end()) {
+            iconv_t cd = iconv_open(to.c_str(), from.c_str());
+            if (cd == reinterpret_cast<iconv_t>(-1)) return cd;
+            it = handles.emplace(key, std::unique_ptr<void, Closer>(cd)).first;
+        }
+        iconv(static_cast<iconv_t>(it->second.get()), nullptr, nullptr, nullptr, nullptr);
+        return static_cast<iconv_t>(it->second.get());
+    }
+};
+
+IconvCache& Cache() {
+    thread_local IconvCache cache;
+    return cache;
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = kReplacement;
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+}  // namespace
+
+std::string CodePageName(int codePage) {
+    for (const auto& e : kCodePages)
+        if (e.number == codePage) return e.name;
+    return "";
+}
+
+int GetACP() {
+    std::string name = LocaleCharset();
+    for (const auto& e : kLocaleCharsets)
+        if (strcasecmp(e.name, name.c_str()) == 0) return e.number;
+    return 0;
+}
+
+std::string WideToUtf8(std::wstring_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (wchar_t ch : text) {
+        char32_t c = static_cast<char32_t>(ch);
+        if (c < 0x80) out.push_back(static_cast<char>(c));
+        else AppendUtf8(out, c);
+    }
+    return out;
+}
+
+std::wstring Utf8ToWide(std::string_view bytes) {
+    std::wstring out;
+    out.reserve(bytes.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    size_t n = bytes.size(), i = 0;
+    while (i < n) {
+        unsigned char b = p[i];
+        if (b < 0x80) {
+            out.push_back(static_cast<wchar_t>(b));
+            ++i;
+            continue;
+        }
+        int len = 0;
+        char32_t c = 0, min = 0;
+        if ((b & 0xE0) == 0xC0) len = 2, c = b & 0x1F, min = 0x80;
+        else if ((b & 0xF0) == 0xE0) len = 3, c = b & 0x0F, min = 0x800;
+        else if ((b & 0xF8) == 0xF0) len = 4, c = b & 0x07, min = 0x10000;
+        bool ok = len > 0 && i + static_cast<size_t>(len) <= n;
+        for (int k = 1; ok && k < len; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80) ok = false;
+            else c = (c << 6) | (p[i + k] & 0x3F);
+        }
+        if (ok && (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))) ok = false;
+        if (!ok) {
+            out.push_back(kReplacement);
+            ++i;
+            continue;
+        }
+        out.push_back(static_cast<wchar_t>(c));
+        i += static_cast<size_t>(len);
+    }
+    return out;
+}
+
+std::string WideToMultiByte(std::wstring_view text, int codePage) {
+    std::string name = ResolveName(codePage);
+    if (name.empty()) return {};
+    if (IsUtf8Name(name)) return WideToUtf8(text);
+    iconv_t cd = Cache().Get(name, "WCHAR_T");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return {};
+
+    std::string out;
+    out.reserve(text.size() + 8);
+    char buffer[4096];
+    const wchar_t* src = text.data();
+    size_t left = text.size() * sizeof(wchar_t);
+    while (left > 0) {
+        char* in = const_cast<char*>(reinterpret_cast<const char*>(src));
+        char* dst = buffer;
+        size_t room = sizeof buffer;
+        size_t rc = iconv(cd, &in, &left, &dst, &room);
+        out.append(buffer, static_cast<size_t>(dst - buffer));
+        src = reinterpret_cast<const wchar_t*>(in);
+        if (rc == static_cast<size_t>(-1)) {
+            if (errno == E2BIG) continue;
+            // A character the code page lacks (or a broken one): its default character.
+            out.push_back('?');
+            ++src;
+            left -= sizeof(wchar_t);
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+    // Flush any shift state.
+    char* dst = buffer;
+    size_t room = sizeof buffer;
+    iconv(cd, nullptr, nullptr, &dst, &room);
+    out.append(buffer, static_cast<size_t>(dst - buffer));
+    return out;
+}
+
+std::wstring MultiByteToWide(std::string_view bytes, int codePage) {
+    std::string name = ResolveName(codePage);
+    if (name.empty()) return {};
+    if (IsUtf8Name(name)) return Utf8ToWide(bytes);
+    iconv_t cd = Cache().Get("WCHAR_T", name);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return {};
+
+    std::wstring out;
+    out.reserve(bytes.size());
+    wchar_t buffer[1024];
+    const char* src = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+        char* in = const_cast<char*>(src);
+        char* dst = reinterpret_cast<char*>(buffer);
+        size_t room = sizeof buffer;
+        size_t rc = iconv(cd, &in, &left, &dst, &room);
+        out.append(buffer, static_cast<size_t>(reinterpret_cast<wchar_t*>(dst) - buffer));
+        src = in;
+        if (rc == static_cast<size_t>(-1)) {
+            if (errno == E2BIG) continue;
+            // An invalid or incomplete sequence: one replacement character per byte skipped.
+            out.push_back(kReplacement);
+            ++src;
+            --left;
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+    return out;
+}
+
+std::u16string WideToUtf16(std::wstring_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (wchar_t ch : text) {
+        char32_t c = static_cast<char32_t>(ch);
+        if (c >= 0x10000 && c <= 0x10FFFF) {
+            c -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+        } else if (c > 0x10FFFF) {
+            out.push_back(static_cast<char16_t>(kReplacement));
+        } else {
+            out.push_back(static_cast<char16_t>(c));
+        }
+    }
+    return out;
+}
+
+std::wstring Utf16ToWide(std::u16string_view text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        char16_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            char32_t full = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) +
+                            (static_cast<char32_t>(text[i + 1]) - 0xDC00);
+            out.push_back(static_cast<wchar_t>(full));
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            out.push_back(kReplacement);
+        } else {
+            out.push_back(static_cast<wchar_t>(c));
+        }
+    }
+    return out;
+}
+
+}  // namespace zentra

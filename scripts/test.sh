@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds everything and runs all tests: the normal build, then the same tests under
+# AddressSanitizer and UndefinedBehaviorSanitizer. Installs what is missing and starts the
+# database servers the tests need (PostgreSQL and MariaDB on 127.0.0.1), stopping them at the end.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+JOBS=${JOBS:-$(nproc)}
+
+"$ROOT/scripts/setup.sh"
+
+# The test servers; they export ORVANTA_TEST_* variables that the tests read.
+if [ -x "$ROOT/tests/dbservers.sh" ]; then
+  SERVERS_DIR=$(mktemp -d /tmp/orvanta-servers.XXXXXX)
+  trap '"$ROOT/tests/dbservers.sh" stop "$SERVERS_DIR"; rm -rf "$SERVERS_DIR"' EXIT
+  eval "$("$ROOT/tests/dbservers.sh" start "$SERVERS_DIR")"
+fi
+
+run_suite() {
+  local dir=$1; shift
+  cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j"$JOBS"
+  (cd "$dir" && ctest --output-on-failure -j"$JOBS")
+}
+
+echo "== Build and tests"
+run_suite "$ROOT/build"
+echo "== Build and tests under AddressSanitizer + UndefinedBehaviorSanitizer"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_suite "$ROOT/build-asan" -DORVANTA_SANITIZE=ON

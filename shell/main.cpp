@@ -1,0 +1,3 @@
+#include "orva.h"
+
+int main(int argc, char** argv) { return orva::Main(argc, argv); }
