@@ -1,0 +1,87 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "fdio.h"
+#include "zentra/codepage.h"
+#include "zentra/console.h"
+
+namespace zentra {
+
+namespace {
+
+void CloseFd(int fd) {
+    if (fd >= 0) close(fd);  // errors on close are swallowed: nothing useful can follow
+}
+
+bool SameFile(int a, int b) {
+    struct stat sa, sb;
+    return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
+
+CSpoolFile::CSpoolFile() = default;
+
+CSpoolFile::~CSpoolFile() {
+    if (m_bOpen) CloseFd(m_fd);
+}
+
+int CSpoolFile::Open(const wchar_t* path) {
+    if (!path || !*path) return 0;
+    const std::string name = WideToMultiByte(path, CP_ACP);
+    // Created when missing, never truncated; every write goes to the end.
+    int fd;
+    do {
+        fd = open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return 0;
+
+    if (m_bOpen && SameFile(fd, m_fd)) {
+        // Already spooling into this file: keep the open, locked descriptor.
+        CloseFd(fd);
+        m_path = path;
+        return 1;
+    }
+    // No other opener (that locks) may share the transcript while it is open.
+    int rc;
+    do {
+        rc = flock(fd, LOCK_EX | LOCK_NB);
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0) {
+        CloseFd(fd);
+        return 0;
+    }
+    Close();
+    m_fd = fd;
+    m_path = path;
+    m_bOpen = 1;
+    return 1;
+}
+
+void CSpoolFile::Close() {
+    if (!m_bOpen) return;
+    CloseFd(m_fd);
+    m_fd = -1;
+    m_bOpen = 0;
+    m_path.clear();
+}
+
+CString CSpoolFile::GetFileName() const {
+    if (!m_bOpen) return CString();
+    const size_t slash = m_path.find_last_of(L'/');
+    return slash == CString::npos ? m_path : m_path.substr(slash + 1);
+}
+
+int CSpoolFile::WriteLog(const wchar_t* text) {
+    if (!m_bOpen) return 0;
+    if (!text || !*text) return 1;
+    const std::string bytes = WideToMultiByte(text, CP_ACP);
+    return detail::WriteAll(m_fd, bytes.data(), bytes.size()) ? 1 : 0;
+}
+
+}  // namespace zentra

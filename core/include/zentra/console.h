@@ -1,0 +1,180 @@
+// Console traffic of the shell: output with a transcript copy, line input, the spool file and
+// elapsed-time figures.
+//
+// Console output, console input and the spool file are byte streams in the ANSI code page
+// (WideToMultiByte(..., CP_ACP)); everything in these interfaces is wide text. What is written to
+// standard output and what goes into the spool file are the same bytes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "zentra/format.h"
+#include "zentra/strtable.h"
+#include "zentra/text.h"
+
+namespace zentra {
+
+class CLineReader;
+
+// The transcript file behind SPOOL. Opened for appending (created when missing, never truncated)
+// and locked exclusively (flock) while open, so a second process cannot spool into it at once.
+// Each WriteLog is one unbuffered write at the end of the file.
+class CSpoolFile {
+public:
+    CSpoolFile();
+    virtual ~CSpoolFile();
+    CSpoolFile(const CSpoolFile&) = delete;
+    CSpoolFile& operator=(const CSpoolFile&) = delete;
+
+    // 1 opened, 0 failed. On a spool file that is already open: on success the previous file is
+    // closed and all later writes go to the new one; on failure the previous file stays open.
+    // Opening the file that is already open keeps it open and returns 1.
+    int Open(const wchar_t* path);
+    virtual void Close();
+    int IsOpen() const { return m_bOpen; }
+    // The file's name without its directory; "" when not open.
+    CString GetFileName() const;
+    // 1 written (or a null/empty text: nothing to write), 0 not open or the write failed.
+    int WriteLog(const wchar_t* text);
+    int WriteLog(const CString& text) { return WriteLog(text.c_str()); }
+
+private:
+    int m_bOpen = 0;
+    int m_fd = -1;
+    CString m_path;
+};
+
+// Every message, result line and error of the shell. Each print that produces text writes it to
+// standard output at once (no buffering) and copies it into the spool file when one is attached
+// and open. A failed console write (a closed pipe) is ignored and never stops later output;
+// SIGPIPE is neither raised to the process nor left pending.
+//
+// The format forms follow zentra::Format ("%s" takes a wide string). The id forms load the format
+// from the program's string table (an unknown id gives an empty format). No line break is added
+// by Print; PrintMessage and PrintError append "\r\n\r\n" (one empty line). Empty text writes
+// nothing at all.
+class COutput {
+public:
+    explicit COutput(CSpoolFile* spool = nullptr) : m_pSpool(spool) {}
+    // Writes to `fd` instead of standard output (the descriptor is not owned).
+    COutput(CSpoolFile* spool, int fd) : m_pSpool(spool), m_fd(fd) {}
+    virtual ~COutput() = default;
+    COutput(const COutput&) = default;
+    COutput& operator=(const COutput&) = default;
+
+    void Enable(int enable) { m_bEnable = enable ? 1 : 0; }
+    int IsEnable() const { return m_bEnable; }
+
+    template <class... Args>
+    void Print(const wchar_t* format, const Args&... args) {
+        if (m_bEnable) Write(Format(format ? format : L"", args...));
+    }
+    template <class... Args>
+    void Print(const CString& format, const Args&... args) {
+        if (m_bEnable) Write(Format(format, args...));
+    }
+    template <class... Args>
+    void Print(unsigned id, const Args&... args) {
+        if (m_bEnable) Write(Format(LoadString(id), args...));
+    }
+
+    template <class... Args>
+    void PrintMessage(const wchar_t* format, const Args&... args) {
+        if (m_bEnable) WriteMessage(Format(format ? format : L"", args...));
+    }
+    template <class... Args>
+    void PrintMessage(const CString& format, const Args&... args) {
+        if (m_bEnable) WriteMessage(Format(format, args...));
+    }
+    template <class... Args>
+    void PrintMessage(unsigned id, const Args&... args) {
+        if (m_bEnable) WriteMessage(Format(LoadString(id), args...));
+    }
+
+    // Same bytes as PrintMessage, on standard output; no prefix, no sound.
+    template <class... Args>
+    void PrintError(const wchar_t* format, const Args&... args) {
+        PrintMessage(format, args...);
+    }
+    template <class... Args>
+    void PrintError(const CString& format, const Args&... args) {
+        PrintMessage(format, args...);
+    }
+    template <class... Args>
+    void PrintError(unsigned id, const Args&... args) {
+        PrintMessage(id, args...);
+    }
+
+    CSpoolFile* GetSpoolFile() const { return m_pSpool; }
+    int GetFd() const { return m_fd; }
+
+    // Writes text as is (no formatting): nothing when disabled or for empty text, else the console
+    // and then the spool file.
+    void Write(const CString& text);
+
+private:
+    void WriteMessage(CString text);
+
+    CSpoolFile* m_pSpool = nullptr;
+    int m_bEnable = 1;
+    int m_fd = 1;
+};
+
+// Prompts and line input. Lines are read from standard input through the reader's own buffer;
+// a line is returned whole whatever its length, without its line break and without a trailing
+// carriage return. After each GetString/Prompt/WaitForChar, IsEof() tells whether the input had
+// ended with no line left to return (the text returned is then empty). The input keeps no end
+// flag of its own: a later call reads again.
+//
+// Hidden entry switches the terminal's echo off (only when the input is a terminal), restores it
+// after the line and writes "\r\n" since the Enter key was not echoed.
+//
+// Copies share the input buffer, as they share the spool file.
+class CInput {
+public:
+    explicit CInput(CSpoolFile* spool = nullptr);
+    // Reads from `inFd` and writes prompts to `outFd` (neither descriptor is owned).
+    CInput(CSpoolFile* spool, int inFd, int outFd);
+    virtual ~CInput();
+    CInput(const CInput&);
+    CInput& operator=(const CInput&);
+
+    CString Prompt(const wchar_t* text, int hidden);
+    CString Prompt(unsigned id, int hidden);
+    CString GetString(int hidden);
+    // Waits for the Enter key (whatever `ch`): one line is read without echo and discarded.
+    void WaitForChar(int ch);
+
+    int IsEof() const { return m_bEof; }
+
+private:
+    CSpoolFile* m_pSpool = nullptr;
+    std::shared_ptr<CLineReader> m_reader;
+    int m_outFd = 1;
+    int m_bEof = 0;
+};
+
+// Elapsed wall-clock time on the millisecond tick counter.
+class CTimeStat {
+public:
+    explicit CTimeStat(int start = 0);
+    virtual ~CTimeStat() = default;
+    CTimeStat(const CTimeStat&) = default;
+    CTimeStat& operator=(const CTimeStat&) = default;
+
+    void Start();
+    void Reset() { Start(); }
+    // Seconds and milliseconds since the start as "%ld.%03d" ("1.500"); "" when not started.
+    CString GetTotalTime() const;
+    // The text GetTotalTime gives for `elapsedMs` milliseconds.
+    static CString FormatElapsed(std::uint32_t elapsedMs);
+
+private:
+    // A separate flag rather than a reserved tick value: the counter can read 0xFFFFFFFF.
+    std::uint32_t m_dwStart = 0xFFFFFFFFu;
+    bool m_bStarted = false;
+};
+
+}  // namespace zentra
