@@ -123,7 +123,12 @@ public:
     static _variant_t Bytes(const void* data, std::size_t length);  // VT_ARRAY | VT_UI1
     static _variant_t Array(std::shared_ptr<SAFEARRAY> array);     // VT_ARRAY | element type
     // A by-reference variant pointing at `target` (not owned; must outlive the variant).
-    // `type` is the plain type code of the target.
+    // `type` is the plain type code of the target. The target is an object of the C++ type that
+    // holds such a value: std::int8_t (VT_I1), std::uint8_t (VT_UI1), std::int16_t (VT_I2),
+    // std::uint16_t (VT_UI2), std::int32_t (VT_I4, VT_INT, VT_ERROR), std::uint32_t (VT_UI4,
+    // VT_UINT), std::int64_t (VT_I8), std::uint64_t (VT_UI8), float (VT_R4), double (VT_R8,
+    // VT_DATE), CY, DECIMAL, std::wstring (VT_BSTR), VARIANT_BOOL (VT_BOOL), _variant_t
+    // (VT_VARIANT) and SAFEARRAY (any VT_ARRAY | type).
     static _variant_t ByRef(VARTYPE type, void* target);
 
     VARTYPE vt() const { return vt_; }
@@ -145,6 +150,13 @@ public:
     SAFEARRAY* parray() { return array_.get(); }
     void* byref() const { return ref_; }
 
+    // For a by-reference variant, a by-value copy of the value it refers to (VT_EMPTY when the
+    // reference is null or of a type that cannot be held); otherwise a copy of this variant.
+    _variant_t ByValue() const;
+
+    // Structural equality: same type code and the same stored value (decimals compare their
+    // scale, sign and mantissa; by-reference variants compare their targets' addresses; arrays
+    // compare element by element).
     bool operator==(const _variant_t& other) const;
 
 private:
