@@ -1,0 +1,215 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+
+#include "zentra/catalogue.h"
+#include "zentra/text.h"
+
+using namespace zentra;
+
+namespace {
+
+// The key look-up that the shell performs on the catalogue (-t option): trimmed argument, rows in
+// order, keys split at '|', each alternative trimmed, compared without regard to case.
+int TypeByKey(const std::wstring& argument) {
+    std::wstring key = Trim(argument);
+    for (int i = 0; i < kConnConfCount; ++i) {
+        const CONNECT_STRING_CONFIG& row = g_ConnConfs[i];
+        if (row.strKey.empty()) continue;
+        for (const std::wstring& alternative : Split(row.strKey, L'|')) {
+            if (EqualsNoCase(Trim(alternative), key)) return row.nType;
+        }
+    }
+    return 0;
+}
+
+const CONNECT_STRING_CONFIG* RowByType(int type) {
+    for (int i = 0; i < kConnConfCount; ++i) {
+        if (g_ConnConfs[i].nType == type) return &g_ConnConfs[i];
+    }
+    return nullptr;
+}
+
+const CONNECT_STRING_CONFIG& RowByKey(const std::wstring& key) {
+    const CONNECT_STRING_CONFIG* row = RowByType(TypeByKey(key));
+    EXPECT_NE(row, nullptr) << "no row for key";
+    return row != nullptr ? *row : g_ConnConfs[0];
+}
+
+}  // namespace
+
+TEST(Catalogue, RowsInStoredOrderWithUniqueIds) {
+    static_assert(kConnConfCount == 25);
+    static_assert(sizeof(g_ConnConfs) / sizeof(g_ConnConfs[0]) == 25);
+
+    const wchar_t* const keys[] = {L"4d",     L"accdb",   L"db2",    L"dbc",      L"dbf",
+                                   L"csv",    L"dsn",     L"fdb|gdb", L"idxs",    L"informix",
+                                   L"ingres", L"lotus",   L"mdb",    L"mimer",    L"mssql",
+                                   L"mysql",  L"netezza", L"olap",   L"oracle",   L"pgsql",
+                                   L"sqlite3", L"sybase", L"teradata", L"xls",    L"xlsx"};
+    const int types[] = {25, 6, 11, 9, 10, 13, 15, 18, 24, 12, 19, 14, 5,
+                         20, 1, 2,  21, 23, 4, 3, 22, 17, 16, 7, 8};
+    std::set<int> seen;
+    for (int i = 0; i < kConnConfCount; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(g_ConnConfs[i].strKey, keys[i]);
+        EXPECT_EQ(g_ConnConfs[i].nType, types[i]);
+        EXPECT_GE(g_ConnConfs[i].nType, 1);
+        EXPECT_LE(g_ConnConfs[i].nType, 25);
+        seen.insert(g_ConnConfs[i].nType);
+        EXPECT_TRUE(g_ConnConfs[i].strDatabase.empty());
+        EXPECT_TRUE(g_ConnConfs[i].bFileDatabase == 0 || g_ConnConfs[i].bFileDatabase == 1);
+    }
+    EXPECT_EQ(seen.size(), 25u);
+
+    // The listing: first and last rows, csv after dbf (not sorted).
+    EXPECT_EQ(g_ConnConfs[0].strName, L"4D Server");
+    EXPECT_EQ(g_ConnConfs[24].strName, L"MS Excel 2007 (*.xls?)");
+    EXPECT_EQ(g_ConnConfs[4].strKey, L"dbf");
+    EXPECT_EQ(g_ConnConfs[5].strKey, L"csv");
+}
+
+TEST(Catalogue, KeyLookupsOverTheRows) {
+    EXPECT_EQ(TypeByKey(L"gdb"), 18);
+    EXPECT_EQ(TypeByKey(L"FDB"), 18);
+    EXPECT_EQ(TypeByKey(L"  mysql \t"), 2);
+    EXPECT_EQ(TypeByKey(L"my"), 0);
+    EXPECT_EQ(TypeByKey(L"fdb|gdb"), 0);  // the stored text is two keys, not one
+    EXPECT_EQ(TypeByKey(L""), 0);
+    EXPECT_EQ(RowByType(0), nullptr);
+    EXPECT_EQ(RowByType(26), nullptr);
+    ASSERT_NE(RowByType(22), nullptr);
+    EXPECT_EQ(RowByType(22)->strKey, L"sqlite3");
+}
+
+TEST(Catalogue, RowFieldsAsStored) {
+    const CONNECT_STRING_CONFIG& fb = RowByKey(L"gdb");
+    EXPECT_EQ(fb.strName, L"Firebird/Interbase Database (*.fdb;*.gdb)");
+    EXPECT_EQ(fb.strDriver, L"Firebird");
+    EXPECT_EQ(fb.strUser, L"SYSDBA");
+    EXPECT_EQ(fb.strPassword, L"plumewind");
+    EXPECT_EQ(fb.strFileFilter, L"Firebird/Interbase Database (*.fdb; *.gdb)\t*.fdb;*.gdb\t");
+    EXPECT_EQ(fb.bFileDatabase, 1);
+
+    const CONNECT_STRING_CONFIG& mssql = RowByKey(L"mssql");
+    EXPECT_EQ(mssql.strDriver, L"SQL Server");
+    EXPECT_EQ(mssql.strHost, L"localhost");
+    EXPECT_EQ(mssql.nPort, 1433);
+    EXPECT_EQ(mssql.strUser, L"sa");
+    EXPECT_TRUE(mssql.strPassword.empty());
+    EXPECT_TRUE(mssql.strDownloadPage.empty());
+    EXPECT_EQ(mssql.bFileDatabase, 0);
+
+    const CONNECT_STRING_CONFIG& informix = RowByKey(L"informix");
+    EXPECT_EQ(informix.strHost, L"turbo");
+    EXPECT_EQ(informix.nPort, 0);
+    EXPECT_TRUE(informix.strDriver.empty());
+
+    const CONNECT_STRING_CONFIG& lotus = RowByKey(L"lotus");
+    EXPECT_EQ(lotus.strHost, L"localhost");
+    EXPECT_EQ(lotus.nPort, 0);
+    EXPECT_EQ(lotus.bFileDatabase, 1);
+
+    const CONNECT_STRING_CONFIG& teradata = RowByKey(L"teradata");
+    EXPECT_EQ(teradata.strUser, L"dbc");
+    ASSERT_EQ(teradata.strPassword.size(), 3u);
+    EXPECT_TRUE(std::all_of(teradata.strPassword.begin(), teradata.strPassword.end(),
+                            [](wchar_t c) { return c >= L'a' && c <= L'z'; }));
+
+    EXPECT_EQ(RowByKey(L"sybase").strUser, L"SYSDBA");
+    EXPECT_EQ(RowByKey(L"4d").nPort, 19813);
+    EXPECT_EQ(RowByKey(L"ingres").nPort, 21071);
+    EXPECT_EQ(RowByKey(L"pgsql").strDriver, L"POSTGRES");
+    EXPECT_EQ(RowByKey(L"xlsx").strDriver,
+              L"Microsoft Excel Driver (*.xls, *.xlsx, *.xlsm, *.xlsb)");
+}
+
+TEST(Catalogue, FileFiltersEndEveryPartWithATab) {
+    EXPECT_EQ(RowByKey(L"accdb").strFileFilter,
+              L"MS Access 2007 file (*.mdb;*.accd?)\t*.mdb;*.accd?\t");
+    EXPECT_EQ(RowByKey(L"sqlite3").strFileFilter, L"SQLite3 Database (*.db;*.db3)\t*.db;*.db3\t");
+    EXPECT_EQ(RowByKey(L"dsn").strFileFilter, L"File ODBC DSN (*.dsn)\t*.dsn\t");
+    for (int i = 0; i < kConnConfCount; ++i) {
+        const CString& filter = g_ConnConfs[i].strFileFilter;
+        if (filter.empty()) continue;
+        SCOPED_TRACE(g_ConnConfs[i].strKey);
+        // Pairs of description and pattern, each part followed by a tab.
+        EXPECT_EQ(filter.back(), L'\t');
+        EXPECT_EQ(std::count(filter.begin(), filter.end(), L'\t') % 2, 0);
+        EXPECT_EQ(g_ConnConfs[i].bFileDatabase, 1);
+    }
+}
+
+TEST(Catalogue, TemplatesKeepTheirQuirks) {
+    EXPECT_EQ(std::wstring(szFireBird), L"Driver={%drv};UID=%user;PWD=%pwd; DBNAME=%db;");
+    EXPECT_EQ(std::wstring(szInformix),
+              L"Provider=Ifxoledbc; Data Source=%db@%host; User ID=%user;Password=%pwd;");
+    EXPECT_EQ(std::wstring(szLotus),
+              L"Driver={%drv}; Server=%host; Database=%db; Uid=%user; Pwd=%pwd;");
+    EXPECT_EQ(std::wstring(szIngres),
+              L"Driver={%drv};SRVR=%host;DB=%db;Persist Security Info=False;Uid=%user;Pwd=%pwd;"
+              L"SELECTLOOPS=N;Extended Properties=\"SERVER=%host;DATABASE=%db;"
+              L"SERVERTYPE=INGRES\";");
+    EXPECT_EQ(std::wstring(szXlsx), L"Driver={%drv};Dbq=%db;Extended Properties=\"Excel 12.0;"
+                                    L"HDR=YES\";");
+    EXPECT_EQ(std::wstring(szDsn), L"%drv=%db;Uid=%user;Pwd=%pwd;");
+    EXPECT_EQ(std::wstring(szMssql), L"Driver={%drv};Server=%addr,%port;Database=%db;Uid=%user;"
+                                     L"Pwd=%pwd;");
+    const std::wstring teradata = szTeradata;
+    EXPECT_EQ(teradata.substr(teradata.size() - 20), L";MaxRespSize=1048576");
+    EXPECT_NE(teradata.find(L"DateTimeForMat=AAA;"), std::wstring::npos);
+
+    // Every row's template is the text of its exported constant.
+    const wchar_t* const constants[] = {
+        sz4D,    szAccdb,  szDb2,      szDbc,    szDbf,     szCSV,        szDsn,
+        szFireBird, szMSIDXS, szInformix, szIngres, szLotus, szMdb,        szMimer,
+        szMssql, szMysql,  szNetezza,  szOLAP,   szOracle,  szPgsql,      szSQLite3,
+        szSybaseASE, szTeradata, szXls, szXlsx};
+    for (int i = 0; i < kConnConfCount; ++i) {
+        SCOPED_TRACE(g_ConnConfs[i].strKey);
+        EXPECT_EQ(g_ConnConfs[i].strConnectString, constants[i]);
+    }
+}
+
+TEST(Catalogue, DownloadPagesOnTheMarkedRows) {
+    const std::set<std::wstring> withPage = {L"4d",     L"accdb",   L"db2",     L"dbc",
+                                             L"fdb|gdb", L"ingres", L"lotus",   L"mimer",
+                                             L"mysql",  L"netezza", L"pgsql",   L"sqlite3",
+                                             L"teradata", L"xlsx"};
+    EXPECT_EQ(withPage.size(), 14u);
+    for (int i = 0; i < kConnConfCount; ++i) {
+        const CONNECT_STRING_CONFIG& row = g_ConnConfs[i];
+        SCOPED_TRACE(row.strKey);
+        if (withPage.count(row.strKey)) {
+            EXPECT_EQ(row.strDownloadPage.rfind(L"https://", 0), 0u);
+            EXPECT_EQ(row.strDownloadPage.find_first_of(L" \t\r\n"), std::wstring::npos);
+        } else {
+            EXPECT_TRUE(row.strDownloadPage.empty());
+        }
+    }
+}
+
+TEST(Catalogue, LinuxDriverFallbacks) {
+    EXPECT_EQ(LinuxDriverFallbacks(2), std::vector<CString>{L"MariaDB"});   // mysql
+    EXPECT_EQ(LinuxDriverFallbacks(1), std::vector<CString>{L"FreeTDS"});   // mssql
+    EXPECT_EQ(LinuxDriverFallbacks(17), std::vector<CString>{L"FreeTDS"});  // sybase
+    EXPECT_EQ(LinuxDriverFallbacks(5), std::vector<CString>{L"MDBTools"});  // mdb
+    EXPECT_EQ(LinuxDriverFallbacks(6), std::vector<CString>{L"MDBTools"});  // accdb
+    EXPECT_EQ(LinuxDriverFallbacks(4), std::vector<CString>{L"Oracle"});    // oracle
+    EXPECT_EQ(LinuxDriverFallbacks(3), std::vector<CString>{L"PostgreSQL"});
+    EXPECT_EQ(LinuxDriverFallbacks(22), std::vector<CString>{L"SQLite3"});
+    EXPECT_TRUE(LinuxDriverFallbacks(0).empty());
+    EXPECT_TRUE(LinuxDriverFallbacks(26).empty());
+    EXPECT_TRUE(LinuxDriverFallbacks(25).empty());  // 4d
+
+    // Debian's drivers: the PostgreSQL and SQLite3 rows are already found by containment of the
+    // upper-cased catalogue name; MariaDB needs its fallback.
+    EXPECT_NE(ToUpper(L"PostgreSQL Unicode").find(ToUpper(RowByKey(L"pgsql").strDriver)),
+              std::wstring::npos);
+    EXPECT_EQ(ToUpper(L"MariaDB Unicode").find(ToUpper(RowByKey(L"mysql").strDriver)),
+              std::wstring::npos);
+    EXPECT_NE(ToUpper(L"MariaDB Unicode").find(ToUpper(LinuxDriverFallbacks(2)[0])),
+              std::wstring::npos);
+}
