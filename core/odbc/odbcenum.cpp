@@ -1,0 +1,138 @@
+// ODBC driver and data-source enumeration over the driver manager (unixODBC).
+#include "zentra/odbcenum.h"
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <algorithm>
+#include <string>
+
+#include "zentra/codepage.h"
+
+namespace zentra {
+
+namespace {
+
+// Each name and description is read into a buffer of this many characters; longer texts are cut
+// by the driver manager.
+constexpr SQLSMALLINT kTextChars = 255;
+
+// unixODBC's SQLDriversW garbles a driver description that does not fit the caller's buffer (it
+// copies the 8-bit text into the wide buffer as it is). Its configuration reader keeps names to
+// 1000 characters, so the description is fetched whole into a buffer of this size and then cut to
+// what a kTextChars buffer holds.
+constexpr SQLSMALLINT kDriverNameChars = 1024;
+
+bool Succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+
+// The text of a SQLWCHAR buffer up to its first NUL, and at most `maxChars` UTF-16 units (a
+// surrogate pair is not split).
+CString BufferText(const SQLWCHAR* buffer, size_t capacity, size_t maxChars = kTextChars - 1) {
+    const SQLWCHAR* end = std::find(buffer, buffer + capacity, SQLWCHAR(0));
+    std::u16string utf16(buffer, end);
+    if (utf16.size() > maxChars) {
+        utf16.resize(maxChars);
+        if (!utf16.empty() && utf16.back() >= 0xD800 && utf16.back() <= 0xDBFF) utf16.pop_back();
+    }
+    return Utf16ToWide(utf16);
+}
+
+}  // namespace
+
+CDataSourceEnum::CDataSourceEnum(DSNTYPE type) : m_nType(type) {}
+
+CDataSourceEnum::~CDataSourceEnum() { FreeEnvironment(); }
+
+void CDataSourceEnum::FreeEnvironment() noexcept {
+    if (m_hEnv != nullptr) {
+        SQLFreeHandle(SQL_HANDLE_ENV, static_cast<SQLHENV>(m_hEnv));
+        m_hEnv = nullptr;
+    }
+}
+
+bool CDataSourceEnum::AllocEnvironment() noexcept {
+    FreeEnvironment();
+    m_listing = Listing::None;
+    // The ODBC 2 allocation: enumeration needs no ODBC 3 behaviour, and unixODBC records the
+    // environment as an ODBC 2 one, which SQLDrivers and SQLDataSources accept.
+    SQLHENV env = SQL_NULL_HENV;
+    if (!Succeeded(SQLAllocEnv(&env)) || env == SQL_NULL_HENV) return false;
+    m_hEnv = env;
+    return true;
+}
+
+int CDataSourceEnum::FetchDriver(unsigned short direction, CString& name, CString& attributes) {
+    if (m_hEnv == nullptr || m_listing != Listing::Drivers) return 0;
+    try {
+        SQLWCHAR desc[kDriverNameChars + 1] = {};
+        SQLWCHAR attr[kTextChars + 1] = {};
+        SQLSMALLINT descLen = 0;
+        SQLSMALLINT attrLen = 0;
+        SQLRETURN rc = SQLDriversW(static_cast<SQLHENV>(m_hEnv), direction, desc,
+                                   kDriverNameChars, &descLen, attr, kTextChars, &attrLen);
+        if (!Succeeded(rc)) {
+            m_listing = Listing::None;
+            return 0;
+        }
+        // The attributes arrive as keyword=value pairs each ended by a NUL: keep the first pair.
+        CString newName = BufferText(desc, kDriverNameChars);
+        CString newAttributes = BufferText(attr, kTextChars);
+        name.swap(newName);
+        attributes.swap(newAttributes);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int CDataSourceEnum::FetchDataSource(unsigned short direction, CString& name,
+                                     CString& description) {
+    if (m_hEnv == nullptr || m_listing != Listing::DataSources) return 0;
+    try {
+        SQLWCHAR dsn[kTextChars + 1] = {};
+        SQLWCHAR desc[kTextChars + 1] = {};
+        SQLSMALLINT dsnLen = 0;
+        SQLSMALLINT descLen = 0;
+        SQLRETURN rc = SQLDataSourcesW(static_cast<SQLHENV>(m_hEnv), direction, dsn, kTextChars,
+                                       &dsnLen, desc, kTextChars, &descLen);
+        if (!Succeeded(rc)) {
+            m_listing = Listing::None;
+            return 0;
+        }
+        CString newName = BufferText(dsn, kTextChars);
+        CString newDescription = BufferText(desc, kTextChars);
+        name.swap(newName);
+        description.swap(newDescription);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int CDataSourceEnum::GetFirstDriver(CString& name, CString& attributes) {
+    if (!AllocEnvironment()) return 0;
+    m_listing = Listing::Drivers;
+    return FetchDriver(SQL_FETCH_FIRST, name, attributes);
+}
+
+int CDataSourceEnum::GetNextDriver(CString& name, CString& attributes) {
+    return FetchDriver(SQL_FETCH_NEXT, name, attributes);
+}
+
+int CDataSourceEnum::GetFirstDataSource(CString& name, CString& description) {
+    if (!AllocEnvironment()) return 0;
+    m_listing = Listing::DataSources;
+    SQLUSMALLINT direction = SQL_FETCH_FIRST_SYSTEM;
+    if (m_nType == DSN_ALL) {
+        direction = SQL_FETCH_FIRST;
+    } else if (m_nType == DSN_USER) {
+        direction = SQL_FETCH_FIRST_USER;
+    }
+    return FetchDataSource(direction, name, description);
+}
+
+int CDataSourceEnum::GetNextDataSource(CString& name, CString& description) {
+    return FetchDataSource(SQL_FETCH_NEXT, name, description);
+}
+
+}  // namespace zentra
