@@ -131,7 +131,8 @@ private:
 // Hidden entry switches the terminal's echo off (only when the input is a terminal), restores it
 // after the line and writes "\r\n" since the Enter key was not echoed.
 //
-// Copies share the input buffer, as they share the spool file.
+// Copies share the input buffer, as they share the spool file. Create one CInput (and copies of
+// it) per input descriptor: separate ones would each buffer part of the input.
 class CInput {
 public:
     explicit CInput(CSpoolFile* spool = nullptr);
