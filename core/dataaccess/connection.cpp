@@ -1,0 +1,386 @@
+#include <algorithm>
+#include <new>
+
+#include "connection_core.h"
+#include "zentra/dataaccess.h"
+#include "zentra/text.h"
+
+namespace zentra {
+
+namespace {
+
+const wchar_t* const kNotOpen = L"The connection is not open.";
+const wchar_t* const kNoItem = L"Item cannot be found in the collection corresponding to the requested name or ordinal.";
+
+// One ODBC environment for the process, created on first use; every connection keeps it alive.
+std::shared_ptr<EnvHandle> SharedEnvironment(OdbcError& error) {
+    static std::mutex mutex;
+    static std::weak_ptr<EnvHandle> shared;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (auto env = shared.lock()) return env;
+    auto env = std::make_shared<EnvHandle>();
+    if (!env->Alloc(error)) return nullptr;
+    shared = env;
+    return env;
+}
+
+struct TextProperty {
+    const wchar_t* name;
+    SQLUSMALLINT info;
+};
+const TextProperty kTextProperties[] = {
+    {L"DBMS Name", SQL_DBMS_NAME},
+    {L"DBMS Version", SQL_DBMS_VER},
+    {L"Driver Name", SQL_DRIVER_NAME},
+    {L"Driver Version", SQL_DRIVER_VER},
+    {L"Server Name", SQL_SERVER_NAME},
+    {L"Data Source Name", SQL_DATA_SOURCE_NAME},
+    {L"User Name", SQL_USER_NAME},
+    {L"Read-Only Data Source", SQL_DATA_SOURCE_READ_ONLY},
+    {L"Accessible Procedures", SQL_ACCESSIBLE_PROCEDURES},
+    {L"Accessible Tables", SQL_ACCESSIBLE_TABLES},
+};
+const wchar_t* const kCurrentCatalog = L"Current Catalog";
+
+}  // namespace
+
+// ---- ConnectionCore ----
+
+ConnectionCore::~ConnectionCore() noexcept { Disconnect(); }
+
+bool ConnectionCore::Connect(const std::wstring& connectionString, long loginTimeout, OdbcError& error) {
+    Disconnect();
+    if (!env_) env_ = SharedEnvironment(error);
+    if (!env_) return false;
+    if (!dbc_.Alloc(env_->get(), error)) return false;
+    if (loginTimeout > 0)
+        SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_LOGIN_TIMEOUT,
+                           reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(loginTimeout)), 0);
+    SqlWString in = ToSqlW(connectionString);
+    SQLWCHAR out[1024];
+    SQLSMALLINT outLength = 0;
+    SQLRETURN rc = SQLDriverConnectW(dbc_.get(), nullptr, in.data(), static_cast<SQLSMALLINT>(in.size()), out, 1024,
+                                     &outLength, SQL_DRIVER_NOPROMPT);
+    if (!Succeeded(rc)) {
+        if (rc != SQL_NO_DATA) Check(rc, SQL_HANDLE_DBC, dbc_.get(), error);
+        else error.Set(L"The connection was not opened.", ZE_FAIL);
+        dbc_.Reset();
+        return false;
+    }
+    dbc_.SetConnected(true);
+    inTransaction = false;
+    SQLUINTEGER extensions = 0;
+    if (Succeeded(SQLGetInfoW(dbc_.get(), SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions, nullptr))) {
+        caps_.getDataBlock = (extensions & SQL_GD_BLOCK) != 0;
+        caps_.getDataBound = (extensions & SQL_GD_BOUND) != 0;
+    }
+    return true;
+}
+
+void ConnectionCore::Disconnect() noexcept {
+    dbc_.Reset();
+    inTransaction = false;
+}
+
+bool ConnectionCore::Run(const std::function<SQLRETURN(SQLHSTMT)>& start, RowSet* rows, long* affected,
+                         const void* owner, OdbcError& error) {
+    if (affected) *affected = -1;
+    if (!IsOpen()) {
+        error.Set(kNotOpen, ZE_POINTER);
+        return false;
+    }
+    StmtHandle stmt;
+    if (!stmt.Alloc(dbc_.get(), error)) return false;
+    Running running{stmt.get(), owner};
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        running_.push_back(&running);
+    }
+    // Leaves the running list before the statement handle is freed (declared after `stmt`).
+    struct Unregister {
+        ConnectionCore* core;
+        Running* running;
+        ~Unregister() {
+            std::lock_guard<std::mutex> lock(core->mutex_);
+            core->running_.erase(std::remove(core->running_.begin(), core->running_.end(), running), core->running_.end());
+        }
+    } unregister{this, &running};
+
+    SQLHSTMT h = stmt.get();
+    SQLRETURN rc = start(h);
+    if (rc == SQL_NO_DATA) {
+        // A searched UPDATE or DELETE that touched no row.
+        if (affected) *affected = 0;
+        return true;
+    }
+    if (!Check(rc, SQL_HANDLE_STMT, h, error)) return false;
+    long total = -1;
+    for (;;) {
+        SQLSMALLINT columns = 0;
+        if (!Check(SQLNumResultCols(h, &columns), SQL_HANDLE_STMT, h, error)) return false;
+        if (columns > 0 && rows) {
+            if (!FetchResult(h, caps_, *rows, running.cancelled, error)) return false;
+            break;
+        }
+        if (columns == 0) {
+            SQLLEN count = -1;
+            if (Succeeded(SQLRowCount(h, &count)) && count >= 0) total = (total < 0 ? 0 : total) + static_cast<long>(count);
+        }
+        rc = SQLMoreResults(h);
+        if (rc == SQL_NO_DATA) break;
+        if (!Check(rc, SQL_HANDLE_STMT, h, error)) return false;
+    }
+    if (affected) *affected = total;
+    if (rows) rows->affected = total;
+    return true;
+}
+
+void ConnectionCore::Cancel(const void* owner) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (Running* r : running_) {
+        if (owner && r->owner != owner) continue;
+        r->cancelled.store(true);
+        SQLCancel(r->stmt);
+    }
+}
+
+// ---- CADOConnection ----
+
+CADOConnection::CADOConnection() {
+    try {
+        m_pConnection = std::make_shared<ConnectionCore>();
+    } catch (const std::bad_alloc&) {
+        Record(L"", ZE_POINTER);
+    }
+}
+
+CADOConnection::~CADOConnection() {
+    if (m_pConnection) m_pConnection->Disconnect();
+}
+
+void CADOConnection::Record(const CString& text, std::uint32_t code) {
+    m_strLastError = text;
+    m_dwLastError = code;
+}
+
+int CADOConnection::Open(const wchar_t* connectionString, const wchar_t* user, const wchar_t* password,
+                         ConnectModeEnum mode, long /*options*/) {
+    try {
+        if (!m_pConnection) m_pConnection = std::make_shared<ConnectionCore>();
+        if (IsConnect()) Close();
+        m_mode = mode;  // kept only: the shell writes through its connection
+        CString text = connectionString && *connectionString ? CString(connectionString) : m_strConnectionString;
+        m_strConnectionString = text;
+        if (user && *user) {
+            if (!text.empty() && text.back() != L';') text += L';';
+            text += L"UID=" + CString(user) + L';';
+        }
+        if (password && *password) {
+            if (!text.empty() && text.back() != L';') text += L';';
+            text += L"PWD=" + CString(password) + L';';
+        }
+        OdbcError error;
+        if (!m_pConnection->Connect(text, m_lConnectionTimeout, error)) {
+            Record(error.text, error.code);
+            return 0;
+        }
+        return 1;
+    } catch (const std::bad_alloc&) {
+        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+        return 0;
+    }
+}
+
+int CADOConnection::IsConnect() { return m_pConnection && m_pConnection->IsOpen() ? 1 : 0; }
+
+void CADOConnection::Close() {
+    if (IsConnect()) m_pConnection->Disconnect();
+}
+
+int CADOConnection::Execute(const wchar_t* sql, long /*options*/) {
+    try {
+        if (!m_pConnection) {
+            Record(L"", ZE_POINTER);
+            return 0;
+        }
+        SqlWString text = ToSqlW(sql ? sql : L"");
+        OdbcError error;
+        bool ok = m_pConnection->Run(
+            [&](SQLHSTMT h) { return SQLExecDirectW(h, text.data(), static_cast<SQLINTEGER>(text.size())); }, nullptr,
+            nullptr, this, error);
+        if (!ok) Record(error.text, error.code);
+        return ok ? 1 : 0;
+    } catch (const std::bad_alloc&) {
+        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+        return 0;
+    }
+}
+
+long CADOConnection::BeginTrans() {
+    if (!IsConnect()) {
+        Record(kNotOpen, ZE_POINTER);
+        return -1;
+    }
+    if (m_pConnection->inTransaction) {
+        Record(L"Nested transactions are not supported.", ZE_FAIL);
+        return -1;
+    }
+    OdbcError error;
+    SQLHDBC dbc = m_pConnection->dbc();
+    if (!Check(SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+               SQL_HANDLE_DBC, dbc, error)) {
+        Record(error.text, error.code);
+        return -1;
+    }
+    m_pConnection->inTransaction = true;
+    return 1;
+}
+
+void CADOConnection::CommitTrans() {
+    if (!IsConnect()) return Record(kNotOpen, ZE_POINTER);
+    if (!m_pConnection->inTransaction) return Record(L"No transaction is active.", ZE_FAIL);
+    OdbcError error;
+    SQLHDBC dbc = m_pConnection->dbc();
+    if (!Check(SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_COMMIT), SQL_HANDLE_DBC, dbc, error)) Record(error.text, error.code);
+    m_pConnection->inTransaction = false;
+    if (!Check(SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0),
+               SQL_HANDLE_DBC, dbc, error))
+        Record(error.text, error.code);
+}
+
+void CADOConnection::RollbackTrans() {
+    if (!IsConnect()) return Record(kNotOpen, ZE_POINTER);
+    if (!m_pConnection->inTransaction) return Record(L"No transaction is active.", ZE_FAIL);
+    OdbcError error;
+    SQLHDBC dbc = m_pConnection->dbc();
+    if (!Check(SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK), SQL_HANDLE_DBC, dbc, error)) Record(error.text, error.code);
+    m_pConnection->inTransaction = false;
+    if (!Check(SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0),
+               SQL_HANDLE_DBC, dbc, error))
+        Record(error.text, error.code);
+}
+
+void CADOConnection::Cancel() {
+    if (m_pConnection) m_pConnection->Cancel(nullptr);
+}
+
+void CADOConnection::SetConnectionTimeout(long seconds) { m_lConnectionTimeout = seconds; }
+
+long CADOConnection::GetConnectionTimeout() { return m_lConnectionTimeout; }
+
+void CADOConnection::SetConectionString(const wchar_t* connectionString) {
+    m_strConnectionString = connectionString ? connectionString : L"";
+}
+
+const wchar_t* CADOConnection::GetConectionString() { return m_strConnectionString.c_str(); }
+
+int CADOConnection::GetInfoText(const wchar_t* name, CString& value) {
+    if (!name) {
+        Record(kNoItem, ZE_INVALIDARG);
+        return 0;
+    }
+    if (!IsConnect()) {
+        Record(kNotOpen, ZE_POINTER);
+        return 0;
+    }
+    SQLHDBC dbc = m_pConnection->dbc();
+    OdbcError error;
+    if (EqualsNoCase(name, kCurrentCatalog)) {
+        SQLWCHAR buffer[1024] = {};
+        SQLINTEGER length = 0;
+        if (!Check(SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, buffer, sizeof buffer, &length), SQL_HANDLE_DBC,
+                   dbc, error)) {
+            Record(error.text, error.code);
+            return 0;
+        }
+        value = FromSqlW(buffer, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLINTEGER>(length, 0)) / sizeof(SQLWCHAR), 1023));
+        return 1;
+    }
+    for (const auto& p : kTextProperties) {
+        if (!EqualsNoCase(name, p.name)) continue;
+        SQLWCHAR buffer[1024] = {};
+        SQLSMALLINT length = 0;
+        if (!Check(SQLGetInfoW(dbc, p.info, buffer, sizeof buffer, &length), SQL_HANDLE_DBC, dbc, error)) {
+            Record(error.text, error.code);
+            return 0;
+        }
+        value = FromSqlW(buffer, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) / sizeof(SQLWCHAR), 1023));
+        return 1;
+    }
+    Record(kNoItem, ZE_INVALIDARG);
+    return 0;
+}
+
+int CADOConnection::GetProperties(const wchar_t* name, CString& value) {
+    try {
+        return GetInfoText(name, value);
+    } catch (const std::bad_alloc&) {
+        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+        return 0;
+    }
+}
+
+int CADOConnection::GetProperties(const wchar_t* name, int& value) {
+    CString text;
+    if (!GetProperties(name, text)) return 0;
+    if (EqualsNoCase(text, L"Y") || EqualsNoCase(text, L"true") || text == L"1" || text == L"-1") value = -1;
+    else if (EqualsNoCase(text, L"N") || EqualsNoCase(text, L"false") || text == L"0") value = 0;
+    else {
+        Record(L"The property is not a Boolean.", ZE_INVALIDARG);
+        return 0;
+    }
+    return 1;
+}
+
+int CADOConnection::GetProperties(const wchar_t* name, long& value) {
+    CString text;
+    if (!GetProperties(name, text)) return 0;
+    try {
+        size_t used = 0;
+        long long v = std::stoll(text, &used, 10);
+        if (used != text.size()) throw std::invalid_argument("text");
+        value = static_cast<long>(static_cast<std::int32_t>(v));
+        return 1;
+    } catch (const std::exception&) {
+        Record(L"The property is not a number.", ZE_INVALIDARG);
+        return 0;
+    }
+}
+
+int CADOConnection::SetProperties(const wchar_t* name, const wchar_t* value) {
+    if (!name || !EqualsNoCase(name, kCurrentCatalog)) {
+        Record(kNoItem, ZE_INVALIDARG);
+        return 0;
+    }
+    if (!IsConnect()) {
+        Record(kNotOpen, ZE_POINTER);
+        return 0;
+    }
+    try {
+        SqlWString text = ToSqlW(value ? value : L"");
+        SQLHDBC dbc = m_pConnection->dbc();
+        OdbcError error;
+        if (!Check(SQLSetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, text.data(),
+                                      static_cast<SQLINTEGER>(text.size() * sizeof(SQLWCHAR))),
+                   SQL_HANDLE_DBC, dbc, error)) {
+            Record(error.text, error.code);
+            return 0;
+        }
+        return 1;
+    } catch (const std::bad_alloc&) {
+        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+        return 0;
+    }
+}
+
+int CADOConnection::SetProperties(const wchar_t* /*name*/, int /*value*/) {
+    Record(kNoItem, ZE_INVALIDARG);
+    return 0;
+}
+
+int CADOConnection::SetProperties(const wchar_t* /*name*/, long /*value*/) {
+    Record(kNoItem, ZE_INVALIDARG);
+    return 0;
+}
+
+}  // namespace zentra

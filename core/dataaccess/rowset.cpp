@@ -1,0 +1,704 @@
+#include "rowset.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "zentra/codepage.h"
+#include "zentra/dataaccess.h"
+#include "zentra/text.h"
+
+namespace zentra {
+
+namespace {
+
+constexpr std::size_t kBatchBytes = 4u << 20;       // row storage grows in blocks of 4 MiB
+constexpr SQLULEN kLongThreshold = 4000;            // larger text/binary columns are read piecewise
+constexpr std::size_t kBlockBudget = 1u << 20;      // bytes of bound buffers per fetched block
+constexpr std::size_t kMaxBlockRows = 1024;
+constexpr long kUnlimited = 2147483647;
+
+std::int64_t DaysFromCivil(int y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+std::uint32_t ReadUInt(const std::uint8_t* p, std::size_t n) {
+    std::uint32_t v = 0;
+    for (std::size_t i = 0; i < n; ++i) v |= static_cast<std::uint32_t>(p[i]) << (8 * i);
+    return v;
+}
+
+}  // namespace
+
+DATE MakeOleDate(int year, int month, int day, int hour, int minute, int second, int millisecond) {
+    // 1899-12-30 is day 0; days since 1970-01-01 of it: -25569.
+    double days = static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + 25569);
+    double fraction = ((hour * 3600.0 + minute * 60.0 + second) * 1000.0 + millisecond) / 86400000.0;
+    // OLE dates before day 0 carry the time of day as a positive fraction below the day.
+    return days < 0 ? days - fraction : days + fraction;
+}
+
+// ---- column descriptions ----
+
+void DeriveColumn(ColumnInfo& c) {
+    const long size = c.columnSize > static_cast<SQLULEN>(kUnlimited) ? kUnlimited : static_cast<long>(c.columnSize);
+    bool fixed = true;
+    c.precision = 255;
+    c.scale = 255;
+    c.isLong = false;
+    switch (c.sqlType) {
+    case SQL_BIT:
+        c.kind = ValueKind::Bool; c.adoType = adBoolean; c.definedSize = 2; break;
+    case SQL_TINYINT:
+        c.kind = c.isUnsigned ? ValueKind::UInt : ValueKind::Int;
+        c.adoType = c.isUnsigned ? adUnsignedTinyInt : adTinyInt; c.definedSize = 1; c.precision = 3; break;
+    case SQL_SMALLINT:
+        c.kind = c.isUnsigned ? ValueKind::UInt : ValueKind::Int;
+        c.adoType = c.isUnsigned ? adUnsignedSmallInt : adSmallInt; c.definedSize = 2; c.precision = 5; break;
+    case SQL_INTEGER:
+        c.kind = c.isUnsigned ? ValueKind::UInt : ValueKind::Int;
+        c.adoType = c.isUnsigned ? adUnsignedInt : adInteger; c.definedSize = 4; c.precision = 10; break;
+    case SQL_BIGINT:
+        c.kind = c.isUnsigned ? ValueKind::UInt : ValueKind::Int;
+        c.adoType = c.isUnsigned ? adUnsignedBigInt : adBigInt; c.definedSize = 8;
+        c.precision = c.isUnsigned ? 20 : 19; break;
+    case SQL_REAL:
+        c.kind = ValueKind::Float; c.adoType = adSingle; c.definedSize = 4; c.precision = 7; break;
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+        c.kind = ValueKind::Double; c.adoType = adDouble; c.definedSize = 8; c.precision = 15; break;
+    case SQL_DECIMAL:
+    case SQL_NUMERIC:
+        c.kind = ValueKind::Decimal; c.adoType = adNumeric; c.definedSize = 19;
+        c.precision = static_cast<int>(std::min<SQLULEN>(c.columnSize, 255));
+        c.scale = std::clamp<int>(c.digits, 0, 255); break;
+    case SQL_TYPE_DATE:
+    case SQL_DATE:
+        c.kind = ValueKind::Date; c.adoType = adDBDate; c.definedSize = 6; c.precision = 10; break;
+    case SQL_TYPE_TIME:
+    case SQL_TIME:
+        c.kind = ValueKind::Time; c.adoType = adDBTime; c.definedSize = 6; c.precision = 8; break;
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_TIMESTAMP:
+        c.kind = ValueKind::Timestamp; c.adoType = adDBTimeStamp; c.definedSize = 16;
+        c.precision = c.digits > 0 ? 20 + c.digits : 19; c.scale = std::clamp<int>(c.digits, 0, 255); break;
+    case SQL_GUID:
+        c.kind = ValueKind::Text; c.adoType = adGUID; c.definedSize = 16; break;
+    case SQL_CHAR:
+    case SQL_WCHAR:
+        c.kind = ValueKind::Text; c.adoType = c.sqlType == SQL_CHAR ? adChar : adWChar; c.definedSize = size; break;
+    case SQL_VARCHAR:
+    case SQL_WVARCHAR:
+        fixed = false;
+        c.kind = ValueKind::Text; c.adoType = c.sqlType == SQL_VARCHAR ? adVarChar : adVarWChar; c.definedSize = size; break;
+    case SQL_LONGVARCHAR:
+    case SQL_WLONGVARCHAR:
+        fixed = false; c.isLong = true;
+        c.kind = ValueKind::Text; c.adoType = c.sqlType == SQL_LONGVARCHAR ? adLongVarChar : adLongVarWChar;
+        c.definedSize = size > 0 ? size : kUnlimited; break;
+    case SQL_BINARY:
+        c.kind = ValueKind::Bytes; c.adoType = adBinary; c.definedSize = size; break;
+    case SQL_VARBINARY:
+        fixed = false; c.kind = ValueKind::Bytes; c.adoType = adVarBinary; c.definedSize = size; break;
+    case SQL_LONGVARBINARY:
+        fixed = false; c.isLong = true; c.kind = ValueKind::Bytes; c.adoType = adLongVarBinary;
+        c.definedSize = size > 0 ? size : kUnlimited; break;
+    default:
+        // Types without an ADO counterpart (intervals, driver-specific types) come as text.
+        fixed = false; c.kind = ValueKind::Text; c.adoType = adVarWChar; c.definedSize = size > 0 ? size : kUnlimited;
+        c.isLong = true; break;
+    }
+    if ((c.kind == ValueKind::Text || c.kind == ValueKind::Bytes) && c.adoType != adGUID &&
+        (c.columnSize == 0 || c.columnSize > kLongThreshold))
+        c.isLong = true;
+    c.attributes = 0;
+    if (c.nullable) c.attributes |= adFldIsNullable | adFldMayBeNull;
+    if (fixed) c.attributes |= adFldFixed;
+    if (c.isLong) c.attributes |= adFldLong;
+}
+
+ColumnInfo SchemaColumn(const wchar_t* name, int adoType) {
+    ColumnInfo c;
+    c.name = name;
+    c.nullable = true;
+    switch (adoType) {
+    case adSmallInt: c.sqlType = SQL_SMALLINT; break;
+    case adUnsignedSmallInt: c.sqlType = SQL_SMALLINT; c.isUnsigned = true; break;
+    case adInteger: c.sqlType = SQL_INTEGER; break;
+    case adUnsignedInt: c.sqlType = SQL_INTEGER; c.isUnsigned = true; break;
+    case adBigInt: c.sqlType = SQL_BIGINT; break;
+    case adUnsignedBigInt: c.sqlType = SQL_BIGINT; c.isUnsigned = true; break;
+    case adBoolean: c.sqlType = SQL_BIT; break;
+    default: c.sqlType = SQL_WVARCHAR; c.columnSize = 128; break;
+    }
+    DeriveColumn(c);
+    return c;
+}
+
+// ---- storage ----
+
+void RowSet::Header(std::size_t length) {
+    std::uint64_t v = static_cast<std::uint64_t>(length) + 1;
+    while (v >= 0x80) {
+        pending_.push_back(static_cast<std::uint8_t>(v | 0x80));
+        v >>= 7;
+    }
+    pending_.push_back(static_cast<std::uint8_t>(v));
+}
+
+void RowSet::AddNull() { pending_.push_back(0); }
+
+void RowSet::AddInt(std::int64_t value) {
+    std::size_t n = 1;
+    while (n < 8) {
+        std::int64_t lo = -(std::int64_t{1} << (8 * n - 1));
+        std::int64_t hi = (std::int64_t{1} << (8 * n - 1)) - 1;
+        if (value >= lo && value <= hi) break;
+        ++n;
+    }
+    Header(n);
+    std::uint64_t u = static_cast<std::uint64_t>(value);
+    for (std::size_t i = 0; i < n; ++i) pending_.push_back(static_cast<std::uint8_t>(u >> (8 * i)));
+}
+
+void RowSet::AddUInt(std::uint64_t value) {
+    std::size_t n = 1;
+    while (n < 8 && (value >> (8 * n)) != 0) ++n;
+    Header(n);
+    for (std::size_t i = 0; i < n; ++i) pending_.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+void RowSet::AddDouble(double value) {
+    Header(sizeof value);
+    const auto* p = reinterpret_cast<const std::uint8_t*>(&value);
+    pending_.insert(pending_.end(), p, p + sizeof value);
+}
+
+void RowSet::AddFloat(float value) {
+    Header(sizeof value);
+    const auto* p = reinterpret_cast<const std::uint8_t*>(&value);
+    pending_.insert(pending_.end(), p, p + sizeof value);
+}
+
+void RowSet::AddBool(bool value) {
+    Header(1);
+    pending_.push_back(value ? 1 : 0);
+}
+
+void RowSet::AddAscii(std::string_view text) {
+    Header(text.size());
+    pending_.insert(pending_.end(), text.begin(), text.end());
+}
+
+void RowSet::AddText(std::wstring_view text) { AddAscii(WideToUtf8(text)); }
+
+void RowSet::AddUtf16(const SQLWCHAR* text, std::size_t length) { AddText(FromSqlW(text, length)); }
+
+void RowSet::AddBytes(const void* data, std::size_t length) {
+    Header(length);
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    pending_.insert(pending_.end(), p, p + length);
+}
+
+void RowSet::AddDate(const SQL_DATE_STRUCT& d) {
+    Header(4);
+    std::uint16_t y = static_cast<std::uint16_t>(d.year);
+    pending_.insert(pending_.end(), {static_cast<std::uint8_t>(y), static_cast<std::uint8_t>(y >> 8),
+                                     static_cast<std::uint8_t>(d.month), static_cast<std::uint8_t>(d.day)});
+}
+
+void RowSet::AddTime(const SQL_TIME_STRUCT& t) {
+    Header(3);
+    pending_.insert(pending_.end(), {static_cast<std::uint8_t>(t.hour), static_cast<std::uint8_t>(t.minute),
+                                     static_cast<std::uint8_t>(t.second)});
+}
+
+void RowSet::AddTimestamp(const SQL_TIMESTAMP_STRUCT& s) {
+    Header(11);
+    std::uint16_t y = static_cast<std::uint16_t>(s.year);
+    std::uint32_t f = s.fraction;
+    pending_.insert(pending_.end(),
+                    {static_cast<std::uint8_t>(y), static_cast<std::uint8_t>(y >> 8), static_cast<std::uint8_t>(s.month),
+                     static_cast<std::uint8_t>(s.day), static_cast<std::uint8_t>(s.hour),
+                     static_cast<std::uint8_t>(s.minute), static_cast<std::uint8_t>(s.second),
+                     static_cast<std::uint8_t>(f), static_cast<std::uint8_t>(f >> 8),
+                     static_cast<std::uint8_t>(f >> 16), static_cast<std::uint8_t>(f >> 24)});
+}
+
+void RowSet::AddVariant(const _variant_t& v, ValueKind kind) {
+    if (v.vt() == VT_EMPTY || v.vt() == VT_NULL) {
+        AddNull();
+        return;
+    }
+    switch (kind) {
+    case ValueKind::Int: AddInt(v.intVal()); break;
+    case ValueKind::UInt: AddUInt(v.uintVal()); break;
+    case ValueKind::Bool: AddBool(v.vt() == VT_BOOL ? v.boolVal() : v.intVal() != 0); break;
+    default: {
+        std::wstring text;
+        if (v.vt() == VT_BSTR) text = v.bstrVal();
+        else VariantToText(v, text);
+        AddText(text);
+        break;
+    }
+    }
+}
+
+void RowSet::EndRow() {
+    if (batches_.empty() || batches_.back().capacity() - batches_.back().size() < pending_.size()) {
+        batches_.emplace_back();
+        batches_.back().reserve(std::max(kBatchBytes, pending_.size()));
+    }
+    auto& batch = batches_.back();
+    rows_.push_back((static_cast<std::uint64_t>(batches_.size() - 1) << 32) | batch.size());
+    batch.insert(batch.end(), pending_.begin(), pending_.end());
+    pending_.clear();
+}
+
+void RowSet::Finish() {
+    if (!batches_.empty()) batches_.back().shrink_to_fit();
+    rows_.shrink_to_fit();
+    pending_.shrink_to_fit();
+}
+
+std::size_t RowSet::StorageSize() const {
+    std::size_t total = rows_.capacity() * sizeof(std::uint64_t);
+    for (const auto& b : batches_) total += b.capacity();
+    return total;
+}
+
+void RowSet::Load(std::size_t row) {
+    if (row == loaded_) return;
+    cells_.assign(columns.size(), Cell{});
+    loaded_ = row;
+    if (row >= rows_.size()) return;
+    const auto& batch = batches_[rows_[row] >> 32];
+    const std::uint8_t* p = batch.data() + (rows_[row] & 0xFFFFFFFFu);
+    for (auto& cell : cells_) {
+        std::uint64_t header = 0;
+        int shift = 0;
+        for (;;) {
+            std::uint8_t b = *p++;
+            header |= static_cast<std::uint64_t>(b & 0x7F) << shift;
+            if (!(b & 0x80)) break;
+            shift += 7;
+        }
+        if (header == 0) continue;
+        cell.null = false;
+        cell.length = static_cast<std::uint32_t>(header - 1);
+        cell.data = p;
+        p += cell.length;
+    }
+}
+
+bool RowSet::IsNull(std::size_t column) const { return column >= cells_.size() || cells_[column].null; }
+
+_variant_t RowSet::Value(std::size_t column) const {
+    if (IsNull(column)) return _variant_t::Null();
+    const Cell& cell = cells_[column];
+    const ColumnInfo& c = columns[column];
+    const std::uint8_t* p = cell.data;
+    switch (c.kind) {
+    case ValueKind::Int: {
+        std::uint64_t u = 0;
+        for (std::size_t i = 0; i < cell.length; ++i) u |= static_cast<std::uint64_t>(p[i]) << (8 * i);
+        if (cell.length < 8 && (p[cell.length - 1] & 0x80)) u |= ~std::uint64_t{0} << (8 * cell.length);
+        std::int64_t v = static_cast<std::int64_t>(u);
+        switch (c.adoType) {
+        case adTinyInt: return _variant_t::I1(static_cast<std::int8_t>(v));
+        case adSmallInt: return _variant_t::I2(static_cast<std::int16_t>(v));
+        case adInteger: return _variant_t::I4(static_cast<std::int32_t>(v));
+        default: return _variant_t::I8(v);
+        }
+    }
+    case ValueKind::UInt: {
+        std::uint64_t u = 0;
+        for (std::size_t i = 0; i < cell.length; ++i) u |= static_cast<std::uint64_t>(p[i]) << (8 * i);
+        switch (c.adoType) {
+        case adUnsignedTinyInt: return _variant_t::UI1(static_cast<std::uint8_t>(u));
+        case adUnsignedSmallInt: return _variant_t::UI2(static_cast<std::uint16_t>(u));
+        case adUnsignedInt: return _variant_t::UI4(static_cast<std::uint32_t>(u));
+        default: return _variant_t::UI8(u);
+        }
+    }
+    case ValueKind::Float: {
+        float f;
+        std::memcpy(&f, p, sizeof f);
+        return _variant_t::R4(f);
+    }
+    case ValueKind::Double: {
+        double d;
+        std::memcpy(&d, p, sizeof d);
+        return _variant_t::R8(d);
+    }
+    case ValueKind::Bool: return _variant_t::Bool(p[0] != 0);
+    case ValueKind::Decimal: {
+        std::wstring text = AsciiToWide(std::string_view(reinterpret_cast<const char*>(p), cell.length));
+        DECIMAL dec;
+        if (DecimalFromText(text, dec)) return _variant_t::Decimal(dec);
+        return _variant_t::Bstr(text);  // beyond 96 bits (or not a number): exact text
+    }
+    case ValueKind::Text:
+        return _variant_t::Bstr(Utf8ToWide(std::string_view(reinterpret_cast<const char*>(p), cell.length)));
+    case ValueKind::Bytes: return _variant_t::Bytes(p, cell.length);
+    case ValueKind::Date:
+        return _variant_t::Date(MakeOleDate(static_cast<std::int16_t>(ReadUInt(p, 2)), p[2], p[3], 0, 0, 0, 0));
+    case ValueKind::Time: return _variant_t::Date(MakeOleDate(1899, 12, 30, p[0], p[1], p[2], 0));
+    case ValueKind::Timestamp: {
+        std::uint32_t fraction = ReadUInt(p + 7, 4);
+        return _variant_t::Date(MakeOleDate(static_cast<std::int16_t>(ReadUInt(p, 2)), p[2], p[3], p[4], p[5], p[6],
+                                            static_cast<int>(fraction / 1000000u)));
+    }
+    }
+    return _variant_t::Null();
+}
+
+long RowSet::ActualSize(std::size_t column) const {
+    if (IsNull(column)) return 0;
+    const Cell& cell = cells_[column];
+    const ColumnInfo& c = columns[column];
+    switch (c.kind) {
+    case ValueKind::Text: {
+        // Characters: every UTF-8 byte that does not continue a sequence starts one.
+        long n = 0;
+        for (std::uint32_t i = 0; i < cell.length; ++i) n += (cell.data[i] & 0xC0) != 0x80;
+        return n;
+    }
+    case ValueKind::Bytes:
+    case ValueKind::Decimal: return static_cast<long>(cell.length);
+    default: return c.definedSize;
+    }
+}
+
+std::wstring RowSet::Text(std::size_t column) const {
+    if (IsNull(column)) return std::wstring();
+    const Cell& cell = cells_[column];
+    if (columns[column].kind == ValueKind::Text)
+        return Utf8ToWide(std::string_view(reinterpret_cast<const char*>(cell.data), cell.length));
+    if (columns[column].kind == ValueKind::Decimal)
+        return AsciiToWide(std::string_view(reinterpret_cast<const char*>(cell.data), cell.length));
+    std::wstring text;
+    VariantToText(Value(column), text);
+    return text;
+}
+
+// ---- fetching ----
+
+namespace {
+
+// Reads the whole value of column `index` (from 1) of the current row with SQLGetData and stores it.
+bool GetWholeValue(SQLHSTMT stmt, const ColumnInfo& c, SQLUSMALLINT index, RowSet& rows, OdbcError& error) {
+    SQLLEN ind = 0;
+    SQLRETURN rc;
+    auto fail = [&]() { return Check(rc, SQL_HANDLE_STMT, stmt, error); };
+    switch (c.kind) {
+    case ValueKind::Int:
+    case ValueKind::UInt: {
+        std::int64_t v = 0;
+        rc = SQLGetData(stmt, index, c.kind == ValueKind::Int ? SQL_C_SBIGINT : SQL_C_UBIGINT, &v, sizeof v, &ind);
+        if (!Succeeded(rc)) return fail();
+        if (ind == SQL_NULL_DATA) rows.AddNull();
+        else if (c.kind == ValueKind::Int) rows.AddInt(v);
+        else rows.AddUInt(static_cast<std::uint64_t>(v));
+        return true;
+    }
+    case ValueKind::Float: {
+        float v = 0;
+        rc = SQLGetData(stmt, index, SQL_C_FLOAT, &v, sizeof v, &ind);
+        if (!Succeeded(rc)) return fail();
+        if (ind == SQL_NULL_DATA) rows.AddNull(); else rows.AddFloat(v);
+        return true;
+    }
+    case ValueKind::Double: {
+        double v = 0;
+        rc = SQLGetData(stmt, index, SQL_C_DOUBLE, &v, sizeof v, &ind);
+        if (!Succeeded(rc)) return fail();
+        if (ind == SQL_NULL_DATA) rows.AddNull(); else rows.AddDouble(v);
+        return true;
+    }
+    case ValueKind::Bool: {
+        unsigned char v = 0;
+        rc = SQLGetData(stmt, index, SQL_C_BIT, &v, sizeof v, &ind);
+        if (!Succeeded(rc)) return fail();
+        if (ind == SQL_NULL_DATA) rows.AddNull(); else rows.AddBool(v != 0);
+        return true;
+    }
+    case ValueKind::Date: {
+        SQL_DATE_STRUCT v{};
+        rc = SQLGetData(stmt, index, SQL_C_TYPE_DATE, &v, sizeof v, &ind);
+        if (!Succeeded(rc)) return fail();
+        if (ind == SQL_NULL_DATA) rows.AddNull(); else rows.AddDate(v);
+        return true;
+    }
+    case ValueKind::Time: {
+        SQL_TIME_STRUCT v{};
+        rc = SQLGetData(stmt, index, SQL_C_TYPE_TIME, &v, sizeof v, &ind);
+        if (!Succeeded(rc)) return fail();
+        if (ind == SQL_NULL_DATA) rows.AddNull(); else rows.AddTime(v);
+        return true;
+    }
+    case ValueKind::Timestamp: {
+        SQL_TIMESTAMP_STRUCT v{};
+        rc = SQLGetData(stmt, index, SQL_C_TYPE_TIMESTAMP, &v, sizeof v, &ind);
+        if (!Succeeded(rc)) return fail();
+        if (ind == SQL_NULL_DATA) rows.AddNull(); else rows.AddTimestamp(v);
+        return true;
+    }
+    case ValueKind::Text: {
+        std::vector<SQLWCHAR> buffer(16384);
+        SqlWString all;
+        const std::size_t room = buffer.size() - 1;  // one unit for the terminating zero
+        for (;;) {
+            rc = SQLGetData(stmt, index, SQL_C_WCHAR, buffer.data(), static_cast<SQLLEN>(buffer.size() * sizeof(SQLWCHAR)), &ind);
+            if (rc == SQL_NO_DATA) break;
+            if (!Succeeded(rc)) return fail();
+            if (ind == SQL_NULL_DATA) {
+                rows.AddNull();
+                return true;
+            }
+            if (ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) / sizeof(SQLWCHAR) > room) {
+                all.append(buffer.data(), room);
+                continue;
+            }
+            all.append(buffer.data(), static_cast<std::size_t>(ind) / sizeof(SQLWCHAR));
+            break;
+        }
+        rows.AddUtf16(all.data(), all.size());
+        return true;
+    }
+    case ValueKind::Decimal:
+    case ValueKind::Bytes: {
+        const bool text = c.kind == ValueKind::Decimal;
+        std::vector<char> buffer(text ? 256 : 65536);
+        std::string all;
+        const std::size_t room = buffer.size() - (text ? 1 : 0);
+        for (;;) {
+            rc = SQLGetData(stmt, index, text ? SQL_C_CHAR : SQL_C_BINARY, buffer.data(), static_cast<SQLLEN>(buffer.size()), &ind);
+            if (rc == SQL_NO_DATA) break;
+            if (!Succeeded(rc)) return fail();
+            if (ind == SQL_NULL_DATA) {
+                rows.AddNull();
+                return true;
+            }
+            if (ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > room) {
+                all.append(buffer.data(), room);
+                continue;
+            }
+            all.append(buffer.data(), static_cast<std::size_t>(ind));
+            break;
+        }
+        if (text) rows.AddAscii(all); else rows.AddBytes(all.data(), all.size());
+        return true;
+    }
+    }
+    return true;
+}
+
+struct BoundColumn {
+    SQLSMALLINT cType = SQL_C_CHAR;
+    std::size_t element = 0;
+    std::vector<std::uint8_t> buffer;
+    std::vector<SQLLEN> indicators;
+};
+
+bool IsVariable(const ColumnInfo& c) {
+    return c.kind == ValueKind::Text || c.kind == ValueKind::Bytes || c.kind == ValueKind::Decimal;
+}
+
+void PlanBinding(const ColumnInfo& c, BoundColumn& b) {
+    switch (c.kind) {
+    case ValueKind::Int: b.cType = SQL_C_SBIGINT; b.element = 8; break;
+    case ValueKind::UInt: b.cType = SQL_C_UBIGINT; b.element = 8; break;
+    case ValueKind::Float: b.cType = SQL_C_FLOAT; b.element = sizeof(float); break;
+    case ValueKind::Double: b.cType = SQL_C_DOUBLE; b.element = sizeof(double); break;
+    case ValueKind::Bool: b.cType = SQL_C_BIT; b.element = 1; break;
+    case ValueKind::Date: b.cType = SQL_C_TYPE_DATE; b.element = sizeof(SQL_DATE_STRUCT); break;
+    case ValueKind::Time: b.cType = SQL_C_TYPE_TIME; b.element = sizeof(SQL_TIME_STRUCT); break;
+    case ValueKind::Timestamp: b.cType = SQL_C_TYPE_TIMESTAMP; b.element = sizeof(SQL_TIMESTAMP_STRUCT); break;
+    case ValueKind::Decimal:
+        b.cType = SQL_C_CHAR;
+        b.element = std::max<std::size_t>(static_cast<std::size_t>(c.columnSize) + 4, 48);
+        break;
+    case ValueKind::Text:
+        // Room for every character as a surrogate pair, and the terminating zero.
+        b.cType = SQL_C_WCHAR;
+        b.element = (std::max<std::size_t>(static_cast<std::size_t>(c.columnSize), 38) * 2 + 1) * sizeof(SQLWCHAR);
+        break;
+    case ValueKind::Bytes:
+        b.cType = SQL_C_BINARY;
+        b.element = std::max<std::size_t>(static_cast<std::size_t>(c.columnSize), 1);
+        break;
+    }
+    b.element = (b.element + 7) & ~std::size_t{7};
+}
+
+// Stores row `r` of the bound block; a value the buffer truncated is read again in full.
+bool StoreBoundRow(SQLHSTMT stmt, const std::vector<ColumnInfo>& columns, std::vector<BoundColumn>& bound,
+                   std::size_t r, RowSet& rows, OdbcError& error) {
+    bool positioned = false;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        const ColumnInfo& c = columns[i];
+        BoundColumn& b = bound[i];
+        SQLLEN ind = b.indicators[r];
+        const std::uint8_t* p = b.buffer.data() + r * b.element;
+        if (ind == SQL_NULL_DATA) {
+            rows.AddNull();
+            continue;
+        }
+        bool truncated = false;
+        if (c.kind == ValueKind::Text) truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element - sizeof(SQLWCHAR);
+        else if (c.kind == ValueKind::Decimal) truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) >= b.element;
+        else if (c.kind == ValueKind::Bytes) truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element;
+        if (truncated) {
+            if (!positioned) {
+                if (!Check(SQLSetPos(stmt, static_cast<SQLSETPOSIROW>(r + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE),
+                           SQL_HANDLE_STMT, stmt, error))
+                    return false;
+                positioned = true;
+            }
+            if (!GetWholeValue(stmt, c, static_cast<SQLUSMALLINT>(i + 1), rows, error)) return false;
+            continue;
+        }
+        switch (c.kind) {
+        case ValueKind::Int: { std::int64_t v; std::memcpy(&v, p, 8); rows.AddInt(v); break; }
+        case ValueKind::UInt: { std::uint64_t v; std::memcpy(&v, p, 8); rows.AddUInt(v); break; }
+        case ValueKind::Float: { float v; std::memcpy(&v, p, sizeof v); rows.AddFloat(v); break; }
+        case ValueKind::Double: { double v; std::memcpy(&v, p, sizeof v); rows.AddDouble(v); break; }
+        case ValueKind::Bool: rows.AddBool(p[0] != 0); break;
+        case ValueKind::Date: { SQL_DATE_STRUCT v; std::memcpy(&v, p, sizeof v); rows.AddDate(v); break; }
+        case ValueKind::Time: { SQL_TIME_STRUCT v; std::memcpy(&v, p, sizeof v); rows.AddTime(v); break; }
+        case ValueKind::Timestamp: { SQL_TIMESTAMP_STRUCT v; std::memcpy(&v, p, sizeof v); rows.AddTimestamp(v); break; }
+        case ValueKind::Decimal: rows.AddAscii(std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(ind))); break;
+        case ValueKind::Text: {
+            std::size_t units = static_cast<std::size_t>(ind) / sizeof(SQLWCHAR);
+            SqlWString text(units, 0);
+            std::memcpy(text.data(), p, units * sizeof(SQLWCHAR));
+            rows.AddUtf16(text.data(), units);
+            break;
+        }
+        case ValueKind::Bytes: rows.AddBytes(p, static_cast<std::size_t>(ind)); break;
+        }
+    }
+    rows.EndRow();
+    return true;
+}
+
+const std::wstring kCancelled = L"Operation cancelled.";
+
+}  // namespace
+
+bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std::atomic<bool>& cancelled,
+                 OdbcError& error) {
+    SQLSMALLINT count = 0;
+    if (!Check(SQLNumResultCols(stmt, &count), SQL_HANDLE_STMT, stmt, error)) return false;
+    rows.columns.clear();
+    rows.columns.reserve(static_cast<std::size_t>(std::max<SQLSMALLINT>(count, 0)));
+    bool anyLong = false, anyVariable = false;
+    for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(count); ++i) {
+        ColumnInfo c;
+        SQLWCHAR name[512] = {};
+        SQLSMALLINT nameLength = 0, nullable = SQL_NULLABLE_UNKNOWN;
+        if (!Check(SQLDescribeColW(stmt, i, name, 512, &nameLength, &c.sqlType, &c.columnSize, &c.digits, &nullable),
+                   SQL_HANDLE_STMT, stmt, error))
+            return false;
+        c.name = FromSqlW(name, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)), 511));
+        c.nullable = nullable != SQL_NO_NULLS;
+        SQLLEN isUnsigned = SQL_FALSE;
+        if (Succeeded(SQLColAttributeW(stmt, i, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned)))
+            c.isUnsigned = isUnsigned == SQL_TRUE;
+        DeriveColumn(c);
+        anyLong = anyLong || c.isLong;
+        anyVariable = anyVariable || IsVariable(c);
+        rows.columns.push_back(std::move(c));
+    }
+    const auto& columns = rows.columns;
+    const bool block = count > 0 && !anyLong && (!anyVariable || (caps.getDataBlock && caps.getDataBound));
+
+    if (!block) {
+        // Row by row, every value read whole with SQLGetData.
+        for (;;) {
+            if (cancelled.load()) {
+                error.Set(kCancelled, ZE_FAIL);
+                return false;
+            }
+            SQLRETURN rc = SQLFetch(stmt);
+            if (rc == SQL_NO_DATA) break;
+            if (!Check(rc, SQL_HANDLE_STMT, stmt, error)) return false;
+            for (std::size_t i = 0; i < columns.size(); ++i)
+                if (!GetWholeValue(stmt, columns[i], static_cast<SQLUSMALLINT>(i + 1), rows, error)) return false;
+            rows.EndRow();
+        }
+        rows.Finish();
+        return true;
+    }
+
+    // Blocks of rows into column-wise bound arrays.
+    std::vector<BoundColumn> bound(columns.size());
+    std::size_t rowBytes = 0;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        PlanBinding(columns[i], bound[i]);
+        rowBytes += bound[i].element + sizeof(SQLLEN);
+    }
+    SQLULEN blockRows = std::clamp<std::size_t>(kBlockBudget / std::max<std::size_t>(rowBytes, 1), 1, kMaxBlockRows);
+    SQLULEN fetched = 0;
+    if (!Succeeded(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0)) ||
+        !Succeeded(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(blockRows), 0))) {
+        blockRows = 1;
+        SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0);
+    }
+    // The driver may have chosen another size.
+    SQLULEN actual = 0;
+    if (Succeeded(SQLGetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, &actual, 0, nullptr)) && actual > 0) blockRows = actual;
+    std::vector<SQLUSMALLINT> status(blockRows, SQL_ROW_NOROW);
+    if (!Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_HANDLE_STMT, stmt, error) ||
+        !Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0), SQL_HANDLE_STMT, stmt, error))
+        return false;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        BoundColumn& b = bound[i];
+        b.buffer.assign(b.element * blockRows, 0);
+        b.indicators.assign(blockRows, 0);
+        if (!Check(SQLBindCol(stmt, static_cast<SQLUSMALLINT>(i + 1), b.cType, b.buffer.data(), static_cast<SQLLEN>(b.element),
+                              b.indicators.data()),
+                   SQL_HANDLE_STMT, stmt, error))
+            return false;
+    }
+    bool ok = true;
+    for (;;) {
+        if (cancelled.load()) {
+            error.Set(kCancelled, ZE_FAIL);
+            ok = false;
+            break;
+        }
+        fetched = 0;
+        SQLRETURN rc = SQLFetchScroll(stmt, SQL_FETCH_NEXT, 0);
+        if (rc == SQL_NO_DATA) break;
+        if (!Check(rc, SQL_HANDLE_STMT, stmt, error)) {
+            ok = false;
+            break;
+        }
+        for (std::size_t r = 0; r < fetched && ok; ++r) {
+            if (status[r] == SQL_ROW_NOROW) continue;
+            if (status[r] == SQL_ROW_ERROR) {
+                ReadDiagnostics(SQL_HANDLE_STMT, stmt, error, L"A row could not be fetched.");
+                ok = false;
+                break;
+            }
+            ok = StoreBoundRow(stmt, columns, bound, r, rows, error);
+        }
+        if (!ok) break;
+    }
+    // The buffers die with this function: unbind them and detach the status arrays first.
+    SQLFreeStmt(stmt, SQL_UNBIND);
+    SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+    SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+    SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0);
+    rows.Finish();
+    return ok;
+}
+
+}  // namespace zentra

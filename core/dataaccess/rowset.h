@@ -1,0 +1,110 @@
+// The in-memory result of a statement: column descriptions and compactly stored rows, and the
+// code that fetches them from an ODBC statement.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "odbc_handle.h"
+#include "zentra/variant.h"
+
+namespace zentra {
+
+// How a column's values are stored.
+enum class ValueKind : std::uint8_t { Int, UInt, Float, Double, Bool, Decimal, Text, Bytes, Date, Time, Timestamp };
+
+struct ColumnInfo {
+    std::wstring name;
+    // ODBC description.
+    SQLSMALLINT sqlType = SQL_UNKNOWN_TYPE;
+    SQLULEN columnSize = 0;
+    SQLSMALLINT digits = 0;
+    bool nullable = true;
+    bool isUnsigned = false;
+    // Derived ADO description.
+    int adoType = 0;
+    long definedSize = 0;
+    int precision = 255;
+    int scale = 255;
+    long attributes = 0;
+    ValueKind kind = ValueKind::Text;
+    bool isLong = false;  // read piecewise with SQLGetData, never bound
+};
+
+// Fills the ADO description and the value kind of `column` from its ODBC description.
+void DeriveColumn(ColumnInfo& column);
+// A column of a schema rowset: `adoType` one of adVarWChar, adSmallInt, adInteger,
+// adUnsignedSmallInt, adUnsignedInt, adBigInt, adUnsignedBigInt, adBoolean.
+ColumnInfo SchemaColumn(const wchar_t* name, int adoType);
+
+// Rows are kept in batches of bytes; each value is a length header (LEB128 of length + 1, 0 for
+// NULL) followed by its bytes: integers in as few little-endian bytes as hold them, floats and
+// doubles in their binary form, numerics as their ASCII text, text as UTF-8, binary as is, dates
+// and times as packed fields.
+class RowSet {
+public:
+    std::vector<ColumnInfo> columns;
+    long affected = -1;  // rows changed by the statement, -1 unknown
+
+    // ---- building ----
+    void AddNull();
+    void AddInt(std::int64_t value);
+    void AddUInt(std::uint64_t value);
+    void AddDouble(double value);
+    void AddFloat(float value);
+    void AddBool(bool value);
+    void AddAscii(std::string_view text);  // numerics
+    void AddText(std::wstring_view text);
+    void AddUtf16(const SQLWCHAR* text, std::size_t length);
+    void AddBytes(const void* data, std::size_t length);
+    void AddDate(const SQL_DATE_STRUCT& date);
+    void AddTime(const SQL_TIME_STRUCT& time);
+    void AddTimestamp(const SQL_TIMESTAMP_STRUCT& stamp);
+    // Stores `value` in the form of column kind `kind` (schema rowsets).
+    void AddVariant(const _variant_t& value, ValueKind kind);
+    void EndRow();
+    void Finish();  // releases spare capacity once all rows are in
+
+    // ---- reading ----
+    std::size_t RowCount() const { return rows_.size(); }
+    // Makes `row` the row that the accessors below read.
+    void Load(std::size_t row);
+    bool IsNull(std::size_t column) const;
+    _variant_t Value(std::size_t column) const;
+    long ActualSize(std::size_t column) const;
+    // The value as text: text columns as they are, other kinds through their variant.
+    std::wstring Text(std::size_t column) const;
+    std::size_t StorageSize() const;
+
+private:
+    struct Cell {
+        const std::uint8_t* data = nullptr;
+        std::uint32_t length = 0;
+        bool null = true;
+    };
+    void Header(std::size_t length);
+    std::vector<std::vector<std::uint8_t>> batches_;
+    std::vector<std::uint64_t> rows_;  // batch index << 32 | offset
+    std::vector<std::uint8_t> pending_;
+    std::vector<Cell> cells_;
+    std::size_t loaded_ = static_cast<std::size_t>(-1);
+};
+
+// What the driver lets the fetch code do.
+struct DriverCaps {
+    bool getDataBlock = false;  // SQLGetData on a row of a block after SQLSetPos
+    bool getDataBound = false;  // SQLGetData on a bound column
+};
+
+// Describes the result of `stmt` and fetches all its rows into `rows`. Stops with an error when
+// `cancelled` becomes true.
+bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std::atomic<bool>& cancelled,
+                 OdbcError& error);
+
+// Days since 1899-12-30 plus the time of day, as an OLE date.
+DATE MakeOleDate(int year, int month, int day, int hour, int minute, int second, int millisecond);
+
+}  // namespace zentra
