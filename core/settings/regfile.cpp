@@ -1,0 +1,584 @@
+#include "regfile.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "zentra/codepage.h"
+#include "zentra/text.h"
+
+namespace zentra::regfile {
+
+namespace {
+
+constexpr std::uint32_t kRegSz = 1;
+constexpr std::uint32_t kRegExpandSz = 2;
+constexpr std::uint32_t kRegBinary = 3;
+constexpr std::uint32_t kRegDword = 4;
+
+constexpr const wchar_t* kRootNames[] = {
+    L"HKEY_CLASSES_ROOT", L"HKEY_CURRENT_USER", L"HKEY_LOCAL_MACHINE", L"HKEY_USERS",
+    L"HKEY_CURRENT_CONFIG",
+};
+
+constexpr const char kHeader[] = "Windows Registry Editor Version 5.00";
+
+// ---- file descriptors ------------------------------------------------------------------------
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    // Closes now and reports whether close succeeded.
+    bool Close() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+bool ReadAll(int fd, std::string& out) {
+    char buffer[16384];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return true;
+        out.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+std::string DirectoryOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// mkdir -p; new directories get mode 0700.
+bool MakeDirectories(const std::string& dir) {
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    std::string parent = DirectoryOf(dir);
+    if (parent != dir && !MakeDirectories(parent)) return false;
+    if (::mkdir(dir.c_str(), 0700) == 0) return true;
+    return errno == EEXIST && ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// ---- text pieces -----------------------------------------------------------------------------
+
+bool IsSpace(wchar_t ch) { return ch == L' ' || ch == L'\t'; }
+
+void SkipSpaces(std::wstring_view s, size_t& i) {
+    while (i < s.size() && IsSpace(s[i])) ++i;
+}
+
+// A quoted name or text starting at s[i] == '"'. Knows \\ and \" (and \n, \r, \0-free); any other
+// backslash is kept as it stands, as hand-written paths like "C:\temp" expect.
+bool ParseQuoted(std::wstring_view s, size_t& i, std::wstring& out) {
+    if (i >= s.size() || s[i] != L'"') return false;
+    ++i;
+    out.clear();
+    while (i < s.size()) {
+        wchar_t ch = s[i++];
+        if (ch == L'"') return true;
+        if (ch == L'\\' && i < s.size()) {
+            wchar_t next = s[i];
+            if (next == L'\\' || next == L'"') {
+                out.push_back(next);
+                ++i;
+                continue;
+            }
+            if (next == L'n') {
+                out.push_back(L'\n');
+                ++i;
+                continue;
+            }
+            if (next == L'r') {
+                out.push_back(L'\r');
+                ++i;
+                continue;
+            }
+        }
+        out.push_back(ch);
+    }
+    return false;  // no closing quote: a torn or broken line
+}
+
+std::wstring Quote(std::wstring_view text) {
+    std::wstring out = L"\"";
+    for (wchar_t ch : text) {
+        switch (ch) {
+            case L'\\': out += L"\\\\"; break;
+            case L'"': out += L"\\\""; break;
+            case L'\n': out += L"\\n"; break;
+            case L'\r': out += L"\\r"; break;
+            default: out.push_back(ch);
+        }
+    }
+    out.push_back(L'"');
+    return out;
+}
+
+int HexDigit(wchar_t ch) {
+    if (ch >= L'0' && ch <= L'9') return ch - L'0';
+    if (ch >= L'a' && ch <= L'f') return ch - L'a' + 10;
+    if (ch >= L'A' && ch <= L'F') return ch - L'A' + 10;
+    return -1;
+}
+
+// "01,ab, 7f" — one or two hex digits per byte, commas between, blanks allowed around them.
+bool ParseHexBytes(std::wstring_view s, std::vector<std::uint8_t>& out) {
+    out.clear();
+    size_t i = 0;
+    SkipSpaces(s, i);
+    if (i == s.size()) return true;
+    for (;;) {
+        SkipSpaces(s, i);
+        int hi = i < s.size() ? HexDigit(s[i]) : -1;
+        if (hi < 0) return false;
+        ++i;
+        int value = hi;
+        if (i < s.size() && HexDigit(s[i]) >= 0) value = value * 16 + HexDigit(s[i++]);
+        out.push_back(static_cast<std::uint8_t>(value));
+        SkipSpaces(s, i);
+        if (i == s.size()) return true;
+        if (s[i] != L',') return false;
+        ++i;
+    }
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> TextData(std::wstring_view text) {
+    text = text.substr(0, text.find(L'\0'));
+    std::u16string units = WideToUtf16(text);
+    std::vector<std::uint8_t> data;
+    data.reserve((units.size() + 1) * 2);
+    for (char16_t u : units) {
+        data.push_back(static_cast<std::uint8_t>(u & 0xFF));
+        data.push_back(static_cast<std::uint8_t>(u >> 8));
+    }
+    data.push_back(0);
+    data.push_back(0);
+    return data;
+}
+
+namespace {
+
+// The data of a REG_SZ when it can be written as a quoted text: an even number of bytes ending in
+// one terminating zero, no other zero, no control character.
+bool TextForQuoting(const std::vector<std::uint8_t>& data, std::wstring& text) {
+    if (data.size() < 2 || data.size() % 2 != 0) return false;
+    std::u16string units;
+    for (size_t i = 0; i + 1 < data.size(); i += 2)
+        units.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
+    if (units.back() != 0) return false;
+    units.pop_back();
+    for (char16_t u : units)
+        if (u < 0x20 || u == 0x7F || (u >= 0xD800 && u <= 0xDFFF)) return false;
+    text = Utf16ToWide(units);
+    return true;
+}
+
+std::wstring HexList(const std::vector<std::uint8_t>& data) {
+    static const wchar_t digits[] = L"0123456789abcdef";
+    std::wstring out;
+    out.reserve(data.size() * 3);
+    for (size_t i = 0; i < data.size(); ++i) {
+        if (i) out.push_back(L',');
+        out.push_back(digits[data[i] >> 4]);
+        out.push_back(digits[data[i] & 0xF]);
+    }
+    return out;
+}
+
+std::wstring ValueLine(const Value& v) {
+    std::wstring line = v.name.empty() ? std::wstring(L"@") : Quote(v.name);
+    line.push_back(L'=');
+    std::wstring text;
+    if (v.type == kRegSz && TextForQuoting(v.data, text)) {
+        line += Quote(text);
+    } else if (v.type == kRegDword && v.data.size() == 4) {
+        std::uint32_t d = v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) |
+                          (static_cast<std::uint32_t>(v.data[3]) << 24);
+        static const wchar_t digits[] = L"0123456789abcdef";
+        line += L"dword:";
+        for (int shift = 28; shift >= 0; shift -= 4) line.push_back(digits[(d >> shift) & 0xF]);
+    } else if (v.type == kRegBinary) {
+        line += L"hex:" + HexList(v.data);
+    } else {
+        static const wchar_t digits[] = L"0123456789abcdef";
+        std::wstring type;
+        std::uint32_t t = v.type;
+        do {
+            type.insert(type.begin(), digits[t & 0xF]);
+            t >>= 4;
+        } while (t);
+        line += L"hex(" + type + L"):" + HexList(v.data);
+    }
+    return line;
+}
+
+// The value text after '=': a quoted text, dword:, hex:, hex(N):, or '-' (delete).
+enum class Parsed { Bad, Set, Delete };
+
+Parsed ParseData(std::wstring_view s, std::uint32_t& type, std::vector<std::uint8_t>& data) {
+    size_t i = 0;
+    SkipSpaces(s, i);
+    std::wstring_view rest = s.substr(i);
+    while (!rest.empty() && IsSpace(rest.back())) rest.remove_suffix(1);
+    if (rest == L"-") return Parsed::Delete;
+    if (!rest.empty() && rest[0] == L'"') {
+        size_t j = 0;
+        std::wstring text;
+        if (!ParseQuoted(rest, j, text) || j != rest.size()) return Parsed::Bad;
+        type = kRegSz;
+        data = TextData(text);
+        return Parsed::Set;
+    }
+    if (rest.size() > 6 && CompareNoCase(rest.substr(0, 6), L"dword:") == 0) {
+        std::wstring_view digits = rest.substr(6);
+        if (digits.empty() || digits.size() > 8) return Parsed::Bad;
+        std::uint32_t d = 0;
+        for (wchar_t ch : digits) {
+            int h = HexDigit(ch);
+            if (h < 0) return Parsed::Bad;
+            d = d * 16 + static_cast<std::uint32_t>(h);
+        }
+        type = kRegDword;
+        data = {static_cast<std::uint8_t>(d), static_cast<std::uint8_t>(d >> 8),
+                static_cast<std::uint8_t>(d >> 16), static_cast<std::uint8_t>(d >> 24)};
+        return Parsed::Set;
+    }
+    if (rest.size() >= 4 && CompareNoCase(rest.substr(0, 3), L"hex") == 0) {
+        size_t j = 3;
+        std::uint32_t t = kRegBinary;
+        if (rest[j] == L'(') {
+            ++j;
+            size_t start = j;
+            t = 0;
+            while (j < rest.size() && HexDigit(rest[j]) >= 0) {
+                if (j - start >= 8) return Parsed::Bad;
+                t = t * 16 + static_cast<std::uint32_t>(HexDigit(rest[j++]));
+            }
+            if (j == start || j >= rest.size() || rest[j] != L')') return Parsed::Bad;
+            ++j;
+        }
+        if (j >= rest.size() || rest[j] != L':') return Parsed::Bad;
+        if (!ParseHexBytes(rest.substr(j + 1), data)) return Parsed::Bad;
+        type = t;
+        return Parsed::Set;
+    }
+    return Parsed::Bad;
+}
+
+std::wstring DecodeFile(std::string_view bytes) {
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+        static_cast<unsigned char>(bytes[1]) == 0xFE) {
+        std::u16string units;
+        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+            units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                                  (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+        return Utf16ToWide(units);
+    }
+    if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    return Utf8ToWide(bytes);
+}
+
+// The section header's path when it names a known root: "HKEY_CURRENT_USER\Software".
+bool SectionPath(std::wstring_view inner, std::wstring& path) {
+    size_t slash = inner.find(L'\\');
+    std::wstring_view root = inner.substr(0, slash);
+    if (!IsRootName(root)) return false;
+    std::wstring_view sub = slash == std::wstring_view::npos ? std::wstring_view() : inner.substr(slash + 1);
+    if (!IsValidSubKeyPath(sub)) return false;
+    path = std::wstring(inner);
+    return true;
+}
+
+}  // namespace
+
+// ---- Hive ------------------------------------------------------------------------------------
+
+std::wstring Hive::Fold(std::wstring_view path) { return ToUpper(path); }
+
+Key* Hive::Find(std::wstring_view path) {
+    auto it = keys_.find(Fold(path));
+    return it == keys_.end() ? nullptr : &it->second;
+}
+
+const Key* Hive::Find(std::wstring_view path) const {
+    auto it = keys_.find(Fold(path));
+    return it == keys_.end() ? nullptr : &it->second;
+}
+
+Key& Hive::Create(std::wstring_view path) {
+    // Every parent first, so that a key never exists without them.
+    for (size_t pos = path.find(L'\\'); pos != std::wstring_view::npos; pos = path.find(L'\\', pos + 1)) {
+        std::wstring_view parent = path.substr(0, pos);
+        std::wstring folded = Fold(parent);
+        if (keys_.find(folded) == keys_.end()) keys_.emplace(folded, Key{std::wstring(parent), {}});
+    }
+    std::wstring folded = Fold(path);
+    auto it = keys_.find(folded);
+    if (it == keys_.end()) it = keys_.emplace(folded, Key{std::wstring(path), {}}).first;
+    return it->second;
+}
+
+bool Hive::Remove(std::wstring_view path) { return keys_.erase(Fold(path)) > 0; }
+
+int Hive::SubKeyCount(std::wstring_view path) const {
+    std::wstring prefix = Fold(path) + L'\\';
+    int count = 0;
+    for (auto it = keys_.lower_bound(prefix); it != keys_.end(); ++it) {
+        const std::wstring& k = it->first;
+        if (k.compare(0, prefix.size(), prefix) != 0) break;
+        if (k.find(L'\\', prefix.size()) == std::wstring::npos) ++count;
+    }
+    return count;
+}
+
+Value* Hive::FindValue(Key& key, std::wstring_view name) {
+    for (auto& v : key.values)
+        if (EqualsNoCase(v.name, name)) return &v;
+    return nullptr;
+}
+
+const Value* Hive::FindValue(const Key& key, std::wstring_view name) {
+    for (const auto& v : key.values)
+        if (EqualsNoCase(v.name, name)) return &v;
+    return nullptr;
+}
+
+void Hive::SetValue(Key& key, std::wstring_view name, std::uint32_t type, std::vector<std::uint8_t> data) {
+    if (Value* v = FindValue(key, name)) {
+        v->type = type;
+        v->data = std::move(data);
+        return;
+    }
+    key.values.push_back(Value{std::wstring(name), type, std::move(data)});
+}
+
+bool Hive::DeleteValue(Key& key, std::wstring_view name) {
+    for (auto it = key.values.begin(); it != key.values.end(); ++it) {
+        if (EqualsNoCase(it->name, name)) {
+            key.values.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+Hive Hive::Parse(std::string_view bytes) {
+    Hive hive;
+    std::wstring text = DecodeFile(bytes);
+    Key* current = nullptr;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find(L'\n', pos);
+        if (end == std::wstring::npos) end = text.size();
+        std::wstring line(text, pos, end - pos);
+        pos = end + 1;
+        if (!line.empty() && line.back() == L'\r') line.pop_back();
+        std::wstring trimmed = Trim(line, L" \t");
+
+        if (trimmed.empty() || trimmed[0] == L';') continue;
+        if (trimmed[0] == L'[') {
+            current = nullptr;
+            std::wstring path;
+            // "[-...]" deletes a key in a merge file; in a stored file it simply names nothing.
+            if (trimmed.size() >= 2 && trimmed.back() == L']' && trimmed[1] != L'-' &&
+                SectionPath(std::wstring_view(trimmed).substr(1, trimmed.size() - 2), path))
+                current = &hive.Create(path);
+            continue;
+        }
+        if (trimmed[0] != L'"' && trimmed[0] != L'@') continue;  // the header or a stray line
+
+        // Hex data that continues on the next lines ("...,\").
+        while (trimmed.back() == L'\\' && pos < text.size() &&
+               trimmed.find(L"=hex") != std::wstring::npos) {
+            size_t e = text.find(L'\n', pos);
+            if (e == std::wstring::npos) e = text.size();
+            std::wstring next(text, pos, e - pos);
+            pos = e + 1;
+            trimmed.pop_back();
+            trimmed += Trim(next, L" \t\r");
+        }
+        if (!current) continue;
+
+        std::wstring name;
+        size_t i = 0;
+        if (trimmed[0] == L'@') {
+            i = 1;
+        } else if (!ParseQuoted(trimmed, i, name)) {
+            continue;
+        }
+        SkipSpaces(trimmed, i);
+        if (i >= trimmed.size() || trimmed[i] != L'=') continue;
+        std::uint32_t type = 0;
+        std::vector<std::uint8_t> data;
+        switch (ParseData(std::wstring_view(trimmed).substr(i + 1), type, data)) {
+            case Parsed::Bad: break;
+            case Parsed::Delete: DeleteValue(*current, name); break;
+            case Parsed::Set: SetValue(*current, name, type, std::move(data)); break;
+        }
+    }
+    return hive;
+}
+
+std::string Hive::Serialize() const {
+    std::wstring out;
+    for (const auto& [folded, key] : keys_) {
+        // A root without values of its own is implied by its keys.
+        if (key.values.empty() && key.path.find(L'\\') == std::wstring::npos) continue;
+        out += L"\n[" + key.path + L"]\n";
+        for (const auto& v : key.values) out += ValueLine(v) + L"\n";
+    }
+    return std::string(kHeader) + "\n" + WideToUtf8(out);
+}
+
+// ---- names and paths -------------------------------------------------------------------------
+
+bool IsRootName(std::wstring_view name) {
+    for (const wchar_t* root : kRootNames)
+        if (EqualsNoCase(name, root)) return true;
+    return false;
+}
+
+bool IsValidSubKeyPath(std::wstring_view path) {
+    if (path.empty()) return true;
+    if (path.front() == L'\\' || path.back() == L'\\') return false;
+    wchar_t previous = 0;
+    for (wchar_t ch : path) {
+        if (ch < 0x20 || ch == 0x7F) return false;
+        if (ch == L'\\' && previous == L'\\') return false;
+        previous = ch;
+    }
+    return true;
+}
+
+bool IsValidValueName(std::wstring_view name) { return name.find(L'\0') == std::wstring_view::npos; }
+
+std::string UserRegistryPath() {
+    std::string base;
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/') {
+        base = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        std::string dir = home && home[0] == '/' ? home : "";
+        if (dir.empty()) {
+            struct passwd pw {};
+            struct passwd* found = nullptr;
+            std::vector<char> buffer(16384);
+            if (getpwuid_r(getuid(), &pw, buffer.data(), buffer.size(), &found) == 0 && found &&
+                found->pw_dir && found->pw_dir[0] == '/')
+                dir = found->pw_dir;
+        }
+        if (dir.empty()) return {};
+        base = dir + "/.config";
+    }
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    return base + "/orvanta/registry.reg";
+}
+
+std::string SystemRegistryPath() {
+    const char* dirs = std::getenv("XDG_CONFIG_DIRS");
+    std::string list = dirs && dirs[0] ? dirs : "/etc/xdg";
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t colon = list.find(':', start);
+        if (colon == std::string::npos) colon = list.size();
+        std::string dir = list.substr(start, colon - start);
+        start = colon + 1;
+        if (dir.empty() || dir[0] != '/') continue;
+        std::string path = dir + "/orvanta/registry.reg";
+        if (::access(path.c_str(), R_OK) == 0) return path;
+    }
+    return {};
+}
+
+// ---- files -----------------------------------------------------------------------------------
+
+Hive Load(const std::string& path) {
+    if (path.empty()) return {};
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) return {};
+    std::string bytes;
+    ReadAll(fd.get(), bytes);  // what could be read is used
+    return Hive::Parse(bytes);
+}
+
+bool Update(const std::string& path, const std::function<bool(Hive&)>& change) {
+    if (path.empty()) return false;
+    // Write through a symbolic link (a registry kept with the user's dotfiles) to its target.
+    std::string target = path;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+        if (!real) return false;
+        target = real.get();
+    }
+    std::string dir = DirectoryOf(path);
+    if (!MakeDirectories(dir)) return false;
+
+    // The lock lives in its own file: the registry file itself is replaced on every write.
+    std::string lockPath = path + ".lock";
+    Fd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (lock.get() < 0) return false;
+    while (::flock(lock.get(), LOCK_EX) != 0)
+        if (errno != EINTR) return false;
+
+    Hive hive = Load(target);
+    if (!change(hive)) return false;
+    std::string bytes = hive.Serialize();
+
+    std::string targetDir = DirectoryOf(target);
+    std::string temp = target + ".XXXXXX";
+    std::vector<char> name(temp.begin(), temp.end());
+    name.push_back('\0');
+    Fd out(::mkostemp(name.data(), O_CLOEXEC));  // mode 0600
+    if (out.get() < 0) return false;
+    bool ok = WriteAll(out.get(), bytes) && ::fsync(out.get()) == 0;
+    ok = out.Close() && ok;
+    if (ok) ok = ::rename(name.data(), target.c_str()) == 0;
+    if (!ok) {
+        ::unlink(name.data());
+        return false;
+    }
+    Fd d(::open(targetDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (d.get() >= 0) ::fsync(d.get());
+    return true;  // the lock is released when `lock` closes
+}
+
+}  // namespace zentra::regfile
