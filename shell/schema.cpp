@@ -1,0 +1,364 @@
+#include "schema.h"
+
+#include "commands.h"
+#include "printer.h"
+#include "zentra/console.h"
+#include "zentra/dataaccess.h"
+#include "zentra/values.h"
+#include "zentra/words.h"
+
+namespace orva {
+
+namespace {
+
+using zentra::CADORecordSet;
+using zentra::CSafeArray;
+using zentra::EqualsNoCase;
+
+// String-table texts 32 and 38.
+constexpr wchar_t kIds32ObjectNotSpecified[] = L"Object no specified.";
+constexpr wchar_t kIds38QueryOkayInSet[] = L"Query Okay, %ld %s in set (%s sec)";
+
+// Delimiters of a SHOW command line.
+constexpr const wchar_t* kShowDelimiters = L", \t\r\n;";
+
+// Catalogue queries.
+constexpr const wchar_t* kMySqlDatabases = L"SHOW DATABASES";
+constexpr const wchar_t* kPgDatabases = L"SELECT datname FROM pg_database WHERE datallowconn ORDER BY datname";
+constexpr const wchar_t* kOracleDatabases = L"SELECT NAME FROM V$DATABASE";
+
+// The column default is read with pg_get_expr: pg_attrdef.adsrc no longer exists from
+// PostgreSQL 12 on, and pg_get_expr gives the same text on every version.
+constexpr const wchar_t* kPgColumns =
+    L"select col.attname as Field_Name, pg_type.typname as Field_Type, (case when col.attlen<0 then "
+    L"col.atttypmod else col.attlen end) as Length, (select count(*) from pg_constraint ct where "
+    L"ct.contype='p'::char and col.attnum = any (conkey) and ct.conrelid=tbl.oid) as IsPk, (case when "
+    L"seq.oid is null then 'No' else 'Yes' end) as IsAutoIncrease, (case when col.attnotnull=false then "
+    L"'Yes' else 'No' end) as Nullable, pg_get_expr(pg_attrdef.adbin, pg_attrdef.adrelid) as DefaultValue "
+    L"from pg_attribute col inner join pg_class tbl on col.attrelid=tbl.oid and (tbl.relkind='r'::char or "
+    L"tbl.relkind='v'::char) left join pg_depend dp on tbl.oid=dp.refobjid and col.attnum=dp.refobjsubid "
+    L"and deptype='i'::char left join pg_class seq on dp.objid=seq.oid and seq.relkind='S'::char left join "
+    L"pg_type on col.atttypid=pg_type.oid  left join pg_attrdef on pg_attrdef.adrelid=tbl.oid and "
+    L"pg_attrdef.adnum=col.attnum left join pg_namespace nsp on nsp.oid=tbl.relnamespace where "
+    L"col.attnum>0 ";
+constexpr const wchar_t* kPgColumnsTable = L"and lower(tbl.relname)=lower('";
+constexpr const wchar_t* kPgColumnsOrder = L"') order by tbl.relname, col.attnum";
+
+constexpr const wchar_t* kPgIndexes =
+    L"SELECT f.relname AS index_name, a.attname AS column_name, CASE WHEN i.indisprimary THEN 'YES' ELSE "
+    L"'NO' END AS primary, CASE WHEN i.indisunique THEN 'YES' ELSE 'NO' END AS unique, CASE WHEN "
+    L"a.attnotnull THEN 'YES' ELSE 'NO'END AS isnotnull FROM pg_class t LEFT JOIN pg_index i ON "
+    L"i.indrelid=t.oid LEFT JOIN pg_attribute a ON a.attrelid=t.oid AND a.attnum=ANY(i.indkey) LEFT JOIN "
+    L"pg_class f ON i.indexrelid=f.oid LEFT JOIN pg_namespace nsp ON t.relnamespace=nsp.oid WHERE "
+    L"lower(t.relname)=lower('";
+
+constexpr const wchar_t* kOracleColumns =
+    L"SELECT COLUMN_NAME as name, DATA_TYPE as type, DATA_LENGTH as length, NULLABLE as nullable, "
+    L"DATA_DEFAULT as defvalue FROM ALL_TAB_COLUMNS where UPPER(TABLE_NAME)=UPPER('%s') ORDER BY COLUMN_ID";
+
+constexpr const wchar_t* kOracleIndexes =
+    L"SELECT b.INDEX_NAME as iname, c.COLUMN_NAME as cname, "
+    L"DECODE(d.CONSTRAINT_NAME, NULL, 'N', 'Y') as prk, "
+    L"DECODE(b.UNIQUENESS,'UNIQUE', 'Y', 'N') as uni "
+    L"FROM USER_INDEXES b, USER_IND_COLUMNS c, "
+    L"(SELECT CONSTRAINT_NAME FROM USER_CONSTRAINTS WHERE CONSTRAINT_TYPE='P') d "
+    L"WHERE b.INDEX_NAME=c.INDEX_NAME AND b.INDEX_NAME=d.CONSTRAINT_NAME(+) "
+    L"AND b.TABLE_NAME=UPPER('";
+constexpr const wchar_t* kOracleIndexesOrder = L"') ORDER BY c.COLUMN_POSITION";
+
+// The index type of the table-statistics row as SQLStatistics gives it (SQL_TABLE_STAT); the
+// index rowset leaves the type of that row null.
+constexpr std::int64_t kTableStatType = 0;
+
+void AddDefault(FieldMapArray& fieldMap, std::initializer_list<FIELD_MAP> entries) {
+    if (!fieldMap.empty()) return;
+    fieldMap.assign(entries);
+}
+
+int Execute(CADORecordSet& recordset, const CString& sql) { return recordset.Execute(sql.c_str(), nullptr); }
+
+int OpenSchema(CADORecordSet& recordset, zentra::SchemaEnum schema, const CSafeArray& restrictions) {
+    return recordset.OpenSchema(schema, restrictions.GetArray());
+}
+
+// The index of the column `name` (without regard to case), or -1. Looks the columns up one by
+// one so that a missing column leaves no error behind in the recordset.
+long FindColumn(CADORecordSet& recordset, const wchar_t* name) {
+    const long count = recordset.GetFieldCount();
+    for (long i = 0; i < count; ++i) {
+        zentra::CADOFieldInfo info;
+        if (recordset.GetFieldInfo(i, &info) && EqualsNoCase(info.m_strName, name)) return i;
+    }
+    return -1;
+}
+
+bool IsIntegerType(zentra::VARTYPE vt) {
+    switch (vt) {
+        case zentra::VT_I1: case zentra::VT_UI1: case zentra::VT_I2: case zentra::VT_UI2:
+        case zentra::VT_I4: case zentra::VT_UI4: case zentra::VT_I8: case zentra::VT_UI8:
+        case zentra::VT_INT: case zentra::VT_UINT:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+CSchemaShow::CSchemaShow(zentra::COutput* output_, int dbmsType_) : output(output_), dbmsType(dbmsType_) {}
+
+CSchemaShow::~CSchemaShow() = default;
+
+CString CSchemaShow::StripQuotes(const CString& text) {
+    if (text.size() < 2) return text;
+    const wchar_t first = text.front();
+    const wchar_t last = text.back();
+    if ((first == L'[' && last == L']') || (first == last && (first == L'"' || first == L'`')))
+        return text.substr(1, text.size() - 2);
+    return text;
+}
+
+CString CSchemaShow::EscapeLiteral(const CString& text) {
+    CString result = text;
+    zentra::ReplaceAll(result, L"'", L"''");
+    return result;
+}
+
+CString CSchemaShow::EscapePgLiteral(const CString& text) {
+    // With standard_conforming_strings off a backslash escapes the next character, with it on it
+    // is an ordinary character; spliced in as chr(92) it is the same character either way.
+    CString result = EscapeLiteral(text);
+    zentra::ReplaceAll(result, L"\\", L"' || chr(92) || '");
+    return result;
+}
+
+CString CSchemaShow::EscapeBackquoted(const CString& text) {
+    CString result = text;
+    zentra::ReplaceAll(result, L"`", L"``");
+    return result;
+}
+
+int CSchemaShow::HasSchemas() const {
+    return (dbmsType == kDbmsMsSql || dbmsType == kDbmsPostgreSql || dbmsType == kDbmsOracle ||
+            dbmsType == kDbmsDb2)
+               ? 1
+               : 0;
+}
+
+int CSchemaShow::Show(const CString& text, CADORecordSet& recordset, FieldMapArray& fieldMap,
+                      const CString& database, const CString& schema) {
+    skippedRows = 0;
+    zentra::CWordPaster words(text.c_str(), kShowDelimiters);
+    const int count = words.GetWordCount();
+    if (count < 2) {
+        if (output) output->PrintMessage(kIds32ObjectNotSpecified);
+        return 2;
+    }
+
+    enum class Object { Databases, Tables, Views, Procedures, Functions, Columns, Indexes };
+    const CString word = words.GetWord(1);
+    auto is = [&word](const wchar_t* full, const wchar_t* shortForm) {
+        return EqualsNoCase(word, full) || EqualsNoCase(word, shortForm);
+    };
+    Object object;
+    if (is(L"databases", L"dat")) object = Object::Databases;
+    else if (is(L"tables", L"tab")) object = Object::Tables;
+    else if (is(L"views", L"vie")) object = Object::Views;
+    else if (is(L"procedures", L"proc")) object = Object::Procedures;
+    else if (is(L"functions", L"func")) object = Object::Functions;
+    else if (is(L"columns", L"col")) object = Object::Columns;
+    else if (is(L"index", L"ind")) object = Object::Indexes;
+    else return 2;
+
+    CString table;
+    if (object == Object::Columns || object == Object::Indexes) {
+        if (count < 4 || !EqualsNoCase(words.GetWord(2), L"from")) return 2;
+        table = words.GetWord(3);
+        for (int i = 4; i < count; ++i) table += L" " + words.GetWord(i);
+    } else {
+        for (int i = 2; i < count; ++i) fieldMap.emplace_back(words.GetWord(i), CString());
+    }
+
+    const CString db = StripQuotes(database);
+    const CString sch = StripQuotes(schema);
+    table = StripQuotes(table);
+
+    switch (object) {
+        case Object::Databases: return ShowDatabases(recordset, fieldMap);
+        case Object::Tables: return ShowTables(recordset, fieldMap, sch);
+        case Object::Views: return ShowViews(recordset, fieldMap);
+        case Object::Procedures: return ShowProcedures(recordset, fieldMap, db);
+        case Object::Functions: return ShowFunctions(recordset, fieldMap, db);
+        case Object::Columns: return ShowColumns(recordset, fieldMap, table);
+        case Object::Indexes: return ShowIndexes(recordset, fieldMap, db, table);
+    }
+    return 2;
+}
+
+int CSchemaShow::ShowDatabases(CADORecordSet& recordset, FieldMapArray& fieldMap) {
+    switch (dbmsType) {
+        case kDbmsMySql: return Execute(recordset, kMySqlDatabases);
+        case kDbmsPostgreSql: return Execute(recordset, kPgDatabases);
+        case kDbmsOracle: return Execute(recordset, kOracleDatabases);
+        default: break;
+    }
+    AddDefault(fieldMap, {{L"CATALOG_NAME", L"Database"}});
+    return recordset.OpenSchema(zentra::adSchemaCatalogs);
+}
+
+int CSchemaShow::ShowTables(CADORecordSet& recordset, FieldMapArray& fieldMap, const CString& schema) {
+    if (HasSchemas()) AddDefault(fieldMap, {{L"TABLE_SCHEMA", L"Schema"}, {L"TABLE_NAME", L"Table"}});
+    else AddDefault(fieldMap, {{L"TABLE_NAME", L"Table"}});
+    CSafeArray restrictions(4);
+    if (HasSchemas()) restrictions.SetAt(1, schema);
+    restrictions.SetAt(3, L"TABLE");
+    return OpenSchema(recordset, zentra::adSchemaTables, restrictions);
+}
+
+int CSchemaShow::ShowViews(CADORecordSet& recordset, FieldMapArray& fieldMap) {
+    if (HasSchemas()) AddDefault(fieldMap, {{L"TABLE_SCHEMA", L"Schema"}, {L"TABLE_NAME", L"View"}});
+    else AddDefault(fieldMap, {{L"TABLE_NAME", L"View"}});
+    CSafeArray restrictions(4);
+    restrictions.SetAt(3, L"VIEW");
+    return OpenSchema(recordset, zentra::adSchemaTables, restrictions);
+}
+
+int CSchemaShow::ShowRoutines(CADORecordSet& recordset, FieldMapArray& fieldMap, const CString& database,
+                              int procedureType) {
+    if (HasSchemas())
+        AddDefault(fieldMap, {{L"PROCEDURE_SCHEMA", L"Schema"}, {L"PROCEDURE_NAME", L"Procedure"}});
+    else AddDefault(fieldMap, {{L"PROCEDURE_NAME", L"Procedure"}});
+    CSafeArray restrictions(4);
+    if (dbmsType == kDbmsMsSql) restrictions.SetAt(0, database);
+    restrictions.SetAt(3, procedureType);
+    return OpenSchema(recordset, zentra::adSchemaProcedures, restrictions);
+}
+
+int CSchemaShow::ShowProcedures(CADORecordSet& recordset, FieldMapArray& fieldMap, const CString& database) {
+    return ShowRoutines(recordset, fieldMap, database, 2);
+}
+
+int CSchemaShow::ShowFunctions(CADORecordSet& recordset, FieldMapArray& fieldMap, const CString& database) {
+    return ShowRoutines(recordset, fieldMap, database, 3);
+}
+
+int CSchemaShow::ShowColumns(CADORecordSet& recordset, FieldMapArray& fieldMap, const CString& table) {
+    switch (dbmsType) {
+        case kDbmsMsSql:
+            return Execute(recordset, zentra::Format(L"sp_columns '%s'", EscapeLiteral(table)));
+        case kDbmsMySql:
+            return Execute(recordset, zentra::Format(L"SHOW COLUMNS FROM `%s`", EscapeBackquoted(table)));
+        case kDbmsPostgreSql:
+            return Execute(recordset,
+                           CString(kPgColumns) + kPgColumnsTable + EscapePgLiteral(table) + kPgColumnsOrder);
+        case kDbmsOracle:
+            return Execute(recordset, zentra::Format(kOracleColumns, EscapeLiteral(table)));
+        default:
+            break;
+    }
+    AddDefault(fieldMap, {{L"COLUMN_NAME", L"Field"},
+                          {L"DATA_TYPE", L"Type"},
+                          {L"CHARACTER_MAXIMUM_LENGTH", L"Size"},
+                          {L"NUMERIC_PRECISION", L"Precision"},
+                          {L"NUMERIC_SCALE", L"Scale"},
+                          {L"IS_NULLABLE", L"Null"},
+                          {L"COLUMN_DEFAULT", L"Default"}});
+    CSafeArray restrictions(4);
+    const size_t dot = table.find(L'.');
+    if (dot != CString::npos) {
+        restrictions.SetAt(1, table.substr(0, dot));
+        restrictions.SetAt(2, table.substr(dot + 1));
+    } else {
+        restrictions.SetAt(2, table);
+    }
+    return OpenSchema(recordset, zentra::adSchemaColumns, restrictions);
+}
+
+int CSchemaShow::ShowIndexes(CADORecordSet& recordset, FieldMapArray& fieldMap, const CString& database,
+                             const CString& table) {
+    switch (dbmsType) {
+        case kDbmsMySql:
+            return Execute(recordset, zentra::Format(L"SHOW INDEX FROM `%s`", EscapeBackquoted(table)));
+        case kDbmsPostgreSql:
+            return Execute(recordset, CString(kPgIndexes) + EscapePgLiteral(table) + L"')");
+        case kDbmsOracle:
+            return Execute(recordset, CString(kOracleIndexes) + EscapeLiteral(table) + kOracleIndexesOrder);
+        default:
+            break;
+    }
+    AddDefault(fieldMap, {{L"INDEX_NAME", L"Index"},
+                          {L"COLUMN_NAME", L"Field"},
+                          {L"CLUSTERED", L"Clustered"},
+                          {L"UNIQUE", L"Unique"},
+                          {L"NULLS", L"Null"}});
+    CSafeArray restrictions(5);
+    if (dbmsType == kDbmsMsSql) restrictions.SetAt(0, database);
+    restrictions.SetAt(4, table);
+    const int result = OpenSchema(recordset, zentra::adSchemaIndexes, restrictions);
+    if (result) SkipTableStatistics(recordset);
+    return result;
+}
+
+void CSchemaShow::SkipTableStatistics(CADORecordSet& recordset) {
+    // The statistics of the table come first when they are there at all: a row without index
+    // name whose type is null or SQL_TABLE_STAT. Every real index has a name and a type.
+    if (recordset.IsEOF()) return;
+    const long nameColumn = FindColumn(recordset, L"INDEX_NAME");
+    if (nameColumn < 0) return;
+    zentra::_variant_t name;
+    if (!recordset.GetFieldValue(static_cast<int>(nameColumn), name)) return;
+    const bool unnamed = name.IsNull() || name.IsEmpty() ||
+                         (name.vt() == zentra::VT_BSTR && name.bstrVal().empty());
+    if (!unnamed) return;
+    const long typeColumn = FindColumn(recordset, L"TYPE");
+    if (typeColumn >= 0) {
+        zentra::_variant_t type;
+        if (!recordset.GetFieldValue(static_cast<int>(typeColumn), type)) return;
+        const bool statType = type.IsNull() || type.IsEmpty() ||
+                              (IsIntegerType(type.vt()) && type.intVal() == kTableStatType);
+        if (!statType) return;
+    }
+    recordset.MoveNext();
+    skippedRows = 1;
+}
+
+int ShowCommand(const CString& text) {
+    ShellState& state = State();
+    zentra::COutput* output = state.output.get();
+    const int type = state.connectInfo.type;
+
+    CSchemaShow show(output, type);
+    CADORecordSet recordset(state.connection.get(), 1);
+    FieldMapArray fieldMap;
+    zentra::CTimeStat timer(1);
+
+    CString database;
+    CString schema;
+    if (type != kDbmsOdbcDsn) {
+        database = state.connectInfo.database;
+        schema = state.connectInfo.schema;
+    }
+
+    const int result = show.Show(text, recordset, fieldMap, database, schema);
+    if (result == 1) {
+        const CString elapsed = timer.GetTotalTime();
+        CPrintRecords& printer = Printer();
+        printer.Attach(&recordset, &fieldMap);
+        printer.PrintResult(state.resultViewType, state.displayRecordNum, state.truncValue, 0);
+        // The recordset and the map end with this command: leave the printer pointing at neither.
+        printer.Attach(nullptr, nullptr);
+        long count = static_cast<long>(recordset.GetRecordCount()) - show.GetSkippedRows();
+        if (count < 0) count = 0;
+        output->PrintMessage(kIds38QueryOkayInSet, count, count > 1 ? L"rows" : L"row", elapsed);
+        return 1;
+    }
+    if (result == 0) {
+        output->PrintMessage(L"%s", recordset.GetLastErrorString());
+        return 0;
+    }
+    // Not the shell's SHOW: the line goes to the server as typed. The "server" prefix is the
+    // first occurrence of that word in the text, so nothing of the statement is taken for it.
+    return ProcessLine(L"server " + text, 0);
+}
+
+}  // namespace orva
