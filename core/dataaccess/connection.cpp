@@ -42,6 +42,21 @@ const TextProperty kTextProperties[] = {
 };
 const wchar_t* const kCurrentCatalog = L"Current Catalog";
 
+// Whether the driver converts text to SQL_C_WCHAR: reads a type name from SQLGetTypeInfo (which
+// every driver answers) as wide text. Only a "restricted data type" refusal counts as no.
+bool ProbeWideText(SQLHDBC dbc) {
+    StmtHandle stmt;
+    OdbcError error;
+    if (!stmt.Alloc(dbc, error)) return true;
+    if (!Succeeded(SQLGetTypeInfoW(stmt.get(), SQL_ALL_TYPES)) || !Succeeded(SQLFetch(stmt.get()))) return true;
+    SQLWCHAR buffer[256];
+    SQLLEN ind = 0;
+    SQLRETURN rc = SQLGetData(stmt.get(), 1, SQL_C_WCHAR, buffer, sizeof buffer, &ind);
+    if (Succeeded(rc)) return true;
+    std::string state = ReadDiagnostics(SQL_HANDLE_STMT, stmt.get(), error);
+    return !(state == "07006" || state == "HY003" || state == "HYC00");
+}
+
 }  // namespace
 
 // ---- ConnectionCore ----
@@ -74,6 +89,7 @@ bool ConnectionCore::Connect(const std::wstring& connectionString, long loginTim
         caps_.getDataBlock = (extensions & SQL_GD_BLOCK) != 0;
         caps_.getDataBound = (extensions & SQL_GD_BOUND) != 0;
     }
+    caps_.wideText = ProbeWideText(dbc_.get());
     return true;
 }
 

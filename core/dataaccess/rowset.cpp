@@ -197,6 +197,29 @@ void RowSet::AddAscii(std::string_view text) {
 
 void RowSet::AddText(std::wstring_view text) { AddAscii(WideToUtf8(text)); }
 
+bool IsValidUtf8(std::string_view bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::size_t n = bytes.size(), i = 0;
+    while (i < n) {
+        unsigned char b = p[i];
+        std::size_t len = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
+        if (len == 0 || i + len > n) return false;
+        for (std::size_t k = 1; k < len; ++k)
+            if ((p[i + k] & 0xC0) != 0x80) return false;
+        i += len;
+    }
+    return true;
+}
+
+std::wstring DecodeNarrow(std::string_view bytes) {
+    return IsValidUtf8(bytes) ? Utf8ToWide(bytes) : MultiByteToWide(bytes, CP_ACP);
+}
+
+void RowSet::AddNarrow(std::string_view bytes) {
+    if (IsValidUtf8(bytes)) AddAscii(bytes);  // already the stored form
+    else AddText(MultiByteToWide(bytes, CP_ACP));
+}
+
 void RowSet::AddUtf16(const SQLWCHAR* text, std::size_t length) { AddText(FromSqlW(text, length)); }
 
 void RowSet::AddBytes(const void* data, std::size_t length) {
@@ -391,8 +414,38 @@ std::wstring RowSet::Text(std::size_t column) const {
 
 namespace {
 
+// Reads a numeric (as ASCII), a text in the driver's bytes, or a binary value whole.
+bool GetNarrowValue(SQLHSTMT stmt, const ColumnInfo& c, SQLUSMALLINT index, RowSet& rows, OdbcError& error) {
+    const bool text = c.kind != ValueKind::Bytes;
+    std::vector<char> buffer(c.kind == ValueKind::Decimal ? 256 : 65536);
+    SQLLEN ind = 0;
+    SQLRETURN rc;
+    std::string all;
+    const std::size_t room = buffer.size() - (text ? 1 : 0);
+    for (;;) {
+        rc = SQLGetData(stmt, index, text ? SQL_C_CHAR : SQL_C_BINARY, buffer.data(), static_cast<SQLLEN>(buffer.size()), &ind);
+        if (rc == SQL_NO_DATA) break;
+        if (!Succeeded(rc)) return Check(rc, SQL_HANDLE_STMT, stmt, error);
+        if (ind == SQL_NULL_DATA) {
+            rows.AddNull();
+            return true;
+        }
+        if (ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > room) {
+            all.append(buffer.data(), room);
+            continue;
+        }
+        all.append(buffer.data(), static_cast<std::size_t>(ind));
+        break;
+    }
+    if (c.kind == ValueKind::Decimal) rows.AddAscii(all);
+    else if (text) rows.AddNarrow(all);
+    else rows.AddBytes(all.data(), all.size());
+    return true;
+}
+
 // Reads the whole value of column `index` (from 1) of the current row with SQLGetData and stores it.
-bool GetWholeValue(SQLHSTMT stmt, const ColumnInfo& c, SQLUSMALLINT index, RowSet& rows, OdbcError& error) {
+bool GetWholeValue(SQLHSTMT stmt, const DriverCaps& caps, const ColumnInfo& c, SQLUSMALLINT index, RowSet& rows,
+                   OdbcError& error) {
     SQLLEN ind = 0;
     SQLRETURN rc;
     auto fail = [&]() { return Check(rc, SQL_HANDLE_STMT, stmt, error); };
@@ -450,6 +503,7 @@ bool GetWholeValue(SQLHSTMT stmt, const ColumnInfo& c, SQLUSMALLINT index, RowSe
         return true;
     }
     case ValueKind::Text: {
+        if (!caps.wideText) return GetNarrowValue(stmt, c, index, rows, error);
         std::vector<SQLWCHAR> buffer(16384);
         SqlWString all;
         const std::size_t room = buffer.size() - 1;  // one unit for the terminating zero
@@ -472,33 +526,10 @@ bool GetWholeValue(SQLHSTMT stmt, const ColumnInfo& c, SQLUSMALLINT index, RowSe
         return true;
     }
     case ValueKind::Decimal:
-    case ValueKind::Bytes: {
-        const bool text = c.kind == ValueKind::Decimal;
-        std::vector<char> buffer(text ? 256 : 65536);
-        std::string all;
-        const std::size_t room = buffer.size() - (text ? 1 : 0);
-        for (;;) {
-            rc = SQLGetData(stmt, index, text ? SQL_C_CHAR : SQL_C_BINARY, buffer.data(), static_cast<SQLLEN>(buffer.size()), &ind);
-            if (rc == SQL_NO_DATA) break;
-            if (!Succeeded(rc)) return fail();
-            if (ind == SQL_NULL_DATA) {
-                rows.AddNull();
-                return true;
-            }
-            if (ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > room) {
-                all.append(buffer.data(), room);
-                continue;
-            }
-            all.append(buffer.data(), static_cast<std::size_t>(ind));
-            break;
-        }
-        if (text) rows.AddAscii(all); else rows.AddBytes(all.data(), all.size());
-        return true;
-    }
+    case ValueKind::Bytes: return GetNarrowValue(stmt, c, index, rows, error);
     }
     return true;
 }
-
 struct BoundColumn {
     SQLSMALLINT cType = SQL_C_CHAR;
     std::size_t element = 0;
@@ -510,7 +541,7 @@ bool IsVariable(const ColumnInfo& c) {
     return c.kind == ValueKind::Text || c.kind == ValueKind::Bytes || c.kind == ValueKind::Decimal;
 }
 
-void PlanBinding(const ColumnInfo& c, BoundColumn& b) {
+void PlanBinding(const DriverCaps& caps, const ColumnInfo& c, BoundColumn& b) {
     switch (c.kind) {
     case ValueKind::Int: b.cType = SQL_C_SBIGINT; b.element = 8; break;
     case ValueKind::UInt: b.cType = SQL_C_UBIGINT; b.element = 8; break;
@@ -525,6 +556,12 @@ void PlanBinding(const ColumnInfo& c, BoundColumn& b) {
         b.element = std::max<std::size_t>(static_cast<std::size_t>(c.columnSize) + 4, 48);
         break;
     case ValueKind::Text:
+        if (!caps.wideText) {
+            // Up to four bytes per character, and the terminating zero.
+            b.cType = SQL_C_CHAR;
+            b.element = std::max<std::size_t>(static_cast<std::size_t>(c.columnSize), 38) * 4 + 1;
+            break;
+        }
         // Room for every character as a surrogate pair, and the terminating zero.
         b.cType = SQL_C_WCHAR;
         b.element = (std::max<std::size_t>(static_cast<std::size_t>(c.columnSize), 38) * 2 + 1) * sizeof(SQLWCHAR);
@@ -538,7 +575,7 @@ void PlanBinding(const ColumnInfo& c, BoundColumn& b) {
 }
 
 // Stores row `r` of the bound block; a value the buffer truncated is read again in full.
-bool StoreBoundRow(SQLHSTMT stmt, const std::vector<ColumnInfo>& columns, std::vector<BoundColumn>& bound,
+bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<ColumnInfo>& columns, std::vector<BoundColumn>& bound,
                    std::size_t r, RowSet& rows, OdbcError& error) {
     bool positioned = false;
     for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -551,8 +588,9 @@ bool StoreBoundRow(SQLHSTMT stmt, const std::vector<ColumnInfo>& columns, std::v
             continue;
         }
         bool truncated = false;
-        if (c.kind == ValueKind::Text) truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element - sizeof(SQLWCHAR);
-        else if (c.kind == ValueKind::Decimal) truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) >= b.element;
+        if (c.kind == ValueKind::Text && caps.wideText)
+            truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element - sizeof(SQLWCHAR);
+        else if (c.kind == ValueKind::Text || c.kind == ValueKind::Decimal) truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) >= b.element;
         else if (c.kind == ValueKind::Bytes) truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element;
         if (truncated) {
             if (!positioned) {
@@ -561,7 +599,7 @@ bool StoreBoundRow(SQLHSTMT stmt, const std::vector<ColumnInfo>& columns, std::v
                     return false;
                 positioned = true;
             }
-            if (!GetWholeValue(stmt, c, static_cast<SQLUSMALLINT>(i + 1), rows, error)) return false;
+            if (!GetWholeValue(stmt, caps, c, static_cast<SQLUSMALLINT>(i + 1), rows, error)) return false;
             continue;
         }
         switch (c.kind) {
@@ -575,6 +613,10 @@ bool StoreBoundRow(SQLHSTMT stmt, const std::vector<ColumnInfo>& columns, std::v
         case ValueKind::Timestamp: { SQL_TIMESTAMP_STRUCT v; std::memcpy(&v, p, sizeof v); rows.AddTimestamp(v); break; }
         case ValueKind::Decimal: rows.AddAscii(std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(ind))); break;
         case ValueKind::Text: {
+            if (!caps.wideText) {
+                rows.AddNarrow(std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(ind)));
+                break;
+            }
             std::size_t units = static_cast<std::size_t>(ind) / sizeof(SQLWCHAR);
             SqlWString text(units, 0);
             std::memcpy(text.data(), p, units * sizeof(SQLWCHAR));
@@ -630,7 +672,7 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
             if (rc == SQL_NO_DATA) break;
             if (!Check(rc, SQL_HANDLE_STMT, stmt, error)) return false;
             for (std::size_t i = 0; i < columns.size(); ++i)
-                if (!GetWholeValue(stmt, columns[i], static_cast<SQLUSMALLINT>(i + 1), rows, error)) return false;
+                if (!GetWholeValue(stmt, caps, columns[i], static_cast<SQLUSMALLINT>(i + 1), rows, error)) return false;
             rows.EndRow();
         }
         rows.Finish();
@@ -641,7 +683,7 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
     std::vector<BoundColumn> bound(columns.size());
     std::size_t rowBytes = 0;
     for (std::size_t i = 0; i < columns.size(); ++i) {
-        PlanBinding(columns[i], bound[i]);
+        PlanBinding(caps, columns[i], bound[i]);
         rowBytes += bound[i].element + sizeof(SQLLEN);
     }
     SQLULEN blockRows = std::clamp<std::size_t>(kBlockBudget / std::max<std::size_t>(rowBytes, 1), 1, kMaxBlockRows);
@@ -688,7 +730,7 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
                 ok = false;
                 break;
             }
-            ok = StoreBoundRow(stmt, columns, bound, r, rows, error);
+            ok = StoreBoundRow(stmt, caps, columns, bound, r, rows, error);
         }
         if (!ok) break;
     }

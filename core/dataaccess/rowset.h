@@ -58,6 +58,7 @@ public:
     void AddBool(bool value);
     void AddAscii(std::string_view text);  // numerics
     void AddText(std::wstring_view text);
+    void AddNarrow(std::string_view bytes);  // driver bytes, see DecodeNarrow
     void AddUtf16(const SQLWCHAR* text, std::size_t length);
     void AddBytes(const void* data, std::size_t length);
     void AddDate(const SQL_DATE_STRUCT& date);
@@ -97,7 +98,14 @@ private:
 struct DriverCaps {
     bool getDataBlock = false;  // SQLGetData on a row of a block after SQLSetPos
     bool getDataBound = false;  // SQLGetData on a bound column
+    // Text as SQL_C_WCHAR; false for drivers that can't convert to it (ANSI builds such as
+    // psqlodbca), whose text is then read as SQL_C_CHAR bytes.
+    bool wideText = true;
 };
+
+// Decodes text a driver gave as bytes: UTF-8 when the bytes are valid UTF-8, else the locale's
+// character set.
+std::wstring DecodeNarrow(std::string_view bytes);
 
 // Describes the result of `stmt` and fetches all its rows into `rows`. Stops with an error when
 // `cancelled` becomes true.
