@@ -1,12 +1,133 @@
-#include <clocale>
+// orva's entry: start-up, the read–process loop and the orderly end.
+#include <unistd.h>
 
+#include <clocale>
+#include <cstdlib>
+#include <ctime>
+
+#include "commands.h"
+#include "options.h"
 #include "orva.h"
+#include "resources.h"
+#include "zentra/codepage.h"
+#include "zentra/console.h"
+#include "zentra/dataaccess.h"
+#include "zentra/history.h"
 
 namespace orva {
 
-int Main(int, char**) {
+namespace {
+
+// The password from the environment, read once and removed so that child processes and process
+// listings never see it.
+void TakePasswordFromEnvironment(CONNECT_INFO& info, bool passwordGiven) {
+    const char* value = std::getenv("ORVANTA_PASSWORD");
+    if (!value) return;
+    if (!passwordGiven) info.password = zentra::MultiByteToWide(value, zentra::CP_ACP);
+    unsetenv("ORVANTA_PASSWORD");
+}
+
+bool PasswordOptionGiven(const std::vector<CString>& args) {
+    for (const auto& arg : args)
+        if (arg.rfind(L"-p", 0) == 0 || arg.rfind(L"--password", 0) == 0) return true;
+    return false;
+}
+
+}  // namespace
+
+int Main(int argc, char** argv) {
+    // 1. The framework: the locale's character set is the ANSI code page; resources by id.
     setlocale(LC_ALL, "");
-    return 1;
+    // Numbers are always written with a point; keep the C library's own formatting neutral too.
+    setlocale(LC_NUMERIC, "C");
+    RegisterResources();
+    ShellState& st = State();
+
+    // 2. The console control handler.
+    InstallConsoleControlHandler();
+
+    // 3. The command line.
+    std::vector<CString> args;
+    for (int i = 0; i < argc; ++i) args.push_back(zentra::MultiByteToWide(argv[i] ? argv[i] : "", zentra::CP_ACP));
+    ParsedOptions parsed = ParseCommandLine(args, st, *st.output);
+    if (parsed.exitCode) return *parsed.exitCode;
+    TakePasswordFromEnvironment(st.connectInfo, PasswordOptionGiven(args) && !parsed.askPassword);
+
+    // 5. A DBMS type is required.
+    if (st.connectInfo.type == 0) {
+        st.output->Print(UsageText());
+        return 1;
+    }
+
+    if (parsed.askPassword) {
+        CString prompt = zentra::Format(zentra::LoadString(IDS_PROMPT_PASSWORD), st.connectInfo.user);
+        st.connectInfo.password = st.input->Prompt(prompt.c_str(), 1);
+    }
+
+    // 6. and 7. The connection.
+    st.connection = std::make_unique<zentra::CADOConnection>();
+    if (!st.connection) {
+        st.output->PrintMessage(IDS_CREATE_CONNECTION_FAILED);
+        return 1;
+    }
+    if (!Connect(st.connection.get(), st.connectInfo)) {
+        st.output->PrintMessage(IDS_LOGIN_FAILED);
+        st.connection.reset();
+        return 2;
+    }
+
+    // 8. The front-end link.
+    if (!st.linkName.empty()) StartLinkThread();
+
+    // 9. Banner, server line, welcome.
+    std::time_t now = std::time(nullptr);
+    struct tm local {};
+    localtime_r(&now, &local);
+    st.output->Print(L"%s\r\n\r\n", BannerText(local));
+    PrintServerInfo(st.connection.get());
+    st.output->PrintMessage(IDS_WELCOME);
+
+    // 10. and 11. Display state, then the saved settings and history.
+    st.exitRequested.store(0);
+    st.resultViewType = 0;
+    st.truncValue = 0;
+    st.displayRecordNum = 0;
+    st.editor = L"notepad";
+    st.lastStatement.clear();
+    st.errorBeep = 1;
+    LoadSettings();
+
+    // 12. and 13. The start-up command and script.
+    int result = 0;
+    if (!st.startupCommand.empty()) {
+        result = ProcessLine(st.startupCommand, 1);
+        st.startupCommand.clear();
+    }
+    if (result != -1 && !st.startupScript.empty()) {
+        result = ProcessLine(zentra::Format(L"@ \"%s\"", st.startupScript), 1);
+        st.startupScript.clear();
+    }
+
+    // 14. The read–process loop.
+    bool aborted = false;
+    while (st.exitRequested.load() == 0) {
+        if (result == -1) break;
+        if (st.input->IsEof()) {
+            st.exitRequested.store(1);
+            break;
+        }
+        CString statement = ReadStatement();
+        result = ProcessLine(statement, 1);
+        if (result == 1) st.history->Add(statement.c_str(), 1);
+    }
+    if (st.exitRequested.load() != 0) aborted = true;
+
+    // 15. to 18. The orderly end.
+    if (aborted) st.output->PrintMessage(L"\r\n%s", zentra::LoadString(IDS_ABORTED));
+    SaveSettings();
+    st.output->Print(L"%s\r\n", zentra::LoadString(IDS_BYE));
+    st.connection.reset();
+    return 0;
 }
 
 }  // namespace orva

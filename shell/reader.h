@@ -1,0 +1,16 @@
+// Reading statements and dispatching them.
+#pragma once
+
+#include "state.h"
+
+namespace orva {
+
+// Takes the first statement off `text` (up to a '/' at the start of a line, else a ';', both
+// outside quotes) and returns it without its terminator; `text` keeps the rest.
+CString TakeNextStatement(CString& text);
+
+// Shows the primary prompt (line 0 or 1, with its $_USER., $_HOST. and $_DB. variables) or the
+// continuation prompt "  ~ N ".
+void PrintPrompt(int line);
+
+}  // namespace orva

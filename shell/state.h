@@ -1,0 +1,67 @@
+// The shell's process-wide state: one instance for the life of orva.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "zentra/text.h"
+
+namespace zentra {
+class CADOConnection;
+class CSpoolFile;
+class COutput;
+class CInput;
+class CSQLBuffer;
+}  // namespace zentra
+
+namespace orva {
+
+using zentra::CString;
+
+// Connection parameters filled from the command line and the catalogue.
+struct CONNECT_INFO {
+    int type = 0;  // DBMS type id of the catalogue; 0 = none
+    CString host;
+    int port = 0;
+    CString driver;  // the installed ODBC driver name, or "DSN"/"FILEDSN"
+    CString user;
+    CString password;
+    CString database;
+    CString schema;
+};
+
+class CPrintRecords;
+
+struct ShellState {
+    ShellState();
+    ~ShellState();
+    ShellState(const ShellState&) = delete;
+    ShellState& operator=(const ShellState&) = delete;
+
+    std::unique_ptr<zentra::CADOConnection> connection;
+    CString editor = L"notepad";
+    CString prompt = L"SQL> ";
+    CString lastStatement;
+    std::atomic<std::int32_t> exitRequested{0};
+    int resultViewType = 0;
+    int truncValue = 0;
+    int displayRecordNum = 0;
+    int errorBeep = 1;
+    CString linkName;
+    CString startupCommand;
+    CString startupScript;
+    CONNECT_INFO connectInfo;
+
+    // Constructed in this order and destroyed in reverse: the output and input objects take the
+    // spool file.
+    std::unique_ptr<zentra::CSpoolFile> spool;
+    std::unique_ptr<zentra::COutput> output;
+    std::unique_ptr<zentra::CInput> input;
+    std::unique_ptr<zentra::CSQLBuffer> history;
+};
+
+// The one shell state of the process.
+ShellState& State();
+
+}  // namespace orva

@@ -1,0 +1,274 @@
+// The command line, the catalogue look-ups, the connection-string builder and the statement
+// splitter of the shell.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "helper.h"
+#include "options.h"
+#include "reader.h"
+#include "resources.h"
+#include "state.h"
+#include "zentra/console.h"
+
+using namespace orva;
+
+namespace {
+
+class ShellOptions : public ::testing::Test {
+protected:
+    void SetUp() override { RegisterResources(); }
+
+    // Parses the arguments after a program name; what was printed goes to `printed`.
+    ParsedOptions Parse(std::vector<CString> args, ShellState& state) {
+        args.insert(args.begin(), L"orva");
+        char path[] = "/tmp/orva-options-XXXXXX";
+        int fd = mkstemp(path);
+        unlink(path);
+        zentra::COutput out(nullptr, fd);
+        ParsedOptions parsed = ParseCommandLine(args, state, out);
+        lseek(fd, 0, SEEK_SET);
+        printed.clear();
+        char buffer[4096];
+        ssize_t n;
+        while ((n = read(fd, buffer, sizeof buffer)) > 0) printed.append(buffer, static_cast<size_t>(n));
+        close(fd);
+        return parsed;
+    }
+
+    std::string printed;
+};
+
+TEST_F(ShellOptions, ShortAndLongFormsGiveTheSameParameters) {
+    ShellState a, b, c;
+    EXPECT_FALSE(Parse({L"-tmysql", L"-uroot"}, a).exitCode);
+    EXPECT_FALSE(Parse({L"--type=mysql", L"--user", L"root"}, b).exitCode);
+    EXPECT_FALSE(Parse({L"--type", L" MySQL "}, c).exitCode);
+    for (ShellState* s : {&a, &b, &c}) {
+        EXPECT_EQ(s->connectInfo.type, 2);
+        EXPECT_EQ(s->connectInfo.user, L"root");
+        // The catalogue's defaults fill what was not given.
+        EXPECT_EQ(s->connectInfo.host, L"localhost");
+        EXPECT_EQ(s->connectInfo.port, 3306);
+    }
+}
+
+TEST_F(ShellOptions, ValuesQuotesAndDefaults) {
+    ShellState s;
+    Parse({L"-t", L"pgsql", L"--user='admin'", L"-P", L"0", L"--password=\"x'", L"-c", L"  select 1;  ",
+           L"--prompt", L"$_DB.> ", L"-s", L"public", L"-f", L" a b.sql "},
+          s);
+    EXPECT_EQ(s.connectInfo.type, 3);
+    EXPECT_EQ(s.connectInfo.user, L"admin");       // one pair of matching quotes removed
+    EXPECT_EQ(s.connectInfo.password, L"\"x'");    // mismatched quotes kept
+    EXPECT_EQ(s.connectInfo.port, 5432);           // an explicit 0 takes the default
+    EXPECT_EQ(s.startupCommand, L"select 1;");
+    EXPECT_EQ(s.startupScript, L"a b.sql");
+    EXPECT_EQ(s.prompt, L"$_DB.> ");
+    EXPECT_EQ(s.connectInfo.schema, L"public");
+
+    ShellState port;
+    Parse({L"-t", L"mysql", L"-P", L"3307abc"}, port);
+    EXPECT_EQ(port.connectInfo.port, 3307);  // leading digits
+}
+
+TEST_F(ShellOptions, SingleDashHelpIsTheHostOption) {
+    ShellState s;
+    ParsedOptions p = Parse({L"-help"}, s);
+    EXPECT_FALSE(p.exitCode);
+    EXPECT_EQ(s.connectInfo.host, L"elp");
+}
+
+TEST_F(ShellOptions, UnknownOptionsEndWithExitCode1) {
+    ShellState s;
+    ParsedOptions p = Parse({L"-t", L"mysql", L"--username=x"}, s);
+    ASSERT_TRUE(p.exitCode);
+    EXPECT_EQ(*p.exitCode, 1);
+    EXPECT_EQ(printed, "Orvanta: unknow option '--username=x'.\r\n\r\n");
+
+    p = Parse({L"mysql"}, s);  // no leading dash
+    ASSERT_TRUE(p.exitCode);
+    EXPECT_EQ(printed, "Orvanta: unknow option 'mysql'.\r\n\r\n");
+
+    p = Parse({L"--hostname"}, s);
+    ASSERT_TRUE(p.exitCode);
+
+    // A percent sign in the argument prints once, as typed.
+    p = Parse({L"--x%s%d"}, s);
+    EXPECT_EQ(printed, "Orvanta: unknow option '--x%s%d'.\r\n\r\n");
+}
+
+TEST_F(ShellOptions, VersionAndHelp) {
+    ShellState s;
+    ParsedOptions p = Parse({L"-v"}, s);
+    ASSERT_TRUE(p.exitCode);
+    EXPECT_EQ(*p.exitCode, 1);
+    EXPECT_EQ(printed, "Orvanta 3.0.01\r\n\r\n");
+
+    p = Parse({L"--help"}, s);
+    ASSERT_TRUE(p.exitCode);
+    EXPECT_EQ(printed.rfind("Orvanta ver 3.0.01, for Linux.\r\n\r\nUsage: orva -t type [OPTIONS]\r\n", 0), 0u);
+    // One line per catalogue row, in stored order.
+    EXPECT_NE(printed.find("                      4d\t->  4D Server\r\n  "), std::string::npos);
+    ASSERT_NE(printed.find(" csv\t"), std::string::npos);
+    EXPECT_LT(printed.find(" dbf\t"), printed.find(" csv\t"));  // stored order, not sorted
+    EXPECT_NE(printed.find("                      xlsx\t->  MS Excel 2007 (*.xls?)\r\n"
+                           "  -u, --user[=name]   User for login if not current user.\r\n"
+                           "  -v, --version       Display program version\r\n"),
+              std::string::npos);
+    size_t rows = 0;
+    for (size_t at = 0; (at = printed.find("\t->  ", at)) != std::string::npos; ++at) ++rows;
+    EXPECT_EQ(rows, 25u);
+}
+
+TEST_F(ShellOptions, PasswordWithoutValueIsAskedFor) {
+    ShellState a, b, c;
+    EXPECT_TRUE(Parse({L"-t", L"pgsql", L"-p"}, a).askPassword);
+    ParsedOptions p = Parse({L"-t", L"pgsql", L"-p", L"-d", L"db"}, b);
+    EXPECT_TRUE(p.askPassword);
+    EXPECT_EQ(b.connectInfo.database, L"db");
+    p = Parse({L"-t", L"pgsql", L"-psecret", L"-d", L"db"}, c);
+    EXPECT_FALSE(p.askPassword);
+    EXPECT_EQ(c.connectInfo.password, L"secret");
+}
+
+TEST_F(ShellOptions, TypeKeys) {
+    EXPECT_EQ(LookupTypeByKey(L"gdb"), 18);
+    EXPECT_EQ(LookupTypeByKey(L"FDB"), 18);
+    EXPECT_EQ(LookupTypeByKey(L"  mysql "), 2);
+    EXPECT_EQ(LookupTypeByKey(L"my"), 0);
+    EXPECT_EQ(LookupTypeByKey(L""), 0);
+    ShellState s;
+    EXPECT_FALSE(Parse({L"-t", L"nosuch"}, s).exitCode);
+    EXPECT_EQ(s.connectInfo.type, 0);
+}
+
+TEST_F(ShellOptions, BannerUsesEnglishNames) {
+    struct tm t {};
+    t.tm_year = 2026 - 1900;
+    t.tm_mon = 11;
+    t.tm_mday = 7;
+    t.tm_wday = 1;
+    t.tm_hour = 9;
+    t.tm_min = 5;
+    t.tm_sec = 3;
+    EXPECT_EQ(BannerText(t), L"Orvanta: Release 3.0.01 - Production on Monday, Dec 07 09:05:03, 2026");
+}
+
+CONNECT_INFO Info(int type, CString host, int port, CString user, CString password, CString db) {
+    CONNECT_INFO info;
+    info.type = type;
+    info.host = std::move(host);
+    info.port = port;
+    info.user = std::move(user);
+    info.password = std::move(password);
+    info.database = std::move(db);
+    return info;
+}
+
+TEST(ShellConnectionString, TemplatesAndSpecialRows) {
+    CCommandHelper helper;
+    CONNECT_INFO mssql = Info(1, L"localhost", 1433, L"sa", L"pw", L"master");
+    mssql.driver = L"SQL Server";
+    EXPECT_EQ(helper.BuildConnectionString(mssql).rfind(L"Driver={SQL Server};Server=127.0.0.1,1433;", 0), 0u);
+
+    CONNECT_INFO unresolved = Info(1, L"no-such-host.invalid", 1433, L"sa", L"", L"");
+    EXPECT_NE(helper.BuildConnectionString(unresolved).find(L"Server=,1433;"), CString::npos);
+
+    CONNECT_INFO fileDsn = Info(15, L"", 0, L"u", L"p", L"C:\\dsn\\x.dsn");
+    EXPECT_EQ(helper.BuildConnectionString(fileDsn), L"FILEDSN=C:\\dsn\\x.dsn;Uid=u;Pwd=p;");
+    CONNECT_INFO dsn = Info(15, L"", 0, L"", L"", L"Sales");
+    EXPECT_EQ(helper.BuildConnectionString(dsn), L"DSN=Sales;Uid=;Pwd=;");
+
+    CONNECT_INFO none = Info(0, L"h", 1, L"u", L"p", L"d");
+    EXPECT_EQ(helper.BuildConnectionString(none), L"");
+}
+
+TEST(ShellConnectionString, ValuesCannotInjectKeywords) {
+    CCommandHelper helper;
+    // A password holding a later placeholder reaches the driver as typed.
+    CONNECT_INFO pg = Info(3, L"127.0.0.1", 5432, L"me", L"a%dbc%user", L"sales");
+    pg.driver = L"PostgreSQL Unicode";
+    EXPECT_EQ(helper.BuildConnectionString(pg),
+              L"Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=5432;Database=sales;Uid=me;Pwd=a%dbc%user;");
+
+    // ';', braces and leading blanks are quoted so they cannot start a keyword of their own.
+    CONNECT_INFO evil = Info(3, L"127.0.0.1", 5432, L"me;Driver=x", L"  p}w;", L"d{b");
+    evil.driver = L"PostgreSQL Unicode";
+    CString s = helper.BuildConnectionString(evil);
+    EXPECT_NE(s.find(L"Uid={me;Driver=x};"), CString::npos) << s;
+    EXPECT_NE(s.find(L"Pwd={  p}}w;}"), CString::npos) << s;
+    EXPECT_NE(s.find(L"Database={d{b};"), CString::npos) << s;
+
+    // A user with leading blanks loses them (trimmed), a password keeps them.
+    CONNECT_INFO blanks = Info(2, L" localhost ", 3306, L"  root", L"  pw", L"");
+    blanks.driver = L"MariaDB Unicode";
+    s = helper.BuildConnectionString(blanks);
+    EXPECT_NE(s.find(L"User=root;Password={  pw};"), CString::npos) << s;
+    EXPECT_EQ(blanks.user, L"root");
+    EXPECT_EQ(blanks.host, L"localhost");
+}
+
+TEST(ShellDriverSearch, FindsInstalledDriversOrNamesTheDownloadPage) {
+    CCommandHelper helper;
+    CString driver, error;
+    CONNECT_INFO sqlite;
+    sqlite.type = 22;
+    ASSERT_EQ(helper.FindDriver(driver, error, sqlite), 1) << error;
+    EXPECT_NE(zentra::ToUpper(driver).find(L"SQLITE3"), CString::npos);
+
+    CONNECT_INFO db2;
+    db2.type = 11;  // IBM DB2: no such driver here
+    EXPECT_EQ(helper.FindDriver(driver, error, db2), 0);
+    EXPECT_EQ(error.rfind(L"ODBC Driver is not found!\r\nPlease visit: http", 0), 0u) << error;
+
+    CONNECT_INFO provider;
+    provider.type = 24;  // an OLE DB provider row: no driver needed
+    EXPECT_EQ(helper.FindDriver(driver, error, provider), 1);
+    EXPECT_TRUE(driver.empty());
+
+    CONNECT_INFO unknown;
+    unknown.type = 99;
+    EXPECT_EQ(helper.FindDriver(driver, error, unknown), 0);
+    EXPECT_EQ(error, L"Server type has not existed!");
+}
+
+TEST(ShellDispatch, CommandWords) {
+    CCommandHelper h;
+    EXPECT_EQ(h.ClassifyCommand(L"help;"), CMD_HELP);
+    EXPECT_EQ(h.ClassifyCommand(L"  EXIT"), CMD_EXIT);
+    EXPECT_EQ(h.ClassifyCommand(L"Quit;"), CMD_EXIT);
+    EXPECT_EQ(h.ClassifyCommand(L"@ file.sql"), CMD_START);
+    EXPECT_EQ(h.ClassifyCommand(L"@file.sql"), CMD_NONE);
+    EXPECT_EQ(h.ClassifyCommand(L"edi"), CMD_NONE);
+    EXPECT_EQ(h.ClassifyCommand(L"decla x"), CMD_NONE);
+    EXPECT_EQ(h.ClassifyCommand(L". select 1"), CMD_SERVER);
+    EXPECT_EQ(h.ClassifyCommand(L"go"), CMD_RUN);
+    EXPECT_EQ(h.ClassifyCommand(L"/"), CMD_RUN);
+    EXPECT_EQ(h.ClassifyCommand(L"select 1"), CMD_NONE);
+    EXPECT_EQ(h.ClassifyCommand(L""), CMD_NONE);
+}
+
+TEST(ShellDispatch, TerminatorsOutsideQuotes) {
+    CCommandHelper h;
+    EXPECT_EQ(h.FindOutsideQuotes(L"select 'a;b';", L';', 0), 12);
+    EXPECT_EQ(h.FindOutsideQuotes(L"a\\;b", L';', 0), -1);
+    EXPECT_EQ(h.FindOutsideQuotes(L"\"it's\";", L';', -5), -1);  // the inner ' switches the state
+
+    CString text = L"select 1; select 2;";
+    EXPECT_EQ(TakeNextStatement(text), L"select 1");
+    EXPECT_EQ(text, L" select 2;");
+    text = L"select 4/2;";
+    EXPECT_EQ(TakeNextStatement(text), L"select 4/2");
+    text = L"begin x; end;\r\n/\r\nselect 3";
+    EXPECT_EQ(TakeNextStatement(text), L"begin x; end;\r\n");
+    EXPECT_EQ(text, L"\r\nselect 3");
+    text = L"no terminator";
+    EXPECT_EQ(TakeNextStatement(text), L"no terminator");
+    EXPECT_TRUE(text.empty());
+}
+
+}  // namespace
