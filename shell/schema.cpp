@@ -2,6 +2,7 @@
 
 #include "commands.h"
 #include "printer.h"
+#include "resources.h"
 #include "zentra/console.h"
 #include "zentra/dataaccess.h"
 #include "zentra/values.h"
@@ -353,7 +354,9 @@ int ShowCommand(const CString& text) {
         return 1;
     }
     if (result == 0) {
-        output->PrintMessage(L"%s", recordset.GetLastErrorString());
+        // Without a connection the recordset has no text to give: say why instead of nothing.
+        if (!state.connection || !state.connection->IsConnect()) output->PrintError(IDS_NO_DATABASE);
+        else output->PrintMessage(L"%s", recordset.GetLastErrorString());
         return 0;
     }
     // Not the shell's SHOW: the line goes to the server as typed. The "server" prefix is the
