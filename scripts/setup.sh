@@ -11,7 +11,7 @@ PACKAGES=(
   odbc-postgresql postgresql
   odbc-mariadb mariadb-server mariadb-client
   libedit-dev
-  tmux locales
+  tmux locales iproute2 procps
 )
 
 # A locale that writes decimal commas, for the tests that check US-English number texts.

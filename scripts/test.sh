@@ -14,6 +14,11 @@ if [ -x "$ROOT/tests/dbservers.sh" ]; then
   SERVERS_DIR=$(mktemp -d /tmp/orvanta-servers.XXXXXX)
   trap '"$ROOT/tests/dbservers.sh" stop "$SERVERS_DIR"; rm -rf "$SERVERS_DIR"' EXIT
   eval "$("$ROOT/tests/dbservers.sh" start "$SERVERS_DIR")"
+  # The server tests must run here, not skip: a server that did not start fails the run.
+  if [ -z "${ORVANTA_TEST_PG_PORT:-}" ] || [ -z "${ORVANTA_TEST_MARIA_PORT:-}" ]; then
+    echo "test.sh: the PostgreSQL and MariaDB test servers did not both start" >&2
+    exit 1
+  fi
 fi
 
 run_suite() {
