@@ -49,6 +49,8 @@ CInput::CInput(const CInput&) = default;
 CInput& CInput::operator=(const CInput&) = default;
 
 CString CInput::Prompt(const wchar_t* text, int hidden) {
+    // Buffered output comes before the prompt.
+    COutput::FlushAll();
     const CString shown = text ? text : L"";
     if (!shown.empty()) {
         WriteText(m_outFd, shown);
@@ -63,6 +65,8 @@ CString CInput::Prompt(unsigned id, int hidden) {
 }
 
 CString CInput::GetString(int hidden) {
+    // Everything printed so far is shown before the input is awaited.
+    COutput::FlushAll();
     std::string bytes;
     bool got;
     if (hidden) {
@@ -84,6 +88,7 @@ CString CInput::GetString(int hidden) {
 }
 
 void CInput::WaitForChar(int) {
+    COutput::FlushAll();
     std::string discarded;
     EchoOff quiet(m_reader->GetFd());
     m_bEof = m_reader->ReadLine(discarded) ? 0 : 1;

@@ -47,8 +47,12 @@ private:
 };
 
 // Every message, result line and error of the shell. Each print that produces text writes it to
-// standard output at once (no buffering) and copies it into the spool file when one is attached
-// and open. A failed console write (a closed pipe) is ignored and never stops later output;
+// standard output at once and copies it into the spool file when one is attached and open;
+// between BeginBuffer and the matching EndBuffer (or over the life of a COutputBuffer) the text is
+// collected instead and written in larger pieces: once 50 ms have passed since the last write, when
+// 64 Ki characters are pending, at Flush, at the outermost EndBuffer, before any CInput prompts or
+// reads, and when the object is destroyed. The console and the spool file receive the same bytes
+// either way; only the grouping into writes differs. A failed console write (a closed pipe) is ignored and never stops later output;
 // SIGPIPE is neither raised to the process nor left pending.
 //
 // The format forms follow zentra::Format ("%s" takes a wide string). The id forms load the format
@@ -60,9 +64,21 @@ public:
     explicit COutput(CSpoolFile* spool = nullptr) : m_pSpool(spool) {}
     // Writes to `fd` instead of standard output (the descriptor is not owned).
     COutput(CSpoolFile* spool, int fd) : m_pSpool(spool), m_fd(fd) {}
-    virtual ~COutput() = default;
-    COutput(const COutput&) = default;
-    COutput& operator=(const COutput&) = default;
+    // Writes what is still pending.
+    virtual ~COutput();
+    // A copy shares the spool file, descriptor and enabled flag; it starts unbuffered with nothing
+    // pending. Assigning first writes what the target has pending, to its old destination.
+    COutput(const COutput& other);
+    COutput& operator=(const COutput& other);
+
+    // Buffering; the calls nest, the outermost EndBuffer writes what is pending.
+    void BeginBuffer();
+    void EndBuffer();
+    int IsBuffering() const { return m_nBufferDepth > 0; }
+    // Writes pending text to the console and the spool file now.
+    void Flush();
+    // Flushes every COutput that has buffering on (CInput calls it before it prompts or reads).
+    static void FlushAll();
 
     void Enable(int enable) { m_bEnable = enable ? 1 : 0; }
     int IsEnable() const { return m_bEnable; }
@@ -116,10 +132,26 @@ public:
 
 private:
     void WriteMessage(CString text);
+    void WriteNow(const CString& text);
 
     CSpoolFile* m_pSpool = nullptr;
     int m_bEnable = 1;
     int m_fd = 1;
+    int m_nBufferDepth = 0;
+    std::uint32_t m_dwLastFlush = 0;
+    CString m_pending;
+};
+
+// Buffers an output for the lifetime of the guard (COutput::BeginBuffer / EndBuffer).
+class COutputBuffer {
+public:
+    explicit COutputBuffer(COutput& output) : m_output(output) { m_output.BeginBuffer(); }
+    ~COutputBuffer() { m_output.EndBuffer(); }
+    COutputBuffer(const COutputBuffer&) = delete;
+    COutputBuffer& operator=(const COutputBuffer&) = delete;
+
+private:
+    COutput& m_output;
 };
 
 // Prompts and line input. Lines are read from standard input through the reader's own buffer;
@@ -133,6 +165,8 @@ private:
 //
 // Copies share the input buffer, as they share the spool file. Create one CInput (and copies of
 // it) per input descriptor: separate ones would each buffer part of the input.
+//
+// Prompt, GetString and WaitForChar first write what buffered outputs hold (COutput::FlushAll).
 class CInput {
 public:
     explicit CInput(CSpoolFile* spool = nullptr);
