@@ -194,20 +194,20 @@ void CPipe::OnTerminate() {}
 int CPipe::Start(const wchar_t* commandLine) {
     if (m_reader.joinable()) {
         if (OnReaderThread()) {
-            // From a callback: only OnTerminate may start the next child; the old thread
-            // touches nothing once it returns.
+            // From a callback: only OnTerminate may start the next child. Its thread touches
+            // nothing once OnTerminate returns; it is joined by the next Start or by Close.
             if (!m_readerDone.load()) return 0;
-            m_reader.detach();
-            std::lock_guard<std::mutex> guard(m_lock);
-            m_readerId = std::thread::id();
+            if (m_previousReader.joinable()) m_previousReader.join();
+            m_previousReader = std::move(m_reader);
         } else {
             Stop();
             m_reader.join();
-            std::lock_guard<std::mutex> guard(m_lock);
-            m_readerId = std::thread::id();
+            if (m_previousReader.joinable()) m_previousReader.join();
         }
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_readerId = std::thread::id();
     }
-    if (!commandLine) return 0;
+    if (!commandLine || SplitCommandLine(commandLine).empty()) return 0;
     if (!m_block.IsOpen()) m_block.Create();
 
     CString line = commandLine;
@@ -283,17 +283,17 @@ bool CPipe::OnReaderThread() const {
 
 void CPipe::Close() noexcept {
     Stop();
-    if (!m_reader.joinable()) return;
-    if (OnReaderThread()) {
-        // Destroyed from its own OnTerminate: the thread ends once that returns.
-        m_reader.detach();
+    if (m_reader.joinable()) {
+        if (OnReaderThread()) {
+            // Destroyed from its own OnTerminate: the thread ends once that returns.
+            m_reader.detach();
+        } else {
+            m_reader.join();
+        }
         std::lock_guard<std::mutex> guard(m_lock);
         m_readerId = std::thread::id();
-        return;
     }
-    m_reader.join();
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_readerId = std::thread::id();
+    if (m_previousReader.joinable()) m_previousReader.join();
 }
 
 void CPipe::Deliver(CStreamDecoder& decoder, const char* data, size_t size, bool last) {
