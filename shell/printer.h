@@ -1,0 +1,106 @@
+// The result printer: a bordered table or a vertical record list of an open recordset.
+//
+// Widths in the table layout are display columns: East Asian wide characters take two, combining
+// marks none, so a table of Chinese or Japanese text stays aligned. A cell line never splits a
+// wide character and never takes more columns than its column's width.
+//
+// A printout is written through the output's buffering (COutput::BeginBuffer): the console and the
+// spool file receive exactly the bytes of the separate prints, grouped into fewer writes; the
+// buffer is flushed at least every 50 ms and when the printout ends.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "state.h"
+#include "zentra/dataaccess.h"
+
+namespace zentra {
+class COutput;
+class CValueArray;
+}  // namespace zentra
+
+namespace orva {
+
+// A column to print: its name in the recordset and the heading to print.
+class FIELD_MAP {
+public:
+    FIELD_MAP() = default;
+    FIELD_MAP(CString field, CString caption)
+        : strField(std::move(field)), strCaption(std::move(caption)) {}
+    virtual ~FIELD_MAP() = default;
+    FIELD_MAP(const FIELD_MAP&) = default;
+    FIELD_MAP& operator=(const FIELD_MAP&) = default;
+
+    CString strField;
+    CString strCaption;
+};
+
+using FieldMapArray = std::vector<FIELD_MAP>;
+
+class CPrintRecords {
+public:
+    explicit CPrintRecords(zentra::COutput* output, zentra::CADORecordSet* recordset = nullptr,
+                           const FieldMapArray* fieldMap = nullptr);
+    virtual ~CPrintRecords();
+    CPrintRecords(const CPrintRecords&) = delete;
+    CPrintRecords& operator=(const CPrintRecords&) = delete;
+
+    void Attach(zentra::CADORecordSet* recordset, const FieldMapArray* fieldMap);
+    // Prints the attached recordset from its current position.
+    void PrintResult(int listLayout, int showIndex, int truncate, int fetchByIndex);
+    // 1 while a printout runs.
+    int IsPrinting() const { return stopFlag.load() == 0 ? 1 : 0; }
+    // Requests the running printout to stop (from any thread).
+    void Stop() { stopFlag.store(1); }
+
+    // Where the printer writes (may be changed between printouts; read and written atomically).
+    void SetOutput(zentra::COutput* output) { output_.store(output); }
+    zentra::COutput* GetOutput() const { return output_.load(); }
+
+    // Texts of values, as printed (exposed for the schema commands and the tests).
+    static CString FormatValue(const zentra::_variant_t& value);
+    static int GetDisplayWidth(const zentra::CADOFieldInfo& info);
+    static int GetAlignment(int adoType);
+
+    // Appends `text` laid out in a cell of `width` display columns with `alignment` (1 left,
+    // 2 right, 3 centred; any other code: the text as it is). A text wider than the cell is cut
+    // at the width (truncate) or continued on further lines of the same width.
+    static void PrintCell(CString& out, std::wstring_view text, int width, int alignment, int truncate);
+    // "+" and, for each width, width + 2 dashes and "+".
+    static CString MakeSeparator(const std::vector<int>& widths);
+
+private:
+    // One printed column.
+    struct Column {
+        zentra::CADOFieldInfo info;
+        long index = -1;   // position in the recordset, -1 when only the name is known
+        int width = 0;     // table cell width in display columns
+        int alignment = 1;
+    };
+
+    bool BuildColumns(zentra::CADORecordSet& rs, std::vector<Column>& columns) const;
+    void MeasureColumns(zentra::CADORecordSet& rs, std::vector<Column>& columns, int fetchByIndex) const;
+    void PrintTable(zentra::COutput& out, zentra::CADORecordSet& rs, std::vector<Column>& columns,
+                    int showIndex, int truncate, int fetchByIndex);
+    void PrintList(zentra::COutput& out, zentra::CADORecordSet& rs, const std::vector<Column>& columns,
+                   int fetchByIndex);
+    // Appends the lines of one row (nothing when no cell has a line).
+    static void PrintRowLines(CString& out, const zentra::CValueArray& cells, const std::vector<int>& widths,
+                              const std::vector<int>& alignments, int truncate);
+    static void AddCell(zentra::CValueArray& cells, std::wstring_view text, int width);
+    static CString ValueText(zentra::CADORecordSet& rs, const Column& column, long position, int fetchByIndex);
+
+    std::atomic<zentra::COutput*> output_;
+    zentra::CADORecordSet* recordset_;
+    const FieldMapArray* fieldMap_;
+    std::atomic<std::int32_t> stopFlag{1};
+    int maxColumnWidth_ = 30;
+};
+
+// The shell's one printer, bound to the shell's current output (State().output).
+CPrintRecords& Printer();
+
+}  // namespace orva
