@@ -5,9 +5,6 @@ cd "$(dirname "$0")/.."
 ROOT=$PWD
 "$ROOT/scripts/setup.sh"
 cmake -S "$ROOT" -B "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$ROOT/build" -j"$(nproc)" --target orva
+cmake --build "$ROOT/build" -j"$(nproc)" --target orva demo_db
 DEMO_DB="$ROOT/build/demo.db"
-if [ -f "$ROOT/demo/demo.sql" ]; then
-  cmake --build "$ROOT/build" --target demo_db >/dev/null 2>&1 || true
-fi
 exec "$ROOT/build/shell/orva" -t sqlite3 -d "$DEMO_DB" "$@"
