@@ -359,7 +359,7 @@ TEST_F(SchemaSqlite, ShowIndexOfATableWithoutIndexesPrintsNothing) {
     EXPECT_TRUE(Contains(out, "Query Okay, 0 row in set (")) << out;
 }
 
-TEST_F(SchemaSqlite, IndexNamesKeepTheirRowsWhenFirst) {
+TEST_F(SchemaSqlite, OnlyTheStatisticsRowIsSteppedOver) {
     // Only the statistics row is stepped over: the recordset is positioned on the first index.
     OpenSchemaShow show(State().output.get(), kSqlite);
     CADORecordSet recordset(State().connection.get(), 1);
@@ -490,6 +490,26 @@ TEST_F(SchemaPostgres, ShowViewsIgnoresTheSchema) {
     EXPECT_FALSE(HasCell(out, table)) << out;
 }
 
+TEST_F(SchemaPostgres, ShowFunctionsAndProceduresListRoutines) {
+    const std::string function = Unique("f1"), procedure = Unique("p1");
+    session.Exec(W("CREATE FUNCTION " + schema + "." + function +
+                   "(x int) RETURNS int LANGUAGE sql AS 'SELECT x + 1'"));
+    session.Exec(W("CREATE PROCEDURE " + schema + "." + procedure + "() LANGUAGE sql AS 'SELECT 1'"));
+    session.Take();
+    // The PostgreSQL driver reports every routine as a function.
+    int result = -1;
+    const std::string functions = session.Show(L"SHOW FUNCTIONS", &result);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(functions.rfind("+", 0), 0u) << functions.substr(0, 400);
+    EXPECT_TRUE(Contains(functions.substr(0, functions.find("\r\n", functions.find("\r\n") + 2)), "| Schema"));
+    // Far down the list: the schema column, measured on the first records, may wrap our schema.
+    EXPECT_TRUE(HasCell(functions, function)) << function;
+    EXPECT_TRUE(HasCell(functions, procedure)) << procedure;
+    const std::string procedures = session.Show(L"SHOW PROC", &result);
+    EXPECT_EQ(result, 1);
+    EXPECT_FALSE(Contains(procedures, function)) << procedures;
+}
+
 TEST_F(SchemaPostgres, ShowColumnsRunsTheCatalogueQuery) {
     int result = -1;
     const std::string out = session.Show(W("SHOW COLUMNS FROM " + table), &result);
@@ -509,6 +529,22 @@ TEST_F(SchemaPostgres, ShowColumnsRunsTheCatalogueQuery) {
     EXPECT_EQ(orva::ProcessLine(W("desc " + upper), 1), 1);
     const std::string desc = session.Take();
     EXPECT_EQ(desc.substr(0, desc.find("Query Okay")), out.substr(0, out.find("Query Okay")));
+}
+
+TEST_F(SchemaPostgres, SchemaDotTableRestrictsSchemaAndTableOnTheSchemaRowset) {
+    // An ODBC DSN connection uses the schema rowsets; the name splits at its first '.'.
+    State().connectInfo.type = kOdbcDsn;
+    int result = -1;
+    const std::string out = session.Show(W("SHOW COLUMNS FROM " + schema + "." + table), &result);
+    EXPECT_EQ(result, 1);
+    EXPECT_TRUE(HasCell(out, "id")) << out;
+    EXPECT_TRUE(HasCell(out, "owner")) << out;
+    EXPECT_TRUE(HasCell(out, "amount")) << out;
+    EXPECT_TRUE(Contains(out, "Query Okay, 3 rows in set (")) << out;
+
+    const std::string elsewhere = session.Show(W("SHOW COLUMNS FROM public." + table), &result);
+    EXPECT_EQ(result, 1);
+    EXPECT_TRUE(Contains(elsewhere, "Query Okay, 0 row in set (")) << elsewhere;
 }
 
 TEST_F(SchemaPostgres, ShowIndexRunsTheCatalogueQuery) {
@@ -653,6 +689,11 @@ TEST_F(SchemaMariaDB, OtherShowStatementsGoToTheServerUnchanged) {
     std::string out = session.Show(W("SHOW CREATE TABLE " + table), &result);
     EXPECT_EQ(result, 1);
     EXPECT_TRUE(Contains(out, "CREATE TABLE `" + table + "`")) << out;
+
+    out = session.Show(L"SHOW STATUS", &result);
+    EXPECT_EQ(result, 1);
+    EXPECT_TRUE(Contains(out, "| Variable_name")) << out.substr(0, 400);
+    EXPECT_TRUE(HasCell(out, "Uptime")) << out.substr(0, 400);
 
     // The statement text holds the word "server": it still reaches the server whole.
     out = session.Show(L"SHOW VARIABLES LIKE 'server_id'", &result);
