@@ -404,53 +404,61 @@ Hive Hive::Parse(std::string_view bytes) {
     std::wstring text = DecodeFile(bytes);
     Key* current = nullptr;
     size_t pos = 0;
-    while (pos < text.size()) {
+    // One line without its line end; `ended` tells whether a line feed followed it.
+    auto nextLine = [&](bool& ended) {
         size_t end = text.find(L'\n', pos);
-        if (end == std::wstring::npos) end = text.size();
+        ended = end != std::wstring::npos;
+        if (!ended) end = text.size();
         std::wstring line(text, pos, end - pos);
         pos = end + 1;
         if (!line.empty() && line.back() == L'\r') line.pop_back();
-        std::wstring trimmed = Trim(line, L" \t");
+        return Trim(line, L" \t");
+    };
+    while (pos < text.size()) {
+        bool ended = false;
+        std::wstring line = nextLine(ended);
 
-        if (trimmed.empty() || trimmed[0] == L';') continue;
-        if (trimmed[0] == L'[') {
+        if (line.empty() || line[0] == L';') continue;
+        if (line[0] == L'[') {
             current = nullptr;
             std::wstring path;
             // "[-...]" deletes a key in a merge file; in a stored file it simply names nothing.
-            if (trimmed.size() >= 2 && trimmed.back() == L']' && trimmed[1] != L'-' &&
-                SectionPath(std::wstring_view(trimmed).substr(1, trimmed.size() - 2), path))
+            if (ended && line.size() >= 2 && line.back() == L']' && line[1] != L'-' &&
+                SectionPath(std::wstring_view(line).substr(1, line.size() - 2), path))
                 current = &hive.Create(path);
             continue;
         }
-        if (trimmed[0] != L'"' && trimmed[0] != L'@') continue;  // the header or a stray line
-
-        // Hex data that continues on the next lines ("...,\").
-        while (trimmed.back() == L'\\' && pos < text.size() &&
-               trimmed.find(L"=hex") != std::wstring::npos) {
-            size_t e = text.find(L'\n', pos);
-            if (e == std::wstring::npos) e = text.size();
-            std::wstring next(text, pos, e - pos);
-            pos = e + 1;
-            trimmed.pop_back();
-            trimmed += Trim(next, L" \t\r");
-        }
-        if (!current) continue;
+        if (line[0] != L'"' && line[0] != L'@') continue;  // the header or a stray line
 
         std::wstring name;
         size_t i = 0;
-        if (trimmed[0] == L'@') {
+        if (line[0] == L'@') {
             i = 1;
-        } else if (!ParseQuoted(trimmed, i, name)) {
+        } else if (!ParseQuoted(line, i, name)) {
             continue;
         }
-        SkipSpaces(trimmed, i);
-        if (i >= trimmed.size() || trimmed[i] != L'=') continue;
+        SkipSpaces(line, i);
+        if (i >= line.size() || line[i] != L'=') continue;
+        ++i;
+        SkipSpaces(line, i);
+        std::wstring data = line.substr(i);
+        bool hex = data.size() >= 3 && CompareNoCase(std::wstring_view(data).substr(0, 3), L"hex") == 0;
+        // Hex data that regedit continued on the next lines ("...,\").
+        while (hex && ended && !data.empty() && data.back() == L'\\' && pos < text.size()) {
+            data.pop_back();
+            data += nextLine(ended);
+        }
+        // A last line without its line end may be cut short (a torn copy): only a quoted text,
+        // whose closing quote shows it is whole, is taken from it.
+        bool quoted = !data.empty() && data[0] == L'"';
+        if (!current || (!ended && !quoted)) continue;
+
         std::uint32_t type = 0;
-        std::vector<std::uint8_t> data;
-        switch (ParseData(std::wstring_view(trimmed).substr(i + 1), type, data)) {
+        std::vector<std::uint8_t> bytes;
+        switch (ParseData(data, type, bytes)) {
             case Parsed::Bad: break;
             case Parsed::Delete: DeleteValue(*current, name); break;
-            case Parsed::Set: SetValue(*current, name, type, std::move(data)); break;
+            case Parsed::Set: SetValue(*current, name, type, std::move(bytes)); break;
         }
     }
     return hive;
@@ -563,7 +571,6 @@ bool Update(const std::string& path, const std::function<bool(Hive&)>& change) {
     if (!change(hive)) return false;
     std::string bytes = hive.Serialize();
 
-    std::string targetDir = DirectoryOf(target);
     std::string temp = target + ".XXXXXX";
     std::vector<char> name(temp.begin(), temp.end());
     name.push_back('\0');
@@ -572,13 +579,8 @@ bool Update(const std::string& path, const std::function<bool(Hive&)>& change) {
     bool ok = WriteAll(out.get(), bytes) && ::fsync(out.get()) == 0;
     ok = out.Close() && ok;
     if (ok) ok = ::rename(name.data(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(name.data());
-        return false;
-    }
-    Fd d(::open(targetDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (d.get() >= 0) ::fsync(d.get());
-    return true;  // the lock is released when `lock` closes
+    if (!ok) ::unlink(name.data());
+    return ok;  // the lock is released when `lock` closes
 }
 
 }  // namespace zentra::regfile
