@@ -1,5 +1,8 @@
 #include "schema.h"
 
+#include <cstdint>
+#include <initializer_list>
+
 #include "commands.h"
 #include "printer.h"
 #include "resources.h"
@@ -106,7 +109,7 @@ bool IsIntegerType(zentra::VARTYPE vt) {
 
 }  // namespace
 
-CSchemaShow::CSchemaShow(zentra::COutput* output_, int dbmsType_) : output(output_), dbmsType(dbmsType_) {}
+CSchemaShow::CSchemaShow(zentra::COutput* out, int type) : output(out), dbmsType(type) {}
 
 CSchemaShow::~CSchemaShow() = default;
 
