@@ -2,6 +2,8 @@
 // and USE.
 #include <unistd.h>
 
+#include <utility>
+
 #include "commands.h"
 #include "helper.h"
 #include "resources.h"
@@ -94,7 +96,11 @@ int ChangeDatabase(std::unique_ptr<zentra::CADOConnection>* slot, CONNECT_INFO& 
             return 0;
         }
         info = copy;
-        *slot = std::move(fresh);
+        std::unique_ptr<zentra::CADOConnection> old;
+        {
+            std::lock_guard<std::mutex> lock(st.connectionMutex);
+            old = std::exchange(*slot, std::move(fresh));
+        }
     }
     st.output->PrintError(IDS_DATABASE_CHANGED);
     return 1;

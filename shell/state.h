@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "zentra/text.h"
 
@@ -40,6 +41,8 @@ struct ShellState {
     ShellState& operator=(const ShellState&) = delete;
 
     std::unique_ptr<zentra::CADOConnection> connection;
+    // Held while the connection is replaced (USE) and while another thread cancels on it.
+    std::mutex connectionMutex;
     CString editor = L"notepad";
     CString prompt = L"SQL> ";
     CString lastStatement;
