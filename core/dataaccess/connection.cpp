@@ -127,6 +127,7 @@ bool ConnectionCore::Run(const std::function<SQLRETURN(SQLHSTMT)>& start, RowSet
     if (rc == SQL_NO_DATA) {
         // A searched UPDATE or DELETE that touched no row.
         if (affected) *affected = 0;
+        if (rows) rows->affected = 0;
         return true;
     }
     if (!Check(rc, SQL_HANDLE_STMT, h, error)) return false;

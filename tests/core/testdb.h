@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,9 @@ inline std::vector<Backend> Backends() {
         list.push_back({Kind::MariaDB, "MariaDB", L"", false, "MariaDB" + noServer});
     return list;
 }
+
+// For GoogleTest's parameter printing.
+inline void PrintTo(const Backend& backend, std::ostream* os) { *os << backend.name; }
 
 inline bool IsPostgres(Kind k) { return k == Kind::PostgreSQL || k == Kind::PostgreSQLAnsi; }
 
