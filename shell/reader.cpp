@@ -200,9 +200,10 @@ int ProcessLine(CString text, int split) {
     if (kind != CMD_EDIT) st.lastStatement = statement;
 
     if (kind == CMD_SERVER) {
-        size_t at = zentra::FindNoCase(statement, L"server");
+        // The command word is the statement's first word: "server" or a lone "." (a later
+        // "server" inside the statement is the statement's own text).
         CString rest;
-        if (at != CString::npos) rest = statement.substr(at + 6);
+        if (zentra::FindNoCase(statement, L"server") == 0) rest = statement.substr(6);
         else if (size_t dot = statement.find(L'.'); dot != CString::npos) rest = statement.substr(dot + 1);
         rest = zentra::TrimLeft(rest);
         if (rest.empty()) return 0;

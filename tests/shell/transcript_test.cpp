@@ -146,10 +146,11 @@ TEST(TranscriptSession, DeclareBlocksAndLoneSlash) {
 
 TEST(TranscriptSession, ServerWordAndMissingConnection) {
     std::string db = SqliteFile();
-    auto run = RunOrva({"-t", "sqlite3", "-d", db}, "server select 5;\n. select 6;\nuse\nexit\n");
+    auto run = RunOrva({"-t", "sqlite3", "-d", db}, "server select 5;\n. select 6;\n. select 'server' as w;\nuse\nexit\n");
     std::string s = Session(run.out);
     EXPECT_NE(s.find("|      5 |"), std::string::npos) << s;
     EXPECT_NE(s.find("|      6 |"), std::string::npos) << s;
+    EXPECT_NE(s.find("| server  |"), std::string::npos) << s;
     EXPECT_NE(s.find("Current database: " + db + "\r\n\r\n"), std::string::npos) << s;
 }
 
