@@ -145,14 +145,26 @@ namespace {
 constexpr double kHalfSecondInDays = 5.787037037e-06;
 constexpr double kMillisecondInDays = 1.1574074074e-08;
 
+// Before 1899-12-30 an OLE date is the whole day minus the time of day, so OLE dates do not grow
+// with time there. These map them to and from a time line that does (days since 1899-12-30).
+double OleDateToTimeLine(double date) {
+    const double whole = std::trunc(date);
+    return whole + std::fabs(date - whole);
+}
+
+double TimeLineToOleDate(double line) {
+    const double whole = std::floor(line);
+    const double time = line - whole;
+    return whole < 0 ? whole - time : whole + time;
+}
+
 }  // namespace
 
 int VariantToSystemTimeWithMilliseconds(double date, SYSTEMTIME& time) {
-    // Before 1899-12-30 the time of day grows away from zero, so the shift that turns the
-    // platform's rounding to the nearest second into a truncation goes toward zero.
-    const bool negative = date < 0;
+    // Half a second earlier, the platform's rounding to the nearest second truncates. The shift
+    // is made on the time line, so that it goes back in time also before 1899-12-30.
     SYSTEMTIME truncated;
-    if (!VariantTimeToSystemTime(negative ? date + kHalfSecondInDays : date - kHalfSecondInDays,
+    if (!VariantTimeToSystemTime(TimeLineToOleDate(OleDateToTimeLine(date) - kHalfSecondInDays),
                                  truncated))
         return 0;
 

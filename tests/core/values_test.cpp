@@ -210,6 +210,26 @@ TEST(ValuesDates, DatesBefore1899KeepTheirMilliseconds) {
     EXPECT_EQ(out.wSecond, 0);
     EXPECT_EQ(out.wMilliseconds, 250);
 
+    // Just after midnight the shift back by half a second must not cross into another day.
+    for (int day : {28, 29}) {
+        for (int ms : {1, 9, 400, 499, 501}) {
+            ASSERT_NE(SystemTimeToVariantTimeWithMilliseconds(Time(1899, 12, day, 0, 0, 0, ms), date), 0);
+            ASSERT_NE(VariantToSystemTimeWithMilliseconds(date, out), 0);
+            EXPECT_EQ(out.wDay, day) << ms;
+            EXPECT_EQ(out.wHour, 0) << ms;
+            EXPECT_EQ(out.wSecond, 0) << ms;
+            EXPECT_EQ(out.wMilliseconds, ms) << ms;
+        }
+    }
+    // The same just after midnight of 1899-12-30 and 1899-12-31.
+    for (int day : {30, 31}) {
+        ASSERT_NE(SystemTimeToVariantTimeWithMilliseconds(Time(1899, 12, day, 0, 0, 0, 9), date), 0);
+        ASSERT_NE(VariantToSystemTimeWithMilliseconds(date, out), 0);
+        EXPECT_EQ(out.wDay, day);
+        EXPECT_EQ(out.wSecond, 0);
+        EXPECT_EQ(out.wMilliseconds, 9);
+    }
+
     ASSERT_NE(SystemTimeToVariantTimeWithMilliseconds(Time(1066, 10, 14, 9, 30, 15, 999), date), 0);
     ASSERT_NE(VariantToSystemTimeWithMilliseconds(date, out), 0);
     EXPECT_EQ(out.wYear, 1066);
