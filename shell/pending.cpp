@@ -5,8 +5,6 @@
 
 namespace orva {
 
-int EditBuffer(const CString*) { return 0; }
-int RunScript(zentra::CADOConnection*, const CString&) { return 0; }
 void LoadSettings() {}
 void SaveSettings() {}
 void InstallConsoleControlHandler() {}

@@ -1,0 +1,136 @@
+// START and @: running a script file batch by batch, each batch in a transaction of its own.
+#include "commands.h"
+#include "resources.h"
+#include "utility.h"
+#include "zentra/console.h"
+#include "zentra/dataaccess.h"
+#include "zentra/textfile.h"
+#include "zentra/words.h"
+
+namespace orva {
+
+using zentra::CADOCommand;
+using zentra::CADOConnection;
+using zentra::CFileException;
+using zentra::CStdioFileEx;
+
+namespace {
+
+// The transaction around one batch. A connection that can't begin one (a driver without
+// transactions) runs the batches in auto-commit mode instead.
+class BatchTransaction {
+public:
+    explicit BatchTransaction(CADOConnection& connection) : m_connection(connection) {}
+    ~BatchTransaction() { Rollback(); }
+    BatchTransaction(const BatchTransaction&) = delete;
+    BatchTransaction& operator=(const BatchTransaction&) = delete;
+
+    void Begin() { m_open = m_connection.BeginTrans() > 0; }
+
+    // Commits the open transaction. 0 when the commit failed, with `error` set; the batch's work
+    // is then rolled back.
+    int Commit(CString& error) {
+        if (!m_open) return 1;
+        m_open = false;
+        // CommitTrans reports a failure only through the connection's last error.
+        m_connection.m_strLastError.clear();
+        m_connection.m_dwLastError = 0;
+        m_connection.CommitTrans();
+        if (m_connection.m_dwLastError == 0 && m_connection.m_strLastError.empty()) return 1;
+        error = m_connection.m_strLastError;
+        // A failed commit can leave the server's transaction open (SQLite keeps it after a
+        // deferred constraint fails): end it.
+        if (m_connection.BeginTrans() > 0) m_connection.RollbackTrans();
+        return 0;
+    }
+
+    void Rollback() {
+        if (!m_open) return;
+        m_open = false;
+        m_connection.RollbackTrans();
+    }
+
+private:
+    CADOConnection& m_connection;
+    bool m_open = false;
+};
+
+// Runs one batch as a command without records. 1 ran; 0 with `error` set.
+int ExecuteBatch(CADOConnection& connection, const CString& text, CString& error) {
+    CADOCommand command(&connection, text, zentra::adCmdText);
+    if (command.Execute(zentra::adCmdText | zentra::adExecuteNoRecords)) return 1;
+    error = command.GetLastErrorString();
+    return 0;
+}
+
+bool IsBatchEnd(const CString& line) { return line == L"/" || zentra::EqualsNoCase(line, L"GO"); }
+
+int Fail(const CString& text) {
+    State().output->PrintMessage(L"%s", text);
+    ErrorBeep();
+    return 0;
+}
+
+}  // namespace
+
+int RunScript(CADOConnection* connection, const CString& arguments) {
+    ShellState& st = State();
+    zentra::CTimeStat timer(1);
+
+    // The file name is the first piece before any ';'.
+    zentra::CWordPaster pieces(zentra::Trim(arguments).c_str(), L";", nullptr);
+    const CString name = zentra::Trim(pieces.GetWord(0));
+    if (name.empty()) {
+        st.output->PrintMessage(IDS_NO_SCRIPT);
+        ErrorBeep();
+        return 0;
+    }
+
+    CStdioFileEx file;
+    if (!file.Open(name.c_str(), CStdioFileEx::modeRead, nullptr)) {
+        st.output->PrintMessage(IDS_OPEN_FILE_FAILED, name);
+        ErrorBeep();
+        return 0;
+    }
+    if (!connection || !connection->IsConnect()) {
+        st.output->PrintError(IDS_NO_DATABASE);
+        ErrorBeep();
+        return 0;
+    }
+
+    BatchTransaction transaction(*connection);
+    transaction.Begin();
+    CString batch, line, error;
+    while (file.ReadString(line)) {
+        line = zentra::Trim(line);
+        if (!IsBatchEnd(line)) {
+            batch += line;
+            batch += L"\r\n";
+            continue;
+        }
+        // A separator runs what was collected, even nothing (the server then reports the error).
+        if (!ExecuteBatch(*connection, batch, error)) {
+            transaction.Rollback();
+            return Fail(error);
+        }
+        batch.clear();
+        if (!transaction.Commit(error)) return Fail(error);
+        transaction.Begin();
+    }
+    if (file.GetLastException().m_cause != CFileException::none) {
+        transaction.Rollback();
+        return Fail(file.GetLastException().GetErrorMessage());
+    }
+    // Blank lines after the last separator make no batch of their own.
+    if (!zentra::Trim(batch).empty() && !ExecuteBatch(*connection, batch, error)) {
+        transaction.Rollback();
+        return Fail(error);
+    }
+    if (!transaction.Commit(error)) return Fail(error);
+
+    st.output->Enable(1);
+    st.output->PrintMessage(IDS_SCRIPT_SUCCESS, timer.GetTotalTime());
+    return 1;
+}
+
+}  // namespace orva

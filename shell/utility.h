@@ -1,0 +1,36 @@
+// Helpers of the environment and utility commands (HELP, SET, REDO, HOST, EDIT, PAUSE, START,
+// SPOOL). The handlers themselves are declared in commands.h.
+#pragma once
+
+#include "state.h"
+
+namespace orva {
+
+// ---- Running a command through the shell (process.cpp) ----
+
+// `text` as one word for /bin/sh: enclosed in apostrophes, each apostrophe inside written as '\''.
+CString QuoteForShell(const CString& text);
+
+// Runs `command` with "/bin/sh -c" in the foreground and waits for it without limit. The child
+// inherits the terminal (standard input and error) and writes its standard output to `outFd`;
+// the shell's other descriptors are closed in it, its signal mask is empty and the signals the
+// shell may have blocked or ignored are back at their defaults. Returns the child's exit status
+// (128 + the signal number when a signal ended it), or -1 when it could not be started, with the
+// errno value in `error`.
+int RunShellCommand(const CString& command, int outFd, int& error);
+
+// The editor command EDIT starts. The stored default "notepad" (and an empty setting) stands for
+// the user's editor: $VISUAL, then $EDITOR, then "vi". Any other setting is used as it is: it is
+// a command for the shell and may carry arguments of its own.
+CString EditorCommand(const CString& setting);
+
+// The per-user state directory: $XDG_STATE_HOME/orvanta, or ~/.local/state/orvanta when
+// XDG_STATE_HOME is unset, empty or not absolute. "" when neither it nor HOME can be found.
+CString StateDirectory();
+
+// The path of the file EDIT works on: a name that is an absolute path as it is, any other name in
+// StateDirectory(), which is created (mode 0700) when missing. "" with `error` (errno) set when
+// the directory cannot be created.
+CString EditFilePath(const CString& name, int& error);
+
+}  // namespace orva
