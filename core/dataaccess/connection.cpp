@@ -161,6 +161,11 @@ void ConnectionCore::Cancel(const void* owner) {
     }
 }
 
+bool ConnectionCore::IsExecuting() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !running_.empty();
+}
+
 // ---- CADOConnection ----
 
 CADOConnection::CADOConnection() {
@@ -280,6 +285,8 @@ void CADOConnection::RollbackTrans() {
 void CADOConnection::Cancel() {
     if (m_pConnection) m_pConnection->Cancel(nullptr);
 }
+
+int CADOConnection::IsExecuting() { return m_pConnection && m_pConnection->IsExecuting() ? 1 : 0; }
 
 void CADOConnection::SetConnectionTimeout(long seconds) { m_lConnectionTimeout = seconds; }
 

@@ -37,6 +37,8 @@ public:
     // Cancels the running statements of `owner` (all of them when `owner` is null). Safe from
     // any thread: a statement handle is freed only after it has left the running list.
     void Cancel(const void* owner);
+    // True while a statement runs (safe from any thread).
+    bool IsExecuting();
 
 private:
     struct Running {

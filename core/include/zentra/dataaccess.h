@@ -138,6 +138,8 @@ public:
     void RollbackTrans();
     // Cancels the statement running on this connection (from any thread); no-op when idle.
     void Cancel();
+    // 1 while a statement runs on this connection, else 0 (from any thread).
+    int IsExecuting();
 
     void SetConnectionTimeout(long seconds);
     long GetConnectionTimeout();
