@@ -414,13 +414,23 @@ std::wstring RowSet::Text(std::size_t column) const {
 
 namespace {
 
+// Buffers for piecewise reads, allocated once per result.
+struct Scratch {
+    std::vector<SQLWCHAR> wide = std::vector<SQLWCHAR>(16384);
+    std::vector<char> narrow = std::vector<char>(65536);
+    SqlWString wideAll;
+    std::string narrowAll;
+};
+
 // Reads a numeric (as ASCII), a text in the driver's bytes, or a binary value whole.
-bool GetNarrowValue(SQLHSTMT stmt, const ColumnInfo& c, SQLUSMALLINT index, RowSet& rows, OdbcError& error) {
+bool GetNarrowValue(SQLHSTMT stmt, const ColumnInfo& c, SQLUSMALLINT index, RowSet& rows, Scratch& scratch,
+                    OdbcError& error) {
     const bool text = c.kind != ValueKind::Bytes;
-    std::vector<char> buffer(c.kind == ValueKind::Decimal ? 256 : 65536);
+    std::vector<char>& buffer = scratch.narrow;
     SQLLEN ind = 0;
     SQLRETURN rc;
-    std::string all;
+    std::string& all = scratch.narrowAll;
+    all.clear();
     const std::size_t room = buffer.size() - (text ? 1 : 0);
     for (;;) {
         rc = SQLGetData(stmt, index, text ? SQL_C_CHAR : SQL_C_BINARY, buffer.data(), static_cast<SQLLEN>(buffer.size()), &ind);
@@ -445,7 +455,7 @@ bool GetNarrowValue(SQLHSTMT stmt, const ColumnInfo& c, SQLUSMALLINT index, RowS
 
 // Reads the whole value of column `index` (from 1) of the current row with SQLGetData and stores it.
 bool GetWholeValue(SQLHSTMT stmt, const DriverCaps& caps, const ColumnInfo& c, SQLUSMALLINT index, RowSet& rows,
-                   OdbcError& error) {
+                   Scratch& scratch, OdbcError& error) {
     SQLLEN ind = 0;
     SQLRETURN rc;
     auto fail = [&]() { return Check(rc, SQL_HANDLE_STMT, stmt, error); };
@@ -503,9 +513,10 @@ bool GetWholeValue(SQLHSTMT stmt, const DriverCaps& caps, const ColumnInfo& c, S
         return true;
     }
     case ValueKind::Text: {
-        if (!caps.wideText) return GetNarrowValue(stmt, c, index, rows, error);
-        std::vector<SQLWCHAR> buffer(16384);
-        SqlWString all;
+        if (!caps.wideText) return GetNarrowValue(stmt, c, index, rows, scratch, error);
+        std::vector<SQLWCHAR>& buffer = scratch.wide;
+        SqlWString& all = scratch.wideAll;
+        all.clear();
         const std::size_t room = buffer.size() - 1;  // one unit for the terminating zero
         for (;;) {
             rc = SQLGetData(stmt, index, SQL_C_WCHAR, buffer.data(), static_cast<SQLLEN>(buffer.size() * sizeof(SQLWCHAR)), &ind);
@@ -526,7 +537,7 @@ bool GetWholeValue(SQLHSTMT stmt, const DriverCaps& caps, const ColumnInfo& c, S
         return true;
     }
     case ValueKind::Decimal:
-    case ValueKind::Bytes: return GetNarrowValue(stmt, c, index, rows, error);
+    case ValueKind::Bytes: return GetNarrowValue(stmt, c, index, rows, scratch, error);
     }
     return true;
 }
@@ -576,7 +587,7 @@ void PlanBinding(const DriverCaps& caps, const ColumnInfo& c, BoundColumn& b) {
 
 // Stores row `r` of the bound block; a value the buffer truncated is read again in full.
 bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<ColumnInfo>& columns, std::vector<BoundColumn>& bound,
-                   std::size_t r, RowSet& rows, OdbcError& error) {
+                   std::size_t r, RowSet& rows, Scratch& scratch, OdbcError& error) {
     bool positioned = false;
     for (std::size_t i = 0; i < columns.size(); ++i) {
         const ColumnInfo& c = columns[i];
@@ -599,7 +610,7 @@ bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<Colu
                     return false;
                 positioned = true;
             }
-            if (!GetWholeValue(stmt, caps, c, static_cast<SQLUSMALLINT>(i + 1), rows, error)) return false;
+            if (!GetWholeValue(stmt, caps, c, static_cast<SQLUSMALLINT>(i + 1), rows, scratch, error)) return false;
             continue;
         }
         switch (c.kind) {
@@ -659,6 +670,7 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
         rows.columns.push_back(std::move(c));
     }
     const auto& columns = rows.columns;
+    Scratch scratch;
     const bool block = count > 0 && !anyLong && (!anyVariable || (caps.getDataBlock && caps.getDataBound));
 
     if (!block) {
@@ -672,7 +684,7 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
             if (rc == SQL_NO_DATA) break;
             if (!Check(rc, SQL_HANDLE_STMT, stmt, error)) return false;
             for (std::size_t i = 0; i < columns.size(); ++i)
-                if (!GetWholeValue(stmt, caps, columns[i], static_cast<SQLUSMALLINT>(i + 1), rows, error)) return false;
+                if (!GetWholeValue(stmt, caps, columns[i], static_cast<SQLUSMALLINT>(i + 1), rows, scratch, error)) return false;
             rows.EndRow();
         }
         rows.Finish();
@@ -730,7 +742,7 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
                 ok = false;
                 break;
             }
-            ok = StoreBoundRow(stmt, caps, columns, bound, r, rows, error);
+            ok = StoreBoundRow(stmt, caps, columns, bound, r, rows, scratch, error);
         }
         if (!ok) break;
     }
