@@ -16,7 +16,6 @@ using zentra::_variant_t;
 using zentra::CADOFieldInfo;
 using zentra::CADORecordSet;
 using zentra::COutput;
-using zentra::CValueArray;
 
 namespace {
 
@@ -107,32 +106,6 @@ void AppendAligned(CString& out, std::wstring_view text, int columns, int width,
         default:
             out += text;
             break;
-    }
-}
-
-// Splits `text` into the lines of a cell `width` columns wide, by the rules of zentra::CValue but
-// counting display columns: a line feed ends a line (one carriage return before it is dropped),
-// blank lines are dropped, longer lines are cut where the next character would not fit.
-void SplitDisplayLines(std::wstring_view text, int width, std::vector<std::wstring_view>& lines) {
-    lines.clear();
-    std::wstring_view rest = text;
-    while (!rest.empty()) {
-        std::wstring_view segment;
-        const size_t lf = rest.find(L'\n');
-        if (lf == std::wstring_view::npos) {
-            segment = rest;
-            rest = {};
-        } else {
-            segment = rest.substr(0, lf);
-            rest.remove_prefix(lf + 1);
-            if (!segment.empty() && segment.back() == L'\r') segment.remove_suffix(1);
-        }
-        while (!segment.empty()) {
-            int used = 0;
-            const size_t n = FitPrefix(segment, width, used);
-            lines.push_back(segment.substr(0, n));
-            segment.remove_prefix(n);
-        }
     }
 }
 
@@ -371,27 +344,67 @@ void CPrintRecords::PrintCell(CString& out, std::wstring_view text, int width, i
     AppendAligned(out, text, columns, width, alignment);
 }
 
-void CPrintRecords::AddCell(CValueArray& cells, std::wstring_view text, int width) {
-    if (IsNarrow(text)) {
-        // Characters are columns: the value's own split is the display split.
-        cells.AddValue(text, width);
-        return;
-    }
-    // Split by display columns and hand the value its lines, one per line feed, with a width that
-    // keeps each of them whole.
-    static thread_local std::vector<std::wstring_view> lines;
-    SplitDisplayLines(text, width, lines);
-    CString joined;
-    size_t longest = 1;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (i) joined += L'\n';
-        joined += lines[i];
-        longest = std::max(longest, lines[i].size());
-    }
-    cells.AddValue(joined, static_cast<int>(longest));
+// ---------------------------------------------------------------------------------------------
+// CRowCells
+
+void CRowCells::RemoveAll() {
+    text_.clear();
+    lines_.clear();
+    cells_.clear();
+    lineCount_ = 0;
 }
 
-void CPrintRecords::PrintRowLines(CString& out, const CValueArray& cells, const std::vector<int>& widths,
+void CRowCells::AddValue(std::wstring_view text, int width) {
+    const size_t base = text_.size();
+    text_ += text;
+    Cell cell{lines_.size(), 0};
+    const bool narrow = IsNarrow(text);
+    size_t pos = 0;
+    while (pos < text.size()) {
+        // The segment up to the next line feed, without one carriage return before it.
+        size_t end = text.find(L'\n', pos);
+        size_t next;
+        if (end == std::wstring_view::npos) {
+            end = text.size();
+            next = end;
+        } else {
+            next = end + 1;
+            if (end > pos && text[end - 1] == L'\r') --end;
+        }
+        while (pos < end) {
+            std::wstring_view segment = text.substr(pos, end - pos);
+            size_t n;
+            int used;
+            if (narrow) {
+                n = std::min(segment.size(), static_cast<size_t>(std::max(width, 1)));
+                used = static_cast<int>(n);
+            } else {
+                n = FitPrefix(segment, width, used);
+            }
+            lines_.push_back(Piece{base + pos, n, used});
+            ++cell.count;
+            pos += n;
+        }
+        pos = next;
+    }
+    cells_.push_back(cell);
+    lineCount_ = std::max(lineCount_, cell.count);
+}
+
+std::wstring_view CRowCells::GetValueString(int line, int index, int& columns) const {
+    columns = 0;
+    if (index < 0 || index >= static_cast<int>(cells_.size())) return {};
+    const Cell& cell = cells_[static_cast<size_t>(index)];
+    if (line < 0 || line >= cell.count) return {};
+    const Piece& piece = lines_[cell.first + static_cast<size_t>(line)];
+    columns = piece.columns;
+    return std::wstring_view(text_).substr(piece.start, piece.length);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Rows and values
+
+void CPrintRecords::PrintRowLines(CString& out, const CRowCells& cells, const std::vector<int>& widths,
                                   const std::vector<int>& alignments, int truncate) {
     const int lineCount = truncate ? std::min(cells.GetLineCount(), 1) : cells.GetLineCount();
     const int count = static_cast<int>(std::min(widths.size(), static_cast<size_t>(cells.GetValueCount())));
@@ -399,20 +412,36 @@ void CPrintRecords::PrintRowLines(CString& out, const CValueArray& cells, const 
     for (int line = 0; line < lineCount; ++line) {
         out += L'|';
         for (int i = 0; i < count; ++i) {
-            cell.assign(1, L' ');
-            cell += cells.GetValueString(line, i);
-            PrintCell(out, cell, widths[static_cast<size_t>(i)] + 1, alignments[static_cast<size_t>(i)], truncate);
+            // The cell is printed as " " + its line in a cell one column wider.
+            const int width = widths[static_cast<size_t>(i)];
+            const int alignment = alignments[static_cast<size_t>(i)];
+            int columns = 0;
+            const std::wstring_view text = cells.GetValueString(line, i, columns);
+            if (columns <= width && alignment >= kAlignLeft && alignment <= kAlignCentre) {
+                const int pad = width - columns;
+                if (alignment == kAlignRight) AppendSpaces(out, pad);
+                if (alignment == kAlignCentre) AppendSpaces(out, pad / 2);
+                out += L' ';
+                out += text;
+                if (alignment == kAlignLeft) AppendSpaces(out, pad);
+                if (alignment == kAlignCentre) AppendSpaces(out, pad - pad / 2);
+            } else {
+                cell.assign(1, L' ');
+                cell += text;
+                PrintCell(out, cell, width + 1, alignment, truncate);
+            }
             out += L" |";
         }
         out += L"\r\n";
     }
 }
 
-CString CPrintRecords::ValueText(CADORecordSet& rs, const Column& column, long position, int fetchByIndex) {
+void CPrintRecords::ValueText(CADORecordSet& rs, const Column& column, long position, int fetchByIndex,
+                              _variant_t& value, CString& text) {
     const CADOFieldInfo& info = column.info;
     const int index = static_cast<int>(position);
     const wchar_t* name = info.m_strName.c_str();
-    _variant_t value;
+    value.Clear();
     if (fetchByIndex)
         rs.GetFieldValue(index, value);
     else
@@ -420,28 +449,46 @@ CString CPrintRecords::ValueText(CADORecordSet& rs, const Column& column, long p
 
     switch (info.m_nType) {
         case zentra::adLongVarChar:
-        case zentra::adLongVarWChar: {
+        case zentra::adLongVarWChar:
             // A NULL long text prints NULL like any other NULL, not as an empty text.
-            if (value.vt() == zentra::VT_NULL) return L"NULL";
-            if (value.vt() == zentra::VT_BSTR) return value.bstrVal();
-            CString text;
-            if (fetchByIndex)
-                rs.GetChunk(index, text);
-            else
-                rs.GetChunk(name, text);
-            return text;
-        }
+            if (value.vt() == zentra::VT_NULL) {
+                text = L"NULL";
+            } else if (value.vt() == zentra::VT_BSTR) {
+                text = value.bstrVal();
+            } else {
+                text.clear();
+                if (fetchByIndex)
+                    rs.GetChunk(index, text);
+                else
+                    rs.GetChunk(name, text);
+            }
+            return;
         case zentra::adLongVarBinary:
-            return value.vt() == zentra::VT_NULL ? L"NULL" : L"<BLOB>";
+            text = value.vt() == zentra::VT_NULL ? L"NULL" : L"<BLOB>";
+            return;
         case zentra::adDBTime:
-            if (value.vt() == zentra::VT_DATE) return DateText(value.dblVal(), true);
+            if (value.vt() == zentra::VT_DATE) {
+                text = DateText(value.dblVal(), true);
+                return;
+            }
             break;
         default:
             break;
     }
-    if (value.vt() == zentra::VT_NULL) return L"NULL";
-    if (value.vt() == zentra::VT_BOOL) return value.intVal() == zentra::VARIANT_TRUE ? L"YES" : L"NO";
-    return FormatValue(value);
+    switch (value.vt()) {
+        case zentra::VT_NULL:
+            text = L"NULL";
+            break;
+        case zentra::VT_BOOL:
+            text = value.intVal() == zentra::VARIANT_TRUE ? L"YES" : L"NO";
+            break;
+        case zentra::VT_BSTR:
+            text = value.bstrVal();
+            break;
+        default:
+            text = FormatValue(value);
+            break;
+    }
 }
 
 bool CPrintRecords::BuildColumns(CADORecordSet& rs, std::vector<Column>& columns) const {
@@ -531,7 +578,7 @@ void CPrintRecords::PrintTable(COutput& out, CADORecordSet& rs, std::vector<Colu
 
     std::vector<int> widths;
     std::vector<int> alignments;
-    CValueArray cells;
+    CRowCells cells;
     if (showIndex) {
         widths.push_back(static_cast<int>(zentra::Format(L"%ld", static_cast<long>(rs.GetRecordCount())).size()));
         alignments.push_back(kAlignRight);
@@ -544,7 +591,7 @@ void CPrintRecords::PrintTable(COutput& out, CADORecordSet& rs, std::vector<Colu
             column.info.m_strDisplayName.empty() ? column.info.m_strName : column.info.m_strDisplayName;
         widths.push_back(column.width);
         alignments.push_back(column.alignment);
-        AddCell(cells, CutToWidth(heading, column.width), column.width);
+        cells.AddValue(CutToWidth(heading, column.width), column.width);
     }
 
     const CString separator = MakeSeparator(widths) + L"\r\n";
@@ -553,6 +600,9 @@ void CPrintRecords::PrintTable(COutput& out, CADORecordSet& rs, std::vector<Colu
     text += separator;
     out.Write(text);
 
+    // One set of cells, one value and one text for every row.
+    _variant_t scratch;
+    CString value;
     long count = 0;
     while (stopFlag.load() == 0) {
         ++count;
@@ -560,8 +610,8 @@ void CPrintRecords::PrintTable(COutput& out, CADORecordSet& rs, std::vector<Colu
         if (showIndex) cells.AddValue(zentra::Format(L"%ld", count), widths.front());
         for (size_t i = 0; i < columns.size(); ++i) {
             const Column& column = columns[i];
-            const CString value = ValueText(rs, column, static_cast<long>(i), fetchByIndex);
-            AddCell(cells, truncate ? CutToWidth(value, column.width) : std::wstring_view(value), column.width);
+            ValueText(rs, column, static_cast<long>(i), fetchByIndex, scratch, value);
+            cells.AddValue(truncate ? CutToWidth(value, column.width) : std::wstring_view(value), column.width);
         }
         text.clear();
         PrintRowLines(text, cells, widths, alignments, truncate);
@@ -578,6 +628,8 @@ void CPrintRecords::PrintList(COutput& out, CADORecordSet& rs, const std::vector
     int nameWidth = 0;
     for (const Column& column : columns) nameWidth = std::max(nameWidth, Columns(column.info.m_strDisplayName));
 
+    _variant_t scratch;
+    CString value;
     CString text;
     long count = 0;
     while (stopFlag.load() == 0) {
@@ -588,7 +640,8 @@ void CPrintRecords::PrintList(COutput& out, CADORecordSet& rs, const std::vector
             text.clear();
             PrintCell(text, column.info.m_strDisplayName, nameWidth, kAlignRight, 1);
             text += L": ";
-            text += ValueText(rs, column, static_cast<long>(i), fetchByIndex);
+            ValueText(rs, column, static_cast<long>(i), fetchByIndex, scratch, value);
+            text += value;
             text += L"\r\n";
             out.Write(text);
         }

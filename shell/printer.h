@@ -19,10 +19,39 @@
 
 namespace zentra {
 class COutput;
-class CValueArray;
 }  // namespace zentra
 
 namespace orva {
+
+// The cells of one printed table row, each split into lines no wider than its column in display
+// columns, by the rules of zentra::CValue: a line feed ends a line (a carriage return before it is
+// dropped), blank lines are dropped, longer lines are cut where the next character would not fit,
+// never inside a wide character. The storage is kept from row to row.
+class CRowCells {
+public:
+    void RemoveAll();
+    void AddValue(std::wstring_view text, int width);
+    int GetValueCount() const { return static_cast<int>(cells_.size()); }
+    // The largest line count of the values added since the last RemoveAll.
+    int GetLineCount() const { return lineCount_; }
+    // Line `line` of value `index` and its display columns; empty when there is no such line.
+    std::wstring_view GetValueString(int line, int index, int& columns) const;
+
+private:
+    struct Piece {
+        size_t start;
+        size_t length;
+        int columns;
+    };
+    struct Cell {
+        size_t first;
+        int count;
+    };
+    CString text_;
+    std::vector<Piece> lines_;
+    std::vector<Cell> cells_;
+    int lineCount_ = 0;
+};
 
 // A column to print: its name in the recordset and the heading to print.
 class FIELD_MAP {
@@ -88,10 +117,11 @@ private:
     void PrintList(zentra::COutput& out, zentra::CADORecordSet& rs, const std::vector<Column>& columns,
                    int fetchByIndex);
     // Appends the lines of one row (nothing when no cell has a line).
-    static void PrintRowLines(CString& out, const zentra::CValueArray& cells, const std::vector<int>& widths,
+    static void PrintRowLines(CString& out, const CRowCells& cells, const std::vector<int>& widths,
                               const std::vector<int>& alignments, int truncate);
-    static void AddCell(zentra::CValueArray& cells, std::wstring_view text, int width);
-    static CString ValueText(zentra::CADORecordSet& rs, const Column& column, long position, int fetchByIndex);
+    // The text of a value as printed, into `text`; `value` is scratch space.
+    static void ValueText(zentra::CADORecordSet& rs, const Column& column, long position, int fetchByIndex,
+                          zentra::_variant_t& value, CString& text);
 
     std::atomic<zentra::COutput*> output_;
     zentra::CADORecordSet* recordset_;

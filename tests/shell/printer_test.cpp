@@ -680,15 +680,17 @@ TEST_P(PrinterBackend, TablesOfServerTypesStayAlignedAndCountRows) {
     s.Run(L"drop table if exists printer_t");
     s.Exec(L"create table printer_t(id integer, amount numeric(10,2), name varchar(20), flag smallint)");
     EXPECT_EQ(s.Run(L"insert into printer_t values(1, 12.50, 'plain', NULL)"), Okay("Query Okay, 1 row affected"));
-    if (!ansi) s.Exec(L"insert into printer_t values(22, -3.25, '中文字符', 5)");
-    else s.Exec(L"insert into printer_t values(22, -3.25, 'wide', 5)");
+    s.Exec(ansi ? L"insert into printer_t values(22, -3.25, 'wide', 5)"
+                : L"insert into printer_t values(22, -3.25, '中文字符', 5)");
 
     const std::string text = s.Run(L"select id, amount, name, flag from printer_t order by id");
     ExpectAligned(text);
     EXPECT_NE(text.find("12.5 |"), std::string::npos) << text;
     EXPECT_NE(text.find("-3.25 |"), std::string::npos) << text;
     EXPECT_NE(text.find(" NULL |"), std::string::npos) << text;
-    if (!ansi) EXPECT_NE(text.find(Utf8(L"| 中文字符 ")), std::string::npos) << text;
+    if (!ansi) {
+        EXPECT_NE(text.find(Utf8(L"| 中文字符 ")), std::string::npos) << text;
+    }
     EXPECT_NE(text.find("Query Okay, 2 rows in set (T sec)\r\n\r\n"), std::string::npos) << text;
 
     EXPECT_EQ(s.Run(L"update printer_t set flag = 1"), Okay("Query Okay, 2 rows affected"));
