@@ -12,7 +12,9 @@
 
 namespace zentra {
 
-enum DSNTYPE {
+// A fixed underlying type, so that any int is a valid DSNTYPE (values other than 0 and 1 select
+// the system sources).
+enum DSNTYPE : int {
     DSN_ALL = 0,     // user and system data sources
     DSN_USER = 1,    // user data sources only
     DSN_SYSTEM = 2,  // system data sources only (also any other value)
