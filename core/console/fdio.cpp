@@ -5,8 +5,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <ctime>
+#include <mutex>
 
 namespace zentra::detail {
 
@@ -48,11 +50,40 @@ private:
     bool m_raised = false;
 };
 
+constexpr size_t kMaxTail = 1024;
+
+std::atomic<int> g_tailFd{-1};
+std::mutex g_tailMutex;
+std::string g_tail;
+
+void NoteTail(int fd, const char* data, size_t size) {
+    if (g_tailFd.load(std::memory_order_relaxed) != fd) return;
+    std::lock_guard<std::mutex> lock(g_tailMutex);
+    if (g_tailFd.load() != fd) return;
+    size_t start = size;
+    while (start > 0 && data[start - 1] != '\n' && data[start - 1] != '\r') --start;
+    if (start > 0) g_tail.clear();
+    g_tail.append(data + start, size - start);
+    if (g_tail.size() > kMaxTail) g_tail.erase(0, g_tail.size() - kMaxTail);
+}
+
 }  // namespace
+
+void TrackLineTail(int fd) {
+    std::lock_guard<std::mutex> lock(g_tailMutex);
+    g_tail.clear();
+    g_tailFd.store(fd);
+}
+
+std::string LineTail(int fd) {
+    std::lock_guard<std::mutex> lock(g_tailMutex);
+    return g_tailFd.load() == fd ? g_tail : std::string();
+}
 
 bool WriteAll(int fd, const char* data, size_t size) {
     if (size == 0) return true;
     if (fd < 0) return false;
+    NoteTail(fd, data, size);
     SigpipeGuard guard;
     while (size > 0) {
         const ssize_t n = write(fd, data, size);

@@ -1,6 +1,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <mutex>
+
 #include "fdio.h"
 #include "linereader.h"
 #include "zentra/codepage.h"
@@ -9,6 +11,33 @@
 namespace zentra {
 
 namespace {
+
+// The terminal settings from before the read in progress, for RestoreTerminal.
+std::mutex g_terminalMutex;
+int g_terminalFd = -1;
+struct termios g_terminalSaved {};
+
+// Notes the terminal settings of `fd` for the lifetime of the object (a read in progress).
+class ReadInProgress {
+public:
+    explicit ReadInProgress(int fd) {
+        if (!isatty(fd)) return;
+        std::lock_guard<std::mutex> lock(g_terminalMutex);
+        if (g_terminalFd >= 0 || tcgetattr(fd, &g_terminalSaved) != 0) return;
+        g_terminalFd = fd;
+        m_noted = true;
+    }
+    ~ReadInProgress() {
+        if (!m_noted) return;
+        std::lock_guard<std::mutex> lock(g_terminalMutex);
+        g_terminalFd = -1;
+    }
+    ReadInProgress(const ReadInProgress&) = delete;
+    ReadInProgress& operator=(const ReadInProgress&) = delete;
+
+private:
+    bool m_noted = false;
+};
 
 // Echo off for the lifetime of the object, only when `fd` is a terminal; the previous terminal
 // settings are restored, whatever else they held.
@@ -42,7 +71,7 @@ void WriteText(int fd, const CString& text) {
 CInput::CInput(CSpoolFile* spool) : CInput(spool, STDIN_FILENO, STDOUT_FILENO) {}
 
 CInput::CInput(CSpoolFile* spool, int inFd, int outFd)
-    : m_pSpool(spool), m_reader(std::make_shared<CLineReader>(inFd)), m_outFd(outFd) {}
+    : m_pSpool(spool), m_reader(std::make_shared<CLineReader>(inFd, outFd)), m_outFd(outFd) {}
 
 CInput::~CInput() = default;
 CInput::CInput(const CInput&) = default;
@@ -69,15 +98,18 @@ CString CInput::GetString(int hidden) {
     COutput::FlushAll();
     std::string bytes;
     bool got;
-    if (hidden) {
-        {
-            EchoOff quiet(m_reader->GetFd());
-            got = m_reader->ReadLine(bytes);
+    {
+        ReadInProgress reading(m_reader->GetFd());
+        if (hidden) {
+            {
+                EchoOff quiet(m_reader->GetFd());
+                got = m_reader->ReadLine(bytes, false);
+            }
+            // The Enter key was not echoed.
+            WriteText(m_outFd, L"\r\n");
+        } else {
+            got = m_reader->ReadLine(bytes, true);
         }
-        // The Enter key was not echoed.
-        WriteText(m_outFd, L"\r\n");
-    } else {
-        got = m_reader->ReadLine(bytes);
     }
     m_bEof = got ? 0 : 1;
     if (!got) return CString();
@@ -90,8 +122,20 @@ CString CInput::GetString(int hidden) {
 void CInput::WaitForChar(int) {
     COutput::FlushAll();
     std::string discarded;
+    ReadInProgress reading(m_reader->GetFd());
     EchoOff quiet(m_reader->GetFd());
-    m_bEof = m_reader->ReadLine(discarded) ? 0 : 1;
+    m_bEof = m_reader->ReadLine(discarded, false) ? 0 : 1;
+}
+
+void CInput::InjectKey(int virtualKey) { m_reader->InjectKey(virtualKey); }
+
+void CInput::Interrupt() { m_reader->Interrupt(); }
+
+void CInput::SetHistory(const CSQLBuffer* history) { m_reader->SetHistory(history); }
+
+void CInput::RestoreTerminal() {
+    std::lock_guard<std::mutex> lock(g_terminalMutex);
+    if (g_terminalFd >= 0) tcsetattr(g_terminalFd, TCSANOW, &g_terminalSaved);
 }
 
 }  // namespace zentra

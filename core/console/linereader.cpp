@@ -1,36 +1,297 @@
 #include "linereader.h"
 
+#include <fcntl.h>
+#include <histedit.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cwchar>
+
+#include "fdio.h"
+#include "zentra/codepage.h"
+#include "zentra/history.h"
 
 namespace zentra {
 
 namespace {
+
 constexpr size_t kChunk = 4096;
+// Queued in the wake-up pipe by Interrupt; never the character of an injected key.
+constexpr char kInterrupt = '\x03';
+
+// Waits until `fd` or the wake-up pipe `wake` can be read: 1 the input, 2 the wake-up pipe
+// (which wins when both are ready), 0 when polling failed.
+int WaitForInput(int fd, int wake) {
+    for (;;) {
+        struct pollfd p[2] = {{wake, POLLIN, 0}, {fd, POLLIN, 0}};
+        const int n = poll(wake >= 0 ? p : p + 1, wake >= 0 ? 2 : 1, -1);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return 0;
+        }
+        if (wake >= 0 && (p[0].revents & POLLIN)) return 2;
+        // End of input and errors are for read to report.
+        if (p[1].revents) return 1;
+        if (wake < 0) return 1;
+    }
 }
 
-size_t CLineReader::Fill() {
-    const size_t old = m_buffer.size();
-    m_buffer.resize(old + kChunk);
+}  // namespace
+
+// libedit on a terminal: one EditLine and its history for the life of the reader.
+class CLineEditor {
+public:
+    static std::unique_ptr<CLineEditor> Create(int inFd, int outFd, int wakeFd) {
+        std::unique_ptr<CLineEditor> editor(new CLineEditor(inFd, wakeFd));
+        return editor->Init(inFd, outFd) ? std::move(editor) : nullptr;
+    }
+
+    ~CLineEditor() {
+        if (m_el) el_end(m_el);
+        if (m_history) history_wend(m_history);
+        for (FILE* f : {m_in, m_out, m_err})
+            if (f) fclose(f);
+    }
+    CLineEditor(const CLineEditor&) = delete;
+    CLineEditor& operator=(const CLineEditor&) = delete;
+
+    // One edited line, converted to the ANSI code page, with its "\n" (none at the end of the
+    // input). False at the end of the input with nothing typed. An interrupted line gives "\n".
+    bool Read(const std::wstring& prompt, const CSQLBuffer* history, std::string& bytes) {
+        m_prompt = prompt;
+        m_interrupted = false;
+        m_state = std::mbstate_t{};
+        LoadHistory(history);
+        el_resize(m_el);
+        int count = 0;
+        const wchar_t* text = el_wgets(m_el, &count);
+        if (m_interrupted) {
+            bytes = "\n";
+            return true;
+        }
+        if (!text || count <= 0) return false;
+        std::wstring line(text, static_cast<size_t>(count));
+        if (!history) {
+            std::wstring entry = line;
+            while (!entry.empty() && (entry.back() == L'\n' || entry.back() == L'\r')) entry.pop_back();
+            HistEventW event;
+            if (!entry.empty()) history_w(m_history, &event, H_ENTER, entry.c_str());
+        }
+        bytes = WideToMultiByte(line, CP_ACP);
+        return true;
+    }
+
+private:
+    CLineEditor(int inFd, int wakeFd) : m_inFd(inFd), m_wakeFd(wakeFd) {}
+
+    bool Init(int inFd, int outFd) {
+        // Streams of our own over duplicates, so that closing them leaves the descriptors alone.
+        const int in = fcntl(inFd, F_DUPFD_CLOEXEC, 0);
+        const int out = fcntl(outFd, F_DUPFD_CLOEXEC, 0);
+        const int err = fcntl(outFd, F_DUPFD_CLOEXEC, 0);
+        m_in = in >= 0 ? fdopen(in, "r") : nullptr;
+        m_out = out >= 0 ? fdopen(out, "w") : nullptr;
+        m_err = err >= 0 ? fdopen(err, "w") : nullptr;
+        if (!m_in || !m_out || !m_err) {
+            for (int fd : {in, out, err})
+                if (fd >= 0 && !(m_in && fileno(m_in) == fd) && !(m_out && fileno(m_out) == fd) &&
+                    !(m_err && fileno(m_err) == fd))
+                    close(fd);
+            return false;
+        }
+        m_history = history_winit();
+        m_el = el_init_fd("orva", m_in, m_out, m_err, in, out, err);
+        if (!m_history || !m_el) return false;
+        HistEventW event;
+        history_w(m_history, &event, H_SETSIZE, 100);
+        el_wset(m_el, EL_CLIENTDATA, this);
+        el_wset(m_el, EL_PROMPT, &CLineEditor::Prompt);
+        el_wset(m_el, EL_EDITOR, L"emacs");
+        el_wset(m_el, EL_HIST, history_w, m_history);
+        el_wset(m_el, EL_GETCFN, &CLineEditor::GetChar);
+        // The user's own key bindings (~/.editrc or $EDITRC).
+        el_source(m_el, nullptr);
+        return true;
+    }
+
+    // Offers the entries of `history`, oldest first. A statement of several lines is one entry;
+    // recalled, its lines come back one after the other.
+    void LoadHistory(const CSQLBuffer* history) {
+        if (!history) return;
+        HistEventW event;
+        history_w(m_history, &event, H_CLEAR);
+        const CStringArray* entries = history->GetCommandArray();
+        for (const CString& entry : *entries) {
+            CString line;
+            for (size_t i = 0; i < entry.size(); ++i) {
+                if (entry[i] == L'\r' && i + 1 < entry.size() && entry[i + 1] == L'\n') continue;
+                line += entry[i];
+            }
+            if (!line.empty()) history_w(m_history, &event, H_ENTER, line.c_str());
+        }
+    }
+
+    static wchar_t* Prompt(EditLine* el) {
+        CLineEditor* self = nullptr;
+        el_wget(el, EL_CLIENTDATA, &self);
+        return self ? self->m_prompt.data() : const_cast<wchar_t*>(L"");
+    }
+
+    // libedit's character source: the terminal, or a key from the wake-up pipe. 1 with a
+    // character, 0 at the end of the input, -1 on an error.
+    static int GetChar(EditLine* el, wchar_t* ch) {
+        CLineEditor* self = nullptr;
+        el_wget(el, EL_CLIENTDATA, &self);
+        return self ? self->Next(ch) : -1;
+    }
+
+    int Next(wchar_t* ch) {
+        for (;;) {
+            const int ready = WaitForInput(m_inFd, m_wakeFd);
+            if (ready == 0) return -1;
+            if (ready == 2) {
+                char token = 0;
+                const ssize_t n = read(m_wakeFd, &token, 1);
+                if (n != 1) continue;
+                if (token == kInterrupt) {
+                    // Accept the line at once; Read drops its text.
+                    m_interrupted = true;
+                    token = '\n';
+                }
+                *ch = static_cast<unsigned char>(token);
+                return 1;
+            }
+            char byte = 0;
+            const ssize_t n = read(m_inFd, &byte, 1);
+            if (n == 0) return 0;
+            if (n < 0) {
+                if (errno == EINTR || errno == EAGAIN) continue;
+                return -1;
+            }
+            wchar_t wc = 0;
+            const size_t used = std::mbrtowc(&wc, &byte, 1, &m_state);
+            if (used == static_cast<size_t>(-2)) continue;  // more bytes of this character
+            if (used == static_cast<size_t>(-1)) {
+                m_state = std::mbstate_t{};
+                continue;  // not a character of the code page: dropped
+            }
+            *ch = wc;
+            return 1;
+        }
+    }
+
+    int m_inFd;
+    int m_wakeFd;
+    FILE* m_in = nullptr;
+    FILE* m_out = nullptr;
+    FILE* m_err = nullptr;
+    EditLine* m_el = nullptr;
+    HistoryW* m_history = nullptr;
+    std::wstring m_prompt;
+    std::mbstate_t m_state{};
+    bool m_interrupted = false;
+};
+
+CLineReader::CLineReader(int fd, int outFd) : m_fd(fd), m_outFd(outFd) {
+    if (pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0) m_wake[0] = m_wake[1] = -1;
+    // What is written to the terminal from now on is the prompt an edited read shows again.
+    if (m_outFd >= 0 && isatty(m_fd) && isatty(m_outFd)) detail::TrackLineTail(m_outFd);
+}
+
+CLineReader::~CLineReader() {
+    m_editor.reset();
+    for (int fd : m_wake)
+        if (fd >= 0) close(fd);
+}
+
+char CLineReader::KeyChar(int virtualKey) {
+    if (virtualKey == 13) return '\n';                                       // Enter
+    if (virtualKey == 9) return '\t';                                        // Tab
+    if (virtualKey == 32) return ' ';                                        // Space
+    if (virtualKey >= '0' && virtualKey <= '9') return static_cast<char>(virtualKey);
+    if (virtualKey >= 'A' && virtualKey <= 'Z') return static_cast<char>(virtualKey);
+    if (virtualKey >= 0x60 && virtualKey <= 0x69) return static_cast<char>('0' + virtualKey - 0x60);  // keypad digits
+    switch (virtualKey) {
+        case 0x6A: return '*';
+        case 0x6B: return '+';
+        case 0x6D: return '-';
+        case 0x6E: return '.';
+        case 0x6F: return '/';
+        default: return 0;
+    }
+}
+
+void CLineReader::Post(char token) {
+    if (m_wake[1] < 0) return;
+    // One byte is written whole or not at all; a full pipe (64 Ki keys not yet read) drops it.
+    while (write(m_wake[1], &token, 1) < 0 && errno == EINTR) {
+    }
+}
+
+void CLineReader::InjectKey(int virtualKey) {
+    const char ch = KeyChar(virtualKey);
+    if (ch) Post(ch);
+}
+
+void CLineReader::Interrupt() { Post(kInterrupt); }
+
+size_t CLineReader::TakeInjected() {
+    char keys[256];
+    size_t added = 0;
     for (;;) {
+        const ssize_t n = read(m_wake[0], keys, sizeof keys);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        for (ssize_t i = 0; i < n; ++i) m_buffer += keys[i] == kInterrupt ? '\n' : keys[i];
+        added += static_cast<size_t>(n);
+    }
+    return added;
+}
+
+size_t CLineReader::FillEdited() {
+    if (!m_editorTried) {
+        m_editorTried = true;
+        m_editor = CLineEditor::Create(m_fd, m_outFd, m_wake[0]);
+    }
+    if (!m_editor) return Fill(false);
+    // The prompt written just before is drawn by the editor over the written one.
+    const std::wstring prompt = MultiByteToWide(detail::LineTail(m_outFd), CP_ACP);
+    if (!prompt.empty()) detail::WriteAll(m_outFd, "\r", 1);
+    std::string bytes;
+    const bool got = m_editor->Read(prompt, m_history, bytes);
+    // The editor has ended its line: the cursor stands at the start of the next one.
+    detail::TrackLineTail(m_outFd);
+    if (!got) return 0;
+    m_buffer += bytes;
+    return bytes.size();
+}
+
+size_t CLineReader::Fill(bool edit) {
+    if (edit && m_outFd >= 0 && isatty(m_fd) && isatty(m_outFd)) return FillEdited();
+    const size_t old = m_buffer.size();
+    for (;;) {
+        const int ready = WaitForInput(m_fd, m_wake[0]);
+        if (ready == 2) {
+            if (const size_t added = TakeInjected()) return added;
+            continue;
+        }
+        m_buffer.resize(old + kChunk);
         const ssize_t n = read(m_fd, m_buffer.data() + old, kChunk);
         if (n > 0) {
             m_buffer.resize(old + static_cast<size_t>(n));
+            // A line typed on a terminal ends with the user's Enter.
+            if (m_outFd >= 0 && m_buffer.back() == '\n' && isatty(m_fd)) detail::TrackLineTail(m_outFd);
             return static_cast<size_t>(n);
         }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            struct pollfd p = {m_fd, POLLIN, 0};
-            if (poll(&p, 1, -1) >= 0 || errno == EINTR) continue;
-        }
         m_buffer.resize(old);
+        if (n < 0 && ready != 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
         return 0;
     }
 }
 
-bool CLineReader::ReadLine(std::string& line) {
+bool CLineReader::ReadLine(std::string& line, bool edit) {
     line.clear();
     size_t searchFrom = m_pos;
     for (;;) {
@@ -41,7 +302,7 @@ bool CLineReader::ReadLine(std::string& line) {
             break;
         }
         searchFrom = m_buffer.size();
-        if (Fill() == 0) {
+        if (Fill(edit) == 0) {
             if (m_pos == m_buffer.size()) return false;
             line.assign(m_buffer, m_pos, std::string::npos);
             m_pos = m_buffer.size();

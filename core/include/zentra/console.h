@@ -17,6 +17,7 @@
 namespace zentra {
 
 class CLineReader;
+class CSQLBuffer;
 
 // The transcript file behind SPOOL. Opened for appending (created when missing, never truncated)
 // and locked exclusively (flock) while open, so a second process cannot spool into it at once.
@@ -167,6 +168,17 @@ private:
 // it) per input descriptor: separate ones would each buffer part of the input.
 //
 // Prompt, GetString and WaitForChar first write what buffered outputs hold (COutput::FlushAll).
+//
+// When the input and the output are both terminals, GetString(0) lets the user edit the line with
+// libedit: arrow keys, the usual emacs-style keys (or the bindings of ~/.editrc) and recall of
+// the entries of the history set with SetHistory (a statement of several lines is recalled as one
+// entry and its lines are read one after the other). The prompt is whatever was written to the
+// output since the last line break (COutput prints it before the read); the editor draws that
+// same text as its prompt, so redraws show it. Hidden entry and WaitForChar never use libedit;
+// neither does input from a pipe or a file, which is read byte for byte as it comes.
+//
+// Keys can be injected from any thread (InjectKey, Interrupt): they are read as input through a
+// wake-up pipe that every read polls beside the input, and they queue when no read is waiting.
 class CInput {
 public:
     explicit CInput(CSpoolFile* spool = nullptr);
@@ -183,6 +195,22 @@ public:
     void WaitForChar(int ch);
 
     int IsEof() const { return m_bEof; }
+
+    // Presses a key as input (any thread). Virtual key 13 (Enter) ends the line: a pending read
+    // returns what was typed so far, or an empty line. Keys with a character of their own are
+    // read as that character: 'A'..'Z' as the capital letter, '0'..'9', the keypad digits and
+    // * + - . / (0x60..0x6F), Space (32) and Tab (9). Other keys (arrows, function and shift
+    // keys, Escape, Backspace, ...) are ignored.
+    void InjectKey(int virtualKey);
+    // Ends the pending read, or the next one, with an empty line (any thread): like Enter, but
+    // a line being edited on a terminal is dropped, as the terminal drops typed input at Ctrl+C.
+    void Interrupt();
+    // The entries that history recall offers in edited reads (not owned; it must live as long
+    // as reads use it). Without one, the lines read so far are offered.
+    void SetHistory(const CSQLBuffer* history);
+    // Puts back the terminal settings that a read in progress changed (echo off, libedit's
+    // mode); for a process that ends while a read waits. Any thread.
+    static void RestoreTerminal();
 
 private:
     CSpoolFile* m_pSpool = nullptr;
