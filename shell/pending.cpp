@@ -5,9 +5,4 @@
 
 namespace orva {
 
-void LoadSettings() {}
-void SaveSettings() {}
-void InstallConsoleControlHandler() {}
-void StartLinkThread() {}
-
 }  // namespace orva

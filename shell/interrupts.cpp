@@ -1,0 +1,211 @@
+// Console signals, the front-end link and the settings kept between runs.
+//
+// Signals take the place of the console control events: SIGINT is Ctrl+C, SIGQUIT Ctrl+Break,
+// SIGHUP a closed terminal, SIGTERM log-off and shutdown. They are blocked in every thread (the
+// mask is set before any other thread starts, and threads inherit it) and taken by one thread
+// that waits for them with sigwait, so the handling runs as ordinary thread code. Children that
+// the shell starts reset the mask and the dispositions when they are spawned.
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+#include "commands.h"
+#include "printer.h"
+#include "zentra/console.h"
+#include "zentra/dataaccess.h"
+#include "zentra/history.h"
+#include "zentra/pipe.h"
+#include "zentra/settings.h"
+
+namespace orva {
+
+namespace {
+
+// Set once the process has begun to end (exit handlers run): the shell state may be going away,
+// so the signal thread and the link thread no longer touch it.
+std::atomic<bool> g_exiting{false};
+std::thread g_linkThread;
+
+void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// Waits in `stepMs` sleeps while a printout runs, at most `limitMs`: a printout blocked on a
+// terminal that no longer reads must not hold the caller for ever.
+void WaitForPrintout(int stepMs, int limitMs) {
+    for (int waited = 0; Printer().IsPrinting() && waited < limitMs; waited += stepMs) Sleep(stepMs);
+}
+
+// Cancels the statement that runs on the connection, if one does; true when one did.
+bool CancelRunningStatement() {
+    ShellState& st = State();
+    std::lock_guard<std::mutex> lock(st.connectionMutex);
+    if (!st.connection || !st.connection->IsExecuting()) return false;
+    st.connection->Cancel();
+    return true;
+}
+
+// Ctrl+C and Ctrl+Break: stop a printout; else cancel the statement that runs on the server
+// (it reports its cancel error and the shell goes on); else, at the prompt, end the shell.
+void Interrupt() {
+    if (g_exiting.load()) return;
+    ShellState& st = State();
+    if (Printer().IsPrinting()) {
+        Printer().Stop();
+        WaitForPrintout(10, 5000);
+        return;
+    }
+    if (CancelRunningStatement()) return;
+    st.exitRequested.store(1);
+    // End the pending line read (dropping a half-typed line), so that the loop sees the request.
+    st.input->Interrupt();
+}
+
+// Ends the process by `signal` itself, so that the parent sees how it ended; no exit handlers
+// run, nothing is saved.
+[[noreturn]] void EndBySignal(int signal) {
+    zentra::CInput::RestoreTerminal();
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    raise(signal);
+    _exit(128 + signal);
+}
+
+// Hang-up and termination: stop a printout, let go of the connection and end at once, without
+// saving settings or history and without "Bye".
+[[noreturn]] void Shutdown(int signal) {
+    if (g_exiting.load()) EndBySignal(signal);
+    ShellState& st = State();
+    st.exitRequested.store(1);
+    if (Printer().IsPrinting()) {
+        Printer().Stop();
+        WaitForPrintout(100, 2000);
+    }
+    // USE may hold the connection slot while it reconnects; do not wait long for it.
+    std::unique_lock<std::mutex> lock(st.connectionMutex, std::defer_lock);
+    for (int tries = 0; tries < 20 && !lock.try_lock(); ++tries) Sleep(100);
+    if (lock.owns_lock() && st.connection) {
+        if (st.connection->IsExecuting()) {
+            // The main thread is inside the statement and still uses the connection: cancel the
+            // statement on the server; the session ends with the process.
+            st.connection->Cancel();
+        } else {
+            // An orderly logout (an open transaction is rolled back).
+            st.connection->Close();
+        }
+    }
+    EndBySignal(signal);
+}
+
+void SignalLoop(sigset_t set) {
+    for (;;) {
+        int signal = 0;
+        if (sigwait(&set, &signal) != 0) continue;
+        switch (signal) {
+            case SIGINT:
+            case SIGQUIT: Interrupt(); break;
+            case SIGHUP:
+            case SIGTERM: Shutdown(signal);
+            default: break;
+        }
+    }
+}
+
+// The front end's requests, polled every 100 ms until the shell is asked to end.
+void LinkLoop(CString name) {
+    ShellState& st = State();
+    zentra::CControlLink link;
+    if (!link.Open(name.c_str())) return;
+    link.ClearRequests();
+    while (!g_exiting.load() && st.exitRequested.load() == 0) {
+        int key = 0;
+        switch (link.TakeRequest(&key)) {
+            case zentra::CControlLink::CtrlC:
+                // Ctrl+C for every process of our group (ours and the children we started); the
+                // signal thread handles ours.
+                kill(0, SIGINT);
+                break;
+            case zentra::CControlLink::Cancel:
+                // Cancel: the printout, else the statement that runs; nothing when idle.
+                if (Printer().IsPrinting()) {
+                    Printer().Stop();
+                    WaitForPrintout(100, 5000);
+                } else {
+                    CancelRunningStatement();
+                }
+                break;
+            case zentra::CControlLink::Key: st.input->InjectKey(key & 0xFF); break;
+            default: Sleep(100); break;
+        }
+    }
+}
+
+// Runs when the process ends normally, before the shell state is destroyed.
+void OnExit() {
+    g_exiting.store(true);
+    if (g_linkThread.joinable()) g_linkThread.join();
+}
+
+}  // namespace
+
+void InstallConsoleControlHandler() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // The state and the printer exist before the exit handler is registered, so that they
+        // are destroyed after it has run.
+        State();
+        Printer();
+        std::atexit(OnExit);
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGQUIT);
+        sigaddset(&set, SIGHUP);
+        sigaddset(&set, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &set, nullptr);
+        std::thread(SignalLoop, set).detach();
+    });
+}
+
+void StartLinkThread() {
+    if (g_linkThread.joinable()) return;
+    g_linkThread = std::thread(LinkLoop, State().linkName);
+}
+
+void LoadSettings() {
+    ShellState& st = State();
+    zentra::CSetting setting;
+    st.resultViewType = setting.GetResultViewType();
+    st.displayRecordNum = setting.GetDisplayRecordNum();
+    st.truncValue = setting.GetTruncValue();
+    zentra::CStringArray commands;
+    if (setting.GetHistoryCommands(&commands)) st.history->SetCommandArray(&commands);
+    CString editor;
+    if (setting.GetEditor(editor)) st.editor = editor.empty() ? CString(L"notepad") : editor;
+    st.errorBeep = setting.GetErrorBeep();
+    // Line editing on a terminal recalls the shell's own history.
+    st.input->SetHistory(st.history.get());
+}
+
+void SaveSettings() {
+    ShellState& st = State();
+    zentra::CSetting setting;
+    setting.SetHistoryCommands(st.history->GetCommandArray());
+    setting.SetResultViewType(st.resultViewType);
+    setting.SetTruncValue(st.truncValue);
+    setting.SetDisplayRecordNum(st.displayRecordNum);
+    setting.SetEditor(st.editor.c_str());
+    setting.SetErrorBeep(st.errorBeep);
+}
+
+}  // namespace orva
