@@ -593,6 +593,14 @@ TEST_F(UtilityEdit, EmptyResultKeepsTheStatementAndAMissingEditorIsReported) {
     const std::string text = Take();
     EXPECT_TRUE(Contains(text, "Can not start 'orvanta-no-such-editor'.\r\n\r\n")) << text;
     EXPECT_EQ(State().lastStatement, L"select 1;");
+
+    // A state directory that can't be made: the editor never starts.
+    WriteFile(dir_ / "plain", "");
+    EnvVar state("XDG_STATE_HOME", (dir_ / "plain" / "sub").c_str());
+    State().editor = zentra::Utf8ToWide(editor.string());
+    EXPECT_EQ(orva::EditBuffer(nullptr), 0);
+    EXPECT_EQ(Take(), (dir_ / "plain" / "sub" / "orvanta").string() + " contains an incorrect path.\r\n\r\n");
+    EXPECT_EQ(State().lastStatement, L"select 1;");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -639,6 +647,12 @@ TEST_F(UtilityScript, LastBatchWithoutGoAndTheSuccessMessage) {
     WriteFile(script, "insert into t values (2)\nGO\n\n\n");
     EXPECT_EQ(orva::RunScript(State().connection.get(), zentra::Utf8ToWide(script.string())), 1);
     EXPECT_EQ(Column(L"select count(*) from t"), std::vector<std::wstring>{L"2"});
+
+    // ';' separates nothing: both lines go to the server as one text, which this driver refuses.
+    WriteFile(script, "insert into t values (3);\ninsert into t values (4);\n");
+    EXPECT_EQ(orva::RunScript(State().connection.get(), zentra::Utf8ToWide(script.string())), 0);
+    EXPECT_TRUE(Contains(Take(), "only one SQL statement allowed"));
+    EXPECT_EQ(Column(L"select count(*) from t"), std::vector<std::wstring>{L"2"});
 }
 
 TEST_F(UtilityScript, TwoSeparatorsInARowFailAtTheSecond) {
@@ -682,6 +696,16 @@ TEST_F(UtilityScript, MissingNamesAndFiles) {
     const std::string missing = (dir_ / "none.sql").string();
     EXPECT_EQ(orva::RunScript(State().connection.get(), zentra::Utf8ToWide(missing + "; more")), 0);
     EXPECT_EQ(Take(), "Failed to open file '" + missing + "'.\r\n\r\n");
+
+    // A directory is no script.
+    EXPECT_EQ(orva::RunScript(State().connection.get(), zentra::Utf8ToWide(dir_.string())), 0);
+    EXPECT_EQ(Take(), "Failed to open file '" + dir_.string() + "'.\r\n\r\n");
+
+    // No connection.
+    const fs::path script = dir_ / "ok.sql";
+    WriteFile(script, "select 1\n");
+    EXPECT_EQ(orva::RunScript(nullptr, zentra::Utf8ToWide(script.string())), 0);
+    EXPECT_EQ(Take(), "No database selected.\r\n\r\n");
 }
 
 TEST_F(UtilityScript, AFailedCommitIsAFailure) {
