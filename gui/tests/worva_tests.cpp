@@ -1,0 +1,485 @@
+// Tests of the windowed front end: the real window, run headless, with a real orva child on
+// SQLite where a child is needed.
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QTimer>
+
+#include <cstdlib>
+#include <functional>
+
+#include "worva.h"
+#include "zentra/catalogue.h"
+#include "zentra/settings.h"
+
+using namespace worva;
+
+namespace {
+
+bool WaitFor(const std::function<bool()>& done, int timeoutMs = 20000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs) return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+QString LastLine(CCommandEdit* view) { return view->document()->lastBlock().text(); }
+
+bool WaitForPrompt(CCommandEdit* view) {
+    return WaitFor([&] { return view->IsChildRunning() && !view->IsBusy() && LastLine(view) == "SQL> "; });
+}
+
+CONNECT_PARAMS Sqlite(const QString& path) {
+    CONNECT_PARAMS params;
+    params.nType = 22;
+    params.strDatabase = FromQString(path);
+    return params;
+}
+
+// Runs `action` on the next modal dialog of type T that opens (from a timer).
+template <typename T>
+void OnNextModal(const std::function<void(QWidget*)>& action) {
+    auto* timer = new QTimer;
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, [timer, action] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal && qobject_cast<T*>(modal) && modal->isVisible()) {
+            timer->stop();
+            timer->deleteLater();
+            action(modal);
+        }
+    });
+    timer->start();
+}
+
+void EnterLine(CCommandEdit* view, const QString& line) {
+    QTest::keyClicks(view, line);
+    QTest::keyClick(view, Qt::Key_Return);
+}
+
+std::uint32_t TypeOfKey(const wchar_t* key) {
+    for (const auto& row : zentra::g_ConnConfs)
+        if (row.strKey == key) return static_cast<std::uint32_t>(row.nType);
+    return 0;
+}
+
+}  // namespace
+
+class WorvaTests : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        // Every test starts without stored settings.
+        QFile::remove(m_home.filePath("config/orvanta/registry.reg"));
+    }
+
+    void CommandBufferStepsAndWraps() {
+        CCommandBuffer history;
+        QCOMPARE(ToQString(history.GetPrevCommand(1)), QString());
+        QCOMPARE(ToQString(history.GetNextCommand(1)), QString());
+        for (const wchar_t* line : {L"one", L"two", L"three"}) history.Add(line, 1);
+        QCOMPARE(ToQString(history.GetNextCommand(1)), QString("one"));  // Down after Enter: oldest
+        history.Add(L"three", 1);
+        QCOMPARE(ToQString(history.GetPrevCommand(1)), QString("three"));
+        QCOMPARE(ToQString(history.GetPrevCommand(1)), QString("two"));
+        QCOMPARE(ToQString(history.GetPrevCommand(1)), QString("one"));
+        QCOMPARE(ToQString(history.GetPrevCommand(1)), QString("three"));  // wraps to the newest
+        QCOMPARE(ToQString(history.GetPrevCommand(0)), QString("two"));
+        QCOMPARE(ToQString(history.GetNextCommand(1)), QString("three"));
+        QCOMPARE(ToQString(history.GetNextCommand(0)), QString());
+        // The same line again keeps one entry, now the newest; 21 lines drop the oldest.
+        history.Add(L"one", 1);
+        QCOMPARE(history.GetCommandCount(), 3);
+        QCOMPARE(ToQString(history.GetLastCommand()), QString("one"));
+        for (int i = 0; i < 21; ++i) history.Add(QString("line %1").arg(i).toStdWString().c_str(), 1);
+        QCOMPARE(history.GetCommandCount(), 20);
+        QCOMPARE(ToQString(history.GetFirstCommand()), QString("line 1"));
+    }
+
+    void CommandLineFromConnectParams() {
+        CONNECT_PARAMS params;
+        params.nType = TypeOfKey(L"mssql");
+        QVERIFY(params.nType != 0);
+        params.strHost = L"srv\\inst";
+        params.nPort = 1433;
+        params.strUser = L"sa";
+        params.strPassword = L"top secret";
+        params.strDatabase = L"C:\\db\\x.mdb";
+        QCOMPARE(ToQString(BuildCommandLine(params)),
+                 QString(R"(orva --type mssql --host "srv\\inst" --port 1433 --user "sa" --database "C:\\db\\x.mdb")"));
+        // The password is never part of the command line.
+        QVERIFY(!ToQString(BuildCommandLine(params)).contains("secret"));
+
+        // Only the first of several keys; no port when it is 0; "dsn" for an unknown type.
+        CONNECT_PARAMS firebird;
+        for (const auto& row : zentra::g_ConnConfs)
+            if (row.strKey.find(L'|') != zentra::CString::npos) firebird.nType = row.nType;
+        QVERIFY(firebird.nType != 0);
+        const QString line = ToQString(BuildCommandLine(firebird));
+        QVERIFY2(QRegularExpression("^orva --type [a-z0-9]+$").match(line).hasMatch(), qPrintable(line));
+        CONNECT_PARAMS unknown;
+        unknown.nType = 999;
+        QCOMPARE(ToQString(BuildCommandLine(unknown, L"/opt/my tools/orva")),
+                 QString(R"("/opt/my tools/orva" --type dsn)"));
+        // The split arguments come back as typed.
+        const auto args = zentra::SplitCommandLine(BuildCommandLine(params));
+        QCOMPARE(ToQString(args.at(4)), QString("srv\\inst"));
+        QCOMPARE(ToQString(args.back()), QString("C:\\db\\x.mdb"));
+    }
+
+    void ConnectDialogDefaultsAndStoredValues() {
+        // No stored settings: the first type by name with its defaults.
+        {
+            CONNECT_PARAMS none;
+            CConnectDlg dialog(none);
+            QCOMPARE(dialog.TypeList()->currentIndex(), 0);
+            QStringList names;
+            for (int i = 0; i < dialog.TypeList()->count(); ++i) names << dialog.TypeList()->itemText(i);
+            QCOMPARE(names.size(), zentra::kConnConfCount);
+            QStringList sorted = names;
+            std::sort(sorted.begin(), sorted.end(),
+                      [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+            QCOMPARE(names, sorted);
+            // Picking MS SQL Server fills its defaults and empties the password and database.
+            dialog.PasswordEdit()->setText("x");
+            dialog.DatabaseEdit()->setText("y");
+            QVERIFY(dialog.SelectType(TypeOfKey(L"mssql")));
+            QCOMPARE(dialog.HostEdit()->text(), QString("localhost"));
+            QCOMPARE(dialog.PortEdit()->text(), QString("1433"));
+            QCOMPARE(dialog.UserEdit()->text(), QString("sa"));
+            QCOMPARE(dialog.PasswordEdit()->text(), QString());
+            QCOMPARE(dialog.DatabaseEdit()->text(), QString());
+            QVERIFY(!dialog.BrowseButton()->isEnabled());
+            QVERIFY(dialog.SelectType(22));
+            QVERIFY(dialog.BrowseButton()->isEnabled());
+            QCOMPARE(dialog.PortEdit()->text(), QString());  // no default port: empty
+
+            // OK stores everything but the password; "12ab" reads as port 12.
+            dialog.HostEdit()->setText("dbhost");
+            dialog.PortEdit()->setText("12");
+            dialog.UserEdit()->setText("me");
+            dialog.PasswordEdit()->setText("pw");
+            dialog.DatabaseEdit()->setText("/tmp/a.db");
+            dialog.accept();
+            QCOMPARE(dialog.GetParams().nType, 22u);
+            QCOMPARE(dialog.GetParams().nPort, 12);
+            QCOMPARE(ToQString(dialog.GetParams().strPassword), QString("pw"));
+        }
+        zentra::CSetting settings;
+        QCOMPARE(settings.GetServerType(), 22u);
+        QCOMPARE(ToQString(settings.GetDatabase()), QString("/tmp/a.db"));
+        // Reopened: the stored values, an empty password.
+        CONNECT_PARAMS none;
+        CConnectDlg again(none);
+        QCOMPARE(again.TypeList()->currentData().toUInt(), 22u);
+        QCOMPARE(again.HostEdit()->text(), QString("dbhost"));
+        QCOMPARE(again.PortEdit()->text(), QString("12"));
+        QCOMPARE(again.UserEdit()->text(), QString("me"));
+        QCOMPARE(again.PasswordEdit()->text(), QString());
+        QCOMPARE(again.DatabaseEdit()->text(), QString("/tmp/a.db"));
+        QVERIFY(again.BrowseButton()->isEnabled());
+    }
+
+    void ViewWithoutChildIsReadOnly() {
+        CMainFrame frame(false);
+        frame.show();
+        CCommandEdit* view = frame.View();
+        frame.UpdateCommands();
+        QVERIFY(view->IsConsoleReadOnly());
+        QTest::keyClicks(view, "abc");
+        QTest::keyClick(view, Qt::Key_Return);
+        QCOMPARE(view->toPlainText(), QString());
+        QVERIFY(frame.Action(ID_CONNECT)->isEnabled());
+        QVERIFY(!frame.Action(ID_DISCONNECT)->isEnabled());
+        QVERIFY(!frame.Action(ID_OPEN_SCRIPT)->isEnabled());
+        QVERIFY(!frame.Action(ID_EDIT_PASTE)->isEnabled());
+        QVERIFY(!frame.Action(ID_FIND)->isEnabled());
+        QVERIFY(!frame.Action(ID_EDIT_CLEAR)->isEnabled());
+    }
+
+    void RoundTripThroughOrva() {
+        QTemporaryDir dir;
+        CMainFrame frame(false);
+        frame.show();
+        CCommandEdit* view = frame.View();
+        QVERIFY(view->StartChild(Sqlite(dir.filePath("t.db"))));
+        QVERIFY2(WaitForPrompt(view), qPrintable(view->toPlainText()));
+        QVERIFY(!view->IsConsoleReadOnly());
+        QVERIFY(!frame.Action(ID_CONNECT)->isEnabled());
+        QVERIFY(frame.Action(ID_DISCONNECT)->isEnabled());
+
+        EnterLine(view, "select 1;");
+        QVERIFY2(WaitFor([&] { return view->toPlainText().contains("Query Okay"); }), qPrintable(view->toPlainText()));
+        QVERIFY(WaitForPrompt(view));
+        const QString text = view->toPlainText();
+        QVERIFY(text.contains("| 1 |"));
+        QVERIFY(text.contains("+---+"));
+        QVERIFY(!text.contains('\r'));
+        QCOMPARE(ToQString(view->GetHistory().GetLastCommand()), QString("select 1;"));
+
+        // The password went through the environment, not the command line.
+        frame.Action(ID_DISCONNECT)->trigger();
+        QVERIFY2(WaitFor([&] { return !view->IsChildRunning(); }), qPrintable(view->toPlainText()));
+        QVERIFY(WaitFor([&] { return view->toPlainText().contains("Bye"); }));
+        frame.UpdateCommands();
+        QVERIFY(frame.Action(ID_CONNECT)->isEnabled());
+        QVERIFY(view->IsConsoleReadOnly());
+    }
+
+    void PasswordNotInProcessListing() {
+        QTemporaryDir dir;
+        CCommandEdit view;
+        CONNECT_PARAMS params = Sqlite(dir.filePath("p.db"));
+        params.strPassword = L"Hidden-Pa55";
+        QVERIFY(view.StartChild(params));
+        QVERIFY(WaitForPrompt(&view));
+        const pid_t pid = view.GetRedir().GetProcessInfo().dwProcessId;
+        QVERIFY(pid > 0);
+        QFile cmdline(QString("/proc/%1/cmdline").arg(pid));
+        QVERIFY(cmdline.open(QIODevice::ReadOnly));
+        QByteArray args = cmdline.readAll();
+        QVERIFY2(args.contains("--type"), qPrintable(QString("pid %1: %2").arg(pid).arg(QString::fromLocal8Bit(args.replace('\0', ' ')))));
+        QVERIFY(!args.contains("Hidden-Pa55"));
+        QVERIFY(!args.contains("--password"));
+        QVERIFY(qgetenv("ORVANTA_PASSWORD").isNull());  // not left in our own environment
+    }
+
+    void InputRegionKeysAndHistory() {
+        QTemporaryDir dir;
+        CCommandEdit view;
+        view.show();
+        QVERIFY(view.StartChild(Sqlite(dir.filePath("k.db"))));
+        QVERIFY(WaitForPrompt(&view));
+        const QString output = view.toPlainText();
+
+        QTest::keyClicks(&view, "ab");
+        QVERIFY(view.IsInputStarted());
+        QCOMPARE(view.GetInputStart(), static_cast<long>(output.size()));
+        // Home puts the caret at the input start; Backspace and Left there do nothing.
+        QTest::keyClick(&view, Qt::Key_Home);
+        QCOMPARE(view.textCursor().position(), static_cast<int>(output.size()));
+        QTest::keyClick(&view, Qt::Key_Backspace);
+        QTest::keyClick(&view, Qt::Key_Left);
+        QCOMPARE(view.toPlainText(), output + "ab");
+        QCOMPARE(view.textCursor().position(), static_cast<int>(output.size()));
+        // Delete there deletes the first input character.
+        QTest::keyClick(&view, Qt::Key_Delete);
+        QCOMPARE(view.toPlainText(), output + "b");
+        // Typing with the caret in the output lands in the input region.
+        QTextCursor inOutput = view.textCursor();
+        inOutput.setPosition(2);
+        view.setTextCursor(inOutput);
+        QTest::keyClicks(&view, "x");
+        QCOMPARE(view.toPlainText(), output + "xb");
+        // Shift+Home selects back to the input start.
+        QTest::keyClick(&view, Qt::Key_End);
+        QTest::keyClick(&view, Qt::Key_Home, Qt::ShiftModifier);
+        QCOMPARE(view.textCursor().selectedText(), QString("xb"));
+        // Escape empties the input region.
+        QTest::keyClick(&view, Qt::Key_Escape);
+        QCOMPARE(view.toPlainText(), output);
+
+        // Paste: with the caret in the output nothing happens; the key binding pastes into the
+        // input region; a selection reaching into the output is moved first.
+        QGuiApplication::clipboard()->setText("select 7;");
+        QTest::keyClicks(&view, "q");
+        QTest::keyClick(&view, Qt::Key_Backspace);
+        view.setTextCursor(inOutput);
+        view.OnPaste();
+        QCOMPARE(view.toPlainText(), output);
+        QTextCursor across = view.textCursor();
+        across.setPosition(0);
+        across.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        view.setTextCursor(across);
+        QTest::keyClick(&view, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(view.toPlainText(), output + "select 7;");
+        // Cut and Delete with a selection in the output touch only the input.
+        view.setTextCursor(across);
+        QTest::keyClick(&view, Qt::Key_X, Qt::ControlModifier);
+        QVERIFY(view.toPlainText().startsWith(output));
+
+        // A drop onto the output is refused.
+        QMimeData dropped;
+        dropped.setText("DROP");
+        QDropEvent drop(QPointF(2, 2), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(view.viewport(), &drop);
+        QVERIFY(view.toPlainText().startsWith(output));
+        QVERIFY(!view.toPlainText().contains("DROP"));
+
+        // History: Up and Down recall the entered lines into the input region.
+        QTest::keyClick(&view, Qt::Key_Escape);
+        EnterLine(&view, "select 1;");
+        QVERIFY(WaitFor([&] { return view.toPlainText().count("Query Okay") == 1; }));
+        QVERIFY(WaitForPrompt(&view));
+        EnterLine(&view, "select 2;");
+        QVERIFY(WaitFor([&] { return view.toPlainText().count("Query Okay") == 2; }));
+        QVERIFY(WaitForPrompt(&view));
+        const QString before = view.toPlainText();
+        QTest::keyClick(&view, Qt::Key_Up);
+        QCOMPARE(view.toPlainText(), before + "select 2;");
+        QTest::keyClick(&view, Qt::Key_Up);
+        QCOMPARE(view.toPlainText(), before + "select 1;");
+        QTest::keyClick(&view, Qt::Key_Down);
+        QCOMPARE(view.toPlainText(), before + "select 2;");
+        // A line of blanks is sent but not stored.
+        QTest::keyClick(&view, Qt::Key_Escape);
+        EnterLine(&view, "   ");
+        QVERIFY(WaitForPrompt(&view));
+        QCOMPARE(view.GetHistory().GetCommandCount(), 2);
+
+        // Ctrl+C at an idle prompt makes the shell leave.
+        QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+        QVERIFY2(WaitFor([&] { return !view.IsChildRunning(); }), qPrintable(LastLine(&view)));
+    }
+
+    void FindForwardWithoutWrap() {
+        CMainFrame frame(false);
+        frame.show();
+        CCommandEdit* view = frame.View();
+        view->setPlainText("select Select\nSELECT selected select");
+        QTextCursor start(view->document());
+        view->setTextCursor(start);
+        QVERIFY(view->FindText(CCommandEdit::kFindMatchCase, "Select"));
+        QCOMPARE(view->textCursor().selectionStart(), 7);
+        QVERIFY(!view->FindText(CCommandEdit::kFindMatchCase, "Select"));
+        QCOMPARE(view->textCursor().selectionStart(), 7);  // unchanged, no wrap-around
+        view->setTextCursor(start);
+        QVERIFY(view->FindText(CCommandEdit::kFindWholeWord, "select"));
+        QVERIFY(view->FindText(CCommandEdit::kFindWholeWord, "select"));
+        QVERIFY(view->FindText(CCommandEdit::kFindWholeWord, "select"));
+        QCOMPARE(view->textCursor().selectionStart(), 14);
+        QVERIFY(view->FindText(CCommandEdit::kFindWholeWord, "select"));
+        QCOMPARE(view->textCursor().selectionStart(), 30);  // "selected" skipped
+        QVERIFY(!view->FindText(CCommandEdit::kFindWholeWord, "select"));
+
+        // Find Next before any search opens the dialog; Find again opens no second one.
+        frame.UpdateCommands();
+        frame.Action(ID_FIND_NEXT)->trigger();
+        QPointer<CFindDialog> dialog = view->GetFindDialog();
+        QVERIFY(dialog);
+        frame.Action(ID_FIND)->trigger();
+        QCOMPARE(view->GetFindDialog(), dialog.data());
+        // Searching from the dialog after the last match shows the message and keeps the selection.
+        view->setTextCursor(start);
+        dialog->FindEdit()->setText("SELECT");
+        dialog->MatchCase()->setChecked(true);
+        dialog->FindNextButton()->click();
+        QCOMPARE(view->textCursor().selectionStart(), 14);
+        QString message;
+        OnNextModal<QMessageBox>([&](QWidget* box) {
+            message = qobject_cast<QMessageBox*>(box) ? static_cast<QMessageBox*>(box)->text() : QString();
+            box->close();
+        });
+        frame.Action(ID_FIND_NEXT)->trigger();
+        QCOMPARE(message, QString("Finished searching the document."));
+        QCOMPARE(view->textCursor().selectionStart(), 14);
+        dialog->reject();
+        QVERIFY(!view->GetFindDialog());
+        QCOMPARE(view->GetFindString(), QString("SELECT"));
+    }
+
+    void OpenScriptRunsItInTheChild() {
+        QTemporaryDir dir;
+        const QString script = dir.filePath("my script.sql");
+        {
+            QFile file(script);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("create table from_script (answer integer)\nGO\ninsert into from_script values (42)\n");
+        }
+        CMainFrame frame(false);
+        frame.show();
+        CCommandEdit* view = frame.View();
+        QVERIFY(view->StartChild(Sqlite(dir.filePath("s.db"))));
+        QVERIFY(WaitForPrompt(view));
+        QTest::keyClicks(view, "half");
+        QString filters;
+        OnNextModal<QFileDialog>([&](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            if (!dialog) {
+                modal->close();
+                return;
+            }
+            filters = dialog->nameFilters().join(";");
+            dialog->selectFile(script);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        frame.Action(ID_OPEN_SCRIPT)->trigger();
+        QCOMPARE(filters, QString("SQL script file (*.sql);All files (*.*)"));
+        QVERIFY2(WaitFor([&] { return view->toPlainText().contains("Execute script success"); }),
+                 qPrintable(view->toPlainText()));
+        QVERIFY(!view->toPlainText().contains("half"));  // the partial input was cleared
+        QVERIFY(WaitForPrompt(view));
+        // The script's table exists: the path arrived whole, blank included.
+        EnterLine(view, "select * from from_script;");
+        QVERIFY2(WaitFor([&] { return view->toPlainText().contains("Query Okay"); }), qPrintable(view->toPlainText()));
+        QVERIFY(view->toPlainText().contains("answer"));
+    }
+
+    void AutoWrapIsRemembered() {
+        CMainFrame frame(false);
+        CCommandEdit* view = frame.View();
+        QCOMPARE(view->GetAutoWrap(), 1);
+        frame.Action(ID_AUTO_WRAP)->trigger();
+        QCOMPARE(view->GetAutoWrap(), 0);
+        QVERIFY(!frame.Action(ID_AUTO_WRAP)->isChecked());
+        QCOMPARE(view->lineWrapMode(), QPlainTextEdit::NoWrap);
+        CMainFrame next(false);
+        QCOMPARE(next.View()->GetAutoWrap(), 0);
+        QVERIFY(!next.Action(ID_AUTO_WRAP)->isChecked());
+        next.Action(ID_AUTO_WRAP)->trigger();
+        QCOMPARE(zentra::CSetting().GetAutoWrap(), 1);
+    }
+
+    void AboutBoxAndLinks() {
+        CAboutDlg about;
+        QCOMPARE(about.VersionLabel()->text(), QString("Orvanta Windows\nVersion 3.0.0.1"));
+        QCOMPARE(about.Link()->GetURL(), QString::fromLatin1(kHomePage));
+        QCOMPARE(CHyperLink::ErrorText(26), QString("A sharing violation occurred. "));
+        QCOMPARE(CHyperLink::ErrorText(99), QString("Unknown Error (99) occurred."));
+
+        CCommandEdit view;
+        view.resize(600, 200);
+        view.show();
+        view.setPlainText("see https://example.org/a|b. and www.test.org\nnothing here");
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        const QTextBlock block = view.document()->firstBlock();
+        QTextCursor at(block);
+        at.setPosition(8);
+        QCOMPARE(view.LinkAt(view.cursorRect(at).center() + QPoint(2, 0)), QString("https://example.org/a"));
+        at.setPosition(40);
+        QCOMPARE(view.LinkAt(view.cursorRect(at).center() + QPoint(2, 0)), QString("www.test.org"));
+        at.setPosition(1);
+        QCOMPARE(view.LinkAt(view.cursorRect(at).center() + QPoint(2, 0)), QString());
+    }
+
+public:
+    QTemporaryDir m_home;
+};
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
+    WorvaTests tests;
+    // Settings and the child's history stay in a folder of the test run.
+    qputenv("XDG_CONFIG_HOME", tests.m_home.filePath("config").toUtf8());
+    qputenv("XDG_STATE_HOME", tests.m_home.filePath("state").toUtf8());
+    QApplication app(argc, argv);
+    RegisterResources();
+    return QTest::qExec(&tests, argc, argv);
+}
+
+#include "worva_tests.moc"
