@@ -1,0 +1,417 @@
+// Interrupts, the front-end link and the settings kept between runs, on the real orva program:
+// in a pseudo-terminal (Ctrl+C, hidden entry, line editing, hang-up), through a pipe (settings
+// and history across two runs) and under a control block (the front end's requests).
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../core/testdb.h"
+#include "run_orva.h"
+#include "zentra/codepage.h"
+#include "zentra/pipe.h"
+
+using orvatest::RunOrva;
+
+namespace {
+
+// A fresh directory for the settings file of one test.
+std::string NewConfigDir() {
+    static int serial = 0;
+    std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                ("orvanta_intr_" + std::to_string(getpid()) + "_" + std::to_string(serial++));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir.string();
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// Sets an environment variable for the children started while the object lives.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : m_name(name) {
+        if (const char* old = std::getenv(name)) m_old = old, m_had = true;
+        setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (m_had) setenv(m_name.c_str(), m_old.c_str(), 1);
+        else unsetenv(m_name.c_str());
+    }
+
+private:
+    std::string m_name, m_old;
+    bool m_had = false;
+};
+
+std::string SqliteDb() {
+    std::string path = testdb::NewSqliteFile();
+    std::string sql = "sqlite3 '" + path + "' \"create table t(id integer); insert into t values (1), (2), (3);\"";
+    EXPECT_EQ(std::system(sql.c_str()), 0);
+    return path;
+}
+
+// orva on the slave side of a pseudo-terminal, as in a terminal window.
+class Terminal {
+public:
+    Terminal(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+        std::vector<std::string> argStore{ORVA_BINARY};
+        argStore.insert(argStore.end(), args.begin(), args.end());
+        std::vector<std::string> envStore{"TERM=xterm", "LANG=C.UTF-8", "LC_ALL=C.UTF-8"};
+        for (char** e = environ; *e; ++e) {
+            std::string entry = *e;
+            bool overridden = false;
+            for (const auto& e : env) overridden = overridden || entry.rfind(e.substr(0, e.find('=') + 1), 0) == 0;
+            if (overridden || entry.rfind("TERM=", 0) == 0 || entry.rfind("LANG=", 0) == 0 ||
+                entry.rfind("LC_", 0) == 0 || entry.rfind("ORVANTA_PASSWORD=", 0) == 0)
+                continue;
+            envStore.push_back(entry);
+        }
+        envStore.insert(envStore.end(), env.begin(), env.end());
+        std::vector<char*> argv, envp;
+        for (auto& a : argStore) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        for (auto& e : envStore) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        struct winsize size = {24, 100, 0, 0};
+        m_pid = forkpty(&m_master, nullptr, nullptr, &size);
+        if (m_pid == 0) {
+            execve(ORVA_BINARY, argv.data(), envp.data());
+            _exit(127);
+        }
+    }
+    ~Terminal() {
+        if (m_pid > 0 && !m_reaped) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+        if (m_master >= 0) close(m_master);
+    }
+
+    bool Started() const { return m_pid > 0 && m_master >= 0; }
+    void Send(const std::string& bytes) { ASSERT_EQ(write(m_master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+
+    // Reads the terminal until `text` shows after position `from` (a safety limit, not a speed
+    // check: a test that waits longer has failed anyway).
+    bool WaitFor(const std::string& text, size_t from = 0, int limitMs = 20000) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+        while (Output().find(text, from) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > end || !Pump(100)) return Output().find(text, from) != std::string::npos;
+        }
+        return true;
+    }
+    // Waits for the program to end; its wait status, or -1 when it did not end.
+    int Wait(int limitMs = 20000) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+        for (;;) {
+            int status = 0;
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_reaped = true;
+                Pump(50);
+                return status;
+            }
+            if (std::chrono::steady_clock::now() > end) return -1;
+            if (m_master < 0 || !Pump(50)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    // Closes the terminal: the program's session is hung up.
+    void Hangup() {
+        close(m_master);
+        m_master = -1;
+    }
+    const std::string& Output() const { return m_out; }
+
+private:
+    bool Pump(int ms) {
+        if (m_master < 0) return false;
+        struct pollfd p = {m_master, POLLIN, 0};
+        if (poll(&p, 1, ms) <= 0) return true;
+        char buffer[4096];
+        ssize_t n = read(m_master, buffer, sizeof buffer);
+        if (n <= 0) return false;
+        m_out.append(buffer, static_cast<size_t>(n));
+        return true;
+    }
+
+    pid_t m_pid = -1;
+    int m_master = -1;
+    bool m_reaped = false;
+    std::string m_out;
+};
+
+const char kWelcome[] = "Type 'help;' or '?' for help.";
+
+TEST(InterruptsTerminal, PasswordIsAskedWithoutEcho) {
+    std::string config = NewConfigDir();
+    Terminal term({"-t", "sqlite3", "-d", SqliteDb(), "-u", "tester", "-p"}, {"XDG_CONFIG_HOME=" + config});
+    ASSERT_TRUE(term.Started());
+    ASSERT_TRUE(term.WaitFor("Password for user 'tester': ")) << term.Output();
+    size_t asked = term.Output().size();
+    term.Send("s3cretWord\r");
+    ASSERT_TRUE(term.WaitFor("SQL> ", asked)) << term.Output();
+    EXPECT_EQ(term.Output().find("s3cretWord"), std::string::npos) << "the password was echoed: " << term.Output();
+    // The line break that the unechoed Enter did not give comes right after the prompt (the
+    // terminal turns its "\n" into "\r\n").
+    EXPECT_EQ(term.Output().compare(asked, 3, "\r\r\n"), 0) << term.Output();
+    term.Send("select count(*) as n from t;\r");
+    ASSERT_TRUE(term.WaitFor("Query Okay", asked)) << term.Output();
+    // Echo is back for ordinary lines.
+    EXPECT_NE(term.Output().find("select count(*) as n from t;", asked), std::string::npos) << term.Output();
+    term.Send("exit\r");
+    int status = term.Wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_NE(term.Output().find("Bye"), std::string::npos);
+}
+
+TEST(InterruptsTerminal, CtrlCAtThePromptEndsTheShell) {
+    std::string config = NewConfigDir();
+    for (const std::string typed : {"", "select 1 fr"}) {
+        Terminal term({"-t", "sqlite3", "-d", SqliteDb()}, {"XDG_CONFIG_HOME=" + config});
+        ASSERT_TRUE(term.WaitFor(kWelcome)) << term.Output();
+        ASSERT_TRUE(term.WaitFor("SQL> ")) << term.Output();
+        // A half-typed line is dropped, as a terminal drops it: the shell still ends.
+        if (!typed.empty()) {
+            term.Send(typed);
+            ASSERT_TRUE(term.WaitFor(typed)) << term.Output();
+        }
+        size_t before = term.Output().size();
+        term.Send("\x03");
+        int status = term.Wait();
+        ASSERT_TRUE(WIFEXITED(status)) << "still running after Ctrl+C with '" << typed << "': " << term.Output();
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        std::string tail = term.Output().substr(before);
+        size_t aborted = tail.find("Aborted");
+        ASSERT_NE(aborted, std::string::npos) << tail;
+        EXPECT_NE(tail.find("Bye", aborted), std::string::npos) << tail;
+        EXPECT_EQ(tail.find("~ 2"), std::string::npos) << "the line was continued: " << tail;
+    }
+    // The orderly end saved the settings.
+    EXPECT_TRUE(std::filesystem::exists(config + "/orvanta/registry.reg"));
+}
+
+TEST(InterruptsTerminal, LineEditingRecallAndRedraw) {
+    std::string config = NewConfigDir();
+    ScopedEnv configEnv("XDG_CONFIG_HOME", config);
+    // A first run through a pipe leaves a statement in the history.
+    auto first = RunOrva({"-t", "sqlite3", "-d", SqliteDb()}, "select 40 + 2 as answer;\nexit\n",
+                         {"XDG_CONFIG_HOME=" + config});
+    ASSERT_EQ(first.exitCode, 0) << first.out;
+
+    Terminal term({"-t", "sqlite3", "-d", SqliteDb()}, {"XDG_CONFIG_HOME=" + config});
+    ASSERT_TRUE(term.WaitFor(kWelcome)) << term.Output();
+    ASSERT_TRUE(term.WaitFor("SQL> ")) << term.Output();
+    // Up arrow recalls the saved statement; Enter runs it.
+    size_t mark = term.Output().size();
+    term.Send("\x1b[A");
+    ASSERT_TRUE(term.WaitFor("select 40 + 2 as answer;", mark)) << term.Output();
+    term.Send("\r");
+    ASSERT_TRUE(term.WaitFor("Query Okay", mark)) << term.Output();
+    EXPECT_NE(term.Output().find(" 42 |", mark), std::string::npos) << term.Output().substr(mark);
+
+    // Editing inside the line: left arrows and an insertion.
+    ASSERT_TRUE(term.WaitFor("SQL> ", term.Output().find("Query Okay", mark))) << term.Output();
+    mark = term.Output().size();
+    term.Send("select 7 as q;\x1b[D\x1b[D\x1b[D\x1b[D\x1b[D\x1b[D\x1b[D1\r");
+    ASSERT_TRUE(term.WaitFor("Query Okay", mark)) << term.Output();
+    EXPECT_NE(term.Output().find(" 17 |", mark), std::string::npos) << term.Output().substr(mark);
+
+    // A redraw (Ctrl+L clears the screen) shows the prompt again before the text.
+    ASSERT_TRUE(term.WaitFor("SQL> ", term.Output().find("Query Okay", mark))) << term.Output();
+    term.Send("sel");
+    ASSERT_TRUE(term.WaitFor("sel", mark + 1)) << term.Output();
+    mark = term.Output().size();
+    term.Send("\x0c");
+    EXPECT_TRUE(term.WaitFor("SQL> sel", mark)) << term.Output().substr(mark);
+    term.Send("\x15" "exit\r");
+    int status = term.Wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << term.Output();
+}
+
+TEST(InterruptsTerminal, CtrlCCancelsARunningStatementOnPostgreSQL) {
+    const char* port = std::getenv("ORVANTA_TEST_PG_PORT");
+    if (!port) GTEST_SKIP() << "PostgreSQL is not running (tests/dbservers.sh)";
+    std::string config = NewConfigDir();
+    Terminal term({"-t", "pgsql", "-h", "127.0.0.1", "-P", port, "-u", testdb::Env("ORVANTA_TEST_USER"), "-d",
+                   testdb::Env("ORVANTA_TEST_DB")},
+                  {"XDG_CONFIG_HOME=" + config, "ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD")});
+    ASSERT_TRUE(term.WaitFor(kWelcome)) << term.Output();
+    ASSERT_TRUE(term.WaitFor("SQL> ")) << term.Output();
+    size_t mark = term.Output().size();
+    term.Send("select pg_sleep(30);\r");
+    ASSERT_TRUE(term.WaitFor("select pg_sleep(30);", mark)) << term.Output();
+    // Give the statement time to reach the server before it is cancelled.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    term.Send("\x03");
+    // Far sooner than the 30 seconds of the statement: the cancel error, then the prompt.
+    ASSERT_TRUE(term.WaitFor("cancel", mark, 10000)) << term.Output().substr(mark);
+    ASSERT_TRUE(term.WaitFor("SQL> ", term.Output().find("cancel", mark), 5000)) << term.Output().substr(mark);
+    EXPECT_EQ(term.Output().find("Aborted", mark), std::string::npos) << term.Output().substr(mark);
+    // The shell goes on.
+    mark = term.Output().size();
+    term.Send("select 5 as five;\r");
+    ASSERT_TRUE(term.WaitFor("Query Okay", mark)) << term.Output().substr(mark);
+    term.Send("exit\r");
+    int status = term.Wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << term.Output();
+}
+
+TEST(InterruptsTerminal, HangupEndsAtOnceWithoutSaving) {
+    std::string config = NewConfigDir();
+    Terminal term({"-t", "sqlite3", "-d", SqliteDb()}, {"XDG_CONFIG_HOME=" + config});
+    ASSERT_TRUE(term.WaitFor(kWelcome)) << term.Output();
+    size_t mark = term.Output().size();
+    term.Send("select 4242 as marker;\r");
+    ASSERT_TRUE(term.WaitFor("Query Okay", mark)) << term.Output();
+    ASSERT_TRUE(term.WaitFor("SQL> ", term.Output().find("Query Okay", mark))) << term.Output();
+    term.Hangup();
+    int status = term.Wait();
+    ASSERT_NE(status, -1) << "still running after the hang-up";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGHUP) << status;
+    // Neither the history nor the settings were written.
+    EXPECT_EQ(ReadFile(config + "/orvanta/registry.reg").find("4242"), std::string::npos);
+}
+
+TEST(InterruptsSettings, HistoryAndSettingsComeBackInTheNextRun) {
+    std::string config = NewConfigDir();
+    ScopedEnv configEnv("XDG_CONFIG_HOME", config);
+    std::string db = SqliteDb();
+    auto first = RunOrva({"-t", "sqlite3", "-d", db},
+                         "select id from t where id = 2;\n"
+                         "set table off\n"
+                         "set errbeep off\n"
+                         "set index on\n"
+                         "set truncate on\n"
+                         "set editor myeditor\n"
+                         "exit\n",
+                         {"XDG_CONFIG_HOME=" + config});
+    ASSERT_EQ(first.exitCode, 0) << first.out;
+
+    auto second = RunOrva({"-t", "sqlite3", "-d", db},
+                          "redo\nset table\nset errbeep\nset index\nset truncate\nset editor\nexit\n",
+                          {"XDG_CONFIG_HOME=" + config});
+    ASSERT_EQ(second.exitCode, 0) << second.out;
+    const std::string& out = second.out;
+    EXPECT_NE(out.find("  1. select id from t where id = 2;\r\n"
+                       "  2. set table off\r\n"
+                       "  3. set errbeep off\r\n"
+                       "  4. set index on\r\n"
+                       "  5. set truncate on\r\n"
+                       "  6. set editor myeditor\r\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("Display result as LIST."), std::string::npos) << out;
+    EXPECT_NE(out.find("Error beep OFF."), std::string::npos) << out;
+    EXPECT_NE(out.find("Truncate record value ON."), std::string::npos) << out;
+    EXPECT_NE(out.find("myeditor"), std::string::npos) << out;
+
+    // A run that ends at end of input ("Aborted") saves as well: its statements join the history.
+    auto third = RunOrva({"-t", "sqlite3", "-d", db}, "select 99 as last_one;\n", {"XDG_CONFIG_HOME=" + config});
+    EXPECT_NE(third.out.find("Aborted"), std::string::npos) << third.out;
+    auto fourth = RunOrva({"-t", "sqlite3", "-d", db}, "redo\n", {"XDG_CONFIG_HOME=" + config});
+    // (Entry 7 is the second run's "set index", a query that is stored too.)
+    EXPECT_NE(fourth.out.find("  8. select 99 as last_one;\r\n\r\n"), std::string::npos) << fourth.out;
+}
+
+// The front end's side: orva started through a pipe with a control block.
+class FrontEnd : public zentra::CPipe {
+public:
+    ~FrontEnd() override { Close(); }
+    void OnReadData(const wchar_t* text, int length) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_text.append(text, static_cast<size_t>(length));
+    }
+    std::string Text() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return zentra::WideToUtf8(m_text);
+    }
+    bool WaitFor(const std::string& text, size_t from = 0, int limitMs = 20000) {
+        for (int waited = 0; waited < limitMs; waited += 20) {
+            if (Text().find(text, from) != std::string::npos) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+    bool WaitForEnd(int limitMs = 20000) {
+        for (int waited = 0; waited < limitMs && IsRunning(); waited += 20)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return !IsRunning();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::wstring m_text;
+};
+
+TEST(InterruptsLink, KeysCancelAndCtrlCFromTheFrontEnd) {
+    ScopedEnv config("XDG_CONFIG_HOME", NewConfigDir());
+    FrontEnd front;
+    std::string command = std::string(ORVA_BINARY) + " -t sqlite3 -d \"" + SqliteDb() + "\"";
+    ASSERT_TRUE(front.Start(zentra::Utf8ToWide(command).c_str()));
+    ASSERT_TRUE(front.WaitFor(kWelcome)) << front.Text();
+    ASSERT_TRUE(front.WriteData(L"select 31 as thirty_one;\r\n"));
+    ASSERT_TRUE(front.WaitFor("Query Okay")) << front.Text();
+
+    // Keys: H, I and Enter type the history command; Left arrow (37) has no character.
+    size_t mark = front.Text().size();
+    // The block holds one key at a time: each is given time to be taken (polled every 100 ms).
+    for (int key : {int('H'), 37, int('I'), 13}) {
+        front.KeyDown(key);
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    }
+    ASSERT_TRUE(front.WaitFor("  1. select 31 as thirty_one;", mark)) << front.Text().substr(mark);
+
+    // A cancel with nothing running changes nothing: the shell goes on.
+    front.Disconnect();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    mark = front.Text().size();
+    ASSERT_TRUE(front.WriteData(L"select 32 as thirty_two;\r\n"));
+    ASSERT_TRUE(front.WaitFor("Query Okay", mark)) << front.Text().substr(mark);
+    EXPECT_TRUE(front.IsRunning());
+
+    // Ctrl+C at the prompt ends the shell in order.
+    mark = front.Text().size();
+    front.Abort();
+    ASSERT_TRUE(front.WaitForEnd()) << front.Text().substr(mark);
+    std::string tail = front.Text().substr(mark);
+    EXPECT_NE(tail.find("\r\nAborted\r\n\r\nBye\r\n"), std::string::npos) << tail;
+}
+
+TEST(InterruptsLink, CancelStopsAStatementOnPostgreSQL) {
+    const char* port = std::getenv("ORVANTA_TEST_PG_PORT");
+    if (!port) GTEST_SKIP() << "PostgreSQL is not running (tests/dbservers.sh)";
+    ScopedEnv config("XDG_CONFIG_HOME", NewConfigDir());
+    ScopedEnv password("ORVANTA_PASSWORD", testdb::Env("ORVANTA_TEST_PASSWORD"));
+    FrontEnd front;
+    std::string command = std::string(ORVA_BINARY) + " -t pgsql -h 127.0.0.1 -P " + port + " -u " +
+                          testdb::Env("ORVANTA_TEST_USER") + " -d " + testdb::Env("ORVANTA_TEST_DB");
+    ASSERT_TRUE(front.Start(zentra::Utf8ToWide(command).c_str()));
+    ASSERT_TRUE(front.WaitFor(kWelcome)) << front.Text();
+    size_t mark = front.Text().size();
+    ASSERT_TRUE(front.WriteData(L"select pg_sleep(30);\r\n"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    front.Disconnect();
+    ASSERT_TRUE(front.WaitFor("cancel", mark, 10000)) << front.Text().substr(mark);
+    mark = front.Text().size();
+    ASSERT_TRUE(front.WriteData(L"select 6 as six;\r\nexit\r\n"));
+    ASSERT_TRUE(front.WaitForEnd()) << front.Text().substr(mark);
+    EXPECT_NE(front.Text().find("Query Okay", mark), std::string::npos) << front.Text().substr(mark);
+}
+
+}  // namespace
