@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -194,6 +195,47 @@ private slots:
         QVERIFY(again.BrowseButton()->isEnabled());
     }
 
+    void ConnectDialogBrowse() {
+        QTemporaryDir dir;
+        CONNECT_PARAMS none;
+        CConnectDlg dialog(none);
+        // A file type: a file dialog whose first filter is the type's own.
+        QVERIFY(dialog.SelectType(22));
+        QStringList filters;
+        bool folders = true;
+        const QString file = dir.filePath("chosen.db");
+        OnNextModal<QFileDialog>([&](QWidget* modal) {
+            auto* files = static_cast<QFileDialog*>(modal);
+            filters = files->nameFilters();
+            folders = files->fileMode() == QFileDialog::Directory;
+            files->selectFile(file);
+            static_cast<QDialog*>(files)->accept();
+        });
+        dialog.BrowseButton()->click();
+        QVERIFY(!folders);
+        QVERIFY2(filters.size() == 2 && filters[0].contains("*.db") && filters[1] == "All files (*.*)",
+                 qPrintable(filters.join(";")));
+        QCOMPARE(dialog.DatabaseEdit()->text(), file);
+
+        // dBase tables and CSV/text files name a folder; the browser starts at the field's path.
+        for (std::uint32_t type : {10u, 13u}) {
+            QVERIFY(dialog.SelectType(type));
+            QVERIFY(dialog.BrowseButton()->isEnabled());
+            dialog.DatabaseEdit()->setText(dir.path());
+            QString start;
+            OnNextModal<QFileDialog>([&](QWidget* modal) {
+                auto* files = static_cast<QFileDialog*>(modal);
+                folders = files->fileMode() == QFileDialog::Directory;
+                start = files->directory().absolutePath();
+                modal->close();
+            });
+            dialog.BrowseButton()->click();
+            QVERIFY(folders);
+            QCOMPARE(start, QDir(dir.path()).absolutePath());
+            QCOMPARE(dialog.DatabaseEdit()->text(), dir.path());  // cancelled: unchanged
+        }
+    }
+
     void ViewWithoutChildIsReadOnly() {
         CMainFrame frame(false);
         frame.show();
@@ -238,6 +280,31 @@ private slots:
         frame.UpdateCommands();
         QVERIFY(frame.Action(ID_CONNECT)->isEnabled());
         QVERIFY(view->IsConsoleReadOnly());
+    }
+
+    void BusyWhileOutputArrivesAndCtrlCStopsIt() {
+        QTemporaryDir dir;
+        CMainFrame frame(false);
+        frame.show();
+        CCommandEdit* view = frame.View();
+        QVERIFY(view->StartChild(Sqlite(dir.filePath("b.db"))));
+        QVERIFY(WaitForPrompt(view));
+        EnterLine(view, "with recursive n(i) as (select 1 union all select i + 1 from n where i < 3000000) "
+                        "select i from n;");
+        // While the rows arrive the view is read-only: typing and Enter do nothing.
+        QVERIFY(WaitFor([&] { return view->IsBusy() && view->document()->blockCount() > 2000; }, 60000));
+        QVERIFY(view->IsConsoleReadOnly());
+        QVERIFY(view->isReadOnly());
+        QTest::keyClicks(view, "zzz");
+        QTest::keyClick(view, Qt::Key_Return);
+        QVERIFY(!view->toPlainText().contains("zzz"));
+        // Ctrl+C reaches the child and stops the printout long before its end; the shell stays.
+        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        QVERIFY2(WaitFor([&] { return view->IsChildRunning() && !view->IsBusy() && LastLine(view) == "SQL> "; },
+                         120000),
+                 qPrintable(LastLine(view)));
+        QVERIFY2(view->document()->blockCount() < 2000000, qPrintable(QString::number(view->document()->blockCount())));
+        QVERIFY(view->IsChildRunning());
     }
 
     void PasswordNotInProcessListing() {
