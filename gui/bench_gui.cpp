@@ -92,7 +92,6 @@ int Benchmark(int rows) {
         std::fprintf(stderr, "could not make the table:\n%s\n", qPrintable(Tail(view, 10)));
         return 1;
     }
-    const int okays = CountOf(view, "Query Okay");
 
     // The longest pause of the event loop while the result arrives.
     QElapsedTimer sinceTick;
@@ -108,7 +107,8 @@ int Benchmark(int rows) {
     sinceTick.start();
     ticker.start();
     TypeLine(view, QStringLiteral("select * from big;"));
-    const bool done = WaitFor([&] { return CountOf(view, "Query Okay") > okays && !view->IsBusy(); }, 600000);
+    // Only the last lines are looked at, so that watching costs the window nothing.
+    const bool done = WaitFor([&] { return !view->IsBusy() && Tail(view, 3).contains("rows in set"); }, 600000);
     const qint64 ms = elapsed.elapsed();
     ticker.stop();
     if (!done) {
