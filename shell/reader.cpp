@@ -73,6 +73,10 @@ int Dispatch(CommandKind kind, const CString& statement) {
             return ProcessLine(L"SHOW COLUMNS FROM " + rest, 1);
         }
         case CMD_EDIT: {
+            if (count > 2) {
+                st.output->PrintError(IDS_UNKNOWN_SET_OPTION, words.GetWord(2));
+                return 0;
+            }
             if (count > 1) {
                 CString word = words.GetWord(1);
                 return EditBuffer(&word);

@@ -45,13 +45,27 @@ inline Run RunOrva(const std::vector<std::string>& args, const std::string& inpu
     for (auto& a : argStore) argv.push_back(a.data());
     argv.push_back(nullptr);
 
+    // The child's settings and state go to a folder of this run (never the user's own), unless
+    // the caller names them; entries given in `env` replace inherited ones.
+    char stateDir[] = "/tmp/orva-home-XXXXXX";
+    std::string home = mkdtemp(stateDir) ? stateDir : "/tmp";
+    std::vector<std::string> given;
+    for (const auto& e : env) given.push_back(e.substr(0, e.find('=') + 1));
+    auto isGiven = [&](const std::string& entry) {
+        for (const auto& name : given)
+            if (entry.rfind(name, 0) == 0) return true;
+        return false;
+    };
     std::vector<std::string> envStore;
     for (char** e = environ; *e; ++e) {
         std::string entry = *e;
-        if (entry.rfind("ORVANTA_PASSWORD=", 0) == 0) continue;
+        if (entry.rfind("ORVANTA_PASSWORD=", 0) == 0 || isGiven(entry)) continue;
+        if (entry.rfind("XDG_CONFIG_HOME=", 0) == 0 || entry.rfind("XDG_STATE_HOME=", 0) == 0) continue;
         envStore.push_back(entry);
     }
     for (const auto& e : env) envStore.push_back(e);
+    if (!isGiven("XDG_CONFIG_HOME=")) envStore.push_back("XDG_CONFIG_HOME=" + home + "/config");
+    if (!isGiven("XDG_STATE_HOME=")) envStore.push_back("XDG_STATE_HOME=" + home + "/state");
     std::vector<char*> envp;
     for (auto& e : envStore) envp.push_back(e.data());
     envp.push_back(nullptr);
@@ -72,6 +86,8 @@ inline Run RunOrva(const std::vector<std::string>& args, const std::string& inpu
     close(out);
     unlink(inPath);
     unlink(outPath);
+    std::string remove = "rm -rf '" + home + "'";
+    if (home != "/tmp" && std::system(remove.c_str()) != 0) run.exitCode = -2;
     return run;
 }
 

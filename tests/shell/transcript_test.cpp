@@ -66,7 +66,7 @@ TEST(TranscriptStart, MissingDriverAndFailedLogin) {
 
 TEST(TranscriptSession, StatementsOnePerLineAndSeveralOnALine) {
     std::string db = SqliteFile();
-    auto run = RunOrva({"-t", "sqlite3", "-d", db},
+    auto run = RunOrva({"-t", "sqlite3", "-d", db, "-c", "set index off"},
                        "select 1;\n"
                        "select id, name from t where id < 3; select 2;\n"
                        "select 3\n"
@@ -75,6 +75,7 @@ TEST(TranscriptSession, StatementsOnePerLineAndSeveralOnALine) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(Masked(run.out).rfind(kHead, 0), 0u) << run.out;
     EXPECT_EQ(Session(run.out),
+              "Display record index OFF.\r\n\r\n"
               "SQL> +--------+\r\n"
               "|      1 |\r\n"
               "+--------+\r\n"
