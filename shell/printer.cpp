@@ -530,6 +530,9 @@ void CPrintRecords::MeasureColumns(CADORecordSet& rs, std::vector<Column>& colum
         if (width > column.info.m_lActualSize) column.info.m_lActualSize = width;
     };
 
+    // The printout starts where the recordset stands (a caller may have skipped rows), so the
+    // scan returns there rather than to the first record.
+    const long start = rs.GetAbsolutePosition();
     if (!rs.IsEOF())
         for (size_t i = 0; i < columns.size(); ++i) measureText(i);
     rs.MoveNext();
@@ -548,7 +551,14 @@ void CPrintRecords::MeasureColumns(CADORecordSet& rs, std::vector<Column>& colum
         else
             rs.MoveLast();
     }
-    rs.MoveFirst();
+    if (start >= 1) {
+        rs.SetAbsolutePosition(static_cast<int>(start));
+    } else if (start == zentra::adPosEOF) {
+        rs.MoveLast();  // nothing left to print: stay at the end
+        rs.MoveNext();
+    } else {
+        rs.MoveFirst();
+    }
 }
 
 void CPrintRecords::PrintResult(int listLayout, int showIndex, int truncate, int fetchByIndex) {

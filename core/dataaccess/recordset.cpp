@@ -166,6 +166,24 @@ void CADORecordSet::MoveLast() {
     m_lPosition = count > 0 ? count - 1 : 0;
 }
 
+long CADORecordSet::GetAbsolutePosition() {
+    if (!m_pRecordset) {
+        Record(kClosed, ZE_POINTER);
+        return -1;
+    }
+    const long count = static_cast<long>(m_pRecordset->RowCount());
+    if (count == 0 || m_lPosition < 0) return adPosBOF;
+    if (m_lPosition >= count) return adPosEOF;
+    return m_lPosition + 1;
+}
+
+void CADORecordSet::SetAbsolutePosition(int position) {
+    if (!m_pRecordset) return Record(kClosed, ZE_POINTER);
+    const long count = static_cast<long>(m_pRecordset->RowCount());
+    if (position < 1 || position > count) return Record(kNoCurrentRecord, ZE_INVALIDARG);
+    m_lPosition = position - 1;
+}
+
 void CADORecordSet::MoveNext() {
     if (!m_pRecordset) return Record(kClosed, ZE_POINTER);
     if (IsEOF()) return Record(kNoCurrentRecord, ZE_FAIL);

@@ -582,7 +582,9 @@ void PlanBinding(const DriverCaps& caps, const ColumnInfo& c, BoundColumn& b) {
         b.element = std::max<std::size_t>(static_cast<std::size_t>(c.columnSize), 1);
         break;
     }
-    b.element = (b.element + 7) & ~std::size_t{7};
+    // Column-wise binding steps through fixed-size types by their own size, whatever the buffer
+    // length says; only the variable-length buffers may be padded.
+    if (IsVariable(c)) b.element = (b.element + 7) & ~std::size_t{7};
 }
 
 // Stores row `r` of the bound block; a value the buffer truncated is read again in full.

@@ -43,6 +43,9 @@ enum ConnectModeEnum : int {
 };
 
 constexpr long adOptionUnspecified = -1;
+constexpr long adPosUnknown = -1;
+constexpr long adPosBOF = -2;
+constexpr long adPosEOF = -3;
 constexpr int adCmdText = 1;
 constexpr int adCmdTable = 2;
 constexpr int adCmdStoredProc = 4;
@@ -255,6 +258,11 @@ public:
     void MovePrevious();
     void MoveLast();
     void Move(long n);
+
+    // The current record's position from 1; adPosBOF or adPosEOF off the rows, -1 on failure.
+    long GetAbsolutePosition();
+    // Makes record `position` (from 1) the current one; out of range is recorded as an error.
+    void SetAbsolutePosition(int position);
 
     unsigned long GetRecordCount();
     long GetFieldCount();
