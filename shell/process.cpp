@@ -15,6 +15,7 @@
 #include "utility.h"
 #include "zentra/codepage.h"
 #include "zentra/console.h"
+#include "zentra/spawn.h"
 #include "zentra/textfile.h"
 
 extern char** environ;
@@ -26,63 +27,6 @@ using zentra::COutput;
 using zentra::CStdioFileEx;
 
 namespace {
-
-// The spawn attributes of a foreground child: the shell's process group (so that it can use the
-// terminal), no blocked signals, and default dispositions for the signals the shell blocks for its
-// signal thread or ignores.
-class SpawnAttributes {
-public:
-    SpawnAttributes() { m_ok = posix_spawnattr_init(&m_attr) == 0; }
-    ~SpawnAttributes() {
-        if (m_ok) posix_spawnattr_destroy(&m_attr);
-    }
-    SpawnAttributes(const SpawnAttributes&) = delete;
-    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-
-    int Prepare() {
-        if (!m_ok) return EINVAL;
-        sigset_t none, defaults;
-        sigemptyset(&none);
-        sigemptyset(&defaults);
-        for (int sig : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2,
-                        SIGTSTP, SIGTTIN, SIGTTOU})
-            sigaddset(&defaults, sig);
-        int rc = posix_spawnattr_setflags(&m_attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-        if (rc == 0) rc = posix_spawnattr_setsigmask(&m_attr, &none);
-        if (rc == 0) rc = posix_spawnattr_setsigdefault(&m_attr, &defaults);
-        return rc;
-    }
-    const posix_spawnattr_t* Get() const { return &m_attr; }
-
-private:
-    posix_spawnattr_t m_attr;
-    bool m_ok = false;
-};
-
-class FileActions {
-public:
-    FileActions() { m_ok = posix_spawn_file_actions_init(&m_actions) == 0; }
-    ~FileActions() {
-        if (m_ok) posix_spawn_file_actions_destroy(&m_actions);
-    }
-    FileActions(const FileActions&) = delete;
-    FileActions& operator=(const FileActions&) = delete;
-
-    // Standard output goes to `outFd`; nothing beyond the three standard descriptors is passed on
-    // (the spool file's lock, database sockets and the like stay with the shell).
-    int Prepare(int outFd) {
-        if (!m_ok) return EINVAL;
-        int rc = 0;
-        if (outFd >= 0 && outFd != STDOUT_FILENO) rc = posix_spawn_file_actions_adddup2(&m_actions, outFd, STDOUT_FILENO);
-        if (rc == 0) rc = posix_spawn_file_actions_addclosefrom_np(&m_actions, STDERR_FILENO + 1);
-        return rc;
-    }
-    const posix_spawn_file_actions_t* Get() const { return &m_actions; }
-
-private:
-    posix_spawn_file_actions_t m_actions;
-    bool m_ok = false;
-};
 
 CString EnvText(const char* name) {
     const char* value = std::getenv(name);
@@ -175,9 +119,14 @@ CString QuoteForShell(const CString& text) {
 
 int RunShellCommand(const CString& command, int outFd, int& error) {
     error = 0;
-    SpawnAttributes attributes;
-    FileActions actions;
-    if ((error = attributes.Prepare()) != 0 || (error = actions.Prepare(outFd)) != 0) return -1;
+    // A foreground child: the shell's process group (so that it can use the terminal), and
+    // nothing beyond the three standard descriptors (the spool file's lock, database sockets and
+    // the like stay with the shell).
+    zentra::CSpawnAttributes attributes(false);
+    zentra::CSpawnFileActions actions;
+    if (outFd >= 0) actions.Dup2(outFd, STDOUT_FILENO);
+    actions.CloseFrom(STDERR_FILENO + 1);
+    if ((error = attributes.Error()) != 0 || (error = actions.Error()) != 0) return -1;
 
     std::string text = zentra::WideToMultiByte(command, zentra::CP_ACP);
     char shell[] = "/bin/sh";

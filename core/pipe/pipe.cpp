@@ -18,6 +18,7 @@
 #include "zentra/codepage.h"
 #include "zentra/format.h"
 #include "zentra/pipe.h"
+#include "zentra/spawn.h"
 
 extern char** environ;
 
@@ -97,64 +98,6 @@ std::string FindBesideProgram(const std::string& program) {
     return {};
 }
 
-// The spawn attributes: a session of its own, no blocked signals and default dispositions for
-// the signals a host may have blocked or ignored (a Ctrl+C request must reach the child).
-class SpawnAttributes {
-public:
-    SpawnAttributes() { m_ok = posix_spawnattr_init(&m_attr) == 0; }
-    ~SpawnAttributes() {
-        if (m_ok) posix_spawnattr_destroy(&m_attr);
-    }
-    SpawnAttributes(const SpawnAttributes&) = delete;
-    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-
-    bool Prepare() {
-        if (!m_ok) return false;
-        short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-#ifdef POSIX_SPAWN_SETSID
-        flags |= POSIX_SPAWN_SETSID;
-#else
-        flags |= POSIX_SPAWN_SETPGROUP;
-        if (posix_spawnattr_setpgroup(&m_attr, 0) != 0) return false;
-#endif
-        sigset_t none, defaults;
-        sigemptyset(&none);
-        sigemptyset(&defaults);
-        for (int sig : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE, SIGCHLD, SIGALRM, SIGUSR1,
-                        SIGUSR2, SIGTSTP, SIGTTIN, SIGTTOU})
-            sigaddset(&defaults, sig);
-        return posix_spawnattr_setflags(&m_attr, flags) == 0 &&
-               posix_spawnattr_setsigmask(&m_attr, &none) == 0 &&
-               posix_spawnattr_setsigdefault(&m_attr, &defaults) == 0;
-    }
-    const posix_spawnattr_t* Get() const { return &m_attr; }
-
-private:
-    posix_spawnattr_t m_attr;
-    bool m_ok = false;
-};
-
-class FileActions {
-public:
-    FileActions() { m_ok = posix_spawn_file_actions_init(&m_actions) == 0; }
-    ~FileActions() {
-        if (m_ok) posix_spawn_file_actions_destroy(&m_actions);
-    }
-    FileActions(const FileActions&) = delete;
-    FileActions& operator=(const FileActions&) = delete;
-
-    bool Redirect(int input, int output) {
-        return m_ok && posix_spawn_file_actions_adddup2(&m_actions, input, STDIN_FILENO) == 0 &&
-               posix_spawn_file_actions_adddup2(&m_actions, output, STDOUT_FILENO) == 0 &&
-               posix_spawn_file_actions_adddup2(&m_actions, output, STDERR_FILENO) == 0;
-    }
-    const posix_spawn_file_actions_t* Get() const { return &m_actions; }
-
-private:
-    posix_spawn_file_actions_t m_actions;
-    bool m_ok = false;
-};
-
 int OpenPidFd(pid_t pid) {
 #ifdef SYS_pidfd_open
     const long fd = syscall(SYS_pidfd_open, pid, 0);
@@ -225,9 +168,12 @@ int CPipe::Start(const wchar_t* commandLine) {
     // The reader never blocks in a read: it waits in poll, and drains what is there at the end.
     if (fcntl(parentRead.Get(), F_SETFL, fcntl(parentRead.Get(), F_GETFL) | O_NONBLOCK) != 0) return 0;
 
-    SpawnAttributes attributes;
-    FileActions actions;
-    if (!attributes.Prepare() || !actions.Redirect(childInput.Get(), childOutput.Get())) return 0;
+    CSpawnAttributes attributes(true);
+    CSpawnFileActions actions;
+    actions.Dup2(childInput.Get(), STDIN_FILENO);
+    actions.Dup2(childOutput.Get(), STDOUT_FILENO);
+    actions.Dup2(childOutput.Get(), STDERR_FILENO);
+    if (attributes.Error() != 0 || actions.Error() != 0) return 0;
 
     pid_t pid = 0;
     const std::string beside = FindBesideProgram(args[0]);
