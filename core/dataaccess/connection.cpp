@@ -258,24 +258,17 @@ long CADOConnection::BeginTrans() {
     return 1;
 }
 
-void CADOConnection::CommitTrans() {
-    if (!IsConnect()) return Record(kNotOpen, ZE_POINTER);
-    if (!m_pConnection->inTransaction) return Record(L"No transaction is active.", ZE_FAIL);
-    OdbcError error;
-    SQLHDBC dbc = m_pConnection->dbc();
-    if (!Check(SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_COMMIT), SQL_HANDLE_DBC, dbc, error)) Record(error.text, error.code);
-    m_pConnection->inTransaction = false;
-    if (!Check(SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0),
-               SQL_HANDLE_DBC, dbc, error))
-        Record(error.text, error.code);
-}
+void CADOConnection::CommitTrans() { EndTrans(true); }
 
-void CADOConnection::RollbackTrans() {
+void CADOConnection::RollbackTrans() { EndTrans(false); }
+
+void CADOConnection::EndTrans(bool commit) {
     if (!IsConnect()) return Record(kNotOpen, ZE_POINTER);
     if (!m_pConnection->inTransaction) return Record(L"No transaction is active.", ZE_FAIL);
     OdbcError error;
     SQLHDBC dbc = m_pConnection->dbc();
-    if (!Check(SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK), SQL_HANDLE_DBC, dbc, error)) Record(error.text, error.code);
+    if (!Check(SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK), SQL_HANDLE_DBC, dbc, error))
+        Record(error.text, error.code);
     m_pConnection->inTransaction = false;
     if (!Check(SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0),
                SQL_HANDLE_DBC, dbc, error))

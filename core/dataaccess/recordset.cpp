@@ -300,19 +300,24 @@ long CADORecordSet::GetChunkSize(const wchar_t* name) {
     return index < 0 ? -1 : GetChunkSize(index);
 }
 
-int CADORecordSet::GetFieldValue(int index, _variant_t& value) {
+template <class T, class Read>
+int CADORecordSet::ReadCurrent(int index, T& out, Read read) {
     if (!HasCurrentRow()) return 0;
     if (index < 0 || index >= static_cast<int>(m_pRecordset->columns.size())) {
         Record(kNoItem, ZE_INVALIDARG);
         return 0;
     }
     try {
-        value = m_pRecordset->Value(static_cast<std::size_t>(index));
+        out = read(static_cast<std::size_t>(index));
         return 1;
     } catch (const std::bad_alloc&) {
         Record(L"Out of memory.", ZE_OUTOFMEMORY);
         return 0;
     }
+}
+
+int CADORecordSet::GetFieldValue(int index, _variant_t& value) {
+    return ReadCurrent(index, value, [this](std::size_t i) { return m_pRecordset->Value(i); });
 }
 
 int CADORecordSet::GetFieldValue(const wchar_t* name, _variant_t& value) {
@@ -321,18 +326,7 @@ int CADORecordSet::GetFieldValue(const wchar_t* name, _variant_t& value) {
 }
 
 int CADORecordSet::GetChunk(int index, CString& text) {
-    if (!HasCurrentRow()) return 0;
-    if (index < 0 || index >= static_cast<int>(m_pRecordset->columns.size())) {
-        Record(kNoItem, ZE_INVALIDARG);
-        return 0;
-    }
-    try {
-        text = m_pRecordset->Text(static_cast<std::size_t>(index));
-        return 1;
-    } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
-        return 0;
-    }
+    return ReadCurrent(index, text, [this](std::size_t i) { return m_pRecordset->Text(i); });
 }
 
 int CADORecordSet::GetChunk(const wchar_t* name, CString& text) {

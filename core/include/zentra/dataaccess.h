@@ -171,6 +171,8 @@ public:
 private:
     void Record(const CString& text, std::uint32_t code);
     int GetInfoText(const wchar_t* name, CString& value);
+    // Commits or rolls back the open transaction and returns to auto-commit.
+    void EndTrans(bool commit);
 
     _ConnectionPtr m_pConnection;
     CString m_strConnectionString;
@@ -302,6 +304,9 @@ private:
     int Run(const std::wstring& sql);
     long FindField(const wchar_t* name);
     bool HasCurrentRow();
+    // Reads column `index` of the current row with `read`, recording what goes wrong.
+    template <class T, class Read>
+    int ReadCurrent(int index, T& out, Read read);
 
     _RecordsetPtr m_pRecordset;
     _ConnectionPtr m_pConnection;
