@@ -21,8 +21,9 @@ constexpr size_t kChunk = 4096;
 // Queued in the wake-up pipe by Interrupt; never the character of an injected key.
 constexpr char kInterrupt = '\x03';
 
-// Waits until `fd` or the wake-up pipe `wake` can be read: 1 the input, 2 the wake-up pipe
-// (which wins when both are ready), 0 when polling failed.
+// Waits until `fd` or the wake-up pipe `wake` can be read: 1 the input, 2 the wake-up pipe,
+// 0 when polling failed. The input wins when both are ready: what had already arrived is read
+// before a key injected after it.
 int WaitForInput(int fd, int wake) {
     for (;;) {
         struct pollfd p[2] = {{wake, POLLIN, 0}, {fd, POLLIN, 0}};
@@ -31,10 +32,10 @@ int WaitForInput(int fd, int wake) {
             if (errno == EINTR) continue;
             return 0;
         }
-        if (wake >= 0 && (p[0].revents & POLLIN)) return 2;
         // End of input and errors are for read to report.
         if (p[1].revents) return 1;
         if (wake < 0) return 1;
+        if (p[0].revents & POLLIN) return 2;
     }
 }
 

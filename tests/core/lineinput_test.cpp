@@ -141,6 +141,16 @@ protected:
     std::future<CString> ReadLine() {
         return std::async(std::launch::async, [this] { return m_input->GetString(0); });
     }
+    // Shows the prompt and starts an edited read; returns once the editor has drawn its prompt,
+    // so that what is typed next goes to the editor, not to the terminal's own line mode.
+    std::future<CString> PromptAndRead() {
+        m_screen.clear();
+        m_output->Print(L"SQL> ");
+        auto line = ReadLine();
+        EXPECT_TRUE(Seen("SQL> \rSQL> ")) << m_screen;
+        m_screen.clear();
+        return line;
+    }
 
     int m_master = -1;
     int m_slave = -1;
@@ -151,10 +161,8 @@ protected:
 };
 
 TEST_F(LineInputTerminal, EditingKeysAndThePromptOnRedraw) {
-    m_output->Print(L"SQL> ");
-    auto line = ReadLine();
     // The editor draws the written prompt again as its own.
-    ASSERT_TRUE(Seen("SQL> \rSQL> ")) << m_screen;
+    auto line = PromptAndRead();
     Type("abc\x1b[D\x1b[DX");
     ASSERT_TRUE(Seen("X")) << m_screen;
     // Ctrl+L clears the screen and redraws the line, prompt first.
@@ -172,31 +180,26 @@ TEST_F(LineInputTerminal, HistoryRecallOffersTheBufferEntries) {
     history.Add(L"select a,\r\n  b from t;", 1);
     m_input->SetHistory(&history);
 
-    m_output->Print(L"SQL> ");
-    auto line = ReadLine();
-    ASSERT_TRUE(Seen("SQL> \rSQL> ")) << m_screen;
+    auto line = PromptAndRead();
     // Up twice: the older entry.
     Type("\x1b[A\x1b[A\r");
     EXPECT_EQ(line.get(), L"select 1;");
 
     // A statement of two lines comes back as its two lines.
-    m_output->Print(L"SQL> ");
-    line = ReadLine();
+    line = PromptAndRead();
     Type("\x1b[A\r");
     EXPECT_EQ(line.get(), L"select a,");
     EXPECT_EQ(m_input->GetString(0), L"  b from t;");
 
     // An entry added to the buffer is offered by the next read.
     history.Add(L"select 3;", 1);
-    m_output->Print(L"SQL> ");
-    line = ReadLine();
+    line = PromptAndRead();
     Type("\x10\r");  // Ctrl+P
     EXPECT_EQ(line.get(), L"select 3;");
 }
 
 TEST_F(LineInputTerminal, InterruptDropsTheLineBeingEdited) {
-    m_output->Print(L"SQL> ");
-    auto line = ReadLine();
+    auto line = PromptAndRead();
     Type("select 1 fr");
     ASSERT_TRUE(Seen("select 1 fr")) << m_screen;
     m_input->Interrupt();
@@ -204,9 +207,7 @@ TEST_F(LineInputTerminal, InterruptDropsTheLineBeingEdited) {
     EXPECT_EQ(m_input->IsEof(), 0);
 
     // An injected Enter keeps what was typed; injected letters are inserted as typed.
-    m_output->Print(L"SQL> ");
-    line = ReadLine();
-    m_screen.clear();
+    line = PromptAndRead();
     Type("sel");
     ASSERT_TRUE(Seen("sel")) << m_screen;
     m_input->InjectKey('E');
@@ -214,7 +215,7 @@ TEST_F(LineInputTerminal, InterruptDropsTheLineBeingEdited) {
     EXPECT_EQ(line.get(), L"selE");
 
     // Ctrl+D on an empty line is the end of the input.
-    line = ReadLine();
+    line = PromptAndRead();
     Type("\x04");
     EXPECT_EQ(line.get(), L"");
     EXPECT_EQ(m_input->IsEof(), 1);
