@@ -12,6 +12,7 @@ PACKAGES=(
   odbc-mariadb mariadb-server mariadb-client
   libedit-dev
   tmux locales iproute2 procps
+  qt6-base-dev xvfb xauth
 )
 
 # A locale that writes decimal commas, for the tests that check US-English number texts.
