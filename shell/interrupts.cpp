@@ -7,9 +7,11 @@
 // the shell starts reset the mask and the dispositions when they are spawned.
 #include <pthread.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
@@ -31,6 +33,8 @@ namespace {
 // so the signal thread and the link thread no longer touch it.
 std::atomic<bool> g_exiting{false};
 std::thread g_linkThread;
+// Set by the signal thread as soon as it takes a hang-up or termination signal.
+std::atomic<bool> g_shutdown{false};
 
 void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -81,9 +85,29 @@ void Interrupt() {
     _exit(128 + signal);
 }
 
+// Whether the process is being ended by a hang-up or termination: the signal thread has taken
+// one, one waits for it, or the terminal of the input has been hung up (its input then ends
+// before the signal is delivered, and the main thread must not take that for an orderly end).
+bool ShutdownUnderway() {
+    if (g_shutdown.load()) return true;
+    sigset_t pending;
+    sigemptyset(&pending);
+    if (sigpending(&pending) == 0 && (sigismember(&pending, SIGHUP) == 1 || sigismember(&pending, SIGTERM) == 1))
+        return true;
+    struct termios mode {};
+    return tcgetattr(STDIN_FILENO, &mode) != 0 && errno == EIO;
+}
+
+// Leaves the ending to the signal thread; ends by SIGHUP itself when no signal comes.
+[[noreturn]] void AwaitShutdown() {
+    for (int waited = 0; waited < 5000; waited += 50) Sleep(50);
+    EndBySignal(SIGHUP);
+}
+
 // Hang-up and termination: stop a printout, let go of the connection and end at once, without
 // saving settings or history and without "Bye".
 [[noreturn]] void Shutdown(int signal) {
+    g_shutdown.store(true);
     if (g_exiting.load()) EndBySignal(signal);
     ShellState& st = State();
     st.exitRequested.store(1);
@@ -152,6 +176,7 @@ void LinkLoop(CString name) {
 
 // Runs when the process ends normally, before the shell state is destroyed.
 void OnExit() {
+    if (ShutdownUnderway()) AwaitShutdown();
     g_exiting.store(true);
     if (g_linkThread.joinable()) g_linkThread.join();
 }
@@ -198,6 +223,8 @@ void LoadSettings() {
 }
 
 void SaveSettings() {
+    // A closed terminal ends the shell without saving, even when its input ended first.
+    if (ShutdownUnderway()) AwaitShutdown();
     ShellState& st = State();
     zentra::CSetting setting;
     setting.SetHistoryCommands(st.history->GetCommandArray());
