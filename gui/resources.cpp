@@ -7,7 +7,9 @@
 
 namespace worva {
 
-const char* const kHomePage = "https://github.com/orvanta/orvanta";
+// The product's page: the README of the tree this program was built from (set by the build;
+// a packaged build can point it at a published page with -DORVANTA_HOME_PAGE=...).
+const char* const kHomePage = ORVANTA_HOME_PAGE;
 
 namespace {
 
