@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QIntValidator>
@@ -156,7 +157,13 @@ void CConnectDlg::OnBrowse() {
     zentra::CString filter;
     if (const auto* row = FindRow(type)) filter = row->strFileFilter;
     filter += zentra::LoadString(IDS_ALL_FILES_FILTER);
-    QFileDialog dialog(this, tr("Open"));
+    // The browser starts in the folder of the file named in the field, if there is one.
+    QString start;
+    if (!m_pDatabase->text().isEmpty()) {
+        const QFileInfo named(m_pDatabase->text());
+        start = named.isDir() ? named.absoluteFilePath() : named.absolutePath();
+    }
+    QFileDialog dialog(this, tr("Open"), start);
     dialog.setObjectName(QStringLiteral("BrowseFileDialog"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::AnyFile);  // a database file may be created by connecting

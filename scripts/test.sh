@@ -28,11 +28,8 @@ run_suite() {
   (cd "$dir" && ctest --output-on-failure -j"$JOBS")
 }
 
-# The window's tests run headless.
-export QT_QPA_PLATFORM=offscreen
-
 echo "== Build and tests"
-run_suite "$ROOT/build" -DORVANTA_BUILD_GUI=ON
+run_suite "$ROOT/build"
 echo "== Build and tests under AddressSanitizer + UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  run_suite "$ROOT/build-asan" -DORVANTA_SANITIZE=ON -DORVANTA_BUILD_GUI=ON
+  run_suite "$ROOT/build-asan" -DORVANTA_SANITIZE=ON

@@ -64,5 +64,10 @@ void SaveSettings();
 void InstallConsoleControlHandler();
 // Starts the front-end link thread over the control block named by `linkName`.
 void StartLinkThread();
+// Around a program that runs in the foreground (HOST, EDIT): meanwhile Ctrl+C and Ctrl+Break are
+// the program's, not the shell's. `interrupted`: the program ended by such a key, whose signal the
+// shell may not have taken yet; it is not taken as the shell's own.
+void BeginForegroundProgram();
+void EndForegroundProgram(bool interrupted);
 
 }  // namespace orva

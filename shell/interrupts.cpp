@@ -24,6 +24,7 @@
 #include "zentra/history.h"
 #include "zentra/pipe.h"
 #include "zentra/settings.h"
+#include "zentra/tick.h"
 
 namespace orva {
 
@@ -45,6 +46,38 @@ void WaitForPrintout(int stepMs, int limitMs) {
 }
 
 // Cancels the statement that runs on the connection, if one does; true when one did.
+// Ctrl+C and Ctrl+Break while a foreground program runs belong to it. The terminal sends them to
+// the program and to the shell at once; when the program has ended by one before the signal
+// thread has taken the shell's copy, that copy is still the program's. A leftover copy older than
+// a second is not waited for.
+struct ForegroundState {
+    std::mutex mutex;
+    bool active = false;
+    int interruptsSeen = 0;
+    bool swallowNext = false;
+    std::uint32_t endedAt = 0;
+};
+
+ForegroundState& Foreground() {
+    static ForegroundState state;
+    return state;
+}
+
+// True when the interrupt is the foreground program's.
+bool TakenByForegroundProgram() {
+    ForegroundState& fg = Foreground();
+    std::lock_guard<std::mutex> lock(fg.mutex);
+    if (fg.active) {
+        ++fg.interruptsSeen;
+        return true;
+    }
+    if (fg.swallowNext) {
+        fg.swallowNext = false;
+        return zentra::GetTickCount() - fg.endedAt < 1000;
+    }
+    return false;
+}
+
 bool CancelRunningStatement() {
     ShellState& st = State();
     std::lock_guard<std::mutex> lock(st.connectionMutex);
@@ -57,6 +90,7 @@ bool CancelRunningStatement() {
 // (it reports its cancel error and the shell goes on); else, at the prompt, end the shell.
 void Interrupt() {
     if (g_exiting.load()) return;
+    if (TakenByForegroundProgram()) return;
     ShellState& st = State();
     if (Printer().IsPrinting()) {
         Printer().Stop();
@@ -205,6 +239,22 @@ void InstallConsoleControlHandler() {
 void StartLinkThread() {
     if (g_linkThread.joinable()) return;
     g_linkThread = std::thread(LinkLoop, State().linkName);
+}
+
+void BeginForegroundProgram() {
+    ForegroundState& fg = Foreground();
+    std::lock_guard<std::mutex> lock(fg.mutex);
+    fg.active = true;
+    fg.interruptsSeen = 0;
+    fg.swallowNext = false;
+}
+
+void EndForegroundProgram(bool interrupted) {
+    ForegroundState& fg = Foreground();
+    std::lock_guard<std::mutex> lock(fg.mutex);
+    fg.active = false;
+    fg.swallowNext = interrupted && fg.interruptsSeen == 0;
+    fg.endedAt = zentra::GetTickCount();
 }
 
 void LoadSettings() {

@@ -136,14 +136,21 @@ int RunShellCommand(const CString& command, int outFd, int& error) {
     pid_t pid = 0;
     error = posix_spawn(&pid, shell, actions.Get(), attributes.Get(), argv, environ);
     if (error != 0) return -1;
+    // While the program runs, Ctrl+C and Ctrl+Break are its own (the terminal sends them to the
+    // whole process group).
+    BeginForegroundProgram();
 
     int status = 0;
     for (;;) {
         if (waitpid(pid, &status, 0) == pid) break;
         if (errno == EINTR) continue;
         // Reaped elsewhere (SIGCHLD ignored): the child has ended, its status is unknown.
+        EndForegroundProgram(false);
         return 0;
     }
+    const bool interrupted = (WIFSIGNALED(status) && (WTERMSIG(status) == SIGINT || WTERMSIG(status) == SIGQUIT)) ||
+                             (WIFEXITED(status) && (WEXITSTATUS(status) == 128 + SIGINT || WEXITSTATUS(status) == 128 + SIGQUIT));
+    EndForegroundProgram(interrupted);
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return 0;

@@ -139,6 +139,8 @@ CString ReadStatement() {
     PrintPrompt(line);
     for (;;) {
         CString text = st.input->GetString(0);
+        // Ctrl+C at a continuation line ends the shell as it does at the first.
+        if (st.exitRequested.load() != 0) return CString();
         // End of input: the statement gathered so far is returned (and run) as it stands.
         if (st.input->IsEof() && text.empty()) break;
         CommandKind kind = helper.ClassifyCommand(text);

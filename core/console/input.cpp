@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <mutex>
+#include <optional>
 
 #include "fdio.h"
 #include "linereader.h"
@@ -80,6 +81,10 @@ CInput& CInput::operator=(const CInput&) = default;
 CString CInput::Prompt(const wchar_t* text, int hidden) {
     // Buffered output comes before the prompt.
     COutput::FlushAll();
+    // For hidden entry the echo goes off before the prompt shows, so that nothing typed in
+    // answer to it can be echoed.
+    std::optional<EchoOff> quiet;
+    if (hidden) quiet.emplace(m_reader->GetFd());
     const CString shown = text ? text : L"";
     if (!shown.empty()) {
         WriteText(m_outFd, shown);

@@ -204,15 +204,19 @@ private slots:
         QStringList filters;
         bool folders = true;
         const QString file = dir.filePath("chosen.db");
+        dialog.DatabaseEdit()->setText(dir.filePath("previous.db"));
+        QString start;
         OnNextModal<QFileDialog>([&](QWidget* modal) {
             auto* files = static_cast<QFileDialog*>(modal);
             filters = files->nameFilters();
             folders = files->fileMode() == QFileDialog::Directory;
+            start = files->directory().absolutePath();
             files->selectFile(file);
             static_cast<QDialog*>(files)->accept();
         });
         dialog.BrowseButton()->click();
         QVERIFY(!folders);
+        QCOMPARE(start, QDir(dir.path()).absolutePath());  // the folder of the named file
         QVERIFY2(filters.size() == 2 && filters[0].contains("*.db") && filters[1] == "All files (*.*)",
                  qPrintable(filters.join(";")));
         QCOMPARE(dialog.DatabaseEdit()->text(), file);

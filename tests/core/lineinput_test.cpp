@@ -199,7 +199,18 @@ TEST_F(LineInputTerminal, HistoryRecallOffersTheBufferEntries) {
 }
 
 TEST_F(LineInputTerminal, InterruptDropsTheLineBeingEdited) {
+    // Keys go in once the line editor has the terminal (its own mode, not line by line), so none
+    // is taken by the terminal's line discipline first.
+    auto waitEditing = [this] {
+        for (int i = 0; i < 2000; ++i) {
+            struct termios mode {};
+            if (tcgetattr(m_slave, &mode) == 0 && !(mode.c_lflag & ICANON)) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    };
     auto line = PromptAndRead();
+    ASSERT_TRUE(waitEditing());
     Type("select 1 fr");
     ASSERT_TRUE(Seen("select 1 fr")) << m_screen;
     m_input->Interrupt();
@@ -208,6 +219,7 @@ TEST_F(LineInputTerminal, InterruptDropsTheLineBeingEdited) {
 
     // An injected Enter keeps what was typed; injected letters are inserted as typed.
     line = PromptAndRead();
+    ASSERT_TRUE(waitEditing());
     Type("sel");
     ASSERT_TRUE(Seen("sel")) << m_screen;
     m_input->InjectKey('E');
@@ -216,6 +228,7 @@ TEST_F(LineInputTerminal, InterruptDropsTheLineBeingEdited) {
 
     // Ctrl+D on an empty line is the end of the input.
     line = PromptAndRead();
+    ASSERT_TRUE(waitEditing());
     Type("\x04");
     EXPECT_EQ(line.get(), L"");
     EXPECT_EQ(m_input->IsEof(), 1);

@@ -206,6 +206,28 @@ TEST(InterruptsTerminal, CtrlCAtThePromptEndsTheShell) {
     EXPECT_TRUE(std::filesystem::exists(config + "/orvanta/registry.reg"));
 }
 
+TEST(InterruptsTerminal, CtrlCDuringAHostCommandIsTheCommands) {
+    // The terminal sends Ctrl+C to the whole process group: it ends the program that HOST runs,
+    // and the shell goes on at its prompt.
+    std::string config = NewConfigDir();
+    Terminal term({"-t", "sqlite3", "-d", SqliteDb()}, {"XDG_CONFIG_HOME=" + config});
+    ASSERT_TRUE(term.WaitFor(kWelcome)) << term.Output();
+    ASSERT_TRUE(term.WaitFor("SQL> ")) << term.Output();
+    // The program's own output, not the echo of the typed line: "mark-42".
+    term.Send("host echo mark-$((6 * 7)) && sleep 30\r");
+    ASSERT_TRUE(term.WaitFor("mark-42")) << term.Output();
+    usleep(300 * 1000);  // let the shell start the sleep
+    size_t before = term.Output().size();
+    term.Send("\x03");
+    ASSERT_TRUE(term.WaitFor("SQL> ", before)) << term.Output();
+    term.Send("select 6 * 7;\r");
+    ASSERT_TRUE(term.WaitFor("42", before)) << term.Output();
+    EXPECT_EQ(term.Output().find("Aborted", before), std::string::npos) << term.Output();
+    term.Send("exit\r");
+    int status = term.Wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << term.Output();
+}
+
 TEST(InterruptsTerminal, LineEditingRecallAndRedraw) {
     std::string config = NewConfigDir();
     ScopedEnv configEnv("XDG_CONFIG_HOME", config);
