@@ -2,6 +2,8 @@
 #include <new>
 
 #include "connection_core.h"
+#include "cursor.h"
+#include "statement.h"
 #include "schema.h"
 #include "zentra/dataaccess.h"
 #include "zentra/text.h"
@@ -14,15 +16,6 @@ const wchar_t* const kNoItem = L"Item cannot be found in the collection correspo
 const wchar_t* const kNoCurrentRecord =
     L"Either BOF or EOF is True, or the current record has been deleted. Requested operation requires a current record.";
 const wchar_t* const kClosed = L"Operation is not allowed when the object is closed.";
-
-// The statement text for a command or open option: a statement, a table or a stored procedure.
-std::wstring StatementFor(const std::wstring& text, int type) {
-    switch (type) {
-    case adCmdTable: return L"select * from " + text;
-    case adCmdStoredProc: return L"{call " + text + L"}";
-    default: return text;
-    }
-}
 
 }  // namespace
 
@@ -46,6 +39,14 @@ void CADORecordSet::Record(const CString& text, std::uint32_t code) {
 
 void CADORecordSet::SetConnection(_ConnectionPtr connection) { m_pConnection = std::move(connection); }
 
+void CADORecordSet::Adopt(std::shared_ptr<RowSet> rows) {
+    m_pRecordset = std::make_shared<Cursor>(std::move(rows));
+    m_nEditStatus = 0;
+    m_varSearchPosition.Clear();
+    m_varBookmark.Clear();
+    EnterRecord();
+}
+
 int CADORecordSet::Run(const std::wstring& sql) {
     Close();
     if (!m_pConnection) {
@@ -62,8 +63,8 @@ int CADORecordSet::Run(const std::wstring& sql) {
             Record(error.text, error.code);
             return 0;
         }
-        m_pRecordset = std::move(rows);
-        m_lPosition = 0;
+        Adopt(std::move(rows));
+        m_pRecordset->source = sql;
         return 1;
     } catch (const std::bad_alloc&) {
         Record(L"Out of memory.", ZE_OUTOFMEMORY);
@@ -89,7 +90,7 @@ int CADORecordSet::Open(const wchar_t* source, int option) { return Open(m_pConn
 
 int CADORecordSet::Execute(const wchar_t* sql, int* affected) {
     if (!Run(sql ? sql : L"")) return 0;
-    if (affected) *affected = static_cast<int>(m_pRecordset->affected);
+    if (affected) *affected = static_cast<int>(m_pRecordset->rows->affected);
     return 1;
 }
 
@@ -110,8 +111,7 @@ int CADORecordSet::OpenSchema(int schema, _variant_t restrictions, const wchar_t
             Record(error.text, error.code);
             return 0;
         }
-        m_pRecordset = std::move(rows);
-        m_lPosition = 0;
+        Adopt(std::move(rows));
         return 1;
     } catch (const std::bad_alloc&) {
         Record(L"Out of memory.", ZE_OUTOFMEMORY);
@@ -121,7 +121,7 @@ int CADORecordSet::OpenSchema(int schema, _variant_t restrictions, const wchar_t
 
 void CADORecordSet::Close() {
     m_pRecordset.reset();
-    m_lPosition = 0;
+    m_nEditStatus = 0;
 }
 
 void CADORecordSet::Cancel() {
@@ -134,12 +134,12 @@ int CADORecordSet::IsConnectionOpen() { return m_pConnection && m_pConnection->I
 
 int CADORecordSet::IsEOF() {
     if (!m_pRecordset) return 1;
-    return m_lPosition >= static_cast<long>(m_pRecordset->RowCount()) ? 1 : 0;
+    return m_pRecordset->position >= static_cast<long>(m_pRecordset->Count()) ? 1 : 0;
 }
 
 int CADORecordSet::IsBOF() {
     if (!m_pRecordset) return 0;
-    return m_lPosition < 0 || m_pRecordset->RowCount() == 0 ? 1 : 0;
+    return m_pRecordset->position < 0 || m_pRecordset->LiveCount() == 0 ? 1 : 0;
 }
 
 bool CADORecordSet::HasCurrentRow() {
@@ -147,23 +147,39 @@ bool CADORecordSet::HasCurrentRow() {
         Record(kClosed, ZE_POINTER);
         return false;
     }
-    if (m_lPosition < 0 || m_lPosition >= static_cast<long>(m_pRecordset->RowCount())) {
+    Cursor& c = *m_pRecordset;
+    if (c.editMode == 2) return true;  // the record being added: its values are all pending
+    if (!c.OnRecord() || c.rows->IsDeleted(c.CurrentRow())) {
         Record(kNoCurrentRecord, ZE_FAIL);
         return false;
     }
-    m_pRecordset->Load(static_cast<std::size_t>(m_lPosition));
+    c.rows->Load(c.CurrentRow());
     return true;
+}
+
+bool CADORecordSet::LeaveRecord() {
+    if (m_nEditStatus == 0 && (!m_pRecordset || m_pRecordset->editMode == 0)) return true;
+    return Update() != 0;
+}
+
+void CADORecordSet::EnterRecord() {
+    if (m_pRecBinding && m_pRecordset && m_pRecordset->OnRecord() && !m_pRecordset->CurrentDeleted()) FillBinding();
 }
 
 void CADORecordSet::MoveFirst() {
     if (!m_pRecordset) return Record(kClosed, ZE_POINTER);
-    m_lPosition = 0;
+    if (!LeaveRecord()) return;
+    m_pRecordset->Settle(0, 1);
+    EnterRecord();
 }
 
 void CADORecordSet::MoveLast() {
     if (!m_pRecordset) return Record(kClosed, ZE_POINTER);
-    long count = static_cast<long>(m_pRecordset->RowCount());
-    m_lPosition = count > 0 ? count - 1 : 0;
+    if (!LeaveRecord()) return;
+    Cursor& c = *m_pRecordset;
+    c.Settle(static_cast<long>(c.Count()) - 1, -1);
+    if (c.position < 0) c.position = static_cast<long>(c.Count());  // no records: BOF and EOF
+    EnterRecord();
 }
 
 long CADORecordSet::GetAbsolutePosition() {
@@ -171,38 +187,66 @@ long CADORecordSet::GetAbsolutePosition() {
         Record(kClosed, ZE_POINTER);
         return -1;
     }
-    const long count = static_cast<long>(m_pRecordset->RowCount());
-    if (count == 0 || m_lPosition < 0) return adPosBOF;
-    if (m_lPosition >= count) return adPosEOF;
-    return m_lPosition + 1;
+    const Cursor& c = *m_pRecordset;
+    const long count = static_cast<long>(c.Count());
+    if (c.LiveCount() == 0 || c.position < 0) return adPosBOF;
+    if (c.position >= count) return adPosEOF;
+    if (!c.rows->AnyDeleted()) return c.position + 1;
+    long live = 0;
+    for (long i = 0; i <= c.position; ++i) live += !c.rows->IsDeleted(c.RowAt(i));
+    return live;
 }
 
 void CADORecordSet::SetAbsolutePosition(int position) {
     if (!m_pRecordset) return Record(kClosed, ZE_POINTER);
-    const long count = static_cast<long>(m_pRecordset->RowCount());
-    if (position < 1 || position > count) return Record(kNoCurrentRecord, ZE_INVALIDARG);
-    m_lPosition = position - 1;
+    Cursor& c = *m_pRecordset;
+    const long live = static_cast<long>(c.LiveCount());
+    if (position < 1 || position > live) return Record(kNoCurrentRecord, ZE_INVALIDARG);
+    if (!LeaveRecord()) return;
+    if (!c.rows->AnyDeleted()) {
+        c.position = position - 1;
+    } else {
+        long seen = 0;
+        for (long i = 0, count = static_cast<long>(c.Count()); i < count; ++i)
+            if (!c.rows->IsDeleted(c.RowAt(i)) && ++seen == position) {
+                c.position = i;
+                break;
+            }
+    }
+    EnterRecord();
 }
 
 void CADORecordSet::MoveNext() {
     if (!m_pRecordset) return Record(kClosed, ZE_POINTER);
     if (IsEOF()) return Record(kNoCurrentRecord, ZE_FAIL);
-    ++m_lPosition;
+    if (!LeaveRecord()) return;
+    m_pRecordset->Settle(m_pRecordset->position + 1, 1);
+    EnterRecord();
 }
 
 void CADORecordSet::MovePrevious() {
     if (!m_pRecordset) return Record(kClosed, ZE_POINTER);
     if (IsBOF()) return Record(kNoCurrentRecord, ZE_FAIL);
-    --m_lPosition;
+    if (!LeaveRecord()) return;
+    m_pRecordset->Settle(m_pRecordset->position - 1, -1);
+    EnterRecord();
 }
 
 void CADORecordSet::Move(long n) {
     if (!m_pRecordset) return Record(kClosed, ZE_POINTER);
-    long count = static_cast<long>(m_pRecordset->RowCount());
+    Cursor& c = *m_pRecordset;
+    const long count = static_cast<long>(c.Count());
     if (n == 0) return;
     if ((n > 0 && IsEOF()) || (n < 0 && IsBOF())) return Record(kNoCurrentRecord, ZE_FAIL);
-    long target = m_lPosition + n;
-    m_lPosition = std::clamp(target, -1L, count);
+    if (!LeaveRecord()) return;
+    if (!c.rows->AnyDeleted()) {
+        c.position = std::clamp(c.position + n, -1L, count);
+    } else {
+        const int step = n > 0 ? 1 : -1;
+        for (long left = n > 0 ? n : -n; left > 0 && c.position >= 0 && c.position < count; --left)
+            c.Settle(c.position + step, step);
+    }
+    EnterRecord();
 }
 
 unsigned long CADORecordSet::GetRecordCount() {
@@ -211,7 +255,7 @@ unsigned long CADORecordSet::GetRecordCount() {
         return 0;
     }
     // The rows are all in memory: the count is known and the position stays where it is.
-    return static_cast<unsigned long>(m_pRecordset->RowCount());
+    return static_cast<unsigned long>(m_pRecordset->LiveCount());
 }
 
 long CADORecordSet::GetFieldCount() {
@@ -219,7 +263,7 @@ long CADORecordSet::GetFieldCount() {
         Record(kClosed, ZE_POINTER);
         return -1;
     }
-    return static_cast<long>(m_pRecordset->columns.size());
+    return static_cast<long>(m_pRecordset->rows->columns.size());
 }
 
 long CADORecordSet::FindField(const wchar_t* name) {
@@ -228,7 +272,7 @@ long CADORecordSet::FindField(const wchar_t* name) {
         return -1;
     }
     if (name) {
-        const auto& columns = m_pRecordset->columns;
+        const auto& columns = m_pRecordset->rows->columns;
         for (std::size_t i = 0; i < columns.size(); ++i)
             if (EqualsNoCase(columns[i].name, name)) return static_cast<long>(i);
     }
@@ -236,12 +280,33 @@ long CADORecordSet::FindField(const wchar_t* name) {
     return -1;
 }
 
+namespace {
+
+// The actual size of a value that is not stored yet (a pending edit), as the stored form
+// would give it.
+long PendingSize(const ColumnInfo& c, const _variant_t& v) {
+    if (v.vt() == VT_EMPTY || v.vt() == VT_NULL) return 0;
+    switch (c.kind) {
+    case ValueKind::Text: return v.vt() == VT_BSTR ? static_cast<long>(v.bstrVal().size()) : 0;
+    case ValueKind::Bytes: return v.parray() ? static_cast<long>(v.parray()->bytes.size()) : 0;
+    case ValueKind::Decimal: {
+        std::wstring text;
+        VariantToText(v, text);
+        return static_cast<long>(text.size());
+    }
+    default: return c.definedSize;
+    }
+}
+
+}  // namespace
+
 int CADORecordSet::GetFieldInfo(long index, CADOFieldInfo* info) {
     if (!m_pRecordset) {
         Record(kClosed, ZE_POINTER);
         return 0;
     }
-    if (index < 0 || index >= static_cast<long>(m_pRecordset->columns.size())) {
+    Cursor& cur = *m_pRecordset;
+    if (index < 0 || index >= static_cast<long>(cur.rows->columns.size())) {
         Record(kNoItem, ZE_INVALIDARG);
         return 0;
     }
@@ -249,7 +314,8 @@ int CADORecordSet::GetFieldInfo(long index, CADOFieldInfo* info) {
         Record(L"", ZE_POINTER);
         return 0;
     }
-    const ColumnInfo& c = m_pRecordset->columns[static_cast<std::size_t>(index)];
+    const std::size_t i = static_cast<std::size_t>(index);
+    const ColumnInfo& c = cur.rows->columns[i];
     info->m_strName = c.name;
     info->m_strDisplayName = c.name;
     info->m_nType = c.adoType;
@@ -257,10 +323,13 @@ int CADORecordSet::GetFieldInfo(long index, CADOFieldInfo* info) {
     info->m_lAttributes = c.attributes;
     info->m_nPrecision = c.precision;
     info->m_nNumericScale = static_cast<short>(c.scale);
-    long position = m_lPosition;
-    if (position >= 0 && position < static_cast<long>(m_pRecordset->RowCount())) {
-        m_pRecordset->Load(static_cast<std::size_t>(position));
-        info->m_lActualSize = m_pRecordset->ActualSize(static_cast<std::size_t>(index));
+    if (cur.editMode != 0 && i < cur.editChanged.size() && cur.editChanged[i]) {
+        info->m_lActualSize = PendingSize(c, cur.editValues[i]);
+    } else if (cur.editMode == 2) {
+        info->m_lActualSize = 0;
+    } else if (cur.OnRecord() && !cur.CurrentDeleted()) {
+        cur.rows->Load(cur.CurrentRow());
+        info->m_lActualSize = cur.rows->ActualSize(i);
     } else {
         info->m_lActualSize = -1;
     }
@@ -273,12 +342,13 @@ int CADORecordSet::GetFieldInfo(const wchar_t* name, CADOFieldInfo* info) {
 }
 
 long CADORecordSet::GetFieldActualSize(long index) {
-    if (!HasCurrentRow()) return 0;
-    if (index < 0 || index >= static_cast<long>(m_pRecordset->columns.size())) {
-        Record(kNoItem, ZE_INVALIDARG);
-        return 0;
-    }
-    return m_pRecordset->ActualSize(static_cast<std::size_t>(index));
+    long size = 0;
+    return ReadCurrent(static_cast<int>(index), size, [this](std::size_t i) {
+        const Cursor& c = *m_pRecordset;
+        if (c.editMode != 0 && i < c.editChanged.size() && c.editChanged[i]) return PendingSize(c.rows->columns[i], c.editValues[i]);
+        if (c.editMode == 2) return 0L;
+        return c.rows->ActualSize(i);
+    }) ? size : 0;
 }
 
 long CADORecordSet::GetFieldActualSize(const wchar_t* name) {
@@ -287,12 +357,13 @@ long CADORecordSet::GetFieldActualSize(const wchar_t* name) {
 }
 
 long CADORecordSet::GetChunkSize(long index) {
-    if (!HasCurrentRow()) return -1;
-    if (index < 0 || index >= static_cast<long>(m_pRecordset->columns.size())) {
-        Record(kNoItem, ZE_INVALIDARG);
-        return -1;
-    }
-    return m_pRecordset->ActualSize(static_cast<std::size_t>(index));
+    long size = 0;
+    return ReadCurrent(static_cast<int>(index), size, [this](std::size_t i) {
+        const Cursor& c = *m_pRecordset;
+        if (c.editMode != 0 && i < c.editChanged.size() && c.editChanged[i]) return PendingSize(c.rows->columns[i], c.editValues[i]);
+        if (c.editMode == 2) return 0L;
+        return c.rows->ActualSize(i);
+    }) ? size : -1;
 }
 
 long CADORecordSet::GetChunkSize(const wchar_t* name) {
@@ -303,7 +374,7 @@ long CADORecordSet::GetChunkSize(const wchar_t* name) {
 template <class T, class Read>
 int CADORecordSet::ReadCurrent(int index, T& out, Read read) {
     if (!HasCurrentRow()) return 0;
-    if (index < 0 || index >= static_cast<int>(m_pRecordset->columns.size())) {
+    if (index < 0 || index >= static_cast<int>(m_pRecordset->rows->columns.size())) {
         Record(kNoItem, ZE_INVALIDARG);
         return 0;
     }
@@ -317,7 +388,12 @@ int CADORecordSet::ReadCurrent(int index, T& out, Read read) {
 }
 
 int CADORecordSet::GetFieldValue(int index, _variant_t& value) {
-    return ReadCurrent(index, value, [this](std::size_t i) { return m_pRecordset->Value(i); });
+    return ReadCurrent(index, value, [this](std::size_t i) {
+        const Cursor& c = *m_pRecordset;
+        if (c.editMode != 0 && i < c.editChanged.size() && c.editChanged[i]) return c.editValues[i];
+        if (c.editMode == 2) return _variant_t::Null();
+        return c.rows->Value(i);
+    });
 }
 
 int CADORecordSet::GetFieldValue(const wchar_t* name, _variant_t& value) {
@@ -326,7 +402,15 @@ int CADORecordSet::GetFieldValue(const wchar_t* name, _variant_t& value) {
 }
 
 int CADORecordSet::GetChunk(int index, CString& text) {
-    return ReadCurrent(index, text, [this](std::size_t i) { return m_pRecordset->Text(i); });
+    return ReadCurrent(index, text, [this](std::size_t i) {
+        const Cursor& c = *m_pRecordset;
+        if ((c.editMode != 0 && i < c.editChanged.size() && c.editChanged[i]) || c.editMode == 2) {
+            std::wstring out;
+            if (c.editMode != 0 && i < c.editChanged.size() && c.editChanged[i]) VariantToText(c.editValues[i], out);
+            return out;
+        }
+        return c.rows->Text(i);
+    });
 }
 
 int CADORecordSet::GetChunk(const wchar_t* name, CString& text) {
@@ -336,50 +420,6 @@ int CADORecordSet::GetChunk(const wchar_t* name, CString& text) {
 
 void CADORecordSet::SetCacheSize(int size) { m_nCacheSize = std::min(size, 1000); }
 
-std::size_t CADORecordSet::GetStorageSize() const { return m_pRecordset ? m_pRecordset->StorageSize() : 0; }
-
-// ---- CADOCommand ----
-
-CADOCommand::CADOCommand(CADOConnection* connection, CString text, int type)
-    : m_nType(type), m_strText(std::move(text)) {
-    if (connection) m_pConnection = connection->GetConnection();
-}
-
-CADOCommand::~CADOCommand() = default;
-
-void CADOCommand::SetConnection(CADOConnection* connection) {
-    m_pConnection = connection ? connection->GetConnection() : nullptr;
-}
-
-int CADOCommand::Execute(int /*options*/) {
-    m_nRecordsAffected = 0;
-    if (!m_pConnection) {
-        m_strLastError.clear();
-        m_dwLastError = ZE_POINTER;
-        return 0;
-    }
-    try {
-        SqlWString text = ToSqlW(StatementFor(m_strText, m_nType));
-        OdbcError error;
-        long affected = -1;
-        if (!m_pConnection->Run(
-                [&](SQLHSTMT h) { return SQLExecDirectW(h, text.data(), static_cast<SQLINTEGER>(text.size())); },
-                nullptr, &affected, this, error)) {
-            m_strLastError = error.text;
-            m_dwLastError = error.code;
-            return 0;
-        }
-        m_nRecordsAffected = static_cast<int>(affected);
-        return 1;
-    } catch (const std::bad_alloc&) {
-        m_strLastError = L"Out of memory.";
-        m_dwLastError = ZE_OUTOFMEMORY;
-        return 0;
-    }
-}
-
-void CADOCommand::Cancel() {
-    if (m_pConnection) m_pConnection->Cancel(this);
-}
+std::size_t CADORecordSet::GetStorageSize() const { return m_pRecordset ? m_pRecordset->rows->StorageSize() : 0; }
 
 }  // namespace zentra

@@ -1,12 +1,15 @@
 #include "rowset.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
 #include "zentra/codepage.h"
 #include "zentra/dataaccess.h"
 #include "zentra/text.h"
+#include "zentra/values.h"
 
 namespace zentra {
 
@@ -408,6 +411,365 @@ std::wstring RowSet::Text(std::size_t column) const {
     std::wstring text;
     VariantToText(Value(column), text);
     return text;
+}
+
+// ---- changing rows ----
+
+namespace {
+
+bool IsIntegerType(VARTYPE t) {
+    switch (t) {
+    case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4:
+    case VT_I8: case VT_UI8: case VT_INT: case VT_UINT: return true;
+    default: return false;
+    }
+}
+
+bool IsUnsignedType(VARTYPE t) { return t == VT_UI1 || t == VT_UI2 || t == VT_UI4 || t == VT_UI8 || t == VT_UINT; }
+
+std::string Narrow(std::wstring_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (wchar_t ch : text) out.push_back(ch < 0x80 ? static_cast<char>(ch) : '\x7f');
+    return out;
+}
+
+// A number in plain or exponent notation, whatever the process locale.
+bool ParseDouble(std::wstring_view text, double& value) {
+    std::string s = Narrow(Trim(std::wstring(text)));
+    if (s.empty()) return false;
+    const char* first = s.data();
+    if (*first == '+') ++first;
+    auto [end, ec] = std::from_chars(first, s.data() + s.size(), value);
+    return ec == std::errc() && end == s.data() + s.size();
+}
+
+// A decimal number in plain notation: [sign] digits [. digits] (or . digits).
+bool IsPlainNumber(const std::string& s) {
+    std::size_t i = 0, digits = 0;
+    if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
+    if (i < s.size() && s[i] == '.') {
+        ++i;
+        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i, ++digits;
+    }
+    return digits > 0 && i == s.size();
+}
+
+// "YYYY-MM-DD[ HH:MM[:SS[.fff]]]", "HH:MM[:SS[.fff]]" or "M/D/YYYY[ H:MM[:SS][ AM|PM]]".
+bool ParseDateText(std::wstring_view input, DATE& date) {
+    std::string s = Narrow(Trim(std::wstring(input)));
+    int y = 1899, mo = 12, d = 30, h = 0, mi = 0, sec = 0, ms = 0;
+    std::size_t pos = 0;
+    auto number = [&](int& out, std::size_t maxDigits) {
+        std::size_t start = pos;
+        out = 0;
+        while (pos < s.size() && pos - start < maxDigits && s[pos] >= '0' && s[pos] <= '9') out = out * 10 + (s[pos++] - '0');
+        return pos > start;
+    };
+    auto take = [&](char ch) {
+        if (pos < s.size() && s[pos] == ch) return ++pos, true;
+        return false;
+    };
+    auto time = [&]() {
+        if (!number(h, 2) || !take(':') || !number(mi, 2)) return false;
+        if (take(':')) {
+            if (!number(sec, 2)) return false;
+            if (take('.')) {
+                std::size_t start = pos;
+                int frac = 0;
+                if (!number(frac, 9)) return false;
+                std::size_t n = pos - start;
+                while (n < 3) frac *= 10, ++n;
+                while (n > 3) frac /= 10, --n;
+                ms = frac;
+            }
+        }
+        while (pos < s.size() && s[pos] == ' ') ++pos;
+        if (pos + 2 <= s.size()) {
+            std::string suffix = s.substr(pos, 2);
+            for (auto& c : suffix) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            if (suffix == "AM" || suffix == "PM") {
+                if (h < 1 || h > 12) return false;
+                h = h % 12 + (suffix == "PM" ? 12 : 0);
+                pos += 2;
+            }
+        }
+        return true;
+    };
+    std::size_t colon = s.find(':'), dash = s.find('-', 1), slash = s.find('/');
+    if (dash != std::string::npos && (colon == std::string::npos || dash < colon)) {
+        if (!number(y, 4) || !take('-') || !number(mo, 2) || !take('-') || !number(d, 2)) return false;
+        if (pos < s.size() && (s[pos] == ' ' || s[pos] == 'T')) {
+            ++pos;
+            if (!time()) return false;
+        }
+    } else if (slash != std::string::npos) {
+        if (!number(mo, 2) || !take('/') || !number(d, 2) || !take('/') || !number(y, 4)) return false;
+        if (take(' ') && !time()) return false;
+    } else if (!time()) {
+        return false;
+    }
+    if (pos != s.size()) return false;
+    SYSTEMTIME st;
+    st.wYear = static_cast<std::uint16_t>(y);
+    st.wMonth = static_cast<std::uint16_t>(mo);
+    st.wDay = static_cast<std::uint16_t>(d);
+    st.wHour = static_cast<std::uint16_t>(h);
+    st.wMinute = static_cast<std::uint16_t>(mi);
+    st.wSecond = static_cast<std::uint16_t>(sec);
+    st.wMilliseconds = static_cast<std::uint16_t>(ms);
+    if (h > 23 || mi > 59 || sec > 59) return false;
+    return SystemTimeToVariantTimeWithMilliseconds(st, date) != 0;
+}
+
+}  // namespace
+
+bool RowSet::Coerce(std::size_t column, const _variant_t& input, _variant_t& out, std::wstring& error) const {
+    const ColumnInfo& c = columns.at(column);
+    const _variant_t in = (input.vt() & VT_BYREF) ? input.ByValue() : input;
+    const VARTYPE t = in.vt();
+    auto fail = [&]() {
+        std::wstring text;
+        VariantToText(in, text);
+        error = L"The value \"" + text + L"\" cannot be stored in the field \"" + c.name + L"\".";
+        return false;
+    };
+    if (t == VT_EMPTY || t == VT_NULL) {
+        out = _variant_t::Null();
+        return true;
+    }
+    switch (c.kind) {
+    case ValueKind::Int:
+    case ValueKind::UInt: {
+        std::int64_t si = 0;
+        std::uint64_t ui = 0;
+        bool negative = false;
+        if (IsIntegerType(t)) {
+            if (IsUnsignedType(t)) ui = in.uintVal();
+            else si = in.intVal(), negative = si < 0, ui = static_cast<std::uint64_t>(si);
+        } else if (t == VT_BOOL) {
+            ui = in.boolVal() ? 1 : 0;
+        } else {
+            double d = 0;
+            if (t == VT_R4 || t == VT_R8 || t == VT_DATE) d = in.dblVal();
+            else if (t == VT_CY) d = static_cast<double>(in.cyVal().int64) / 10000.0;
+            else if (t == VT_DECIMAL) d = DecimalToDouble(in.decVal());
+            else if (t == VT_BSTR) {
+                std::string s = Narrow(Trim(in.bstrVal()));
+                const char* first = s.data() + (!s.empty() && s[0] == '+');
+                std::int64_t whole = 0;
+                auto [end, ec] = std::from_chars(first, s.data() + s.size(), whole);
+                if (ec == std::errc() && end == s.data() + s.size() && !s.empty()) {
+                    si = whole, negative = whole < 0, ui = static_cast<std::uint64_t>(whole);
+                    goto haveInteger;
+                }
+                if (!ParseDouble(in.bstrVal(), d)) return fail();
+            } else {
+                return fail();
+            }
+            d = std::nearbyint(d);
+            if (!std::isfinite(d) || d < -9.2233720368547758e18 || d >= 1.8446744073709552e19) return fail();
+            if (d < 0) si = static_cast<std::int64_t>(d), negative = true, ui = static_cast<std::uint64_t>(si);
+            else if (d >= 9.2233720368547758e18) ui = static_cast<std::uint64_t>(d);
+            else si = static_cast<std::int64_t>(d), ui = static_cast<std::uint64_t>(si);
+        }
+    haveInteger:
+        if (c.kind == ValueKind::UInt) {
+            if (negative) return fail();
+            const std::uint64_t max = c.adoType == adUnsignedTinyInt ? 0xFFu
+                                      : c.adoType == adUnsignedSmallInt ? 0xFFFFu
+                                      : c.adoType == adUnsignedInt ? 0xFFFFFFFFu
+                                                                   : ~std::uint64_t{0};
+            if (ui > max) return fail();
+            switch (c.adoType) {
+            case adUnsignedTinyInt: out = _variant_t::UI1(static_cast<std::uint8_t>(ui)); break;
+            case adUnsignedSmallInt: out = _variant_t::UI2(static_cast<std::uint16_t>(ui)); break;
+            case adUnsignedInt: out = _variant_t::UI4(static_cast<std::uint32_t>(ui)); break;
+            default: out = _variant_t::UI8(ui); break;
+            }
+            return true;
+        }
+        if (!negative && ui > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return fail();
+        const std::int64_t v = negative ? si : static_cast<std::int64_t>(ui);
+        switch (c.adoType) {
+        case adTinyInt:
+            if (v < -128 || v > 127) return fail();
+            out = _variant_t::I1(static_cast<std::int8_t>(v));
+            break;
+        case adSmallInt:
+            if (v < -32768 || v > 32767) return fail();
+            out = _variant_t::I2(static_cast<std::int16_t>(v));
+            break;
+        case adInteger:
+            if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max()) return fail();
+            out = _variant_t::I4(static_cast<std::int32_t>(v));
+            break;
+        default: out = _variant_t::I8(v); break;
+        }
+        return true;
+    }
+    case ValueKind::Float:
+    case ValueKind::Double: {
+        double d = 0;
+        if (IsIntegerType(t)) d = IsUnsignedType(t) ? static_cast<double>(in.uintVal()) : static_cast<double>(in.intVal());
+        else if (t == VT_R4 || t == VT_R8 || t == VT_DATE) d = in.dblVal();
+        else if (t == VT_BOOL) d = in.boolVal() ? 1 : 0;
+        else if (t == VT_CY) d = static_cast<double>(in.cyVal().int64) / 10000.0;
+        else if (t == VT_DECIMAL) d = DecimalToDouble(in.decVal());
+        else if (t != VT_BSTR || !ParseDouble(in.bstrVal(), d)) return fail();
+        if (c.kind == ValueKind::Float) {
+            if (std::isfinite(d) && std::fabs(d) > std::numeric_limits<float>::max()) return fail();
+            out = _variant_t::R4(static_cast<float>(d));
+        } else {
+            out = _variant_t::R8(d);
+        }
+        return true;
+    }
+    case ValueKind::Bool: {
+        if (t == VT_BOOL) out = _variant_t::Bool(in.boolVal());
+        else if (IsIntegerType(t)) out = _variant_t::Bool(in.intVal() != 0);
+        else if (t == VT_R4 || t == VT_R8) out = _variant_t::Bool(in.dblVal() != 0);
+        else if (t == VT_BSTR) {
+            std::wstring v = ToLower(Trim(in.bstrVal()));
+            if (v == L"1" || v == L"-1" || v == L"true" || v == L"yes") out = _variant_t::Bool(true);
+            else if (v == L"0" || v == L"false" || v == L"no") out = _variant_t::Bool(false);
+            else return fail();
+        } else {
+            return fail();
+        }
+        return true;
+    }
+    case ValueKind::Decimal: {
+        std::wstring text;
+        if (t == VT_DECIMAL) text = DecimalToText(in.decVal());
+        else if (IsIntegerType(t)) text = IsUnsignedType(t) ? std::to_wstring(in.uintVal()) : std::to_wstring(in.intVal());
+        else if (t == VT_BOOL) text = in.boolVal() ? L"1" : L"0";
+        else if (t == VT_CY) text = CurrencyToText(in.cyVal());
+        else if (t == VT_R4 || t == VT_R8) {
+            const double d = in.dblVal();
+            if (!std::isfinite(d)) return fail();
+            char buffer[400];
+            auto [end, ec] = t == VT_R4 ? std::to_chars(buffer, buffer + sizeof buffer, in.fltVal(), std::chars_format::fixed)
+                                        : std::to_chars(buffer, buffer + sizeof buffer, d, std::chars_format::fixed);
+            if (ec != std::errc()) return fail();
+            text = AsciiToWide(std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
+        } else if (t == VT_BSTR) {
+            text = Trim(in.bstrVal());
+            if (!IsPlainNumber(Narrow(text))) return fail();
+            if (!text.empty() && text[0] == L'+') text.erase(0, 1);
+        } else {
+            return fail();
+        }
+        DECIMAL dec;
+        if (DecimalFromText(text, dec)) out = _variant_t::Decimal(dec);
+        else out = _variant_t::Bstr(text);
+        return true;
+    }
+    case ValueKind::Text: {
+        if (t == VT_BSTR) {
+            out = in;
+            return true;
+        }
+        std::wstring text;
+        if (!VariantToText(in, text)) return fail();
+        out = _variant_t::Bstr(text);
+        return true;
+    }
+    case ValueKind::Bytes: {
+        if ((t == (VT_ARRAY | VT_UI1) || t == (VT_ARRAY | VT_I1)) && in.parray()) {
+            out = _variant_t::Bytes(in.parray()->bytes.data(), in.parray()->bytes.size());
+            return true;
+        }
+        return fail();
+    }
+    case ValueKind::Date:
+    case ValueKind::Time:
+    case ValueKind::Timestamp: {
+        DATE d = 0;
+        if (t == VT_DATE || t == VT_R8 || t == VT_R4) d = in.dblVal();
+        else if (t != VT_BSTR || !ParseDateText(in.bstrVal(), d)) return fail();
+        SYSTEMTIME st;
+        if (!VariantToSystemTimeWithMilliseconds(d, st)) return fail();
+        if (c.kind == ValueKind::Date) d = MakeOleDate(st.wYear, st.wMonth, st.wDay, 0, 0, 0, 0);
+        else if (c.kind == ValueKind::Time) d = MakeOleDate(1899, 12, 30, st.wHour, st.wMinute, st.wSecond, 0);
+        else d = MakeOleDate(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
+        out = _variant_t::Date(d);
+        return true;
+    }
+    }
+    return fail();
+}
+
+void RowSet::AddStored(const _variant_t& v, const ColumnInfo& c) {
+    if (v.vt() == VT_EMPTY || v.vt() == VT_NULL) return AddNull();
+    switch (c.kind) {
+    case ValueKind::Int: return AddInt(v.intVal());
+    case ValueKind::UInt: return AddUInt(v.uintVal());
+    case ValueKind::Float: return AddFloat(v.fltVal());
+    case ValueKind::Double: return AddDouble(v.dblVal());
+    case ValueKind::Bool: return AddBool(v.boolVal());
+    case ValueKind::Decimal:
+        return AddAscii(Narrow(v.vt() == VT_DECIMAL ? DecimalToText(v.decVal()) : v.bstrVal()));
+    case ValueKind::Text: return AddText(v.bstrVal());
+    case ValueKind::Bytes: {
+        const SAFEARRAY* a = v.parray();
+        return a ? AddBytes(a->bytes.data(), a->bytes.size()) : AddBytes(nullptr, 0);
+    }
+    case ValueKind::Date:
+    case ValueKind::Time:
+    case ValueKind::Timestamp: {
+        SYSTEMTIME st;
+        VariantToSystemTimeWithMilliseconds(v.dblVal(), st);
+        if (c.kind == ValueKind::Date) {
+            SQL_DATE_STRUCT d{static_cast<SQLSMALLINT>(st.wYear), st.wMonth, st.wDay};
+            return AddDate(d);
+        }
+        if (c.kind == ValueKind::Time) {
+            SQL_TIME_STRUCT tm{st.wHour, st.wMinute, st.wSecond};
+            return AddTime(tm);
+        }
+        SQL_TIMESTAMP_STRUCT ts{static_cast<SQLSMALLINT>(st.wYear), st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond,
+                                static_cast<SQLUINTEGER>(st.wMilliseconds) * 1000000u};
+        return AddTimestamp(ts);
+    }
+    }
+}
+
+std::vector<_variant_t> RowSet::RowValues(std::size_t row) {
+    Load(row);
+    std::vector<_variant_t> values;
+    values.reserve(columns.size());
+    for (std::size_t i = 0; i < columns.size(); ++i) values.push_back(Value(i));
+    return values;
+}
+
+std::size_t RowSet::AppendRow(const std::vector<_variant_t>& values) {
+    pending_.clear();
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        AddStored(i < values.size() ? values[i] : _variant_t::Null(), columns[i]);
+    EndRow();
+    if (!status_.empty()) status_.resize(rows_.size(), Unchanged);
+    return rows_.size() - 1;
+}
+
+void RowSet::ReplaceRow(std::size_t row, const std::vector<_variant_t>& values) {
+    pending_.clear();
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        AddStored(i < values.size() ? values[i] : _variant_t::Null(), columns[i]);
+    EndRow();
+    // The new bytes went in as a new last row: move its place to `row`.
+    rows_[row] = rows_.back();
+    rows_.pop_back();
+    if (loaded_ == row || loaded_ == rows_.size()) loaded_ = static_cast<std::size_t>(-1);
+}
+
+void RowSet::SetStatus(std::size_t row, std::uint8_t status) {
+    if (status_.size() < rows_.size()) status_.resize(rows_.size(), Unchanged);
+    if (row >= status_.size()) return;
+    deletedCount_ -= (status_[row] & Deleted) != 0;
+    deletedCount_ += (status & Deleted) != 0;
+    status_[row] = status;
 }
 
 // ---- fetching ----

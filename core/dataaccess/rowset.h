@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,13 @@ struct ColumnInfo {
     long attributes = 0;
     ValueKind kind = ValueKind::Text;
     bool isLong = false;  // read piecewise with SQLGetData, never bound
+    // Where the column comes from, for statements that change rows ("" unknown; an expression
+    // or a column of a join has no single base table).
+    std::wstring baseCatalog;
+    std::wstring baseSchema;
+    std::wstring baseTable;
+    std::wstring baseColumn;
+    bool autoIncrement = false;
 };
 
 // Fills the ADO description and the value kind of `column` from its ODBC description.
@@ -79,8 +87,32 @@ public:
     // The value as text: text columns as they are, other kinds through their variant.
     std::wstring Text(std::size_t column) const;
     std::size_t StorageSize() const;
+    // Every value of `row`, as Value gives them.
+    std::vector<_variant_t> RowValues(std::size_t row);
+
+    // ---- changing rows ----
+    // Converts `in` to the form column `column` stores and Value gives back (VT_NULL for empty
+    // and null). False, with a message in `error`, when the column cannot hold the value.
+    bool Coerce(std::size_t column, const _variant_t& in, _variant_t& out, std::wstring& error) const;
+    // Adds a row of coerced values (one per column) after the others; returns its row id.
+    std::size_t AppendRow(const std::vector<_variant_t>& values);
+    // Replaces the values of `row` with coerced values (the old bytes stay unused).
+    void ReplaceRow(std::size_t row, const std::vector<_variant_t>& values);
+
+    // The change state of each row, for batch updates: rows start Unchanged.
+    enum RowStatus : std::uint8_t { Unchanged = 0, Modified = 1, Added = 2, Deleted = 4 };
+    std::uint8_t Status(std::size_t row) const { return row < status_.size() ? status_[row] : std::uint8_t{Unchanged}; }
+    void SetStatus(std::size_t row, std::uint8_t status);
+    bool IsDeleted(std::size_t row) const { return (Status(row) & Deleted) != 0; }
+    bool AnyDeleted() const { return deletedCount_ > 0; }
+    // The values of changed rows as they were read from the database, kept until the change is
+    // sent or dropped (row id -> values).
+    std::map<std::size_t, std::vector<_variant_t>> originals;
 
 private:
+    void AddStored(const _variant_t& value, const ColumnInfo& column);
+    std::vector<std::uint8_t> status_;
+    std::size_t deletedCount_ = 0;
     struct Cell {
         const std::uint8_t* data = nullptr;
         std::uint32_t length = 0;

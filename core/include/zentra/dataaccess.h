@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "zentra/text.h"
 #include "zentra/variant.h"
@@ -50,6 +51,48 @@ constexpr int adCmdText = 1;
 constexpr int adCmdTable = 2;
 constexpr int adCmdStoredProc = 4;
 constexpr int adExecuteNoRecords = 128;
+
+enum AffectEnum : int {
+    adAffectCurrent = 1,
+    adAffectGroup = 2,
+    adAffectAll = 3,
+    adAffectAllChapters = 4,
+};
+
+enum SearchDirectionEnum : int {
+    adSearchBackward = -1,
+    adSearchForward = 1,
+};
+
+enum ParameterDirectionEnum : int {
+    adParamUnknown = 0,
+    adParamInput = 1,
+    adParamOutput = 2,
+    adParamInputOutput = 3,
+    adParamReturnValue = 4,
+};
+
+enum PersistFormatEnum : int {
+    adPersistADTG = 0,
+    adPersistXML = 1,
+};
+
+// The state of one bound value (ADO FieldStatusEnum).
+enum FieldStatusEnum : long {
+    adFldOK = 0,
+    adFldCantConvertValue = 2,
+    adFldNull = 3,
+    adFldTruncated = 4,
+    adFldSignMismatch = 5,
+    adFldDataOverflow = 6,
+};
+
+constexpr long adCmdFile = 256;
+constexpr int adOpenForwardOnly = 0;
+constexpr int adOpenStatic = 3;
+constexpr int adLockOptimistic = 3;
+constexpr int adLockBatchOptimistic = 4;
+constexpr int adLockUnspecified = -1;
 
 enum SchemaEnum : int {
     adSchemaCatalogs = 1,
@@ -113,9 +156,22 @@ constexpr std::uint32_t ZE_OUTOFMEMORY = 0x8007000Eu;
 // Opaque handles shared between the wrappers (the connection's `_Connection`, the recordset's
 // `_Recordset`). Their definitions are private to the library.
 class ConnectionCore;
-class RowSet;
+class Cursor;
+struct FieldCore;
+struct ParameterCore;
 using _ConnectionPtr = std::shared_ptr<ConnectionCore>;
-using _RecordsetPtr = std::shared_ptr<RowSet>;
+// A result with a reading position: the rows (shared by clones), the visible order after filter
+// and sort, the position and the pending edit. Copies of a CADORecordSet share it.
+using _RecordsetPtr = std::shared_ptr<Cursor>;
+// One column of a recordset, seen at that recordset's current record.
+using FieldPtr = std::shared_ptr<FieldCore>;
+// One parameter of a command: name, type, direction, size, precision, scale and value.
+using _ParameterPtr = std::shared_ptr<ParameterCore>;
+
+class CADOCommand;
+class CADORecordBinding;
+class RowSet;
+using UINT = unsigned int;
 
 // ---- CADOConnection ----
 
@@ -223,11 +279,16 @@ public:
 
 class CADORecordSet {
 public:
+    // `mode` nonzero selects batch-optimistic locking: Update and Delete keep their changes in
+    // the recordset until UpdateBatch sends them (or CancelBatch drops them); with mode 0
+    // (optimistic) every Update and Delete reaches the database at once.
     explicit CADORecordSet(int mode = 1);
     CADORecordSet(CADOConnection* connection, int mode);
     virtual ~CADORecordSet();
-    CADORecordSet(const CADORecordSet&) = delete;
-    CADORecordSet& operator=(const CADORecordSet&) = delete;
+    // Copies share the result, its position and its pending changes (as two references to one
+    // recordset do); Clone gives an independent position over the same rows.
+    CADORecordSet(const CADORecordSet&) = default;
+    CADORecordSet& operator=(const CADORecordSet&) = default;
 
     void SetConnection(_ConnectionPtr connection);
 
@@ -279,6 +340,127 @@ public:
     int GetChunk(int index, CString& text);
     int GetChunk(const wchar_t* name, CString& text);
 
+    // ---- typed values (1 success, 0 failure) ----
+    int GetFieldValue(int index, double& value);
+    int GetFieldValue(const wchar_t* name, double& value);
+    int GetFieldValue(int index, long& value);
+    int GetFieldValue(const wchar_t* name, long& value);
+    int GetFieldValue(int index, unsigned long& value);
+    int GetFieldValue(const wchar_t* name, unsigned long& value);
+    int GetFieldValue(int index, int& value);
+    int GetFieldValue(const wchar_t* name, int& value);
+    int GetFieldValue(int index, bool& value);
+    int GetFieldValue(const wchar_t* name, bool& value);
+    int GetFieldValue(int index, COleDateTime& value);
+    int GetFieldValue(const wchar_t* name, COleDateTime& value);
+    int GetFieldValue(int index, COleCurrency& value);
+    int GetFieldValue(const wchar_t* name, COleCurrency& value);
+    int GetFieldValue(int index, CString& value, int format = 0);
+    int GetFieldValue(const wchar_t* name, CString& value, int format = 0);
+
+    // Values can be stored only during Edit or AddNew; otherwise 0 and nothing is stored. A value
+    // the column cannot hold (text in a number column that is not a number, ...) fails with an
+    // error and leaves the field as it was.
+    int SetFieldValue(int index, const CString& value);
+    int SetFieldValue(const wchar_t* name, const CString& value);
+    int SetFieldValue(int index, const wchar_t* value);
+    int SetFieldValue(const wchar_t* name, const wchar_t* value);
+    int SetFieldValue(int index, int value);
+    int SetFieldValue(const wchar_t* name, int value);
+    int SetFieldValue(int index, long value);
+    int SetFieldValue(const wchar_t* name, long value);
+    int SetFieldValue(int index, unsigned long value);
+    int SetFieldValue(const wchar_t* name, unsigned long value);
+    int SetFieldValue(int index, double value);
+    int SetFieldValue(const wchar_t* name, double value);
+    int SetFieldValue(int index, COleDateTime value);
+    int SetFieldValue(const wchar_t* name, COleDateTime value);
+    int SetFieldValue(int index, bool value);
+    int SetFieldValue(const wchar_t* name, bool value);
+    int SetFieldValue(int index, COleCurrency value);
+    int SetFieldValue(const wchar_t* name, COleCurrency value);
+    int SetFieldValue(int index, const _variant_t& value);
+    int SetFieldValue(const wchar_t* name, const _variant_t& value);
+    int SetFieldEmpty(int index);
+    int SetFieldEmpty(const wchar_t* name);
+
+    int IsFieldNull(int index);
+    int IsFieldNull(const wchar_t* name);
+    int IsFieldEmpty(int index);
+    int IsFieldEmpty(const wchar_t* name);
+
+    // ---- editing ----
+    int Edit();
+    int CanUpdate();
+    int AddNew(const _variant_t& fields = _variant_t(), const _variant_t& values = _variant_t());
+    int AddNew(CADORecordBinding& binding);
+    int Update();
+    int CancelUpdate();
+    int UpdateBatch(AffectEnum affect = adAffectAll);
+    int CancelBatch(AffectEnum affect = adAffectAll);
+    int Delete();
+    int DeleteAll();
+    int RecordBinding(CADORecordBinding& binding);
+    int Requery();
+    // 0 none, 1 a new record is being added, 2 the current record is being edited.
+    int GetEditMode() const { return m_nEditStatus; }
+
+    // ---- searching and bookmarks ----
+    // Criteria: "column op value" with op one of = <> < > <= >= LIKE; the value a number, a text
+    // in single quotes, a date in '...' or #...#; LIKE takes * or % as wildcards at the ends.
+    int Find(const wchar_t* criteria, int direction = adSearchForward);
+    int FindFirst(const wchar_t* criteria);
+    int FindNext();
+    void GetBookmark();
+    int SetBookmark();
+    // The current record's bookmark (VT_R8); VT_EMPTY off the rows.
+    _variant_t GetCurrentBookmark();
+    int SetFilter(const wchar_t* filter);
+    int SetSort(const wchar_t* sort);
+    int Clone(CADORecordSet& other);
+
+    // ---- paging ----
+    long GetAbsolutePage();
+    int SetAbsolutePage(int page);
+    long GetPageCount();
+    long GetPageSize();
+    int SetPageSize(int size);
+    void SetFetchLimit(unsigned limit) { m_nFetchLimit = limit; }
+    unsigned GetFetchLimit() const { return m_nFetchLimit; }
+
+    // ---- properties ----
+    int GetFieldPrecision(const wchar_t* name, long& precision);
+    int GetFieldNumScale(const wchar_t* name, long& scale);
+    int GetFieldAttributes(const wchar_t* name, long& attributes);
+    int GetFieldProperties(const wchar_t* field, const wchar_t* property, CString& value);
+    int GetFieldProperties(const wchar_t* field, const wchar_t* property, int& value);
+    int SetFieldProperties(const wchar_t* field, const wchar_t* property, const wchar_t* value);
+    int SetFieldProperties(const wchar_t* field, const wchar_t* property, int value);
+    int GetProperties(const wchar_t* name, CString& value);
+    int GetProperties(const wchar_t* name, int& value);
+    int SetProperties(const wchar_t* name, const wchar_t* value);
+    int SetProperties(const wchar_t* name, int value);
+
+    // The field object of column `index` / `name` (null on failure); it reads this recordset's
+    // current record and must not outlive the recordset's result.
+    FieldPtr GetField(int index);
+    FieldPtr GetField(const wchar_t* name);
+
+    // ---- long data ----
+    // Copies the field's bytes (text as UTF-16 code units) into `buffer`, which must hold
+    // GetChunkSize bytes.
+    int GetChunk(int index, void* buffer);
+    int GetChunk(const wchar_t* name, void* buffer);
+    int AppendChunk(int index, const void* data, UINT length);
+    int AppendChunk(const wchar_t* name, const void* data, UINT length);
+
+    // ---- text export and persistence ----
+    CString GetString(const wchar_t* columnDelimiter, const wchar_t* rowDelimiter, const wchar_t* nullText,
+                      long rows = 0);
+    int SaveAsXML(const wchar_t* path);
+    int OpenXML(const wchar_t* path);
+    int Execute(CADOCommand* command, int* affected);
+
     void SetFetchSize(unsigned size) { m_nFetchSize = size; }
     unsigned GetFetchSize() const { return m_nFetchSize; }
     void SetCacheSize(int size);  // capped at 1,000
@@ -300,13 +482,27 @@ public:
     std::uint32_t m_dwLastError = 0;
 
 private:
+    friend class CADOCommand;
     void Record(const CString& text, std::uint32_t code);
     int Run(const std::wstring& sql);
+    // Makes `rows` the recordset's result, positioned on the first record.
+    void Adopt(std::shared_ptr<RowSet> rows);
     long FindField(const wchar_t* name);
     bool HasCurrentRow();
     // Reads column `index` of the current row with `read`, recording what goes wrong.
     template <class T, class Read>
     int ReadCurrent(int index, T& out, Read read);
+    // Called before the position changes: a pending Edit or AddNew is saved first, as leaving
+    // a record does. False (and recorded) when that save fails; the move then does not happen.
+    bool LeaveRecord();
+    // Called after the position changed: refreshes the bound record.
+    void EnterRecord();
+    // Writes the current record's values into the bound record (editing.cpp).
+    void FillBinding();
+
+    // ---- private helpers of the editing code ----
+    // ---- private helpers of the searching code ----
+    // ---- private helpers of the value and property code ----
 
     _RecordsetPtr m_pRecordset;
     _ConnectionPtr m_pConnection;
@@ -314,26 +510,76 @@ private:
     int m_nMode = 1;
     unsigned m_nFetchSize = 0;
     int m_nCacheSize = 1;
-    long m_lPosition = 0;  // -1 BOF, count EOF
+    int m_nSearchDirection = adSearchForward;
+    CString m_strFind;
+    _variant_t m_varSearchPosition;
+    _variant_t m_varBookmark;
+    int m_nEditStatus = 0;
+    CADORecordBinding* m_pRecBinding = nullptr;
+    unsigned m_nFetchLimit = 0;
 };
 
-// ---- CADOCommand: runs statements that return no rows ----
-
-class CADOCommand {
+// ---- CADORecordBinding: a C++ record whose members are bound to fields ----
+//
+// A derived class lists its bound members. After RecordBinding, every move of the recordset
+// fills the members from the current record; AddNew(binding) adds a record from the members.
+class CADORecordBinding {
 public:
-    CADOCommand(CADOConnection* connection, CString text = CString(), int type = adCmdText);
-    virtual ~CADOCommand();
+    struct Entry {
+        long ordinal = 0;            // field position from 1
+        int type = adEmpty;          // the member's C type: adTinyInt .. adUnsignedBigInt, adSingle,
+                                     // adDouble, adBoolean (VARIANT_BOOL), adCurrency (CY), adDate (DATE),
+                                     // adDecimal (DECIMAL), adVarWChar / adWChar (wchar_t[], zero-ended),
+                                     // adVarChar / adChar (char[] in the ANSI code page, zero-ended),
+                                     // adVarBinary / adBinary (bytes)
+        void* buffer = nullptr;
+        std::size_t size = 0;        // bytes the buffer holds
+        long* length = nullptr;      // optional: the value's length in bytes
+        long* status = nullptr;      // optional: FieldStatusEnum of the value
+        bool modify = true;          // AddNew and Update write this member back
+    };
+    virtual ~CADORecordBinding() = default;
+    virtual std::vector<Entry> GetBindingEntries() = 0;
+};
 
-    void SetText(CString text) { m_strText = std::move(text); }
-    void SetType(int type) { m_nType = type; }
-    CString GetText() const { return m_strText; }
-    int GetType() const { return m_nType; }
-    void SetConnection(CADOConnection* connection);
-    // Runs the text (type adCmdText: a statement; adCmdTable: "select * from" the text;
-    // adCmdStoredProc: a call of the procedure); any rows are discarded.
-    int Execute(int options = adCmdText | adExecuteNoRecords);
-    int GetRecordsAffected() const { return m_nRecordsAffected; }
-    void Cancel();
+// ---- CADOField: one field of a recordset ----
+
+class CADOField {
+public:
+    CADOField() = default;
+    virtual ~CADOField() = default;
+    CADOField(const CADOField&) = default;
+    CADOField& operator=(const CADOField&) = default;
+
+    void Attach(FieldPtr field) { m_pField = std::move(field); }
+    FieldPtr GetFieldPtr() const { return m_pField; }
+
+    CString GetName();
+    int GetType();
+    long GetActualSize();
+    long GetDefinedSize();
+    long GetAttributes();
+    CString GetOriginalVal();
+    CString GetUnderlyingValue();
+
+    int GetValue(int& value);
+    int GetValue(long& value);
+    int GetValue(float& value);
+    int GetValue(double& value);
+    int GetValue(CString& value);
+    int GetValue(COleDateTime& value);
+    int GetValue(_variant_t& value);
+    int SetValue(int value);
+    int SetValue(long value);
+    int SetValue(float value);
+    int SetValue(double value);
+    int SetValue(const CString& value);
+    int SetValue(bool value);
+    int SetValue(COleDateTime value);
+    int SetValue(const _variant_t& value);
+
+    int GetProperties(const wchar_t* name, bool& value);
+    int GetProperties(const wchar_t* name, CString& value);
 
     CString GetLastErrorString() const { return m_strLastError; }
     unsigned long GetLastError() const { return m_dwLastError; }
@@ -342,11 +588,106 @@ public:
     std::uint32_t m_dwLastError = 0;
 
 private:
+    FieldPtr m_pField;
+};
+
+// ---- CADOParameter: a parameter built before it is appended to a command ----
+
+class CADOParameter {
+public:
+    CADOParameter(int type, long size = 0, int direction = adParamInput, CString name = CString());
+    virtual ~CADOParameter() = default;
+
+    int SetValue(const _variant_t& value);
+    int GetValue(_variant_t& value);
+    void SetPrecision(int precision);
+    void SetScale(int scale);
+    CString GetName() const;
+    _ParameterPtr GetParameter() const { return m_pParameter; }
+
+private:
+    _ParameterPtr m_pParameter;
+};
+
+// ---- CADOCommand: a statement or stored procedure with parameters ----
+
+class CADOCommand {
+public:
+    CADOCommand(CADOConnection* connection, CString text = CString(), int type = adCmdText);
+    virtual ~CADOCommand();
+    CADOCommand(const CADOCommand&) = default;
+    CADOCommand& operator=(const CADOCommand&) = default;
+
+    void SetText(CString text) { m_strText = std::move(text); }
+    void SetType(int type) { m_nType = type; }
+    CString GetText() const { return m_strText; }
+    int GetType() const { return m_nType; }
+    void SetConnection(CADOConnection* connection);
+    _ConnectionPtr GetConnection() const { return m_pConnection; }
+    void SetTimeout(long seconds);
+    // Runs the text (type adCmdText: a statement; adCmdTable: "select * from" the text;
+    // adCmdStoredProc: a call of the procedure) with the parameters bound; any rows are
+    // discarded. Output and return-value parameters receive their values.
+    int Execute(int options = adCmdText | adExecuteNoRecords);
+    int GetRecordsAffected() const { return m_nRecordsAffected; }
+    void Cancel();
+
+    // ---- parameters (1 success, 0 failure) ----
+    int AddParameter(CString name, int type, int direction, long size, _variant_t value, int precision = 0,
+                     int scale = 0);
+    int AddParameter(CString name, int type, int direction, long size, int value);
+    int AddParameter(CString name, int type, int direction, long size, long value);
+    int AddParameter(CString name, int type, int direction, long size, double value, int precision = 0,
+                     int scale = 0);
+    int AddParameter(CString name, int type, int direction, long size, const wchar_t* value);
+    int AddParameter(CString name, int type, int direction, long size, COleDateTime value);
+    int AddParameter(CADOParameter* parameter);
+    int AddParameter(_ParameterPtr parameter);
+    int AddEmptyParameter(CString name, int direction);
+    int AddNullParameter(CString name, int direction);
+    int SetParameterValue(int index, const _variant_t& value);
+    int SetParameterValue(const wchar_t* name, const _variant_t& value);
+    int SetParameterValue(const wchar_t* name, int value);
+    int SetParameterValue(const wchar_t* name, long value);
+    int SetParameterValue(const wchar_t* name, double value);
+    int SetParameterValue(const wchar_t* name, const wchar_t* value);
+    int SetParameterValue(const wchar_t* name, COleDateTime value);
+    int GetParameterValue(int index, _variant_t& value);
+    int GetParameterValue(const wchar_t* name, _variant_t& value);
+    long GetParameterCount();
+    _ParameterPtr GetParameter(int index);
+    _ParameterPtr GetParameter(const wchar_t* name);
+
+    CString GetLastErrorString() const { return m_strLastError; }
+    unsigned long GetLastError() const { return m_dwLastError; }
+
+    CString m_strLastError;
+    std::uint32_t m_dwLastError = 0;
+
+private:
+    friend class CADORecordSet;
+    // ---- private helpers of the command code ----
+
     _ConnectionPtr m_pConnection;
     int m_nType = adCmdText;
     int m_nRecordsAffected = 0;
     CString m_strText;
+    long m_lTimeout = 30;
+    std::vector<_ParameterPtr> m_parameters;
 };
+
+// ---- conversions of variants to typed values (1 success, 0 failure) ----
+
+int VariantToBool(const _variant_t& value, bool& result);
+int VariantToInt(const _variant_t& value, int& result);
+// A value that cannot be converted fails with 0 (nothing is thrown across the library).
+int VariantToLong(const _variant_t& value, long& result);
+int VariantToULong(const _variant_t& value, unsigned long& result);
+int VariantToDouble(const _variant_t& value, double& result);
+int VariantToDateTime(const _variant_t& value, COleDateTime& result);
+int VariantToCurrency(const _variant_t& value, COleCurrency& result);
+// The text form of a variant; `format` is not used.
+int VariantToString(const _variant_t& value, CString& result, int format = 0);
 
 // Removes the bracketed tags that drivers put in front of a message: while the text is at least
 // two characters long and starts with '[', drops everything up to the first ']' and trims blanks

@@ -61,13 +61,6 @@ struct CRect {
     std::int32_t bottom = 0;
 };
 
-// A date and time as an OLE date with a status.
-struct COleDateTime {
-    enum DateTimeStatus : std::int32_t { valid = 0, invalid = 1, null = 2 };
-    DATE m_dt = 0;
-    DateTimeStatus m_status = valid;
-};
-
 // A font description: 92 bytes when stored (UTF-16 face name of 32 code units).
 struct LOGFONTW {
     std::int32_t lfHeight = 0;

@@ -79,6 +79,20 @@ struct SYSTEMTIME {
     std::uint16_t wMilliseconds = 0;
 };
 
+// A date and time as an OLE date with a status.
+struct COleDateTime {
+    enum DateTimeStatus : std::int32_t { valid = 0, invalid = 1, null = 2 };
+    DATE m_dt = 0;
+    DateTimeStatus m_status = valid;
+};
+
+// An amount of money (currency in ten-thousandths) with a status.
+struct COleCurrency {
+    enum CurrencyStatus : std::int32_t { valid = 0, invalid = 1, null = 2 };
+    CY m_cur{};
+    CurrencyStatus m_status = valid;
+};
+
 class _variant_t;
 
 // A one-dimensional array with lower bound 0 and a fixed element type: VT_VARIANT (elements are
