@@ -1,0 +1,579 @@
+#include "update_sql.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <tuple>
+
+#include "zentra/codepage.h"
+#include "zentra/dataaccess.h"
+#include "zentra/format.h"
+#include "zentra/text.h"
+#include "zentra/values.h"
+
+namespace zentra {
+
+const wchar_t* const kRowNotFound =
+    L"Row cannot be located for updating. Some values may have been changed since it was last read.";
+const wchar_t* const kNoBaseTable = L"Insufficient base table information for updating or refreshing.";
+
+namespace {
+
+const wchar_t* const kTooManyRows = L"Insufficient key column information for updating or refreshing.";
+
+std::wstring Unquote(std::wstring part) {
+    part = Trim(part);
+    if (part.size() >= 2 && ((part.front() == L'"' && part.back() == L'"') || (part.front() == L'`' && part.back() == L'`') ||
+                             (part.front() == L'[' && part.back() == L']'))) {
+        const wchar_t q = part.back();
+        part = part.substr(1, part.size() - 2);
+        ReplaceAll(part, std::wstring(2, q), std::wstring(1, q));
+    }
+    return part;
+}
+
+// "table", "schema.table" or "catalog.schema.table", each part optionally quoted.
+std::vector<std::wstring> SplitQualified(const std::wstring& name) {
+    std::vector<std::wstring> parts(1);
+    wchar_t open = 0;
+    for (wchar_t ch : name) {
+        if (open) {
+            if ((open == L'[' && ch == L']') || (open != L'[' && ch == open)) open = 0;
+        } else if (ch == L'"' || ch == L'`' || ch == L'[') {
+            open = ch;
+        } else if (ch == L'.') {
+            parts.emplace_back();
+            continue;
+        }
+        parts.back() += ch;
+    }
+    for (auto& p : parts) p = Unquote(p);
+    return parts;
+}
+
+std::wstring InfoText(SQLHDBC dbc, SQLUSMALLINT info) {
+    SQLWCHAR buffer[256] = {};
+    SQLSMALLINT length = 0;
+    if (!Succeeded(SQLGetInfoW(dbc, info, buffer, sizeof buffer, &length))) return std::wstring();
+    return FromSqlW(buffer, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) / sizeof(SQLWCHAR), 255));
+}
+
+SQLUINTEGER InfoMask(SQLHDBC dbc, SQLUSMALLINT info) {
+    SQLUINTEGER value = 0;
+    if (!Succeeded(SQLGetInfoW(dbc, info, &value, sizeof value, nullptr))) return 0;
+    return value;
+}
+
+// Whether the driver takes and gives text as SQL_C_WCHAR: reads a type name from SQLGetTypeInfo
+// as wide text; only a "restricted data type" refusal counts as no (the same probe the fetch
+// code relies on).
+bool ProbeWide(SQLHDBC dbc) {
+    StmtHandle stmt;
+    OdbcError error;
+    if (!stmt.Alloc(dbc, error)) return true;
+    if (!Succeeded(SQLGetTypeInfoW(stmt.get(), SQL_ALL_TYPES)) || !Succeeded(SQLFetch(stmt.get()))) return true;
+    SQLWCHAR buffer[256];
+    SQLLEN ind = 0;
+    if (Succeeded(SQLGetData(stmt.get(), 1, SQL_C_WCHAR, buffer, sizeof buffer, &ind))) return true;
+    std::string state = ReadDiagnostics(SQL_HANDLE_STMT, stmt.get(), error);
+    return !(state == "07006" || state == "HY003" || state == "HYC00");
+}
+
+// Result column whose base column is `name`, or -1.
+long FindBase(const TableTarget& t, const std::wstring& name) {
+    for (std::size_t i = 0; i < t.base.size(); ++i)
+        if (t.base[i] == name) return static_cast<long>(i);
+    for (std::size_t i = 0; i < t.base.size(); ++i)
+        if (!t.base[i].empty() && EqualsNoCase(t.base[i], name)) return static_cast<long>(i);
+    return -1;
+}
+
+// Key columns from a catalog result: `nameColumn` holds the column name; rows that `skip`
+// rejects are left out. Empty when a key column is not in the result.
+template <class Skip>
+std::vector<std::size_t> KeyFrom(RowSet& rows, std::size_t nameColumn, const TableTarget& t, Skip skip) {
+    std::vector<std::size_t> key;
+    for (std::size_t r = 0; r < rows.RowCount(); ++r) {
+        rows.Load(r);
+        if (skip(rows)) continue;
+        long index = FindBase(t, rows.Text(nameColumn));
+        if (index < 0) return {};
+        key.push_back(static_cast<std::size_t>(index));
+    }
+    return key;
+}
+
+// ---- parameters ----
+
+struct Param {
+    SQLSMALLINT cType = SQL_C_CHAR;
+    SQLSMALLINT sqlType = SQL_VARCHAR;
+    SQLULEN size = 0;
+    SQLSMALLINT digits = 0;
+    std::vector<unsigned char> data;
+    SQLLEN ind = 0;
+};
+
+template <class T>
+void Put(Param& p, const T& value) {
+    p.data.resize(sizeof value);
+    std::memcpy(p.data.data(), &value, sizeof value);
+    p.ind = static_cast<SQLLEN>(sizeof value);
+}
+
+bool IsTextType(SQLSMALLINT t) {
+    switch (t) {
+    case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR: case SQL_WCHAR: case SQL_WVARCHAR: case SQL_WLONGVARCHAR:
+    case SQL_GUID: return true;
+    default: return false;
+    }
+}
+
+// A value of column `c` (in the form RowSet::Coerce gives) as a parameter.
+Param MakeParam(const ColumnInfo& c, const _variant_t& v, bool wideText) {
+    Param p;
+    p.sqlType = c.sqlType;
+    p.size = c.columnSize;
+    p.digits = c.digits;
+    const bool null = v.vt() == VT_EMPTY || v.vt() == VT_NULL;
+    switch (c.kind) {
+    case ValueKind::Int: p.cType = SQL_C_SBIGINT; if (!null) Put(p, static_cast<std::int64_t>(v.intVal())); break;
+    case ValueKind::UInt: p.cType = SQL_C_UBIGINT; if (!null) Put(p, static_cast<std::uint64_t>(v.uintVal())); break;
+    case ValueKind::Float: p.cType = SQL_C_FLOAT; if (!null) Put(p, v.fltVal()); break;
+    case ValueKind::Double: p.cType = SQL_C_DOUBLE; if (!null) Put(p, v.dblVal()); break;
+    case ValueKind::Bool: p.cType = SQL_C_BIT; if (!null) Put(p, static_cast<unsigned char>(v.boolVal() ? 1 : 0)); break;
+    case ValueKind::Decimal: {
+        p.cType = SQL_C_CHAR;
+        if (null) break;
+        std::wstring text = v.vt() == VT_DECIMAL ? DecimalToText(v.decVal()) : v.bstrVal();
+        std::string ascii = WideToUtf8(text);
+        p.data.assign(ascii.begin(), ascii.end());
+        p.ind = static_cast<SQLLEN>(ascii.size());
+        p.size = std::max<SQLULEN>(p.size, ascii.size());
+        break;
+    }
+    case ValueKind::Text: {
+        if (!IsTextType(p.sqlType)) p.sqlType = wideText ? SQL_WVARCHAR : SQL_VARCHAR;
+        p.cType = wideText ? SQL_C_WCHAR : SQL_C_CHAR;
+        if (null) break;
+        std::wstring text = v.vt() == VT_BSTR ? v.bstrVal() : std::wstring();
+        if (wideText) {
+            SqlWString units = ToSqlW(text);
+            p.data.resize(units.size() * sizeof(SQLWCHAR));
+            if (!units.empty()) std::memcpy(p.data.data(), units.data(), p.data.size());
+            p.size = std::max<SQLULEN>(units.size(), 1);
+        } else {
+            std::string bytes = WideToMultiByte(text, CP_ACP);
+            p.data.assign(bytes.begin(), bytes.end());
+            p.size = std::max<SQLULEN>(bytes.size(), 1);
+        }
+        p.ind = static_cast<SQLLEN>(p.data.size());
+        if (p.sqlType == SQL_CHAR || p.sqlType == SQL_WCHAR) p.size = std::max<SQLULEN>(p.size, c.columnSize);
+        break;
+    }
+    case ValueKind::Bytes: {
+        p.cType = SQL_C_BINARY;
+        if (null) break;
+        const SAFEARRAY* a = v.parray();
+        if (a) p.data = a->bytes;
+        p.ind = static_cast<SQLLEN>(p.data.size());
+        p.size = std::max<SQLULEN>(p.data.size(), 1);
+        break;
+    }
+    case ValueKind::Date:
+    case ValueKind::Time:
+    case ValueKind::Timestamp: {
+        SYSTEMTIME st;
+        if (!null) VariantToSystemTimeWithMilliseconds(v.dblVal(), st);
+        if (c.kind == ValueKind::Date) {
+            p.cType = SQL_C_TYPE_DATE;
+            p.sqlType = SQL_TYPE_DATE;
+            p.size = 10;
+            p.digits = 0;
+            if (!null) Put(p, SQL_DATE_STRUCT{static_cast<SQLSMALLINT>(st.wYear), st.wMonth, st.wDay});
+        } else if (c.kind == ValueKind::Time) {
+            p.cType = SQL_C_TYPE_TIME;
+            p.sqlType = SQL_TYPE_TIME;
+            p.size = 8;
+            p.digits = 0;
+            if (!null) Put(p, SQL_TIME_STRUCT{st.wHour, st.wMinute, st.wSecond});
+        } else {
+            p.cType = SQL_C_TYPE_TIMESTAMP;
+            p.sqlType = SQL_TYPE_TIMESTAMP;
+            p.digits = static_cast<SQLSMALLINT>(std::clamp<int>(c.digits, 0, 9));
+            p.size = p.digits > 0 ? 20u + static_cast<SQLULEN>(p.digits) : 19u;
+            if (!null) {
+                // Milliseconds, cut to the precision the column keeps.
+                std::uint32_t fraction = static_cast<std::uint32_t>(st.wMilliseconds) * 1000000u;
+                std::uint32_t unit = 1;
+                for (int d = p.digits; d < 9; ++d) unit *= 10;
+                fraction -= fraction % unit;
+                Put(p, SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(st.wYear), st.wMonth, st.wDay, st.wHour, st.wMinute,
+                                            st.wSecond, fraction});
+            }
+        }
+        break;
+    }
+    }
+    if (null) {
+        p.ind = SQL_NULL_DATA;
+        if (p.size == 0) p.size = 1;
+    }
+    if (p.sqlType == SQL_UNKNOWN_TYPE) p.sqlType = wideText ? SQL_WVARCHAR : SQL_VARCHAR;
+    if (p.data.empty()) p.data.resize(2, 0);  // a valid address even for an empty value
+    return p;
+}
+
+// Whether column `c` can be compared with `=` to find a row: the value held in memory must be
+// the stored one exactly. Timestamps and times finer than milliseconds (the memory form keeps
+// milliseconds) and types the driver reports only by its own code are left out.
+bool Comparable(const ColumnInfo& c) {
+    switch (c.kind) {
+    case ValueKind::Timestamp: return c.digits <= 3;
+    case ValueKind::Time: return c.digits <= 0;
+    case ValueKind::Text: return IsTextType(c.sqlType);
+    default: return true;
+    }
+}
+
+struct Statement {
+    std::wstring text;
+    std::vector<Param> params;
+};
+
+bool Execute(ConnectionCore& connection, Statement& s, RowSet* rows, long* affected, const void* owner, OdbcError& error) {
+    SqlWString text = ToSqlW(s.text);
+    return connection.Run(
+        [&](SQLHSTMT h) -> SQLRETURN {
+            for (std::size_t i = 0; i < s.params.size(); ++i) {
+                Param& p = s.params[i];
+                SQLRETURN rc = SQLBindParameter(h, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, p.cType, p.sqlType, p.size,
+                                                p.digits, p.data.data(), static_cast<SQLLEN>(p.data.size()), &p.ind);
+                if (!Succeeded(rc)) return rc;
+            }
+            return SQLExecDirectW(h, text.data(), static_cast<SQLINTEGER>(text.size()));
+        },
+        rows, affected, owner, error);
+}
+
+// "col = ?" (or "col IS NULL") for every column that finds the row.
+void AppendMatch(const std::vector<ColumnInfo>& columns, const TableTarget& t, const std::vector<_variant_t>& original,
+                 const std::vector<std::size_t>& match, Statement& s) {
+    bool first = true;
+    for (std::size_t i : match) {
+        s.text += first ? L" WHERE " : L" AND ";
+        first = false;
+        const _variant_t& v = original[i];
+        if (v.vt() == VT_EMPTY || v.vt() == VT_NULL) {
+            s.text += t.Quote(t.base[i]) + L" IS NULL";
+        } else {
+            s.text += t.Quote(t.base[i]) + L" = ?";
+            s.params.push_back(MakeParam(columns[i], v, t.wideText));
+        }
+    }
+}
+
+// The columns that find the row: the key and the changed columns, or, without a key, every
+// column that can be compared.
+std::vector<std::size_t> MatchColumns(const std::vector<ColumnInfo>& columns, const TableTarget& t,
+                                      const std::vector<bool>& changed, int criteria) {
+    std::vector<std::size_t> match;
+    if (!t.key.empty() && criteria != kCriteriaAllColumns) {
+        match = t.key;
+        if (criteria == kCriteriaKey) return match;
+        for (std::size_t i = 0; i < changed.size(); ++i)
+            if (changed[i] && !t.base[i].empty() && Comparable(columns[i]) &&
+                std::find(match.begin(), match.end(), i) == match.end())
+                match.push_back(i);
+        return match;
+    }
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        if (!t.base[i].empty() && Comparable(columns[i])) match.push_back(i);
+    return match;
+}
+
+// Without a key, the statement could reach several equal rows: it is limited to one.
+void LimitToOneRow(const TableTarget& t, Statement& s, std::size_t whereAt) {
+    if (!t.key.empty()) return;
+    switch (t.dbms) {
+    case Dbms::MySQL: s.text += L" LIMIT 1"; break;
+    case Dbms::PostgreSQL:
+    case Dbms::SQLite: {
+        const std::wstring id = t.dbms == Dbms::PostgreSQL ? L"ctid" : L"rowid";
+        std::wstring where = s.text.substr(whereAt);
+        s.text.erase(whereAt);
+        s.text += L" WHERE " + id + L" = (SELECT " + id + L" FROM " + t.name + where + L" LIMIT 1)";
+        break;
+    }
+    case Dbms::Other: break;
+    }
+}
+
+// The stored form of the values a database gave back for `columns` of the table.
+void TakeBack(const std::vector<ColumnInfo>& columns, const std::vector<std::size_t>& which, RowSet& back,
+              std::vector<_variant_t>& values) {
+    if (back.RowCount() == 0 || back.columns.size() < which.size()) return;
+    back.Load(0);
+    for (std::size_t k = 0; k < which.size(); ++k) {
+        _variant_t out;
+        std::wstring ignored;
+        RowSet shape;
+        shape.columns.push_back(columns[which[k]]);
+        if (shape.Coerce(0, back.Value(k), out, ignored)) values[which[k]] = out;
+    }
+}
+
+}  // namespace
+
+std::wstring TableTarget::Quote(const std::wstring& identifier) const {
+    if (quote.empty()) return identifier;
+    std::wstring text = identifier;
+    ReplaceAll(text, quote, quote + quote);
+    return quote + text + quote;
+}
+
+void DescribeTarget(const std::vector<ColumnInfo>& columns, const std::wstring& uniqueCatalog, const std::wstring& uniqueSchema,
+                    const std::wstring& uniqueTable, TableTarget& t) {
+    t = TableTarget();
+    t.base.assign(columns.size(), std::wstring());
+    if (!Trim(uniqueTable).empty()) {
+        std::vector<std::wstring> parts = SplitQualified(uniqueTable);
+        if (!Trim(uniqueSchema).empty()) {
+            if (parts.size() < 2) parts.insert(parts.begin(), std::wstring());
+            parts[parts.size() - 2] = Unquote(uniqueSchema);
+        }
+        if (!Trim(uniqueCatalog).empty()) {
+            while (parts.size() < 3) parts.insert(parts.begin(), std::wstring());
+            parts[0] = Unquote(uniqueCatalog);
+        }
+        t.table = parts.back();
+        if (parts.size() >= 2) t.schema = parts[parts.size() - 2];
+        if (parts.size() >= 3) t.catalog = parts[parts.size() - 3];
+        bool any = false;
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            const ColumnInfo& c = columns[i];
+            if (c.baseColumn.empty() || !EqualsNoCase(c.baseTable, t.table)) continue;
+            if (parts.size() >= 2 && !c.baseSchema.empty() && !EqualsNoCase(c.baseSchema, t.schema)) continue;
+            if (!any) {
+                if (parts.size() < 2) t.schema = c.baseSchema;
+                if (parts.size() < 3) t.catalog = c.baseCatalog;
+                t.table = c.baseTable;
+            }
+            any = true;
+            t.base[i] = c.baseColumn;
+        }
+        if (!any) t.refusal = Format(L"%s The table \"%s\" of the \"Unique Table\" property gives no column of the result.",
+                                     std::wstring(kNoBaseTable), uniqueTable);
+        return;
+    }
+    std::vector<std::tuple<std::wstring, std::wstring, std::wstring>> tables;
+    for (const ColumnInfo& c : columns) {
+        if (c.baseTable.empty()) continue;
+        auto key = std::make_tuple(c.baseCatalog, c.baseSchema, c.baseTable);
+        if (std::find(tables.begin(), tables.end(), key) == tables.end()) tables.push_back(key);
+    }
+    if (tables.empty()) {
+        t.refusal = Format(L"%s The result has no column of a table.", std::wstring(kNoBaseTable));
+        return;
+    }
+    if (tables.size() > 1) {
+        t.refusal = Format(L"%s The rows come from more than one table (\"%s\", \"%s\"); the \"Unique Table\" property "
+                           L"can name the one to change.",
+                           std::wstring(kNoBaseTable), std::get<2>(tables[0]), std::get<2>(tables[1]));
+        return;
+    }
+    std::tie(t.catalog, t.schema, t.table) = tables[0];
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        if (!columns[i].baseTable.empty()) t.base[i] = columns[i].baseColumn;
+}
+
+bool ResolveTarget(ConnectionCore& connection, TableTarget& t, const void* owner, OdbcError& error) {
+    if (!connection.IsOpen()) {
+        error.Set(L"The connection is not open.", ZE_POINTER);
+        return false;
+    }
+    SQLHDBC dbc = connection.dbc();
+    std::wstring quote = InfoText(dbc, SQL_IDENTIFIER_QUOTE_CHAR);
+    t.quote = quote == L" " ? std::wstring() : quote;
+    std::wstring dbms = InfoText(dbc, SQL_DBMS_NAME);
+    t.dbms = FindNoCase(dbms, L"sqlite") != std::wstring::npos       ? Dbms::SQLite
+             : FindNoCase(dbms, L"postgres") != std::wstring::npos   ? Dbms::PostgreSQL
+             : FindNoCase(dbms, L"mariadb") != std::wstring::npos || FindNoCase(dbms, L"mysql") != std::wstring::npos
+                 ? Dbms::MySQL
+                 : Dbms::Other;
+    t.wideText = ProbeWide(dbc);
+
+    // The catalog only when it is not the current one (some servers take no other).
+    std::wstring current;
+    {
+        SQLWCHAR buffer[256] = {};
+        SQLINTEGER length = 0;
+        if (Succeeded(SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, buffer, sizeof buffer, &length)))
+            current = FromSqlW(buffer, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLINTEGER>(length, 0)) / sizeof(SQLWCHAR), 255));
+    }
+    t.name.clear();
+    if (!t.catalog.empty() && (InfoMask(dbc, SQL_CATALOG_USAGE) & SQL_CU_DML_STATEMENTS) && t.catalog != current) {
+        std::wstring separator = InfoText(dbc, SQL_CATALOG_NAME_SEPARATOR);
+        t.name = t.Quote(t.catalog) + (separator.empty() ? L"." : separator);
+    }
+    if (!t.schema.empty() && (InfoMask(dbc, SQL_SCHEMA_USAGE) & SQL_SU_DML_STATEMENTS)) t.name += t.Quote(t.schema) + L".";
+    t.name += t.Quote(t.table);
+
+    // The key: the primary key, else the best row identifier, when all its columns are in the result.
+    SqlWString catalog = ToSqlW(t.catalog), schema = ToSqlW(t.schema), table = ToSqlW(t.table);
+    auto arg = [](SqlWString& s) { return s.empty() ? nullptr : s.data(); };
+    auto len = [](const SqlWString& s) { return static_cast<SQLSMALLINT>(s.size()); };
+    RowSet keys;
+    OdbcError ignored;
+    t.key.clear();
+    if (connection.Run(
+            [&](SQLHSTMT h) {
+                return SQLPrimaryKeysW(h, arg(catalog), len(catalog), arg(schema), len(schema), table.data(), len(table));
+            },
+            &keys, nullptr, owner, ignored) &&
+        keys.columns.size() >= 5) {
+        // In key order (KEY_SEQ).
+        std::map<long, std::wstring> ordered;
+        for (std::size_t r = 0; r < keys.RowCount(); ++r) {
+            keys.Load(r);
+            ordered[static_cast<long>(keys.Value(4).intVal())] = keys.Text(3);
+        }
+        for (const auto& [seq, column] : ordered) {
+            long index = FindBase(t, column);
+            if (index < 0) {
+                t.key.clear();
+                break;
+            }
+            t.key.push_back(static_cast<std::size_t>(index));
+        }
+    }
+    if (t.key.empty()) {
+        RowSet special;
+        if (connection.Run(
+                [&](SQLHSTMT h) {
+                    return SQLSpecialColumnsW(h, SQL_BEST_ROWID, arg(catalog), len(catalog), arg(schema), len(schema), table.data(),
+                                              len(table), SQL_SCOPE_CURROW, SQL_NULLABLE);
+                },
+                &special, nullptr, owner, ignored) &&
+            special.columns.size() >= 8)
+            t.key = KeyFrom(special, 1, t, [](RowSet& r) { return !r.IsNull(7) && r.Value(7).intVal() == SQL_PC_PSEUDO; });
+    }
+    t.resolved = true;
+    return true;
+}
+
+bool WriteRow(ConnectionCore& connection, const std::vector<ColumnInfo>& columns, const TableTarget& t, RowWrite kind,
+              const std::vector<_variant_t>& original, std::vector<_variant_t>& values, const std::vector<bool>& write,
+              int criteria, const void* owner, bool& conflict, OdbcError& error) {
+    conflict = false;
+    Statement s;
+    std::vector<std::size_t> returned;  // columns a PostgreSQL insert gives back
+    if (kind == RowWrite::Insert) {
+        std::wstring names, marks;
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            if (!write[i] || t.base[i].empty()) continue;
+            names += (names.empty() ? L"" : L", ") + t.Quote(t.base[i]);
+            marks += marks.empty() ? L"?" : L", ?";
+            s.params.push_back(MakeParam(columns[i], values[i], t.wideText));
+        }
+        if (names.empty())
+            s.text = L"INSERT INTO " + t.name + (t.dbms == Dbms::MySQL ? L" () VALUES ()" : L" DEFAULT VALUES");
+        else
+            s.text = L"INSERT INTO " + t.name + L" (" + names + L") VALUES (" + marks + L")";
+        if (t.dbms == Dbms::PostgreSQL) {
+            std::wstring list;
+            for (std::size_t i = 0; i < columns.size(); ++i) {
+                if (t.base[i].empty()) continue;
+                list += (list.empty() ? L"" : L", ") + t.Quote(t.base[i]);
+                returned.push_back(i);
+            }
+            if (!list.empty()) s.text += L" RETURNING " + list;
+        }
+    } else {
+        std::vector<bool> changed = kind == RowWrite::Update ? write : std::vector<bool>(columns.size(), false);
+        if (kind == RowWrite::Update) {
+            s.text = L"UPDATE " + t.name + L" SET ";
+            bool first = true;
+            for (std::size_t i = 0; i < columns.size(); ++i) {
+                if (!write[i] || t.base[i].empty()) continue;
+                s.text += (first ? L"" : L", ") + t.Quote(t.base[i]) + L" = ?";
+                first = false;
+                s.params.push_back(MakeParam(columns[i], values[i], t.wideText));
+            }
+            if (first) return true;  // nothing to change
+        } else {
+            s.text = L"DELETE FROM " + t.name;
+        }
+        std::vector<std::size_t> match = MatchColumns(columns, t, changed, criteria);
+        if (match.empty()) {
+            error.Set(kTooManyRows, ZE_FAIL);
+            return false;
+        }
+        const std::size_t whereAt = s.text.size();
+        AppendMatch(columns, t, original, match, s);
+        LimitToOneRow(t, s, whereAt);
+        long affected = -1;
+        if (!Execute(connection, s, nullptr, &affected, owner, error)) return false;
+        if (affected == 0 && kind == RowWrite::Update && t.dbms == Dbms::MySQL) {
+            // MySQL counts changed rows, not found ones: a row that already holds the new values
+            // counts 0. Look for it with the new values in place of the old.
+            std::vector<_variant_t> now = original;
+            for (std::size_t i = 0; i < columns.size(); ++i)
+                if (write[i]) now[i] = values[i];
+            Statement check{L"SELECT COUNT(*) FROM " + t.name, {}};
+            AppendMatch(columns, t, now, match, check);
+            RowSet count;
+            if (!Execute(connection, check, &count, nullptr, owner, error)) return false;
+            if (count.RowCount() > 0) {
+                count.Load(0);
+                if (count.Value(0).intVal() > 0) affected = 1;
+            }
+        }
+        if (affected == 0) {
+            conflict = true;
+            error.Set(kRowNotFound, ZE_FAIL);
+            return false;
+        }
+        if (affected > 1) {
+            error.Set(kTooManyRows, ZE_FAIL);
+            return false;
+        }
+        return true;
+    }
+
+    // The insert, and the values the database generated.
+    RowSet back;
+    if (!Execute(connection, s, returned.empty() ? nullptr : &back, nullptr, owner, error)) return false;
+    if (!returned.empty()) {
+        TakeBack(columns, returned, back, values);
+        return true;
+    }
+    if (t.dbms == Dbms::SQLite) {
+        // The whole new row (rowid tables; a table without rowid keeps the values it was given).
+        std::vector<std::size_t> all;
+        std::wstring list;
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            if (t.base[i].empty()) continue;
+            list += (list.empty() ? L"" : L", ") + t.Quote(t.base[i]);
+            all.push_back(i);
+        }
+        Statement again{L"SELECT " + list + L" FROM " + t.name + L" WHERE rowid = last_insert_rowid()", {}};
+        RowSet row;
+        OdbcError ignored;
+        if (!list.empty() && Execute(connection, again, &row, nullptr, owner, ignored)) TakeBack(columns, all, row, values);
+    } else if (t.dbms == Dbms::MySQL) {
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            if (!columns[i].autoIncrement || t.base[i].empty()) continue;
+            const _variant_t& given = values[i];
+            if (write[i] && given.vt() != VT_NULL && given.vt() != VT_EMPTY && given.intVal() != 0) continue;
+            Statement id{L"SELECT LAST_INSERT_ID()", {}};
+            RowSet row;
+            OdbcError ignored;
+            if (Execute(connection, id, &row, nullptr, owner, ignored)) TakeBack(columns, {i}, row, values);
+            break;
+        }
+    }
+    return true;
+}
+
+}  // namespace zentra

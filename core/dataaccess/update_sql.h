@@ -1,0 +1,64 @@
+// The statements that write a recordset's changes back: which table its rows come from, how a
+// row is found again, and INSERT / UPDATE / DELETE with every value bound as a parameter.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "connection_core.h"
+#include "rowset.h"
+#include "zentra/variant.h"
+
+namespace zentra {
+
+enum class Dbms { Other, SQLite, PostgreSQL, MySQL };
+
+// The table that the changes of one result go to.
+struct TableTarget {
+    // From the column descriptions (and the "Unique Table" property).
+    std::wstring catalog, schema, table;
+    std::vector<std::wstring> base;  // per result column: its column in the table, "" when it is none
+    std::wstring refusal;            // why the result cannot be written, "" when it can
+
+    // From the database, on the first write.
+    bool resolved = false;
+    std::wstring name;               // the qualified, quoted table name
+    std::wstring quote;              // the identifier quote ("" when the driver has none)
+    Dbms dbms = Dbms::Other;
+    bool wideText = true;            // text goes as SQL_C_WCHAR, else as SQL_C_CHAR bytes
+    std::vector<std::size_t> key;    // result columns of the table's key; empty: match all values
+
+    std::wstring Quote(const std::wstring& identifier) const;
+};
+
+// Finds the table from the result's columns. `uniqueTable` ("" none; may be qualified) names it
+// when set, in the schema and catalog given (when not "").
+void DescribeTarget(const std::vector<ColumnInfo>& columns, const std::wstring& uniqueCatalog, const std::wstring& uniqueSchema,
+                    const std::wstring& uniqueTable, TableTarget& target);
+
+// Completes `target` from the database: quoting, DBMS, table name and key.
+bool ResolveTarget(ConnectionCore& connection, TableTarget& target, const void* owner, OdbcError& error);
+
+enum class RowWrite { Insert, Update, Delete };
+
+// Which values find a changed row (the "Update Criteria" property): the key alone, the key and
+// every column, or the key and the changed columns (the default; also for 3, time stamps, which
+// no table here has). Without a key, every column that can be compared.
+constexpr int kCriteriaKey = 0;
+constexpr int kCriteriaAllColumns = 1;
+constexpr int kCriteriaChangedColumns = 2;
+
+// Writes one row. `original`: the row as read (Update, Delete); `values`: the row as it should be
+// (Insert, Update), which for an Insert receives the values the database generated when it can
+// tell them. `columns` marks the columns to write (Insert: those to give a value; Update: the
+// changed ones). `criteria`: see above. `conflict` is set when the row was not found (0 rows
+// affected).
+bool WriteRow(ConnectionCore& connection, const std::vector<ColumnInfo>& columns, const TableTarget& target,
+              RowWrite kind, const std::vector<_variant_t>& original, std::vector<_variant_t>& values,
+              const std::vector<bool>& write, int criteria, const void* owner, bool& conflict, OdbcError& error);
+
+extern const wchar_t* const kRowNotFound;
+extern const wchar_t* const kNoBaseTable;
+
+}  // namespace zentra
