@@ -1007,6 +1007,26 @@ bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<Colu
 
 const std::wstring kCancelled = L"Operation cancelled.";
 
+// Where column `index` comes from, for the statements that write rows back: one
+// SQLColAttribute call per attribute. A driver that does not know an attribute leaves it empty.
+void DescribeBase(SQLHSTMT stmt, SQLUSMALLINT index, ColumnInfo& c) {
+    auto text = [&](SQLUSMALLINT field, std::wstring& out) {
+        SQLWCHAR buffer[256] = {};
+        SQLSMALLINT length = 0;
+        if (!Succeeded(SQLColAttributeW(stmt, index, field, buffer, sizeof buffer, &length, nullptr))) return;
+        const std::size_t units = std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) / sizeof(SQLWCHAR), 255);
+        out = FromSqlW(buffer, units);
+        while (!out.empty() && out.back() == L'\0') out.pop_back();
+    };
+    text(SQL_DESC_BASE_TABLE_NAME, c.baseTable);
+    text(SQL_DESC_BASE_COLUMN_NAME, c.baseColumn);
+    text(SQL_DESC_SCHEMA_NAME, c.baseSchema);
+    text(SQL_DESC_CATALOG_NAME, c.baseCatalog);
+    SQLLEN autoUnique = SQL_FALSE;
+    if (Succeeded(SQLColAttributeW(stmt, index, SQL_DESC_AUTO_UNIQUE_VALUE, nullptr, 0, nullptr, &autoUnique)))
+        c.autoIncrement = autoUnique == SQL_TRUE;
+}
+
 }  // namespace
 
 bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std::atomic<bool>& cancelled,
@@ -1028,6 +1048,7 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
         SQLLEN isUnsigned = SQL_FALSE;
         if (Succeeded(SQLColAttributeW(stmt, i, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned)))
             c.isUnsigned = isUnsigned == SQL_TRUE;
+        DescribeBase(stmt, i, c);
         DeriveColumn(c);
         anyLong = anyLong || c.isLong;
         anyVariable = anyVariable || IsVariable(c);

@@ -501,8 +501,43 @@ private:
     void FillBinding();
 
     // ---- private helpers of the editing code ----
+    struct WriteTable;
+    // Where the changes of the current result are written (found on first use).
+    std::shared_ptr<WriteTable> m_pWriteTable;
+    bool BeginEdit();                                      // the cursor's edit follows the edit state
+    int SetPending(long index, const _variant_t& value);  // checked against the column, then kept
+    int StoreField(long index, const _variant_t& value);  // SetFieldValue by position
+    int StoreField(const wchar_t* name, const _variant_t& value);
+    void DropEdit();
+    bool SaveEdit();                                       // the pending Edit or AddNew into the rows
+    bool SendPending(AffectEnum affect);                   // UpdateBatch's writes
+    std::vector<std::size_t> RowsIn(AffectEnum affect);
+    WriteTable* Target(bool database);                    // null (and recorded) when the result can't be written
+    _variant_t ShownValue(std::size_t index);
     // ---- private helpers of the searching code ----
+    // Find (next false) and FindNext (next true): searches the visible records in `direction`.
+    int Search(const CString& criteria, int direction, bool next);
+    // Makes the visible order the rows that meet `filter`, ordered by `sort`, and moves to the
+    // first record; on a bad filter or sort nothing changes.
+    int ApplyView(const CString& filter, const CString& sort);
     // ---- private helpers of the value and property code ----
+    // Lets the field objects of GetField tell whether this recordset still exists: each object
+    // has a token of its own (a copy gets a new one), released when the object goes.
+    struct LifeToken {
+        std::shared_ptr<int> token = std::make_shared<int>(0);
+        LifeToken() = default;
+        LifeToken(const LifeToken&) : token(std::make_shared<int>(0)) {}
+        LifeToken& operator=(const LifeToken&) { return *this; }
+    };
+    LifeToken m_life;
+    // The result of a typed read from its outcome (1 read, 0 failed and recorded, -1 the value
+    // has no form of the requested type, recorded here as "Type mismatch.").
+    int TypedResult(int outcome);
+    // Property access of the recordset and of column `column`: 1, or 0 with the error recorded.
+    int ReadProperty(const wchar_t* name, _variant_t& value);
+    int WriteProperty(const wchar_t* name, const _variant_t& value);
+    int ReadFieldProperty(long column, const wchar_t* property, _variant_t& value);
+    int WriteFieldProperty(long column, const wchar_t* property, const _variant_t& value);
 
     _RecordsetPtr m_pRecordset;
     _ConnectionPtr m_pConnection;
@@ -667,6 +702,13 @@ public:
 private:
     friend class CADORecordSet;
     // ---- private helpers of the command code ----
+    void Record(const CString& text, std::uint32_t code);
+    // The index of the parameter named `name` (case-insensitive), -1 (recorded) when none.
+    long FindParameter(const wchar_t* name);
+    // Runs the command with its parameters bound: the first result with columns goes to `rows`
+    // (all results are discarded without), then output parameters receive their values.
+    // `owner` identifies the caller for Cancel; `statement` receives the text that was run.
+    int Run(RowSet* rows, const void* owner, std::wstring* statement);
 
     _ConnectionPtr m_pConnection;
     int m_nType = adCmdText;
