@@ -1,0 +1,832 @@
+// Typed field values, variant conversions, paging, properties, chunks, text export and the field
+// wrapper: the conversions on their own, the rest against SQLite always and PostgreSQL and
+// MariaDB when tests/dbservers.sh runs them.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "testdb.h"
+#include "zentra/codepage.h"
+#include "zentra/dataaccess.h"
+#include "zentra/text.h"
+
+using namespace zentra;
+using testdb::Kind;
+
+namespace {
+
+std::string U8(const std::wstring& text) { return WideToUtf8(text); }
+
+constexpr VARTYPE kDispatch = 9;  // VT_DISPATCH
+constexpr VARTYPE kUnknown = 13;  // VT_UNKNOWN
+const wchar_t* const kNoItem = L"Item cannot be found in the collection corresponding to the requested name or ordinal.";
+
+DECIMAL Dec(std::uint64_t mantissa, std::uint8_t scale, bool negative = false) {
+    DECIMAL d;
+    d.Lo64 = mantissa;
+    d.scale = scale;
+    d.sign = negative ? DECIMAL_NEG : 0;
+    return d;
+}
+
+_variant_t Cy(std::int64_t tenThousandths) { return _variant_t::Currency(CY{tenThousandths}); }
+
+// ---- conversions ----
+
+TEST(VariantConversion, ToBoolTakesOnlyBooleans) {
+    bool b = true;
+    EXPECT_EQ(1, VariantToBool(_variant_t(), b));
+    EXPECT_FALSE(b);
+    b = true;
+    EXPECT_EQ(1, VariantToBool(_variant_t::Null(), b));
+    EXPECT_FALSE(b);
+    EXPECT_EQ(1, VariantToBool(_variant_t::Bool(true), b));
+    EXPECT_TRUE(b);
+    for (const _variant_t& other : {_variant_t::I4(1), _variant_t::Bstr(L"true"), _variant_t::R8(1), _variant_t::Int(0)}) {
+        b = true;
+        EXPECT_EQ(0, VariantToBool(other, b)) << other.vt();
+        EXPECT_TRUE(b) << "left as it was";
+    }
+    VARIANT_BOOL target = VARIANT_FALSE;
+    b = true;
+    EXPECT_EQ(1, VariantToBool(_variant_t::ByRef(VT_BOOL, &target), b));
+    EXPECT_FALSE(b);
+}
+
+TEST(VariantConversion, ToIntCountsTrueAsOneAndConvertsOtherNumbers) {
+    int i = 7;
+    EXPECT_EQ(1, VariantToInt(_variant_t::Null(), i));
+    EXPECT_EQ(0, i);
+    EXPECT_EQ(1, VariantToInt(_variant_t::Bool(true), i));
+    EXPECT_EQ(1, i);
+    EXPECT_EQ(1, VariantToInt(_variant_t::Bool(false), i));
+    EXPECT_EQ(0, i);
+    EXPECT_EQ(1, VariantToInt(_variant_t::Int(-2000000000), i));
+    EXPECT_EQ(-2000000000, i);
+    EXPECT_EQ(1, VariantToInt(_variant_t::I2(-32768), i));
+    EXPECT_EQ(-32768, i);
+    EXPECT_EQ(1, VariantToInt(_variant_t::I4(70000), i));
+    EXPECT_EQ(70000, i);
+    EXPECT_EQ(1, VariantToInt(_variant_t::R8(2.5), i));
+    EXPECT_EQ(2, i) << "half to even";
+    EXPECT_EQ(1, VariantToInt(_variant_t::Bstr(L" 41 "), i));
+    EXPECT_EQ(41, i);
+    i = 7;
+    EXPECT_EQ(0, VariantToInt(_variant_t::I8(5000000000LL), i));
+    EXPECT_EQ(0, i);
+    i = 7;
+    EXPECT_EQ(0, VariantToInt(_variant_t::Bstr(L"forty"), i));
+    EXPECT_EQ(0, i);
+}
+
+TEST(VariantConversion, ToLongAndULongFollowTheVariantCoercion) {
+    long l = 0;
+    unsigned long u = 0;
+    struct Case {
+        _variant_t value;
+        bool longOk;
+        long asLong;
+        bool ulongOk;
+        unsigned long asULong;
+    };
+    const Case cases[] = {
+        {_variant_t(), true, 0, true, 0},
+        {_variant_t::I4(-5), true, -5, false, 0},
+        {_variant_t::UI4(4000000000u), false, 0, true, 4000000000ul},
+        {_variant_t::I8(2147483647LL), true, 2147483647L, true, 2147483647ul},
+        {_variant_t::I8(2147483648LL), false, 0, true, 2147483648ul},
+        {_variant_t::I8(-2147483648LL), true, -2147483648L, false, 0},
+        {_variant_t::UI8(5000000000ull), false, 0, false, 0},
+        {_variant_t::I1(-3), true, -3, false, 0},
+        {_variant_t::UI1(200), true, 200, true, 200},
+        {_variant_t::R8(2.5), true, 2, true, 2},
+        {_variant_t::R8(3.5), true, 4, true, 4},
+        {_variant_t::R8(-2.5), true, -2, false, 0},
+        {_variant_t::R8(-0.4), true, 0, true, 0},
+        {_variant_t::R8(2.5000001), true, 3, true, 3},
+        {_variant_t::R4(1.5f), true, 2, true, 2},
+        {_variant_t::R8(1e300), false, 0, false, 0},
+        {_variant_t::R8(NAN), false, 0, false, 0},
+        {_variant_t::Date(1.75), true, 2, true, 2},
+        {_variant_t::Bool(true), true, -1, true, 4294967295ul},
+        {_variant_t::Bool(false), true, 0, true, 0},
+        {Cy(25000), true, 2, true, 2},
+        {Cy(35000), true, 4, true, 4},
+        {Cy(-25001), true, -3, false, 0},
+        {_variant_t::Decimal(Dec(125, 1)), true, 12, true, 12},
+        {_variant_t::Decimal(Dec(135, 1)), true, 14, true, 14},
+        {_variant_t::Decimal(Dec(123456781234ull, 4, true)), true, -12345678, false, 0},
+        {_variant_t::Decimal(Dec(50000000000ull, 0)), false, 0, false, 0},
+        {_variant_t::Bstr(L"1,234.5"), true, 1234, true, 1234},
+        {_variant_t::Bstr(L"  -17  "), true, -17, false, 0},
+        {_variant_t::Bstr(L"(42)"), true, -42, false, 0},
+        {_variant_t::Bstr(L"12-"), true, -12, false, 0},
+        {_variant_t::Bstr(L"$7"), true, 7, true, 7},
+        {_variant_t::Bstr(L"1.5E3"), true, 1500, true, 1500},
+        {_variant_t::Bstr(L"2.5e-1"), true, 0, true, 0},
+        {_variant_t::Bstr(L"0.5000001"), true, 1, true, 1},
+        {_variant_t::Bstr(L"4294967295"), false, 0, true, 4294967295ul},
+        {_variant_t::Bstr(L"99999999999999999999999"), false, 0, false, 0},
+        {_variant_t::Bstr(L""), false, 0, false, 0},
+        {_variant_t::Bstr(L"12abc"), false, 0, false, 0},
+        {_variant_t::Bstr(L"1.2.3"), false, 0, false, 0},
+        {_variant_t::Bstr(L"-"), false, 0, false, 0},
+        {_variant_t::Null(), false, 0, false, 0},
+        {_variant_t::Error(DISP_E_PARAMNOTFOUND), false, 0, false, 0},
+        {_variant_t::Bytes("ab", 2), false, 0, false, 0},
+    };
+    for (const Case& c : cases) {
+        l = 99;
+        u = 99;
+        EXPECT_EQ(c.longOk ? 1 : 0, VariantToLong(c.value, l)) << "vt " << c.value.vt();
+        EXPECT_EQ(c.asLong, l) << "vt " << c.value.vt();
+        EXPECT_EQ(c.ulongOk ? 1 : 0, VariantToULong(c.value, u)) << "vt " << c.value.vt();
+        EXPECT_EQ(c.asULong, u) << "vt " << c.value.vt();
+    }
+    std::int32_t target = 123;
+    EXPECT_EQ(1, VariantToLong(_variant_t::ByRef(VT_I4, &target), l));
+    EXPECT_EQ(123, l);
+}
+
+TEST(VariantConversion, ToDoubleReadsEveryNumericForm) {
+    double d = 5;
+    EXPECT_EQ(1, VariantToDouble(_variant_t::Null(), d));
+    EXPECT_EQ(0.0, d);
+    struct Case {
+        _variant_t value;
+        double expected;
+    };
+    const Case cases[] = {
+        {_variant_t(), 0.0},
+        {_variant_t::R8(0.1), 0.1},
+        {_variant_t::R4(0.5f), 0.5},
+        {_variant_t::I2(-7), -7.0},
+        {_variant_t::I4(123456), 123456.0},
+        {_variant_t::Int(-1), -1.0},
+        {_variant_t::UI1(255), 255.0},
+        // A mantissa beyond 32 bits keeps its value.
+        {_variant_t::Decimal(Dec(1234567890125ull, 2)), 12345678901.25},
+        {_variant_t::Decimal(Dec(5, 1, true)), -0.5},
+        {_variant_t::Date(40178.5), 40178.5},
+        {_variant_t::I8(9007199254740993LL), 9007199254740992.0},
+        {_variant_t::UI4(4000000000u), 4000000000.0},
+        {Cy(-12345), -1.2345},
+        {_variant_t::Bool(true), -1.0},
+        {_variant_t::Bstr(L"2.5E-1"), 0.25},
+        {_variant_t::Bstr(L"-1,000.125"), -1000.125},
+        {_variant_t::Bstr(L"-123456789012345678901234567890123456789"), -1.2345678901234568e38},
+    };
+    for (const Case& c : cases) {
+        d = 5;
+        EXPECT_EQ(1, VariantToDouble(c.value, d)) << "vt " << c.value.vt();
+        EXPECT_DOUBLE_EQ(c.expected, d) << "vt " << c.value.vt();
+    }
+    for (const _variant_t& bad : {_variant_t::Bstr(L"abc"), _variant_t::Error(0), _variant_t::Bytes("x", 1),
+                                  _variant_t::Bstr(L"1e999")}) {
+        d = 5;
+        EXPECT_EQ(0, VariantToDouble(bad, d)) << "vt " << bad.vt();
+        EXPECT_EQ(0.0, d) << "vt " << bad.vt();
+    }
+}
+
+TEST(VariantConversion, ToDateTimeAndCurrencyTakeTheirOwnTypeOnly) {
+    COleDateTime dt;
+    EXPECT_EQ(1, VariantToDateTime(_variant_t::Date(40178.25), dt));
+    EXPECT_EQ(COleDateTime::valid, dt.m_status);
+    EXPECT_EQ(40178.25, dt.m_dt);
+    EXPECT_EQ(1, VariantToDateTime(_variant_t::Null(), dt));
+    EXPECT_EQ(COleDateTime::null, dt.m_status);
+    EXPECT_EQ(1, VariantToDateTime(_variant_t(), dt));
+    EXPECT_EQ(COleDateTime::null, dt.m_status);
+    dt.m_dt = 3;
+    dt.m_status = COleDateTime::valid;
+    EXPECT_EQ(0, VariantToDateTime(_variant_t::R8(40178.25), dt));
+    EXPECT_EQ(0, VariantToDateTime(_variant_t::Bstr(L"12/31/2009"), dt));
+    EXPECT_EQ(3.0, dt.m_dt);
+    EXPECT_EQ(COleDateTime::valid, dt.m_status);
+
+    COleCurrency cy;
+    EXPECT_EQ(1, VariantToCurrency(Cy(125000), cy));
+    EXPECT_EQ(COleCurrency::valid, cy.m_status);
+    EXPECT_EQ(125000, cy.m_cur.int64);
+    EXPECT_EQ(1, VariantToCurrency(_variant_t::Null(), cy));
+    EXPECT_EQ(COleCurrency::null, cy.m_status);
+    EXPECT_EQ(0, cy.m_cur.int64);
+    cy.m_cur.int64 = 9;
+    cy.m_status = COleCurrency::valid;
+    EXPECT_EQ(0, VariantToCurrency(_variant_t::I4(12), cy));
+    EXPECT_EQ(0, VariantToCurrency(_variant_t::Decimal(Dec(125, 1)), cy));
+    EXPECT_EQ(9, cy.m_cur.int64);
+}
+
+TEST(VariantConversion, ToStringFollowsTheTypeTable) {
+    struct Case {
+        _variant_t value;
+        int result;
+        std::wstring text;
+    };
+    std::vector<Case> cases = {
+        {_variant_t(), 1, L""},
+        {_variant_t::Null(), 1, L""},
+        {_variant_t::I2(-5), 1, L"-5"},
+        {_variant_t::UI2(65535), 1, L"65535"},
+        {_variant_t::Int(-2147483647), 1, L"-2147483647"},
+        {_variant_t::UInt(4294967295u), 1, L"4294967295"},
+        {_variant_t::I4(-2147483647 - 1), 1, L"-2147483648"},
+        {_variant_t::UI4(4294967295u), 1, L"4294967295"},
+        {_variant_t::I8(INT64_MIN), 1, L"-9223372036854775808"},
+        {_variant_t::UI8(UINT64_MAX), 1, L"18446744073709551615"},
+        {_variant_t::R4(0.1f), 1, L"0.1"},
+        {_variant_t::R8(0.1), 1, L"0.1"},
+        {_variant_t::R8(-1.5e20), 1, L"-1.5E+20"},
+        {_variant_t::Decimal(Dec(12500, 3)), 1, L"12.5"},
+        {Cy(125000), 1, L"12.5"},
+        {Cy(-1), 1, L"-0.0001"},
+        {_variant_t::Bstr(L"t\u00e9xt"), 1, L"t\u00e9xt"},
+        {_variant_t::Bool(true), 1, L"1"},
+        {_variant_t::Bool(false), 1, L"0"},
+        {_variant_t::UI1(65), 1, L"A"},
+        {_variant_t::I1(66), 1, L"B"},
+        {_variant_t::UI1(0), 1, L""},
+        {_variant_t::Bytes("AB", 2), 1, L"AB"},
+        {_variant_t::Date(40178.5), 1, L""},  // dates are formatted by whoever shows them
+        {_variant_t::Error(0), 0, L""},
+        {_variant_t::Array(nullptr), 0, L""},
+    };
+    std::int8_t text[] = {'a', 'b', 'c', 0};
+    cases.push_back({_variant_t::ByRef(VT_I1, text), 1, L"abc"});
+    std::uint8_t byte = 67;
+    cases.push_back({_variant_t::ByRef(VT_UI1, &byte), 1, L"C"});
+    std::int32_t number = -12;
+    cases.push_back({_variant_t::ByRef(VT_I4, &number), 1, L"-12"});
+    double date = 40178.0;
+    cases.push_back({_variant_t::ByRef(VT_DATE, &date), 1, L""});
+    SAFEARRAY bytes;
+    bytes.elementType = VT_UI1;
+    bytes.bytes = {'x', 'y'};
+    cases.push_back({_variant_t::ByRef(VT_ARRAY | VT_UI1, &bytes), 1, L"xy"});
+    _variant_t inner = _variant_t::Bool(true);
+    cases.push_back({_variant_t::ByRef(VT_VARIANT, &inner), 1, L"1"});
+    int object = 0;  // an object reference: no text
+    cases.push_back({_variant_t::ByRef(kDispatch, &object), 0, L""});
+    cases.push_back({_variant_t::ByRef(kUnknown, &object), 0, L""});
+    for (const Case& c : cases) {
+        CString out = L"junk";
+        EXPECT_EQ(c.result, VariantToString(c.value, out, 0)) << "vt " << c.value.vt();
+        EXPECT_EQ(c.text, out) << "vt " << c.value.vt();
+    }
+}
+
+// ---- against the databases ----
+
+class FieldValuesBackend : public ::testing::TestWithParam<testdb::Backend> {
+protected:
+    void SetUp() override {
+        savedLocale_ = std::setlocale(LC_ALL, nullptr);
+        ASSERT_NE(nullptr, std::setlocale(LC_ALL, "C.UTF-8"));
+        if (!GetParam().available) GTEST_SKIP() << GetParam().skipReason;
+        ASSERT_EQ(1, conn.Open(GetParam().connectionString.c_str())) << U8(conn.m_strLastError);
+    }
+    void TearDown() override {
+        conn.Close();
+        std::setlocale(LC_ALL, savedLocale_.c_str());
+    }
+
+    Kind kind() const { return GetParam().kind; }
+    bool pg() const { return testdb::IsPostgres(kind()); }
+    // This helper's table for this backend: backends that share a server never collide.
+    std::wstring T(const std::wstring& base) const { return L"va_" + base + L"_" + testdb::Widen(GetParam().name); }
+    std::wstring BlobType() const { return pg() ? L"bytea" : kind() == Kind::MariaDB ? L"longblob" : L"blob"; }
+    std::wstring Hex(const std::string& hex) const { return pg() ? L"'\\x" + testdb::Widen(hex) + L"'::bytea" : L"x'" + testdb::Widen(hex) + L"'"; }
+
+    void Exec(const std::wstring& sql) {
+        CADORecordSet rs(&conn, 1);
+        ASSERT_EQ(1, rs.Execute(sql.c_str(), nullptr)) << U8(sql) << ": " << U8(rs.m_strLastError);
+    }
+    void Recreate(const std::wstring& table, const std::wstring& columns) {
+        Exec(L"drop table if exists " + table);
+        Exec(L"create table " + table + L" (" + columns + L")");
+    }
+    void Query(CADORecordSet& rs, const std::wstring& sql) {
+        ASSERT_EQ(1, rs.Execute(sql.c_str(), nullptr)) << U8(sql) << ": " << U8(rs.m_strLastError);
+    }
+    // 25 records, n = 1..25.
+    std::wstring Numbers() const {
+        return L"with recursive g(n) as (select 1 union all select n + 1 from g where n < 25) select n from g order by n";
+    }
+
+    CADOConnection conn;
+    std::string savedLocale_;
+};
+
+TEST_P(FieldValuesBackend, TypedGettersReadEachKindOfColumn) {
+    const std::wstring t = T(L"kinds");
+    const std::wstring numeric = kind() == Kind::SQLite ? L"decimal(16,4)" : L"numeric(16,4)";
+    const std::wstring stamp = pg() ? L"timestamp(0)" : kind() == Kind::MariaDB ? L"datetime" : L"timestamp";
+    const std::wstring dbl = pg() ? L"double precision" : L"double";
+    Recreate(t, L"id integer, i integer, s smallint, b bigint, d " + dbl + L", n " + numeric + L", v varchar(40), ts " +
+                    stamp + L", bl " + BlobType());
+    Exec(L"insert into " + t + L" values (1, 123456, -12, 9007199254740993, 2.5, 12345678.1234, 'text', "
+         L"'2009-12-31 23:59:58', " + Hex("414243") + L")");
+    Exec(L"insert into " + t + L" values (2, null, null, null, null, null, null, null, null)");
+    CADORecordSet rs(&conn, 1);
+    Query(rs, L"select i, s, b, d, n, v, ts, bl from " + t + L" order by id");
+
+    long l = 0;
+    unsigned long ul = 0;
+    int i = 0;
+    double d = 0;
+    CString text;
+    ASSERT_EQ(1, rs.GetFieldValue(L"i", l)) << U8(rs.m_strLastError);
+    EXPECT_EQ(123456, l);
+    ASSERT_EQ(1, rs.GetFieldValue(0, ul));
+    EXPECT_EQ(123456u, ul);
+    ASSERT_EQ(1, rs.GetFieldValue(L"i", i));
+    EXPECT_EQ(123456, i);
+    ASSERT_EQ(1, rs.GetFieldValue(L"i", d));
+    EXPECT_EQ(123456.0, d);
+    ASSERT_EQ(1, rs.GetFieldValue(L"i", text));
+    EXPECT_EQ(L"123456", text);
+
+    ASSERT_EQ(1, rs.GetFieldValue(L"s", i));
+    EXPECT_EQ(-12, i);
+    ASSERT_EQ(1, rs.GetFieldValue(1, l));
+    EXPECT_EQ(-12, l);
+    ul = 77;
+    EXPECT_EQ(0, rs.GetFieldValue(L"s", ul)) << "a negative number has no unsigned form";
+    EXPECT_EQ(L"Type mismatch.", rs.m_strLastError);
+
+    EXPECT_EQ(0, rs.GetFieldValue(L"b", l)) << "beyond 32 bits";
+    ASSERT_EQ(1, rs.GetFieldValue(L"b", text));
+    EXPECT_EQ(L"9007199254740993", text);
+    ASSERT_EQ(1, rs.GetFieldValue(L"b", d));
+    EXPECT_EQ(9007199254740992.0, d);
+
+    ASSERT_EQ(1, rs.GetFieldValue(L"d", d));
+    EXPECT_EQ(2.5, d);
+    ASSERT_EQ(1, rs.GetFieldValue(L"d", l));
+    EXPECT_EQ(2, l) << "half to even";
+    ASSERT_EQ(1, rs.GetFieldValue(3, text));
+    EXPECT_EQ(L"2.5", text);
+
+    ASSERT_EQ(1, rs.GetFieldValue(L"n", d));
+    EXPECT_NEAR(12345678.1234, d, 1e-6) << "the whole mantissa of the decimal";
+    ASSERT_EQ(1, rs.GetFieldValue(L"n", text));
+    EXPECT_EQ(L"12345678.1234", text);
+    ASSERT_EQ(1, rs.GetFieldValue(L"n", l));
+    EXPECT_EQ(12345678, l);
+
+    ASSERT_EQ(1, rs.GetFieldValue(L"v", text));
+    EXPECT_EQ(L"text", text);
+    d = 4;
+    EXPECT_EQ(0, rs.GetFieldValue(L"v", d));
+
+    COleDateTime dt;
+    ASSERT_EQ(1, rs.GetFieldValue(L"ts", dt));
+    EXPECT_EQ(COleDateTime::valid, dt.m_status);
+    EXPECT_NEAR(40178.0 + (23 * 3600 + 59 * 60 + 58) / 86400.0, dt.m_dt, 1e-6);
+    text = L"junk";
+    EXPECT_EQ(1, rs.GetFieldValue(L"ts", text));
+    EXPECT_EQ(L"", text);
+    EXPECT_EQ(0, rs.GetFieldValue(L"v", dt));
+
+    ASSERT_EQ(1, rs.GetFieldValue(L"bl", text));
+    EXPECT_EQ(L"ABC", text);
+
+    COleCurrency cy;
+    EXPECT_EQ(0, rs.GetFieldValue(L"i", cy)) << "only a currency value";
+    EXPECT_EQ(0, rs.IsFieldNull(L"i"));
+    EXPECT_EQ(0, rs.IsFieldEmpty(0));
+    EXPECT_EQ(0, rs.GetFieldValue(L"nosuch", l));
+    EXPECT_EQ(kNoItem, rs.m_strLastError);
+
+    rs.MoveNext();
+    for (int col = 0; col < 8; ++col) {
+        EXPECT_EQ(1, rs.IsFieldNull(col)) << col;
+        EXPECT_EQ(1, rs.IsFieldEmpty(col)) << col;
+        l = 5;
+        ASSERT_EQ(1, rs.GetFieldValue(col, l)) << col;
+        EXPECT_EQ(0, l);
+        ul = 5;
+        ASSERT_EQ(1, rs.GetFieldValue(col, ul)) << col;
+        EXPECT_EQ(0u, ul);
+        d = 5;
+        ASSERT_EQ(1, rs.GetFieldValue(col, d)) << col;
+        EXPECT_EQ(0.0, d);
+        text = L"junk";
+        ASSERT_EQ(1, rs.GetFieldValue(col, text)) << col;
+        EXPECT_EQ(L"", text);
+        ASSERT_EQ(1, rs.GetFieldValue(col, dt)) << col;
+        EXPECT_EQ(COleDateTime::null, dt.m_status);
+        ASSERT_EQ(1, rs.GetFieldValue(col, cy)) << col;
+        EXPECT_EQ(COleCurrency::null, cy.m_status);
+    }
+    rs.MoveNext();
+    EXPECT_EQ(0, rs.GetFieldValue(0, l)) << "no current record at EOF";
+    EXPECT_EQ(0, rs.IsFieldNull(0));
+}
+
+TEST_P(FieldValuesBackend, BoolGetterLeavesTextAloneAndReadsNullAsFalse) {
+    CADORecordSet rs(&conn, 1);
+    Query(rs, L"select 'yes' as t, null as z");
+    bool b = true;
+    EXPECT_EQ(0, rs.GetFieldValue(L"t", b));
+    EXPECT_TRUE(b) << "left as it was";
+    b = true;
+    EXPECT_EQ(1, rs.GetFieldValue(L"z", b));
+    EXPECT_FALSE(b);
+    if (pg()) {
+        CADOConnection c;
+        ASSERT_EQ(1, c.Open((GetParam().connectionString + L"BoolsAsChar=0;").c_str())) << U8(c.m_strLastError);
+        CADORecordSet bools(&c, 1);
+        ASSERT_EQ(1, bools.Execute(L"select true as yes, false as no", nullptr)) << U8(bools.m_strLastError);
+        b = false;
+        ASSERT_EQ(1, bools.GetFieldValue(L"yes", b));
+        EXPECT_TRUE(b);
+        ASSERT_EQ(1, bools.GetFieldValue(1, b));
+        EXPECT_FALSE(b);
+        int i = 0;
+        ASSERT_EQ(1, bools.GetFieldValue(L"yes", i));
+        EXPECT_EQ(1, i);
+        CString text;
+        ASSERT_EQ(1, bools.GetFieldValue(L"yes", text));
+        EXPECT_EQ(L"1", text);
+    }
+}
+
+TEST_P(FieldValuesBackend, PagesHoldPageSizeRecords) {
+    CADORecordSet rs(&conn, 1);
+    EXPECT_EQ(-1, rs.GetPageCount()) << "closed";
+    EXPECT_EQ(-1, rs.GetPageSize());
+    EXPECT_EQ(-1, rs.GetAbsolutePage());
+    EXPECT_EQ(0, rs.SetPageSize(5));
+    Query(rs, Numbers());
+    ASSERT_EQ(25u, rs.GetRecordCount());
+    EXPECT_EQ(10, rs.GetPageSize());
+    EXPECT_EQ(3, rs.GetPageCount());
+    EXPECT_EQ(1, rs.GetAbsolutePage());
+
+    ASSERT_EQ(1, rs.SetAbsolutePage(3)) << U8(rs.m_strLastError);
+    EXPECT_EQ(21, rs.GetAbsolutePosition());
+    EXPECT_EQ(3, rs.GetAbsolutePage());
+    long n = 0;
+    ASSERT_EQ(1, rs.GetFieldValue(0, n));
+    EXPECT_EQ(21, n);
+    EXPECT_EQ(0, rs.SetAbsolutePage(4));
+    EXPECT_EQ(0, rs.SetAbsolutePage(0));
+    EXPECT_EQ(21, rs.GetAbsolutePosition()) << "a page that does not exist does not move";
+
+    ASSERT_EQ(1, rs.SetPageSize(7));
+    EXPECT_EQ(0, rs.SetPageSize(0));
+    EXPECT_EQ(7, rs.GetPageSize());
+    EXPECT_EQ(4, rs.GetPageCount());
+    EXPECT_EQ(3, rs.GetAbsolutePage()) << "record 21 is the last of page 3";
+    ASSERT_EQ(1, rs.SetAbsolutePage(4));
+    ASSERT_EQ(1, rs.GetFieldValue(0, n));
+    EXPECT_EQ(22, n);
+
+    rs.MoveLast();
+    rs.MoveNext();
+    EXPECT_EQ(adPosEOF, rs.GetAbsolutePage());
+    rs.MoveFirst();
+    rs.MovePrevious();
+    EXPECT_EQ(adPosBOF, rs.GetAbsolutePage());
+
+    Query(rs, L"with recursive g(n) as (select 1 union all select n + 1 from g where n < 25) select n from g where n > 100");
+    EXPECT_EQ(0, rs.GetPageCount());
+    EXPECT_EQ(adPosBOF, rs.GetAbsolutePage());
+    EXPECT_EQ(0, rs.SetAbsolutePage(1));
+    rs.Close();
+    EXPECT_EQ(-1, rs.GetPageCount());
+}
+
+TEST_P(FieldValuesBackend, FieldAndRecordsetProperties) {
+    const std::wstring t = T(L"props");
+    Recreate(t, std::wstring(L"id integer, amount ") + (kind() == Kind::SQLite ? L"decimal(10,3)" : L"numeric(10,3)"));
+    Exec(L"insert into " + t + L" values (1, 2.5)");
+    CADORecordSet rs(&conn, 1);
+    CString text;
+    EXPECT_EQ(0, rs.GetProperties(L"Unique Table", text)) << "closed";
+    Query(rs, L"select id, amount from " + t);
+
+    CADOFieldInfo info;
+    ASSERT_EQ(1, rs.GetFieldInfo(L"amount", &info));
+    long precision = 0, scale = 0, attributes = 0;
+    ASSERT_EQ(1, rs.GetFieldPrecision(L"amount", precision));
+    ASSERT_EQ(1, rs.GetFieldNumScale(L"AMOUNT", scale));
+    ASSERT_EQ(1, rs.GetFieldAttributes(L"amount", attributes));
+    EXPECT_EQ(info.m_nPrecision, precision);
+    EXPECT_EQ(info.m_nNumericScale, scale);
+    EXPECT_EQ(info.m_lAttributes, attributes);
+    if (kind() != Kind::SQLite) {
+        EXPECT_EQ(10, precision);
+        EXPECT_EQ(3, scale);
+    }
+    EXPECT_EQ(0, rs.GetFieldPrecision(L"nosuch", precision));
+    EXPECT_EQ(kNoItem, rs.m_strLastError);
+
+    int flag = 5;
+    EXPECT_EQ(1, rs.GetFieldProperties(L"id", L"BASECOLUMNNAME", text)) << U8(rs.m_strLastError);
+    EXPECT_EQ(1, rs.GetFieldProperties(L"id", L"basetablename", text));
+    ASSERT_EQ(1, rs.GetFieldProperties(L"id", L"ISAUTOINCREMENT", flag));
+    EXPECT_EQ(0, flag);
+    EXPECT_EQ(0, rs.GetFieldProperties(L"id", L"BASECOLUMNNAME", flag)) << "a text has no Boolean form";
+    EXPECT_EQ(0, rs.SetFieldProperties(L"id", L"BASECOLUMNNAME", L"x")) << "read-only";
+    ASSERT_EQ(1, rs.GetFieldProperties(L"id", L"Optimize", flag));
+    EXPECT_EQ(0, flag);
+    ASSERT_EQ(1, rs.SetFieldProperties(L"id", L"Optimize", 1));
+    ASSERT_EQ(1, rs.GetFieldProperties(L"id", L"optimize", flag));
+    EXPECT_EQ(-1, flag);
+    ASSERT_EQ(1, rs.GetFieldProperties(L"id", L"Optimize", text));
+    EXPECT_EQ(L"True", text);
+    ASSERT_EQ(1, rs.GetFieldProperties(L"amount", L"Optimize", flag));
+    EXPECT_EQ(0, flag) << "per field";
+    ASSERT_EQ(1, rs.SetFieldProperties(L"id", L"Optimize", L"false"));
+    ASSERT_EQ(1, rs.GetFieldProperties(L"id", L"Optimize", flag));
+    EXPECT_EQ(0, flag);
+    EXPECT_EQ(0, rs.SetFieldProperties(L"id", L"Optimize", L"maybe"));
+    EXPECT_EQ(0, rs.GetFieldProperties(L"id", L"No Such Property", text));
+    EXPECT_EQ(kNoItem, rs.m_strLastError);
+    EXPECT_EQ(0, rs.GetFieldProperties(L"nosuch", L"Optimize", text));
+
+    ASSERT_EQ(1, rs.GetProperties(L"Unique Table", text));
+    EXPECT_EQ(L"", text);
+    ASSERT_EQ(1, rs.SetProperties(L"unique table", t.c_str()));
+    ASSERT_EQ(1, rs.GetProperties(L"Unique Table", text));
+    EXPECT_EQ(t, text);
+    CADORecordSet copy(rs);
+    ASSERT_EQ(1, copy.GetProperties(L"UNIQUE TABLE", text));
+    EXPECT_EQ(t, text) << "copies share the result and its properties";
+    EXPECT_EQ(0, rs.GetProperties(L"Unique Table", flag)) << "a text has no Boolean form";
+    EXPECT_EQ(0, rs.SetProperties(L"Unique Schema", 1));
+
+    ASSERT_EQ(1, rs.GetProperties(L"Update Criteria", flag));
+    EXPECT_EQ(2, flag);
+    EXPECT_EQ(0, rs.SetProperties(L"Update Criteria", L"9"));
+    EXPECT_EQ(0, rs.SetProperties(L"Update Criteria", L"all"));
+    ASSERT_EQ(1, rs.SetProperties(L"Update Criteria", L"1"));
+    ASSERT_EQ(1, rs.GetProperties(L"Update Criteria", flag));
+    EXPECT_EQ(1, flag);
+    ASSERT_EQ(1, rs.GetProperties(L"Batch Size", text));
+    EXPECT_EQ(L"15", text);
+    ASSERT_EQ(1, rs.GetProperties(L"Bookmarkable", flag));
+    EXPECT_EQ(-1, flag);
+    ASSERT_EQ(1, rs.GetProperties(L"Server Cursor", text));
+    EXPECT_EQ(L"False", text);
+    EXPECT_EQ(0, rs.SetProperties(L"Bookmarkable", 0)) << "read-only";
+    EXPECT_EQ(0, rs.SetProperties(L"Maximum Rows", L"10"));
+    ASSERT_EQ(1, rs.GetProperties(L"Maximum Rows", flag));
+    EXPECT_EQ(0, flag);
+    EXPECT_EQ(0, rs.GetProperties(L"No Such Property", text));
+    EXPECT_EQ(kNoItem, rs.m_strLastError);
+    EXPECT_EQ(0, rs.SetProperties(nullptr, L"x"));
+}
+
+TEST_P(FieldValuesBackend, GetStringExportsFromTheCurrentRecord) {
+    CADORecordSet rs(&conn, 1);
+    Query(rs, L"select 1 as a, 'x' as b, null as c union all select 2, 'y', 'z' union all select 3, 'w', null order by 1");
+    EXPECT_EQ(L"1\tx\t\r2\ty\tz\r3\tw\t\r", rs.GetString(L"", L"", L"", 0)) << "tab and carriage return";
+    EXPECT_EQ(1, rs.IsEOF()) << "the position ends after what was read";
+    EXPECT_EQ(L"", rs.GetString(L"", L"", L"", 0));
+    EXPECT_FALSE(rs.m_strLastError.empty());
+
+    rs.MoveFirst();
+    EXPECT_EQ(L"1;x;<null>|", rs.GetString(L";", L"|", L"<null>", 1));
+    EXPECT_EQ(2, rs.GetAbsolutePosition());
+    EXPECT_EQ(L"2, y, z\n3, w, NULL\n", rs.GetString(L", ", L"\n", L"NULL", 10)) << "as many as there are";
+    EXPECT_EQ(1, rs.IsEOF());
+    rs.MoveFirst();
+    rs.MoveNext();
+    EXPECT_EQ(L"2,y,z\n", rs.GetString(L",", L"\n", nullptr, 1));
+    EXPECT_EQ(L"3,w,\n", rs.GetString(L",", L"\n", nullptr, -1));
+    rs.Close();
+    EXPECT_EQ(L"", rs.GetString(L"", L"", L"", 0));
+}
+
+TEST_P(FieldValuesBackend, GetChunkCopiesWholeValuesInPieces) {
+    const std::wstring t = T(L"chunks");
+    Recreate(t, L"id integer, b " + BlobType() + L", t " + (kind() == Kind::MariaDB ? L"longtext" : L"text") +
+                    L", n integer");
+    std::string hex;
+    std::vector<std::uint8_t> bytes;
+    for (int i = 0; i < 250; ++i) {
+        bytes.push_back(static_cast<std::uint8_t>(i));
+        static const char digits[] = "0123456789abcdef";
+        hex += digits[i >> 4];
+        hex += digits[i & 15];
+    }
+    std::wstring text;
+    for (int i = 0; i < 30; ++i) text += L"abc\u00e9\u20ac";  // 150 characters, 300 bytes as UTF-16
+    Exec(L"insert into " + t + L" values (1, " + Hex(hex) + L", '" + text + L"', 7)");
+    Exec(L"insert into " + t + L" values (2, null, null, null)");
+    CADORecordSet rs(&conn, 1);
+    Query(rs, L"select b, t, n from " + t + L" order by id");
+
+    constexpr std::size_t kGuard = 16;
+    ASSERT_EQ(250, rs.GetChunkSize(L"b"));
+    std::vector<std::uint8_t> buffer(250 + kGuard, 0xEE);
+    ASSERT_EQ(1, rs.GetChunk(L"b", buffer.data())) << U8(rs.m_strLastError);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), buffer.begin()));
+    for (std::size_t i = 250; i < buffer.size(); ++i) ASSERT_EQ(0xEE, buffer[i]) << "written past the value at " << i;
+    std::fill(buffer.begin(), buffer.end(), 0xEE);
+    ASSERT_EQ(1, rs.GetChunk(0, buffer.data()));
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), buffer.begin()));
+
+    // Text arrives as UTF-16 code units, never more bytes than GetChunkSize promises.
+    const long room = rs.GetChunkSize(L"t");
+    ASSERT_GT(room, 0);
+    std::vector<std::uint8_t> textBuffer(static_cast<std::size_t>(room) + kGuard, 0xEE);
+    const int got = rs.GetChunk(L"t", textBuffer.data());
+    for (std::size_t i = static_cast<std::size_t>(room); i < textBuffer.size(); ++i)
+        ASSERT_EQ(0xEE, textBuffer[i]) << "written past GetChunkSize at " << i;
+    const std::u16string units = WideToUtf16(text);
+    if (room >= static_cast<long>(units.size() * 2)) {
+        ASSERT_EQ(1, got) << U8(rs.m_strLastError);
+        EXPECT_EQ(0, std::memcmp(units.data(), textBuffer.data(), units.size() * 2));
+    } else {
+        EXPECT_EQ(0, got) << "a text that does not fit fails";
+        EXPECT_FALSE(rs.m_strLastError.empty());
+    }
+
+    EXPECT_EQ(0, rs.GetChunk(L"n", buffer.data())) << "a number is not long data";
+    EXPECT_EQ(0, rs.GetChunk(L"nosuch", buffer.data()));
+    rs.MoveNext();
+    std::fill(buffer.begin(), buffer.end(), 0xEE);
+    EXPECT_EQ(1, rs.GetChunk(L"b", buffer.data())) << "a null value copies nothing";
+    EXPECT_EQ(0xEE, buffer[0]);
+    EXPECT_EQ(1, rs.GetChunk(L"t", nullptr));
+}
+
+// ---- CADOField ----
+
+class ADOFieldBackend : public FieldValuesBackend {
+protected:
+    void Fill() {
+        table = T(L"fields");
+        Recreate(table, std::wstring(L"id integer, name varchar(20), amount ") + (pg() ? L"double precision" : L"double"));
+        Exec(L"insert into " + table + L" values (1, 'one', 1.5), (2, null, 2.5)");
+    }
+    std::wstring Select() const { return L"select id, name, amount from " + table + L" order by id"; }
+    std::wstring table;
+};
+
+TEST_P(ADOFieldBackend, ReadsTheCurrentRecordOfItsRecordset) {
+    Fill();
+    CADORecordSet rs(&conn, 1);
+    Query(rs, Select());
+    CADOField id, name, amount;
+    id.Attach(rs.GetField(0));
+    name.Attach(rs.GetField(L"NAME"));
+    amount.Attach(rs.GetField(2));
+    ASSERT_TRUE(id.GetFieldPtr() && name.GetFieldPtr() && amount.GetFieldPtr());
+
+    EXPECT_EQ(L"name", name.GetName());
+    EXPECT_TRUE(name.GetType() == adVarChar || name.GetType() == adVarWChar) << name.GetType();
+    EXPECT_EQ(adInteger, id.GetType());
+    EXPECT_EQ(20, name.GetDefinedSize());
+    EXPECT_EQ(3, name.GetActualSize());
+    CADOFieldInfo info;
+    ASSERT_EQ(1, rs.GetFieldInfo(1L, &info));
+    EXPECT_EQ(info.m_lAttributes, name.GetAttributes());
+
+    long l = 0;
+    int i = 5;
+    double d = 0;
+    float f = 0;
+    CString text;
+    COleDateTime dt;
+    _variant_t v;
+    ASSERT_EQ(1, id.GetValue(l)) << U8(id.GetLastErrorString());
+    EXPECT_EQ(1, l);
+    EXPECT_EQ(0, id.GetValue(i)) << "an integer column is not a 16-bit value";
+    EXPECT_EQ(5, i);
+    EXPECT_EQ(L"[80020005] Type mismatch.", id.GetLastErrorString());
+    EXPECT_EQ(0x80020005u, id.GetLastError());
+    EXPECT_EQ(0, id.GetValue(d));
+    EXPECT_EQ(0, id.GetValue(text));
+    ASSERT_EQ(1, name.GetValue(text));
+    EXPECT_EQ(L"one", text);
+    ASSERT_EQ(1, amount.GetValue(d));
+    EXPECT_EQ(1.5, d);
+    EXPECT_EQ(0, amount.GetValue(f));
+    EXPECT_EQ(0, amount.GetValue(dt));
+    ASSERT_EQ(1, amount.GetValue(v));
+    EXPECT_EQ(VT_R8, v.vt());
+    EXPECT_EQ(L"one", name.GetOriginalVal());
+    EXPECT_EQ(L"1", id.GetUnderlyingValue());
+
+    CString property;
+    bool flag = true;
+    EXPECT_EQ(1, id.GetProperties(L"BASECOLUMNNAME", property)) << U8(id.GetLastErrorString());
+    ASSERT_EQ(1, id.GetProperties(L"ISAUTOINCREMENT", flag));
+    EXPECT_FALSE(flag);
+    EXPECT_EQ(0, id.GetProperties(L"BASETABLENAME", flag)) << "a text is not a Boolean";
+    EXPECT_EQ(0, id.GetProperties(L"No Such Property", property));
+    EXPECT_EQ(L"[80070057] " + std::wstring(kNoItem), id.GetLastErrorString());
+
+    EXPECT_EQ(0, name.SetValue(CString(L"uno"))) << "only during Edit or AddNew";
+    EXPECT_EQ(L"[800A0C93] Operation is not allowed in this context.", name.GetLastErrorString());
+    ASSERT_EQ(1, name.GetValue(text));
+    EXPECT_EQ(L"one", text);
+
+    rs.MoveNext();
+    ASSERT_EQ(1, id.GetValue(l));
+    EXPECT_EQ(2, l) << "the field follows the recordset's position";
+    EXPECT_EQ(0, name.GetValue(text)) << "null is not a text";
+    ASSERT_EQ(1, name.GetValue(v));
+    EXPECT_EQ(VT_NULL, v.vt());
+    EXPECT_EQ(0, name.GetActualSize());
+    EXPECT_EQ(L"", name.GetOriginalVal());
+    rs.MoveNext();
+    EXPECT_EQ(0, id.GetValue(l)) << "EOF";
+    EXPECT_EQ(-1, name.GetActualSize());
+    EXPECT_EQ(L"", name.GetOriginalVal());
+    EXPECT_FALSE(name.GetLastErrorString().empty());
+
+    EXPECT_EQ(nullptr, rs.GetField(3));
+    EXPECT_EQ(kNoItem, rs.m_strLastError);
+    EXPECT_EQ(nullptr, rs.GetField(L"nosuch"));
+    CADOField empty;
+    EXPECT_EQ(L"", empty.GetName());
+    EXPECT_EQ(L"[80004003] No field is attached.", empty.GetLastErrorString());
+    EXPECT_EQ(0, empty.GetValue(v));
+}
+
+TEST_P(ADOFieldBackend, ClosedReopenedOrDestroyedRecordsetFailsCleanly) {
+    Fill();
+    CADORecordSet rs(&conn, 1);
+    Query(rs, Select());
+    CADOField field;
+    field.Attach(rs.GetField(1));
+    CString text;
+    ASSERT_EQ(1, field.GetValue(text));
+
+    rs.Close();
+    EXPECT_EQ(nullptr, rs.GetField(0));
+    EXPECT_EQ(L"", field.GetName());
+    EXPECT_NE(CString::npos, field.GetLastErrorString().find(L"closed or reopened")) << U8(field.GetLastErrorString());
+    EXPECT_EQ(0, field.GetValue(text));
+    EXPECT_EQ(-1, field.GetActualSize());
+    EXPECT_EQ(-1, field.GetDefinedSize());
+    EXPECT_EQ(adEmpty, field.GetType());
+    EXPECT_EQ(L"", field.GetOriginalVal());
+    EXPECT_EQ(0, field.SetValue(1.5));
+
+    Query(rs, Select());
+    EXPECT_EQ(L"", field.GetName()) << "a new result is not the field's";
+    EXPECT_EQ(0, field.GetValue(text));
+    CADOField again;
+    again.Attach(rs.GetField(1));
+    ASSERT_EQ(1, again.GetValue(text));
+    EXPECT_EQ(L"one", text);
+
+    // The owner goes while a copy keeps its result alive: the field must not reach the owner.
+    auto owner = std::make_unique<CADORecordSet>(&conn, 1);
+    Query(*owner, Select());
+    CADOField orphan;
+    orphan.Attach(owner->GetField(L"name"));
+    CADORecordSet copy(*owner);
+    CADOField fromCopy;
+    fromCopy.Attach(copy.GetField(L"name"));
+    owner.reset();
+    EXPECT_EQ(L"", orphan.GetName());
+    EXPECT_NE(CString::npos, orphan.GetLastErrorString().find(L"no longer exists")) << U8(orphan.GetLastErrorString());
+    EXPECT_EQ(0, orphan.GetValue(text));
+    ASSERT_EQ(1, fromCopy.GetValue(text)) << U8(fromCopy.GetLastErrorString());
+    EXPECT_EQ(L"one", text);
+}
+
+TEST_P(ADOFieldBackend, PendingValuesDuringAnEdit) {
+    Fill();
+    CADORecordSet rs(&conn, 1);
+    Query(rs, Select());
+    CADOField name, id;
+    name.Attach(rs.GetField(1));
+    id.Attach(rs.GetField(0));
+    ASSERT_EQ(1, rs.Edit());
+    ASSERT_EQ(1, name.SetValue(CString(L"uno"))) << U8(name.GetLastErrorString());
+    ASSERT_EQ(1, id.SetValue(70000)) << "an int beyond 16 bits keeps its value";
+    CString text;
+    long l = 0;
+    ASSERT_EQ(1, name.GetValue(text));
+    EXPECT_EQ(L"uno", text);
+    ASSERT_EQ(1, rs.GetFieldValue(L"id", l));
+    EXPECT_EQ(70000, l);
+    EXPECT_EQ(L"one", name.GetOriginalVal()) << "as read from the database";
+    ASSERT_EQ(1, rs.GetFieldValue(L"name", text));
+    EXPECT_EQ(L"uno", text) << "the typed getters see the pending value";
+    ASSERT_EQ(1, rs.CancelUpdate()) << U8(rs.m_strLastError);
+    ASSERT_EQ(1, name.GetValue(text));
+    EXPECT_EQ(L"one", text);
+}
+
+std::string BackendName(const ::testing::TestParamInfo<testdb::Backend>& info) { return info.param.name; }
+
+INSTANTIATE_TEST_SUITE_P(Backends, FieldValuesBackend, ::testing::ValuesIn(testdb::Backends()), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, ADOFieldBackend, ::testing::ValuesIn(testdb::Backends()), BackendName);
+
+}  // namespace
