@@ -7,9 +7,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -50,20 +52,110 @@ CONNECT_PARAMS Sqlite(const QString& path) {
     return params;
 }
 
-// Runs `action` on the next modal dialog of type T that opens (from a timer).
+// Handles the next modal dialog of type T that opens while the handler lives. Once the dialog
+// is shown, `act` runs on it and is expected to close it; while the dialog stays open `act` runs
+// again, a bounded number of times. When the tries run out, or no such dialog opens in time,
+// every open modal dialog is rejected so that the modal loop of the code under test always ends,
+// and Failure() says what went wrong: a test checks it right after the step that opened the
+// dialog, so a dialog that will not close fails the test instead of blocking it.
 template <typename T>
-void OnNextModal(const std::function<void(QWidget*)>& action) {
-    auto* timer = new QTimer;
-    timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, [timer, action] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal && qobject_cast<T*>(modal) && modal->isVisible()) {
-            timer->stop();
-            timer->deleteLater();
-            action(modal);
+class ModalHandler {
+public:
+    explicit ModalHandler(std::function<void(T*)> act, int appearMs = 20000)
+        : m_act(std::move(act)), m_appearMs(appearMs) {
+        m_timer.setInterval(kPollMs);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { Poll(); });
+        m_clock.start();
+        m_timer.start();
+    }
+    ModalHandler(const ModalHandler&) = delete;
+    ModalHandler& operator=(const ModalHandler&) = delete;
+
+    QString Failure() const {
+        if (!m_failure.isEmpty()) return m_failure;
+        if (m_tries == 0) return QStringLiteral("no %1 opened").arg(Name());
+        if (m_dialog && m_dialog->isVisible())
+            return QStringLiteral("the %1 is still open").arg(Name());
+        return {};
+    }
+
+private:
+    static constexpr int kPollMs = 20;
+    static constexpr int kRetryMs = 100;
+    static constexpr int kMaxTries = 50;
+
+    static QString Name() { return QString::fromLatin1(T::staticMetaObject.className()); }
+    QString Selected() const {
+        auto* files = qobject_cast<QFileDialog*>(m_dialog.data());
+        return files ? files->selectedFiles().join(", ") : QStringLiteral("-");
+    }
+
+    void Poll() {
+        if (m_tries > 0) {
+            if (!m_dialog || !m_dialog->isVisible()) {  // closed by `act`: done
+                m_timer.stop();
+                return;
+            }
+            if (m_sinceTry.elapsed() < kRetryMs) return;
+            if (m_tries < kMaxTries) {
+                Act(m_dialog);
+                return;
+            }
+            m_failure = QStringLiteral("the %1 was still open after %2 tries (selected: %3)")
+                            .arg(Name())
+                            .arg(m_tries)
+                            .arg(Selected());
+            GiveUp();
+            return;
         }
-    });
-    timer->start();
+        auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
+        if (dialog && dialog->isVisible()) {
+            m_dialog = dialog;
+            Act(dialog);
+        } else if (m_clock.elapsed() > m_appearMs) {
+            m_failure = QStringLiteral("no %1 opened").arg(Name());
+            GiveUp();
+        }
+    }
+
+    void Act(T* dialog) {
+        ++m_tries;
+        m_sinceTry.start();
+        m_act(dialog);
+    }
+
+    // Rejects the open modal dialogs, innermost first, so that their loops end.
+    void GiveUp() {
+        m_timer.stop();
+        for (int i = 0; i < 10; ++i) {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal) break;
+            if (auto* dialog = qobject_cast<QDialog*>(modal))
+                dialog->done(QDialog::Rejected);
+            else
+                modal->close();
+        }
+    }
+
+    std::function<void(T*)> m_act;
+    int m_appearMs;
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    QElapsedTimer m_sinceTry;
+    QPointer<T> m_dialog;
+    int m_tries = 0;
+    QString m_failure;
+};
+
+// Chooses `path` in a file dialog the way a user does: the name typed into the dialog's file-name
+// field, then Open. (QFileDialog::selectFile() leaves that field alone while it has the keyboard
+// focus, which it gains when the dialog window becomes active, so it cannot be relied on here.)
+void ChooseFile(QFileDialog* dialog, const QString& path) {
+    const QFileInfo info(path);
+    dialog->setDirectory(info.absolutePath());
+    if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+        name->setText(info.fileName());
+    static_cast<QDialog*>(dialog)->accept();
 }
 
 void EnterLine(CCommandEdit* view, const QString& line) {
@@ -206,15 +298,16 @@ private slots:
         const QString file = dir.filePath("chosen.db");
         dialog.DatabaseEdit()->setText(dir.filePath("previous.db"));
         QString start;
-        OnNextModal<QFileDialog>([&](QWidget* modal) {
-            auto* files = static_cast<QFileDialog*>(modal);
-            filters = files->nameFilters();
-            folders = files->fileMode() == QFileDialog::Directory;
-            start = files->directory().absolutePath();
-            files->selectFile(file);
-            static_cast<QDialog*>(files)->accept();
-        });
-        dialog.BrowseButton()->click();
+        {
+            ModalHandler<QFileDialog> browse([&](QFileDialog* files) {
+                filters = files->nameFilters();
+                folders = files->fileMode() == QFileDialog::Directory;
+                if (start.isEmpty()) start = files->directory().absolutePath();
+                ChooseFile(files, file);
+            });
+            dialog.BrowseButton()->click();
+            QVERIFY2(browse.Failure().isEmpty(), qPrintable(browse.Failure()));
+        }
         QVERIFY(!folders);
         QCOMPARE(start, QDir(dir.path()).absolutePath());  // the folder of the named file
         QVERIFY2(filters.size() == 2 && filters[0].contains("*.db") && filters[1] == "All files (*.*)",
@@ -227,17 +320,26 @@ private slots:
             QVERIFY(dialog.BrowseButton()->isEnabled());
             dialog.DatabaseEdit()->setText(dir.path());
             QString start;
-            OnNextModal<QFileDialog>([&](QWidget* modal) {
-                auto* files = static_cast<QFileDialog*>(modal);
+            ModalHandler<QFileDialog> browse([&](QFileDialog* files) {
                 folders = files->fileMode() == QFileDialog::Directory;
                 start = files->directory().absolutePath();
-                modal->close();
+                files->close();
             });
             dialog.BrowseButton()->click();
+            QVERIFY2(browse.Failure().isEmpty(), qPrintable(browse.Failure()));
             QVERIFY(folders);
             QCOMPARE(start, QDir(dir.path()).absolutePath());
             QCOMPARE(dialog.DatabaseEdit()->text(), dir.path());  // cancelled: unchanged
         }
+        // A folder chosen there lands in the field.
+        const QString tables = dir.filePath("tables");
+        QVERIFY(QDir().mkdir(tables));
+        {
+            ModalHandler<QFileDialog> browse([&](QFileDialog* files) { ChooseFile(files, tables); });
+            dialog.BrowseButton()->click();
+            QVERIFY2(browse.Failure().isEmpty(), qPrintable(browse.Failure()));
+        }
+        QCOMPARE(dialog.DatabaseEdit()->text(), tables);
     }
 
     void ViewWithoutChildIsReadOnly() {
@@ -451,11 +553,14 @@ private slots:
         dialog->FindNextButton()->click();
         QCOMPARE(view->textCursor().selectionStart(), 14);
         QString message;
-        OnNextModal<QMessageBox>([&](QWidget* box) {
-            message = qobject_cast<QMessageBox*>(box) ? static_cast<QMessageBox*>(box)->text() : QString();
-            box->close();
-        });
-        frame.Action(ID_FIND_NEXT)->trigger();
+        {
+            ModalHandler<QMessageBox> finished([&](QMessageBox* box) {
+                message = box->text();
+                box->close();
+            });
+            frame.Action(ID_FIND_NEXT)->trigger();
+            QVERIFY2(finished.Failure().isEmpty(), qPrintable(finished.Failure()));
+        }
         QCOMPARE(message, QString("Finished searching the document."));
         QCOMPARE(view->textCursor().selectionStart(), 14);
         dialog->reject();
@@ -478,17 +583,14 @@ private slots:
         QVERIFY(WaitForPrompt(view));
         QTest::keyClicks(view, "half");
         QString filters;
-        OnNextModal<QFileDialog>([&](QWidget* modal) {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            if (!dialog) {
-                modal->close();
-                return;
-            }
-            filters = dialog->nameFilters().join(";");
-            dialog->selectFile(script);
-            static_cast<QDialog*>(dialog)->accept();
-        });
-        frame.Action(ID_OPEN_SCRIPT)->trigger();
+        {
+            ModalHandler<QFileDialog> open([&](QFileDialog* dialog) {
+                filters = dialog->nameFilters().join(";");
+                ChooseFile(dialog, script);
+            });
+            frame.Action(ID_OPEN_SCRIPT)->trigger();
+            QVERIFY2(open.Failure().isEmpty(), qPrintable(open.Failure()));
+        }
         QCOMPARE(filters, QString("SQL script file (*.sql);All files (*.*)"));
         QVERIFY2(WaitFor([&] { return view->toPlainText().contains("Execute script success"); }),
                  qPrintable(view->toPlainText()));
