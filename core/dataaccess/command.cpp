@@ -1,39 +1,407 @@
-// PLACEHOLDER until implemented
-#include "zentra/dataaccess.h"
+// Commands: statements and stored procedures with bound parameters, and the recordset built from
+// a command's first result.
+#include <algorithm>
+#include <cstring>
+#include <new>
+
 #include "connection_core.h"
+#include "cursor.h"
+#include "parameter_core.h"
 #include "statement.h"
+#include "zentra/codepage.h"
+#include "zentra/dataaccess.h"
+#include "zentra/format.h"
+#include "zentra/text.h"
+#include "zentra/values.h"
 
 namespace zentra {
 
-int CADORecordSet::Execute(CADOCommand*, int*) { return 0; }
-int CADOParameter::SetValue(const _variant_t&) { return 0; }
-int CADOParameter::GetValue(_variant_t&) { return 0; }
-void CADOParameter::SetPrecision(int) {}
-void CADOParameter::SetScale(int) {}
-CString CADOParameter::GetName() const { return {}; }
-int CADOCommand::AddParameter(CString, int, int, long, _variant_t, int, int) { return 0; }
-int CADOCommand::AddParameter(CString, int, int, long, int) { return 0; }
-int CADOCommand::AddParameter(CString, int, int, long, long) { return 0; }
-int CADOCommand::AddParameter(CString, int, int, long, double, int, int) { return 0; }
-int CADOCommand::AddParameter(CString, int, int, long, const wchar_t*) { return 0; }
-int CADOCommand::AddParameter(CString, int, int, long, COleDateTime) { return 0; }
-int CADOCommand::AddParameter(CADOParameter*) { return 0; }
-int CADOCommand::AddParameter(_ParameterPtr) { return 0; }
-int CADOCommand::AddEmptyParameter(CString, int) { return 0; }
-int CADOCommand::AddNullParameter(CString, int) { return 0; }
-int CADOCommand::SetParameterValue(int, const _variant_t&) { return 0; }
-int CADOCommand::SetParameterValue(const wchar_t*, const _variant_t&) { return 0; }
-int CADOCommand::SetParameterValue(const wchar_t*, int) { return 0; }
-int CADOCommand::SetParameterValue(const wchar_t*, long) { return 0; }
-int CADOCommand::SetParameterValue(const wchar_t*, double) { return 0; }
-int CADOCommand::SetParameterValue(const wchar_t*, const wchar_t*) { return 0; }
-int CADOCommand::SetParameterValue(const wchar_t*, COleDateTime) { return 0; }
-int CADOCommand::GetParameterValue(int, _variant_t&) { return 0; }
-int CADOCommand::GetParameterValue(const wchar_t*, _variant_t&) { return 0; }
-long CADOCommand::GetParameterCount() { return -1; }
-_ParameterPtr CADOCommand::GetParameter(int) { return {}; }
-_ParameterPtr CADOCommand::GetParameter(const wchar_t*) { return {}; }
-void CADOCommand::SetTimeout(long) {}
+namespace {
+
+const wchar_t* const kNoItem = L"Item cannot be found in the collection corresponding to the requested name or ordinal.";
+const wchar_t* const kBadArguments =
+    L"Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.";
+const wchar_t* const kOutOfMemory = L"Out of memory.";
+
+// Room for an output value whose parameter has no size (or a smaller one): text in characters,
+// binary in bytes. A longer value fails the command.
+constexpr std::size_t kOutputRoom = 8000;
+// The indicator an output parameter starts with and keeps when the driver gives it no value.
+// It must be a valid input indicator (drivers check it even for output parameters), so no
+// "data at execution" length; a delivered value always replaces it with a length or null.
+constexpr SQLLEN kNotDelivered = SQL_NTS;
+
+bool KnownType(int type) {
+    switch (type) {
+    case adEmpty: case adSmallInt: case adInteger: case adSingle: case adDouble: case adCurrency:
+    case adDate: case adBSTR: case adBoolean: case adVariant: case adDecimal: case adTinyInt:
+    case adUnsignedTinyInt: case adUnsignedSmallInt: case adUnsignedInt: case adBigInt:
+    case adUnsignedBigInt: case adGUID: case adBinary: case adChar: case adWChar: case adNumeric:
+    case adDBDate: case adDBTime: case adDBTimeStamp: case adVarNumeric: case adVarChar:
+    case adLongVarChar: case adVarWChar: case adLongVarWChar: case adVarBinary: case adLongVarBinary:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool IsOutput(int direction) {
+    return direction == adParamOutput || direction == adParamInputOutput || direction == adParamReturnValue;
+}
+
+// The type a parameter of type adEmpty or adVariant takes from its value.
+int TypeOfValue(const _variant_t& value) {
+    switch (value.vt() & ~VT_BYREF) {
+    case VT_I1: case VT_UI1: case VT_I2: return adSmallInt;
+    case VT_I4: case VT_INT: case VT_UI2: return adInteger;
+    case VT_UI4: case VT_UINT: case VT_I8: return adBigInt;
+    case VT_UI8: return adUnsignedBigInt;
+    case VT_R4: return adSingle;
+    case VT_R8: return adDouble;
+    case VT_CY: return adCurrency;
+    case VT_DECIMAL: return adNumeric;
+    case VT_DATE: return adDBTimeStamp;
+    case VT_BOOL: return adBoolean;
+    case VT_ARRAY | VT_UI1: case VT_ARRAY | VT_I1: return adVarBinary;
+    default: return adVarWChar;
+    }
+}
+
+// How a parameter type is bound: the C and SQL types and the stored form its value takes.
+struct TypeMap {
+    SQLSMALLINT cType;
+    SQLSMALLINT sqlType;
+    ValueKind kind;
+};
+
+TypeMap MapType(int type) {
+    switch (type) {
+    case adTinyInt: return {SQL_C_STINYINT, SQL_TINYINT, ValueKind::Int};
+    case adSmallInt: return {SQL_C_SSHORT, SQL_SMALLINT, ValueKind::Int};
+    case adInteger: return {SQL_C_SLONG, SQL_INTEGER, ValueKind::Int};
+    case adBigInt: return {SQL_C_SBIGINT, SQL_BIGINT, ValueKind::Int};
+    // Unsigned values go to the next wider signed SQL type, which every DBMS has.
+    case adUnsignedTinyInt: return {SQL_C_UTINYINT, SQL_SMALLINT, ValueKind::UInt};
+    case adUnsignedSmallInt: return {SQL_C_USHORT, SQL_INTEGER, ValueKind::UInt};
+    case adUnsignedInt: return {SQL_C_ULONG, SQL_BIGINT, ValueKind::UInt};
+    case adUnsignedBigInt: return {SQL_C_UBIGINT, SQL_BIGINT, ValueKind::UInt};
+    case adSingle: return {SQL_C_FLOAT, SQL_REAL, ValueKind::Float};
+    case adDouble: return {SQL_C_DOUBLE, SQL_DOUBLE, ValueKind::Double};
+    case adBoolean: return {SQL_C_BIT, SQL_BIT, ValueKind::Bool};
+    // Exact numbers travel as their decimal text, which every driver converts without loss.
+    case adCurrency: case adDecimal: case adNumeric: case adVarNumeric:
+        return {SQL_C_CHAR, SQL_NUMERIC, ValueKind::Decimal};
+    case adDate: case adDBTimeStamp: return {SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, ValueKind::Timestamp};
+    case adDBDate: return {SQL_C_TYPE_DATE, SQL_TYPE_DATE, ValueKind::Date};
+    case adDBTime: return {SQL_C_TYPE_TIME, SQL_TYPE_TIME, ValueKind::Time};
+    case adBinary: return {SQL_C_BINARY, SQL_BINARY, ValueKind::Bytes};
+    case adVarBinary: return {SQL_C_BINARY, SQL_VARBINARY, ValueKind::Bytes};
+    case adLongVarBinary: return {SQL_C_BINARY, SQL_LONGVARBINARY, ValueKind::Bytes};
+    case adChar: return {SQL_C_WCHAR, SQL_CHAR, ValueKind::Text};
+    case adVarChar: return {SQL_C_WCHAR, SQL_VARCHAR, ValueKind::Text};
+    case adLongVarChar: return {SQL_C_WCHAR, SQL_LONGVARCHAR, ValueKind::Text};
+    case adWChar: return {SQL_C_WCHAR, SQL_WCHAR, ValueKind::Text};
+    case adLongVarWChar: return {SQL_C_WCHAR, SQL_WLONGVARCHAR, ValueKind::Text};
+    case adGUID: return {SQL_C_WCHAR, SQL_GUID, ValueKind::Text};
+    default: return {SQL_C_WCHAR, SQL_WVARCHAR, ValueKind::Text};  // adBSTR, adVarWChar
+    }
+}
+
+// Whether the driver takes text as SQL_C_WCHAR; ANSI builds (psqlodbca) refuse the conversion
+// and get their text as SQL_C_CHAR bytes in the locale's character set, as the driver manager
+// passes them statement text.
+bool DriverTakesWideText(SQLHDBC dbc) {
+    StmtHandle stmt;
+    OdbcError error;
+    if (!stmt.Alloc(dbc, error)) return true;
+    if (!Succeeded(SQLGetTypeInfoW(stmt.get(), SQL_ALL_TYPES)) || !Succeeded(SQLFetch(stmt.get()))) return true;
+    SQLWCHAR buffer[256];
+    SQLLEN ind = 0;
+    if (Succeeded(SQLGetData(stmt.get(), 1, SQL_C_WCHAR, buffer, sizeof buffer, &ind))) return true;
+    std::string state = ReadDiagnostics(SQL_HANDLE_STMT, stmt.get(), error);
+    return !(state == "07006" || state == "HY003" || state == "HYC00");
+}
+
+// One bound parameter: its ODBC description, its buffer (8-byte aligned) and its indicator.
+struct Binding {
+    int type = adVarWChar;  // the effective DataTypeEnum
+    TypeMap map{};
+    SQLSMALLINT io = SQL_PARAM_INPUT;
+    SQLULEN columnSize = 0;
+    SQLSMALLINT digits = 0;
+    std::vector<std::uint64_t> storage;
+    SQLLEN capacity = 0;  // bytes of the buffer
+    SQLLEN indicator = 0;
+
+    void* data() { return storage.data(); }
+    void Reserve(std::size_t bytes) {
+        storage.assign(std::max<std::size_t>(bytes, 1) / 8 + 1, 0);
+        capacity = static_cast<SQLLEN>(bytes);
+    }
+    void Put(const void* bytes, std::size_t length, std::size_t room) {
+        Reserve(std::max(length, room));
+        if (length) std::memcpy(data(), bytes, length);
+        indicator = static_cast<SQLLEN>(length);
+    }
+};
+
+template <class T>
+void PutValue(Binding& b, T value) {
+    b.Put(&value, sizeof value, sizeof value);
+}
+
+// Digits in all and after the point of a plain decimal text.
+void DecimalDigits(const std::wstring& text, SQLULEN& precision, SQLSMALLINT& scale) {
+    std::size_t all = 0, after = 0;
+    bool point = false;
+    for (wchar_t ch : text) {
+        if (ch == L'.') point = true;
+        else if (ch >= L'0' && ch <= L'9') ++all, after += point;
+    }
+    precision = std::max<SQLULEN>(all, 1);
+    scale = static_cast<SQLSMALLINT>(after);
+}
+
+// Fills `b` for parameter `p` from its (already converted) value `v`.
+void Prepare(Binding& b, const ParameterCore& p, const _variant_t& v, bool wideText) {
+    const bool out = IsOutput(p.direction);
+    const bool in = p.direction != adParamOutput && p.direction != adParamReturnValue;
+    const bool null = !in || v.vt() == VT_NULL || v.vt() == VT_EMPTY;
+    const std::size_t size = p.size > 0 ? static_cast<std::size_t>(p.size) : 0;
+    b.columnSize = 0;
+    b.digits = 0;
+    switch (b.map.kind) {
+    case ValueKind::Int:
+    case ValueKind::UInt:
+        switch (b.map.cType) {
+        case SQL_C_STINYINT: PutValue(b, static_cast<std::int8_t>(null ? 0 : v.intVal())); break;
+        case SQL_C_SSHORT: PutValue(b, static_cast<std::int16_t>(null ? 0 : v.intVal())); break;
+        case SQL_C_SLONG: PutValue(b, static_cast<std::int32_t>(null ? 0 : v.intVal())); break;
+        case SQL_C_SBIGINT: PutValue(b, static_cast<std::int64_t>(null ? 0 : v.intVal())); break;
+        case SQL_C_UTINYINT: PutValue(b, static_cast<std::uint8_t>(null ? 0 : v.uintVal())); break;
+        case SQL_C_USHORT: PutValue(b, static_cast<std::uint16_t>(null ? 0 : v.uintVal())); break;
+        case SQL_C_ULONG: PutValue(b, static_cast<std::uint32_t>(null ? 0 : v.uintVal())); break;
+        default: PutValue(b, static_cast<std::uint64_t>(null ? 0 : v.uintVal())); break;
+        }
+        break;
+    case ValueKind::Float: PutValue(b, null ? 0.0f : v.fltVal()); break;
+    case ValueKind::Double: PutValue(b, null ? 0.0 : v.dblVal()); break;
+    case ValueKind::Bool: PutValue(b, static_cast<unsigned char>(!null && v.boolVal() ? 1 : 0)); break;
+    case ValueKind::Decimal: {
+        std::wstring text;
+        if (!null) text = v.vt() == VT_DECIMAL ? DecimalToText(v.decVal()) : v.bstrVal();
+        std::string ascii = WideToAscii(text);
+        b.Put(ascii.data(), ascii.size(), out ? 130 : ascii.size() + 1);
+        DecimalDigits(text, b.columnSize, b.digits);
+        if (p.precision > 0) b.columnSize = static_cast<SQLULEN>(p.precision);
+        if (p.scale > 0) b.digits = static_cast<SQLSMALLINT>(p.scale);
+        if (b.type == adCurrency) b.columnSize = 19, b.digits = 4;
+        if (null && p.precision <= 0) b.columnSize = 38;
+        break;
+    }
+    case ValueKind::Text: {
+        const std::wstring text = null ? std::wstring() : v.bstrVal();
+        const std::size_t room = out ? std::max(size, kOutputRoom) : 0;
+        if (wideText) {
+            SqlWString wide = ToSqlW(text);
+            wide.push_back(0);
+            b.Put(wide.data(), (wide.size() - 1) * sizeof(SQLWCHAR), (std::max(room, wide.size() - 1) + 1) * sizeof(SQLWCHAR));
+            b.columnSize = std::max<SQLULEN>({size, wide.size() - 1, 1});
+        } else {
+            b.map.cType = SQL_C_CHAR;
+            std::string narrow = WideToMultiByte(text, CP_ACP);
+            // Up to four bytes a character in the output room.
+            b.Put(narrow.c_str(), narrow.size(), std::max(room * 4, narrow.size()) + 1);
+            b.columnSize = std::max<SQLULEN>({size, text.size(), 1});
+        }
+        break;
+    }
+    case ValueKind::Bytes: {
+        const SAFEARRAY* array = null ? nullptr : v.parray();
+        const std::size_t length = array ? array->bytes.size() : 0;
+        b.Put(array && length ? array->bytes.data() : nullptr, length, std::max(length, out ? std::max(size, kOutputRoom) : 0));
+        b.columnSize = std::max<SQLULEN>({size, length, 1});
+        break;
+    }
+    case ValueKind::Date:
+    case ValueKind::Time:
+    case ValueKind::Timestamp: {
+        SYSTEMTIME st;
+        if (null || !VariantToSystemTimeWithMilliseconds(v.dblVal(), st)) st = SYSTEMTIME{1899, 12, 0, 30, 0, 0, 0, 0};
+        if (b.map.kind == ValueKind::Date) {
+            SQL_DATE_STRUCT d{static_cast<SQLSMALLINT>(st.wYear), st.wMonth, st.wDay};
+            PutValue(b, d);
+            b.columnSize = 10;
+        } else if (b.map.kind == ValueKind::Time) {
+            SQL_TIME_STRUCT t{st.wHour, st.wMinute, st.wSecond};
+            PutValue(b, t);
+            b.columnSize = 8;
+        } else {
+            SQL_TIMESTAMP_STRUCT s{static_cast<SQLSMALLINT>(st.wYear), st.wMonth, st.wDay, st.wHour, st.wMinute,
+                                   st.wSecond, static_cast<SQLUINTEGER>(st.wMilliseconds) * 1000000u};
+            PutValue(b, s);
+            b.columnSize = 23;
+            b.digits = 3;
+        }
+        break;
+    }
+    }
+    if (null) b.indicator = in ? SQL_NULL_DATA : kNotDelivered;
+}
+
+// The value the driver left in the buffer of output parameter `b`. False (with `error`) when it
+// did not fit the buffer; the part that fitted is kept.
+bool Collect(Binding& b, _variant_t& value, std::wstring& error) {
+    if (b.indicator == kNotDelivered) return true;  // the driver gave no value: unchanged
+    if (b.indicator == SQL_NULL_DATA) {
+        value = _variant_t::Null();
+        return true;
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(b.data());
+    auto read = [&](auto sample) {
+        decltype(sample) x;
+        std::memcpy(&x, bytes, sizeof x);
+        return x;
+    };
+    const bool variable = b.map.kind == ValueKind::Text || b.map.kind == ValueKind::Bytes || b.map.kind == ValueKind::Decimal;
+    // Text buffers keep room for the terminating zero.
+    const SQLLEN room = b.map.kind == ValueKind::Bytes ? b.capacity
+                        : b.map.cType == SQL_C_WCHAR ? b.capacity - static_cast<SQLLEN>(sizeof(SQLWCHAR))
+                                                     : b.capacity - 1;
+    bool truncated = variable && (b.indicator == SQL_NO_TOTAL || b.indicator > room);
+    const std::size_t length = variable ? static_cast<std::size_t>(truncated ? room : std::max<SQLLEN>(b.indicator, 0)) : 0;
+    switch (b.map.cType) {
+    case SQL_C_STINYINT: value = _variant_t::I1(read(std::int8_t{})); break;
+    case SQL_C_SSHORT: value = _variant_t::I2(read(std::int16_t{})); break;
+    case SQL_C_SLONG: value = _variant_t::I4(read(std::int32_t{})); break;
+    case SQL_C_SBIGINT: value = _variant_t::I8(read(std::int64_t{})); break;
+    case SQL_C_UTINYINT: value = _variant_t::UI1(read(std::uint8_t{})); break;
+    case SQL_C_USHORT: value = _variant_t::UI2(read(std::uint16_t{})); break;
+    case SQL_C_ULONG: value = _variant_t::UI4(read(std::uint32_t{})); break;
+    case SQL_C_UBIGINT: value = _variant_t::UI8(read(std::uint64_t{})); break;
+    case SQL_C_FLOAT: value = _variant_t::R4(read(float{})); break;
+    case SQL_C_DOUBLE: value = _variant_t::R8(read(double{})); break;
+    case SQL_C_BIT: value = _variant_t::Bool(read(static_cast<unsigned char>(0)) != 0); break;
+    case SQL_C_TYPE_DATE: {
+        auto d = read(SQL_DATE_STRUCT{});
+        value = _variant_t::Date(MakeOleDate(d.year, d.month, d.day, 0, 0, 0, 0));
+        break;
+    }
+    case SQL_C_TYPE_TIME: {
+        auto t = read(SQL_TIME_STRUCT{});
+        value = _variant_t::Date(MakeOleDate(1899, 12, 30, t.hour, t.minute, t.second, 0));
+        break;
+    }
+    case SQL_C_TYPE_TIMESTAMP: {
+        auto s = read(SQL_TIMESTAMP_STRUCT{});
+        value = _variant_t::Date(MakeOleDate(s.year, s.month, s.day, s.hour, s.minute, s.second,
+                                             static_cast<int>(s.fraction / 1000000u)));
+        break;
+    }
+    case SQL_C_BINARY: value = _variant_t::Bytes(bytes, length); break;
+    case SQL_C_WCHAR:
+        value = _variant_t::Bstr(FromSqlW(reinterpret_cast<const SQLWCHAR*>(bytes), length / sizeof(SQLWCHAR)));
+        break;
+    default: {  // SQL_C_CHAR: numbers as decimal text, text from an ANSI driver
+        std::string_view narrow(reinterpret_cast<const char*>(bytes), length);
+        if (b.map.kind != ValueKind::Decimal) {
+            value = _variant_t::Bstr(DecodeNarrow(narrow));
+            break;
+        }
+        std::wstring text = Trim(AsciiToWide(narrow));
+        DECIMAL dec;
+        if (!DecimalFromText(text, dec)) {
+            value = _variant_t::Bstr(text);
+        } else if (b.type == adCurrency) {
+            // Ten-thousandths: scale the mantissa to four decimals.
+            const double amount = DecimalToDouble(dec) * 10000.0;
+            value = _variant_t::Currency(CY{static_cast<std::int64_t>(amount < 0 ? amount - 0.5 : amount + 0.5)});
+        } else {
+            value = _variant_t::Decimal(dec);
+        }
+        break;
+    }
+    }
+    if (truncated) {
+        error = L"The value of an output parameter is longer than its size.";
+        return false;
+    }
+    return true;
+}
+
+// The statement a command runs: stored procedures become an ODBC call with one marker per
+// parameter ("{? = call name(?, ...)}" when the first parameter is the return value).
+std::wstring CommandStatement(const std::wstring& text, int type, const std::vector<_ParameterPtr>& parameters) {
+    if (type != adCmdStoredProc) return StatementFor(text, type);
+    std::wstring name = Trim(text);
+    if (!name.empty() && name[0] == L'{') return name;  // already an ODBC call
+    const bool returns = !parameters.empty() && parameters[0]->direction == adParamReturnValue;
+    std::wstring call = returns ? L"{? = call " : L"{call ";
+    call += name;
+    if (name.find(L'(') == std::wstring::npos) {
+        const std::size_t markers = parameters.size() - (returns ? 1 : 0);
+        call += L'(';
+        for (std::size_t i = 0; i < markers; ++i) call += i ? L", ?" : L"?";
+        call += L')';
+    }
+    return call + L'}';
+}
+
+_variant_t DateVariant(const COleDateTime& value) {
+    return value.m_status == COleDateTime::null ? _variant_t::Null() : _variant_t::Date(value.m_dt);
+}
+
+// `long` values as ADO's 32-bit long when they fit.
+_variant_t LongVariant(long value) {
+    if (value >= INT32_MIN && value <= INT32_MAX) return _variant_t::I4(static_cast<std::int32_t>(value));
+    return _variant_t::I8(value);
+}
+
+}  // namespace
+
+// ---- CADOParameter ----
+
+CADOParameter::CADOParameter(int type, long size, int direction, CString name) {
+    try {
+        m_pParameter = std::make_shared<ParameterCore>();
+        m_pParameter->name = std::move(name);
+        m_pParameter->type = type;
+        m_pParameter->direction = direction;
+        m_pParameter->size = size;
+    } catch (const std::bad_alloc&) {
+        m_pParameter.reset();
+    }
+}
+
+int CADOParameter::SetValue(const _variant_t& value) {
+    if (!m_pParameter) return 0;
+    try {
+        m_pParameter->value = (value.vt() & VT_BYREF) ? value.ByValue() : value;
+        return 1;
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+}
+
+int CADOParameter::GetValue(_variant_t& value) {
+    if (!m_pParameter) return 0;
+    try {
+        value = m_pParameter->value;
+        return 1;
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+}
+
+void CADOParameter::SetPrecision(int precision) {
+    if (m_pParameter) m_pParameter->precision = precision;
+}
+
+void CADOParameter::SetScale(int scale) {
+    if (m_pParameter) m_pParameter->scale = scale;
+}
+
+CString CADOParameter::GetName() const { return m_pParameter ? m_pParameter->name : CString(); }
 
 // ---- CADOCommand ----
 
@@ -44,40 +412,294 @@ CADOCommand::CADOCommand(CADOConnection* connection, CString text, int type)
 
 CADOCommand::~CADOCommand() = default;
 
+void CADOCommand::Record(const CString& text, std::uint32_t code) {
+    m_strLastError = text;
+    m_dwLastError = code;
+}
+
 void CADOCommand::SetConnection(CADOConnection* connection) {
     m_pConnection = connection ? connection->GetConnection() : nullptr;
 }
 
-int CADOCommand::Execute(int /*options*/) {
-    m_nRecordsAffected = 0;
+void CADOCommand::SetTimeout(long seconds) { m_lTimeout = seconds; }
+
+int CADOCommand::Run(RowSet* rows, const void* owner, std::wstring* statement) {
     if (!m_pConnection) {
-        m_strLastError.clear();
-        m_dwLastError = ZE_POINTER;
+        Record(L"", ZE_POINTER);
         return 0;
     }
     try {
-        SqlWString text = ToSqlW(StatementFor(m_strText, m_nType));
+        const std::wstring sql = CommandStatement(m_strText, m_nType, m_parameters);
+        if (statement) *statement = sql;
+        const bool wideText = !m_pConnection->IsOpen() || m_parameters.empty() || DriverTakesWideText(m_pConnection->dbc());
+
+        // Convert every input value to its parameter's type first: a value that does not fit
+        // fails the command before anything runs.
+        RowSet convert;
+        std::vector<Binding> bindings(m_parameters.size());
+        for (std::size_t i = 0; i < m_parameters.size(); ++i) {
+            const ParameterCore& p = *m_parameters[i];
+            Binding& b = bindings[i];
+            b.type = p.type == adEmpty || p.type == adVariant ? TypeOfValue(p.value) : p.type;
+            b.map = MapType(b.type);
+            b.io = p.direction == adParamInputOutput ? SQL_PARAM_INPUT_OUTPUT
+                   : IsOutput(p.direction)           ? SQL_PARAM_OUTPUT
+                                                     : SQL_PARAM_INPUT;
+            ColumnInfo column;
+            column.name = p.name;
+            column.kind = b.map.kind;
+            column.adoType = b.type;
+            convert.columns.push_back(column);
+            _variant_t value;
+            std::wstring error;
+            if (b.io != SQL_PARAM_OUTPUT && !convert.Coerce(i, p.value, value, error)) {
+                std::wstring text;
+                VariantToText(p.value.vt() & VT_BYREF ? p.value.ByValue() : p.value, text);
+                Record(Format(L"The value \"%s\" cannot be converted to the type of parameter \"%s\".", text, p.name),
+                       ZE_INVALIDARG);
+                return 0;
+            }
+            Prepare(b, p, value, wideText);
+        }
+
+        SqlWString text = ToSqlW(sql);
         OdbcError error;
         long affected = -1;
-        if (!m_pConnection->Run(
-                [&](SQLHSTMT h) { return SQLExecDirectW(h, text.data(), static_cast<SQLINTEGER>(text.size())); },
-                nullptr, &affected, this, error)) {
-            m_strLastError = error.text;
-            m_dwLastError = error.code;
+        const long timeout = m_lTimeout;
+        bool ok = m_pConnection->Run(
+            [&](SQLHSTMT h) {
+                if (timeout >= 0)
+                    SQLSetStmtAttrW(h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout)), 0);
+                for (std::size_t i = 0; i < bindings.size(); ++i) {
+                    Binding& b = bindings[i];
+                    SQLRETURN rc = SQLBindParameter(h, static_cast<SQLUSMALLINT>(i + 1), b.io, b.map.cType, b.map.sqlType,
+                                                    b.columnSize, b.digits, b.data(), b.capacity, &b.indicator);
+                    if (!Succeeded(rc)) return rc;
+                }
+                return SQLExecDirectW(h, text.data(), static_cast<SQLINTEGER>(text.size()));
+            },
+            rows, &affected, owner, error);
+        if (!ok) {
+            Record(error.text, error.code);
             return 0;
         }
         m_nRecordsAffected = static_cast<int>(affected);
-        return 1;
+        // The statement has finished: output values are in their buffers.
+        int result = 1;
+        for (std::size_t i = 0; i < bindings.size(); ++i) {
+            if (bindings[i].io == SQL_PARAM_INPUT) continue;
+            std::wstring problem;
+            if (!Collect(bindings[i], m_parameters[i]->value, problem)) {
+                Record(Format(L"%s (parameter \"%s\")", problem, m_parameters[i]->name), ZE_FAIL);
+                result = 0;
+            }
+        }
+        return result;
     } catch (const std::bad_alloc&) {
-        m_strLastError = L"Out of memory.";
-        m_dwLastError = ZE_OUTOFMEMORY;
+        Record(kOutOfMemory, ZE_OUTOFMEMORY);
         return 0;
     }
+}
+
+int CADOCommand::Execute(int /*options*/) {
+    m_nRecordsAffected = 0;
+    return Run(nullptr, this, nullptr);
 }
 
 void CADOCommand::Cancel() {
     if (m_pConnection) m_pConnection->Cancel(this);
 }
 
+// ---- parameters ----
+
+int CADOCommand::AddParameter(CString name, int type, int direction, long size, _variant_t value, int precision,
+                              int scale) {
+    if (!KnownType(type) || direction < adParamUnknown || direction > adParamReturnValue || size < 0) {
+        Record(kBadArguments, ZE_INVALIDARG);
+        return 0;
+    }
+    try {
+        auto p = std::make_shared<ParameterCore>();
+        p->name = std::move(name);
+        p->type = type;
+        p->direction = direction;
+        p->size = size;
+        p->value = (value.vt() & VT_BYREF) ? value.ByValue() : std::move(value);
+        if (precision > 0) p->precision = precision;
+        if (scale > 0) p->scale = scale;
+        m_parameters.push_back(std::move(p));
+        return 1;
+    } catch (const std::bad_alloc&) {
+        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+        return 0;
+    }
+}
+
+int CADOCommand::AddParameter(CString name, int type, int direction, long size, int value) {
+    return AddParameter(std::move(name), type, direction, size, _variant_t::I4(value));
+}
+
+int CADOCommand::AddParameter(CString name, int type, int direction, long size, long value) {
+    return AddParameter(std::move(name), type, direction, size, LongVariant(value));
+}
+
+int CADOCommand::AddParameter(CString name, int type, int direction, long size, double value, int precision,
+                              int scale) {
+    return AddParameter(std::move(name), type, direction, size, _variant_t::R8(value), precision, scale);
+}
+
+int CADOCommand::AddParameter(CString name, int type, int direction, long size, const wchar_t* value) {
+    return AddParameter(std::move(name), type, direction, size, value ? _variant_t::Bstr(value) : _variant_t::Null());
+}
+
+int CADOCommand::AddParameter(CString name, int type, int direction, long size, COleDateTime value) {
+    if (value.m_status == COleDateTime::invalid) {
+        Record(kBadArguments, ZE_INVALIDARG);
+        return 0;
+    }
+    return AddParameter(std::move(name), type, direction, size, DateVariant(value));
+}
+
+int CADOCommand::AddParameter(CADOParameter* parameter) {
+    if (!parameter) {
+        Record(L"", ZE_POINTER);
+        return 0;
+    }
+    return AddParameter(parameter->GetParameter());
+}
+
+int CADOCommand::AddParameter(_ParameterPtr parameter) {
+    if (!parameter) {
+        Record(L"", ZE_POINTER);
+        return 0;
+    }
+    if (!KnownType(parameter->type) || parameter->direction < adParamUnknown ||
+        parameter->direction > adParamReturnValue || parameter->size < 0) {
+        Record(kBadArguments, ZE_INVALIDARG);
+        return 0;
+    }
+    try {
+        m_parameters.push_back(std::move(parameter));
+        return 1;
+    } catch (const std::bad_alloc&) {
+        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+        return 0;
+    }
+}
+
+int CADOCommand::AddEmptyParameter(CString name, int direction) {
+    return AddParameter(std::move(name), adChar, direction, 1, _variant_t::Bstr(L""));
+}
+
+int CADOCommand::AddNullParameter(CString name, int direction) {
+    return AddParameter(std::move(name), adVarChar, direction, 17, _variant_t::Null());
+}
+
+long CADOCommand::FindParameter(const wchar_t* name) {
+    if (name)
+        for (std::size_t i = 0; i < m_parameters.size(); ++i)
+            if (EqualsNoCase(m_parameters[i]->name, name)) return static_cast<long>(i);
+    Record(kNoItem, ZE_INVALIDARG);
+    return -1;
+}
+
+int CADOCommand::SetParameterValue(int index, const _variant_t& value) {
+    if (index < 0 || index >= static_cast<int>(m_parameters.size())) {
+        Record(kNoItem, ZE_INVALIDARG);
+        return 0;
+    }
+    try {
+        m_parameters[static_cast<std::size_t>(index)]->value = (value.vt() & VT_BYREF) ? value.ByValue() : value;
+        return 1;
+    } catch (const std::bad_alloc&) {
+        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+        return 0;
+    }
+}
+
+int CADOCommand::SetParameterValue(const wchar_t* name, const _variant_t& value) {
+    long index = FindParameter(name);
+    return index < 0 ? 0 : SetParameterValue(static_cast<int>(index), value);
+}
+
+int CADOCommand::SetParameterValue(const wchar_t* name, int value) { return SetParameterValue(name, _variant_t::I4(value)); }
+
+int CADOCommand::SetParameterValue(const wchar_t* name, long value) { return SetParameterValue(name, LongVariant(value)); }
+
+int CADOCommand::SetParameterValue(const wchar_t* name, double value) { return SetParameterValue(name, _variant_t::R8(value)); }
+
+int CADOCommand::SetParameterValue(const wchar_t* name, const wchar_t* value) {
+    return SetParameterValue(name, value ? _variant_t::Bstr(value) : _variant_t::Null());
+}
+
+int CADOCommand::SetParameterValue(const wchar_t* name, COleDateTime value) {
+    if (value.m_status == COleDateTime::invalid) {
+        Record(kBadArguments, ZE_INVALIDARG);
+        return 0;
+    }
+    return SetParameterValue(name, DateVariant(value));
+}
+
+int CADOCommand::GetParameterValue(int index, _variant_t& value) {
+    if (index < 0 || index >= static_cast<int>(m_parameters.size())) {
+        Record(kNoItem, ZE_INVALIDARG);
+        return 0;
+    }
+    try {
+        value = m_parameters[static_cast<std::size_t>(index)]->value;
+        return 1;
+    } catch (const std::bad_alloc&) {
+        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+        return 0;
+    }
+}
+
+int CADOCommand::GetParameterValue(const wchar_t* name, _variant_t& value) {
+    long index = FindParameter(name);
+    return index < 0 ? 0 : GetParameterValue(static_cast<int>(index), value);
+}
+
+long CADOCommand::GetParameterCount() { return static_cast<long>(m_parameters.size()); }
+
+_ParameterPtr CADOCommand::GetParameter(int index) {
+    if (index < 0 || index >= static_cast<int>(m_parameters.size())) {
+        Record(kNoItem, ZE_INVALIDARG);
+        return nullptr;
+    }
+    return m_parameters[static_cast<std::size_t>(index)];
+}
+
+_ParameterPtr CADOCommand::GetParameter(const wchar_t* name) {
+    long index = FindParameter(name);
+    return index < 0 ? nullptr : m_parameters[static_cast<std::size_t>(index)];
+}
+
+// ---- CADORecordSet::Execute(CADOCommand*) ----
+
+int CADORecordSet::Execute(CADOCommand* command, int* affected) {
+    Close();
+    if (!command) {
+        Record(L"", ZE_POINTER);
+        return 0;
+    }
+    if (command->m_pConnection) m_pConnection = command->m_pConnection;
+    try {
+        auto rows = std::make_shared<RowSet>();
+        std::wstring statement;
+        command->m_nRecordsAffected = 0;
+        if (!command->Run(rows.get(), this, &statement)) {
+            Record(command->m_strLastError, command->m_dwLastError);
+            return 0;
+        }
+        Adopt(std::move(rows));
+        // Requery runs the statement again; one with parameter markers needs its command.
+        if (command->m_parameters.empty()) m_pRecordset->source = statement;
+        if (affected) *affected = static_cast<int>(m_pRecordset->rows->affected);
+        return 1;
+    } catch (const std::bad_alloc&) {
+        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+        return 0;
+    }
+}
+
 }  // namespace zentra
-namespace zentra { CADOParameter::CADOParameter(int, long, int, CString) {} }
