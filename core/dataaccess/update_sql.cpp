@@ -225,9 +225,12 @@ Param MakeParam(const ColumnInfo& c, const _variant_t& v, bool wideText) {
 }
 
 // Whether column `c` can be compared with `=` to find a row: the value held in memory must be
-// the stored one exactly. Timestamps and times finer than milliseconds (the memory form keeps
-// milliseconds) and types the driver reports only by its own code are left out.
-bool Comparable(const ColumnInfo& c) {
+// the stored one exactly. Left out: timestamps and times finer than milliseconds (the memory
+// form keeps milliseconds), types the driver reports only by its own code, and SQLite's dates
+// and times, which are texts in whatever form they were written.
+bool Comparable(const ColumnInfo& c, const TableTarget& t) {
+    const bool temporal = c.kind == ValueKind::Date || c.kind == ValueKind::Time || c.kind == ValueKind::Timestamp;
+    if (temporal && t.dbms == Dbms::SQLite) return false;
     switch (c.kind) {
     case ValueKind::Timestamp: return c.digits <= 3;
     case ValueKind::Time: return c.digits <= 0;
@@ -282,13 +285,13 @@ std::vector<std::size_t> MatchColumns(const std::vector<ColumnInfo>& columns, co
         match = t.key;
         if (criteria == kCriteriaKey) return match;
         for (std::size_t i = 0; i < changed.size(); ++i)
-            if (changed[i] && !t.base[i].empty() && Comparable(columns[i]) &&
+            if (changed[i] && !t.base[i].empty() && Comparable(columns[i], t) &&
                 std::find(match.begin(), match.end(), i) == match.end())
                 match.push_back(i);
         return match;
     }
     for (std::size_t i = 0; i < columns.size(); ++i)
-        if (!t.base[i].empty() && Comparable(columns[i])) match.push_back(i);
+        if (!t.base[i].empty() && Comparable(columns[i], t)) match.push_back(i);
     return match;
 }
 
