@@ -1,8 +1,12 @@
 // Commands: statements and stored procedures with bound parameters, and the recordset built from
 // a command's first result.
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <thread>
 
 #include "connection_core.h"
 #include "cursor.h"
@@ -107,19 +111,35 @@ TypeMap MapType(int type) {
     }
 }
 
-// Whether the driver takes text as SQL_C_WCHAR; ANSI builds (psqlodbca) refuse the conversion
-// and get their text as SQL_C_CHAR bytes in the locale's character set, as the driver manager
-// passes them statement text.
-bool DriverTakesWideText(SQLHDBC dbc) {
+// What the driver does with parameters beyond the ODBC rules.
+struct DriverTraits {
+    // Text as SQL_C_WCHAR; ANSI builds (psqlodbca) refuse the conversion and get their text as
+    // SQL_C_CHAR bytes in the locale's character set, as the driver manager passes them
+    // statement text.
+    bool wideText = true;
+    // MariaDB Connector/ODBC writes output parameters in their server form whatever the C type
+    // asks for: text as UTF-8 bytes even into a SQL_C_WCHAR buffer, dates and times as its own
+    // larger structure. Such outputs are bound as SQL_C_CHAR text, which it does write right.
+    bool textOutputs = false;
+};
+
+DriverTraits ProbeDriver(SQLHDBC dbc) {
+    DriverTraits traits;
+    SQLWCHAR name[256] = {};
+    SQLSMALLINT length = 0;
+    if (Succeeded(SQLGetInfoW(dbc, SQL_DRIVER_NAME, name, sizeof name, &length)))
+        traits.textOutputs = FindNoCase(FromSqlW(name, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) / sizeof(SQLWCHAR), 255)),
+                                        L"maodbc") != std::wstring::npos;
     StmtHandle stmt;
     OdbcError error;
-    if (!stmt.Alloc(dbc, error)) return true;
-    if (!Succeeded(SQLGetTypeInfoW(stmt.get(), SQL_ALL_TYPES)) || !Succeeded(SQLFetch(stmt.get()))) return true;
+    if (!stmt.Alloc(dbc, error)) return traits;
+    if (!Succeeded(SQLGetTypeInfoW(stmt.get(), SQL_ALL_TYPES)) || !Succeeded(SQLFetch(stmt.get()))) return traits;
     SQLWCHAR buffer[256];
     SQLLEN ind = 0;
-    if (Succeeded(SQLGetData(stmt.get(), 1, SQL_C_WCHAR, buffer, sizeof buffer, &ind))) return true;
+    if (Succeeded(SQLGetData(stmt.get(), 1, SQL_C_WCHAR, buffer, sizeof buffer, &ind))) return traits;
     std::string state = ReadDiagnostics(SQL_HANDLE_STMT, stmt.get(), error);
-    return !(state == "07006" || state == "HY003" || state == "HYC00");
+    traits.wideText = !(state == "07006" || state == "HY003" || state == "HYC00");
+    return traits;
 }
 
 // One bound parameter: its ODBC description, its buffer (8-byte aligned) and its indicator.
@@ -134,8 +154,10 @@ struct Binding {
     SQLLEN indicator = 0;
 
     void* data() { return storage.data(); }
+    // `bytes` usable bytes, and some slack behind them for drivers that write a little more
+    // than they are told to (a wrong structure size must not damage the heap).
     void Reserve(std::size_t bytes) {
-        storage.assign(std::max<std::size_t>(bytes, 1) / 8 + 1, 0);
+        storage.assign((bytes + 64) / 8 + 1, 0);
         capacity = static_cast<SQLLEN>(bytes);
     }
     void Put(const void* bytes, std::size_t length, std::size_t room) {
@@ -163,7 +185,7 @@ void DecimalDigits(const std::wstring& text, SQLULEN& precision, SQLSMALLINT& sc
 }
 
 // Fills `b` for parameter `p` from its (already converted) value `v`.
-void Prepare(Binding& b, const ParameterCore& p, const _variant_t& v, bool wideText) {
+void Prepare(Binding& b, const ParameterCore& p, const _variant_t& v, const DriverTraits& traits) {
     const bool out = IsOutput(p.direction);
     const bool in = p.direction != adParamOutput && p.direction != adParamReturnValue;
     const bool null = !in || v.vt() == VT_NULL || v.vt() == VT_EMPTY;
@@ -202,7 +224,7 @@ void Prepare(Binding& b, const ParameterCore& p, const _variant_t& v, bool wideT
     case ValueKind::Text: {
         const std::wstring text = null ? std::wstring() : v.bstrVal();
         const std::size_t room = out ? std::max(size, kOutputRoom) : 0;
-        if (wideText) {
+        if (traits.wideText && !(out && traits.textOutputs)) {
             SqlWString wide = ToSqlW(text);
             wide.push_back(0);
             b.Put(wide.data(), (wide.size() - 1) * sizeof(SQLWCHAR), (std::max(room, wide.size() - 1) + 1) * sizeof(SQLWCHAR));
@@ -228,7 +250,18 @@ void Prepare(Binding& b, const ParameterCore& p, const _variant_t& v, bool wideT
     case ValueKind::Timestamp: {
         SYSTEMTIME st;
         if (null || !VariantToSystemTimeWithMilliseconds(v.dblVal(), st)) st = SYSTEMTIME{1899, 12, 0, 30, 0, 0, 0, 0};
-        if (b.map.kind == ValueKind::Date) {
+        if (out && traits.textOutputs) {
+            std::wstring text = b.map.kind == ValueKind::Date ? Format(L"%04d-%02d-%02d", st.wYear, st.wMonth, st.wDay)
+                                : b.map.kind == ValueKind::Time
+                                    ? Format(L"%02d:%02d:%02d", st.wHour, st.wMinute, st.wSecond)
+                                    : Format(L"%04d-%02d-%02d %02d:%02d:%02d.%03d", st.wYear, st.wMonth, st.wDay, st.wHour,
+                                             st.wMinute, st.wSecond, st.wMilliseconds);
+            std::string ascii = WideToAscii(text);
+            b.map.cType = SQL_C_CHAR;
+            b.Put(ascii.c_str(), ascii.size(), 64);
+            b.columnSize = b.map.kind == ValueKind::Date ? 10 : b.map.kind == ValueKind::Time ? 8 : 23;
+            b.digits = b.map.kind == ValueKind::Timestamp ? 3 : 0;
+        } else if (b.map.kind == ValueKind::Date) {
             SQL_DATE_STRUCT d{static_cast<SQLSMALLINT>(st.wYear), st.wMonth, st.wDay};
             PutValue(b, d);
             b.columnSize = 10;
@@ -249,9 +282,9 @@ void Prepare(Binding& b, const ParameterCore& p, const _variant_t& v, bool wideT
     if (null) b.indicator = in ? SQL_NULL_DATA : kNotDelivered;
 }
 
-// The value the driver left in the buffer of output parameter `b`. False (with `error`) when it
-// did not fit the buffer; the part that fitted is kept.
-bool Collect(Binding& b, _variant_t& value, std::wstring& error) {
+// The value the driver left in the buffer of output parameter `b` (column `column` of `convert`
+// describes it). False (with `error`) when it did not fit the buffer; the part that fitted is kept.
+bool Collect(Binding& b, const RowSet& convert, std::size_t column, _variant_t& value, std::wstring& error) {
     if (b.indicator == kNotDelivered) return true;  // the driver gave no value: unchanged
     if (b.indicator == SQL_NULL_DATA) {
         value = _variant_t::Null();
@@ -263,7 +296,7 @@ bool Collect(Binding& b, _variant_t& value, std::wstring& error) {
         std::memcpy(&x, bytes, sizeof x);
         return x;
     };
-    const bool variable = b.map.kind == ValueKind::Text || b.map.kind == ValueKind::Bytes || b.map.kind == ValueKind::Decimal;
+    const bool variable = b.map.cType == SQL_C_CHAR || b.map.cType == SQL_C_WCHAR || b.map.cType == SQL_C_BINARY;
     // Text buffers keep room for the terminating zero.
     const SQLLEN room = b.map.kind == ValueKind::Bytes ? b.capacity
                         : b.map.cType == SQL_C_WCHAR ? b.capacity - static_cast<SQLLEN>(sizeof(SQLWCHAR))
@@ -304,8 +337,16 @@ bool Collect(Binding& b, _variant_t& value, std::wstring& error) {
         break;
     default: {  // SQL_C_CHAR: numbers as decimal text, text from an ANSI driver
         std::string_view narrow(reinterpret_cast<const char*>(bytes), length);
-        if (b.map.kind != ValueKind::Decimal) {
+        if (b.map.kind == ValueKind::Text) {
             value = _variant_t::Bstr(DecodeNarrow(narrow));
+            break;
+        }
+        if (b.map.kind != ValueKind::Decimal) {  // dates and times as text
+            std::wstring problem;
+            if (!convert.Coerce(column, _variant_t::Bstr(Trim(AsciiToWide(narrow))), value, problem)) {
+                error = problem;
+                return false;
+            }
             break;
         }
         std::wstring text = Trim(AsciiToWide(narrow));
@@ -328,6 +369,44 @@ bool Collect(Binding& b, _variant_t& value, std::wstring& error) {
     }
     return true;
 }
+
+// Cancels a statement whose driver does not apply the query timeout itself, once the timeout
+// has passed; the destructor ends the wait.
+class Watchdog {
+public:
+    Watchdog() = default;
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+    ~Watchdog() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+    void Start(long seconds, ConnectionCore& core, const void* owner) {
+        thread_ = std::thread([this, seconds, &core, owner] {
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                if (wake_.wait_for(lock, std::chrono::seconds(seconds), [this] { return done_; })) return;
+                fired_ = true;
+            }
+            core.Cancel(owner);
+        });
+    }
+    bool Fired() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return fired_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    bool fired_ = false;
+    std::thread thread_;
+};
 
 // The statement a command runs: stored procedures become an ODBC call with one marker per
 // parameter ("{? = call name(?, ...)}" when the first parameter is the return value).
@@ -431,7 +510,7 @@ int CADOCommand::Run(RowSet* rows, const void* owner, std::wstring* statement) {
     try {
         const std::wstring sql = CommandStatement(m_strText, m_nType, m_parameters);
         if (statement) *statement = sql;
-        const bool wideText = !m_pConnection->IsOpen() || m_parameters.empty() || DriverTakesWideText(m_pConnection->dbc());
+        const DriverTraits traits = m_pConnection->IsOpen() && !m_parameters.empty() ? ProbeDriver(m_pConnection->dbc()) : DriverTraits();
 
         // Convert every input value to its parameter's type first: a value that does not fit
         // fails the command before anything runs.
@@ -459,17 +538,26 @@ int CADOCommand::Run(RowSet* rows, const void* owner, std::wstring* statement) {
                        ZE_INVALIDARG);
                 return 0;
             }
-            Prepare(b, p, value, wideText);
+            Prepare(b, p, value, traits);
         }
 
         SqlWString text = ToSqlW(sql);
         OdbcError error;
         long affected = -1;
         const long timeout = m_lTimeout;
+        ConnectionCore& core = *m_pConnection;
+        Watchdog watchdog;
         bool ok = m_pConnection->Run(
             [&](SQLHSTMT h) {
-                if (timeout >= 0)
+                if (timeout > 0) {
+                    // A driver that cannot time out a statement keeps its own value (usually
+                    // 0, with "option value changed"); the watchdog then cancels it.
                     SQLSetStmtAttrW(h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout)), 0);
+                    SQLULEN applied = 0;
+                    if (!Succeeded(SQLGetStmtAttrW(h, SQL_ATTR_QUERY_TIMEOUT, &applied, sizeof applied, nullptr)) ||
+                        applied != static_cast<SQLULEN>(timeout))
+                        watchdog.Start(timeout, core, owner);
+                }
                 for (std::size_t i = 0; i < bindings.size(); ++i) {
                     Binding& b = bindings[i];
                     SQLRETURN rc = SQLBindParameter(h, static_cast<SQLUSMALLINT>(i + 1), b.io, b.map.cType, b.map.sqlType,
@@ -480,7 +568,8 @@ int CADOCommand::Run(RowSet* rows, const void* owner, std::wstring* statement) {
             },
             rows, &affected, owner, error);
         if (!ok) {
-            Record(error.text, error.code);
+            if (watchdog.Fired()) Record(L"Query timeout expired", ZE_FAIL);
+            else Record(error.text, error.code);
             return 0;
         }
         m_nRecordsAffected = static_cast<int>(affected);
@@ -489,7 +578,7 @@ int CADOCommand::Run(RowSet* rows, const void* owner, std::wstring* statement) {
         for (std::size_t i = 0; i < bindings.size(); ++i) {
             if (bindings[i].io == SQL_PARAM_INPUT) continue;
             std::wstring problem;
-            if (!Collect(bindings[i], m_parameters[i]->value, problem)) {
+            if (!Collect(bindings[i], convert, i, m_parameters[i]->value, problem)) {
                 Record(Format(L"%s (parameter \"%s\")", problem, m_parameters[i]->name), ZE_FAIL);
                 result = 0;
             }
