@@ -973,11 +973,10 @@ int CADORecordSet::Requery() {
         m_varSearchPosition.Clear();
         m_varBookmark.Clear();
         // The filter and sort apply to the new rows.
-        const std::wstring filter = c.filter, sort = c.sort;
-        c.filter.clear();
-        c.sort.clear();
-        if (!filter.empty()) SetFilter(filter.c_str());
-        if (!sort.empty()) SetSort(sort.c_str());
+        if (!c.filter.empty() || !c.sort.empty()) {
+            const std::wstring filter = c.filter, sort = c.sort;
+            if (!ApplyView(filter, sort)) return 0;
+        }
     } catch (const std::bad_alloc&) {
         Record(kOutOfMemory, ZE_OUTOFMEMORY);
         return 0;

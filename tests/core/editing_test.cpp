@@ -638,6 +638,15 @@ TEST_P(EditingBackend, RequeryRunsTheStatementAgain) {
     ASSERT_EQ(1, rs.Requery()) << U8(rs.m_strLastError);
     EXPECT_EQ(4u, rs.GetRecordCount());
     EXPECT_EQ(L"fresh", Text(rs, L"name"));
+
+    // The filter stays.
+    ASSERT_EQ(1, rs.SetFilter(L"id > 2")) << U8(rs.m_strLastError);
+    EXPECT_EQ(2u, rs.GetRecordCount());
+    Exec(other, L"insert into " + T(L"items") + L" (id, name) values (5, 'e')");
+    Exec(other, L"insert into " + T(L"items") + L" (id, name) values (0, 'z')");
+    ASSERT_EQ(1, rs.Requery()) << U8(rs.m_strLastError);
+    EXPECT_EQ(3u, rs.GetRecordCount());
+    EXPECT_EQ(3, Number(rs, L"id"));
 }
 
 TEST_P(EditingBackend, ChunksAppendToTheValueBeingEdited) {
