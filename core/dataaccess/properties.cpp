@@ -4,9 +4,8 @@
 //   "Unique Table", "Unique Schema", "Unique Catalog"  text, settable: the base table whose rows
 //       the changes of a join reach (kept in the result's properties as "unique table", ...;
 //       empty until set)
-//   "Update Criteria"   number, settable: 0 key columns, 1 all columns, 2 changed columns
-//       (the default), 3 time stamp: which values locate a changed row
-//   "Batch Size"        number, settable, 15 by default: changes sent together, 0 all at once
+//   "Update Criteria"   number, settable: which values locate a row that is changed in the
+//       database: 0 the key columns, 1 all columns, 2 the changed columns (the default)
 //   "Maximum Rows"      number, read-only, 0: every row of a result is read
 //   "Asynchronous Rowset Processing"  number, read-only, 0: the rows arrive before Open returns
 //   "Bookmarkable"      Boolean, read-only, true
@@ -21,7 +20,6 @@
 // (or any number, nonzero for true); the int forms give and take Booleans as -1 / 0 (any nonzero
 // value sets true) and numbers as they are; a text property has no int form.
 #include <algorithm>
-#include <climits>
 #include <new>
 #include <string>
 
@@ -58,8 +56,7 @@ const Property kRecordsetProperties[] = {
     {L"Unique Table", Kind::Text, true, 0, 0, 0},
     {L"Unique Schema", Kind::Text, true, 0, 0, 0},
     {L"Unique Catalog", Kind::Text, true, 0, 0, 0},
-    {L"Update Criteria", Kind::Number, true, 0, 3, 2},
-    {L"Batch Size", Kind::Number, true, 0, LONG_MAX, 15},
+    {L"Update Criteria", Kind::Number, true, 0, 2, 2},
     {L"Maximum Rows", Kind::Number, false, 0, 0, 0},
     {L"Asynchronous Rowset Processing", Kind::Number, false, 0, 0, 0},
     {L"Bookmarkable", Kind::Boolean, false, 0, 0, 1},

@@ -571,8 +571,9 @@ TEST_P(FieldValuesBackend, FieldAndRecordsetProperties) {
     ASSERT_EQ(1, rs.SetProperties(L"Update Criteria", L"1"));
     ASSERT_EQ(1, rs.GetProperties(L"Update Criteria", flag));
     EXPECT_EQ(1, flag);
-    ASSERT_EQ(1, rs.GetProperties(L"Batch Size", text));
-    EXPECT_EQ(L"15", text);
+    EXPECT_EQ(0, rs.SetProperties(L"Update Criteria", 3)) << "time stamps are not used to find rows";
+    ASSERT_EQ(1, rs.GetProperties(L"Update Criteria", text));
+    EXPECT_EQ(L"1", text);
     ASSERT_EQ(1, rs.GetProperties(L"Bookmarkable", flag));
     EXPECT_EQ(-1, flag);
     ASSERT_EQ(1, rs.GetProperties(L"Server Cursor", text));
