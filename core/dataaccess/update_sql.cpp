@@ -295,21 +295,41 @@ std::vector<std::size_t> MatchColumns(const std::vector<ColumnInfo>& columns, co
     return match;
 }
 
-// Without a key, the statement could reach several equal rows: it is limited to one.
-void LimitToOneRow(const TableTarget& t, Statement& s, std::size_t whereAt) {
-    if (!t.key.empty()) return;
+// Without a key, the statement could reach several equal rows: it is limited to one where the
+// DBMS allows it. False when it could not be limited.
+bool LimitToOneRow(const TableTarget& t, Statement& s, std::size_t whereAt) {
+    if (!t.key.empty()) return true;
     switch (t.dbms) {
-    case Dbms::MySQL: s.text += L" LIMIT 1"; break;
+    case Dbms::MySQL: s.text += L" LIMIT 1"; return true;
     case Dbms::PostgreSQL:
     case Dbms::SQLite: {
+        if (!t.rowIdentifier) return false;
         const std::wstring id = t.dbms == Dbms::PostgreSQL ? L"ctid" : L"rowid";
         std::wstring where = s.text.substr(whereAt);
         s.text.erase(whereAt);
         s.text += L" WHERE " + id + L" = (SELECT " + id + L" FROM " + t.name + where + L" LIMIT 1)";
-        break;
+        return true;
     }
     case Dbms::Other: break;
     }
+    return false;
+}
+
+// Switches auto-commit off for a statement that must be undone when it reaches more than one
+// row, and back on with the transaction ended.
+bool SetAutoCommit(ConnectionCore& connection, bool on, OdbcError& error) {
+    SQLHDBC dbc = connection.dbc();
+    return Check(SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT,
+                                    reinterpret_cast<SQLPOINTER>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF), 0),
+                 SQL_HANDLE_DBC, dbc, error);
+}
+bool EndGuard(ConnectionCore& connection, bool commit, OdbcError& error) {
+    SQLHDBC dbc = connection.dbc();
+    bool ok = Check(SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK), SQL_HANDLE_DBC, dbc, error);
+    OdbcError ignored;
+    SetAutoCommit(connection, true, ignored);
+    connection.inTransaction = false;
+    return ok;
 }
 
 // The stored form of the values a database gave back for `columns` of the table.
@@ -461,6 +481,27 @@ bool ResolveTarget(ConnectionCore& connection, TableTarget& t, const void* owner
             special.columns.size() >= 8)
             t.key = KeyFrom(special, 1, t, [](RowSet& r) { return !r.IsNull(7) && r.Value(7).intVal() == SQL_PC_PSEUDO; });
     }
+    // Without a key, PostgreSQL finds one row of equal ones by its ctid, which only plain tables
+    // have (a view has none, and in a partitioned table it is unique only per partition).
+    t.rowIdentifier = true;
+    if (t.key.empty() && t.dbms == Dbms::PostgreSQL) {
+        Statement kind{L"SELECT c.relkind FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
+                       L"WHERE c.relname = ? AND n.nspname = " +
+                           std::wstring(t.schema.empty() ? L"current_schema()" : L"?"),
+                       {}};
+        ColumnInfo text;
+        text.kind = ValueKind::Text;
+        text.sqlType = SQL_VARCHAR;
+        text.columnSize = 128;
+        kind.params.push_back(MakeParam(text, _variant_t::Bstr(t.table), t.wideText));
+        if (!t.schema.empty()) kind.params.push_back(MakeParam(text, _variant_t::Bstr(t.schema), t.wideText));
+        RowSet found;
+        t.rowIdentifier = false;
+        if (Execute(connection, kind, &found, nullptr, owner, ignored) && found.RowCount() == 1) {
+            found.Load(0);
+            t.rowIdentifier = found.Text(0) == L"r";
+        }
+    }
     t.resolved = true;
     return true;
 }
@@ -514,9 +555,30 @@ bool WriteRow(ConnectionCore& connection, const std::vector<ColumnInfo>& columns
         }
         const std::size_t whereAt = s.text.size();
         AppendMatch(columns, t, original, match, s);
-        LimitToOneRow(t, s, whereAt);
+        // A statement that may reach several rows runs in a transaction of its own (unless the
+        // caller has one), to be undone when it does.
+        const bool guard = !LimitToOneRow(t, s, whereAt) && !connection.inTransaction;
+        if (guard) {
+            if (!SetAutoCommit(connection, false, error)) return false;
+            connection.inTransaction = true;
+        }
         long affected = -1;
-        if (!Execute(connection, s, nullptr, &affected, owner, error)) return false;
+        if (!Execute(connection, s, nullptr, &affected, owner, error)) {
+            if (guard) {
+                OdbcError ignored;
+                EndGuard(connection, false, ignored);
+            }
+            return false;
+        }
+        if (guard) {
+            OdbcError ignored;
+            if (affected > 1) {
+                EndGuard(connection, false, ignored);
+                error.Set(kTooManyRows, ZE_FAIL);
+                return false;
+            }
+            if (!EndGuard(connection, true, error)) return false;
+        }
         if (affected == 0 && kind == RowWrite::Update && t.dbms == Dbms::MySQL) {
             // MySQL counts changed rows, not found ones: a row that already holds the new values
             // counts 0. Look for it with the new values in place of the old.
