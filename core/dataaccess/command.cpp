@@ -282,6 +282,39 @@ void Prepare(Binding& b, const ParameterCore& p, const _variant_t& v, const Driv
     if (null) b.indicator = in ? SQL_NULL_DATA : kNotDelivered;
 }
 
+// A plain decimal text as currency (ten-thousandths, further decimals rounded half away from
+// zero); false when it does not fit 64 bits.
+bool CurrencyFromText(const std::wstring& text, CY& amount) {
+    std::size_t i = 0;
+    const bool negative = !text.empty() && text[0] == L'-';
+    if (!text.empty() && (text[0] == L'-' || text[0] == L'+')) ++i;
+    unsigned __int128 units = 0;
+    int decimals = -1;  // digits seen after the point, -1 before it
+    bool roundUp = false;
+    for (; i < text.size(); ++i) {
+        const wchar_t ch = text[i];
+        if (ch == L'.' && decimals < 0) {
+            decimals = 0;
+            continue;
+        }
+        if (ch < L'0' || ch > L'9') return false;
+        if (decimals >= 4) {
+            if (decimals == 4) roundUp = ch >= L'5';
+            ++decimals;
+            continue;
+        }
+        units = units * 10 + static_cast<unsigned>(ch - L'0');
+        if (decimals >= 0) ++decimals;
+        if (units > (static_cast<unsigned __int128>(1) << 64)) return false;
+    }
+    for (int d = std::max(decimals, 0); d < 4; ++d) units *= 10;
+    units += roundUp ? 1 : 0;
+    const unsigned __int128 limit = static_cast<unsigned __int128>(INT64_MAX) + (negative ? 1 : 0);
+    if (units > limit) return false;
+    amount.int64 = negative ? static_cast<std::int64_t>(-static_cast<__int128>(units)) : static_cast<std::int64_t>(units);
+    return true;
+}
+
 // The value the driver left in the buffer of output parameter `b` (column `column` of `convert`
 // describes it). False (with `error`) when it did not fit the buffer; the part that fitted is kept.
 bool Collect(Binding& b, const RowSet& convert, std::size_t column, _variant_t& value, std::wstring& error) {
@@ -354,9 +387,9 @@ bool Collect(Binding& b, const RowSet& convert, std::size_t column, _variant_t& 
         if (!DecimalFromText(text, dec)) {
             value = _variant_t::Bstr(text);
         } else if (b.type == adCurrency) {
-            // Ten-thousandths: scale the mantissa to four decimals.
-            const double amount = DecimalToDouble(dec) * 10000.0;
-            value = _variant_t::Currency(CY{static_cast<std::int64_t>(amount < 0 ? amount - 0.5 : amount + 0.5)});
+            CY amount;
+            if (CurrencyFromText(text, amount)) value = _variant_t::Currency(amount);
+            else value = _variant_t::Decimal(dec);  // beyond the currency range: keep every digit
         } else {
             value = _variant_t::Decimal(dec);
         }
@@ -385,15 +418,19 @@ public:
         wake_.notify_all();
         if (thread_.joinable()) thread_.join();
     }
-    void Start(long seconds, ConnectionCore& core, const void* owner) {
-        thread_ = std::thread([this, seconds, &core, owner] {
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                if (wake_.wait_for(lock, std::chrono::seconds(seconds), [this] { return done_; })) return;
-                fired_ = true;
-            }
-            core.Cancel(owner);
-        });
+    // Without a thread to spare the statement runs without the timeout.
+    void Start(long seconds, ConnectionCore& core, const void* owner) noexcept {
+        try {
+            thread_ = std::thread([this, seconds, &core, owner] {
+                {
+                    std::unique_lock<std::mutex> lock(mutex_);
+                    if (wake_.wait_for(lock, std::chrono::seconds(seconds), [this] { return done_; })) return;
+                    fired_ = true;
+                }
+                core.Cancel(owner);
+            });
+        } catch (const std::exception&) {
+        }
     }
     bool Fired() {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -484,6 +484,12 @@ TEST_P(CommandBackend, StoredProceduresAsEachDriverSupportsThem) {
     ASSERT_EQ(1, outs.Execute()) << U8(outs.m_strLastError);
     ASSERT_EQ(1, outs.GetParameterValue(L"e", v));
     EXPECT_EQ(84, v.intVal());
+    // The same output as currency.
+    outs.GetParameter(L"c")->type = adCurrency;
+    ASSERT_EQ(1, outs.Execute()) << U8(outs.m_strLastError);
+    ASSERT_EQ(1, outs.GetParameterValue(L"c", v));
+    ASSERT_EQ(VT_CY, v.vt());
+    EXPECT_EQ(125000, v.cyVal().int64);
 
     if (postgres()) {
         // A function's value through the ODBC return-value call.
