@@ -1,6 +1,7 @@
 #include "xml.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <libxml/xmlerror.h>
@@ -564,6 +565,14 @@ bool LoadRowsetXml(const std::wstring& path, RowSet& rows, XmlError& error) {
         error.code = ZE_FAIL;
         return false;
     }
+    auto invalid = [&](const std::wstring& detail) {
+        error.text = kBadXml;
+        if (!detail.empty()) error.text += L" " + detail;
+        error.code = ZE_FAIL;
+        return false;
+    };
+    struct stat info {};
+    if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0) return invalid(L"The file is empty.");
     XmlErrors errors;
     Reader reader(xmlReaderForFd(fd.get(), nullptr, nullptr, XML_PARSE_NONET));
     if (!reader.get()) {
@@ -572,12 +581,6 @@ bool LoadRowsetXml(const std::wstring& path, RowSet& rows, XmlError& error) {
         return false;
     }
     xmlTextReaderSetStructuredErrorHandler(reader.get(), &XmlErrors::Structured, &errors);
-    auto invalid = [&](const std::wstring& detail) {
-        error.text = kBadXml;
-        if (!detail.empty()) error.text += L" " + detail;
-        error.code = ZE_FAIL;
-        return false;
-    };
 
     std::vector<ColumnDef> defs;
     std::unordered_map<std::string, std::size_t> byAttribute;

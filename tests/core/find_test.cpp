@@ -321,6 +321,23 @@ TEST_P(FindBackend, ClonesShareRowsButNotThePosition) {
     EXPECT_EQ((Ids{1, 2, 3, 4, 5}), Visible(clone));
 }
 
+TEST_P(FindBackend, DeletedRecordsAreNeitherFoundNorBookmarked) {
+    ASSERT_EQ(1, rs.FindFirst(L"id = 2"));
+    rs.GetBookmark();
+    ASSERT_EQ(1, rs.Delete()) << U8(rs.m_strLastError);  // batch mode: marked, kept in memory
+    EXPECT_EQ((Ids{1, 3, 4, 5}), Found(L"id > 0"));
+    rs.MoveLast();
+    ASSERT_EQ(1, rs.Find(L"id < 4", adSearchBackward));
+    EXPECT_EQ(3, Id(rs));
+    ASSERT_EQ(1, rs.FindNext());
+    EXPECT_EQ(1, Id(rs));
+    EXPECT_EQ(0, rs.SetBookmark()) << "the bookmarked record is deleted";
+    EXPECT_FALSE(rs.m_strLastError.empty());
+    ASSERT_EQ(1, rs.SetSort(L"amount DESC"));
+    EXPECT_EQ((Ids{1, 4, 5, 3}), Visible(rs));
+    EXPECT_EQ(4u, rs.GetRecordCount());
+}
+
 TEST_P(FindBackend, SearchingSavesAPendingEditFirst) {
     ASSERT_EQ(1, rs.FindFirst(L"id = 2"));
     ASSERT_EQ(1, rs.Edit());
