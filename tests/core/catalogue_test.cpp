@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 #include <string>
+#include <tuple>
 
 #include "zentra/catalogue.h"
 #include "zentra/text.h"
@@ -11,31 +12,13 @@ using namespace zentra;
 
 namespace {
 
-// The key look-up that the shell performs on the catalogue (-t option): trimmed argument, rows in
-// order, keys split at '|', each alternative trimmed, compared without regard to case.
-int TypeByKey(const std::wstring& argument) {
-    std::wstring key = Trim(argument);
-    for (int i = 0; i < kConnConfCount; ++i) {
-        const CONNECT_STRING_CONFIG& row = g_ConnConfs[i];
-        if (row.strKey.empty()) continue;
-        for (const std::wstring& alternative : Split(row.strKey, L'|')) {
-            if (EqualsNoCase(Trim(alternative), key)) return row.nType;
-        }
-    }
-    return 0;
-}
-
-const CONNECT_STRING_CONFIG* RowByType(int type) {
-    for (int i = 0; i < kConnConfCount; ++i) {
-        if (g_ConnConfs[i].nType == type) return &g_ConnConfs[i];
-    }
-    return nullptr;
-}
-
+// The row with `key` as its key or as one of its '|'-separated keys.
 const CONNECT_STRING_CONFIG& RowByKey(const std::wstring& key) {
-    const CONNECT_STRING_CONFIG* row = RowByType(TypeByKey(key));
-    EXPECT_NE(row, nullptr) << "no row for key";
-    return row != nullptr ? *row : g_ConnConfs[0];
+    for (int i = 0; i < kConnConfCount; ++i)
+        for (const std::wstring& alternative : Split(g_ConnConfs[i].strKey, L'|'))
+            if (alternative == key) return g_ConnConfs[i];
+    ADD_FAILURE() << "no row for key";
+    return g_ConnConfs[0];
 }
 
 }  // namespace
@@ -51,37 +34,16 @@ TEST(Catalogue, RowsInStoredOrderWithUniqueIds) {
                                    L"sqlite3", L"sybase", L"teradata", L"xls",    L"xlsx"};
     const int types[] = {25, 6, 11, 9, 10, 13, 15, 18, 24, 12, 19, 14, 5,
                          20, 1, 2,  21, 23, 4, 3, 22, 17, 16, 7, 8};
-    std::set<int> seen;
+    // Every type 1 to 25 once, in the stored (not sorted: csv after dbf) order.
     for (int i = 0; i < kConnConfCount; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(g_ConnConfs[i].strKey, keys[i]);
         EXPECT_EQ(g_ConnConfs[i].nType, types[i]);
-        EXPECT_GE(g_ConnConfs[i].nType, 1);
-        EXPECT_LE(g_ConnConfs[i].nType, 25);
-        seen.insert(g_ConnConfs[i].nType);
         EXPECT_TRUE(g_ConnConfs[i].strDatabase.empty());
         EXPECT_TRUE(g_ConnConfs[i].bFileDatabase == 0 || g_ConnConfs[i].bFileDatabase == 1);
     }
-    EXPECT_EQ(seen.size(), 25u);
-
-    // The listing: first and last rows, csv after dbf (not sorted).
     EXPECT_EQ(g_ConnConfs[0].strName, L"4D Server");
     EXPECT_EQ(g_ConnConfs[24].strName, L"MS Excel 2007 (*.xls?)");
-    EXPECT_EQ(g_ConnConfs[4].strKey, L"dbf");
-    EXPECT_EQ(g_ConnConfs[5].strKey, L"csv");
-}
-
-TEST(Catalogue, KeyLookupsOverTheRows) {
-    EXPECT_EQ(TypeByKey(L"gdb"), 18);
-    EXPECT_EQ(TypeByKey(L"FDB"), 18);
-    EXPECT_EQ(TypeByKey(L"  mysql \t"), 2);
-    EXPECT_EQ(TypeByKey(L"my"), 0);
-    EXPECT_EQ(TypeByKey(L"fdb|gdb"), 0);  // the stored text is two keys, not one
-    EXPECT_EQ(TypeByKey(L""), 0);
-    EXPECT_EQ(RowByType(0), nullptr);
-    EXPECT_EQ(RowByType(26), nullptr);
-    ASSERT_NE(RowByType(22), nullptr);
-    EXPECT_EQ(RowByType(22)->strKey, L"sqlite3");
 }
 
 TEST(Catalogue, RowFieldsAsStored) {
@@ -93,24 +55,16 @@ TEST(Catalogue, RowFieldsAsStored) {
     EXPECT_EQ(fb.strFileFilter, L"Firebird/Interbase Database (*.fdb; *.gdb)\t*.fdb;*.gdb\t");
     EXPECT_EQ(fb.bFileDatabase, 1);
 
-    const CONNECT_STRING_CONFIG& mssql = RowByKey(L"mssql");
-    EXPECT_EQ(mssql.strDriver, L"SQL Server");
-    EXPECT_EQ(mssql.strHost, L"localhost");
-    EXPECT_EQ(mssql.nPort, 1433);
-    EXPECT_EQ(mssql.strUser, L"sa");
-    EXPECT_TRUE(mssql.strPassword.empty());
-    EXPECT_TRUE(mssql.strDownloadPage.empty());
-    EXPECT_EQ(mssql.bFileDatabase, 0);
-
-    const CONNECT_STRING_CONFIG& informix = RowByKey(L"informix");
-    EXPECT_EQ(informix.strHost, L"turbo");
-    EXPECT_EQ(informix.nPort, 0);
-    EXPECT_TRUE(informix.strDriver.empty());
-
+    // Driver, host, port and whether the database is a file.
+    auto fields = [](const CONNECT_STRING_CONFIG& row) {
+        return std::tuple(row.strDriver, row.strHost, row.nPort, row.bFileDatabase);
+    };
+    EXPECT_EQ(fields(RowByKey(L"mssql")), std::tuple(CString(L"SQL Server"), CString(L"localhost"), 1433, 0));
+    EXPECT_EQ(RowByKey(L"mssql").strUser, L"sa");
+    EXPECT_TRUE(RowByKey(L"mssql").strPassword.empty() && RowByKey(L"mssql").strDownloadPage.empty());
+    EXPECT_EQ(fields(RowByKey(L"informix")), std::tuple(CString(), CString(L"turbo"), 0, 0));
     const CONNECT_STRING_CONFIG& lotus = RowByKey(L"lotus");
-    EXPECT_EQ(lotus.strHost, L"localhost");
-    EXPECT_EQ(lotus.nPort, 0);
-    EXPECT_EQ(lotus.bFileDatabase, 1);
+    EXPECT_EQ(std::tuple(lotus.strHost, lotus.nPort, lotus.bFileDatabase), std::tuple(CString(L"localhost"), 0, 1));
 
     const CONNECT_STRING_CONFIG& teradata = RowByKey(L"teradata");
     EXPECT_EQ(teradata.strUser, L"dbc");
