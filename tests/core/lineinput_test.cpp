@@ -234,10 +234,13 @@ TEST_F(LineInputTerminal, InterruptDropsTheLineBeingEdited) {
     EXPECT_EQ(m_input->IsEof(), 1);
 }
 
-TEST_F(LineInputTerminal, HiddenEntryIsNotEchoedNorEdited) {
+TEST_F(LineInputTerminal, HiddenEntryIsNotEchoedNorEditedAndEchoComesBack) {
+    struct termios before {};
+    ASSERT_EQ(tcgetattr(m_slave, &before), 0);
+    ASSERT_TRUE(before.c_lflag & ECHO);
     auto line = std::async(std::launch::async, [this] { return m_input->Prompt(L"Password: ", 1); });
     ASSERT_TRUE(Seen("Password: ")) << m_screen;
-    // Typing starts once echo is off (the prompt is written just before).
+    // Typing starts once echo is off (the prompt is written just before); an echo would show.
     for (int i = 0; i < 1000; ++i) {
         struct termios mode {};
         if (tcgetattr(m_slave, &mode) == 0 && !(mode.c_lflag & ECHO)) break;
@@ -247,6 +250,9 @@ TEST_F(LineInputTerminal, HiddenEntryIsNotEchoedNorEdited) {
     EXPECT_EQ(line.get(), L"se\x1b[Dcret");
     ASSERT_TRUE(Seen("\r\n")) << m_screen;
     EXPECT_EQ(m_screen.find("cret"), std::string::npos) << m_screen;
+    struct termios after {};
+    ASSERT_EQ(tcgetattr(m_slave, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag) << "the terminal's modes were not restored";
 }
 
 }  // namespace
