@@ -6,6 +6,7 @@
 #include <chrono>
 #include <clocale>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <thread>
 
@@ -34,6 +35,20 @@ std::wstring TextOf(CADORecordSet& rs, const wchar_t* field) {
     return v.bstrVal();
 }
 
+// The integer in field `field` of the current row; a failure and the lowest value when there is none.
+long long IntOf(CADORecordSet& rs, int field) {
+    _variant_t v;
+    if (rs.GetFieldValue(field, v)) return v.intVal();
+    ADD_FAILURE() << "no value in field " << field << ": " << U8(rs.m_strLastError);
+    return std::numeric_limits<long long>::min();
+}
+
+// Where a recordset stands: "BOF", "EOF", "BOF EOF" or "row".
+std::string Where(CADORecordSet& rs) {
+    if (rs.IsBOF() && rs.IsEOF()) return "BOF EOF";
+    return rs.IsBOF() ? "BOF" : rs.IsEOF() ? "EOF" : "row";
+}
+
 // ---- without a database ----
 
 TEST(DataAccessErrors, BracketTagsAreTrimmed) {
@@ -59,8 +74,7 @@ TEST(DataAccessErrors, OpenFailuresCarryTheCleanedDriverMessage) {
 
 TEST(DataAccessErrors, ObjectsWithoutConnectionFailCleanly) {
     CADORecordSet rs;
-    EXPECT_EQ(1, rs.IsEOF());
-    EXPECT_EQ(0, rs.IsBOF());
+    EXPECT_EQ("EOF", Where(rs));
     EXPECT_EQ(0, rs.IsOpen());
     EXPECT_EQ(0, rs.Execute(L"select 1", nullptr));
     EXPECT_EQ(ZE_POINTER, rs.m_dwLastError);
@@ -118,6 +132,19 @@ protected:
         ASSERT_EQ(1, rs.Execute(sql.c_str(), nullptr)) << U8(sql) << ": " << U8(rs.m_strLastError);
     }
 
+    // The current row's value of `name` in `v`; true when the column has the ADO type `adoType`
+    // and the value the variant type `vt`.
+    bool Field(CADORecordSet& rs, const wchar_t* name, int adoType, VARTYPE vt, _variant_t& v) {
+        CADOFieldInfo info;
+        if (!rs.GetFieldInfo(name, &info) || !rs.GetFieldValue(name, v)) {
+            ADD_FAILURE() << U8(name) << ": " << U8(rs.m_strLastError);
+            return false;
+        }
+        EXPECT_EQ(adoType, info.m_nType) << U8(name);
+        EXPECT_EQ(vt, v.vt()) << U8(name);
+        return info.m_nType == adoType && v.vt() == vt;
+    }
+
     void TearDown() override {
         conn.Close();
         std::setlocale(LC_ALL, savedLocale_.c_str());
@@ -160,41 +187,35 @@ TEST_P(DataAccessBackend, WalksRowsAndCountsThem) {
     EXPECT_EQ(2, rs.GetFieldCount());
     EXPECT_EQ(3u, rs.GetRecordCount());
     _variant_t v;
-    ASSERT_EQ(1, rs.GetFieldValue(0, v));
-    EXPECT_EQ(1, v.intVal()) << "the count leaves the recordset on the first row";
-    EXPECT_EQ(0, rs.IsBOF());
+    EXPECT_EQ(1, IntOf(rs, 0)) << "the count leaves the recordset on the first row";
+    EXPECT_EQ("row", Where(rs));
     rs.MoveNext();
     rs.MoveNext();
     ASSERT_EQ(1, rs.GetFieldValue(L"NAME", v)) << "names are found without regard to case";
     EXPECT_EQ(L"three", v.bstrVal());
     rs.MoveNext();
-    EXPECT_EQ(1, rs.IsEOF());
+    EXPECT_EQ("EOF", Where(rs));
     EXPECT_EQ(0, rs.GetFieldValue(0, v)) << "no current row at EOF";
     rs.MoveNext();
     EXPECT_FALSE(rs.m_strLastError.empty());
     rs.MovePrevious();
-    ASSERT_EQ(1, rs.GetFieldValue(0, v));
-    EXPECT_EQ(3, v.intVal());
+    EXPECT_EQ(3, IntOf(rs, 0));
     rs.MoveFirst();
     rs.MovePrevious();
-    EXPECT_EQ(1, rs.IsBOF());
-    EXPECT_EQ(0, rs.IsEOF());
+    EXPECT_EQ("BOF", Where(rs));
     rs.MoveLast();
     rs.Move(-1);
-    ASSERT_EQ(1, rs.GetFieldValue(0, v));
-    EXPECT_EQ(2, v.intVal());
+    EXPECT_EQ(2, IntOf(rs, 0));
     rs.Move(10);
-    EXPECT_EQ(1, rs.IsEOF());
+    EXPECT_EQ("EOF", Where(rs));
     rs.Move(-10);
-    EXPECT_EQ(1, rs.IsBOF());
+    EXPECT_EQ("BOF", Where(rs));
     rs.Move(1);
-    ASSERT_EQ(1, rs.GetFieldValue(0, v));
-    EXPECT_EQ(1, v.intVal());
+    EXPECT_EQ(1, IntOf(rs, 0));
 
     Query(rs, L"select id from " + t + L" where id > 100");
     EXPECT_EQ(0u, rs.GetRecordCount());
-    EXPECT_EQ(1, rs.IsEOF());
-    EXPECT_EQ(1, rs.IsBOF());
+    EXPECT_EQ("BOF EOF", Where(rs));
     EXPECT_EQ(1, rs.GetFieldCount());
 
     rs.Close();
@@ -242,8 +263,7 @@ TEST_P(DataAccessBackend, FailedStatementKeepsItsErrorAndTheConnection) {
     EXPECT_NE(L'[', rs.m_strLastError[0]) << U8(rs.m_strLastError);
     EXPECT_NE(CString::npos, FindNoCase(rs.m_strLastError, L"orvanta_no_such_table")) << U8(rs.m_strLastError);
     EXPECT_NE(0u, rs.m_dwLastError);
-    EXPECT_EQ(1, rs.IsEOF());
-    EXPECT_EQ(0, rs.IsBOF());
+    EXPECT_EQ("EOF", Where(rs));
     const CString kept = rs.m_strLastError;
     Query(rs, L"select 1");
     EXPECT_EQ(kept, rs.m_strLastError) << "success does not clear the last error";
@@ -285,38 +305,21 @@ TEST_P(DataAccessBackend, TypesAndValues) {
 
     CADOFieldInfo info;
     ASSERT_EQ(1, rs.GetFieldInfo(L"i", &info));
-    EXPECT_EQ(adInteger, info.m_nType);
     EXPECT_EQ(L"i", info.m_strName);
     EXPECT_EQ(L"i", info.m_strDisplayName);
-    ASSERT_EQ(1, rs.GetFieldValue(L"i", v));
-    EXPECT_EQ(VT_I4, v.vt());
+    ASSERT_TRUE(Field(rs, L"i", adInteger, VT_I4, v));
     EXPECT_EQ(-2147483647, v.intVal());
-
-    ASSERT_EQ(1, rs.GetFieldInfo(L"s", &info));
-    EXPECT_EQ(adSmallInt, info.m_nType);
-    ASSERT_EQ(1, rs.GetFieldValue(L"s", v));
-    EXPECT_EQ(VT_I2, v.vt());
+    ASSERT_TRUE(Field(rs, L"s", adSmallInt, VT_I2, v));
     EXPECT_EQ(-32768, v.intVal());
-
-    ASSERT_EQ(1, rs.GetFieldInfo(L"b", &info));
-    EXPECT_EQ(adBigInt, info.m_nType);
-    ASSERT_EQ(1, rs.GetFieldValue(L"b", v));
-    EXPECT_EQ(VT_I8, v.vt());
+    ASSERT_TRUE(Field(rs, L"b", adBigInt, VT_I8, v));
     EXPECT_EQ(9007199254740993LL, v.intVal()) << "beyond a double's 53 bits";
-
-    ASSERT_EQ(1, rs.GetFieldInfo(L"d", &info));
-    EXPECT_EQ(adDouble, info.m_nType);
-    ASSERT_EQ(1, rs.GetFieldValue(L"d", v));
-    EXPECT_EQ(VT_R8, v.vt());
+    ASSERT_TRUE(Field(rs, L"d", adDouble, VT_R8, v));
     EXPECT_DOUBLE_EQ(0.1, v.dblVal());
-
     if (kind() != Kind::SQLite) {  // SQLite keeps decimals as doubles
+        ASSERT_TRUE(Field(rs, L"n", adNumeric, VT_DECIMAL, v));
         ASSERT_EQ(1, rs.GetFieldInfo(L"n", &info));
-        EXPECT_EQ(adNumeric, info.m_nType);
         EXPECT_EQ(38, info.m_nPrecision);
         EXPECT_EQ(10, info.m_nNumericScale);
-        ASSERT_EQ(1, rs.GetFieldValue(L"n", v));
-        ASSERT_EQ(VT_DECIMAL, v.vt());
         // 31 digits do not fit 96 bits: the zero that ends the fraction goes, the value stays exact.
         EXPECT_EQ(L"12345678901234567890.123456789", DecimalToText(v.decVal()));
     }
@@ -335,26 +338,11 @@ TEST_P(DataAccessBackend, TypesAndValues) {
     EXPECT_EQ(L"long", chunk);
 
     // 2009-12-31 is OLE day 40178.
-    ASSERT_EQ(1, rs.GetFieldInfo(L"ts", &info));
-    EXPECT_EQ(adDBTimeStamp, info.m_nType);
-    ASSERT_EQ(1, rs.GetFieldValue(L"ts", v));
-    ASSERT_EQ(VT_DATE, v.vt());
+    ASSERT_TRUE(Field(rs, L"ts", adDBTimeStamp, VT_DATE, v));
     EXPECT_NEAR(40178.0 + (23 * 3600 + 59 * 60 + 58.12) / 86400.0, v.dblVal(), 1e-9);
-    SYSTEMTIME st;
-    ASSERT_TRUE(VariantTimeToSystemTime(v.dblVal(), st));
-    EXPECT_EQ(2009, st.wYear);
-    EXPECT_EQ(31, st.wDay);
-
-    ASSERT_EQ(1, rs.GetFieldInfo(L"dd", &info));
-    EXPECT_EQ(adDBDate, info.m_nType);
-    ASSERT_EQ(1, rs.GetFieldValue(L"dd", v));
-    ASSERT_EQ(VT_DATE, v.vt());
+    ASSERT_TRUE(Field(rs, L"dd", adDBDate, VT_DATE, v));
     EXPECT_DOUBLE_EQ(40178.0, v.dblVal());
-
-    ASSERT_EQ(1, rs.GetFieldInfo(L"tm", &info));
-    EXPECT_EQ(adDBTime, info.m_nType);
-    ASSERT_EQ(1, rs.GetFieldValue(L"tm", v));
-    ASSERT_EQ(VT_DATE, v.vt());
+    ASSERT_TRUE(Field(rs, L"tm", adDBTime, VT_DATE, v));
     EXPECT_NEAR(8.25 / 24.0, v.dblVal(), 1e-9);
 
     ASSERT_EQ(1, rs.GetFieldInfo(L"bl", &info));
@@ -714,9 +702,7 @@ TEST_P(DataAccessBackend, CancelFromAnotherThreadStopsTheStatement) {
         runner.join();
         // MariaDB's sleep() returns 1 when interrupted instead of failing.
         if (kind() == Kind::MariaDB && result == 1) {
-            _variant_t v;
-            ASSERT_EQ(1, rs.GetFieldValue(0, v));
-            EXPECT_EQ(1, v.intVal()) << "sleep() was not interrupted";
+            EXPECT_EQ(1, IntOf(rs, 0)) << "sleep() was not interrupted";
         } else {
             EXPECT_EQ(0, result);
             EXPECT_FALSE(rs.m_strLastError.empty());
@@ -724,9 +710,7 @@ TEST_P(DataAccessBackend, CancelFromAnotherThreadStopsTheStatement) {
         // The connection still works.
         CADORecordSet after(&conn, 1);
         Query(after, L"select 42");
-        _variant_t v;
-        ASSERT_EQ(1, after.GetFieldValue(0, v));
-        EXPECT_EQ(42, v.intVal());
+        EXPECT_EQ(42, IntOf(after, 0));
     }
 }
 
@@ -780,9 +764,7 @@ TEST_P(DataAccessBackend, MillionRowsStayCompact) {
     }
     EXPECT_LT(rs.GetStorageSize(), 2 * textBytes) << "storage " << rs.GetStorageSize() << ", text " << textBytes;
     rs.MoveLast();
-    _variant_t v;
-    ASSERT_EQ(1, rs.GetFieldValue(0, v));
-    EXPECT_EQ(1000000, v.intVal());
+    EXPECT_EQ(1000000, IntOf(rs, 0));
 }
 
 std::string BackendName(const ::testing::TestParamInfo<testdb::Backend>& info) { return info.param.name; }
