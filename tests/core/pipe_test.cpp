@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "zentra/codepage.h"
 #include "zentra/pipe.h"
@@ -119,19 +120,15 @@ TEST(PipeDecoder, DoubleByteCodePages) {
 // ---------------------------------------------------------------------------------------------
 // The control block
 
+// The status of a shared memory object; st_nlink 0 when there is none.
 struct stat StatShm(const CString& name) {
     struct stat st;
     std::memset(&st, 0, sizeof st);
-    const std::string path = "/dev/shm" + WideToUtf8(name);
-    if (stat(path.c_str(), &st) != 0) st.st_nlink = 0;
+    if (stat(("/dev/shm" + WideToUtf8(name)).c_str(), &st) != 0) st.st_nlink = 0;
     return st;
 }
 
-bool ShmExists(const CString& name) {
-    const std::string path = "/dev/shm" + WideToUtf8(name);
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
+bool ShmExists(const CString& name) { return StatShm(name).st_nlink != 0; }
 
 TEST(PipeControlBlock, UniqueNamePrivateToTheUserAndRemovedAtTheEnd) {
     CString first, second;
@@ -173,11 +170,8 @@ TEST(PipeControlBlock, ModeIsExactWhateverTheUmask) {
 TEST(PipeControlBlock, LinkRefusesWhatIsNotAControlBlock) {
     CControlLink link;
     EXPECT_FALSE(link.Open(nullptr));
-    EXPECT_FALSE(link.Open(L""));
-    EXPECT_FALSE(link.Open(L"/"));
-    EXPECT_FALSE(link.Open(L"orvanta-no-slash"));
-    EXPECT_FALSE(link.Open(L"/../etc/passwd"));
-    EXPECT_FALSE(link.Open(L"/orvanta-does-not-exist-4711"));
+    for (const wchar_t* name : {L"", L"/", L"orvanta-no-slash", L"/../etc/passwd", L"/orvanta-does-not-exist-4711"})
+        EXPECT_FALSE(link.Open(name)) << WideToUtf8(name);
     // An object of the wrong size would fault on access beyond its end.
     const std::string name = "/orvanta-test-size-" + std::to_string(getpid());
     const int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
@@ -236,14 +230,12 @@ TEST(PipeControlBlock, RequestsReachTheOtherProcessInOrder) {
               }),
               0);
     EXPECT_EQ(here.TakeRequest(), CControlLink::None);
-    const SHARED_CONTROL_BLOCK* raw = nullptr;
-    const std::string bytes = WideToUtf8(name);
-    const int fd = shm_open(bytes.c_str(), O_RDONLY, 0);
+    const int fd = shm_open(WideToUtf8(name).c_str(), O_RDONLY, 0);
     ASSERT_GE(fd, 0);
     void* view = mmap(nullptr, 16, PROT_READ, MAP_SHARED, fd, 0);
     close(fd);
     ASSERT_NE(view, MAP_FAILED);
-    raw = static_cast<const SHARED_CONTROL_BLOCK*>(view);
+    const auto* raw = static_cast<const SHARED_CONTROL_BLOCK*>(view);
     EXPECT_EQ(raw->dwVirtualKey, 13u);
     EXPECT_EQ(raw->dwKeyPending, 0u);
     munmap(view, 16);
@@ -300,22 +292,16 @@ public:
         }
         m_cv.notify_all();
     }
-    CString Text() {
+    // A member read under the lock.
+    template <typename T>
+    T Locked(const T& member) {
         std::lock_guard<std::mutex> lock(m_mutex);
-        return m_text;
+        return member;
     }
-    int Terminated() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_terminated;
-    }
-    int RunningAtEnd() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_runningAtEnd;
-    }
-    int Chunks() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_chunks;
-    }
+    CString Text() { return Locked(m_text); }
+    int Terminated() { return Locked(m_terminated); }
+    int RunningAtEnd() { return Locked(m_runningAtEnd); }
+    int Chunks() { return Locked(m_chunks); }
     int Idle() const { return m_idle.load(); }
 
 private:
@@ -373,9 +359,8 @@ TEST(PipeProcess, DeliversAMegabyteThenTerminatesOnce) {
     EXPECT_EQ(pipe.Terminated(), 1);
     EXPECT_EQ(pipe.RunningAtEnd(), 0);
     EXPECT_FALSE(pipe.IsRunning());
-    EXPECT_EQ(pipe.GetProcessInfo().dwProcessId, 0);
-    EXPECT_EQ(pipe.GetReadHandle(), -1);
-    EXPECT_EQ(pipe.GetWriteHandle(), -1);
+    EXPECT_EQ((std::vector<long>{pipe.GetProcessInfo().dwProcessId, pipe.GetReadHandle(), pipe.GetWriteHandle()}),
+              (std::vector<long>{0, -1, -1}));
     EXPECT_GT(pipe.Idle(), 0);
 }
 
