@@ -38,6 +38,11 @@ protected:
     }
 
     std::string UserFile() const { return config_ + "/orvanta/registry.reg"; }
+    // The user's file holds every one of `lines`.
+    void ExpectFileHas(std::initializer_list<std::string> lines) const {
+        const std::string file = ReadFile(UserFile());
+        for (const auto& line : lines) EXPECT_NE(file.find(line), std::string::npos) << line << "\n" << file;
+    }
 
     static std::string ReadFile(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
@@ -119,12 +124,9 @@ TEST_F(SettingsTest, ConnectionValuesNeedTheKeyThatTypeCreates) {
     EXPECT_EQ(s.GetDatabase(), L"sales");
 
     // Stored as the file's sections and 4-byte little-endian binaries.
-    std::string file = ReadFile(UserFile());
-    EXPECT_EQ(file.rfind(kHeader, 0), 0u) << file;
-    EXPECT_NE(file.find("[HKEY_CURRENT_USER\\Software\\Orvanta\\Connection]\n"), std::string::npos);
-    EXPECT_NE(file.find("\"Type\"=hex:07,00,00,00\n"), std::string::npos) << file;
-    EXPECT_NE(file.find("\"Port\"=hex:38,15,00,00\n"), std::string::npos) << file;
-    EXPECT_NE(file.find("\"Host\"=\"db.example\"\n"), std::string::npos) << file;
+    ExpectFileHas({"[HKEY_CURRENT_USER\\Software\\Orvanta\\Connection]\n", "\"Type\"=hex:07,00,00,00\n",
+                   "\"Port\"=hex:38,15,00,00\n", "\"Host\"=\"db.example\"\n"});
+    EXPECT_EQ(ReadFile(UserFile()).rfind(kHeader, 0), 0u);
 }
 
 TEST_F(SettingsTest, DisplayOptionsRoundTrip) {
@@ -262,10 +264,8 @@ TEST_F(SettingsTest, RootKeysAndCurrentPath) {
     EXPECT_EQ(r.SetKey(L"Software\\Missing", 0), 0);
     EXPECT_EQ(r.GetCurrentPath(), L"Software\\Test");
     // Malformed paths are refused, even with create.
-    EXPECT_EQ(r.SetKey(L"\\Software", 1), 0);
-    EXPECT_EQ(r.SetKey(L"Software\\\\Test", 1), 0);
-    EXPECT_EQ(r.SetKey(L"Software\\Test\\", 1), 0);
-    EXPECT_EQ(r.SetKey(L"Soft\nware", 1), 0);
+    for (const wchar_t* bad : {L"\\Software", L"Software\\\\Test", L"Software\\Test\\", L"Soft\nware"})
+        EXPECT_EQ(r.SetKey(bad, 1), 0);
     EXPECT_EQ(r.GetCurrentPath(), L"Software\\Test");
     // Letter case doesn't matter.
     EXPECT_EQ(r.SetKey(L"SOFTWARE\\test", 0), 1);
@@ -430,15 +430,9 @@ TEST_F(SettingsTest, BinaryValuesKeepTheirSizes) {
     CPoint p2;
     CSize s2;
     CRect r2;
-    ASSERT_EQ(r.ReadPoint(L"point", &p2), 1);
-    EXPECT_EQ(p2.x, -3);
-    EXPECT_EQ(p2.y, 4);
-    ASSERT_EQ(r.ReadSize(L"size", &s2), 1);
-    EXPECT_EQ(s2.cx, 640);
-    EXPECT_EQ(s2.cy, 480);
-    ASSERT_EQ(r.ReadRect(L"rect", &r2), 1);
-    EXPECT_EQ(r2.left, 1);
-    EXPECT_EQ(r2.bottom, -4);
+    ASSERT_EQ(r.ReadPoint(L"point", &p2) + r.ReadSize(L"size", &s2) + r.ReadRect(L"rect", &r2), 3);
+    EXPECT_EQ((std::vector<long>{p2.x, p2.y, s2.cx, s2.cy, r2.left, r2.top, r2.right, r2.bottom}),
+              (std::vector<long>{-3, 4, 640, 480, 1, 2, 3, -4}));
     COleDateTime fallback;
     fallback.m_status = COleDateTime::null;
     COleDateTime got = r.ReadDateTime(L"date", fallback);
@@ -449,18 +443,13 @@ TEST_F(SettingsTest, BinaryValuesKeepTheirSizes) {
     ASSERT_EQ(r.ReadFont(L"font", &back), 1);
     LOGFONTW lf2;
     ASSERT_EQ(back.GetLogFont(&lf2), 1);
-    EXPECT_EQ(lf2.lfHeight, -12);
-    EXPECT_EQ(lf2.lfWeight, 700);
-    EXPECT_EQ(lf2.lfItalic, 1);
-    EXPECT_EQ(lf2.lfCharSet, 204);
+    EXPECT_EQ((std::vector<long>{lf2.lfHeight, lf2.lfWeight, lf2.lfItalic, lf2.lfCharSet}),
+              (std::vector<long>{-12, 700, 1, 204}));
     EXPECT_EQ(std::u16string(lf2.lfFaceName), face);
 
     // The stored bytes are little-endian.
-    std::string file = ReadFile(UserFile());
-    EXPECT_NE(file.find("\"int\"=hex:fe,ff,ff,ff\n"), std::string::npos) << file;
-    EXPECT_NE(file.find("\"dword\"=hex:ef,be,ad,de\n"), std::string::npos) << file;
-    EXPECT_NE(file.find("\"rect\"=hex:01,00,00,00,02,00,00,00,03,00,00,00,fc,ff,ff,ff\n"),
-              std::string::npos) << file;
+    ExpectFileHas({"\"int\"=hex:fe,ff,ff,ff\n", "\"dword\"=hex:ef,be,ad,de\n",
+                   "\"rect\"=hex:01,00,00,00,02,00,00,00,03,00,00,00,fc,ff,ff,ff\n"});
 
     // Reads from a missing value or key: defaults and 0.
     EXPECT_EQ(r.ReadInt(L"missing", 99), 99);
