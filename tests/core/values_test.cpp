@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -18,14 +20,10 @@ std::vector<std::wstring> Lines(const CValue& v) {
 }
 
 SYSTEMTIME Time(int y, int mo, int d, int h, int mi, int s, int ms) {
+    auto u = [](int v) { return static_cast<std::uint16_t>(v); };
     SYSTEMTIME st;
-    st.wYear = static_cast<std::uint16_t>(y);
-    st.wMonth = static_cast<std::uint16_t>(mo);
-    st.wDay = static_cast<std::uint16_t>(d);
-    st.wHour = static_cast<std::uint16_t>(h);
-    st.wMinute = static_cast<std::uint16_t>(mi);
-    st.wSecond = static_cast<std::uint16_t>(s);
-    st.wMilliseconds = static_cast<std::uint16_t>(ms);
+    st.wYear = u(y), st.wMonth = u(mo), st.wDay = u(d), st.wHour = u(h), st.wMinute = u(mi), st.wSecond = u(s);
+    st.wMilliseconds = u(ms);
     return st;
 }
 
@@ -154,88 +152,58 @@ TEST(ValuesNumbers, DecToStrGivesEmptyTextWhenNoTextForm) {
     EXPECT_EQ(DecToStr(_variant_t::Date(45293.5)), L"1/2/2024 12:00:00 PM");
 }
 
-TEST(ValuesDates, MillisecondsSurviveBothWays) {
-    SYSTEMTIME in = Time(2024, 1, 2, 10, 20, 30, 250);
+// The time of a date as "year-month-day hour:minute:second.ms", or "failed".
+std::string At(double date) {
+    SYSTEMTIME st;
+    if (!VariantToSystemTimeWithMilliseconds(date, st)) return "failed";
+    char text[64];
+    std::snprintf(text, sizeof text, "%d-%02d-%02d %02d:%02d:%02d.%03d", st.wYear, st.wMonth, st.wDay, st.wHour,
+                  st.wMinute, st.wSecond, st.wMilliseconds);
+    return text;
+}
+
+// The date of a time given as its fields; NAN when the conversion fails.
+double Date(int y, int mo, int d, int h, int mi, int s, int ms) {
     double date = 0;
-    ASSERT_NE(SystemTimeToVariantTimeWithMilliseconds(in, date), 0);
+    return SystemTimeToVariantTimeWithMilliseconds(Time(y, mo, d, h, mi, s, ms), date) ? date : NAN;
+}
+
+TEST(ValuesDates, MillisecondsSurviveBothWays) {
+    const double date = Date(2024, 1, 2, 10, 20, 30, 250);
     EXPECT_NEAR(date, 45293 + (37230.25 / 86400), 1e-9);
-
-    SYSTEMTIME out;
-    ASSERT_NE(VariantToSystemTimeWithMilliseconds(date, out), 0);
-    EXPECT_EQ(out.wYear, 2024);
-    EXPECT_EQ(out.wDay, 2);
-    EXPECT_EQ(out.wHour, 10);
-    EXPECT_EQ(out.wMinute, 20);
-    EXPECT_EQ(out.wSecond, 30);
-    EXPECT_EQ(out.wMilliseconds, 250);
-
+    EXPECT_EQ(At(date), "2024-01-02 10:20:30.250");
     // Every millisecond of a second comes back as it went in.
     for (int ms = 0; ms < 1000; ++ms) {
-        ASSERT_NE(SystemTimeToVariantTimeWithMilliseconds(Time(2024, 12, 31, 23, 59, 59, ms), date), 0);
-        ASSERT_NE(VariantToSystemTimeWithMilliseconds(date, out), 0);
-        ASSERT_EQ(out.wSecond, 59) << ms;
-        ASSERT_EQ(out.wMilliseconds, ms) << ms;
-        ASSERT_EQ(out.wDay, 31) << ms;
+        char expected[32];
+        std::snprintf(expected, sizeof expected, "2024-12-31 23:59:59.%03d", ms);
+        ASSERT_EQ(At(Date(2024, 12, 31, 23, 59, 59, ms)), expected);
     }
 }
 
 TEST(ValuesDates, FractionsNearWholeSecondsRoundToTheSecond) {
     const double second = 1.0 / 86400;
     const double base = 45293 + 37230 * second;  // 2024-01-02 10:20:30
-    SYSTEMTIME out;
-    ASSERT_NE(VariantToSystemTimeWithMilliseconds(base + 0.0003 * second, out), 0);
-    EXPECT_EQ(out.wSecond, 30);
-    EXPECT_EQ(out.wMilliseconds, 0);
-    ASSERT_NE(VariantToSystemTimeWithMilliseconds(base + 0.9997 * second, out), 0);
-    EXPECT_EQ(out.wSecond, 31);
-    EXPECT_EQ(out.wMilliseconds, 0);
+    EXPECT_EQ(At(base + 0.0003 * second), "2024-01-02 10:20:30.000");
+    EXPECT_EQ(At(base + 0.9997 * second), "2024-01-02 10:20:31.000");
     // 23:59:59.9997 goes to the next day.
-    ASSERT_NE(VariantToSystemTimeWithMilliseconds(45293 + (86399 + 0.9997) * second, out), 0);
-    EXPECT_EQ(out.wDay, 3);
-    EXPECT_EQ(out.wHour, 0);
-    EXPECT_EQ(out.wSecond, 0);
-    EXPECT_EQ(out.wMilliseconds, 0);
+    EXPECT_EQ(At(45293 + (86399 + 0.9997) * second), "2024-01-03 00:00:00.000");
 }
 
 TEST(ValuesDates, DatesBefore1899KeepTheirMilliseconds) {
     // 1899-12-29 06:00:00.250: the time counts away from zero.
-    SYSTEMTIME in = Time(1899, 12, 29, 6, 0, 0, 250);
-    double date = 0;
-    ASSERT_NE(SystemTimeToVariantTimeWithMilliseconds(in, date), 0);
+    const double date = Date(1899, 12, 29, 6, 0, 0, 250);
     EXPECT_LT(date, -1.25);
-    SYSTEMTIME out;
-    ASSERT_NE(VariantToSystemTimeWithMilliseconds(date, out), 0);
-    EXPECT_EQ(out.wDay, 29);
-    EXPECT_EQ(out.wHour, 6);
-    EXPECT_EQ(out.wSecond, 0);
-    EXPECT_EQ(out.wMilliseconds, 250);
-
-    // Just after midnight the shift back by half a second must not cross into another day.
-    for (int day : {28, 29}) {
+    EXPECT_EQ(At(date), "1899-12-29 06:00:00.250");
+    // Just after midnight the shift back by half a second must not cross into another day; the
+    // same just after midnight of 1899-12-30 and 1899-12-31.
+    for (int day : {28, 29, 30, 31}) {
         for (int ms : {1, 9, 400, 499, 501}) {
-            ASSERT_NE(SystemTimeToVariantTimeWithMilliseconds(Time(1899, 12, day, 0, 0, 0, ms), date), 0);
-            ASSERT_NE(VariantToSystemTimeWithMilliseconds(date, out), 0);
-            EXPECT_EQ(out.wDay, day) << ms;
-            EXPECT_EQ(out.wHour, 0) << ms;
-            EXPECT_EQ(out.wSecond, 0) << ms;
-            EXPECT_EQ(out.wMilliseconds, ms) << ms;
+            char expected[32];
+            std::snprintf(expected, sizeof expected, "1899-12-%02d 00:00:00.%03d", day, ms);
+            EXPECT_EQ(At(Date(1899, 12, day, 0, 0, 0, ms)), expected);
         }
     }
-    // The same just after midnight of 1899-12-30 and 1899-12-31.
-    for (int day : {30, 31}) {
-        ASSERT_NE(SystemTimeToVariantTimeWithMilliseconds(Time(1899, 12, day, 0, 0, 0, 9), date), 0);
-        ASSERT_NE(VariantToSystemTimeWithMilliseconds(date, out), 0);
-        EXPECT_EQ(out.wDay, day);
-        EXPECT_EQ(out.wSecond, 0);
-        EXPECT_EQ(out.wMilliseconds, 9);
-    }
-
-    ASSERT_NE(SystemTimeToVariantTimeWithMilliseconds(Time(1066, 10, 14, 9, 30, 15, 999), date), 0);
-    ASSERT_NE(VariantToSystemTimeWithMilliseconds(date, out), 0);
-    EXPECT_EQ(out.wYear, 1066);
-    EXPECT_EQ(out.wMinute, 30);
-    EXPECT_EQ(out.wSecond, 15);
-    EXPECT_EQ(out.wMilliseconds, 999);
+    EXPECT_EQ(At(Date(1066, 10, 14, 9, 30, 15, 999)), "1066-10-14 09:30:15.999");
 }
 
 TEST(ValuesDates, InvalidInputFails) {
@@ -243,9 +211,8 @@ TEST(ValuesDates, InvalidInputFails) {
     EXPECT_EQ(SystemTimeToVariantTimeWithMilliseconds(Time(2024, 2, 30, 0, 0, 0, 0), date), 0);
     EXPECT_EQ(SystemTimeToVariantTimeWithMilliseconds(Time(2024, 2, 1, 0, 0, 0, 1000), date), 0);
     EXPECT_EQ(date, 7);
-    SYSTEMTIME out;
-    EXPECT_EQ(VariantToSystemTimeWithMilliseconds(3e6, out), 0);
-    EXPECT_EQ(VariantToSystemTimeWithMilliseconds(-700000, out), 0);
+    EXPECT_EQ(At(3e6), "failed");
+    EXPECT_EQ(At(-700000), "failed");
 }
 
 TEST(ValuesSafeArray, RestrictionElements) {
