@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <string>
+#include <tuple>
 
 #include "zentra/variant.h"
 
@@ -23,14 +25,17 @@ bool Fails(const _variant_t& v) {
 }
 
 SYSTEMTIME Time(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
+    auto u = [](int v) { return static_cast<std::uint16_t>(v); };
     SYSTEMTIME st;
-    st.wYear = static_cast<std::uint16_t>(y);
-    st.wMonth = static_cast<std::uint16_t>(mo);
-    st.wDay = static_cast<std::uint16_t>(d);
-    st.wHour = static_cast<std::uint16_t>(h);
-    st.wMinute = static_cast<std::uint16_t>(mi);
-    st.wSecond = static_cast<std::uint16_t>(s);
+    st.wYear = u(y), st.wMonth = u(mo), st.wDay = u(d), st.wHour = u(h), st.wMinute = u(mi), st.wSecond = u(s);
     return st;
+}
+
+// Every field of a SYSTEMTIME in one text: "year-month-day hour:minute:second.ms weekday".
+std::string Fields(const SYSTEMTIME& st) {
+    return std::to_string(st.wYear) + "-" + std::to_string(st.wMonth) + "-" + std::to_string(st.wDay) + " " +
+           std::to_string(st.wHour) + ":" + std::to_string(st.wMinute) + ":" + std::to_string(st.wSecond) + "." +
+           std::to_string(st.wMilliseconds) + " " + std::to_string(st.wDayOfWeek);
 }
 
 DECIMAL Dec(const wchar_t* text) {
@@ -236,17 +241,11 @@ TEST(VariantDate, CalendarConversionsBothWays) {
         {-657434, Time(100, 1, 1), 5},
         {2958465 + 86399 / 86400.0, Time(9999, 12, 31, 23, 59, 59), 5},
     };
-    for (const Case& c : cases) {
+    for (Case c : cases) {
         SYSTEMTIME st;
         ASSERT_TRUE(VariantTimeToSystemTime(c.date, st)) << c.date;
-        EXPECT_EQ(st.wYear, c.time.wYear) << c.date;
-        EXPECT_EQ(st.wMonth, c.time.wMonth) << c.date;
-        EXPECT_EQ(st.wDay, c.time.wDay) << c.date;
-        EXPECT_EQ(st.wHour, c.time.wHour) << c.date;
-        EXPECT_EQ(st.wMinute, c.time.wMinute) << c.date;
-        EXPECT_EQ(st.wSecond, c.time.wSecond) << c.date;
-        EXPECT_EQ(st.wDayOfWeek, c.dayOfWeek) << c.date;
-        EXPECT_EQ(st.wMilliseconds, 0) << c.date;
+        c.time.wDayOfWeek = static_cast<std::uint16_t>(c.dayOfWeek);
+        EXPECT_EQ(Fields(st), Fields(c.time)) << c.date;
         DATE back = 12345;
         ASSERT_TRUE(SystemTimeToVariantTime(c.time, back)) << c.date;
         EXPECT_NEAR(back, c.date, 1e-9) << c.date;
@@ -256,37 +255,25 @@ TEST(VariantDate, CalendarConversionsBothWays) {
 TEST(VariantDate, RoundsToTheNearestSecond) {
     const double second = 1.0 / 86400;
     const double base = 45293 + (23 * 3600 + 59 * 60 + 58) * second;  // 2024-01-02 23:59:58
-    SYSTEMTIME st;
-    ASSERT_TRUE(VariantTimeToSystemTime(base + 0.4 * second, st));
-    EXPECT_EQ(st.wSecond, 58);
-    ASSERT_TRUE(VariantTimeToSystemTime(base + 0.6 * second, st));
-    EXPECT_EQ(st.wSecond, 59);
+    auto at = [](double date) {
+        SYSTEMTIME st;
+        EXPECT_TRUE(VariantTimeToSystemTime(date, st)) << date;
+        return Fields(st);
+    };
+    EXPECT_EQ(at(base + 0.4 * second), "2024-1-2 23:59:58.0 2");
+    EXPECT_EQ(at(base + 0.6 * second), "2024-1-2 23:59:59.0 2");
     // Rounding up the last second of a day moves to the next day.
-    ASSERT_TRUE(VariantTimeToSystemTime(base + 1.7 * second, st));
-    EXPECT_EQ(st.wDay, 3);
-    EXPECT_EQ(st.wHour, 0);
-    EXPECT_EQ(st.wSecond, 0);
-    EXPECT_EQ(st.wDayOfWeek, 3);
+    EXPECT_EQ(at(base + 1.7 * second), "2024-1-3 0:0:0.0 3");
     // Before 1899-12-30 the time counts away from zero, and so does its rounding.
-    ASSERT_TRUE(VariantTimeToSystemTime(-2 - (6 * 3600 + 0.6) * second, st));
-    EXPECT_EQ(st.wDay, 28);
-    EXPECT_EQ(st.wHour, 6);
-    EXPECT_EQ(st.wSecond, 1);
+    EXPECT_EQ(at(-2 - (6 * 3600 + 0.6) * second), "1899-12-28 6:0:1.0 4");
 }
 
 TEST(VariantDate, RejectsInvalidCalendarTimes) {
     DATE date = 0;
-    EXPECT_FALSE(SystemTimeToVariantTime(Time(2023, 2, 29), date));
-    EXPECT_FALSE(SystemTimeToVariantTime(Time(1900, 2, 29), date));
-    EXPECT_FALSE(SystemTimeToVariantTime(Time(2024, 4, 31), date));
-    EXPECT_FALSE(SystemTimeToVariantTime(Time(2024, 13, 1), date));
-    EXPECT_FALSE(SystemTimeToVariantTime(Time(2024, 0, 1), date));
-    EXPECT_FALSE(SystemTimeToVariantTime(Time(2024, 1, 0), date));
-    EXPECT_FALSE(SystemTimeToVariantTime(Time(2024, 1, 1, 24), date));
-    EXPECT_FALSE(SystemTimeToVariantTime(Time(2024, 1, 1, 0, 60), date));
-    EXPECT_FALSE(SystemTimeToVariantTime(Time(2024, 1, 1, 0, 0, 60), date));
-    EXPECT_FALSE(SystemTimeToVariantTime(Time(99, 12, 31), date));
-    EXPECT_FALSE(SystemTimeToVariantTime(Time(10000, 1, 1), date));
+    for (const SYSTEMTIME& bad : {Time(2023, 2, 29), Time(1900, 2, 29), Time(2024, 4, 31), Time(2024, 13, 1),
+                                  Time(2024, 0, 1), Time(2024, 1, 0), Time(2024, 1, 1, 24), Time(2024, 1, 1, 0, 60),
+                                  Time(2024, 1, 1, 0, 0, 60), Time(99, 12, 31), Time(10000, 1, 1)})
+        EXPECT_FALSE(SystemTimeToVariantTime(bad, date)) << Fields(bad);
     EXPECT_EQ(date, 0);
     EXPECT_TRUE(SystemTimeToVariantTime(Time(2000, 2, 29), date));
 
@@ -308,16 +295,11 @@ TEST(VariantDecimal, TextRoundTripsAtThe96BitLimit) {
         const DECIMAL d = Dec(text);
         EXPECT_EQ(DecimalToText(d), text);
     }
-    const DECIMAL max = Dec(L"79228162514264337593543950335");
-    EXPECT_EQ(max.Hi32, 0xFFFFFFFFu);
-    EXPECT_EQ(max.Lo64, 0xFFFFFFFFFFFFFFFFull);
-    EXPECT_EQ(max.scale, 0);
-    const DECIMAL two64 = Dec(L"18446744073709551616");
-    EXPECT_EQ(two64.Hi32, 1u);
-    EXPECT_EQ(two64.Lo64, 0u);
-    const DECIMAL negative = Dec(L"-7.9228162514264337593543950335");
-    EXPECT_EQ(negative.sign, DECIMAL_NEG);
-    EXPECT_EQ(negative.scale, 28);
+    auto parts = [](const DECIMAL& d) { return std::tuple(d.Hi32, d.Lo64, d.scale, d.sign); };
+    EXPECT_EQ(parts(Dec(L"79228162514264337593543950335")), parts(DECIMAL{0, 0, 0xFFFFFFFFu, 0xFFFFFFFFFFFFFFFFull}));
+    EXPECT_EQ(parts(Dec(L"18446744073709551616")), parts(DECIMAL{0, 0, 1, 0}));
+    EXPECT_EQ(parts(Dec(L"-7.9228162514264337593543950335")),
+              parts(DECIMAL{28, DECIMAL_NEG, 0xFFFFFFFFu, 0xFFFFFFFFFFFFFFFFull}));
 }
 
 TEST(VariantDecimal, ParsingNeverRounds) {
