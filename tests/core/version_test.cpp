@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
+#include <vector>
 
 #include "zentra/strtable.h"
 #include "zentra/version.h"
@@ -58,23 +58,17 @@ TEST(VersionBlockQuery, TranslationAndStrings) {
     unsigned length = 0;
     ASSERT_TRUE(VerQueryValue(block, L"\\VarFileInfo\\Translation", &value, &length));
     ASSERT_EQ(length, 4u);
-    unsigned char bytes[4];
-    std::memcpy(bytes, value, 4);
     // Language 0x0409 then code page 0x04B0, each a little-endian 16-bit word.
-    EXPECT_EQ(bytes[0], 0x09);
-    EXPECT_EQ(bytes[1], 0x04);
-    EXPECT_EQ(bytes[2], 0xB0);
-    EXPECT_EQ(bytes[3], 0x04);
+    const auto* bytes = static_cast<const unsigned char*>(value);
+    EXPECT_EQ(std::vector<unsigned char>(bytes, bytes + 4), (std::vector<unsigned char>{0x09, 0x04, 0xB0, 0x04}));
 
     ASSERT_TRUE(VerQueryValue(block, L"\\StringFileInfo\\040904b0\\productname", &value, &length));
     EXPECT_EQ(CString(static_cast<const wchar_t*>(value)), L"Orvanta");
     EXPECT_EQ(length, 8u);  // with the terminating NUL
 
-    EXPECT_FALSE(VerQueryValue(block, L"\\StringFileInfo\\040904B0\\SpecialBuild", &value, &length));
-    EXPECT_FALSE(VerQueryValue(block, L"\\StringFileInfo\\040704B0\\ProductName", &value, &length));
-    EXPECT_FALSE(VerQueryValue(block, L"\\StringFileInfo\\040904B0", &value, &length));
-    EXPECT_FALSE(VerQueryValue(block, L"\\VarFileInfo", &value, &length));
-    EXPECT_FALSE(VerQueryValue(block, L"", &value, &length));
+    for (const wchar_t* path : {L"\\StringFileInfo\\040904B0\\SpecialBuild", L"\\StringFileInfo\\040704B0\\ProductName",
+                                L"\\StringFileInfo\\040904B0", L"\\VarFileInfo", L""})
+        EXPECT_FALSE(VerQueryValue(block, path, &value, &length)) << path;
 
     block.translations.clear();
     EXPECT_FALSE(VerQueryValue(block, L"\\VarFileInfo\\Translation", &value, &length));
