@@ -823,6 +823,19 @@ TEST_P(ADOFieldBackend, PendingValuesDuringAnEdit) {
     ASSERT_EQ(1, rs.CancelUpdate()) << U8(rs.m_strLastError);
     ASSERT_EQ(1, name.GetValue(text));
     EXPECT_EQ(L"one", text);
+
+    // A batch change kept in the recordset: the original stays what the database holds.
+    ASSERT_EQ(1, rs.Edit());
+    ASSERT_EQ(1, name.SetValue(CString(L"eins")));
+    ASSERT_EQ(1, rs.Update()) << U8(rs.m_strLastError);
+    ASSERT_EQ(1, name.GetValue(text));
+    EXPECT_EQ(L"eins", text);
+    EXPECT_EQ(L"one", name.GetOriginalVal());
+    EXPECT_EQ(L"one", name.GetUnderlyingValue());
+    ASSERT_EQ(1, rs.CancelBatch()) << U8(rs.m_strLastError);
+    ASSERT_EQ(1, name.GetValue(text));
+    EXPECT_EQ(L"one", text);
+    EXPECT_EQ(L"one", name.GetOriginalVal());
 }
 
 std::string BackendName(const ::testing::TestParamInfo<testdb::Backend>& info) { return info.param.name; }
