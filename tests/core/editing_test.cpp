@@ -389,6 +389,21 @@ TEST_P(EditingBackend, AChangeFromAnotherConnectionMakesTheUpdateFail) {
     EXPECT_EQ(L"b", Text(batch, L"name"));
 }
 
+TEST_P(EditingBackend, UpdateBatchOfTheCurrentRecordLeavesTheOthersPending) {
+    Items();
+    CADORecordSet rs(&conn, 1);
+    Open(rs, L"select id, name, qty, note from " + T(L"items") + L" order by id");
+    ASSERT_EQ(1, rs.Edit());
+    ASSERT_EQ(1, rs.SetFieldValue(L"qty", 11L));
+    rs.MoveNext();
+    ASSERT_EQ(1, rs.Edit());
+    ASSERT_EQ(1, rs.SetFieldValue(L"qty", 22L));
+    ASSERT_EQ(1, rs.UpdateBatch(adAffectCurrent)) << U8(rs.m_strLastError);
+    EXPECT_EQ((Rows{L"1|a|10|n1", L"2|b|22|n2", L"3|c|30|n3"}), SeenItems());
+    ASSERT_EQ(1, rs.UpdateBatch(adAffectAll)) << U8(rs.m_strLastError);
+    EXPECT_EQ((Rows{L"1|a|11|n1", L"2|b|22|n2", L"3|c|30|n3"}), SeenItems());
+}
+
 TEST_P(EditingBackend, UpdateBatchWritesInsideTheCallersTransaction) {
     Items();
     CADORecordSet rs(&conn, 1);
@@ -583,6 +598,11 @@ struct Item : CADORecordBinding {
     VARIANT_BOOL flag = 0;
     DATE when = 0;
     std::int16_t small = 0;
+    CY cost{};
+    DECIMAL exact{};
+    VARIANT_BOOL positive = 0;
+    std::uint8_t byte = 0;
+    long byteStatus = -1;
     long idStatus = -1, nameStatus = -1, noteStatus = -1, priceStatus = -1, whenStatus = -1, smallStatus = -1;
     long nameLength = 0, noteLength = 0;
     std::vector<Entry> GetBindingEntries() override {
@@ -593,6 +613,11 @@ struct Item : CADORecordBinding {
             {4, adDouble, &price, sizeof price, nullptr, &priceStatus, true},
             {5, adDate, &when, sizeof when, nullptr, &whenStatus, true},
             {6, adSmallInt, &small, sizeof small, nullptr, &smallStatus, true},
+            // The same fields again in other forms, read only.
+            {4, adCurrency, &cost, sizeof cost, nullptr, nullptr, false},
+            {4, adDecimal, &exact, sizeof exact, nullptr, nullptr, false},
+            {1, adBoolean, &positive, sizeof positive, nullptr, nullptr, false},
+            {6, adUnsignedTinyInt, &byte, sizeof byte, nullptr, &byteStatus, false},
         };
     }
 };
@@ -616,6 +641,11 @@ TEST_P(EditingBackend, RecordBindingFollowsTheRecordAndAddsRecords) {
     EXPECT_EQ(adFldOK, item.whenStatus);
     EXPECT_NEAR(45293.0, item.when, 1e-9);  // 2024-01-02
     EXPECT_EQ(7, item.small);
+    EXPECT_EQ(25000, item.cost.int64);
+    EXPECT_EQ(L"2.5", DecimalToText(item.exact));
+    EXPECT_EQ(VARIANT_TRUE, item.positive);
+    EXPECT_EQ(7, item.byte);
+    EXPECT_EQ(adFldOK, item.byteStatus);
 
     rs.MoveNext();
     EXPECT_EQ(2, item.id);
@@ -627,6 +657,7 @@ TEST_P(EditingBackend, RecordBindingFollowsTheRecordAndAddsRecords) {
     EXPECT_EQ(adFldNull, item.priceStatus);
     EXPECT_EQ(adFldNull, item.whenStatus);
     EXPECT_EQ(adFldDataOverflow, item.smallStatus);
+    EXPECT_EQ(adFldDataOverflow, item.byteStatus);
 
     // A record added from the members.
     item.id = 3;
