@@ -388,7 +388,7 @@ CADORecordSet::WriteTable* CADORecordSet::Target(bool database) {
         auto target = std::make_shared<WriteTable>();
         target->rows = c.rows;
         target->unique = unique;
-        DescribeTarget(c.rows->columns, catalog, schema, table, target->target);
+        DescribeTarget(c.rows->columns, catalog, schema, table, c.source, target->target);
         m_pWriteTable = std::move(target);
     }
     std::wstring criteriaText = property(L"update criteria");

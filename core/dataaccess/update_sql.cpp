@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwctype>
 #include <map>
 #include <tuple>
 
@@ -355,8 +356,146 @@ std::wstring TableTarget::Quote(const std::wstring& identifier) const {
     return quote + text + quote;
 }
 
+namespace {
+
+struct Token {
+    enum Kind { Word, Quoted, Text, Number, Symbol } kind;
+    std::wstring text;  // a quoted identifier without its quotes
+    int depth;          // parentheses around it
+};
+
+// Splits a statement into words, quoted identifiers, literals and symbols; comments go.
+bool Tokenize(const std::wstring& sql, std::vector<Token>& tokens) {
+    int depth = 0;
+    for (std::size_t i = 0; i < sql.size();) {
+        const wchar_t ch = sql[i];
+        if (std::iswspace(ch)) {
+            ++i;
+        } else if (ch == L'-' && i + 1 < sql.size() && sql[i + 1] == L'-') {
+            while (i < sql.size() && sql[i] != L'\n') ++i;
+        } else if (ch == L'/' && i + 1 < sql.size() && sql[i + 1] == L'*') {
+            std::size_t end = sql.find(L"*/", i + 2);
+            if (end == std::wstring::npos) return false;
+            i = end + 2;
+        } else if (ch == L'"' || ch == L'`' || ch == L'[' || ch == L'\'') {
+            const wchar_t close = ch == L'[' ? L']' : ch;
+            std::wstring text;
+            std::size_t j = i + 1;
+            for (;; ++j) {
+                if (j >= sql.size()) return false;
+                if (sql[j] == close) {
+                    if (close != L']' && j + 1 < sql.size() && sql[j + 1] == close) {
+                        text += close;
+                        ++j;
+                        continue;
+                    }
+                    break;
+                }
+                text += sql[j];
+            }
+            tokens.push_back({ch == L'\'' ? Token::Text : Token::Quoted, text, depth});
+            i = j + 1;
+        } else if (std::iswalnum(ch) || ch == L'_' || ch == L'$' || ch > 0x7F) {
+            std::size_t j = i;
+            while (j < sql.size() && (std::iswalnum(sql[j]) || sql[j] == L'_' || sql[j] == L'$' || sql[j] > 0x7F)) ++j;
+            const bool number = std::iswdigit(ch) != 0;
+            tokens.push_back({number ? Token::Number : Token::Word, sql.substr(i, j - i), depth});
+            i = j;
+        } else {
+            if (ch == L')') --depth;
+            tokens.push_back({Token::Symbol, std::wstring(1, ch), depth});
+            if (ch == L'(') ++depth;
+            ++i;
+        }
+    }
+    return depth == 0;
+}
+
+bool Is(const Token& t, const wchar_t* word) { return t.kind == Token::Word && EqualsNoCase(t.text, word); }
+bool IsName(const Token& t) { return t.kind == Token::Word || t.kind == Token::Quoted; }
+
+// Words after the table that end it (anything else at the top level means a plain select it is not).
+bool EndsTable(const Token& t) {
+    for (const wchar_t* w : {L"WHERE", L"ORDER", L"LIMIT", L"OFFSET", L"FETCH", L"FOR"})
+        if (Is(t, w)) return true;
+    return false;
+}
+
+}  // namespace
+
+bool ParsePlainSelect(const std::wstring& sql, PlainSelect& out) {
+    out = PlainSelect();
+    std::vector<Token> tokens;
+    if (!Tokenize(sql, tokens)) return false;
+    while (!tokens.empty() && tokens.back().kind == Token::Symbol && tokens.back().text == L";") tokens.pop_back();
+    std::size_t i = 0;
+    if (tokens.empty() || !Is(tokens[0], L"SELECT")) return false;
+    ++i;
+    if (i < tokens.size() && Is(tokens[i], L"ALL")) ++i;
+    // The list, item by item, up to FROM.
+    std::vector<std::vector<const Token*>> items(1);
+    for (; i < tokens.size() && !(tokens[i].depth == 0 && Is(tokens[i], L"FROM")); ++i) {
+        const Token& t = tokens[i];
+        if (t.depth == 0 && (Is(t, L"DISTINCT") || Is(t, L"TOP") || Is(t, L"INTO"))) return false;
+        if (t.depth == 0 && t.kind == Token::Symbol && t.text == L",") items.emplace_back();
+        else items.back().push_back(&t);
+    }
+    if (i >= tokens.size()) return false;
+    ++i;  // FROM
+    for (const auto& item : items) {
+        if (item.empty()) return false;
+        if (item.size() == 1 && item[0]->kind == Token::Symbol && item[0]->text == L"*") {
+            if (items.size() != 1) return false;
+            out.star = true;
+            break;
+        }
+        // name[.name...] [[AS] alias]
+        std::size_t k = 0;
+        std::wstring column;
+        while (k < item.size() && IsName(*item[k])) {
+            column = item[k]->text;
+            ++k;
+            if (k < item.size() && item[k]->kind == Token::Symbol && item[k]->text == L".") ++k;
+            else break;
+        }
+        if (k < item.size() && Is(*item[k], L"AS")) ++k;
+        if (k < item.size() && IsName(*item[k])) ++k;
+        bool plain = k == item.size() && !column.empty();
+        // Words that read like a column but are values.
+        if (plain && item[0]->kind == Token::Word)
+            for (const wchar_t* w : {L"NULL", L"TRUE", L"FALSE", L"CURRENT_DATE", L"CURRENT_TIME", L"CURRENT_TIMESTAMP",
+                                     L"CURRENT_USER", L"SESSION_USER", L"USER", L"LOCALTIME", L"LOCALTIMESTAMP"})
+                if (Is(*item[0], w)) plain = false;
+        out.columns.push_back(plain ? column : std::wstring());
+    }
+    // The table: name[.name[.name]], an optional alias, then the end or a clause that ends it.
+    while (i < tokens.size() && IsName(tokens[i]) && !EndsTable(tokens[i])) {
+        out.table.push_back(tokens[i].text);
+        ++i;
+        if (i < tokens.size() && tokens[i].kind == Token::Symbol && tokens[i].text == L".") ++i;
+        else break;
+    }
+    if (out.table.empty() || out.table.size() > 3) return false;
+    if (i < tokens.size() && Is(tokens[i], L"AS")) ++i;
+    if (i < tokens.size() && IsName(tokens[i]) && !EndsTable(tokens[i])) {
+        for (const wchar_t* w : {L"JOIN", L"INNER", L"LEFT", L"RIGHT", L"FULL", L"CROSS", L"NATURAL", L"GROUP", L"HAVING",
+                                 L"UNION", L"INTERSECT", L"EXCEPT", L"WINDOW"})
+            if (Is(tokens[i], w)) return false;
+        ++i;
+    }
+    if (i < tokens.size() && !EndsTable(tokens[i])) return false;
+    for (; i < tokens.size(); ++i) {
+        const Token& t = tokens[i];
+        if (t.depth != 0) continue;
+        if (t.kind == Token::Symbol && (t.text == L";" || t.text == L",")) return false;
+        for (const wchar_t* w : {L"JOIN", L"GROUP", L"HAVING", L"UNION", L"INTERSECT", L"EXCEPT", L"WINDOW", L"INTO"})
+            if (Is(t, w)) return false;
+    }
+    return true;
+}
+
 void DescribeTarget(const std::vector<ColumnInfo>& columns, const std::wstring& uniqueCatalog, const std::wstring& uniqueSchema,
-                    const std::wstring& uniqueTable, TableTarget& t) {
+                    const std::wstring& uniqueTable, const std::wstring& source, TableTarget& t) {
     t = TableTarget();
     t.base.assign(columns.size(), std::wstring());
     if (!Trim(uniqueTable).empty()) {
@@ -396,6 +535,16 @@ void DescribeTarget(const std::vector<ColumnInfo>& columns, const std::wstring& 
         if (std::find(tables.begin(), tables.end(), key) == tables.end()) tables.push_back(key);
     }
     if (tables.empty()) {
+        // The driver tells nothing: a plain select of one table says it.
+        PlainSelect plain;
+        const bool described = std::any_of(columns.begin(), columns.end(), [](const ColumnInfo& c) { return !c.baseColumn.empty(); });
+        if (!described && ParsePlainSelect(source, plain) && (plain.star || plain.columns.size() == columns.size())) {
+            t.table = plain.table.back();
+            if (plain.table.size() >= 2) t.schema = plain.table[plain.table.size() - 2];
+            if (plain.table.size() >= 3) t.catalog = plain.table[0];
+            for (std::size_t i = 0; i < columns.size(); ++i) t.base[i] = plain.star ? columns[i].name : plain.columns[i];
+            return;
+        }
         t.refusal = Format(L"%s The result has no column of a table.", std::wstring(kNoBaseTable));
         return;
     }

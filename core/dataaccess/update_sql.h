@@ -34,9 +34,21 @@ struct TableTarget {
 };
 
 // Finds the table from the result's columns. `uniqueTable` ("" none; may be qualified) names it
-// when set, in the schema and catalog given (when not "").
+// when set, in the schema and catalog given (when not ""). When the driver describes no column's
+// table, a plain single-table `source` statement (see ParsePlainSelect) names it.
 void DescribeTarget(const std::vector<ColumnInfo>& columns, const std::wstring& uniqueCatalog, const std::wstring& uniqueSchema,
-                    const std::wstring& uniqueTable, TableTarget& target);
+                    const std::wstring& uniqueTable, const std::wstring& source, TableTarget& target);
+
+// A statement of the form "SELECT list FROM table [[AS] alias] [WHERE ...] [ORDER BY ...] ...":
+// the table's name parts (catalog, schema, table as written, unquoted) and, per item of the
+// list, the column it reads ("" for an expression) or `star` for "*". False for anything else:
+// DISTINCT, several tables, joins, subqueries in FROM, GROUP BY, HAVING, UNION, ...
+struct PlainSelect {
+    std::vector<std::wstring> table;
+    bool star = false;
+    std::vector<std::wstring> columns;
+};
+bool ParsePlainSelect(const std::wstring& sql, PlainSelect& out);
 
 // Completes `target` from the database: quoting, DBMS, table name and key.
 bool ResolveTarget(ConnectionCore& connection, TableTarget& target, const void* owner, OdbcError& error);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "../../core/dataaccess/update_sql.h"
 #include "testdb.h"
 #include "zentra/codepage.h"
 #include "zentra/dataaccess.h"
@@ -70,6 +71,32 @@ TEST(EditingClosed, OperationsOnAClosedRecordsetFailOrDoNothing) {
     EXPECT_EQ(0, rs.CancelBatch());
     EXPECT_EQ(0, rs.AppendChunk(0, "ab", 2));
     EXPECT_EQ(ZE_POINTER, rs.m_dwLastError);
+}
+
+// The table of a plain select, for drivers that describe no column's table.
+TEST(EditingPlainSelect, NamesTheTableAndTheColumnsOfOneTableSelects) {
+    PlainSelect p;
+    ASSERT_TRUE(ParsePlainSelect(L"select * from items", p));
+    EXPECT_EQ((std::vector<std::wstring>{L"items"}), p.table);
+    EXPECT_TRUE(p.star);
+
+    ASSERT_TRUE(ParsePlainSelect(L"SELECT i.id, name AS n, qty q, qty * 2 AS twice, f(x), 'k', 1, NULL, \"od\"\"d\" "
+                                 L"FROM main.\"my items\" AS i WHERE id IN (SELECT id FROM other, more) ORDER BY 1 LIMIT 5;",
+                                 p));
+    EXPECT_EQ((std::vector<std::wstring>{L"main", L"my items"}), p.table);
+    EXPECT_FALSE(p.star);
+    EXPECT_EQ((std::vector<std::wstring>{L"id", L"name", L"qty", L"", L"", L"", L"", L"", L"od\"d"}), p.columns);
+
+    ASSERT_TRUE(ParsePlainSelect(L"select `a` from db.sch.`t` -- comment, with a comma\n /* and, this */", p));
+    EXPECT_EQ((std::vector<std::wstring>{L"db", L"sch", L"t"}), p.table);
+    EXPECT_EQ((std::vector<std::wstring>{L"a"}), p.columns);
+
+    for (const wchar_t* refused :
+         {L"select a from t1, t2", L"select a from t1 join t2 on t1.x = t2.x", L"select a from t1 left join t2 using (x)",
+          L"select distinct a from t", L"select a from (select a from t) s", L"select count(*) from t group by a",
+          L"select a from t union select a from u", L"select 1", L"insert into t values (1)", L"select a from t; drop table t",
+          L"select a, * from t", L"select a from t where b = 'unclosed", L"select a from a.b.c.d", L"select a from t x y"})
+        EXPECT_FALSE(ParsePlainSelect(refused, p)) << U8(refused);
 }
 
 // ---- on every backend ----
