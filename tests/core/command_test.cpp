@@ -242,6 +242,11 @@ TEST_P(CommandBackend, SelectMarkerReturnsEachInputValue) {
         ASSERT_EQ(VT_BSTR, v.vt());
         EXPECT_EQ(text, v.bstrVal());
     }
+    for (bool truth : {true, false}) {
+        CADOCommand cmd(&conn, L"select case when ? then 'yes' else 'no' end");
+        ASSERT_EQ(1, cmd.AddParameter(L"v", adBoolean, adParamInput, 0, _variant_t::Bool(truth)));
+        EXPECT_EQ(truth ? L"yes" : L"no", Text(Single(cmd)));
+    }
     {
         CADOCommand cmd(&conn, cast(maria ? L"char(10)" : L"varchar(10)"));
         ASSERT_EQ(1, cmd.AddNullParameter(L"v", adParamInput));
