@@ -1,38 +1,110 @@
-// Runs the orva program as a child process with the given input and reads what it printed.
+// Helpers of the shell tests: the orva program run as a child with given input, the environment
+// of such children, files, and the shell's state pointed at a memory file for one test.
 #pragma once
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "../core/testdb.h"
+#include "resources.h"
+#include "state.h"
+#include "zentra/codepage.h"
+#include "zentra/console.h"
+#include "zentra/dataaccess.h"
+#include "zentra/history.h"
+
 extern char** environ;
 
 namespace orvatest {
+
+inline bool Contains(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// An environment variable set (or unset, for a null value) while the object lives.
+class EnvVar {
+public:
+    EnvVar(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value) setenv(name, value, 1);
+        else unsetenv(name);
+    }
+    EnvVar(const char* name, const std::string& value) : EnvVar(name, value.c_str()) {}
+    ~EnvVar() {
+        if (old_) setenv(name_.c_str(), old_->c_str(), 1);
+        else unsetenv(name_.c_str());
+    }
+    EnvVar(const EnvVar&) = delete;
+    EnvVar& operator=(const EnvVar&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> old_;
+};
+
+// This process's environment for a child, without ORVANTA_PASSWORD, the entries starting with one
+// of `drop` and the variables that `set` ("NAME=value") gives; then `set`.
+inline std::vector<std::string> ChildEnv(const std::vector<std::string>& set, std::vector<std::string> drop = {}) {
+    drop.push_back("ORVANTA_PASSWORD=");
+    for (const auto& e : set) drop.push_back(e.substr(0, e.find('=') + 1));
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        bool keep = true;
+        for (const auto& prefix : drop) keep = keep && entry.rfind(prefix, 0) != 0;
+        if (keep) env.push_back(entry);
+    }
+    env.insert(env.end(), set.begin(), set.end());
+    return env;
+}
+
+// The texts as exec takes them: pointers ending with a null pointer.
+inline std::vector<char*> CArray(std::vector<std::string>& texts) {
+    std::vector<char*> out;
+    for (auto& t : texts) out.push_back(t.data());
+    out.push_back(nullptr);
+    return out;
+}
 
 struct Run {
     std::string out;
     int exitCode = -1;
 };
 
-// `env` entries ("NAME=value") are added to the environment; input goes to standard input from a
-// file, so the child sees end of input after it.
+// Runs orva with `args`; `env` entries ("NAME=value") are added to the environment. The input comes
+// from a file, so the child sees end of input after it. Settings and state go to a folder of this
+// run (never the user's own) unless `env` names them.
 inline Run RunOrva(const std::vector<std::string>& args, const std::string& input,
                    const std::vector<std::string>& env = {}) {
     char inPath[] = "/tmp/orva-in-XXXXXX";
     char outPath[] = "/tmp/orva-out-XXXXXX";
-    int in = mkstemp(inPath);
-    int out = mkstemp(outPath);
+    const int in = mkstemp(inPath), out = mkstemp(outPath);
     if (write(in, input.data(), input.size()) != static_cast<ssize_t>(input.size())) return {};
     lseek(in, 0, SEEK_SET);
-
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in, 0);
@@ -41,53 +113,31 @@ inline Run RunOrva(const std::vector<std::string>& args, const std::string& inpu
 
     std::vector<std::string> argStore{ORVA_BINARY};
     argStore.insert(argStore.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argStore) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    // The child's settings and state go to a folder of this run (never the user's own), unless
-    // the caller names them; entries given in `env` replace inherited ones.
     char stateDir[] = "/tmp/orva-home-XXXXXX";
-    std::string home = mkdtemp(stateDir) ? stateDir : "/tmp";
-    std::vector<std::string> given;
-    for (const auto& e : env) given.push_back(e.substr(0, e.find('=') + 1));
-    auto isGiven = [&](const std::string& entry) {
-        for (const auto& name : given)
-            if (entry.rfind(name, 0) == 0) return true;
-        return false;
-    };
-    std::vector<std::string> envStore;
-    for (char** e = environ; *e; ++e) {
-        std::string entry = *e;
-        if (entry.rfind("ORVANTA_PASSWORD=", 0) == 0 || isGiven(entry)) continue;
-        if (entry.rfind("XDG_CONFIG_HOME=", 0) == 0 || entry.rfind("XDG_STATE_HOME=", 0) == 0) continue;
-        envStore.push_back(entry);
+    const std::string home = mkdtemp(stateDir) ? stateDir : "/tmp";
+    std::vector<std::string> set = env;
+    for (const std::string name : {"XDG_CONFIG_HOME", "XDG_STATE_HOME"}) {
+        bool given = false;
+        for (const auto& e : env) given = given || e.rfind(name + "=", 0) == 0;
+        if (!given) set.push_back(name + "=" + home + (name == "XDG_STATE_HOME" ? "/state" : "/config"));
     }
-    for (const auto& e : env) envStore.push_back(e);
-    if (!isGiven("XDG_CONFIG_HOME=")) envStore.push_back("XDG_CONFIG_HOME=" + home + "/config");
-    if (!isGiven("XDG_STATE_HOME=")) envStore.push_back("XDG_STATE_HOME=" + home + "/state");
-    std::vector<char*> envp;
-    for (auto& e : envStore) envp.push_back(e.data());
-    envp.push_back(nullptr);
+    std::vector<std::string> envStore = ChildEnv(set);
 
     Run run;
     pid_t pid = 0;
-    if (posix_spawn(&pid, ORVA_BINARY, &actions, nullptr, argv.data(), envp.data()) == 0) {
+    if (posix_spawn(&pid, ORVA_BINARY, &actions, nullptr, CArray(argStore).data(), CArray(envStore).data()) == 0) {
         int status = 0;
         waitpid(pid, &status, 0);
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     posix_spawn_file_actions_destroy(&actions);
-    std::ifstream file(outPath, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    run.out = text.str();
+    run.out = ReadFile(outPath);
     close(in);
     close(out);
     unlink(inPath);
     unlink(outPath);
-    std::string remove = "rm -rf '" + home + "'";
-    if (home != "/tmp" && std::system(remove.c_str()) != 0) run.exitCode = -2;
+    std::error_code ec;
+    if (home != "/tmp" && !std::filesystem::remove_all(home, ec)) run.exitCode = -2;
     return run;
 }
 
@@ -97,5 +147,102 @@ inline std::string Masked(const std::string& text) {
     static const std::regex elapsed("\\(\\d+\\.\\d{3} sec\\)");
     return std::regex_replace(std::regex_replace(text, banner, "Production on DATE"), elapsed, "(T sec)");
 }
+
+// The shell's state for one test: output to a memory file, input from a pipe that Type() fills,
+// the settings at their defaults, no connection and an empty history; all restored afterwards.
+class ShellSession {
+public:
+    ShellSession() {
+        orva::RegisterResources();
+        orva::ShellState& s = orva::State();
+        fd_ = memfd_create("shell_test_output", 0);
+        EXPECT_GE(fd_, 0);
+        EXPECT_EQ(pipe2(in_, O_CLOEXEC), 0);
+        saved_.output = std::move(s.output);
+        saved_.input = std::move(s.input);
+        saved_.connection = std::move(s.connection);
+        saved_.info = s.connectInfo;
+        saved_.texts = {s.prompt, s.editor, s.lastStatement};
+        saved_.ints = {s.resultViewType, s.truncValue, s.displayRecordNum, s.errorBeep};
+        saved_.history = *s.history->GetCommandArray();
+        s.history->SetCommandArray(nullptr);
+        s.connectInfo = {};
+        s.prompt = L"SQL> ";
+        s.editor = L"notepad";
+        s.lastStatement.clear();
+        s.resultViewType = s.truncValue = s.displayRecordNum = 0;
+        s.errorBeep = 1;
+        s.output = std::make_unique<zentra::COutput>(s.spool.get(), fd_);
+        s.input = std::make_unique<zentra::CInput>(s.spool.get(), in_[0], fd_);
+    }
+    ~ShellSession() {
+        orva::ShellState& s = orva::State();
+        s.spool->Close();
+        s.connection = std::move(saved_.connection);
+        s.output = std::move(saved_.output);
+        s.input = std::move(saved_.input);
+        s.connectInfo = saved_.info;
+        s.prompt = saved_.texts[0];
+        s.editor = saved_.texts[1];
+        s.lastStatement = saved_.texts[2];
+        s.resultViewType = saved_.ints[0];
+        s.truncValue = saved_.ints[1];
+        s.displayRecordNum = saved_.ints[2];
+        s.errorBeep = saved_.ints[3];
+        s.history->SetCommandArray(&saved_.history);
+        for (int fd : {fd_, in_[0], in_[1]})
+            if (fd >= 0) close(fd);
+    }
+    ShellSession(const ShellSession&) = delete;
+    ShellSession& operator=(const ShellSession&) = delete;
+
+    // Everything printed so far; Take() also empties the file.
+    std::string Peek() const {
+        std::string text;
+        char buffer[65536];
+        for (ssize_t n; (n = pread(fd_, buffer, sizeof buffer, static_cast<off_t>(text.size()))) > 0;)
+            text.append(buffer, static_cast<size_t>(n));
+        return text;
+    }
+    std::string Take() {
+        std::string text = Peek();
+        EXPECT_EQ(ftruncate(fd_, 0), 0);
+        lseek(fd_, 0, SEEK_SET);
+        return text;
+    }
+    int Fd() const { return fd_; }
+    // Text the shell will read as typed input.
+    void Type(const std::string& text) {
+        ASSERT_EQ(write(in_[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    }
+
+    // A new connection as the shell's, with `type` as its catalogue type.
+    bool Connect(const std::wstring& connectionString, int type = 22) {
+        orva::State().connection = std::make_unique<zentra::CADOConnection>();
+        orva::State().connectInfo.type = type;
+        if (orva::State().connection->Open(connectionString.c_str())) return true;
+        ADD_FAILURE() << "connect failed: " << zentra::WideToUtf8(orva::State().connection->GetLastErrorString());
+        return false;
+    }
+    bool ConnectSqlite() { return Connect(testdb::SqliteConnectionString(testdb::NewSqliteFile())); }
+    void Exec(const std::wstring& sql) {
+        if (!orva::State().connection->Execute(sql.c_str()))
+            ADD_FAILURE() << zentra::WideToUtf8(sql) << ": "
+                          << zentra::WideToUtf8(orva::State().connection->GetLastErrorString());
+    }
+
+private:
+    int fd_ = -1;
+    int in_[2] = {-1, -1};
+    struct {
+        std::unique_ptr<zentra::COutput> output;
+        std::unique_ptr<zentra::CInput> input;
+        std::unique_ptr<zentra::CADOConnection> connection;
+        orva::CONNECT_INFO info;
+        std::vector<std::wstring> texts;
+        std::vector<int> ints;
+        zentra::CStringArray history;
+    } saved_;
+};
 
 }  // namespace orvatest
