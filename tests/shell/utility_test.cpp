@@ -1,164 +1,59 @@
 // The environment and utility commands against the real shell state: HELP, SET, REDO, HOST,
-// EDIT, PAUSE, START and SPOOL. The shell's output goes to a memory file, its input comes from a
-// pipe; databases are real SQLite files through the ODBC driver, and HOST and EDIT start real
-// processes.
-#include <fcntl.h>
+// EDIT, PAUSE, START and SPOOL, on real SQLite files through the ODBC driver and real processes.
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <clocale>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "../core/testdb.h"
 #include "commands.h"
 #include "reader.h"
-#include "resources.h"
-#include "state.h"
+#include "run_orva.h"
 #include "utility.h"
-#include "zentra/codepage.h"
-#include "zentra/console.h"
-#include "zentra/dataaccess.h"
-#include "zentra/history.h"
 #include "zentra/variant.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using orva::State;
-using zentra::CADOConnection;
-using zentra::CADORecordSet;
-
-bool Contains(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using orvatest::Contains;
+using orvatest::EnvVar;
+using orvatest::ReadFile;
+using orvatest::WriteFile;
 
 void WriteScript(const fs::path& path, const std::string& body) {
     WriteFile(path, "#!/bin/sh\n" + body);
     fs::permissions(path, fs::perms::owner_all);
 }
 
-// An environment variable set (or unset) for the lifetime of the object.
-class EnvVar {
-public:
-    EnvVar(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value) setenv(name, value, 1);
-        else unsetenv(name);
-    }
-    ~EnvVar() {
-        if (old_) setenv(name_.c_str(), old_->c_str(), 1);
-        else unsetenv(name_.c_str());
-    }
-    EnvVar(const EnvVar&) = delete;
-    EnvVar& operator=(const EnvVar&) = delete;
+std::wstring W(const fs::path& path) { return zentra::Utf8ToWide(path.string()); }
 
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
-
-// The shell state for one test: output to a memory file, input from a pipe, an empty history,
-// a temporary HOME and XDG_STATE_HOME, no editor variables; everything restored afterwards.
-class UtilityShell : public ::testing::Test {
+// The shell state of orvatest::ShellSession with a temporary HOME and XDG_STATE_HOME and no
+// editor variables.
+class UtilityShell : public ::testing::Test, public orvatest::ShellSession {
 protected:
     void SetUp() override {
-        orva::RegisterResources();
         char pattern[] = "/tmp/orvanta_utility_XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
         fs::create_directories(dir_ / "home");
-        home_.emplace("HOME", (dir_ / "home").c_str());
-        state_.emplace("XDG_STATE_HOME", (dir_ / "state").c_str());
-        visual_.emplace("VISUAL", nullptr);
-        editorVar_.emplace("EDITOR", nullptr);
-
-        outFd_ = memfd_create("utility_test_output", 0);
-        ASSERT_GE(outFd_, 0);
-        int fds[2];
-        ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
-        inRead_ = fds[0];
-        inWrite_ = fds[1];
-
-        ShellStateSave();
-        State().output = std::make_unique<zentra::COutput>(State().spool.get(), outFd_);
-        State().input = std::make_unique<zentra::CInput>(State().spool.get(), inRead_, outFd_);
+        env_.emplace_back(std::make_unique<EnvVar>("HOME", (dir_ / "home").c_str()));
+        env_.emplace_back(std::make_unique<EnvVar>("XDG_STATE_HOME", (dir_ / "state").c_str()));
+        env_.emplace_back(std::make_unique<EnvVar>("VISUAL", nullptr));
+        env_.emplace_back(std::make_unique<EnvVar>("EDITOR", nullptr));
     }
-
     void TearDown() override {
-        State().spool->Close();
-        State().connection.reset();
-        State().output = std::move(saved_.output);
-        State().input = std::move(saved_.input);
-        State().connection = std::move(saved_.connection);
-        State().prompt = saved_.prompt;
-        State().editor = saved_.editor;
-        State().lastStatement = saved_.lastStatement;
-        State().resultViewType = saved_.resultViewType;
-        State().truncValue = saved_.truncValue;
-        State().displayRecordNum = saved_.displayRecordNum;
-        State().errorBeep = saved_.errorBeep;
-        State().history->SetCommandArray(&saved_.history);
-        for (int fd : {outFd_, inRead_, inWrite_})
-            if (fd >= 0) close(fd);
-        editorVar_.reset();
-        visual_.reset();
-        state_.reset();
-        home_.reset();
+        env_.clear();
         std::error_code ec;
         fs::remove_all(dir_, ec);
-    }
-
-    // Everything printed since the last call.
-    std::string Take() {
-        std::string text;
-        char buffer[4096];
-        lseek(outFd_, 0, SEEK_SET);
-        for (ssize_t n; (n = read(outFd_, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
-        EXPECT_EQ(ftruncate(outFd_, 0), 0);
-        lseek(outFd_, 0, SEEK_SET);
-        return text;
-    }
-
-    // Text the shell will read as typed input.
-    void Type(const std::string& text) {
-        ASSERT_EQ(write(inWrite_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    }
-
-    // A new SQLite database as the shell's connection.
-    void Connect() {
-        State().connection = std::make_unique<CADOConnection>();
-        const std::wstring cs = testdb::SqliteConnectionString(testdb::NewSqliteFile());
-        ASSERT_TRUE(State().connection->Open(cs.c_str()))
-            << zentra::WideToUtf8(State().connection->GetLastErrorString());
-    }
-
-    void Exec(const std::wstring& sql) {
-        EXPECT_TRUE(State().connection->Execute(sql.c_str()))
-            << zentra::WideToUtf8(sql) << ": " << zentra::WideToUtf8(State().connection->GetLastErrorString());
     }
 
     // The first column of every row of `sql`, as text.
     std::vector<std::wstring> Column(const std::wstring& sql) {
         std::vector<std::wstring> values;
-        CADORecordSet rs(State().connection.get(), 1);
+        zentra::CADORecordSet rs(State().connection.get(), 1);
         if (!rs.Execute(sql.c_str(), nullptr)) {
             ADD_FAILURE() << zentra::WideToUtf8(sql) << ": " << zentra::WideToUtf8(rs.GetLastErrorString());
             return values;
@@ -172,7 +67,19 @@ protected:
         }
         return values;
     }
-
+    // The handler's return value and what it printed: "<value> <text>".
+    std::string Result(int value) { return std::to_string(value) + " " + Take(); }
+    std::string Line(const std::wstring& line) { return Result(orva::ProcessLine(line, 1)); }
+    std::string Set(const std::wstring& line) { return Result(orva::SetOption(line)); }
+    std::string Redo(const wchar_t* word) {
+        const std::wstring text = word ? word : L"";
+        return Result(orva::RedoCommand(word ? &text : nullptr));
+    }
+    // Runs a script file of `body` on the shell's connection: "<result> <printed text>".
+    std::string Script(const std::string& body) {
+        WriteFile(dir_ / "script.sql", body);
+        return Result(orva::RunScript(State().connection.get(), W(dir_ / "script.sql")));
+    }
     void SetHistory(const std::vector<std::wstring>& entries) {
         zentra::CStringArray array(entries.begin(), entries.end());
         State().history->SetCommandArray(&array);
@@ -181,49 +88,22 @@ protected:
     fs::path dir_;
 
 private:
-    void ShellStateSave() {
-        ShellState_& s = saved_;
-        s.output = std::move(State().output);
-        s.input = std::move(State().input);
-        s.connection = std::move(State().connection);
-        s.prompt = State().prompt;
-        s.editor = State().editor;
-        s.lastStatement = State().lastStatement;
-        s.resultViewType = State().resultViewType;
-        s.truncValue = State().truncValue;
-        s.displayRecordNum = State().displayRecordNum;
-        s.errorBeep = State().errorBeep;
-        s.history = *State().history->GetCommandArray();
-        State().history->SetCommandArray(nullptr);
-        State().prompt = L"SQL> ";
-        State().editor = L"notepad";
-        State().lastStatement.clear();
-        State().resultViewType = 0;
-        State().truncValue = 0;
-        State().displayRecordNum = 0;
-        State().errorBeep = 1;
-    }
-
-    struct ShellState_ {
-        std::unique_ptr<zentra::COutput> output;
-        std::unique_ptr<zentra::CInput> input;
-        std::unique_ptr<CADOConnection> connection;
-        std::wstring prompt, editor, lastStatement;
-        int resultViewType = 0, truncValue = 0, displayRecordNum = 0, errorBeep = 1;
-        zentra::CStringArray history;
-    } saved_;
-    std::optional<EnvVar> home_, state_, visual_, editorVar_;
-    int outFd_ = -1, inRead_ = -1, inWrite_ = -1;
+    std::vector<std::unique_ptr<EnvVar>> env_;
 };
 
-// ---------------------------------------------------------------------------------------------
-// HELP
-
 using UtilityHelp = UtilityShell;
+using UtilitySet = UtilityShell;
+using UtilityRedo = UtilityShell;
+using UtilityPause = UtilityShell;
+using UtilitySpool = UtilityShell;
+using UtilityHost = UtilityShell;
+using UtilityEdit = UtilityShell;
+using UtilityScript = UtilityShell;
 
 TEST_F(UtilityHelp, PrintsTheCommandListThroughTheDispatcher) {
-    EXPECT_EQ(orva::ProcessLine(L"help;", 1), 1);
-    const std::string text = Take();
+    const std::string help = Line(L"help;");
+    ASSERT_EQ(help.substr(0, 2), "1 ");
+    const std::string text = help.substr(2);
     EXPECT_EQ(text.rfind("Note that all SQL statements must be first on line and end with ';'\r\n", 0), 0u);
     EXPECT_TRUE(Contains(text, "\r\nDECL[ARE]         Declare SQL statement. \r\n"));
     EXPECT_TRUE(Contains(text, "\r\n          [SQL]PROMPT   Change Orvanta prompt.\r\n"));
@@ -234,125 +114,85 @@ TEST_F(UtilityHelp, PrintsTheCommandListThroughTheDispatcher) {
     size_t lines = 0;
     for (size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos; at += 2) ++lines;
     EXPECT_EQ(lines, 43u);
-    EXPECT_EQ(orva::ProcessLine(L"?", 1), 1);
-    EXPECT_EQ(Take(), text);
+    EXPECT_EQ(Line(L"?"), "1 " + text);
 }
 
-// ---------------------------------------------------------------------------------------------
-// SET
-
-using UtilitySet = UtilityShell;
-
 TEST_F(UtilitySet, TableSwitchesTheLayoutOfLaterResults) {
-    Connect();
-    EXPECT_EQ(orva::SetOption(L"SET TABLE OFF"), 1);
-    EXPECT_EQ(Take(), "Display result as LIST.\r\n\r\n");
+    ConnectSqlite();
+    EXPECT_EQ(Set(L"SET TABLE OFF"), "1 Display result as LIST.\r\n\r\n");
     EXPECT_EQ(State().resultViewType, 1);
-    EXPECT_EQ(orva::SetOption(L"set tab"), 0);
-    EXPECT_EQ(Take(), "Display result as LIST.\r\n\r\n");
-
-    EXPECT_EQ(orva::ProcessLine(L"select 42 as answer;", 1), 1);
-    std::string list = Take();
-    EXPECT_TRUE(Contains(list, "answer")) << list;
-    EXPECT_TRUE(Contains(list, "42")) << list;
+    EXPECT_EQ(Set(L"set tab"), "0 Display result as LIST.\r\n\r\n");
+    std::string list = Line(L"select 42 as answer;");
+    EXPECT_TRUE(Contains(list, "answer") && Contains(list, "42")) << list;
     EXPECT_FALSE(Contains(list, "+-")) << list;
 
-    EXPECT_EQ(orva::SetOption(L"SET TAB on extra words"), 1);
-    EXPECT_EQ(Take(), "Display result as TABLE.\r\n\r\n");
+    EXPECT_EQ(Set(L"SET TAB on extra words"), "1 Display result as TABLE.\r\n\r\n");
     EXPECT_EQ(State().resultViewType, 0);
-    EXPECT_EQ(orva::ProcessLine(L"select 42 as answer;", 1), 1);
-    EXPECT_TRUE(Contains(Take(), "+-"));
+    EXPECT_TRUE(Contains(Line(L"select 42 as answer;"), "+-"));
 }
 
 TEST_F(UtilitySet, PromptSetAndReset) {
-    EXPECT_EQ(orva::SetOption(L"SET PROMPT \"$_DB.> \""), 1);
-    EXPECT_EQ(Take(), "PROMPT set to '$_DB.> '\r\n\r\n");
+    EXPECT_EQ(Set(L"SET PROMPT \"$_DB.> \""), "1 PROMPT set to '$_DB.> '\r\n\r\n");
     EXPECT_EQ(State().prompt, L"$_DB.> ");
-    EXPECT_EQ(orva::SetOption(L"SET SQLPROMPT abc def"), 1);
+    EXPECT_EQ(Set(L"SET SQLPROMPT abc def").substr(0, 2), "1 ");
     EXPECT_EQ(State().prompt, L"abc");
-    Take();
-    EXPECT_EQ(orva::SetOption(L"SET PROMPT"), 1);
-    EXPECT_EQ(Take(), "Returning to default PROMPT of 'SQL> '\r\n\r\n");
+    EXPECT_EQ(Set(L"SET PROMPT"), "1 Returning to default PROMPT of 'SQL> '\r\n\r\n");
     EXPECT_EQ(State().prompt, L"SQL> ");
 }
 
 TEST_F(UtilitySet, SwitchesReportAndRejectUnknownWords) {
-    EXPECT_EQ(orva::SetOption(L"SET TRUNC MAYBE"), 0);
-    EXPECT_EQ(Take(), "Unknow option 'MAYBE'\r\n\r\n");
+    EXPECT_EQ(Set(L"SET TRUNC MAYBE"), "0 Unknow option 'MAYBE'\r\n\r\n");
     EXPECT_EQ(State().truncValue, 0);
-
-    EXPECT_EQ(orva::SetOption(L"SET BEEP OFF"), 1);
-    EXPECT_EQ(orva::SetOption(L"SET TRUNC ON"), 1);
-    EXPECT_EQ(Take(), "Error beep OFF.\r\n\r\nTruncate record value ON.\r\n\r\n");
+    EXPECT_EQ(Set(L"SET BEEP OFF"), "1 Error beep OFF.\r\n\r\n");
+    EXPECT_EQ(Set(L"SET TRUNC ON"), "1 Truncate record value ON.\r\n\r\n");
     EXPECT_EQ(State().errorBeep, 0);
     EXPECT_EQ(State().truncValue, 1);
-    EXPECT_EQ(orva::SetOption(L"SET ERRBEEP"), 0);
-    EXPECT_EQ(Take(), "Error beep OFF.\r\n\r\n");
-    EXPECT_EQ(orva::SetOption(L"SET TRUNCATE"), 0);
-    EXPECT_EQ(Take(), "Truncate record value ON.\r\n\r\n");
+    EXPECT_EQ(Set(L"SET ERRBEEP"), "0 Error beep OFF.\r\n\r\n");
+    EXPECT_EQ(Set(L"SET TRUNCATE"), "0 Truncate record value ON.\r\n\r\n");
 
     // INDEX takes at most one word after the option; its query counts as a change.
-    EXPECT_EQ(orva::SetOption(L"SET IND on"), 1);
+    EXPECT_EQ(Set(L"SET IND on"), "1 Display record index ON.\r\n\r\n");
     EXPECT_EQ(State().displayRecordNum, 1);
-    EXPECT_EQ(orva::SetOption(L"SET INDEX OFF please"), 0);
+    EXPECT_EQ(Set(L"SET INDEX OFF please"), "0 Unknow option 'please'\r\n\r\n");
     EXPECT_EQ(State().displayRecordNum, 1);
-    EXPECT_EQ(orva::SetOption(L"SET INDEX"), 1);
-    EXPECT_EQ(Take(), "Display record index ON.\r\n\r\nUnknow option 'please'\r\n\r\nDisplay record index ON.\r\n\r\n");
+    EXPECT_EQ(Set(L"SET INDEX"), "1 Display record index ON.\r\n\r\n");
 
     // Whole words only: TABL is nobody's option and goes to the server (none here).
-    EXPECT_EQ(orva::SetOption(L"SET TABL OFF"), 0);
-    EXPECT_EQ(Take(), "No database selected.\r\n\r\n");
+    EXPECT_EQ(Set(L"SET TABL OFF"), "0 No database selected.\r\n\r\n");
     EXPECT_EQ(State().resultViewType, 0);
 }
 
 TEST_F(UtilitySet, EditorSettingAndItsDefault) {
     EnvVar editor("EDITOR", "nano -w");
-    EXPECT_EQ(orva::SetOption(L"SET EDITOR"), 0);
-    EXPECT_EQ(Take(), "Current editor is 'nano -w'.\r\n\r\n");
+    EXPECT_EQ(Set(L"SET EDITOR"), "0 Current editor is 'nano -w'.\r\n\r\n");
     {
         EnvVar visual("VISUAL", "emacs");
-        EXPECT_EQ(orva::SetOption(L"SET ED"), 0);
-        EXPECT_EQ(Take(), "Current editor is 'emacs'.\r\n\r\n");
-    }
-    {
+        EXPECT_EQ(Set(L"SET ED"), "0 Current editor is 'emacs'.\r\n\r\n");
         EnvVar none("EDITOR", nullptr);
+        EnvVar noVisual("VISUAL", nullptr);
         EXPECT_EQ(orva::EditorCommand(L"notepad"), L"vi");
     }
-    EXPECT_EQ(orva::SetOption(L"SET ED \"code --wait\""), 1);
-    EXPECT_EQ(Take(), "Current editor is 'code --wait'.\r\n\r\n");
-    EXPECT_EQ(State().editor, L"code --wait");
-    EXPECT_EQ(orva::SetOption(L"SET EDITOR joe now please"), 0);
-    EXPECT_EQ(Take(), "Unknow option 'now'\r\n\r\n");
+    EXPECT_EQ(Set(L"SET ED \"code --wait\""), "1 Current editor is 'code --wait'.\r\n\r\n");
+    EXPECT_EQ(Set(L"SET EDITOR joe now please"), "0 Unknow option 'now'\r\n\r\n");
     EXPECT_EQ(State().editor, L"code --wait");
 }
 
 TEST_F(UtilitySet, OtherOptionsGoToTheServer) {
-    Connect();
+    ConnectSqlite();
     // SQLite has no SET statement: its syntax error shows the line reached it unchanged.
-    EXPECT_EQ(orva::SetOption(L"SET AUTOCOMMIT OFF"), 0);
-    const std::string error = Take();
-    EXPECT_TRUE(Contains(error, "syntax error")) << error;
-    EXPECT_TRUE(Contains(error, "SET")) << error;
+    const std::string error = Set(L"SET AUTOCOMMIT OFF");
+    EXPECT_EQ(error.substr(0, 2), "0 ");
+    EXPECT_TRUE(Contains(error, "syntax error") && Contains(error, "SET")) << error;
     // Through the dispatcher: fewer than two words never reach the handler.
-    EXPECT_EQ(orva::ProcessLine(L"SET", 1), 0);
-    EXPECT_EQ(Take(), "No OPTIONS specified.\r\n\r\n");
+    EXPECT_EQ(Line(L"SET"), "0 No OPTIONS specified.\r\n\r\n");
 }
 
-// ---------------------------------------------------------------------------------------------
-// REDO and HI
-
-using UtilityRedo = UtilityShell;
-
 TEST_F(UtilityRedo, ListsTheHistoryShorteningLongEntries) {
-    EXPECT_EQ(orva::ProcessLine(L"HI", 1), 2);
-    EXPECT_EQ(Take(), "Command Buffer is empty.\r\n\r\n");
-    EXPECT_EQ(orva::ProcessLine(L"REDO LAST", 1), 2);
-    EXPECT_EQ(Take(), "Command Buffer (0) not found.\r\n\r\n");
-
+    EXPECT_EQ(Line(L"HI"), "2 Command Buffer is empty.\r\n\r\n");
+    EXPECT_EQ(Line(L"REDO LAST"), "2 Command Buffer (0) not found.\r\n\r\n");
     SetHistory({L"select 1;", L"select * from orders where id = 42", L"123456789012345678901234567890"});
-    EXPECT_EQ(orva::RedoCommand(nullptr), 2);
-    EXPECT_EQ(Take(),
-              "  1. select 1;\r\n"
+    EXPECT_EQ(Redo(nullptr),
+              "2   1. select 1;\r\n"
               "  2. select * from orders where ...\r\n"
               "  3. 123456789012345678901234567890\r\n"
               "\r\n");
@@ -360,38 +200,20 @@ TEST_F(UtilityRedo, ListsTheHistoryShorteningLongEntries) {
 
 TEST_F(UtilityRedo, RunsTheChosenEntryAgain) {
     SetHistory({L"set tab off", L"set trunc on", L"set beep off"});
-    const std::wstring first = L"FIRST", last = L"last", second = L"2nd", zero = L"0", big = L"4",
-                       negative = L"-1", word = L"abc";
-    EXPECT_EQ(orva::RedoCommand(&first), 2);
-    EXPECT_EQ(Take(), "Display result as LIST.\r\n\r\n");
-    EXPECT_EQ(orva::RedoCommand(&last), 2);
-    EXPECT_EQ(Take(), "Error beep OFF.\r\n\r\n");
-    EXPECT_EQ(orva::RedoCommand(&second), 2);  // the number at the start of the word
-    EXPECT_EQ(Take(), "Truncate record value ON.\r\n\r\n");
+    EXPECT_EQ(Redo(L"FIRST"), "2 Display result as LIST.\r\n\r\n");
+    EXPECT_EQ(Redo(L"last"), "2 Error beep OFF.\r\n\r\n");
+    EXPECT_EQ(Redo(L"2nd"), "2 Truncate record value ON.\r\n\r\n");  // the number at the start of the word
     EXPECT_EQ(State().lastStatement, L"set trunc on");
-
-    EXPECT_EQ(orva::RedoCommand(&zero), 2);
-    EXPECT_EQ(orva::RedoCommand(&big), 2);
-    EXPECT_EQ(orva::RedoCommand(&negative), 2);
-    EXPECT_EQ(orva::RedoCommand(&word), 2);
-    EXPECT_EQ(Take(),
-              "Command Buffer (0) not found.\r\n\r\nCommand Buffer (4) not found.\r\n\r\n"
-              "Command Buffer (-1) not found.\r\n\r\nCommand Buffer (0) not found.\r\n\r\n");
+    for (auto [word, number] : {std::pair{L"0", "0"}, {L"4", "4"}, {L"-1", "-1"}, {L"abc", "0"}})
+        EXPECT_EQ(Redo(word), std::string("2 Command Buffer (") + number + ") not found.\r\n\r\n");
     // REDO is never stored itself.
     EXPECT_EQ(State().history->GetCommandCount(), 3);
 }
 
 TEST_F(UtilityRedo, AnEntryThatRedoesItselfEnds) {
     SetHistory({L"redo 1"});
-    const std::wstring one = L"1";
-    EXPECT_EQ(orva::RedoCommand(&one), 2);
-    EXPECT_TRUE(Contains(Take(), "Command Buffer (1) not found."));
+    EXPECT_TRUE(Contains(Redo(L"1"), "Command Buffer (1) not found."));
 }
-
-// ---------------------------------------------------------------------------------------------
-// PAUSE
-
-using UtilityPause = UtilityShell;
 
 TEST_F(UtilityPause, WaitsForOneLineWithTheHintOrTheDefaultText) {
     Type("\nskipped words\nnext line\n");
@@ -403,76 +225,47 @@ TEST_F(UtilityPause, WaitsForOneLineWithTheHintOrTheDefaultText) {
     EXPECT_EQ(State().input->GetString(0), L"next line");
     // The dispatcher passes the text after the keyword; a hint may hold a '%'.
     Type("\n");
-    EXPECT_EQ(orva::ProcessLine(L"PAUSE  100% done ", 1), 0);
-    EXPECT_EQ(Take(), "100% done\r\n");
+    EXPECT_EQ(Line(L"PAUSE  100% done "), "0 100% done\r\n");
 }
-
-// ---------------------------------------------------------------------------------------------
-// SPOOL
-
-using UtilitySpool = UtilityShell;
-
 TEST_F(UtilitySpool, CapturesPromptsInputAndOutputUntilOff) {
-    Connect();
+    ConnectSqlite();
     const fs::path file = dir_ / "session.log";
-    EXPECT_EQ(orva::ProcessLine(L"SPOOL", 1), 0);
-    EXPECT_EQ(Take(), "Takes a file name as argument.\r\n\r\n");
+    EXPECT_EQ(Line(L"SPOOL"), "0 Takes a file name as argument.\r\n\r\n");
     // SPOOL OFF without a file still says so.
-    EXPECT_EQ(orva::ProcessLine(L"spool off", 1), 1);
-    EXPECT_EQ(Take(), "Spool disabled.\r\n\r\n");
-
-    const std::wstring name = zentra::Utf8ToWide(file.string());
-    EXPECT_EQ(orva::ProcessLine(L"SPOOL " + name, 1), 1);
-    EXPECT_EQ(Take(), "Spool to '" + file.string() + "'.\r\n\r\n");
-    EXPECT_EQ(orva::ProcessLine(L"spool", 1), 0);
-    EXPECT_EQ(Take(), "Spool file is 'session.log'\r\n\r\n");
+    EXPECT_EQ(Line(L"spool off"), "1 Spool disabled.\r\n\r\n");
+    EXPECT_EQ(Line(L"SPOOL " + W(file)), "1 Spool to '" + file.string() + "'.\r\n\r\n");
+    EXPECT_EQ(Line(L"spool"), "0 Spool file is 'session.log'\r\n\r\n");
 
     Type("select 7 as seven\n;\n");
     const std::wstring statement = orva::ReadStatement();
     EXPECT_EQ(statement, L"select 7 as seven\r\n;");
     EXPECT_EQ(Take(), "SQL>   ~ 2 ");
-    EXPECT_EQ(orva::ProcessLine(statement, 1), 1);
-    const std::string shown = Take();
+    const std::string shown = Line(statement).substr(2);
     EXPECT_TRUE(Contains(shown, "seven"));
-
-    EXPECT_EQ(orva::ProcessLine(L"SPOOL OFF", 1), 1);
-    EXPECT_EQ(Take(), "Spool disabled.\r\n\r\n");
+    EXPECT_EQ(Line(L"SPOOL OFF"), "1 Spool disabled.\r\n\r\n");
     State().output->PrintMessage(L"not in the transcript");
     Take();
 
     const std::string log = ReadFile(file);
-    EXPECT_EQ(log.rfind("Spool to '" + file.string() + "'.\r\n\r\n", 0), 0u) << log;
-    EXPECT_TRUE(Contains(log, "Spool file is 'session.log'"));
-    EXPECT_TRUE(Contains(log, "SQL> select 7 as seven\r\n  ~ 2 ;\r\n")) << log;
-    EXPECT_TRUE(Contains(log, shown)) << log;
-    const std::string tail = "Spool disabled.\r\n\r\n";
-    ASSERT_GE(log.size(), tail.size());
-    EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
-    EXPECT_FALSE(Contains(log, "not in the transcript"));
-    EXPECT_EQ(orva::ProcessLine(L"SPOOL", 1), 0);
-    EXPECT_EQ(Take(), "Takes a file name as argument.\r\n\r\n");
+    EXPECT_EQ(log.rfind("Spool to '" + file.string() + "'.\r\n\r\nSpool file is 'session.log'", 0), 0u) << log;
+    EXPECT_TRUE(Contains(log, "SQL> select 7 as seven\r\n  ~ 2 ;\r\n" + shown + "Spool disabled.\r\n\r\n")) << log;
+    EXPECT_EQ(log.substr(log.size() - 19), "Spool disabled.\r\n\r\n");
+    EXPECT_EQ(Line(L"SPOOL"), "0 Takes a file name as argument.\r\n\r\n");
 }
 
 TEST_F(UtilitySpool, AFileThatCannotBeWrittenKeepsTheOldOne) {
     const fs::path first = dir_ / "first.log";
-    EXPECT_EQ(orva::SpoolCommand(2, L"x", zentra::Utf8ToWide(first.string())), 1);
-    Take();
-    const std::string bad = (dir_ / "missing" / "x.log").string();
-    EXPECT_EQ(orva::SpoolCommand(2, L"x", zentra::Utf8ToWide(bad)), 0);
-    EXPECT_EQ(Take(), "ERROR:  Can't create/write to file '" + bad + "'.\r\n\r\n");
-    EXPECT_EQ(orva::SpoolCommand(1, L"", L""), 0);
-    EXPECT_EQ(Take(), "Spool file is 'first.log'\r\n\r\n");
+    EXPECT_EQ(Result(orva::SpoolCommand(2, L"x", W(first))).substr(0, 2), "1 ");
+    const fs::path bad = dir_ / "missing" / "x.log";
+    EXPECT_EQ(Result(orva::SpoolCommand(2, L"x", W(bad))),
+              "0 ERROR:  Can't create/write to file '" + bad.string() + "'.\r\n\r\n");
+    EXPECT_EQ(Result(orva::SpoolCommand(1, L"", L"")), "0 Spool file is 'first.log'\r\n\r\n");
     EXPECT_TRUE(Contains(ReadFile(first), "Can't create/write to file"));
 }
 
-// ---------------------------------------------------------------------------------------------
-// HOST
-
-using UtilityHost = UtilityShell;
-
 TEST_F(UtilityHost, RunsTheCommandWithItsQuotesAfterThePendingOutput) {
     const fs::path spool = dir_ / "host.log";
-    ASSERT_EQ(orva::SpoolCommand(2, L"x", zentra::Utf8ToWide(spool.string())), 1);
+    ASSERT_EQ(orva::SpoolCommand(2, L"x", W(spool)), 1);
     Take();
     {
         zentra::COutputBuffer buffered(*State().output);
@@ -483,12 +276,11 @@ TEST_F(UtilityHost, RunsTheCommandWithItsQuotesAfterThePendingOutput) {
     // The command's output is not part of the transcript.
     EXPECT_FALSE(Contains(ReadFile(spool), "it's"));
 
-    const std::wstring target = orva::QuoteForShell(zentra::Utf8ToWide((dir_ / "out's.txt").string()));
+    const std::wstring target = orva::QuoteForShell(W(dir_ / "out's.txt"));
     EXPECT_EQ(orva::ProcessLine(L"! echo \"two  blanks\" > " + target, 1), 1);
     EXPECT_EQ(ReadFile(dir_ / "out's.txt"), "two  blanks\n");
 
-    EXPECT_EQ(orva::ProcessLine(L"HOST", 1), 0);
-    EXPECT_EQ(Take(), "Taken an operating system command as argument.\r\n\r\n");
+    EXPECT_EQ(Line(L"HOST"), "0 Taken an operating system command as argument.\r\n\r\n");
 }
 
 TEST_F(UtilityHost, TheChildGetsNoSignalMaskAndNoExtraDescriptors) {
@@ -505,8 +297,7 @@ TEST_F(UtilityHost, TheChildGetsNoSignalMaskAndNoExtraDescriptors) {
     close(leaked[0]);
     close(leaked[1]);
     const std::string text = Take();
-    EXPECT_TRUE(Contains(text, "SigBlk:\t0000000000000000\n")) << text;
-    EXPECT_TRUE(Contains(text, "closed\n")) << text;
+    EXPECT_TRUE(Contains(text, "SigBlk:\t0000000000000000\n") && Contains(text, "closed\n")) << text;
 }
 
 TEST(UtilityQuote, ApostrophesSurviveTheShell) {
@@ -526,11 +317,6 @@ TEST(UtilityQuote, ApostrophesSurviveTheShell) {
     EXPECT_EQ(orva::RunShellCommand(L"exit 7", STDOUT_FILENO, error), 7);
 }
 
-// ---------------------------------------------------------------------------------------------
-// EDIT
-
-using UtilityEdit = UtilityShell;
-
 TEST_F(UtilityEdit, TheEditorChangesTheLastStatement) {
     const fs::path editor = dir_ / "append.sh";
     const fs::path seen = dir_ / "seen.txt";
@@ -538,8 +324,7 @@ TEST_F(UtilityEdit, TheEditorChangesTheLastStatement) {
     EnvVar variable("EDITOR", editor.c_str());
 
     State().lastStatement = L"select a\r\nfrom t";
-    EXPECT_EQ(orva::ProcessLine(L"ED", 1), 1);
-    EXPECT_EQ(Take(), "All commands must end with ';'.\r\n\r\n");
+    EXPECT_EQ(Line(L"ED"), "1 All commands must end with ';'.\r\n\r\n");
     // The editor saw the statement as lines of this system's text files.
     EXPECT_EQ(ReadFile(seen), "select a\nfrom t\n");
     EXPECT_EQ(State().lastStatement, L"select a\r\nfrom t\r\nwhere a = 1;");
@@ -548,7 +333,7 @@ TEST_F(UtilityEdit, TheEditorChangesTheLastStatement) {
     EXPECT_EQ(fs::status(file.parent_path()).permissions() & fs::perms::all, fs::perms::owner_all);
 
     // A following "/" runs the edited text.
-    Connect();
+    ConnectSqlite();
     Exec(L"create table t(a int)");
     Exec(L"insert into t values(1)");
     Type("/\n");
@@ -560,7 +345,7 @@ TEST_F(UtilityEdit, NamedFilesAndQuotedPaths) {
     EnvVar state("XDG_STATE_HOME", (dir_ / "my state's").c_str());
     const fs::path editor = dir_ / "replace.sh";
     WriteScript(editor, "printf 'select 2;\\n\\n' > \"$1\"\n");
-    State().editor = zentra::Utf8ToWide(editor.string());
+    State().editor = W(editor);
     State().lastStatement = L"select 1;";
     const std::wstring name = L"q.sql";
     EXPECT_EQ(orva::EditBuffer(&name), 1);
@@ -568,7 +353,7 @@ TEST_F(UtilityEdit, NamedFilesAndQuotedPaths) {
     EXPECT_EQ(ReadFile(dir_ / "my state's" / "orvanta" / "q.sql"), "select 2;\n\n");
 
     // An absolute name is used as it is.
-    const std::wstring absolute = zentra::Utf8ToWide((dir_ / "abs.sql").string());
+    const std::wstring absolute = W(dir_ / "abs.sql");
     State().lastStatement = L"select 3;";
     EXPECT_EQ(orva::EditBuffer(&absolute), 1);
     EXPECT_EQ(ReadFile(dir_ / "abs.sql"), "select 2;\n\n");
@@ -582,7 +367,7 @@ TEST_F(UtilityEdit, NamedFilesAndQuotedPaths) {
 TEST_F(UtilityEdit, EmptyResultKeepsTheStatementAndAMissingEditorIsReported) {
     const fs::path editor = dir_ / "empty.sh";
     WriteScript(editor, ": > \"$1\"\n");
-    State().editor = zentra::Utf8ToWide(editor.string());
+    State().editor = W(editor);
     State().lastStatement = L"select 1;";
     EXPECT_EQ(orva::EditBuffer(nullptr), 1);
     EXPECT_EQ(State().lastStatement, L"select 1;");
@@ -597,19 +382,14 @@ TEST_F(UtilityEdit, EmptyResultKeepsTheStatementAndAMissingEditorIsReported) {
     // A state directory that can't be made: the editor never starts.
     WriteFile(dir_ / "plain", "");
     EnvVar state("XDG_STATE_HOME", (dir_ / "plain" / "sub").c_str());
-    State().editor = zentra::Utf8ToWide(editor.string());
+    State().editor = W(editor);
     EXPECT_EQ(orva::EditBuffer(nullptr), 0);
     EXPECT_EQ(Take(), (dir_ / "plain" / "sub" / "orvanta").string() + " contains an incorrect path.\r\n\r\n");
     EXPECT_EQ(State().lastStatement, L"select 1;");
 }
 
-// ---------------------------------------------------------------------------------------------
-// START and @
-
-using UtilityScript = UtilityShell;
-
 TEST_F(UtilityScript, BatchesCommitOneByOneAndAFailingBatchRollsBackOnlyItself) {
-    Connect();
+    ConnectSqlite();
     const fs::path script = dir_ / "load.sql";
     // INSERT OR FAIL keeps the rows it inserted before the failing one: only the batch's rollback
     // takes 10 and 11 away again.
@@ -621,7 +401,7 @@ TEST_F(UtilityScript, BatchesCommitOneByOneAndAFailingBatchRollsBackOnlyItself) 
               "insert or fail into t values (10), (11), (1)\n"
               "GO\n"
               "insert into t values (2)\n");
-    EXPECT_EQ(orva::ProcessLine(L"@ " + zentra::Utf8ToWide(script.string()), 1), 0);
+    EXPECT_EQ(orva::ProcessLine(L"@ " + W(script), 1), 0);
     const std::string text = Take();
     EXPECT_TRUE(Contains(text, "UNIQUE constraint failed")) << text;
     EXPECT_FALSE(Contains(text, "Execute script success")) << text;
@@ -634,33 +414,30 @@ TEST_F(UtilityScript, BatchesCommitOneByOneAndAFailingBatchRollsBackOnlyItself) 
 }
 
 TEST_F(UtilityScript, LastBatchWithoutGoAndTheSuccessMessage) {
-    Connect();
+    ConnectSqlite();
     const fs::path script = dir_ / "two.sql";
     WriteFile(script, "create table t(a int)\n/\n\ninsert into t\nvalues (1);\n");
-    EXPECT_EQ(orva::ProcessLine(L"START " + zentra::Utf8ToWide(script.string()) + L";", 1), 1);
-    const std::string text = Take();
-    EXPECT_EQ(text.rfind("Execute script success. (", 0), 0u) << text;
+    const std::string text = Line(L"START " + W(script) + L";");
+    EXPECT_EQ(text.rfind("1 Execute script success. (", 0), 0u) << text;
     EXPECT_EQ(text.substr(text.size() - 9), " sec)\r\n\r\n");
     EXPECT_EQ(Column(L"select a from t"), std::vector<std::wstring>{L"1"});
 
     // Blank lines after the last separator are no batch of their own.
-    WriteFile(script, "insert into t values (2)\nGO\n\n\n");
-    EXPECT_EQ(orva::RunScript(State().connection.get(), zentra::Utf8ToWide(script.string())), 1);
+    EXPECT_EQ(Script("insert into t values (2)\nGO\n\n\n").substr(0, 2), "1 ");
     EXPECT_EQ(Column(L"select count(*) from t"), std::vector<std::wstring>{L"2"});
 
     // ';' separates nothing: both lines go to the server as one text, which this driver refuses.
-    WriteFile(script, "insert into t values (3);\ninsert into t values (4);\n");
-    EXPECT_EQ(orva::RunScript(State().connection.get(), zentra::Utf8ToWide(script.string())), 0);
-    EXPECT_TRUE(Contains(Take(), "only one SQL statement allowed"));
+    const std::string refused = Script("insert into t values (3);\ninsert into t values (4);\n");
+    EXPECT_EQ(refused.substr(0, 2), "0 ");
+    EXPECT_TRUE(Contains(refused, "only one SQL statement allowed"));
     EXPECT_EQ(Column(L"select count(*) from t"), std::vector<std::wstring>{L"2"});
 }
 
 TEST_F(UtilityScript, TwoSeparatorsInARowFailAtTheSecond) {
-    Connect();
-    const fs::path script = dir_ / "gogo.sql";
-    WriteFile(script, "create table t(a int)\nGO\nGO\ninsert into t values (1)\n");
-    EXPECT_EQ(orva::RunScript(State().connection.get(), zentra::Utf8ToWide(script.string())), 0);
-    EXPECT_FALSE(Contains(Take(), "Execute script success"));
+    ConnectSqlite();
+    const std::string text = Script("create table t(a int)\nGO\nGO\ninsert into t values (1)\n");
+    EXPECT_EQ(text.substr(0, 2), "0 ");
+    EXPECT_FALSE(Contains(text, "Execute script success"));
     // The first batch stays, the rest of the file was not run.
     EXPECT_EQ(Column(L"select count(*) from t"), std::vector<std::wstring>{L"0"});
 }
@@ -674,7 +451,7 @@ TEST_F(UtilityScript, Utf16ScriptWithByteOrderMark) {
         std::string name;
         ~RestoreLocale() { setlocale(LC_CTYPE, name.c_str()); }
     } restore{savedLocale};
-    Connect();
+    ConnectSqlite();
     const std::wstring body = L"create table u(s text)\r\nGO\r\ninsert into u values ('Grüße, 東京 ✓')\r\n";
     const std::u16string units = zentra::WideToUtf16(body);
     std::string bytes = "\xFF\xFE";
@@ -682,42 +459,34 @@ TEST_F(UtilityScript, Utf16ScriptWithByteOrderMark) {
         bytes += static_cast<char>(unit & 0xFF);
         bytes += static_cast<char>(unit >> 8);
     }
-    const fs::path script = dir_ / "wide.sql";
-    WriteFile(script, bytes);
-    EXPECT_EQ(orva::RunScript(State().connection.get(), zentra::Utf8ToWide(script.string())), 1) << Take();
+    const std::string text = Script(bytes);
+    EXPECT_EQ(text.substr(0, 2), "1 ") << text;
     EXPECT_EQ(Column(L"select s from u"), std::vector<std::wstring>{L"Grüße, 東京 ✓"});
 }
 
 TEST_F(UtilityScript, MissingNamesAndFiles) {
-    Connect();
-    EXPECT_EQ(orva::ProcessLine(L"START", 1), 0);
-    EXPECT_EQ(orva::RunScript(State().connection.get(), L"  ; "), 0);
-    EXPECT_EQ(Take(), "Script file no specified.\r\n\r\nScript file no specified.\r\n\r\n");
-    const std::string missing = (dir_ / "none.sql").string();
-    EXPECT_EQ(orva::RunScript(State().connection.get(), zentra::Utf8ToWide(missing + "; more")), 0);
-    EXPECT_EQ(Take(), "Failed to open file '" + missing + "'.\r\n\r\n");
-
+    ConnectSqlite();
+    EXPECT_EQ(Line(L"START"), "0 Script file no specified.\r\n\r\n");
+    EXPECT_EQ(Result(orva::RunScript(State().connection.get(), L"  ; ")), "0 Script file no specified.\r\n\r\n");
+    const fs::path missing = dir_ / "none.sql";
+    EXPECT_EQ(Result(orva::RunScript(State().connection.get(), W(missing) + L"; more")),
+              "0 Failed to open file '" + missing.string() + "'.\r\n\r\n");
     // A directory is no script.
-    EXPECT_EQ(orva::RunScript(State().connection.get(), zentra::Utf8ToWide(dir_.string())), 0);
-    EXPECT_EQ(Take(), "Failed to open file '" + dir_.string() + "'.\r\n\r\n");
-
+    EXPECT_EQ(Result(orva::RunScript(State().connection.get(), W(dir_))),
+              "0 Failed to open file '" + dir_.string() + "'.\r\n\r\n");
     // No connection.
-    const fs::path script = dir_ / "ok.sql";
-    WriteFile(script, "select 1\n");
-    EXPECT_EQ(orva::RunScript(nullptr, zentra::Utf8ToWide(script.string())), 0);
-    EXPECT_EQ(Take(), "No database selected.\r\n\r\n");
+    WriteFile(dir_ / "ok.sql", "select 1\n");
+    EXPECT_EQ(Result(orva::RunScript(nullptr, W(dir_ / "ok.sql"))), "0 No database selected.\r\n\r\n");
 }
 
 TEST_F(UtilityScript, AFailedCommitIsAFailure) {
-    Connect();
+    ConnectSqlite();
     Exec(L"PRAGMA foreign_keys = ON");
     Exec(L"create table p(id int primary key)");
     Exec(L"create table c(pid int references p(id) deferrable initially deferred)");
-    const fs::path script = dir_ / "fk.sql";
     // The deferred key is checked only when the batch commits.
-    WriteFile(script, "insert into c values (5)\nGO\ninsert into p values (1)\n");
-    EXPECT_EQ(orva::RunScript(State().connection.get(), zentra::Utf8ToWide(script.string())), 0);
-    const std::string text = Take();
+    const std::string text = Script("insert into c values (5)\nGO\ninsert into p values (1)\n");
+    EXPECT_EQ(text.substr(0, 2), "0 ");
     EXPECT_TRUE(Contains(text, "FOREIGN KEY constraint failed")) << text;
     EXPECT_FALSE(Contains(text, "Execute script success")) << text;
     EXPECT_EQ(Column(L"select count(*) from c"), std::vector<std::wstring>{L"0"});
