@@ -209,8 +209,10 @@ long FillMember(const CADORecordBinding::Entry& e, const _variant_t& value, long
         bool truncated = false;
         if (bytes.size() > e.size - 1) {
             // Whole characters only.
+            // Every character takes a byte at least: start from as many as the buffer holds.
             truncated = true;
-            std::size_t keep = text.size();
+            std::size_t keep = std::min(text.size(), e.size - 1);
+            bytes = WideToMultiByte(std::wstring_view(text).substr(0, keep), CP_ACP);
             while (keep > 0 && bytes.size() > e.size - 1) bytes = WideToMultiByte(std::wstring_view(text).substr(0, --keep), CP_ACP);
         }
         std::memcpy(e.buffer, bytes.data(), bytes.size());
