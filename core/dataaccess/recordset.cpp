@@ -77,13 +77,16 @@ int CADORecordSet::Open(_ConnectionPtr connection, const wchar_t* source, int op
     if (source && *source) m_strQuery = source;
     m_strQuery = TrimLeft(m_strQuery);
     if (!m_pConnection) m_pConnection = std::move(connection);
+    int ok = 0;
     switch (option) {
     case 0:
-    case 1: return Run(m_strQuery);
-    case 2: return Run(StatementFor(m_strQuery, adCmdTable));
-    case 3: return Run(StatementFor(m_strQuery, adCmdStoredProc));
+    case 1: ok = Run(m_strQuery); break;
+    case 2: ok = Run(StatementFor(m_strQuery, adCmdTable)); break;
+    case 3: ok = Run(StatementFor(m_strQuery, adCmdStoredProc)); break;
     default: return 0;
     }
+    if (ok && m_nFetchSize > 0) m_pRecordset->pageSize = static_cast<long>(m_nFetchSize);
+    return ok;
 }
 
 int CADORecordSet::Open(const wchar_t* source, int option) { return Open(m_pConnection, source, option); }
@@ -356,11 +359,26 @@ long CADORecordSet::GetFieldActualSize(const wchar_t* name) {
     return index < 0 ? 0 : GetFieldActualSize(index);
 }
 
+// Bytes that a text takes as UTF-16 code units, the form GetChunk copies text in.
+static long Utf16Bytes(const std::wstring& text) {
+    long units = 0;
+    for (wchar_t ch : text) units += static_cast<std::uint32_t>(ch) > 0xFFFF ? 2 : 1;
+    return units * 2;
+}
+
+// The size of the buffer that GetChunk fills: bytes for binary values, UTF-16 bytes for text.
 long CADORecordSet::GetChunkSize(long index) {
     long size = 0;
     return ReadCurrent(static_cast<int>(index), size, [this](std::size_t i) {
         const Cursor& c = *m_pRecordset;
-        if (c.editMode != 0 && i < c.editChanged.size() && c.editChanged[i]) return PendingSize(c.rows->columns[i], c.editValues[i]);
+        const ColumnInfo& column = c.rows->columns[i];
+        const bool pending = c.editMode != 0 && i < c.editChanged.size() && c.editChanged[i];
+        if (column.kind == ValueKind::Text) {
+            if (pending) return c.editValues[i].vt() == VT_BSTR ? Utf16Bytes(c.editValues[i].bstrVal()) : 0L;
+            if (c.editMode == 2) return 0L;
+            return Utf16Bytes(c.rows->Text(i));
+        }
+        if (pending) return PendingSize(column, c.editValues[i]);
         if (c.editMode == 2) return 0L;
         return c.rows->ActualSize(i);
     }) ? size : -1;
