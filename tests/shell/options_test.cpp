@@ -12,6 +12,7 @@
 #include "reader.h"
 #include "resources.h"
 #include "state.h"
+#include "zentra/codepage.h"
 #include "zentra/console.h"
 
 using namespace orva;
@@ -83,22 +84,14 @@ TEST_F(ShellOptions, SingleDashHelpIsTheHostOption) {
 }
 
 TEST_F(ShellOptions, UnknownOptionsEndWithExitCode1) {
-    ShellState s;
-    ParsedOptions p = Parse({L"-t", L"mysql", L"--username=x"}, s);
-    ASSERT_TRUE(p.exitCode);
-    EXPECT_EQ(*p.exitCode, 1);
-    EXPECT_EQ(printed, "Orvanta: unknow option '--username=x'.\r\n\r\n");
-
-    p = Parse({L"mysql"}, s);  // no leading dash
-    ASSERT_TRUE(p.exitCode);
-    EXPECT_EQ(printed, "Orvanta: unknow option 'mysql'.\r\n\r\n");
-
-    p = Parse({L"--hostname"}, s);
-    ASSERT_TRUE(p.exitCode);
-
-    // A percent sign in the argument prints once, as typed.
-    p = Parse({L"--x%s%d"}, s);
-    EXPECT_EQ(printed, "Orvanta: unknow option '--x%s%d'.\r\n\r\n");
+    // No leading dash, a long option that does not exist, a percent sign printed once as typed.
+    for (const CString bad : {L"--username=x", L"mysql", L"--hostname", L"--x%s%d"}) {
+        ShellState s;
+        ParsedOptions p = Parse({L"-t", L"mysql", bad}, s);
+        ASSERT_TRUE(p.exitCode) << zentra::WideToUtf8(bad);
+        EXPECT_EQ(*p.exitCode, 1);
+        EXPECT_EQ(printed, "Orvanta: unknow option '" + zentra::WideToUtf8(bad) + "'.\r\n\r\n");
+    }
 }
 
 TEST_F(ShellOptions, VersionAndHelp) {
@@ -148,13 +141,8 @@ TEST_F(ShellOptions, TypeKeys) {
 
 TEST_F(ShellOptions, BannerUsesEnglishNames) {
     struct tm t {};
-    t.tm_year = 2026 - 1900;
-    t.tm_mon = 11;
-    t.tm_mday = 7;
-    t.tm_wday = 1;
-    t.tm_hour = 9;
-    t.tm_min = 5;
-    t.tm_sec = 3;
+    t.tm_year = 2026 - 1900, t.tm_mon = 11, t.tm_mday = 7, t.tm_wday = 1;
+    t.tm_hour = 9, t.tm_min = 5, t.tm_sec = 3;
     EXPECT_EQ(BannerText(t), L"Orvanta: Release 3.0.01 - Production on Monday, Dec 07 09:05:03, 2026");
 }
 
@@ -215,24 +203,18 @@ TEST(ShellConnectionString, ValuesCannotInjectKeywords) {
 TEST(ShellDriverSearch, FindsInstalledDriversOrNamesTheDownloadPage) {
     CCommandHelper helper;
     CString driver, error;
-    CONNECT_INFO sqlite;
-    sqlite.type = 22;
-    ASSERT_EQ(helper.FindDriver(driver, error, sqlite), 1) << error;
+    auto find = [&](int type) {
+        CONNECT_INFO info;
+        info.type = type;
+        return helper.FindDriver(driver, error, info);
+    };
+    ASSERT_EQ(find(22), 1) << error;  // SQLite3
     EXPECT_NE(zentra::ToUpper(driver).find(L"SQLITE3"), CString::npos);
-
-    CONNECT_INFO db2;
-    db2.type = 11;  // IBM DB2: no such driver here
-    EXPECT_EQ(helper.FindDriver(driver, error, db2), 0);
+    EXPECT_EQ(find(11), 0);  // IBM DB2: no such driver here
     EXPECT_EQ(error.rfind(L"ODBC Driver is not found!\r\nPlease visit: http", 0), 0u) << error;
-
-    CONNECT_INFO provider;
-    provider.type = 24;  // an OLE DB provider row: no driver needed
-    EXPECT_EQ(helper.FindDriver(driver, error, provider), 1);
+    EXPECT_EQ(find(24), 1);  // an OLE DB provider row: no driver needed
     EXPECT_TRUE(driver.empty());
-
-    CONNECT_INFO unknown;
-    unknown.type = 99;
-    EXPECT_EQ(helper.FindDriver(driver, error, unknown), 0);
+    EXPECT_EQ(find(99), 0);
     EXPECT_EQ(error, L"Server type has not existed!");
 }
 
