@@ -588,7 +588,7 @@ int CADOCommand::Run(RowSet* rows, const void* owner, std::wstring* statement) {
             convert.columns.push_back(column);
             _variant_t value;
             std::wstring error;
-            if (b.io != SQL_PARAM_OUTPUT && !convert.Coerce(i, p.value, value, error)) {
+            if (b.io != SQL_PARAM_OUTPUT && !convert.Coerce(i, p.value, value, error, true)) {
                 std::wstring text;
                 VariantToText(p.value.vt() & VT_BYREF ? p.value.ByValue() : p.value, text);
                 Record(Format(L"The value \"%s\" cannot be converted to the type of parameter \"%s\".", text, p.name),

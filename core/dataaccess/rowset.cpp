@@ -36,6 +36,26 @@ std::uint32_t ReadUInt(const std::uint8_t* p, std::size_t n) {
     return v;
 }
 
+// The variant of an integer of a column: the column's own width, or a wider one when the value
+// does not fit it (SQLite describes expressions by their first value's type, and its columns
+// hold any integer), so that no bit is lost.
+_variant_t SignedVariant(int adoType, std::int64_t v) {
+    if (adoType == adTinyInt && v >= -128 && v <= 127) return _variant_t::I1(static_cast<std::int8_t>(v));
+    if ((adoType == adTinyInt || adoType == adSmallInt) && v >= -32768 && v <= 32767)
+        return _variant_t::I2(static_cast<std::int16_t>(v));
+    if (adoType != adBigInt && v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max())
+        return _variant_t::I4(static_cast<std::int32_t>(v));
+    return _variant_t::I8(v);
+}
+
+_variant_t UnsignedVariant(int adoType, std::uint64_t u) {
+    if (adoType == adUnsignedTinyInt && u <= 0xFF) return _variant_t::UI1(static_cast<std::uint8_t>(u));
+    if ((adoType == adUnsignedTinyInt || adoType == adUnsignedSmallInt) && u <= 0xFFFF)
+        return _variant_t::UI2(static_cast<std::uint16_t>(u));
+    if (adoType != adUnsignedBigInt && u <= 0xFFFFFFFFu) return _variant_t::UI4(static_cast<std::uint32_t>(u));
+    return _variant_t::UI8(u);
+}
+
 }  // namespace
 
 DATE MakeOleDate(int year, int month, int day, int hour, int minute, int second, int millisecond) {
@@ -335,22 +355,12 @@ _variant_t RowSet::Value(std::size_t column) const {
         for (std::size_t i = 0; i < cell.length; ++i) u |= static_cast<std::uint64_t>(p[i]) << (8 * i);
         if (cell.length < 8 && (p[cell.length - 1] & 0x80)) u |= ~std::uint64_t{0} << (8 * cell.length);
         std::int64_t v = static_cast<std::int64_t>(u);
-        switch (c.adoType) {
-        case adTinyInt: return _variant_t::I1(static_cast<std::int8_t>(v));
-        case adSmallInt: return _variant_t::I2(static_cast<std::int16_t>(v));
-        case adInteger: return _variant_t::I4(static_cast<std::int32_t>(v));
-        default: return _variant_t::I8(v);
-        }
+        return SignedVariant(c.adoType, v);
     }
     case ValueKind::UInt: {
         std::uint64_t u = 0;
         for (std::size_t i = 0; i < cell.length; ++i) u |= static_cast<std::uint64_t>(p[i]) << (8 * i);
-        switch (c.adoType) {
-        case adUnsignedTinyInt: return _variant_t::UI1(static_cast<std::uint8_t>(u));
-        case adUnsignedSmallInt: return _variant_t::UI2(static_cast<std::uint16_t>(u));
-        case adUnsignedInt: return _variant_t::UI4(static_cast<std::uint32_t>(u));
-        default: return _variant_t::UI8(u);
-        }
+        return UnsignedVariant(c.adoType, u);
     }
     case ValueKind::Float: {
         float f;
@@ -525,7 +535,8 @@ bool ParseDateText(std::wstring_view input, DATE& date) {
 
 }  // namespace
 
-bool RowSet::Coerce(std::size_t column, const _variant_t& input, _variant_t& out, std::wstring& error) const {
+bool RowSet::Coerce(std::size_t column, const _variant_t& input, _variant_t& out, std::wstring& error,
+                    bool fitType) const {
     const ColumnInfo& c = columns.at(column);
     const _variant_t in = (input.vt() & VT_BYREF) ? input.ByValue() : input;
     const VARTYPE t = in.vt();
@@ -577,37 +588,15 @@ bool RowSet::Coerce(std::size_t column, const _variant_t& input, _variant_t& out
     haveInteger:
         if (c.kind == ValueKind::UInt) {
             if (negative) return fail();
-            const std::uint64_t max = c.adoType == adUnsignedTinyInt ? 0xFFu
-                                      : c.adoType == adUnsignedSmallInt ? 0xFFFFu
-                                      : c.adoType == adUnsignedInt ? 0xFFFFFFFFu
-                                                                   : ~std::uint64_t{0};
-            if (ui > max) return fail();
-            switch (c.adoType) {
-            case adUnsignedTinyInt: out = _variant_t::UI1(static_cast<std::uint8_t>(ui)); break;
-            case adUnsignedSmallInt: out = _variant_t::UI2(static_cast<std::uint16_t>(ui)); break;
-            case adUnsignedInt: out = _variant_t::UI4(static_cast<std::uint32_t>(ui)); break;
-            default: out = _variant_t::UI8(ui); break;
-            }
-            return true;
+            // The database checks the range of its own type; the value is kept whole here, as a
+            // fetched value wider than its column is.
+            out = UnsignedVariant(c.adoType, ui);
+            return !fitType || out.vt() == UnsignedVariant(c.adoType, 0).vt() || fail();
         }
         if (!negative && ui > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return fail();
         const std::int64_t v = negative ? si : static_cast<std::int64_t>(ui);
-        switch (c.adoType) {
-        case adTinyInt:
-            if (v < -128 || v > 127) return fail();
-            out = _variant_t::I1(static_cast<std::int8_t>(v));
-            break;
-        case adSmallInt:
-            if (v < -32768 || v > 32767) return fail();
-            out = _variant_t::I2(static_cast<std::int16_t>(v));
-            break;
-        case adInteger:
-            if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max()) return fail();
-            out = _variant_t::I4(static_cast<std::int32_t>(v));
-            break;
-        default: out = _variant_t::I8(v); break;
-        }
-        return true;
+        out = SignedVariant(c.adoType, v);
+        return !fitType || out.vt() == SignedVariant(c.adoType, 0).vt() || fail();
     }
     case ValueKind::Float:
     case ValueKind::Double: {

@@ -92,8 +92,11 @@ public:
 
     // ---- changing rows ----
     // Converts `in` to the form column `column` stores and Value gives back (VT_NULL for empty
-    // and null). False, with a message in `error`, when the column cannot hold the value.
-    bool Coerce(std::size_t column, const _variant_t& in, _variant_t& out, std::wstring& error) const;
+    // and null). False, with a message in `error`, when the column cannot hold the value. An
+    // integer wider than the column's type is kept whole (the database checks its own range),
+    // unless `fitType` asks for the type's width, as a bound parameter of that type needs.
+    bool Coerce(std::size_t column, const _variant_t& in, _variant_t& out, std::wstring& error,
+                bool fitType = false) const;
     // Adds a row of coerced values (one per column) after the others; returns its row id.
     std::size_t AppendRow(const std::vector<_variant_t>& values);
     // Replaces the values of `row` with coerced values (the old bytes stay unused).
