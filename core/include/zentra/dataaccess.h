@@ -659,6 +659,8 @@ public:
     int GetType() const { return m_nType; }
     void SetConnection(CADOConnection* connection);
     _ConnectionPtr GetConnection() const { return m_pConnection; }
+    // Seconds a statement may run before it is cancelled ("Query timeout expired"); 0, the
+    // default, sets no limit.
     void SetTimeout(long seconds);
     // Runs the text (type adCmdText: a statement; adCmdTable: "select * from" the text;
     // adCmdStoredProc: a call of the procedure) with the parameters bound; any rows are
@@ -714,7 +716,8 @@ private:
     int m_nType = adCmdText;
     int m_nRecordsAffected = 0;
     CString m_strText;
-    long m_lTimeout = 30;
+    // No limit until SetTimeout: statements of scripts may run as long as they need.
+    long m_lTimeout = 0;
     std::vector<_ParameterPtr> m_parameters;
 };
 
