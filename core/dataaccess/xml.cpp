@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include <libxml/xmlerror.h>
-#include <libxml/xmlreader.h>
+#include <libxml/parser.h>
 #include <libxml/xmlwriter.h>
 
 #include <algorithm>
@@ -503,38 +503,6 @@ struct ColumnDef {
     bool fixed = false, isLong = false, maybeNull = true;
 };
 
-class Reader {
-public:
-    explicit Reader(xmlTextReaderPtr r) : r_(r) {}
-    ~Reader() {
-        if (r_) xmlFreeTextReader(r_);
-    }
-    Reader(const Reader&) = delete;
-    Reader& operator=(const Reader&) = delete;
-    xmlTextReaderPtr get() const { return r_; }
-
-    std::optional<std::string> Attribute(const char* name, const char* ns = nullptr) const {
-        xmlChar* v = ns ? xmlTextReaderGetAttributeNs(r_, X(name), X(ns)) : xmlTextReaderGetAttribute(r_, X(name));
-        if (!v) return std::nullopt;
-        std::string text = C(v);
-        xmlFree(v);
-        return text;
-    }
-    bool Flag(const char* name, const char* ns, bool otherwise) const {
-        auto v = Attribute(name, ns);
-        if (!v) return otherwise;
-        return *v == "true" || *v == "1" || *v == "True" || *v == "-1";
-    }
-    bool Is(const char* ns, const char* local) const {
-        const xmlChar* uri = xmlTextReaderConstNamespaceUri(r_);
-        const xmlChar* name = xmlTextReaderConstLocalName(r_);
-        return name && std::string_view(C(name)) == local && (ns ? uri && std::string_view(C(uri)) == ns : !uri);
-    }
-
-private:
-    xmlTextReaderPtr r_;
-};
-
 bool ParseLong(const std::string& text, long& value) {
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     return ec == std::errc() && end == text.data() + text.size();
@@ -552,6 +520,266 @@ bool FromHex(std::string_view text, std::vector<std::uint8_t>& bytes) {
         bytes[i] = static_cast<std::uint8_t>(hi << 4 | lo);
     }
     return true;
+}
+
+// Looks at what comes before the root element: the file must be UTF-8 (or ASCII) and must not
+// declare a document type, whose entities could expand without bound. False with the reason.
+bool CheckProlog(int fd, std::wstring& reason) {
+    constexpr std::size_t kLimit = 65536;
+    std::string head(kLimit, '\0');
+    const ssize_t n = ::pread(fd, head.data(), head.size(), 0);
+    if (n < 0) {
+        reason = ErrnoText(errno);
+        return false;
+    }
+    head.resize(static_cast<std::size_t>(n));
+    std::string_view s = head;
+    if (s.size() >= 2 && ((s[0] == '\xFE' && s[1] == '\xFF') || (s[0] == '\xFF' && s[1] == '\xFE'))) {
+        reason = L"The file is not in UTF-8.";
+        return false;
+    }
+    if (s.substr(0, 3) == "\xEF\xBB\xBF") s.remove_prefix(3);
+    for (;;) {
+        while (!s.empty() && (s[0] == ' ' || s[0] == '\t' || s[0] == '\r' || s[0] == '\n')) s.remove_prefix(1);
+        std::string_view end;
+        if (s.substr(0, 2) == "<?") end = "?>";
+        else if (s.substr(0, 4) == "<!--") end = "-->";
+        else break;
+        const std::size_t at = s.find(end, 2);
+        if (at == std::string_view::npos) {
+            if (static_cast<std::size_t>(n) == kLimit) {
+                reason = L"The file starts with too long a prolog.";
+                return false;
+            }
+            return true;  // cut short: the parser reports it
+        }
+        s.remove_prefix(at + end.size());
+    }
+    if (s.substr(0, 9) == "<!DOCTYPE") {
+        reason = L"Document type declarations are not accepted.";
+        return false;
+    }
+    if (!s.empty() && s[0] == '\0') {
+        reason = L"The file is not in UTF-8.";
+        return false;
+    }
+    return true;
+}
+
+// The state of one read: SAX events arrive in document order and fill `rows`.
+class Loader {
+public:
+    explicit Loader(RowSet& rows) : rows_(rows) {}
+
+    xmlParserCtxtPtr ctxt = nullptr;
+    std::wstring failure;  // our own reason to stop
+    std::wstring parserMessage;
+    int parserLine = 0;
+    bool complete() const { return sawRoot_ && sawSchema_ && sawData_; }
+
+    static void Start(void* self, const xmlChar* local, const xmlChar*, const xmlChar* uri, int, const xmlChar**,
+                      int count, int, const xmlChar** attributes) {
+        auto* me = static_cast<Loader*>(self);
+        if (me->failure.empty()) me->StartElement(C(local), uri ? C(uri) : nullptr, count, attributes);
+        if (!me->failure.empty()) xmlStopParser(me->ctxt);
+        ++me->depth_;
+    }
+    static void End(void* self, const xmlChar*, const xmlChar*, const xmlChar*) {
+        auto* me = static_cast<Loader*>(self);
+        const int depth = --me->depth_;
+        if (depth == me->skipDepth_) me->skipDepth_ = -1;
+        if (depth == me->rowTypeDepth_) me->rowTypeDepth_ = -1;
+        if (depth == me->dataDepth_) me->dataDepth_ = -1;
+    }
+    static void Subset(void* self, const xmlChar*, const xmlChar*, const xmlChar*) {
+        auto* me = static_cast<Loader*>(self);
+        me->Fail(L"Document type declarations are not accepted.");
+        xmlStopParser(me->ctxt);
+    }
+    static void Error(void* self, xmlErrorPtr error) {
+        auto* me = static_cast<Loader*>(self);
+        if (!error || error->level < XML_ERR_ERROR || !me->parserMessage.empty()) return;
+        std::string text = error->message ? error->message : "unknown error";
+        while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+        me->parserMessage = Utf8ToWide(text);
+        me->parserLine = error->line;
+    }
+
+private:
+    struct Attr {
+        std::string_view local;
+        const char* uri;
+        std::string_view value;
+    };
+
+    bool Fail(const std::wstring& reason) {
+        if (failure.empty()) failure = reason;
+        return false;
+    }
+
+    static bool Is(std::string_view local, const char* uri, const char* wantUri, const char* wantLocal) {
+        return local == wantLocal && (wantUri ? uri && std::string_view(uri) == wantUri : !uri);
+    }
+
+    std::optional<std::string> Find(const std::vector<Attr>& attrs, const char* local, const char* uri) const {
+        for (const Attr& a : attrs)
+            if (Is(a.local, a.uri, uri, local)) return std::string(a.value);
+        return std::nullopt;
+    }
+    bool Flag(const std::vector<Attr>& attrs, const char* local, const char* uri, bool otherwise) const {
+        auto v = Find(attrs, local, uri);
+        if (!v) return otherwise;
+        return *v == "true" || *v == "1" || *v == "True" || *v == "-1";
+    }
+
+    void StartElement(std::string_view local, const char* uri, int count, const xmlChar** raw) {
+        attrs_.clear();
+        for (int i = 0; i < count; ++i) {
+            const xmlChar** a = raw + 5 * i;
+            attrs_.push_back({C(a[0]), a[2] ? C(a[2]) : nullptr,
+                              std::string_view(C(a[3]), static_cast<std::size_t>(a[4] - a[3]))});
+        }
+        if (!sawRoot_) {
+            if (depth_ != 0 || !Is(local, uri, nullptr, "xml")) return void(Fail(L"The document is not a saved recordset."));
+            sawRoot_ = true;
+            return;
+        }
+        if (Is(local, uri, kNsSchema, "Schema")) {
+            if (sawSchema_) return void(Fail(L"The file holds more than one schema."));
+            sawSchema_ = true;
+        } else if (Is(local, uri, kNsSchema, "ElementType")) {
+            if (Find(attrs_, "name", nullptr).value_or("") == "row" && !columnsReady_) rowTypeDepth_ = depth_;
+        } else if (Is(local, uri, kNsSchema, "AttributeType") && rowTypeDepth_ >= 0) {
+            ColumnDef d;
+            auto name = Find(attrs_, "name", nullptr);
+            if (!name || name->empty()) return void(Fail(L"A field has no name."));
+            d.attribute = *name;
+            auto realName = Find(attrs_, "name", kNsRowset);
+            d.name = Utf8ToWide(realName ? *realName : *name);
+            if (auto number = Find(attrs_, "number", kNsRowset); number && !ParseLong(*number, d.number))
+                return void(Fail(Format(L"The number of field \"%s\" is not a number.", d.name)));
+            d.nullable = Flag(attrs_, "nullable", kNsRowset, false);
+            d.write = Flag(attrs_, "write", kNsRowset, false);
+            d.writeUnknown = Flag(attrs_, "writeunknown", kNsRowset, false);
+            d.autoIncrement = Flag(attrs_, "autoincrement", kNsRowset, false);
+            d.baseCatalog = Utf8ToWide(Find(attrs_, "basecatalog", kNsRowset).value_or(""));
+            d.baseSchema = Utf8ToWide(Find(attrs_, "baseschema", kNsRowset).value_or(""));
+            d.baseTable = Utf8ToWide(Find(attrs_, "basetable", kNsRowset).value_or(""));
+            d.baseColumn = Utf8ToWide(Find(attrs_, "basecolumn", kNsRowset).value_or(""));
+            if (auto t = Find(attrs_, "type", kNsDataType)) d.type = *t;
+            defs_.push_back(std::move(d));
+        } else if (Is(local, uri, kNsSchema, "datatype") && rowTypeDepth_ >= 0 && !defs_.empty()) {
+            ColumnDef& d = defs_.back();
+            if (auto t = Find(attrs_, "type", kNsDataType)) d.type = *t;
+            d.dbtype = Find(attrs_, "dbtype", kNsRowset).value_or("");
+            long number = 0;
+            if (auto v = Find(attrs_, "maxLength", kNsDataType)) {
+                if (!ParseLong(*v, number) || number < 0) return void(Fail(Format(L"The size of field \"%s\" is not a number.", d.name)));
+                d.maxLength = number;
+            }
+            if (auto v = Find(attrs_, "precision", kNsRowset)) {
+                if (!ParseLong(*v, number) || number < 0 || number > 255)
+                    return void(Fail(Format(L"The precision of field \"%s\" is out of range.", d.name)));
+                d.precision = static_cast<int>(number);
+            }
+            if (auto v = Find(attrs_, "scale", kNsRowset)) {
+                if (!ParseLong(*v, number) || number < 0 || number > 255)
+                    return void(Fail(Format(L"The scale of field \"%s\" is out of range.", d.name)));
+                d.scale = static_cast<int>(number);
+            }
+            d.fixed = Flag(attrs_, "fixedlength", kNsRowset, false);
+            d.isLong = Flag(attrs_, "long", kNsRowset, false);
+            d.maybeNull = Flag(attrs_, "maybenull", kNsRowset, true);
+        } else if (Is(local, uri, kNsRowset, "data")) {
+            if (!sawSchema_ || sawData_) return void(Fail(L"The rows do not follow a schema."));
+            sawData_ = true;
+            if (!columnsReady_ && !FinishColumns()) return;
+            dataDepth_ = depth_;
+        } else if ((Is(local, uri, kNsRowset, "delete") || Is(local, uri, kNsRowset, "original")) && skipDepth_ < 0) {
+            skipDepth_ = depth_;  // rows deleted, and the old values of changed rows, are not records
+        } else if (Is(local, uri, kNsRow, "row") && dataDepth_ >= 0 && skipDepth_ < 0) {
+            Row();
+        }
+    }
+
+    bool FinishColumns() {
+        if (defs_.empty()) return Fail(L"The schema describes no fields.");
+        std::stable_sort(defs_.begin(), defs_.end(), [](const ColumnDef& a, const ColumnDef& b) {
+            return (a.number > 0 ? a.number : kUnlimited) < (b.number > 0 ? b.number : kUnlimited);
+        });
+        rows_.columns.clear();
+        for (std::size_t i = 0; i < defs_.size(); ++i) {
+            const ColumnDef& d = defs_[i];
+            if (!byAttribute_.emplace(d.attribute, i).second)
+                return Fail(Format(L"The field \"%s\" is described twice.", Utf8ToWide(d.attribute)));
+            long attributes = 0;
+            if (d.nullable) attributes |= adFldIsNullable;
+            if (d.maybeNull) attributes |= adFldMayBeNull;
+            if (d.write) attributes |= adFldUpdatable;
+            if (d.writeUnknown) attributes |= adFldUnknownUpdatable;
+            if (d.fixed) attributes |= adFldFixed;
+            if (d.isLong) attributes |= adFldLong;
+            ColumnInfo c;
+            c.name = d.name;
+            ColumnFromAdoType(c, AdoTypeOf(d.type, d.dbtype, d.fixed, d.isLong), d.maxLength, d.precision, d.scale, attributes);
+            c.baseCatalog = d.baseCatalog;
+            c.baseSchema = d.baseSchema;
+            c.baseTable = d.baseTable;
+            c.baseColumn = d.baseColumn;
+            c.autoIncrement = d.autoIncrement;
+            rows_.columns.push_back(std::move(c));
+        }
+        columnsReady_ = true;
+        return true;
+    }
+
+    void Row() {
+        ++record_;
+        values_.assign(rows_.columns.size(), _variant_t::Null());
+        for (const Attr& a : attrs_) {
+            if (a.uri) continue;  // attributes of other vocabularies
+            const auto it = byAttribute_.find(std::string(a.local));
+            if (it == byAttribute_.end())
+                return void(Fail(Format(L"Record %ld has a value for the unknown field \"%s\".", record_, Utf8ToWide(a.local))));
+            const std::size_t col = it->second;
+            const ColumnInfo& c = rows_.columns[col];
+            _variant_t in;
+            if (c.kind == ValueKind::Bytes) {
+                if (!FromHex(a.value, bytes_))
+                    return void(Fail(Format(L"The value of field \"%s\" in record %ld is not hexadecimal.", c.name, record_)));
+                in = _variant_t::Bytes(bytes_.data(), bytes_.size());
+            } else {
+                in = _variant_t::Bstr(Utf8ToWide(a.value));
+            }
+            std::wstring why;
+            if (!rows_.Coerce(col, in, values_[col], why))
+                return void(Fail(Format(L"The value \"%s\" of field \"%s\" in record %ld does not suit its type.",
+                                        Utf8ToWide(a.value), c.name, record_)));
+            // Numerics keep their digits as written (trailing zeros of the fraction too).
+            if (c.kind == ValueKind::Decimal && !a.value.empty() && a.value[0] != '+' &&
+                a.value.find_first_of(" \t\r\n") == std::string_view::npos)
+                values_[col] = in;
+        }
+        rows_.AppendRow(values_);
+    }
+
+    RowSet& rows_;
+    std::vector<Attr> attrs_;
+    std::vector<ColumnDef> defs_;
+    std::unordered_map<std::string, std::size_t> byAttribute_;
+    bool sawRoot_ = false, sawSchema_ = false, columnsReady_ = false, sawData_ = false;
+    int depth_ = 0, rowTypeDepth_ = -1, dataDepth_ = -1, skipDepth_ = -1;
+    long record_ = 0;
+    std::vector<_variant_t> values_;
+    std::vector<std::uint8_t> bytes_;
+};
+
+int ReadFd(void* context, char* buffer, int length) {
+    for (;;) {
+        const ssize_t n = ::read(*static_cast<int*>(context), buffer, static_cast<std::size_t>(length));
+        if (n >= 0) return static_cast<int>(n);
+        if (errno != EINTR) return -1;
+    }
 }
 
 }  // namespace
@@ -573,167 +801,39 @@ bool LoadRowsetXml(const std::wstring& path, RowSet& rows, XmlError& error) {
     };
     struct stat info {};
     if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0) return invalid(L"The file is empty.");
+    std::wstring prolog;
+    if (!CheckProlog(fd.get(), prolog)) return invalid(prolog);
+
+    // A streaming SAX read: no tree is built, and the handler declares no entities, so none
+    // can expand. Values may be as long as the data they hold (beyond libxml2's usual 10 MB).
     XmlErrors errors;
-    Reader reader(xmlReaderForFd(fd.get(), nullptr, nullptr, XML_PARSE_NONET));
-    if (!reader.get()) {
+    Loader loader(rows);
+    xmlSAXHandler sax{};
+    sax.initialized = XML_SAX2_MAGIC;
+    sax.startElementNs = &Loader::Start;
+    sax.endElementNs = &Loader::End;
+    sax.internalSubset = &Loader::Subset;
+    sax.serror = &Loader::Error;
+    int handle = fd.get();
+    xmlParserCtxtPtr ctxt = xmlCreateIOParserCtxt(&sax, &loader, &ReadFd, nullptr, &handle, XML_CHAR_ENCODING_NONE);
+    if (!ctxt) {
         error.text = L"Out of memory.";
         error.code = ZE_OUTOFMEMORY;
         return false;
     }
-    xmlTextReaderSetStructuredErrorHandler(reader.get(), &XmlErrors::Structured, &errors);
-
-    std::vector<ColumnDef> defs;
-    std::unordered_map<std::string, std::size_t> byAttribute;
-    bool sawRoot = false, sawSchema = false, inRowType = false, columnsReady = false, sawData = false;
-    int rowTypeDepth = -1, dataDepth = -1, skipDepth = -1;
-    long record = 0;
-    std::vector<_variant_t> values;
-    std::vector<std::uint8_t> bytes;
-
-    auto finishColumns = [&]() -> bool {
-        if (defs.empty()) return invalid(L"The schema describes no fields.");
-        std::stable_sort(defs.begin(), defs.end(), [](const ColumnDef& a, const ColumnDef& b) {
-            return (a.number > 0 ? a.number : kUnlimited) < (b.number > 0 ? b.number : kUnlimited);
-        });
-        rows.columns.clear();
-        for (std::size_t i = 0; i < defs.size(); ++i) {
-            const ColumnDef& d = defs[i];
-            if (!byAttribute.emplace(d.attribute, i).second)
-                return invalid(Format(L"The field \"%s\" is described twice.", Utf8ToWide(d.attribute)));
-            long attributes = 0;
-            if (d.nullable) attributes |= adFldIsNullable;
-            if (d.maybeNull) attributes |= adFldMayBeNull;
-            if (d.write) attributes |= adFldUpdatable;
-            if (d.writeUnknown) attributes |= adFldUnknownUpdatable;
-            if (d.fixed) attributes |= adFldFixed;
-            if (d.isLong) attributes |= adFldLong;
-            ColumnInfo c;
-            c.name = d.name;
-            ColumnFromAdoType(c, AdoTypeOf(d.type, d.dbtype, d.fixed, d.isLong), d.maxLength, d.precision, d.scale,
-                              attributes);
-            c.baseCatalog = d.baseCatalog;
-            c.baseSchema = d.baseSchema;
-            c.baseTable = d.baseTable;
-            c.baseColumn = d.baseColumn;
-            c.autoIncrement = d.autoIncrement;
-            rows.columns.push_back(std::move(c));
-        }
-        columnsReady = true;
-        return true;
-    };
-
-    int rc;
-    while ((rc = xmlTextReaderRead(reader.get())) == 1) {
-        const int type = xmlTextReaderNodeType(reader.get());
-        const int depth = xmlTextReaderDepth(reader.get());
-        if (type == XML_READER_TYPE_DOCUMENT_TYPE) return invalid(L"Document type declarations are not accepted.");
-        if (type == XML_READER_TYPE_END_ELEMENT) {
-            if (depth == skipDepth) skipDepth = -1;
-            if (depth == rowTypeDepth) inRowType = false, rowTypeDepth = -1;
-            if (depth == dataDepth) dataDepth = -1;
-            continue;
-        }
-        if (type != XML_READER_TYPE_ELEMENT) continue;
-        const bool empty = xmlTextReaderIsEmptyElement(reader.get()) == 1;
-        if (!sawRoot) {
-            if (!reader.Is(nullptr, "xml")) return invalid(L"The document is not a saved recordset.");
-            sawRoot = true;
-            continue;
-        }
-        if (reader.Is(kNsSchema, "Schema")) {
-            if (sawSchema) return invalid(L"The file holds more than one schema.");
-            sawSchema = true;
-        } else if (reader.Is(kNsSchema, "ElementType")) {
-            if (reader.Attribute("name").value_or("") == "row" && !columnsReady && !empty) {
-                inRowType = true;
-                rowTypeDepth = depth;
-            }
-        } else if (reader.Is(kNsSchema, "AttributeType") && inRowType) {
-            ColumnDef d;
-            auto name = reader.Attribute("name");
-            if (!name || name->empty()) return invalid(L"A field has no name.");
-            d.attribute = *name;
-            auto realName = reader.Attribute("name", kNsRowset);
-            d.name = Utf8ToWide(realName ? *realName : *name);
-            if (auto number = reader.Attribute("number", kNsRowset); number && !ParseLong(*number, d.number))
-                return invalid(Format(L"The number of field \"%s\" is not a number.", d.name));
-            d.nullable = reader.Flag("nullable", kNsRowset, false);
-            d.write = reader.Flag("write", kNsRowset, false);
-            d.writeUnknown = reader.Flag("writeunknown", kNsRowset, false);
-            d.autoIncrement = reader.Flag("autoincrement", kNsRowset, false);
-            d.baseCatalog = Utf8ToWide(reader.Attribute("basecatalog", kNsRowset).value_or(""));
-            d.baseSchema = Utf8ToWide(reader.Attribute("baseschema", kNsRowset).value_or(""));
-            d.baseTable = Utf8ToWide(reader.Attribute("basetable", kNsRowset).value_or(""));
-            d.baseColumn = Utf8ToWide(reader.Attribute("basecolumn", kNsRowset).value_or(""));
-            if (auto t = reader.Attribute("type", kNsDataType)) d.type = *t;
-            defs.push_back(std::move(d));
-        } else if (reader.Is(kNsSchema, "datatype") && inRowType && !defs.empty()) {
-            ColumnDef& d = defs.back();
-            if (auto t = reader.Attribute("type", kNsDataType)) d.type = *t;
-            d.dbtype = reader.Attribute("dbtype", kNsRowset).value_or("");
-            long number = 0;
-            if (auto v = reader.Attribute("maxLength", kNsDataType)) {
-                if (!ParseLong(*v, number) || number < 0) return invalid(Format(L"The size of field \"%s\" is not a number.", d.name));
-                d.maxLength = number;
-            }
-            if (auto v = reader.Attribute("precision", kNsRowset)) {
-                if (!ParseLong(*v, number) || number < 0 || number > 255) return invalid(Format(L"The precision of field \"%s\" is out of range.", d.name));
-                d.precision = static_cast<int>(number);
-            }
-            if (auto v = reader.Attribute("scale", kNsRowset)) {
-                if (!ParseLong(*v, number) || number < 0 || number > 255) return invalid(Format(L"The scale of field \"%s\" is out of range.", d.name));
-                d.scale = static_cast<int>(number);
-            }
-            d.fixed = reader.Flag("fixedlength", kNsRowset, false);
-            d.isLong = reader.Flag("long", kNsRowset, false);
-            d.maybeNull = reader.Flag("maybenull", kNsRowset, true);
-        } else if (reader.Is(kNsRowset, "data")) {
-            if (!sawSchema || sawData) return invalid(L"The rows do not follow a schema.");
-            sawData = true;
-            if (!columnsReady && !finishColumns()) return false;
-            if (!empty) dataDepth = depth;
-        } else if ((reader.Is(kNsRowset, "delete") || reader.Is(kNsRowset, "original")) && !empty && skipDepth < 0) {
-            skipDepth = depth;  // rows deleted, and the old values of changed rows, are not records
-        } else if (reader.Is(kNsRow, "row") && dataDepth >= 0 && skipDepth < 0) {
-            ++record;
-            values.assign(rows.columns.size(), _variant_t::Null());
-            if (xmlTextReaderMoveToFirstAttribute(reader.get()) == 1) {
-                do {
-                    if (xmlTextReaderIsNamespaceDecl(reader.get()) == 1 || xmlTextReaderConstNamespaceUri(reader.get())) continue;
-                    const std::string name = C(xmlTextReaderConstLocalName(reader.get()));
-                    const auto it = byAttribute.find(name);
-                    if (it == byAttribute.end())
-                        return invalid(Format(L"Record %ld has a value for the unknown field \"%s\".", record, Utf8ToWide(name)));
-                    const std::size_t col = it->second;
-                    const xmlChar* raw = xmlTextReaderConstValue(reader.get());
-                    const std::string_view text = raw ? C(raw) : "";
-                    _variant_t in;
-                    if (rows.columns[col].kind == ValueKind::Bytes) {
-                        if (!FromHex(text, bytes))
-                            return invalid(Format(L"The value of field \"%s\" in record %ld is not hexadecimal.", rows.columns[col].name, record));
-                        in = _variant_t::Bytes(bytes.data(), bytes.size());
-                    } else {
-                        in = _variant_t::Bstr(Utf8ToWide(text));
-                    }
-                    std::wstring why;
-                    if (!rows.Coerce(col, in, values[col], why))
-                        return invalid(Format(L"The value \"%s\" of field \"%s\" in record %ld does not suit its type.",
-                                              Utf8ToWide(text), rows.columns[col].name, record));
-                    // Numerics keep their digits as written (trailing zeros of the fraction too).
-                    if (rows.columns[col].kind == ValueKind::Decimal && !text.empty() && text[0] != '+' &&
-                        text.find_first_of(" \t\r\n") == std::string_view::npos)
-                        values[col] = in;
-                } while (xmlTextReaderMoveToNextAttribute(reader.get()) == 1);
-                xmlTextReaderMoveToElement(reader.get());
-            }
-            rows.AppendRow(values);
-        }
+    // NOENT: the predefined entities (&amp; ...) come as the characters they stand for; no other
+    // entity can be declared here.
+    xmlCtxtUseOptions(ctxt, XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOENT);
+    loader.ctxt = ctxt;
+    const int rc = xmlParseDocument(ctxt);
+    const bool wellFormed = ctxt->wellFormed != 0;
+    xmlFreeParserCtxt(ctxt);
+    if (!loader.failure.empty()) return invalid(loader.failure);
+    if (rc != 0 || !wellFormed || !loader.parserMessage.empty()) {
+        const std::wstring& message = !loader.parserMessage.empty() ? loader.parserMessage : errors.message;
+        return invalid(message.empty() ? std::wstring() : Format(L"Line %d: %s", loader.parserLine, message));
     }
-    if (rc < 0 || !errors.message.empty()) {
-        const std::wstring detail = errors.message.empty() ? std::wstring() : Format(L"Line %d: %s", errors.line, errors.message);
-        return invalid(detail);
-    }
-    if (!sawRoot || !sawSchema || !sawData) return invalid(L"The file holds no saved recordset.");
+    if (!loader.complete()) return invalid(L"The file holds no saved recordset.");
     rows.Finish();
     return true;
 }

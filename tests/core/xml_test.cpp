@@ -248,6 +248,21 @@ protected:
     std::string savedLocale_;
 };
 
+TEST_F(RecordsetXml, LongValuesRoundTrip) {
+    // Beyond the 10 MB that XML parsers commonly allow in one attribute (hex doubles the bytes).
+    Exec(L"create table se_xml_long (id integer, b blob, t text)");
+    Exec(L"insert into se_xml_long values (1, randomblob(6000000), replace(hex(zeroblob(150000)), '0', 'é'))");
+    CADORecordSet original(&conn, 1);
+    ASSERT_EQ(1, original.Execute(L"select * from se_xml_long", nullptr)) << U8(original.m_strLastError);
+    const std::string path = files.New("long");
+    ASSERT_EQ(1, original.SaveAsXML(W(path).c_str())) << U8(original.m_strLastError);
+    CADORecordSet opened;
+    ASSERT_EQ(1, opened.OpenXML(W(path).c_str())) << U8(opened.m_strLastError);
+    EXPECT_EQ(6000000, opened.GetFieldActualSize(L"b"));
+    EXPECT_EQ(300000, opened.GetFieldActualSize(L"t"));
+    ExpectSameRecords(original, opened);
+}
+
 TEST_F(RecordsetXml, WritesAdoRowsetSchema) {
     const std::string path = files.New("format");
     ASSERT_EQ(1, rs.SetFilter(L"id <> 2"));
@@ -390,9 +405,12 @@ TEST_F(RecordsetXml, FilesThatAreNotSavedRecordsetsAreRejected) {
     std::string badNumber = good;
     badNumber.replace(badNumber.find("id=\"2\""), 6, "id=\"two\"");
     ExpectRejected(badNumber, "text in an integer field");
-    ExpectRejected("<!DOCTYPE xml [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">]>" +
+    ExpectRejected("<?xml version=\"1.0\"?>\n<!-- a comment -->\n<!DOCTYPE xml [<!ENTITY a \"aaaaaaaaaa\">"
+                   "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\"><!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">]>" +
                        good.substr(good.find("<xml")),
                    "a document type with entities");
+    std::u16string utf16 = u"\uFEFF" + WideToUtf16(Utf8ToWide(good));
+    ExpectRejected(std::string(reinterpret_cast<const char*>(utf16.data()), utf16.size() * 2), "UTF-16");
     std::string badHex = good;
     badHex.replace(badHex.find("dt:type=\"float\""), 15, "dt:type=\"bin.hex\"");
     ExpectRejected(badHex, "a number where hexadecimal digits belong");
