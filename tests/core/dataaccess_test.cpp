@@ -389,6 +389,27 @@ TEST_P(DataAccessBackend, NumericsBeyondNinetySixBitsStayExactText) {
     EXPECT_EQ(L"0.001", DecimalToText(v.decVal()));
 }
 
+// SQLite describes an expression by the type of its first value and lets an "integer" column hold
+// any 64-bit number: such values must arrive whole, not cut to the 32 bits of the described type.
+TEST_P(DataAccessBackend, IntegersWiderThanTheirDescribedTypeArriveWhole) {
+    if (kind() != Kind::SQLite) GTEST_SKIP() << "servers describe integer expressions by their real type";
+    const std::wstring table = T(L"da_wide");
+    Recreate(table, L"x integer");
+    Exec(L"insert into " + table + L" values (9000000000123), (-3)");
+    CADORecordSet rs(&conn, 1);
+    Query(rs, L"select x, x + 1 as y, 9000000000123 as z from " + table + L" order by x desc");
+    _variant_t v;
+    ASSERT_EQ(1, rs.GetFieldValue(L"x", v));
+    EXPECT_EQ(VT_I8, v.vt());
+    EXPECT_EQ(9000000000123LL, v.intVal());
+    EXPECT_EQ(9000000000124LL, IntOf(rs, 1));
+    EXPECT_EQ(9000000000123LL, IntOf(rs, 2));
+    rs.MoveNext();
+    ASSERT_EQ(1, rs.GetFieldValue(L"x", v));
+    EXPECT_EQ(VT_I4, v.vt());  // a value that fits keeps the column's own type
+    EXPECT_EQ(-2, IntOf(rs, 1));
+}
+
 TEST_P(DataAccessBackend, PostgresBooleansWithBoolsAsCharOff) {
     if (!testdb::IsPostgres(kind())) GTEST_SKIP() << "booleans are a PostgreSQL type here";
     CADOConnection c;
