@@ -172,6 +172,18 @@ TEST_P(RecordsetXmlBackend, EveryKindOfValueSurvivesARoundTrip) {
     const std::string path = files.New("roundtrip");
     ASSERT_EQ(1, original.SaveAsXML(W(path).c_str())) << U8(original.m_strLastError);
 
+    // ADO's text forms: dates with a T and milliseconds, hexadecimal bytes, C-locale numbers,
+    // UTF-8 text with the markup characters escaped; a NULL leaves its attribute out.
+    const std::string xml = ReadAll(path);
+    for (const std::string part : {"ts=\"2009-12-31T23:59:58.120\"", "dd=\"2009-12-31\"", "tm=\"08:15:00\"",
+                                   "bl=\"000102030405", "fdfeff\"", "d=\"0.1\"", "r=\"1.25\"", "b=\"9007199254740993\"",
+                                   "v=\"Grüße, 日本語 &amp; &lt;tag attr=&quot;v&quot;&gt; 'apostrophes'&#10;second line&#9;and a tab\"",
+                                   "<z:row id=\"2\"/>", "ts=\"1899-12-29T00:00:01\""})
+        EXPECT_NE(std::string::npos, xml.find(part)) << part;
+    if (kind() == Kind::SQLite) {
+        EXPECT_NE(std::string::npos, xml.find("fl=\"True\"")) << "booleans as True / False";
+    }
+
     CADORecordSet opened(&conn, 1);
     ASSERT_EQ(1, opened.OpenXML(W(path).c_str())) << U8(opened.m_strLastError);
     EXPECT_EQ(0, opened.IsConnectionOpen()) << "a recordset from a file has no connection";
