@@ -124,41 +124,15 @@ struct DriverTraits {
     bool textOutputs = false;
 };
 
-DriverTraits ProbeDriver(SQLHDBC dbc) {
+DriverTraits ProbeDriver(const ConnectionCore& connection) {
     DriverTraits traits;
+    traits.wideText = connection.caps().wideText;
     SQLWCHAR name[256] = {};
     SQLSMALLINT length = 0;
-    if (!Succeeded(SQLGetInfoW(dbc, SQL_DRIVER_NAME, name, sizeof name, &length))) length = 0;
+    if (!Succeeded(SQLGetInfoW(connection.dbc(), SQL_DRIVER_NAME, name, sizeof name, &length))) length = 0;
     const std::wstring driver =
         FromSqlW(name, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) / sizeof(SQLWCHAR), 255));
     traits.textOutputs = FindNoCase(driver, L"maodbc") != std::wstring::npos;
-
-    // Whether text converts to SQL_C_WCHAR is a property of the driver library: asked once per
-    // driver (some drivers answer SQLGetTypeInfo with a query on the server).
-    static std::mutex mutex;
-    static std::map<std::wstring, bool> wideByDriver;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        auto known = wideByDriver.find(driver);
-        if (known != wideByDriver.end()) {
-            traits.wideText = known->second;
-            return traits;
-        }
-    }
-    StmtHandle stmt;
-    OdbcError error;
-    if (!stmt.Alloc(dbc, error)) return traits;
-    if (!Succeeded(SQLGetTypeInfoW(stmt.get(), SQL_ALL_TYPES)) || !Succeeded(SQLFetch(stmt.get()))) return traits;
-    SQLWCHAR buffer[256];
-    SQLLEN ind = 0;
-    if (!Succeeded(SQLGetData(stmt.get(), 1, SQL_C_WCHAR, buffer, sizeof buffer, &ind))) {
-        std::string state = ReadDiagnostics(SQL_HANDLE_STMT, stmt.get(), error);
-        traits.wideText = !(state == "07006" || state == "HY003" || state == "HYC00");
-    }
-    if (!driver.empty()) {
-        std::lock_guard<std::mutex> lock(mutex);
-        wideByDriver[driver] = traits.wideText;
-    }
     return traits;
 }
 
@@ -567,7 +541,7 @@ int CADOCommand::Run(RowSet* rows, const void* owner, std::wstring* statement) {
     try {
         const std::wstring sql = CommandStatement(m_strText, m_nType, m_parameters);
         if (statement) *statement = sql;
-        const DriverTraits traits = m_pConnection->IsOpen() && !m_parameters.empty() ? ProbeDriver(m_pConnection->dbc()) : DriverTraits();
+        const DriverTraits traits = m_pConnection->IsOpen() && !m_parameters.empty() ? ProbeDriver(*m_pConnection) : DriverTraits();
 
         // Convert every input value to its parameter's type first: a value that does not fit
         // fails the command before anything runs.

@@ -25,6 +25,8 @@ public:
     bool IsOpen() const { return dbc_.connected(); }
     SQLHDBC dbc() const { return dbc_.get(); }
     bool inTransaction = false;
+    // What the driver lets the code do (asked once when connecting).
+    const DriverCaps& caps() const { return caps_; }
 
     // Runs one statement on a fresh statement handle. `start` issues the call (SQLExecDirectW,
     // a catalog function, ...). With `rows` the first result that has columns is fetched into

@@ -65,21 +65,6 @@ SQLUINTEGER InfoMask(SQLHDBC dbc, SQLUSMALLINT info) {
     return value;
 }
 
-// Whether the driver takes and gives text as SQL_C_WCHAR: reads a type name from SQLGetTypeInfo
-// as wide text; only a "restricted data type" refusal counts as no (the same probe the fetch
-// code relies on).
-bool ProbeWide(SQLHDBC dbc) {
-    StmtHandle stmt;
-    OdbcError error;
-    if (!stmt.Alloc(dbc, error)) return true;
-    if (!Succeeded(SQLGetTypeInfoW(stmt.get(), SQL_ALL_TYPES)) || !Succeeded(SQLFetch(stmt.get()))) return true;
-    SQLWCHAR buffer[256];
-    SQLLEN ind = 0;
-    if (Succeeded(SQLGetData(stmt.get(), 1, SQL_C_WCHAR, buffer, sizeof buffer, &ind))) return true;
-    std::string state = ReadDiagnostics(SQL_HANDLE_STMT, stmt.get(), error);
-    return !(state == "07006" || state == "HY003" || state == "HYC00");
-}
-
 // Result column whose base column is `name`, or -1.
 long FindBase(const TableTarget& t, const std::wstring& name) {
     for (std::size_t i = 0; i < t.base.size(); ++i)
@@ -573,7 +558,7 @@ bool ResolveTarget(ConnectionCore& connection, TableTarget& t, const void* owner
              : FindNoCase(dbms, L"mariadb") != std::wstring::npos || FindNoCase(dbms, L"mysql") != std::wstring::npos
                  ? Dbms::MySQL
                  : Dbms::Other;
-    t.wideText = ProbeWide(dbc);
+    t.wideText = connection.caps().wideText;
 
     // The catalog only when it is not the current one (some servers take no other).
     std::wstring current;
