@@ -249,7 +249,8 @@ std::wstring ShortestReal(T value) {
     return AsciiToWide(std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
 }
 
-// The value of column `col` of the loaded row in the text form of the XML format.
+// The value of column `col` of the loaded row in the text form of the XML format; the empty
+// text for a date that has no calendar form.
 std::wstring XmlValue(const RowSet& rows, std::size_t col) {
     const ColumnInfo& c = rows.columns[col];
     switch (c.kind) {
@@ -268,7 +269,7 @@ std::wstring XmlValue(const RowSet& rows, std::size_t col) {
     case ValueKind::Time:
     case ValueKind::Timestamp: {
         SYSTEMTIME st;
-        VariantToSystemTimeWithMilliseconds(rows.Value(col).dblVal(), st);
+        if (!VariantToSystemTimeWithMilliseconds(rows.Value(col).dblVal(), st)) return std::wstring();
         if (c.kind == ValueKind::Date) return Format(L"%04d-%02d-%02d", st.wYear, st.wMonth, st.wDay);
         if (c.kind == ValueKind::Time) return Format(L"%02d:%02d:%02d", st.wHour, st.wMinute, st.wSecond);
         std::wstring text = Format(L"%04d-%02d-%02dT%02d:%02d:%02d", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond);
@@ -414,7 +415,15 @@ bool SaveRowsetXml(const std::wstring& path, Cursor& cursor, XmlError& error) {
         w.Start("z:row");
         for (std::size_t col = 0; col < columns.size(); ++col) {
             if (rows.IsNull(col)) continue;  // NULL: the attribute is left out
-            if (!EscapeAttribute(XmlValue(rows, col), escaped, bad))
+            const std::wstring value = XmlValue(rows, col);
+            const ValueKind kind = columns[col].kind;
+            if (value.empty() && (kind == ValueKind::Date || kind == ValueKind::Time || kind == ValueKind::Timestamp)) {
+                error.text = Format(L"The date in field \"%s\" of record %d cannot be written.", columns[col].name,
+                                    static_cast<int>(i + 1));
+                error.code = ZE_FAIL;
+                return false;
+            }
+            if (!EscapeAttribute(value, escaped, bad))
                 return failBadChar(Format(L"value of field \"%s\" in record %d", columns[col].name, static_cast<int>(i + 1)));
             w.AttributeRaw(attributeNames[col].c_str(), escaped);
         }
