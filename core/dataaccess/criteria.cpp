@@ -379,12 +379,16 @@ public:
 
     std::unique_ptr<Criteria::Node> Primary() {
         if (Peek().type == Tok::LParen) {
+            // The tree is walked recursively: bound its depth.
+            if (++nesting_ > kMaxNesting) return Fail(), nullptr;
             Next();
             auto inner = Or();
             if (!inner) return nullptr;
             if (Next().type != Tok::RParen) return Fail(), nullptr;
+            --nesting_;
             return inner;
         }
+        if (++leaves_ > kMaxComparisons) return Fail(), nullptr;
         auto node = std::make_unique<Criteria::Node>();
         if (!Leaf(node->leaf)) return nullptr;
         return node;
@@ -573,8 +577,12 @@ public:
     }
 
 private:
+    static constexpr int kMaxNesting = 100;
+    static constexpr int kMaxComparisons = 1000;
     std::vector<Token> tokens_;
     std::size_t pos_ = 0;
+    int nesting_ = 0;
+    int leaves_ = 0;
     const RowSet& rows_;
     CriteriaError& error_;
     std::size_t cmp_column_ = 0;

@@ -223,6 +223,17 @@ TEST_P(FindBackend, FiltersAndSortsCombine) {
     EXPECT_EQ(0, rs.SetSort(L"id,"));
     EXPECT_EQ((Ids{1, 2, 4, 5}), Visible(rs));
 
+    // Filters nested or chained beyond reason are refused, not followed into a stack overflow.
+    std::wstring deep = std::wstring(100000, L'(') + L"id = 1" + std::wstring(100000, L')');
+    EXPECT_EQ(0, rs.SetFilter(deep.c_str()));
+    std::wstring chain = L"id = 1";
+    for (int i = 0; i < 100000; ++i) chain += L" OR id = 1";
+    EXPECT_EQ(0, rs.SetFilter(chain.c_str()));
+    std::wstring fine = L"((id = 1))";
+    for (int i = 0; i < 50; ++i) fine += L" OR id = 5";
+    ASSERT_EQ(1, rs.SetFilter(fine.c_str()));
+    EXPECT_EQ((Ids{1, 5}), Visible(rs));
+
     ASSERT_EQ(1, rs.SetFilter(L""));
     EXPECT_EQ((Ids{1, 2, 3, 4, 5}), Visible(rs));
 }
