@@ -131,7 +131,8 @@ void CADORecordSet::Cancel() {
     if (m_pConnection) m_pConnection->Cancel(this);
 }
 
-int CADORecordSet::IsOpen() { return m_pRecordset && IsConnectionOpen() ? 1 : 0; }
+// A result read from a file has no connection and stays open on its own.
+int CADORecordSet::IsOpen() { return m_pRecordset && (!m_pConnection || IsConnectionOpen()) ? 1 : 0; }
 
 int CADORecordSet::IsConnectionOpen() { return m_pConnection && m_pConnection->IsOpen() ? 1 : 0; }
 

@@ -161,13 +161,6 @@ double TimeLineToOleDate(double line) {
 }  // namespace
 
 int VariantToSystemTimeWithMilliseconds(double date, SYSTEMTIME& time) {
-    // Half a second earlier, the platform's rounding to the nearest second truncates. The shift
-    // is made on the time line, so that it goes back in time also before 1899-12-30.
-    SYSTEMTIME truncated;
-    if (!VariantTimeToSystemTime(TimeLineToOleDate(OleDateToTimeLine(date) - kHalfSecondInDays),
-                                 truncated))
-        return 0;
-
     double f = date - std::trunc(date);
     f = std::fabs(f - std::trunc(f));
     f *= 24;
@@ -180,12 +173,19 @@ int VariantToSystemTimeWithMilliseconds(double date, SYSTEMTIME& time) {
     // Below 0.5 ms or from 999.5 ms on, the time rounds to a whole second. (A time of .999 s
     // keeps its 999 ms: it must not become the next second, or at 23:59:59.999 the next day.)
     if (ms < 1 || ms >= 1000) {
-        // Whole seconds (or as good as): the nearest second without milliseconds.
+        // Whole seconds (or as good as): the nearest second without milliseconds. Decided before
+        // the half-second shift below, so that the first second of the calendar converts too.
         SYSTEMTIME rounded;
         if (!VariantTimeToSystemTime(date, rounded)) return 0;
         time = rounded;
         return 1;
     }
+    // Half a second earlier, the platform's rounding to the nearest second truncates. The shift
+    // is made on the time line, so that it goes back in time also before 1899-12-30.
+    SYSTEMTIME truncated;
+    if (!VariantTimeToSystemTime(TimeLineToOleDate(OleDateToTimeLine(date) - kHalfSecondInDays),
+                                 truncated))
+        return 0;
     truncated.wMilliseconds = static_cast<std::uint16_t>(std::trunc(ms));
     time = truncated;
     return 1;

@@ -204,6 +204,9 @@ TEST(ValuesDates, DatesBefore1899KeepTheirMilliseconds) {
         }
     }
     EXPECT_EQ(At(Date(1066, 10, 14, 9, 30, 15, 999)), "1066-10-14 09:30:15.999");
+    // The first and last seconds of the calendar convert both ways.
+    EXPECT_EQ(At(Date(100, 1, 1, 0, 0, 0, 0)), "100-01-01 00:00:00.000");
+    EXPECT_EQ(At(Date(9999, 12, 31, 23, 59, 59, 999)), "9999-12-31 23:59:59.999");
 }
 
 TEST(ValuesDates, InvalidInputFails) {

@@ -187,6 +187,7 @@ TEST_P(RecordsetXmlBackend, EveryKindOfValueSurvivesARoundTrip) {
     CADORecordSet opened(&conn, 1);
     ASSERT_EQ(1, opened.OpenXML(W(path).c_str())) << U8(opened.m_strLastError);
     EXPECT_EQ(0, opened.IsConnectionOpen()) << "a recordset from a file has no connection";
+    EXPECT_EQ(1, opened.IsOpen()) << "but it is open";
     ExpectSameRecords(original, opened);
 
     // The opened recordset works on its own: filter, sort, search, and save again.
@@ -252,6 +253,7 @@ protected:
         EXPECT_EQ(0, target.OpenXML(W(path).c_str())) << what;
         EXPECT_EQ(0u, target.m_strLastError.rfind(kBadXml, 0)) << what << ": " << U8(target.m_strLastError);
         EXPECT_EQ(-1, target.GetFieldCount()) << what << ": the old result is closed";
+        EXPECT_EQ(0, target.IsOpen()) << what;
     }
 
     CADOConnection conn;
