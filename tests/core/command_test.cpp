@@ -6,18 +6,18 @@
 #include <cmath>
 
 #include "../../core/dataaccess/parameter_core.h"
-#include "testdb.h"
+#include "backend_test.h"
 #include "zentra/codepage.h"
 #include "zentra/dataaccess.h"
 #include "zentra/text.h"
 #include "zentra/values.h"
 
 using namespace zentra;
+using testdb::BackendName;
 using testdb::Kind;
+using testdb::U8;
 
 namespace {
-
-std::string U8(const std::wstring& text) { return WideToUtf8(text); }
 
 DATE MakeDate(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
     SYSTEMTIME st;
@@ -161,32 +161,10 @@ TEST(CommandParameters, ParameterObjectsAreSharedWithTheCommand) {
 
 // ---- on every backend ----
 
-class CommandBackend : public ::testing::TestWithParam<testdb::Backend> {
+class CommandBackend : public testdb::BackendTest {
 protected:
-    void SetUp() override {
-        savedLocale_ = std::setlocale(LC_ALL, nullptr);
-        ASSERT_NE(nullptr, std::setlocale(LC_ALL, "C.UTF-8"));
-        if (!GetParam().available) GTEST_SKIP() << GetParam().skipReason;
-        ASSERT_EQ(1, conn.Open(GetParam().connectionString.c_str())) << U8(conn.m_strLastError);
-    }
-    void TearDown() override {
-        conn.Close();
-        std::setlocale(LC_ALL, savedLocale_.c_str());
-    }
+    CommandBackend() : BackendTest(L"cm_") {}
 
-    Kind kind() const { return GetParam().kind; }
-    bool postgres() const { return testdb::IsPostgres(kind()); }
-    // A name of this backend's own, so backends sharing a server never collide.
-    std::wstring T(const std::wstring& base) const { return L"cm_" + base + L"_" + ToLower(testdb::Widen(GetParam().name)); }
-
-    void Exec(const std::wstring& sql) {
-        CADORecordSet rs(&conn, 1);
-        ASSERT_EQ(1, rs.Execute(sql.c_str(), nullptr)) << U8(sql) << ": " << U8(rs.m_strLastError);
-    }
-    void Recreate(const std::wstring& table, const std::wstring& columns) {
-        Exec(L"drop table if exists " + table);
-        Exec(L"create table " + table + L" (" + columns + L")");
-    }
     // The first field of the first row of `cmd`'s result.
     _variant_t Single(CADOCommand& cmd) {
         CADORecordSet rs(&conn, 1);
@@ -198,8 +176,6 @@ protected:
         return v;
     }
 
-    CADOConnection conn;
-    std::string savedLocale_;
 };
 
 TEST_P(CommandBackend, SelectMarkerReturnsEachInputValue) {

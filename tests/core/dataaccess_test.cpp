@@ -10,17 +10,17 @@
 #include <memory>
 #include <thread>
 
-#include "testdb.h"
+#include "backend_test.h"
 #include "zentra/codepage.h"
 #include "zentra/dataaccess.h"
 #include "zentra/text.h"
 
 using namespace zentra;
+using testdb::BackendName;
 using testdb::Kind;
+using testdb::U8;
 
 namespace {
-
-std::string U8(const std::wstring& text) { return WideToUtf8(text); }
 
 _variant_t RestrictionArray(std::vector<_variant_t> elements) {
     auto array = std::make_shared<SAFEARRAY>();
@@ -110,34 +110,9 @@ TEST(DataAccessErrors, CacheSizeIsCapped) {
 
 // ---- on every backend ----
 
-class DataAccessBackend : public ::testing::TestWithParam<testdb::Backend> {
+class DataAccessBackend : public testdb::BackendTest {
 protected:
-    void SetUp() override {
-        // The shell runs in the user's (UTF-8) locale; the driver manager converts statement text
-        // for ANSI-only drivers (Debian's SQLite3 driver is one) to the locale's character set.
-        savedLocale_ = std::setlocale(LC_ALL, nullptr);
-        ASSERT_NE(nullptr, std::setlocale(LC_ALL, "C.UTF-8"));
-        if (!GetParam().available) GTEST_SKIP() << GetParam().skipReason;
-        ASSERT_EQ(1, conn.Open(GetParam().connectionString.c_str())) << U8(conn.m_strLastError);
-    }
-
-    Kind kind() const { return GetParam().kind; }
     bool server() const { return kind() != Kind::SQLite; }
-
-    // A table name of this backend's own, so backends sharing a server never collide.
-    std::wstring T(const std::wstring& base) const { return base + L"_" + ToLower(testdb::Widen(GetParam().name)); }
-
-    void Exec(const std::wstring& sql) {
-        CADORecordSet rs(&conn, 1);
-        ASSERT_EQ(1, rs.Execute(sql.c_str(), nullptr)) << U8(sql) << ": " << U8(rs.m_strLastError);
-    }
-    void Recreate(const std::wstring& table, const std::wstring& columns) {
-        Exec(L"drop table if exists " + table);
-        Exec(L"create table " + table + L" (" + columns + L")");
-    }
-    void Query(CADORecordSet& rs, const std::wstring& sql) {
-        ASSERT_EQ(1, rs.Execute(sql.c_str(), nullptr)) << U8(sql) << ": " << U8(rs.m_strLastError);
-    }
 
     // The current row's value of `name` in `v`; true when the column has the ADO type `adoType`
     // and the value the variant type `vt`.
@@ -152,13 +127,6 @@ protected:
         return info.m_nType == adoType && v.vt() == vt;
     }
 
-    void TearDown() override {
-        conn.Close();
-        std::setlocale(LC_ALL, savedLocale_.c_str());
-    }
-
-    CADOConnection conn;
-    std::string savedLocale_;
 };
 
 TEST_P(DataAccessBackend, ConnectsAndReportsTheDbms) {
@@ -789,8 +757,6 @@ TEST_P(DataAccessBackend, MillionRowsStayCompact) {
     rs.MoveLast();
     EXPECT_EQ(1000000, IntOf(rs, 0));
 }
-
-std::string BackendName(const ::testing::TestParamInfo<testdb::Backend>& info) { return info.param.name; }
 
 INSTANTIATE_TEST_SUITE_P(Backends, DataAccessBackend, ::testing::ValuesIn(testdb::Backends()), BackendName);
 

@@ -9,20 +9,20 @@
 #include <vector>
 
 #include "../../core/dataaccess/update_sql.h"
-#include "testdb.h"
+#include "backend_test.h"
 #include "zentra/codepage.h"
 #include "zentra/dataaccess.h"
 #include "zentra/text.h"
 
 using namespace zentra;
+using testdb::BackendName;
 using testdb::Kind;
+using testdb::U8;
 
 namespace {
 
 const wchar_t* const kRowNotFound =
     L"Row cannot be located for updating. Some values may have been changed since it was last read.";
-
-std::string U8(const std::wstring& text) { return WideToUtf8(text); }
 
 _variant_t VariantArray(std::vector<_variant_t> elements) {
     auto array = std::make_shared<SAFEARRAY>();
@@ -101,24 +101,19 @@ TEST(EditingPlainSelect, NamesTheTableAndTheColumnsOfOneTableSelects) {
 
 // ---- on every backend ----
 
-class EditingBackend : public ::testing::TestWithParam<testdb::Backend> {
+class EditingBackend : public testdb::BackendTest {
 protected:
+    EditingBackend() : BackendTest(L"ed_") {}
     void SetUp() override {
-        savedLocale_ = std::setlocale(LC_ALL, nullptr);
-        ASSERT_NE(nullptr, std::setlocale(LC_ALL, "C.UTF-8"));
-        if (!GetParam().available) GTEST_SKIP() << GetParam().skipReason;
-        ASSERT_EQ(1, conn.Open(GetParam().connectionString.c_str())) << U8(conn.m_strLastError);
+        BackendTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         ASSERT_EQ(1, other.Open(GetParam().connectionString.c_str())) << U8(other.m_strLastError);
     }
     void TearDown() override {
         other.Close();
-        conn.Close();
-        std::setlocale(LC_ALL, savedLocale_.c_str());
+        BackendTest::TearDown();
     }
 
-    Kind kind() const { return GetParam().kind; }
-    // A table of this test's own on this backend (both PostgreSQL drivers share one database).
-    std::wstring T(const std::wstring& base) const { return L"ed_" + base + L"_" + testdb::Widen(GetParam().name); }
     // An identifier quoted for this backend.
     std::wstring Q(const std::wstring& name) const {
         const std::wstring q = kind() == Kind::MariaDB ? L"`" : L"\"";
@@ -137,12 +132,8 @@ protected:
         return kind() == Kind::MariaDB ? L"longblob" : testdb::IsPostgres(kind()) ? L"bytea" : L"blob";
     }
 
+    using BackendTest::Exec;
     void Exec(CADOConnection& c, const std::wstring& sql) { ASSERT_EQ(1, c.Execute(sql.c_str())) << U8(sql) << ": " << U8(c.m_strLastError); }
-    void Exec(const std::wstring& sql) { Exec(conn, sql); }
-    void Recreate(const std::wstring& table, const std::wstring& columns) {
-        Exec(L"drop table if exists " + table);
-        Exec(L"create table " + table + L" (" + columns + L")");
-    }
     void Open(CADORecordSet& rs, const std::wstring& sql) {
         ASSERT_EQ(1, rs.Open(conn.GetConnection(), sql.c_str(), 1)) << U8(sql) << ": " << U8(rs.m_strLastError);
     }
@@ -177,9 +168,7 @@ protected:
     }
     std::vector<std::wstring> SeenItems() { return Seen(L"select id, name, qty, note from " + T(L"items") + L" order by id"); }
 
-    CADOConnection conn;
     CADOConnection other;
-    std::string savedLocale_;
 };
 
 using Rows = std::vector<std::wstring>;
@@ -775,8 +764,6 @@ TEST_P(EditingBackend, ChunksAppendToTheValueBeingEdited) {
     ASSERT_EQ(VT_ARRAY | VT_UI1, now.vt());
     EXPECT_EQ(1u, now.parray()->bytes.size());
 }
-
-std::string BackendName(const ::testing::TestParamInfo<testdb::Backend>& info) { return info.param.name; }
 
 INSTANTIATE_TEST_SUITE_P(Backends, EditingBackend, ::testing::ValuesIn(testdb::Backends()), BackendName);
 

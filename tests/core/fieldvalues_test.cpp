@@ -9,17 +9,17 @@
 #include <memory>
 #include <vector>
 
-#include "testdb.h"
+#include "backend_test.h"
 #include "zentra/codepage.h"
 #include "zentra/dataaccess.h"
 #include "zentra/text.h"
 
 using namespace zentra;
+using testdb::BackendName;
 using testdb::Kind;
+using testdb::U8;
 
 namespace {
-
-std::string U8(const std::wstring& text) { return WideToUtf8(text); }
 
 constexpr VARTYPE kDispatch = 9;  // VT_DISPATCH
 constexpr VARTYPE kUnknown = 13;  // VT_UNKNOWN
@@ -283,44 +283,18 @@ TEST(VariantConversion, ToStringFollowsTheTypeTable) {
 
 // ---- against the databases ----
 
-class FieldValuesBackend : public ::testing::TestWithParam<testdb::Backend> {
+class FieldValuesBackend : public testdb::BackendTest {
 protected:
-    void SetUp() override {
-        savedLocale_ = std::setlocale(LC_ALL, nullptr);
-        ASSERT_NE(nullptr, std::setlocale(LC_ALL, "C.UTF-8"));
-        if (!GetParam().available) GTEST_SKIP() << GetParam().skipReason;
-        ASSERT_EQ(1, conn.Open(GetParam().connectionString.c_str())) << U8(conn.m_strLastError);
-    }
-    void TearDown() override {
-        conn.Close();
-        std::setlocale(LC_ALL, savedLocale_.c_str());
-    }
-
-    Kind kind() const { return GetParam().kind; }
-    bool pg() const { return testdb::IsPostgres(kind()); }
-    // This helper's table for this backend: backends that share a server never collide.
-    std::wstring T(const std::wstring& base) const { return L"va_" + base + L"_" + testdb::Widen(GetParam().name); }
+    FieldValuesBackend() : BackendTest(L"va_") {}
+    bool pg() const { return postgres(); }
     std::wstring BlobType() const { return pg() ? L"bytea" : kind() == Kind::MariaDB ? L"longblob" : L"blob"; }
     std::wstring Hex(const std::string& hex) const { return pg() ? L"'\\x" + testdb::Widen(hex) + L"'::bytea" : L"x'" + testdb::Widen(hex) + L"'"; }
 
-    void Exec(const std::wstring& sql) {
-        CADORecordSet rs(&conn, 1);
-        ASSERT_EQ(1, rs.Execute(sql.c_str(), nullptr)) << U8(sql) << ": " << U8(rs.m_strLastError);
-    }
-    void Recreate(const std::wstring& table, const std::wstring& columns) {
-        Exec(L"drop table if exists " + table);
-        Exec(L"create table " + table + L" (" + columns + L")");
-    }
-    void Query(CADORecordSet& rs, const std::wstring& sql) {
-        ASSERT_EQ(1, rs.Execute(sql.c_str(), nullptr)) << U8(sql) << ": " << U8(rs.m_strLastError);
-    }
     // 25 records, n = 1..25.
     std::wstring Numbers() const {
         return L"with recursive g(n) as (select 1 union all select n + 1 from g where n < 25) select n from g order by n";
     }
 
-    CADOConnection conn;
-    std::string savedLocale_;
 };
 
 TEST_P(FieldValuesBackend, TypedGettersReadEachKindOfColumn) {
@@ -837,8 +811,6 @@ TEST_P(ADOFieldBackend, PendingValuesDuringAnEdit) {
     EXPECT_EQ(L"one", text);
     EXPECT_EQ(L"one", name.GetOriginalVal());
 }
-
-std::string BackendName(const ::testing::TestParamInfo<testdb::Backend>& info) { return info.param.name; }
 
 INSTANTIATE_TEST_SUITE_P(Backends, FieldValuesBackend, ::testing::ValuesIn(testdb::Backends()), BackendName);
 INSTANTIATE_TEST_SUITE_P(Backends, ADOFieldBackend, ::testing::ValuesIn(testdb::Backends()), BackendName);

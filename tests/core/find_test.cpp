@@ -5,21 +5,21 @@
 #include <string>
 #include <vector>
 
-#include "testdb.h"
+#include "backend_test.h"
 #include "zentra/codepage.h"
 #include "zentra/dataaccess.h"
 #include "zentra/text.h"
 
 using namespace zentra;
+using testdb::BackendName;
 using testdb::Kind;
+using testdb::U8;
 
 namespace {
 
 const wchar_t* const kBadArguments =
     L"Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.";
 const wchar_t* const kNoItem = L"Item cannot be found in the collection corresponding to the requested name or ordinal.";
-
-std::string U8(const std::wstring& text) { return WideToUtf8(text); }
 
 TEST(FindClosed, OperationsOnAClosedRecordsetFailCleanly) {
     CADORecordSet rs;
@@ -36,14 +36,13 @@ TEST(FindClosed, OperationsOnAClosedRecordsetFailCleanly) {
     EXPECT_EQ(0, rs.SaveAsXML(L"/tmp/never-written.xml"));
 }
 
-class FindBackend : public ::testing::TestWithParam<testdb::Backend> {
+class FindBackend : public testdb::BackendTest {
 protected:
+    FindBackend() : BackendTest(L"se_") {}
     void SetUp() override {
-        savedLocale_ = std::setlocale(LC_ALL, nullptr);
-        ASSERT_NE(nullptr, std::setlocale(LC_ALL, "C.UTF-8"));
-        if (!GetParam().available) GTEST_SKIP() << GetParam().skipReason;
-        ASSERT_EQ(1, conn.Open(GetParam().connectionString.c_str())) << U8(conn.m_strLastError);
-        table = L"se_find_" + ToLower(testdb::Widen(GetParam().name));
+        BackendTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        table = T(L"find");
         const std::wstring numeric = GetParam().kind == Kind::MariaDB ? L"decimal(12,2)" : L"numeric(12,2)";
         const std::wstring dbl = testdb::IsPostgres(GetParam().kind) ? L"double precision" : L"double";
         Exec(L"drop table if exists " + table);
@@ -58,13 +57,7 @@ protected:
     }
     void TearDown() override {
         rs.Close();
-        conn.Close();
-        std::setlocale(LC_ALL, savedLocale_.c_str());
-    }
-
-    void Exec(const std::wstring& sql) {
-        CADORecordSet r(&conn, 1);
-        ASSERT_EQ(1, r.Execute(sql.c_str(), nullptr)) << U8(sql) << ": " << U8(r.m_strLastError);
+        BackendTest::TearDown();
     }
 
     static long Id(CADORecordSet& r) {
@@ -91,10 +84,8 @@ protected:
         return ids;
     }
 
-    CADOConnection conn;
     CADORecordSet rs{&conn, 1};
     std::wstring table;
-    std::string savedLocale_;
 };
 
 using Ids = std::vector<long>;
@@ -357,8 +348,6 @@ TEST_P(FindBackend, SearchingSavesAPendingEditFirst) {
     EXPECT_EQ(2, Id(rs)) << "the edit was saved before the search read the rows";
     EXPECT_EQ(0, rs.GetEditMode());
 }
-
-std::string BackendName(const ::testing::TestParamInfo<testdb::Backend>& info) { return info.param.name; }
 
 INSTANTIATE_TEST_SUITE_P(Backends, FindBackend, ::testing::ValuesIn(testdb::Backends()), BackendName);
 

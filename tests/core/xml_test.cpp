@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "testdb.h"
+#include "backend_test.h"
 #include "zentra/codepage.h"
 #include "zentra/dataaccess.h"
 #include "zentra/format.h"
@@ -19,13 +19,13 @@
 #include "zentra/values.h"
 
 using namespace zentra;
+using testdb::BackendName;
 using testdb::Kind;
+using testdb::U8;
 
 namespace {
 
 const wchar_t* const kBadXml = L"Recordset cannot be created. Source XML is incomplete or invalid.";
-
-std::string U8(const std::wstring& text) { return WideToUtf8(text); }
 
 // Paths under the temporary directory, removed when the object goes.
 class TempFiles {
@@ -105,28 +105,11 @@ void ExpectSameRecords(CADORecordSet& expected, CADORecordSet& actual) {
     EXPECT_TRUE(actual.IsEOF());
 }
 
-class RecordsetXmlBackend : public ::testing::TestWithParam<testdb::Backend> {
+class RecordsetXmlBackend : public testdb::BackendTest {
 protected:
-    void SetUp() override {
-        savedLocale_ = std::setlocale(LC_ALL, nullptr);
-        ASSERT_NE(nullptr, std::setlocale(LC_ALL, "C.UTF-8"));
-        if (!GetParam().available) GTEST_SKIP() << GetParam().skipReason;
-        ASSERT_EQ(1, conn.Open(GetParam().connectionString.c_str())) << U8(conn.m_strLastError);
-    }
-    void TearDown() override {
-        conn.Close();
-        std::setlocale(LC_ALL, savedLocale_.c_str());
-    }
-    Kind kind() const { return GetParam().kind; }
-    std::wstring T(const std::wstring& base) const { return L"se_" + base + L"_" + ToLower(testdb::Widen(GetParam().name)); }
-    void Exec(const std::wstring& sql) {
-        CADORecordSet rs(&conn, 1);
-        ASSERT_EQ(1, rs.Execute(sql.c_str(), nullptr)) << U8(sql) << ": " << U8(rs.m_strLastError);
-    }
+    RecordsetXmlBackend() : BackendTest(L"se_") {}
 
-    CADOConnection conn;
     TempFiles files;
-    std::string savedLocale_;
 };
 
 TEST_P(RecordsetXmlBackend, EveryKindOfValueSurvivesARoundTrip) {
@@ -216,8 +199,6 @@ TEST_P(RecordsetXmlBackend, NamesThatAreNotXmlNamesAndDuplicates) {
     ASSERT_EQ(1, opened.OpenXML(W(path).c_str())) << U8(opened.m_strLastError);
     ExpectSameRecords(rs, opened);
 }
-
-std::string BackendName(const ::testing::TestParamInfo<testdb::Backend>& info) { return info.param.name; }
 
 INSTANTIATE_TEST_SUITE_P(Backends, RecordsetXmlBackend, ::testing::ValuesIn(testdb::Backends()), BackendName);
 
