@@ -9,6 +9,7 @@
 #include <new>
 #include <thread>
 
+#include "messages.h"
 #include "connection_core.h"
 #include "cursor.h"
 #include "parameter_core.h"
@@ -23,10 +24,8 @@ namespace zentra {
 
 namespace {
 
-const wchar_t* const kNoItem = L"Item cannot be found in the collection corresponding to the requested name or ordinal.";
 const wchar_t* const kBadArguments =
     L"Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.";
-const wchar_t* const kOutOfMemory = L"Out of memory.";
 
 // Room for an output value whose parameter has no size (or a smaller one): text in characters,
 // binary in bytes. A longer value fails the command.

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <new>
 
+#include "messages.h"
 #include "connection_core.h"
 #include "zentra/dataaccess.h"
 #include "zentra/text.h"
@@ -9,8 +10,6 @@ namespace zentra {
 
 namespace {
 
-const wchar_t* const kNotOpen = L"The connection is not open.";
-const wchar_t* const kNoItem = L"Item cannot be found in the collection corresponding to the requested name or ordinal.";
 
 // One ODBC environment for the process, created on first use; every connection keeps it alive.
 std::shared_ptr<EnvHandle> SharedEnvironment(OdbcError& error) {

@@ -19,6 +19,7 @@
 #include <limits>
 #include <new>
 
+#include "messages.h"
 #include "connection_core.h"
 #include "cursor.h"
 #include "update_sql.h"
@@ -39,12 +40,6 @@ struct CADORecordSet::WriteTable {
 
 namespace {
 
-const wchar_t* const kNoItem = L"Item cannot be found in the collection corresponding to the requested name or ordinal.";
-const wchar_t* const kNoCurrentRecord =
-    L"Either BOF or EOF is True, or the current record has been deleted. Requested operation requires a current record.";
-const wchar_t* const kClosed = L"Operation is not allowed when the object is closed.";
-const wchar_t* const kNotOpen = L"The connection is not open.";
-const wchar_t* const kOutOfMemory = L"Out of memory.";
 
 bool IsNullish(const _variant_t& v) { return v.vt() == VT_EMPTY || v.vt() == VT_NULL; }
 

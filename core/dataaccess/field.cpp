@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <new>
 
+#include "messages.h"
 #include "field_core.h"
 #include "rowset.h"
 #include "zentra/dataaccess.h"
@@ -15,15 +16,7 @@ namespace zentra {
 
 namespace {
 
-const wchar_t* const kNoItem = L"Item cannot be found in the collection corresponding to the requested name or ordinal.";
-const wchar_t* const kClosed = L"Operation is not allowed when the object is closed.";
-const wchar_t* const kNoCurrentRecord =
-    L"Either BOF or EOF is True, or the current record has been deleted. Requested operation requires a current record.";
 constexpr std::uint32_t kTypeMismatchCode = 0x80020005u;  // DISP_E_TYPEMISMATCH
-const wchar_t* const kTypeMismatch = L"Type mismatch.";
-constexpr std::uint32_t kIllegalOperationCode = 0x800A0C93u;  // adErrIllegalOperation
-const wchar_t* const kIllegalOperation = L"Operation is not allowed in this context.";
-constexpr std::uint32_t kInvalidArgumentCode = 0x800A0BB9u;  // adErrInvalidArgument
 const wchar_t* const kInvalidArgument =
     L"Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.";
 

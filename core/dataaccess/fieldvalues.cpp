@@ -15,6 +15,7 @@
 #include <new>
 #include <string>
 
+#include "messages.h"
 #include "cursor.h"
 #include "rowset.h"
 #include "zentra/codepage.h"
@@ -28,10 +29,6 @@ namespace zentra {
 namespace {
 
 constexpr std::uint32_t kTypeMismatchCode = 0x80020005u;  // DISP_E_TYPEMISMATCH
-const wchar_t* const kTypeMismatch = L"Type mismatch.";
-constexpr std::uint32_t kIllegalOperationCode = 0x800A0C93u;  // adErrIllegalOperation
-const wchar_t* const kIllegalOperation = L"Operation is not allowed in this context.";
-const wchar_t* const kClosed = L"Operation is not allowed when the object is closed.";
 
 // The value a by-reference variant refers to; any other variant as it is.
 _variant_t Plain(const _variant_t& v) { return (v.vt() & VT_BYREF) ? v.ByValue() : v; }

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <new>
 
+#include "messages.h"
 #include "criteria.h"
 #include "cursor.h"
 #include "xml.h"
@@ -11,11 +12,7 @@ namespace zentra {
 
 namespace {
 
-const wchar_t* const kClosed = L"Operation is not allowed when the object is closed.";
-const wchar_t* const kNoCurrentRecord =
-    L"Either BOF or EOF is True, or the current record has been deleted. Requested operation requires a current record.";
 const wchar_t* const kBadBookmark = L"The bookmarked record is no longer available: it was deleted or is hidden by the filter.";
-const wchar_t* const kOutOfMemory = L"Out of memory.";
 
 // The row a bookmark names, or -1 when the variant is not a bookmark of a row in `rows`.
 long BookmarkRow(const _variant_t& bookmark, const RowSet& rows) {

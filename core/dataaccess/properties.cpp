@@ -23,6 +23,7 @@
 #include <new>
 #include <string>
 
+#include "messages.h"
 #include "cursor.h"
 #include "field_core.h"
 #include "rowset.h"
@@ -33,9 +34,6 @@ namespace zentra {
 
 namespace {
 
-const wchar_t* const kNoItem = L"Item cannot be found in the collection corresponding to the requested name or ordinal.";
-const wchar_t* const kClosed = L"Operation is not allowed when the object is closed.";
-constexpr std::uint32_t kInvalidArgumentCode = 0x800A0BB9u;  // adErrInvalidArgument
 const wchar_t* const kInvalidArgument =
     L"Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.";
 constexpr std::uint32_t kNotCapableCode = 0x800A0CB3u;  // adErrFeatureNotAvailable

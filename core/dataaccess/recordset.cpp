@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <new>
 
+#include "messages.h"
 #include "connection_core.h"
 #include "cursor.h"
 #include "statement.h"
@@ -9,15 +10,6 @@
 #include "zentra/text.h"
 
 namespace zentra {
-
-namespace {
-
-const wchar_t* const kNoItem = L"Item cannot be found in the collection corresponding to the requested name or ordinal.";
-const wchar_t* const kNoCurrentRecord =
-    L"Either BOF or EOF is True, or the current record has been deleted. Requested operation requires a current record.";
-const wchar_t* const kClosed = L"Operation is not allowed when the object is closed.";
-
-}  // namespace
 
 // ---- CADORecordSet ----
 

@@ -1,0 +1,21 @@
+// The messages the data-access objects record for failures that do not come from a driver
+// (ADO's own texts where ADO has one), and the codes that go with the ADO ones.
+#pragma once
+
+#include <cstdint>
+
+namespace zentra {
+
+inline constexpr const wchar_t* kNoItem =
+    L"Item cannot be found in the collection corresponding to the requested name or ordinal.";
+inline constexpr const wchar_t* kNoCurrentRecord =
+    L"Either BOF or EOF is True, or the current record has been deleted. Requested operation requires a current record.";
+inline constexpr const wchar_t* kClosed = L"Operation is not allowed when the object is closed.";
+inline constexpr const wchar_t* kOutOfMemory = L"Out of memory.";
+inline constexpr const wchar_t* kTypeMismatch = L"Type mismatch.";
+inline constexpr const wchar_t* kNotOpen = L"The connection is not open.";
+inline constexpr const wchar_t* kIllegalOperation = L"Operation is not allowed in this context.";
+inline constexpr std::uint32_t kInvalidArgumentCode = 0x800A0BB9u;   // adErrInvalidArgument
+inline constexpr std::uint32_t kIllegalOperationCode = 0x800A0C93u;  // adErrIllegalOperation
+
+}  // namespace zentra
