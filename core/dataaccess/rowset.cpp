@@ -145,20 +145,48 @@ void DeriveColumn(ColumnInfo& c) {
     if (c.isLong) c.attributes |= adFldLong;
 }
 
+SQLSMALLINT SqlTypeOfAdo(int adoType, bool& isUnsigned) {
+    isUnsigned = adoType == adUnsignedTinyInt || adoType == adUnsignedSmallInt || adoType == adUnsignedInt ||
+                 adoType == adUnsignedBigInt;
+    switch (adoType) {
+    case adTinyInt:
+    case adUnsignedTinyInt: return SQL_TINYINT;
+    case adSmallInt:
+    case adUnsignedSmallInt: return SQL_SMALLINT;
+    case adInteger:
+    case adUnsignedInt: return SQL_INTEGER;
+    case adBigInt:
+    case adUnsignedBigInt: return SQL_BIGINT;
+    case adSingle: return SQL_REAL;
+    case adDouble: return SQL_DOUBLE;
+    case adCurrency:
+    case adNumeric:
+    case adDecimal:
+    case adVarNumeric: return SQL_NUMERIC;
+    case adBoolean: return SQL_BIT;
+    case adDate:
+    case adDBTimeStamp: return SQL_TYPE_TIMESTAMP;
+    case adDBDate: return SQL_TYPE_DATE;
+    case adDBTime: return SQL_TYPE_TIME;
+    case adGUID: return SQL_GUID;
+    case adChar: return SQL_CHAR;
+    case adWChar: return SQL_WCHAR;
+    case adVarChar: return SQL_VARCHAR;
+    case adLongVarChar: return SQL_LONGVARCHAR;
+    case adLongVarWChar: return SQL_WLONGVARCHAR;
+    case adBinary: return SQL_BINARY;
+    case adVarBinary: return SQL_VARBINARY;
+    case adLongVarBinary: return SQL_LONGVARBINARY;
+    default: return SQL_WVARCHAR;  // adVarWChar, adBSTR and the rest: text
+    }
+}
+
 ColumnInfo SchemaColumn(const wchar_t* name, int adoType) {
     ColumnInfo c;
     c.name = name;
     c.nullable = true;
-    switch (adoType) {
-    case adSmallInt: c.sqlType = SQL_SMALLINT; break;
-    case adUnsignedSmallInt: c.sqlType = SQL_SMALLINT; c.isUnsigned = true; break;
-    case adInteger: c.sqlType = SQL_INTEGER; break;
-    case adUnsignedInt: c.sqlType = SQL_INTEGER; c.isUnsigned = true; break;
-    case adBigInt: c.sqlType = SQL_BIGINT; break;
-    case adUnsignedBigInt: c.sqlType = SQL_BIGINT; c.isUnsigned = true; break;
-    case adBoolean: c.sqlType = SQL_BIT; break;
-    default: c.sqlType = SQL_WVARCHAR; c.columnSize = 128; break;
-    }
+    c.sqlType = SqlTypeOfAdo(adoType, c.isUnsigned);
+    if (c.sqlType == SQL_WVARCHAR) c.columnSize = 128;
     DeriveColumn(c);
     return c;
 }

@@ -44,6 +44,9 @@ struct ColumnInfo {
 
 // Fills the ADO description and the value kind of `column` from its ODBC description.
 void DeriveColumn(ColumnInfo& column);
+// The ODBC type that stands for ADO type `adoType` (text for types without one of their own);
+// `isUnsigned` tells the unsigned integer types.
+SQLSMALLINT SqlTypeOfAdo(int adoType, bool& isUnsigned);
 // A column of a schema rowset: `adoType` one of adVarWChar, adSmallInt, adInteger,
 // adUnsignedSmallInt, adUnsignedInt, adBigInt, adUnsignedBigInt, adBoolean.
 ColumnInfo SchemaColumn(const wchar_t* name, int adoType);

@@ -449,43 +449,18 @@ void ColumnFromAdoType(ColumnInfo& c, int adoType, long definedSize, int precisi
     c.isUnsigned = false;
     c.columnSize = definedSize > 0 ? static_cast<SQLULEN>(definedSize) : 0;
     c.digits = 0;
+    c.sqlType = SqlTypeOfAdo(adoType, c.isUnsigned);
     switch (adoType) {
-    case adTinyInt: c.sqlType = SQL_TINYINT; break;
-    case adUnsignedTinyInt: c.sqlType = SQL_TINYINT; c.isUnsigned = true; break;
-    case adSmallInt: c.sqlType = SQL_SMALLINT; break;
-    case adUnsignedSmallInt: c.sqlType = SQL_SMALLINT; c.isUnsigned = true; break;
-    case adInteger: c.sqlType = SQL_INTEGER; break;
-    case adUnsignedInt: c.sqlType = SQL_INTEGER; c.isUnsigned = true; break;
-    case adBigInt: c.sqlType = SQL_BIGINT; break;
-    case adUnsignedBigInt: c.sqlType = SQL_BIGINT; c.isUnsigned = true; break;
-    case adSingle: c.sqlType = SQL_REAL; break;
-    case adDouble: c.sqlType = SQL_DOUBLE; break;
     case adCurrency:
     case adNumeric:
     case adDecimal:
     case adVarNumeric:
-        c.sqlType = SQL_NUMERIC;
         c.columnSize = static_cast<SQLULEN>(precision >= 0 && precision != 255 ? precision : adoType == adCurrency ? 19 : 38);
         c.digits = static_cast<SQLSMALLINT>(scale >= 0 && scale != 255 ? scale : adoType == adCurrency ? 4 : 0);
         break;
-    case adBoolean: c.sqlType = SQL_BIT; break;
     case adDate:
-    case adDBTimeStamp:
-        c.sqlType = SQL_TYPE_TIMESTAMP;
-        c.digits = static_cast<SQLSMALLINT>(scale >= 0 && scale != 255 ? scale : 0);
-        break;
-    case adDBDate: c.sqlType = SQL_TYPE_DATE; break;
-    case adDBTime: c.sqlType = SQL_TYPE_TIME; break;
-    case adGUID: c.sqlType = SQL_GUID; break;
-    case adChar: c.sqlType = SQL_CHAR; break;
-    case adWChar: c.sqlType = SQL_WCHAR; break;
-    case adVarChar: c.sqlType = SQL_VARCHAR; break;
-    case adLongVarChar: c.sqlType = SQL_LONGVARCHAR; break;
-    case adLongVarWChar: c.sqlType = SQL_WLONGVARCHAR; break;
-    case adBinary: c.sqlType = SQL_BINARY; break;
-    case adVarBinary: c.sqlType = SQL_VARBINARY; break;
-    case adLongVarBinary: c.sqlType = SQL_LONGVARBINARY; break;
-    default: c.sqlType = SQL_WVARCHAR; break;  // adVarWChar, adBSTR and the rest: text
+    case adDBTimeStamp: c.digits = static_cast<SQLSMALLINT>(scale >= 0 && scale != 255 ? scale : 0); break;
+    default: break;
     }
     c.nullable = (attributes & (adFldIsNullable | adFldMayBeNull)) != 0;
     DeriveColumn(c);
