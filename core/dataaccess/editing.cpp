@@ -953,16 +953,9 @@ int CADORecordSet::Requery() {
         Record(L"The recordset has no statement to run again.", ZE_FAIL);
         return 0;
     }
+    auto rows = FetchRows(c.source);
+    if (!rows) return 0;
     try {
-        auto rows = std::make_shared<RowSet>();
-        SqlWString text = ToSqlW(c.source);
-        OdbcError error;
-        if (!m_pConnection->Run(
-                [&](SQLHSTMT h) { return SQLExecDirectW(h, text.data(), static_cast<SQLINTEGER>(text.size())); },
-                rows.get(), nullptr, this, error)) {
-            Record(error.text, error.code);
-            return 0;
-        }
         c.rows = std::move(rows);
         c.view.clear();
         c.hasView = false;

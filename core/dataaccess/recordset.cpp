@@ -39,11 +39,10 @@ void CADORecordSet::Adopt(std::shared_ptr<RowSet> rows) {
     EnterRecord();
 }
 
-int CADORecordSet::Run(const std::wstring& sql) {
-    Close();
+std::shared_ptr<RowSet> CADORecordSet::FetchRows(const std::wstring& sql) {
     if (!m_pConnection) {
         Record(L"", ZE_POINTER);
-        return 0;
+        return nullptr;
     }
     try {
         auto rows = std::make_shared<RowSet>();
@@ -53,15 +52,22 @@ int CADORecordSet::Run(const std::wstring& sql) {
                 [&](SQLHSTMT h) { return SQLExecDirectW(h, text.data(), static_cast<SQLINTEGER>(text.size())); },
                 rows.get(), nullptr, this, error)) {
             Record(error.text, error.code);
-            return 0;
+            return nullptr;
         }
-        Adopt(std::move(rows));
-        m_pRecordset->source = sql;
-        return 1;
+        return rows;
     } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
-        return 0;
+        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+        return nullptr;
     }
+}
+
+int CADORecordSet::Run(const std::wstring& sql) {
+    Close();
+    auto rows = FetchRows(sql);
+    if (!rows) return 0;
+    Adopt(std::move(rows));
+    m_pRecordset->source = sql;
+    return 1;
 }
 
 int CADORecordSet::Open(_ConnectionPtr connection, const wchar_t* source, int option) {

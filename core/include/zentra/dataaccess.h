@@ -485,6 +485,8 @@ private:
     friend class CADOCommand;
     void Record(const CString& text, std::uint32_t code);
     int Run(const std::wstring& sql);
+    // Runs `sql` on the connection and gives its rows; null (recorded) when it fails.
+    std::shared_ptr<RowSet> FetchRows(const std::wstring& sql);
     // Makes `rows` the recordset's result, positioned on the first record.
     void Adopt(std::shared_ptr<RowSet> rows);
     long FindField(const wchar_t* name);
