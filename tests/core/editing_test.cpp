@@ -31,14 +31,16 @@ _variant_t VariantArray(std::vector<_variant_t> elements) {
     return _variant_t::Array(array);
 }
 
-_variant_t Field(CADORecordSet& rs, const wchar_t* name) {
+template <class Key>
+_variant_t Field(CADORecordSet& rs, Key key) {
     _variant_t v;
-    EXPECT_EQ(1, rs.GetFieldValue(name, v)) << U8(name) << ": " << U8(rs.m_strLastError);
+    EXPECT_EQ(1, rs.GetFieldValue(key, v)) << U8(rs.m_strLastError);
     return v;
 }
 
-std::wstring Text(CADORecordSet& rs, const wchar_t* name) {
-    _variant_t v = Field(rs, name);
+template <class Key>
+std::wstring Text(CADORecordSet& rs, Key key) {
+    _variant_t v = Field(rs, key);
     if (v.vt() == VT_NULL) return L"<null>";
     std::wstring text;
     VariantToText(v, text);
@@ -46,10 +48,22 @@ std::wstring Text(CADORecordSet& rs, const wchar_t* name) {
 }
 
 long long Number(CADORecordSet& rs, const wchar_t* name) {
-    _variant_t v = Field(rs, name);
-    std::wstring text;
-    VariantToText(v, text);
-    return v.vt() == VT_NULL ? -999999 : std::stoll(text);
+    const std::wstring text = Text(rs, name);
+    return text == L"<null>" ? -999999 : std::stoll(text);
+}
+
+// Starts an edit of the current record and sets one field in it.
+template <class V>
+void EditField(CADORecordSet& rs, const wchar_t* field, const V& value) {
+    ASSERT_EQ(1, rs.Edit()) << U8(rs.m_strLastError);
+    ASSERT_EQ(1, rs.SetFieldValue(field, value)) << U8(field) << ": " << U8(rs.m_strLastError);
+}
+
+// Changes one field of the current record and saves it: Update's result.
+template <class V>
+int Change(CADORecordSet& rs, const wchar_t* field, const V& value) {
+    EditField(rs, field, value);
+    return rs.Update();
 }
 
 // ---- without a database ----
@@ -140,31 +154,24 @@ protected:
     // The items table: id 1..3 named a, b, c with quantities 10, 20, 30.
     void Items() {
         Recreate(T(L"items"), L"id integer primary key, name varchar(40), qty integer, note varchar(40)");
-        Exec(L"insert into " + T(L"items") + L" values (1, 'a', 10, 'n1')");
-        Exec(L"insert into " + T(L"items") + L" values (2, 'b', 20, 'n2')");
-        Exec(L"insert into " + T(L"items") + L" values (3, 'c', 30, 'n3')");
+        Exec(L"insert into " + T(L"items") + L" values (1, 'a', 10, 'n1'), (2, 'b', 20, 'n2'), (3, 'c', 30, 'n3')");
     }
-    // What a fresh query on the second connection sees: one text per row.
-    std::vector<std::wstring> Seen(const std::wstring& sql) {
-        CADORecordSet rs(&other, 1);
+    // Every record of `rs`, first to last, one text per record; the position ends at EOF.
+    static std::vector<std::wstring> RowsOf(CADORecordSet& rs) {
         std::vector<std::wstring> rows;
-        if (!rs.Open(other.GetConnection(), sql.c_str(), 1)) {
-            ADD_FAILURE() << U8(sql) << ": " << U8(rs.m_strLastError);
-            return rows;
-        }
-        for (; !rs.IsEOF(); rs.MoveNext()) {
+        for (rs.MoveFirst(); !rs.IsEOF(); rs.MoveNext()) {
             std::wstring row;
-            for (long i = 0; i < rs.GetFieldCount(); ++i) {
-                _variant_t v;
-                rs.GetFieldValue(static_cast<int>(i), v);
-                std::wstring text;
-                if (v.vt() == VT_NULL) text = L"<null>";
-                else VariantToText(v, text);
-                row += (i ? L"|" : L"") + text;
-            }
+            for (int i = 0; i < rs.GetFieldCount(); ++i) row += (i ? L"|" : L"") + Text(rs, i);
             rows.push_back(row);
         }
         return rows;
+    }
+    // What a fresh query on the second connection sees.
+    std::vector<std::wstring> Seen(const std::wstring& sql) {
+        CADORecordSet rs(&other, 1);
+        if (rs.Open(other.GetConnection(), sql.c_str(), 1)) return RowsOf(rs);
+        ADD_FAILURE() << U8(sql) << ": " << U8(rs.m_strLastError);
+        return {};
     }
     std::vector<std::wstring> SeenItems() { return Seen(L"select id, name, qty, note from " + T(L"items") + L" order by id"); }
 
@@ -218,8 +225,7 @@ TEST_P(EditingBackend, MovingOffAnEditedRecordSavesIt) {
     Items();
     CADORecordSet rs(&conn, 0);
     Open(rs, L"select * from " + T(L"items") + L" order by id");
-    ASSERT_EQ(1, rs.Edit());
-    ASSERT_EQ(1, rs.SetFieldValue(L"note", L"moved"));
+    EditField(rs, L"note", L"moved");
     rs.MoveNext();
     EXPECT_EQ(0, rs.GetEditMode());
     EXPECT_EQ(2, Number(rs, L"id"));
@@ -309,15 +315,11 @@ TEST_P(EditingBackend, BatchChangesWaitForUpdateBatchAndCancelBatchRestores) {
     CADORecordSet rs(&conn, 1);
     Open(rs, L"select id, name, qty, note from " + T(L"items") + L" order by id");
     const Rows before = SeenItems();
-    ASSERT_EQ(1, rs.Edit());
-    ASSERT_EQ(1, rs.SetFieldValue(L"name", CString(L"A")));
-    ASSERT_EQ(1, rs.Update());
+    ASSERT_EQ(1, Change(rs, L"name", CString(L"A")));
     rs.MoveNext();
     ASSERT_EQ(1, rs.Delete());
     rs.MoveNext();
-    ASSERT_EQ(1, rs.Edit());
-    ASSERT_EQ(1, rs.SetFieldValue(L"qty", 31L));
-    ASSERT_EQ(1, rs.Update());
+    ASSERT_EQ(1, Change(rs, L"qty", 31L));
     ASSERT_EQ(1, rs.AddNew(VariantArray({_variant_t::Bstr(L"id"), _variant_t::Bstr(L"name")}),
                            VariantArray({_variant_t::I4(4), _variant_t::Bstr(L"d")})));
     ASSERT_EQ(1, rs.Update());
@@ -327,26 +329,17 @@ TEST_P(EditingBackend, BatchChangesWaitForUpdateBatchAndCancelBatchRestores) {
     // CancelBatch brings back what was read and drops the added record.
     ASSERT_EQ(1, rs.CancelBatch());
     EXPECT_EQ(3u, rs.GetRecordCount());
-    rs.MoveFirst();
-    EXPECT_EQ(L"a", Text(rs, L"name"));
-    rs.MoveNext();
-    EXPECT_EQ(L"b", Text(rs, L"name"));
-    rs.MoveNext();
-    EXPECT_EQ(30, Number(rs, L"qty"));
-    rs.MoveNext();
-    EXPECT_EQ(1, rs.IsEOF());
+    EXPECT_EQ(before, RowsOf(rs));
     ASSERT_EQ(1, rs.UpdateBatch());  // nothing pending any more
     EXPECT_EQ(before, SeenItems());
 
     // The same changes sent.
     rs.MoveFirst();
-    ASSERT_EQ(1, rs.Edit());
-    ASSERT_EQ(1, rs.SetFieldValue(L"name", CString(L"A")));
+    EditField(rs, L"name", CString(L"A"));
     rs.MoveNext();  // saves the edit into the batch
     ASSERT_EQ(1, rs.Delete());
     rs.MoveNext();
-    ASSERT_EQ(1, rs.Edit());
-    ASSERT_EQ(1, rs.SetFieldValue(L"qty", 31L));
+    EditField(rs, L"qty", 31L);
     ASSERT_EQ(1, rs.AddNew(VariantArray({_variant_t::Bstr(L"id"), _variant_t::Bstr(L"name")}),
                            VariantArray({_variant_t::I4(4), _variant_t::Bstr(L"d")})));
     ASSERT_EQ(1, rs.UpdateBatch()) << U8(rs.m_strLastError);  // also saves the record being added
@@ -361,9 +354,7 @@ TEST_P(EditingBackend, AChangeFromAnotherConnectionMakesTheUpdateFail) {
     CADORecordSet rs(&conn, 0);
     Open(rs, L"select id, name, qty, note from " + T(L"items") + L" order by id");
     Exec(other, L"update " + T(L"items") + L" set name = 'theirs' where id = 1");
-    ASSERT_EQ(1, rs.Edit());
-    ASSERT_EQ(1, rs.SetFieldValue(L"name", CString(L"mine")));
-    EXPECT_EQ(0, rs.Update());
+    EXPECT_EQ(0, Change(rs, L"name", CString(L"mine")));
     EXPECT_EQ(kRowNotFound, rs.m_strLastError);
     EXPECT_EQ(0, rs.GetEditMode());
     EXPECT_EQ(L"theirs", SeenItems()[0].substr(2, 6));
@@ -371,17 +362,13 @@ TEST_P(EditingBackend, AChangeFromAnotherConnectionMakesTheUpdateFail) {
     // A change of another column does not stand in the way, and is kept.
     rs.MoveNext();
     Exec(other, L"update " + T(L"items") + L" set note = 'their note' where id = 2");
-    ASSERT_EQ(1, rs.Edit());
-    ASSERT_EQ(1, rs.SetFieldValue(L"qty", 21L));
-    ASSERT_EQ(1, rs.Update()) << U8(rs.m_strLastError);
+    ASSERT_EQ(1, Change(rs, L"qty", 21L)) << U8(rs.m_strLastError);
     EXPECT_EQ(L"2|b|21|their note", SeenItems()[1]);
 
     // A row deleted meanwhile can't be updated or deleted.
     rs.MoveNext();
     Exec(other, L"delete from " + T(L"items") + L" where id = 3");
-    ASSERT_EQ(1, rs.Edit());
-    ASSERT_EQ(1, rs.SetFieldValue(L"qty", 1L));
-    EXPECT_EQ(0, rs.Update());
+    EXPECT_EQ(0, Change(rs, L"qty", 1L));
     EXPECT_EQ(0, rs.Delete());
     EXPECT_EQ(kRowNotFound, rs.m_strLastError);
 
@@ -390,12 +377,9 @@ TEST_P(EditingBackend, AChangeFromAnotherConnectionMakesTheUpdateFail) {
     Items();
     CADORecordSet batch(&conn, 1);
     Open(batch, L"select id, name, qty, note from " + T(L"items") + L" order by id");
-    ASSERT_EQ(1, batch.Edit());
-    ASSERT_EQ(1, batch.SetFieldValue(L"qty", 11L));
+    EditField(batch, L"qty", 11L);
     batch.MoveNext();
-    ASSERT_EQ(1, batch.Edit());
-    ASSERT_EQ(1, batch.SetFieldValue(L"name", CString(L"mine")));
-    ASSERT_EQ(1, batch.Update());
+    ASSERT_EQ(1, Change(batch, L"name", CString(L"mine")));
     Exec(other, L"update " + T(L"items") + L" set name = 'theirs' where id = 2");
     EXPECT_EQ(0, batch.UpdateBatch());
     EXPECT_EQ(kRowNotFound, batch.m_strLastError);
@@ -409,11 +393,9 @@ TEST_P(EditingBackend, UpdateBatchOfTheCurrentRecordLeavesTheOthersPending) {
     Items();
     CADORecordSet rs(&conn, 1);
     Open(rs, L"select id, name, qty, note from " + T(L"items") + L" order by id");
-    ASSERT_EQ(1, rs.Edit());
-    ASSERT_EQ(1, rs.SetFieldValue(L"qty", 11L));
+    EditField(rs, L"qty", 11L);
     rs.MoveNext();
-    ASSERT_EQ(1, rs.Edit());
-    ASSERT_EQ(1, rs.SetFieldValue(L"qty", 22L));
+    EditField(rs, L"qty", 22L);
     ASSERT_EQ(1, rs.UpdateBatch(adAffectCurrent)) << U8(rs.m_strLastError);
     EXPECT_EQ((Rows{L"1|a|10|n1", L"2|b|22|n2", L"3|c|30|n3"}), SeenItems());
     ASSERT_EQ(1, rs.UpdateBatch(adAffectAll)) << U8(rs.m_strLastError);
@@ -424,14 +406,12 @@ TEST_P(EditingBackend, UpdateBatchWritesInsideTheCallersTransaction) {
     Items();
     CADORecordSet rs(&conn, 1);
     Open(rs, L"select id, name, qty, note from " + T(L"items") + L" order by id");
-    ASSERT_EQ(1, rs.Edit());
-    ASSERT_EQ(1, rs.SetFieldValue(L"qty", 12L));
+    EditField(rs, L"qty", 12L);
     ASSERT_EQ(1, conn.BeginTrans());
     ASSERT_EQ(1, rs.UpdateBatch()) << U8(rs.m_strLastError);
     conn.RollbackTrans();
     EXPECT_EQ(L"1|a|10|n1", SeenItems()[0]);  // the caller's rollback undid it
-    ASSERT_EQ(1, rs.Edit());
-    ASSERT_EQ(1, rs.SetFieldValue(L"name", CString(L"kept")));
+    EditField(rs, L"name", CString(L"kept"));
     ASSERT_EQ(1, conn.BeginTrans());
     ASSERT_EQ(1, rs.UpdateBatch()) << U8(rs.m_strLastError);
     conn.CommitTrans();
@@ -446,17 +426,13 @@ TEST_P(EditingBackend, UpdateCriteriaChooseWhatFindsTheRow) {
     // The key alone: the other connection's change of the same column is overwritten.
     ASSERT_EQ(1, rs.SetProperties(L"Update Criteria", 0)) << U8(rs.m_strLastError);
     Exec(other, L"update " + T(L"items") + L" set name = 'theirs' where id = 1");
-    ASSERT_EQ(1, rs.Edit());
-    ASSERT_EQ(1, rs.SetFieldValue(L"name", CString(L"mine")));
-    ASSERT_EQ(1, rs.Update()) << U8(rs.m_strLastError);
+    ASSERT_EQ(1, Change(rs, L"name", CString(L"mine"))) << U8(rs.m_strLastError);
     EXPECT_EQ(L"1|mine|10|n1", SeenItems()[0]);
     // All columns: a change of any column is a conflict.
     ASSERT_EQ(1, rs.SetProperties(L"Update Criteria", 1));
     rs.MoveNext();
     Exec(other, L"update " + T(L"items") + L" set note = 'theirs' where id = 2");
-    ASSERT_EQ(1, rs.Edit());
-    ASSERT_EQ(1, rs.SetFieldValue(L"qty", 1L));
-    EXPECT_EQ(0, rs.Update());
+    EXPECT_EQ(0, Change(rs, L"qty", 1L));
     EXPECT_EQ(kRowNotFound, rs.m_strLastError);
 }
 
@@ -468,9 +444,7 @@ TEST_P(EditingBackend, AValueTheColumnAlreadyHoldsIsNoConflict) {
     Exec(L"insert into " + table + L" values (1, 'a')");
     CADORecordSet rs(&conn, 0);
     Open(rs, L"select * from " + table);
-    ASSERT_EQ(1, rs.Edit());
-    ASSERT_EQ(1, rs.SetFieldValue(L"code", CString(L"a ")));
-    EXPECT_EQ(1, rs.Update()) << U8(rs.m_strLastError);
+    EXPECT_EQ(1, Change(rs, L"code", CString(L"a "))) << U8(rs.m_strLastError);
     EXPECT_EQ((Rows{L"1"}), Seen(L"select count(*) from " + table));
 }
 
@@ -481,41 +455,29 @@ TEST_P(EditingBackend, ResultsThatAreNotRowsOfOneTableAreRefused) {
     Exec(L"insert into " + tags + L" values (1, 'red')");
     CADORecordSet join(&conn, 0);
     Open(join, L"select i.id, i.name, t.tag from " + T(L"items") + L" i join " + tags + L" t on t.item = i.id");
-    ASSERT_EQ(1, join.Edit());
-    ASSERT_EQ(1, join.SetFieldValue(L"tag", CString(L"blue")));
-    EXPECT_EQ(0, join.Update());
+    EXPECT_EQ(0, Change(join, L"tag", CString(L"blue")));
     EXPECT_NE(std::wstring::npos, join.m_strLastError.find(L"Insufficient base table information")) << U8(join.m_strLastError);
     EXPECT_EQ((Rows{L"red"}), Seen(L"select tag from " + tags));
 
     // Naming the table to change makes the join writable for that table's columns.
     ASSERT_EQ(1, join.SetProperties(L"Unique Table", tags.c_str())) << U8(join.m_strLastError);
-    ASSERT_EQ(1, join.Edit());
-    ASSERT_EQ(1, join.SetFieldValue(L"tag", CString(L"blue")));
-    ASSERT_EQ(1, join.Update()) << U8(join.m_strLastError);
+    ASSERT_EQ(1, Change(join, L"tag", CString(L"blue"))) << U8(join.m_strLastError);
     EXPECT_EQ((Rows{L"blue"}), Seen(L"select tag from " + tags));
-    ASSERT_EQ(1, join.Edit());
-    ASSERT_EQ(1, join.SetFieldValue(L"name", CString(L"x")));
-    EXPECT_EQ(0, join.Update());
+    EXPECT_EQ(0, Change(join, L"name", CString(L"x")));
     EXPECT_NE(std::wstring::npos, join.m_strLastError.find(L"\"name\" cannot be updated")) << U8(join.m_strLastError);
 
     // An expression can't be set; the table's columns of the same result can.
     CADORecordSet rs(&conn, 0);
     Open(rs, L"select id, name, qty * 2 as twice from " + T(L"items") + L" order by id");
-    ASSERT_EQ(1, rs.Edit());
-    ASSERT_EQ(1, rs.SetFieldValue(L"twice", 4L));
-    EXPECT_EQ(0, rs.Update());
+    EXPECT_EQ(0, Change(rs, L"twice", 4L));
     EXPECT_NE(std::wstring::npos, rs.m_strLastError.find(L"\"twice\" cannot be updated")) << U8(rs.m_strLastError);
-    ASSERT_EQ(1, rs.Edit());
-    ASSERT_EQ(1, rs.SetFieldValue(L"name", CString(L"ok")));
-    ASSERT_EQ(1, rs.Update()) << U8(rs.m_strLastError);
+    ASSERT_EQ(1, Change(rs, L"name", CString(L"ok"))) << U8(rs.m_strLastError);
     EXPECT_EQ(L"1|ok|10|n1", SeenItems()[0]);
 
     // A result of no table at all.
     CADORecordSet constant(&conn, 0);
     Open(constant, L"select 1 as one");
-    ASSERT_EQ(1, constant.Edit());
-    ASSERT_EQ(1, constant.SetFieldValue(L"one", 2L));
-    EXPECT_EQ(0, constant.Update());
+    EXPECT_EQ(0, Change(constant, L"one", 2L));
     EXPECT_NE(std::wstring::npos, constant.m_strLastError.find(L"Insufficient base table information"));
 }
 
@@ -524,31 +486,24 @@ TEST_P(EditingBackend, ATableWithoutKeyIsChangedByItsOriginalValuesOneRowAtATime
     // Times finer than milliseconds, which the rows in memory don't keep exactly.
     const std::wstring stamp = kind() == Kind::MariaDB ? L"datetime(6)" : L"timestamp(6)";
     Recreate(table, L"a integer, b varchar(10), r real, d date, s " + stamp);
-    Exec(L"insert into " + table + L" values (1, 'x', 1.5, '2024-02-29', '2024-01-02 03:04:05.123456')");
-    Exec(L"insert into " + table + L" values (1, 'x', 1.5, '2024-02-29', '2024-01-02 03:04:05.123456')");
-    Exec(L"insert into " + table + L" values (2, null, 0.1, null, null)");
+    const std::wstring row = L"(1, 'x', 1.5, '2024-02-29', '2024-01-02 03:04:05.123456')";
+    Exec(L"insert into " + table + L" values " + row + L", " + row + L", (2, null, 0.1, null, null)");
     const std::wstring all = L"select a, b from " + table + L" order by a, b";
 
     CADORecordSet rs(&conn, 0);
     Open(rs, L"select * from " + table + L" order by a");
-    ASSERT_EQ(1, rs.Edit());
-    ASSERT_EQ(1, rs.SetFieldValue(L"b", CString(L"y")));
-    ASSERT_EQ(1, rs.Update()) << U8(rs.m_strLastError);
+    ASSERT_EQ(1, Change(rs, L"b", CString(L"y"))) << U8(rs.m_strLastError);
     EXPECT_EQ((Rows{L"1|x", L"1|y", L"2|<null>"}), Seen(all));  // one of the two equal rows
     rs.MoveNext();
     ASSERT_EQ(1, rs.Delete()) << U8(rs.m_strLastError);
     EXPECT_EQ((Rows{L"1|y", L"2|<null>"}), Seen(all));
     rs.MoveNext();  // NULLs and a real number among the original values
-    ASSERT_EQ(1, rs.Edit());
-    ASSERT_EQ(1, rs.SetFieldValue(L"b", CString(L"z")));
-    ASSERT_EQ(1, rs.Update()) << U8(rs.m_strLastError);
+    ASSERT_EQ(1, Change(rs, L"b", CString(L"z"))) << U8(rs.m_strLastError);
     EXPECT_EQ((Rows{L"1|y", L"2|z"}), Seen(all));
 
     // Someone else's change of any column is a conflict here.
     Exec(other, L"update " + table + L" set r = 7 where a = 2");
-    ASSERT_EQ(1, rs.Edit());
-    ASSERT_EQ(1, rs.SetFieldValue(L"b", CString(L"lost")));
-    EXPECT_EQ(0, rs.Update());
+    EXPECT_EQ(0, Change(rs, L"b", CString(L"lost")));
     EXPECT_EQ(kRowNotFound, rs.m_strLastError);
     EXPECT_EQ((Rows{L"1|y", L"2|z"}), Seen(all));
 }
@@ -558,14 +513,11 @@ TEST_P(EditingBackend, EqualRowsOfAViewAreNeverChangedTogether) {
     Exec(L"drop view if exists " + view);
     Recreate(table, L"a integer, b varchar(10)");
     Exec(L"create view " + view + L" as select a, b from " + table);
-    Exec(L"insert into " + table + L" values (1, 'x')");
-    Exec(L"insert into " + table + L" values (1, 'x')");
-    Exec(L"insert into " + table + L" values (2, 'y')");
+    Exec(L"insert into " + table + L" values (1, 'x'), (1, 'x'), (2, 'y')");
     const std::wstring all = L"select a, b from " + table + L" order by a, b";
     CADORecordSet rs(&conn, 0);
     Open(rs, L"select * from " + view + L" order by a");
-    ASSERT_EQ(1, rs.Edit());
-    ASSERT_EQ(1, rs.SetFieldValue(L"b", CString(L"z")));
+    EditField(rs, L"b", CString(L"z"));
     if (testdb::IsPostgres(kind())) {
         // A view has no row id to pick one of the two: the change is refused and undone.
         EXPECT_EQ(0, rs.Update());
@@ -577,9 +529,7 @@ TEST_P(EditingBackend, EqualRowsOfAViewAreNeverChangedTogether) {
     }
     // A row that is one of a kind is changed through the view everywhere.
     rs.MoveLast();
-    ASSERT_EQ(1, rs.Edit());
-    ASSERT_EQ(1, rs.SetFieldValue(L"b", CString(L"w")));
-    ASSERT_EQ(1, rs.Update()) << U8(rs.m_strLastError);
+    ASSERT_EQ(1, Change(rs, L"b", CString(L"w"))) << U8(rs.m_strLastError);
     EXPECT_EQ(L"2|w", Seen(all).back());
     Exec(L"drop view " + view);
 }
@@ -593,9 +543,7 @@ TEST_P(EditingBackend, OddTableAndColumnNamesAreQuoted) {
     Exec(L"insert into " + Q(table) + L" values (1, 'x')");
     CADORecordSet rs(&conn, 0);
     Open(rs, L"select * from " + Q(table));
-    ASSERT_EQ(1, rs.Edit());
-    ASSERT_EQ(1, rs.SetFieldValue(weird.c_str(), CString(L"it's; drop")));
-    ASSERT_EQ(1, rs.Update()) << U8(rs.m_strLastError);
+    ASSERT_EQ(1, Change(rs, weird.c_str(), CString(L"it's; drop"))) << U8(rs.m_strLastError);
     ASSERT_EQ(1, rs.AddNew());
     ASSERT_EQ(1, rs.SetFieldValue(L"order", 2L));
     ASSERT_EQ(1, rs.SetFieldValue(weird.c_str(), CString(L"\u00e9t\u00e9 \U0001F600")));
@@ -642,8 +590,8 @@ TEST_P(EditingBackend, RecordBindingFollowsTheRecordAndAddsRecords) {
     const std::wstring table = T(L"bound");
     Recreate(table, L"id integer primary key, name varchar(20), note varchar(20), price double precision, "
                     L"happened date, big integer");
-    Exec(L"insert into " + table + L" values (1, 'short', 'abc', 2.5, '2024-01-02', 7)");
-    Exec(L"insert into " + table + L" values (2, 'much too long', 'abcd', null, null, 100000)");
+    Exec(L"insert into " + table + L" values (1, 'short', 'abc', 2.5, '2024-01-02', 7), "
+         L"(2, 'much too long', 'abcd', null, null, 100000)");
     CADORecordSet rs(&conn, 0);
     Open(rs, L"select * from " + table + L" order by id");
     Item item;
@@ -678,15 +626,12 @@ TEST_P(EditingBackend, RecordBindingFollowsTheRecordAndAddsRecords) {
     // A record added from the members.
     item.id = 3;
     std::wcscpy(item.name, L"new");
-    item.nameLength = -1;
     std::strcpy(item.note, "xy");
-    item.noteLength = -1;
+    item.nameLength = item.noteLength = -1;
     item.price = 9.25;
-    item.priceStatus = adFldOK;
     item.when = 45294.0;
-    item.whenStatus = adFldOK;
     item.small = 12;
-    item.smallStatus = adFldOK;
+    item.priceStatus = item.whenStatus = item.smallStatus = adFldOK;
     ASSERT_EQ(1, rs.AddNew(item)) << U8(rs.m_strLastError);
     EXPECT_EQ(0, rs.GetEditMode());
     EXPECT_EQ(3, Number(rs, L"id"));
@@ -707,8 +652,7 @@ TEST_P(EditingBackend, RequeryRunsTheStatementAgain) {
     Exec(other, L"update " + T(L"items") + L" set name = 'fresh' where id = 1");
     Exec(other, L"insert into " + T(L"items") + L" (id, name) values (4, 'd')");
     EXPECT_EQ(L"a", Text(rs, L"name"));
-    ASSERT_EQ(1, rs.Edit());
-    ASSERT_EQ(1, rs.SetFieldValue(L"name", CString(L"pending")));
+    EditField(rs, L"name", CString(L"pending"));
     EXPECT_EQ(0, rs.Requery());  // an edit in progress is not thrown away
     ASSERT_EQ(1, rs.Update());
     EXPECT_EQ(0, rs.Requery());  // nor a change waiting for UpdateBatch
@@ -720,8 +664,7 @@ TEST_P(EditingBackend, RequeryRunsTheStatementAgain) {
     // The filter stays.
     ASSERT_EQ(1, rs.SetFilter(L"id > 2")) << U8(rs.m_strLastError);
     EXPECT_EQ(2u, rs.GetRecordCount());
-    Exec(other, L"insert into " + T(L"items") + L" (id, name) values (5, 'e')");
-    Exec(other, L"insert into " + T(L"items") + L" (id, name) values (0, 'z')");
+    Exec(other, L"insert into " + T(L"items") + L" (id, name) values (5, 'e'), (0, 'z')");
     ASSERT_EQ(1, rs.Requery()) << U8(rs.m_strLastError);
     EXPECT_EQ(3u, rs.GetRecordCount());
     EXPECT_EQ(3, Number(rs, L"id"));
