@@ -114,7 +114,7 @@ protected:
 
 TEST_P(RecordsetXmlBackend, EveryKindOfValueSurvivesARoundTrip) {
     const std::wstring t = T(L"xml");
-    std::wstring columns, blob, flagTrue = L"1", flagFalse = L"0";
+    std::wstring columns, flagTrue = L"1", flagFalse = L"0";
     switch (kind()) {
     case Kind::SQLite:
         columns = L"id integer, s smallint, b bigint, d double, r real, n decimal(38,10), v varchar(80), t text, "
@@ -135,11 +135,10 @@ TEST_P(RecordsetXmlBackend, EveryKindOfValueSurvivesARoundTrip) {
         flagFalse = L"b'0'";
         break;
     }
-    Exec(L"drop table if exists " + t);
-    Exec(L"create table " + t + L" (" + columns + L")");
+    Recreate(t, columns);
     std::wstring hex;
     for (int i = 0; i < 256; ++i) hex += Format(L"%02x", i);
-    blob = testdb::IsPostgres(kind()) ? L"'\\x" + hex + L"'::bytea" : L"x'" + hex + L"'";
+    const std::wstring blob = postgres() ? L"'\\x" + hex + L"'::bytea" : L"x'" + hex + L"'";
     const std::wstring text = L"Grüße, 日本語 & <tag attr=\"v\"> 'apostrophes'\nsecond line\tand a tab";
     std::wstring quoted = text;
     ReplaceAll(quoted, L"'", L"''");
@@ -148,10 +147,10 @@ TEST_P(RecordsetXmlBackend, EveryKindOfValueSurvivesARoundTrip) {
     Exec(L"insert into " + t + L" values (2, null, null, null, null, null, null, null, null, null, null, null, null)");
     Exec(L"insert into " + t + L" values (3, 32767, -9223372036854775807, -1.5e300, -0.5, -0.0000000001, '', 'x', "
          L"'1899-12-29 00:00:01', '1000-01-01', '23:59:59', " +
-         (testdb::IsPostgres(kind()) ? std::wstring(L"'\\x'::bytea") : std::wstring(L"x''")) + L", " + flagFalse + L")");
+         (postgres() ? std::wstring(L"'\\x'::bytea") : std::wstring(L"x''")) + L", " + flagFalse + L")");
 
     CADORecordSet original(&conn, 1);
-    ASSERT_EQ(1, original.Execute((L"select * from " + t + L" order by id").c_str(), nullptr)) << U8(original.m_strLastError);
+    Query(original, L"select * from " + t + L" order by id");
     const std::string path = files.New("roundtrip");
     ASSERT_EQ(1, original.SaveAsXML(W(path).c_str())) << U8(original.m_strLastError);
 
@@ -191,8 +190,7 @@ TEST_P(RecordsetXmlBackend, EveryKindOfValueSurvivesARoundTrip) {
 
 TEST_P(RecordsetXmlBackend, NamesThatAreNotXmlNamesAndDuplicates) {
     CADORecordSet rs(&conn, 1);
-    ASSERT_EQ(1, rs.Execute(L"select 1 as \"my col\", 2 as a, 3 as a, 4 as \"xmlns\", 5 as \"1st\"", nullptr))
-        << U8(rs.m_strLastError);
+    Query(rs, L"select 1 as \"my col\", 2 as a, 3 as a, 4 as \"xmlns\", 5 as \"1st\"");
     const std::string path = files.New("names");
     ASSERT_EQ(1, rs.SaveAsXML(W(path).c_str())) << U8(rs.m_strLastError);
     CADORecordSet opened;
@@ -211,9 +209,7 @@ protected:
         ASSERT_NE(nullptr, std::setlocale(LC_ALL, "C.UTF-8"));
         ASSERT_EQ(1, conn.Open(testdb::SqliteConnectionString(testdb::NewSqliteFile()).c_str())) << U8(conn.m_strLastError);
         Exec(L"create table se_xml_items (id integer, name varchar(20), price double)");
-        Exec(L"insert into se_xml_items values (1, 'one', 1.5)");
-        Exec(L"insert into se_xml_items values (2, null, 2.5)");
-        Exec(L"insert into se_xml_items values (3, 'three', null)");
+        Exec(L"insert into se_xml_items values (1, 'one', 1.5), (2, null, 2.5), (3, 'three', null)");
         ASSERT_EQ(1, rs.Execute(L"select * from se_xml_items order by id", nullptr)) << U8(rs.m_strLastError);
     }
     void TearDown() override {
@@ -325,62 +321,55 @@ TEST_F(RecordsetXml, ReadsFilesInAdosOwnStyle) {
              "<s:Schema id='RowsetSchema'>\n"
              "\t<s:ElementType name='row' content='eltOnly' rs:updatable='true'>\n"
              "\t\t<s:AttributeType name='ShipperID' rs:number='1' rs:basetable='Shippers' rs:basecolumn='ShipperID'>\n"
-             "\t\t\t<s:datatype dt:type='int' dt:maxLength='4' rs:precision='10' rs:fixedlength='true' rs:maybenull='false'/>\n"
-             "\t\t</s:AttributeType>\n"
+             "\t\t\t<s:datatype dt:type='int' dt:maxLength='4' rs:precision='10' rs:fixedlength='true' rs:maybenull='false'/>\n\t\t</s:AttributeType>\n"
              "\t\t<s:AttributeType name='c1' rs:name='Company Name' rs:number='2' rs:writeunknown='true'>\n"
-             "\t\t\t<s:datatype dt:type='string' rs:dbtype='str' dt:maxLength='40' rs:maybenull='false'/>\n"
-             "\t\t</s:AttributeType>\n"
+             "\t\t\t<s:datatype dt:type='string' rs:dbtype='str' dt:maxLength='40' rs:maybenull='false'/>\n\t\t</s:AttributeType>\n"
              "\t\t<s:AttributeType name='Since' rs:number='3' rs:nullable='true'>\n"
-             "\t\t\t<s:datatype dt:type='dateTime' rs:dbtype='variantdate' dt:maxLength='16' rs:fixedlength='true'/>\n"
-             "\t\t</s:AttributeType>\n"
+             "\t\t\t<s:datatype dt:type='dateTime' rs:dbtype='variantdate' dt:maxLength='16' rs:fixedlength='true'/>\n\t\t</s:AttributeType>\n"
              "\t\t<s:AttributeType name='Rate' rs:number='4' rs:nullable='true'>\n"
-             "\t\t\t<s:datatype dt:type='number' rs:dbtype='currency' dt:maxLength='8' rs:precision='19' rs:fixedlength='true'/>\n"
-             "\t\t</s:AttributeType>\n"
-             "\t\t<s:extends type='rs:rowbase'/>\n"
-             "\t</s:ElementType>\n"
-             "</s:Schema>\n"
+             "\t\t\t<s:datatype dt:type='number' rs:dbtype='currency' dt:maxLength='8' rs:precision='19' rs:fixedlength='true'/>\n\t\t</s:AttributeType>\n"
+             "\t\t<s:extends type='rs:rowbase'/>\n\t</s:ElementType>\n</s:Schema>\n"
              "<rs:data>\n"
              "\t<z:row ShipperID='1' c1='Speedy Express' Since='1996-07-04T00:00:00' Rate='12.5'/>\n"
              "\t<rs:delete><z:row ShipperID='2' c1='United Package'/></rs:delete>\n"
              "\t<rs:update><rs:original><z:row ShipperID='3' c1='Old Name'/></rs:original>"
              "<z:row ShipperID='3' c1='Federal &amp; Shipping'/></rs:update>\n"
              "\t<rs:insert><z:row ShipperID='4' c1='New'/></rs:insert>\n"
-             "</rs:data>\n"
-             "</xml>\n");
+             "</rs:data>\n</xml>\n");
     CADORecordSet opened;
     ASSERT_EQ(1, opened.OpenXML(W(path).c_str())) << U8(opened.m_strLastError);
     ASSERT_EQ(4, opened.GetFieldCount());
     ASSERT_EQ(3u, opened.GetRecordCount());
-    CADOFieldInfo info;
-    ASSERT_EQ(1, opened.GetFieldInfo(1L, &info));
-    EXPECT_EQ(L"Company Name", info.m_strName);
-    EXPECT_EQ(adVarChar, info.m_nType);
-    EXPECT_EQ(40, info.m_lDefinedSize);
-    EXPECT_EQ(adFldUnknownUpdatable, info.m_lAttributes);
-    ASSERT_EQ(1, opened.GetFieldInfo(L"ShipperID", &info));
-    EXPECT_EQ(adInteger, info.m_nType);
-    EXPECT_EQ(adFldFixed, info.m_lAttributes);
-    ASSERT_EQ(1, opened.GetFieldInfo(L"Since", &info));
-    EXPECT_EQ(adDate, info.m_nType);
-    ASSERT_EQ(1, opened.GetFieldInfo(L"Rate", &info));
-    EXPECT_EQ(adCurrency, info.m_nType);
+    auto info = [&](auto field) {
+        CADOFieldInfo i;
+        EXPECT_EQ(1, opened.GetFieldInfo(field, &i));
+        return i;
+    };
+    auto value = [&](const wchar_t* field) {
+        _variant_t v = _variant_t::Error(0);
+        EXPECT_EQ(1, opened.GetFieldValue(field, v)) << U8(field);
+        return v;
+    };
+    const CADOFieldInfo company = info(1L);
+    EXPECT_EQ(L"Company Name", company.m_strName);
+    EXPECT_EQ(adVarChar, company.m_nType);
+    EXPECT_EQ(40, company.m_lDefinedSize);
+    EXPECT_EQ(adFldUnknownUpdatable, company.m_lAttributes);
+    EXPECT_EQ(adInteger, info(L"ShipperID").m_nType);
+    EXPECT_EQ(adFldFixed, info(L"ShipperID").m_lAttributes);
+    EXPECT_EQ(adDate, info(L"Since").m_nType);
+    EXPECT_EQ(adCurrency, info(L"Rate").m_nType);
 
-    _variant_t v;
-    ASSERT_EQ(1, opened.GetFieldValue(L"Since", v));
-    ASSERT_EQ(VT_DATE, v.vt());
-    EXPECT_DOUBLE_EQ(35250.0, v.dblVal());  // 1996-07-04
-    ASSERT_EQ(1, opened.GetFieldValue(L"Rate", v));
+    ASSERT_EQ(VT_DATE, value(L"Since").vt());
+    EXPECT_DOUBLE_EQ(35250.0, value(L"Since").dblVal());  // 1996-07-04
     std::wstring rate;
-    VariantToText(v, rate);
+    VariantToText(value(L"Rate"), rate);
     EXPECT_EQ(L"12.5", rate);
     opened.MoveNext();
-    ASSERT_EQ(1, opened.GetFieldValue(L"Company Name", v));
-    EXPECT_EQ(L"Federal & Shipping", v.bstrVal());
-    ASSERT_EQ(1, opened.GetFieldValue(L"Since", v));
-    EXPECT_TRUE(v.IsNull()) << "an absent attribute is NULL";
+    EXPECT_EQ(L"Federal & Shipping", value(L"Company Name").bstrVal());
+    EXPECT_TRUE(value(L"Since").IsNull()) << "an absent attribute is NULL";
     opened.MoveNext();
-    ASSERT_EQ(1, opened.GetFieldValue(L"ShipperID", v));
-    EXPECT_EQ(4, v.intVal());
+    EXPECT_EQ(4, value(L"ShipperID").intVal());
 }
 
 TEST_F(RecordsetXml, FilesThatAreNotSavedRecordsetsAreRejected) {
