@@ -36,6 +36,8 @@ TEST(FindClosed, OperationsOnAClosedRecordsetFailCleanly) {
     EXPECT_EQ(0, rs.SaveAsXML(L"/tmp/never-written.xml"));
 }
 
+using Ids = std::vector<long>;
+
 class FindBackend : public testdb::BackendTest {
 protected:
     FindBackend() : BackendTest(L"se_") {}
@@ -43,17 +45,12 @@ protected:
         BackendTest::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
         table = T(L"find");
-        const std::wstring numeric = GetParam().kind == Kind::MariaDB ? L"decimal(12,2)" : L"numeric(12,2)";
-        const std::wstring dbl = testdb::IsPostgres(GetParam().kind) ? L"double precision" : L"double";
-        Exec(L"drop table if exists " + table);
-        Exec(L"create table " + table + L" (id integer, name varchar(40), amount " + numeric + L", born date, score " +
-             dbl + L")");
-        Exec(L"insert into " + table + L" values (1, 'Alpha', 10.50, '2024-01-31', 1.5)");
-        Exec(L"insert into " + table + L" values (2, 'beta', 20.00, '2023-06-15', null)");
-        Exec(L"insert into " + table + L" values (3, 'Gamma', null, null, 3.25)");
-        Exec(L"insert into " + table + L" values (4, 'alpha two', 10.50, '2024-02-01', -1)");
-        Exec(L"insert into " + table + L" values (5, 'O''Brien', 5.25, '1999-12-31', 2.0)");
-        ASSERT_EQ(1, rs.Execute((L"select * from " + table + L" order by id").c_str(), nullptr)) << U8(rs.m_strLastError);
+        const std::wstring numeric = kind() == Kind::MariaDB ? L"decimal(12,2)" : L"numeric(12,2)";
+        const std::wstring dbl = postgres() ? L"double precision" : L"double";
+        Recreate(table, L"id integer, name varchar(40), amount " + numeric + L", born date, score " + dbl);
+        Exec(L"insert into " + table + L" values (1, 'Alpha', 10.50, '2024-01-31', 1.5), (2, 'beta', 20.00, '2023-06-15', null), "
+             L"(3, 'Gamma', null, null, 3.25), (4, 'alpha two', 10.50, '2024-02-01', -1), (5, 'O''Brien', 5.25, '1999-12-31', 2.0)");
+        Query(rs, L"select * from " + table + L" order by id");
     }
     void TearDown() override {
         rs.Close();
@@ -66,8 +63,8 @@ protected:
         return static_cast<long>(v.intVal());
     }
     // The ids of the visible records, first to last.
-    static std::vector<long> Visible(CADORecordSet& r) {
-        std::vector<long> ids;
+    static Ids Visible(CADORecordSet& r) {
+        Ids ids;
         r.MoveFirst();
         while (!r.IsEOF()) {
             ids.push_back(Id(r));
@@ -75,9 +72,20 @@ protected:
         }
         return ids;
     }
+    // The id FindNext moves to, or 0 when it finds nothing.
+    long Next() { return rs.FindNext() ? Id(rs) : 0; }
+    // The visible ids after a sort or a filter that must be accepted.
+    Ids SortedBy(const wchar_t* sort) {
+        EXPECT_EQ(1, rs.SetSort(sort)) << U8(sort) << ": " << U8(rs.m_strLastError);
+        return Visible(rs);
+    }
+    Ids FilteredBy(const wchar_t* filter) {
+        EXPECT_EQ(1, rs.SetFilter(filter)) << U8(filter) << ": " << U8(rs.m_strLastError);
+        return Visible(rs);
+    }
     // The ids of every record meeting a Find criteria, walking forward with FindNext.
-    std::vector<long> Found(const wchar_t* criteria) {
-        std::vector<long> ids;
+    Ids Found(const wchar_t* criteria) {
+        Ids ids;
         if (!rs.FindFirst(criteria)) return ids;
         do ids.push_back(Id(rs));
         while (rs.FindNext());
@@ -88,22 +96,17 @@ protected:
     std::wstring table;
 };
 
-using Ids = std::vector<long>;
-
 TEST_P(FindBackend, FindStartsAtTheCurrentRecordAndFindNextMovesPastIt) {
     rs.MoveFirst();
     EXPECT_EQ(1, rs.Find(L"id = 1")) << "the current record itself is searched first";
     EXPECT_EQ(1, Id(rs));
     ASSERT_EQ(1, rs.FindFirst(L"id >= 2"));
     EXPECT_EQ(2, Id(rs));
-    ASSERT_EQ(1, rs.FindNext());
-    EXPECT_EQ(3, Id(rs)) << "the next match after the found one, not the same record";
+    EXPECT_EQ(3, Next()) << "the next match after the found one, not the same record";
     // FindNext continues from where the last search stopped, wherever the position went since.
     rs.MoveFirst();
-    ASSERT_EQ(1, rs.FindNext());
-    EXPECT_EQ(4, Id(rs));
-    ASSERT_EQ(1, rs.FindNext());
-    EXPECT_EQ(5, Id(rs));
+    EXPECT_EQ(4, Next());
+    EXPECT_EQ(5, Next());
     EXPECT_EQ(0, rs.FindNext());
     EXPECT_EQ(1, rs.IsEOF());
     EXPECT_EQ(0, rs.Find(L"id = 1")) << "forward from EOF finds nothing";
@@ -114,8 +117,7 @@ TEST_P(FindBackend, BackwardSearchesAndTheStoredDirection) {
     rs.MoveLast();
     ASSERT_EQ(1, rs.Find(L"amount = 10.5", adSearchBackward));
     EXPECT_EQ(4, Id(rs));
-    ASSERT_EQ(1, rs.FindNext());
-    EXPECT_EQ(1, Id(rs)) << "FindNext keeps the backward direction";
+    EXPECT_EQ(1, Next()) << "FindNext keeps the backward direction";
     EXPECT_EQ(0, rs.FindNext());
     EXPECT_EQ(1, rs.IsBOF());
     EXPECT_EQ(0, rs.Find(L"id = 1", adSearchBackward)) << "backward from BOF finds nothing";
@@ -126,8 +128,7 @@ TEST_P(FindBackend, BackwardSearchesAndTheStoredDirection) {
     EXPECT_EQ(0, rs.Find(L"id > 0", 2));
     EXPECT_EQ(kBadArguments, rs.m_strLastError);
     EXPECT_EQ(3, Id(rs)) << "a failed Find does not move";
-    ASSERT_EQ(1, rs.FindNext());
-    EXPECT_EQ(4, Id(rs)) << "forward from record 3 with the criteria given to the failed Find";
+    EXPECT_EQ(4, Next()) << "forward from record 3 with the criteria given to the failed Find";
 }
 
 TEST_P(FindBackend, CriteriaCompareByTheColumnsType) {
@@ -181,21 +182,16 @@ TEST_P(FindBackend, MalformedCriteriaFailWithoutMoving) {
 }
 
 TEST_P(FindBackend, FiltersAndSortsCombine) {
-    ASSERT_EQ(1, rs.SetFilter(L"amount >= 10 OR score < 0"));
-    EXPECT_EQ((Ids{1, 2, 4}), Visible(rs));
+    EXPECT_EQ((Ids{1, 2, 4}), FilteredBy(L"amount >= 10 OR score < 0"));
     EXPECT_EQ(3u, rs.GetRecordCount());
     ASSERT_EQ(1, rs.SetSort(L"amount DESC, name"));
     EXPECT_EQ(2, Id(rs)) << "after a sort the first record is current";
     EXPECT_EQ((Ids{2, 1, 4}), Visible(rs)) << "ties on amount ordered by name, without regard to case";
-    ASSERT_EQ(1, rs.SetSort(L"[amount] ASC, [name] DESC"));
-    EXPECT_EQ((Ids{4, 1, 2}), Visible(rs));
-    ASSERT_EQ(1, rs.SetSort(L""));
-    EXPECT_EQ((Ids{1, 2, 4}), Visible(rs)) << "no sort: the stored order, still filtered";
+    EXPECT_EQ((Ids{4, 1, 2}), SortedBy(L"[amount] ASC, [name] DESC"));
+    EXPECT_EQ((Ids{1, 2, 4}), SortedBy(L"")) << "no sort: the stored order, still filtered";
 
-    ASSERT_EQ(1, rs.SetFilter(L"(id = 1 OR id = 5) AND name LIKE 'O*'"));
-    EXPECT_EQ((Ids{5}), Visible(rs));
-    ASSERT_EQ(1, rs.SetFilter(L"id > 1 AND id < 4 OR id = 5"));
-    EXPECT_EQ((Ids{2, 3, 5}), Visible(rs)) << "AND binds tighter than OR";
+    EXPECT_EQ((Ids{5}), FilteredBy(L"(id = 1 OR id = 5) AND name LIKE 'O*'"));
+    EXPECT_EQ((Ids{2, 3, 5}), FilteredBy(L"id > 1 AND id < 4 OR id = 5")) << "AND binds tighter than OR";
     // Find and FindNext search the visible records only.
     EXPECT_EQ((Ids{3, 5}), Found(L"score > 0"));
 
@@ -225,24 +221,17 @@ TEST_P(FindBackend, FiltersAndSortsCombine) {
     ASSERT_EQ(1, rs.SetFilter(fine.c_str()));
     EXPECT_EQ((Ids{1, 5}), Visible(rs));
 
-    ASSERT_EQ(1, rs.SetFilter(L""));
-    EXPECT_EQ((Ids{1, 2, 3, 4, 5}), Visible(rs));
+    EXPECT_EQ((Ids{1, 2, 3, 4, 5}), FilteredBy(L""));
 }
 
 TEST_P(FindBackend, SortPutsNullsFirstAndKeepsTiesInOrder) {
-    ASSERT_EQ(1, rs.SetSort(L"amount"));
-    EXPECT_EQ((Ids{3, 5, 1, 4, 2}), Visible(rs)) << "NULL first; 1 and 4 tie and keep their order";
-    ASSERT_EQ(1, rs.SetSort(L"amount DESC"));
-    EXPECT_EQ((Ids{2, 1, 4, 5, 3}), Visible(rs)) << "descending: NULL last, ties still in stored order";
-    ASSERT_EQ(1, rs.SetSort(L"born DESC"));
-    EXPECT_EQ((Ids{4, 1, 2, 5, 3}), Visible(rs));
-    ASSERT_EQ(1, rs.SetSort(L"score"));
-    EXPECT_EQ((Ids{2, 4, 1, 5, 3}), Visible(rs));
-    ASSERT_EQ(1, rs.SetSort(L"name"));
-    EXPECT_EQ((Ids{1, 4, 2, 3, 5}), Visible(rs));
+    EXPECT_EQ((Ids{3, 5, 1, 4, 2}), SortedBy(L"amount")) << "NULL first; 1 and 4 tie and keep their order";
+    EXPECT_EQ((Ids{2, 1, 4, 5, 3}), SortedBy(L"amount DESC")) << "descending: NULL last, ties still in stored order";
+    EXPECT_EQ((Ids{4, 1, 2, 5, 3}), SortedBy(L"born DESC"));
+    EXPECT_EQ((Ids{2, 4, 1, 5, 3}), SortedBy(L"score"));
+    EXPECT_EQ((Ids{1, 4, 2, 3, 5}), SortedBy(L"name"));
     // The filter applies before the sort, whichever was set first.
-    ASSERT_EQ(1, rs.SetFilter(L"amount IS NOT NULL"));
-    EXPECT_EQ((Ids{1, 4, 2, 5}), Visible(rs));
+    EXPECT_EQ((Ids{1, 4, 2, 5}), FilteredBy(L"amount IS NOT NULL"));
 }
 
 TEST_P(FindBackend, BookmarksFollowTheirRecordThroughSortAndFilter) {
@@ -331,12 +320,10 @@ TEST_P(FindBackend, DeletedRecordsAreNeitherFoundNorBookmarked) {
     rs.MoveLast();
     ASSERT_EQ(1, rs.Find(L"id < 4", adSearchBackward));
     EXPECT_EQ(3, Id(rs));
-    ASSERT_EQ(1, rs.FindNext());
-    EXPECT_EQ(1, Id(rs));
+    EXPECT_EQ(1, Next());
     EXPECT_EQ(0, rs.SetBookmark()) << "the bookmarked record is deleted";
     EXPECT_FALSE(rs.m_strLastError.empty());
-    ASSERT_EQ(1, rs.SetSort(L"amount DESC"));
-    EXPECT_EQ((Ids{1, 4, 5, 3}), Visible(rs));
+    EXPECT_EQ((Ids{1, 4, 5, 3}), SortedBy(L"amount DESC"));
     EXPECT_EQ(4u, rs.GetRecordCount());
 }
 
