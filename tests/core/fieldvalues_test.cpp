@@ -283,40 +283,29 @@ TEST_P(FieldValuesBackend, TypedGettersReadEachKindOfColumn) {
     CADORecordSet rs(&conn, 1);
     Query(rs, L"select i, s, b, d, n, v, ts, bl from " + t + L" order by id");
 
+    // Each getter, by name and by position, over what the columns hold; the conversions themselves
+    // are the VariantConversion cases.
     EXPECT_EQ(123456, Got<long>(rs, L"i"));
     EXPECT_EQ(123456u, Got<unsigned long>(rs, 0));
     EXPECT_EQ(123456, Got<int>(rs, L"i"));
     EXPECT_EQ(123456.0, Got<double>(rs, L"i"));
     EXPECT_EQ(L"123456", Got<CString>(rs, L"i"));
-    EXPECT_EQ(-12, Got<int>(rs, L"s"));
     EXPECT_EQ(-12, Got<long>(rs, 1));
     unsigned long ul = 77;
     EXPECT_EQ(0, rs.GetFieldValue(L"s", ul)) << "a negative number has no unsigned form";
     EXPECT_EQ(L"Type mismatch.", rs.m_strLastError);
-    long l = 0;
-    EXPECT_EQ(0, rs.GetFieldValue(L"b", l)) << "beyond 32 bits";
     EXPECT_EQ(L"9007199254740993", Got<CString>(rs, L"b"));
-    EXPECT_EQ(9007199254740992.0, Got<double>(rs, L"b"));
-    EXPECT_EQ(2.5, Got<double>(rs, L"d"));
-    EXPECT_EQ(2, Got<long>(rs, L"d")) << "half to even";
     EXPECT_EQ(L"2.5", Got<CString>(rs, 3));
     EXPECT_NEAR(12345678.1234, Got<double>(rs, L"n"), 1e-6) << "the whole mantissa of the decimal";
     EXPECT_EQ(L"12345678.1234", Got<CString>(rs, L"n"));
-    EXPECT_EQ(12345678, Got<long>(rs, L"n"));
     EXPECT_EQ(L"text", Got<CString>(rs, L"v"));
-    double d = 4;
-    EXPECT_EQ(0, rs.GetFieldValue(L"v", d));
     const COleDateTime dt = Got<COleDateTime>(rs, L"ts");
     EXPECT_EQ(COleDateTime::valid, dt.m_status);
     EXPECT_NEAR(40178.0 + (23 * 3600 + 59 * 60 + 58) / 86400.0, dt.m_dt, 1e-6);
-    EXPECT_EQ(L"", Got<CString>(rs, L"ts", L"junk")) << "dates are formatted by whoever shows them";
-    COleDateTime notDate;
-    EXPECT_EQ(0, rs.GetFieldValue(L"v", notDate));
     EXPECT_EQ(L"ABC", Got<CString>(rs, L"bl"));
-    COleCurrency cy;
-    EXPECT_EQ(0, rs.GetFieldValue(L"i", cy)) << "only a currency value";
     EXPECT_EQ(0, rs.IsFieldNull(L"i"));
     EXPECT_EQ(0, rs.IsFieldEmpty(0));
+    long l = 0;
     EXPECT_EQ(0, rs.GetFieldValue(L"nosuch", l));
     EXPECT_EQ(kNoItem, rs.m_strLastError);
 
@@ -327,6 +316,8 @@ TEST_P(FieldValuesBackend, TypedGettersReadEachKindOfColumn) {
         EXPECT_EQ(1, rs.IsFieldEmpty(col));
         EXPECT_EQ(0, Got<long>(rs, col, 5));
         EXPECT_EQ(0u, Got<unsigned long>(rs, col, 5));
+        EXPECT_EQ(0, Got<int>(rs, col, 5));
+        EXPECT_FALSE(Got<bool>(rs, col, true));
         EXPECT_EQ(0.0, Got<double>(rs, col, 5.0));
         EXPECT_EQ(L"", Got<CString>(rs, col, L"junk"));
         EXPECT_EQ(COleDateTime::null, Got<COleDateTime>(rs, col).m_status);
@@ -344,15 +335,6 @@ TEST_P(FieldValuesBackend, BoolGetterLeavesTextAloneAndReadsNullAsFalse) {
     EXPECT_EQ(0, rs.GetFieldValue(L"t", b));
     EXPECT_TRUE(b) << "left as it was";
     EXPECT_FALSE(Got<bool>(rs, L"z", true));
-    if (!pg()) return;
-    CADOConnection c;
-    ASSERT_EQ(1, c.Open((GetParam().connectionString + L"BoolsAsChar=0;").c_str())) << U8(c.m_strLastError);
-    CADORecordSet bools(&c, 1);
-    ASSERT_EQ(1, bools.Execute(L"select true as yes, false as no", nullptr)) << U8(bools.m_strLastError);
-    EXPECT_TRUE(Got<bool>(bools, L"yes", false));
-    EXPECT_FALSE(Got<bool>(bools, 1, true));
-    EXPECT_EQ(1, Got<int>(bools, L"yes"));
-    EXPECT_EQ(L"1", Got<CString>(bools, L"yes"));
 }
 
 TEST_P(FieldValuesBackend, PagesHoldPageSizeRecords) {
