@@ -333,7 +333,6 @@ TEST_P(EditingBackend, BatchChangesWaitForUpdateBatchAndCancelBatchRestores) {
     ASSERT_EQ(1, rs.UpdateBatch());  // nothing pending any more
     EXPECT_EQ(before, SeenItems());
 
-    // The same changes sent.
     rs.MoveFirst();
     EditField(rs, L"name", CString(L"A"));
     rs.MoveNext();  // saves the edit into the batch
@@ -623,7 +622,6 @@ TEST_P(EditingBackend, RecordBindingFollowsTheRecordAndAddsRecords) {
     EXPECT_EQ(adFldDataOverflow, item.smallStatus);
     EXPECT_EQ(adFldDataOverflow, item.byteStatus);
 
-    // A record added from the members.
     item.id = 3;
     std::wcscpy(item.name, L"new");
     std::strcpy(item.note, "xy");
@@ -661,12 +659,11 @@ TEST_P(EditingBackend, RequeryRunsTheStatementAgain) {
     EXPECT_EQ(4u, rs.GetRecordCount());
     EXPECT_EQ(L"fresh", Text(rs, L"name"));
 
-    // The filter stays.
     ASSERT_EQ(1, rs.SetFilter(L"id > 2")) << U8(rs.m_strLastError);
     EXPECT_EQ(2u, rs.GetRecordCount());
     Exec(other, L"insert into " + T(L"items") + L" (id, name) values (5, 'e'), (0, 'z')");
     ASSERT_EQ(1, rs.Requery()) << U8(rs.m_strLastError);
-    EXPECT_EQ(3u, rs.GetRecordCount());
+    EXPECT_EQ(3u, rs.GetRecordCount()) << "the filter stays";
     EXPECT_EQ(3, Number(rs, L"id"));
 }
 
