@@ -248,7 +248,6 @@ TEST_P(CommandBackend, InsertedParametersReadBackWithTheirTypes) {
     ASSERT_EQ(1, insert.Execute()) << U8(insert.m_strLastError);
     EXPECT_EQ(1, insert.GetRecordsAffected());
 
-    // The second row: every value null.
     ASSERT_EQ(1, insert.SetParameterValue(0, _variant_t::I4(2)));
     for (int i = 1; i < insert.GetParameterCount(); ++i) ASSERT_EQ(1, insert.SetParameterValue(i, _variant_t::Null()));
     ASSERT_EQ(1, insert.Execute()) << U8(insert.m_strLastError);
@@ -353,7 +352,6 @@ TEST_P(CommandBackend, ValuesTheTypeCannotHoldFailBeforeAnythingRuns) {
     EXPECT_EQ(L"The value \"twelve\" cannot be converted to the type of parameter \"k\".", insert.m_strLastError);
     ASSERT_EQ(1, insert.SetParameterValue(L"k", _variant_t::I8(5000000000LL)));  // beyond 32 bits
     EXPECT_EQ(0, insert.Execute());
-    // Text that is a number converts.
     ASSERT_EQ(1, insert.SetParameterValue(L"k", L" 42 "));
     ASSERT_EQ(1, insert.Execute()) << U8(insert.m_strLastError);
     CADOCommand all(&conn, L"select count(*) from " + table);
@@ -480,9 +478,8 @@ TEST_P(CommandBackend, TimeoutStopsALongStatement) {
     sleep.SetTimeout(1);
     EXPECT_EQ(0, sleep.Execute());
     EXPECT_FALSE(sleep.m_strLastError.empty());
-    // The connection stays usable.
     CADOCommand one(&conn, L"select 1");
-    EXPECT_EQ(L"1", Text(Single(one)));
+    EXPECT_EQ(L"1", Text(Single(one))) << "the connection stays usable";
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, CommandBackend, ::testing::ValuesIn(testdb::Backends()), BackendName);
