@@ -150,7 +150,6 @@ TEST_P(FindBackend, CriteriaCompareByTheColumnsType) {
     EXPECT_EQ((Ids{1}), Found(L"born = #1/31/2024#"));
     EXPECT_EQ((Ids{1, 4}), Found(L"born > '2023-12-31'"));
     EXPECT_EQ((Ids{5}), Found(L"born < #2000-01-01#"));
-    // NULL.
     EXPECT_EQ((Ids{3}), Found(L"amount = NULL"));
     EXPECT_EQ((Ids{3}), Found(L"born IS NULL"));
     EXPECT_EQ((Ids{1, 3, 4, 5}), Found(L"score is not null"));
