@@ -403,7 +403,6 @@ TEST_F(RecordsetXml, FilesThatAreNotSavedRecordsetsAreRejected) {
     EXPECT_EQ(0, target.OpenXML(L"/nonexistent/orvanta/file.xml"));
     EXPECT_NE(std::wstring::npos, target.m_strLastError.find(L"cannot be opened")) << U8(target.m_strLastError);
 
-    // The undamaged file still opens.
     CADORecordSet opened;
     ASSERT_EQ(1, opened.OpenXML(W(path).c_str())) << U8(opened.m_strLastError);
     ExpectSameRecords(rs, opened);
