@@ -19,15 +19,9 @@ using testdb::U8;
 
 namespace {
 
-DATE MakeDate(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
-    SYSTEMTIME st;
-    st.wYear = static_cast<std::uint16_t>(y);
-    st.wMonth = static_cast<std::uint16_t>(mo);
-    st.wDay = static_cast<std::uint16_t>(d);
-    st.wHour = static_cast<std::uint16_t>(h);
-    st.wMinute = static_cast<std::uint16_t>(mi);
-    st.wSecond = static_cast<std::uint16_t>(s);
-    st.wMilliseconds = static_cast<std::uint16_t>(ms);
+DATE MakeDate(std::uint16_t y, std::uint16_t mo, std::uint16_t d, std::uint16_t h = 0, std::uint16_t mi = 0,
+              std::uint16_t s = 0, std::uint16_t ms = 0) {
+    const SYSTEMTIME st{y, mo, 0, d, h, mi, s, ms};
     DATE date = 0;
     EXPECT_EQ(1, SystemTimeToVariantTimeWithMilliseconds(st, date));
     return date;
