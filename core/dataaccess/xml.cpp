@@ -15,6 +15,7 @@
 #include <system_error>
 #include <unordered_map>
 
+#include "../platform/unique_fd.h"
 #include "zentra/codepage.h"
 #include "zentra/dataaccess.h"
 #include "zentra/format.h"
@@ -74,26 +75,6 @@ private:
     xmlGenericErrorFunc generic_;
     void* structuredContext_;
     xmlStructuredErrorFunc structured_;
-};
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    // Closes now; false when the close reports an error (data not written).
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
 };
 
 // ---- ADO types and their XML names ----
@@ -316,8 +297,8 @@ bool SaveRowsetXml(const std::wstring& path, Cursor& cursor, XmlError& error) {
     RowSet& rows = *cursor.rows;
     const auto& columns = rows.columns;
     const std::string native = NativePath(path);
-    Fd fd(::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (fd.get() < 0) {
+    UniqueFd fd(::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.Get() < 0) {
         const int e = errno;
         error.text = e == EEXIST ? Format(L"The file \"%s\" already exists.", path)
                                  : Format(L"The file \"%s\" cannot be created: %s", path, ErrnoText(e));
@@ -334,7 +315,7 @@ bool SaveRowsetXml(const std::wstring& path, Cursor& cursor, XmlError& error) {
     } remover{native};
 
     XmlErrors errors;
-    xmlOutputBufferPtr out = xmlOutputBufferCreateFd(fd.get(), nullptr);
+    xmlOutputBufferPtr out = xmlOutputBufferCreateFd(fd.Get(), nullptr);
     xmlTextWriterPtr raw = out ? xmlNewTextWriter(out) : nullptr;
     if (!raw) {
         if (out) xmlOutputBufferClose(out);
@@ -771,8 +752,8 @@ int ReadFd(void* context, char* buffer, int length) {
 bool LoadRowsetXml(const std::wstring& path, RowSet& rows, XmlError& error) {
     xmlInitParser();
     const std::string native = NativePath(path);
-    Fd fd(::open(native.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
+    UniqueFd fd(::open(native.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Get() < 0) {
         error.text = Format(L"The file \"%s\" cannot be opened: %s", path, ErrnoText(errno));
         error.code = ZE_FAIL;
         return false;
@@ -784,9 +765,9 @@ bool LoadRowsetXml(const std::wstring& path, RowSet& rows, XmlError& error) {
         return false;
     };
     struct stat info {};
-    if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0) return invalid(L"The file is empty.");
+    if (::fstat(fd.Get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0) return invalid(L"The file is empty.");
     std::wstring prolog;
-    if (!CheckProlog(fd.get(), prolog)) return invalid(prolog);
+    if (!CheckProlog(fd.Get(), prolog)) return invalid(prolog);
 
     // A streaming SAX read: no tree is built, and the handler declares no entities, so none
     // can expand. Values may be as long as the data they hold (beyond libxml2's usual 10 MB).
@@ -798,7 +779,7 @@ bool LoadRowsetXml(const std::wstring& path, RowSet& rows, XmlError& error) {
     sax.endElementNs = &Loader::End;
     sax.internalSubset = &Loader::Subset;
     sax.serror = &Loader::Error;
-    int handle = fd.get();
+    int handle = fd.Get();
     xmlParserCtxtPtr ctxt = xmlCreateIOParserCtxt(&sax, &loader, &ReadFd, nullptr, &handle, XML_CHAR_ENCODING_NONE);
     if (!ctxt) {
         error.text = L"Out of memory.";

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "../console/fdio.h"
+#include "../platform/unique_fd.h"
 #include "zentra/codepage.h"
 #include "zentra/format.h"
 #include "zentra/pipe.h"
@@ -28,35 +29,6 @@ namespace {
 
 constexpr size_t kChunk = 1023;  // bytes per read, as the callbacks have always received them
 constexpr int kIdleMs = 100;
-
-// A file descriptor that closes with the object.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    ~UniqueFd() { Reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.Release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) Reset(other.Release());
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int Get() const { return m_fd; }
-    int Release() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-    void Reset(int fd = -1) {
-        if (m_fd >= 0) close(m_fd);
-        m_fd = fd;
-    }
-
-private:
-    int m_fd = -1;
-};
 
 // A pipe with close-on-exec ends that are not standard descriptors (a host that closed its
 // standard streams would otherwise get them back from pipe2, and the child's dup2 onto the same

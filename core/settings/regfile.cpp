@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 
+#include "../platform/unique_fd.h"
 #include "zentra/codepage.h"
 #include "zentra/text.h"
 
@@ -29,28 +30,6 @@ constexpr const wchar_t* kRootNames[] = {
 };
 
 constexpr const char kHeader[] = "Windows Registry Editor Version 5.00";
-
-// ---- file descriptors ------------------------------------------------------------------------
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    // Closes now and reports whether close succeeded.
-    bool Close() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
 
 bool ReadAll(int fd, std::string& out) {
     char buffer[16384];
@@ -540,10 +519,10 @@ std::string SystemRegistryPath() {
 
 Hive Load(const std::string& path) {
     if (path.empty()) return {};
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return {};
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Get() < 0) return {};
     std::string bytes;
-    ReadAll(fd.get(), bytes);  // what could be read is used
+    ReadAll(fd.Get(), bytes);  // what could be read is used
     return Hive::Parse(bytes);
 }
 
@@ -562,9 +541,9 @@ bool Update(const std::string& path, const std::function<bool(Hive&)>& change) {
 
     // The lock lives in its own file: the registry file itself is replaced on every write.
     std::string lockPath = path + ".lock";
-    Fd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-    if (lock.get() < 0) return false;
-    while (::flock(lock.get(), LOCK_EX) != 0)
+    UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (lock.Get() < 0) return false;
+    while (::flock(lock.Get(), LOCK_EX) != 0)
         if (errno != EINTR) return false;
 
     Hive hive = Load(target);
@@ -574,9 +553,9 @@ bool Update(const std::string& path, const std::function<bool(Hive&)>& change) {
     std::string temp = target + ".XXXXXX";
     std::vector<char> name(temp.begin(), temp.end());
     name.push_back('\0');
-    Fd out(::mkostemp(name.data(), O_CLOEXEC));  // mode 0600
-    if (out.get() < 0) return false;
-    bool ok = WriteAll(out.get(), bytes) && ::fsync(out.get()) == 0;
+    UniqueFd out(::mkostemp(name.data(), O_CLOEXEC));  // mode 0600
+    if (out.Get() < 0) return false;
+    bool ok = WriteAll(out.Get(), bytes) && ::fsync(out.Get()) == 0;
     ok = out.Close() && ok;
     if (ok) ok = ::rename(name.data(), target.c_str()) == 0;
     if (!ok) ::unlink(name.data());
