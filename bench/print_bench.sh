@@ -1,27 +1,48 @@
 #!/usr/bin/env bash
-# Prints a 1,000,000-row SQLite table to /dev/null three ways and compares them:
-#   orva     orva -t sqlite3 -d FILE -c "select * from t"   (bordered table)
-#   isql     unixODBC's isql -b -d'|' over the same SQLite3 ODBC driver (a DSN in a temporary ODBCINI)
-#   sqlite3  the sqlite3 shell in .mode box
-# For each: wall time, processor time (user + system), peak resident memory and the bytes of the
-# printed text. On a busy machine the wall times vary; the processor times are steadier.
-# Goals: orva faster than isql, within 1.5x of sqlite3, peak memory at most twice its printed text.
+# Prints the same table through orva, the DBMS's own client and unixODBC's isql, on SQLite,
+# PostgreSQL and MariaDB, and compares them. Every reader writes to /dev/null:
+#   orva     orva ... -c "select * from t"            (bordered table)
+#   native   sqlite3 .mode box | psql border=2 | mariadb --table
+#   isql     isql -b -d'|' over the same ODBC driver as orva (a DSN in a temporary ODBCINI)
+# The table has ROWS rows of (int, varchar(40), decimal(12,2), timestamp, nullable varchar(100)).
+# For each: wall time, processor time (user + system), peak resident memory, bytes printed.
+# Then orva's time per row at 10,000 and at 1,000,000 rows (SQLite), and the time from start to
+# the first prompt on SQLite (median of 21 starts).
+# Goals: orva faster than isql on every driver; within 1.2x of the native client on SQLite and
+# PostgreSQL, 1.5x on MariaDB; peak memory at most twice the printed text; flat cost per row;
+# connect-to-prompt under 20 ms.
 #
-#   bench/print_bench.sh [BUILD_DIR] [ROWS]     (defaults: build, 1000000)
-# Needs: sqlite3, isql (unixodbc), libsqliteodbc; a built orva in BUILD_DIR/shell/orva.
+#   bench/print_bench.sh [BUILD_DIR] [ROWS]     (defaults: build, 300000)
+# Uses the test servers when ORVANTA_TEST_* are set, else starts its own with tests/dbservers.sh.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${1:-$ROOT/build}
-ROWS=${2:-1000000}
+ROWS=${2:-300000}
 ORVA=$BUILD/shell/orva
 
-for tool in sqlite3 isql; do
+for tool in sqlite3 isql psql mariadb; do
   command -v "$tool" >/dev/null || { echo "print_bench: $tool is not installed" >&2; exit 2; }
 done
 [ -x "$ORVA" ] || { echo "print_bench: $ORVA not found (build it first)" >&2; exit 2; }
 
 WORK=$(mktemp -d /tmp/orvanta-bench.XXXXXX)
-trap 'rm -rf "$WORK"' EXIT
+chmod o+x "$WORK"  # the postgres user reaches its data directory below it
+OWN_SERVERS=""
+cleanup() {
+  if [ -n "$OWN_SERVERS" ]; then "$ROOT/tests/dbservers.sh" stop "$WORK/servers"; fi
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+if [ -z "${ORVANTA_TEST_PG_PORT:-}" ] || [ -z "${ORVANTA_TEST_MARIA_PORT:-}" ]; then
+  echo "Starting PostgreSQL and MariaDB on 127.0.0.1 ..."
+  OWN_SERVERS=1
+  eval "$("$ROOT/tests/dbservers.sh" start "$WORK/servers")"
+  [ -n "${ORVANTA_TEST_PG_PORT:-}" ] && [ -n "${ORVANTA_TEST_MARIA_PORT:-}" ] \
+    || { echo "print_bench: the servers did not start" >&2; exit 2; }
+fi
+U=$ORVANTA_TEST_USER PW=$ORVANTA_TEST_PASSWORD DBN=$ORVANTA_TEST_DB
+PGP=$ORVANTA_TEST_PG_PORT MP=$ORVANTA_TEST_MARIA_PORT
 
 RUNSTAT=$BUILD/bench/runstat
 if [ ! -x "$RUNSTAT" ]; then
@@ -29,57 +50,113 @@ if [ ! -x "$RUNSTAT" ]; then
   c++ -O2 -o "$RUNSTAT" "$ROOT/bench/runstat.cpp"
 fi
 
-DB=$WORK/bench.db
-echo "Creating $ROWS rows in $DB ..."
-sqlite3 "$DB" <<SQL
-create table t(id integer, name varchar(24), city varchar(16), qty integer, price double);
+make_sqlite() {  # file rows
+  rm -f "$1"
+  sqlite3 "$1" <<SQL
+create table t(id integer, name varchar(40), amount decimal(12,2), ts timestamp, note varchar(100));
 insert into t
-  with recursive c(x) as (select 1 union all select x + 1 from c where x < $ROWS)
-  select x, 'customer-' || x, substr('Berlin  Paris   Tokyo   Lima    Oslo    ', 1 + (x % 5) * 8, 8),
-         x % 1000, (x % 100000) / 4.0
+  with recursive c(x) as (select 1 union all select x + 1 from c where x < $2)
+  select x, 'customer-' || x, (x % 100000) / 4.0,
+         datetime(1700000000 + x * 37, 'unixepoch'),
+         case when x % 3 = 0 then null else 'note ' || (x * 7919 % 100003) end
   from c;
 SQL
+}
 
-# isql finds its data source through a temporary ODBCINI.
+echo "Creating $ROWS rows on SQLite, PostgreSQL and MariaDB ..."
+make_sqlite "$WORK/bench.db" "$ROWS"
+PGPASSWORD=$PW psql -q -h 127.0.0.1 -p "$PGP" -U "$U" -d "$DBN" -v ON_ERROR_STOP=1 <<SQL
+drop table if exists t;
+create table t(id integer, name varchar(40), amount decimal(12,2), ts timestamp, note varchar(100));
+insert into t select x, 'customer-' || x, (x % 100000) / 4.0,
+       to_timestamp(1700000000 + x * 37) at time zone 'UTC',
+       case when x % 3 = 0 then null else 'note ' || (x * 7919 % 100003) end
+  from generate_series(1, $ROWS) x;
+SQL
+mariadb --no-defaults -h 127.0.0.1 -P "$MP" -u "$U" -p"$PW" "$DBN" <<SQL
+drop table if exists t;
+create table t(id integer, name varchar(40), amount decimal(12,2), ts timestamp null, note varchar(100));
+insert into t select seq, concat('customer-', seq), (seq % 100000) / 4.0,
+       from_unixtime(1700000000 + seq * 37),
+       case when seq % 3 = 0 then null else concat('note ', seq * 7919 % 100003) end
+  from seq_1_to_$ROWS;
+SQL
+
+# isql and orva reach PostgreSQL and MariaDB through the same DSNs.
 export ODBCINI=$WORK/odbc.ini
 cat >"$ODBCINI" <<INI
-[orvabench]
+[bench_sqlite]
 Driver=SQLite3
-Database=$DB
+Database=$WORK/bench.db
+[bench_pg]
+Driver=PostgreSQL Unicode
+Servername=127.0.0.1
+Port=$PGP
+Database=$DBN
+[bench_maria]
+Driver=MariaDB Unicode
+Server=127.0.0.1
+Port=$MP
+Database=$DBN
 INI
-echo "select * from t" >"$WORK/isql.sql"
-
 QUERY="select * from t"
-run() {  # name, then the command; prints "name wall cpu peakKiB exit bytes"
-  local name=$1; shift
-  local input=/dev/null
-  if [ "$name" = isql ]; then input=$WORK/isql.sql; fi
+echo "$QUERY" >"$WORK/query.sql"
+export ORVANTA_PASSWORD=$PW PGPASSWORD=$PW
+
+run() {  # label input command... ; prints "label wall cpu peakKiB exit bytes"
+  local label=$1 input=$2; shift 2
   local stats bytes
   stats=$("$RUNSTAT" -i "$input" "$@")
   bytes=$("$@" <"$input" | wc -c)
-  echo "$name $stats $bytes"
+  echo "$label $stats $bytes"
 }
 
 RESULTS=$WORK/results
 {
-  run orva "$ORVA" -t sqlite3 -d "$DB" -c "$QUERY"
-  run isql isql -b -d'|' orvabench
-  run sqlite3 sqlite3 -cmd ".mode box" "$DB" "$QUERY"
+  run sqlite/orva /dev/null "$ORVA" -t sqlite3 -d "$WORK/bench.db" -c "$QUERY"
+  run sqlite/native /dev/null sqlite3 -cmd ".mode box" "$WORK/bench.db" "$QUERY"
+  run sqlite/isql "$WORK/query.sql" isql -b -d'|' bench_sqlite
+  run pgsql/orva /dev/null "$ORVA" -t dsn -d bench_pg -u "$U" -c "$QUERY"
+  run pgsql/native /dev/null psql -h 127.0.0.1 -p "$PGP" -U "$U" -d "$DBN" -P border=2 -c "$QUERY"
+  run pgsql/isql "$WORK/query.sql" isql -b -d'|' bench_pg "$U" "$PW"
+  run maria/orva /dev/null "$ORVA" -t dsn -d bench_maria -u "$U" -c "$QUERY"
+  run maria/native /dev/null mariadb --no-defaults --table -h 127.0.0.1 -P "$MP" -u "$U" -p"$PW" "$DBN" -e "$QUERY"
+  run maria/isql "$WORK/query.sql" isql -b -d'|' bench_maria "$U" "$PW"
 } >"$RESULTS"
 
 echo
-printf '%-8s %9s %9s %15s %13s %5s\n' tool "wall (s)" "cpu (s)" "peak RSS (MiB)" "output (MiB)" exit
+printf '%-14s %9s %9s %15s %13s %5s\n' reader "wall (s)" "cpu (s)" "peak RSS (MiB)" "output (MiB)" exit
 while read -r name secs cpu kib code bytes; do
   awk -v n="$name" -v s="$secs" -v u="$cpu" -v k="$kib" -v b="$bytes" -v c="$code" \
-    'BEGIN { printf "%-8s %9.2f %9.2f %15.1f %13.1f %5d\n", n, s, u, k / 1024, b / 1048576, c }'
+    'BEGIN { printf "%-14s %9.2f %9.2f %15.1f %13.1f %5d\n", n, s, u, k / 1024, b / 1048576, c }'
 done <"$RESULTS"
 
-read -r _ o_s o_u o_k _ o_b < <(grep '^orva ' "$RESULTS")
-read -r _ i_s i_u _ _ _ < <(grep '^isql ' "$RESULTS")
-read -r _ q_s q_u _ _ _ < <(grep '^sqlite3 ' "$RESULTS")
 echo
-awk -v o="$o_s" -v i="$i_s" -v q="$q_s" -v ou="$o_u" -v iu="$i_u" -v qu="$q_u" -v k="$o_k" -v b="$o_b" 'BEGIN {
-  printf "orva vs isql:    %.2fx the wall time, %.2fx the cpu time (goal: below 1)     %s\n", o / i, ou / iu, (o < i) ? "met" : "NOT met"
-  printf "orva vs sqlite3: %.2fx the wall time, %.2fx the cpu time (goal: at most 1.5) %s\n", o / q, ou / qu, (o <= 1.5 * q) ? "met" : "NOT met"
-  printf "orva memory:     %.2fx its output (goal: at most 2)   %s\n", k * 1024 / b, (k * 1024 <= 2 * b) ? "met" : "NOT met"
-}'
+printf '%-8s %16s %16s %18s\n' driver "orva / native" "orva / isql" "memory / output"
+for d in sqlite:1.2 pgsql:1.2 maria:1.5; do
+  name=${d%%:*} limit=${d##*:}
+  read -r _ o_s _ o_k _ o_b < <(grep "^$name/orva " "$RESULTS")
+  read -r _ n_s _ _ _ _ < <(grep "^$name/native " "$RESULTS")
+  read -r _ i_s _ _ _ _ < <(grep "^$name/isql " "$RESULTS")
+  awk -v n="$name" -v o="$o_s" -v q="$n_s" -v i="$i_s" -v k="$o_k" -v b="$o_b" -v l="$limit" 'BEGIN {
+    printf "%-8s %9.2fx %-6s %9.2fx %-6s %11.2fx %-6s\n", n,
+      o / q, (o <= l * q) ? "met" : "NOT", o / i, (o < i) ? "met" : "NOT",
+      k * 1024 / b, (k * 1024 <= 2 * b) ? "met" : "NOT"
+  }'
+done
+
+echo
+echo "Cost per row (SQLite, orva):"
+for n in 10000 1000000; do
+  make_sqlite "$WORK/rows.db" "$n"
+  read -r secs cpu _ _ < <("$RUNSTAT" "$ORVA" -t sqlite3 -d "$WORK/rows.db" -c "$QUERY")
+  awk -v n="$n" -v s="$secs" -v u="$cpu" \
+    'BEGIN { printf "  %8d rows: %6.2f us wall, %6.2f us cpu per row\n", n, s * 1e6 / n, u * 1e6 / n }'
+done
+
+echo
+printf 'exit\n' >"$WORK/exit.sql"
+for i in $(seq 1 21); do
+  "$RUNSTAT" -i "$WORK/exit.sql" "$ORVA" -t sqlite3 -d "$WORK/bench.db" | awk '{ print $1 * 1000 }'
+done | sort -n | awk '{ v[NR] = $1 } END {
+  printf "Start to prompt and exit on SQLite: %.1f ms median (goal: under 20)  %s\n", v[11], (v[11] < 20) ? "met" : "NOT met" }'
