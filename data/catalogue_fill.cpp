@@ -8,6 +8,7 @@
 //   @ORVA_FILE_TYPES@  case arms for bash: the file databases and the extensions (an extglob)
 //                      their files end with; an empty pattern for a type that takes any file
 //   @ORVA_TYPE_LIST@   the types as a roff list: key, display name, what -d names, defaults
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -34,12 +35,15 @@ bool AllWordChars(const CString& text, const wchar_t* extra) {
     return true;
 }
 
-// The keys of one row; a key that is not a plain word would break the generated shell code.
-bool Keys(const zentra::CONNECT_STRING_CONFIG& row, zentra::CStringArray& keys) {
-    keys = zentra::Split(row.strKey, L'|');
-    for (const CString& key : keys)
-        if (!AllWordChars(key, L"_")) return false;
-    return true;
+// The keys of one row ("fdb|gdb" holds two).
+zentra::CStringArray Keys(const zentra::CONNECT_STRING_CONFIG& row) { return zentra::Split(row.strKey, L'|'); }
+
+// The parts, each wrapped in `open` and `close`, with `between` between them.
+CString Joined(const zentra::CStringArray& parts, const wchar_t* between, const wchar_t* open = L"",
+               const wchar_t* close = L"") {
+    CString out;
+    for (size_t i = 0; i < parts.size(); ++i) out += (i ? between : L"") + (open + parts[i]) + close;
+    return out;
 }
 
 // The extensions of a file filter ("description\tpattern\t..."; patterns "*.db;*.db3") as an
@@ -73,53 +77,40 @@ CString Roff(const CString& text) {
 }
 
 CString Types() {
-    CString out;
-    for (const auto& row : zentra::g_ConnConfs) {
-        zentra::CStringArray keys;
-        Keys(row, keys);
-        for (const CString& key : keys) out += (out.empty() ? L"" : L" ") + key;
-    }
-    return out;
+    zentra::CStringArray keys;
+    for (const auto& row : zentra::g_ConnConfs)
+        for (const CString& key : Keys(row)) keys.push_back(key);
+    return Joined(keys, L" ");
 }
 
 CString FileTypeArms() {
-    CString out;
+    zentra::CStringArray arms;
     for (const auto& row : zentra::g_ConnConfs) {
         if (!row.bFileDatabase) continue;
-        zentra::CStringArray keys;
-        Keys(row, keys);
-        CString arm;
-        for (const CString& key : keys) arm += (arm.empty() ? L"" : L" | ") + key;
-        out += L"        " + arm + L") _orva_pattern='" + ExtensionGlob(row.strFileFilter) + L"' ;;\n";
+        arms.push_back(L"        " + Joined(Keys(row), L" | ") + L") _orva_pattern='" +
+                       ExtensionGlob(row.strFileFilter) + L"' ;;");
     }
-    if (!out.empty()) out.pop_back();
-    return out;
+    return Joined(arms, L"\n");
 }
 
 CString TypeList() {
-    CString out;
+    zentra::CStringArray entries;
     for (const auto& row : zentra::g_ConnConfs) {
-        zentra::CStringArray keys;
-        Keys(row, keys);
-        out += L".TP\n";
-        for (size_t i = 0; i < keys.size(); ++i) out += (i ? L", \\fB" : L"\\fB") + keys[i] + L"\\fR";
-        out += L"\n" + Roff(row.strName) + L".";
+        CString entry = L".TP\n" + Joined(Keys(row), L", ", L"\\fB", L"\\fR") + L"\n" + Roff(row.strName) + L".";
         if (row.nType == 15) {  // the ODBC DSN row: a named or a file data source
-            out += L" The database is a data-source name, or the path of a file data source.";
+            entry += L" The database is a data-source name, or the path of a file data source.";
         } else if (row.bFileDatabase) {
-            out += L" The database is a file or folder path.";
+            entry += L" The database is a file or folder path.";
         } else {
             zentra::CStringArray defaults;
             if (!row.strHost.empty()) defaults.push_back(L"host " + Roff(row.strHost));
             if (row.nPort > 0) defaults.push_back(L"port " + std::to_wstring(row.nPort));
             if (!row.strUser.empty()) defaults.push_back(L"user " + Roff(row.strUser));
-            for (size_t i = 0; i < defaults.size(); ++i) out += (i ? L", " : L" Defaults: ") + defaults[i];
-            if (!defaults.empty()) out += L".";
+            if (!defaults.empty()) entry += L" Defaults: " + Joined(defaults, L", ") + L".";
         }
-        out += L"\n";
+        entries.push_back(entry);
     }
-    if (!out.empty()) out.pop_back();
-    return out;
+    return Joined(entries, L"\n");
 }
 
 }  // namespace
@@ -130,8 +121,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     for (const auto& row : zentra::g_ConnConfs) {
-        zentra::CStringArray keys;
-        if (!Keys(row, keys)) {
+        // A key that is not a plain word would break the generated shell code.
+        if (!std::ranges::all_of(Keys(row), [](const CString& key) { return AllWordChars(key, L"_"); })) {
             std::cerr << "catalogue_fill: the type key '" << zentra::WideToUtf8(row.strKey)
                       << "' is not a plain word\n";
             return 1;
