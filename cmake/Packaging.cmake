@@ -10,7 +10,8 @@ set(CPACK_PACKAGE_NAME orvanta)
 set(CPACK_PACKAGE_VENDOR "Orvanta")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Orvanta maintainers <orvanta@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "interactive SQL shell for many database systems over ODBC")
+# Each package's description is its component's: the first line is the package's summary (a
+# CPACK_PACKAGE_DESCRIPTION_SUMMARY would be put before every one of them).
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
@@ -43,7 +44,7 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY "=")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ../library${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR})
 
 set(CPACK_COMPONENT_LIBRARY_DESCRIPTION
-    "Orvanta's data-access library: the DBMS catalogue, ODBC connections and recordsets
+    "Orvanta's data-access library: DBMS catalogue, ODBC connections, recordsets
 libzentra carries the catalogue of 25 DBMS types with their connection-string templates, \
 connections, recordsets, commands and parameters over unixODBC, console output with a spool \
 file, the settings store, the command history and text-file reading.")
