@@ -3,7 +3,7 @@
 # on Tab, and its candidates are checked.
 #   completion.sh ROOT   (ROOT: the unpacked packages)
 set -euo pipefail
-root=$1
+root=$(realpath "$1")
 script=$root/usr/share/bash-completion/completions/orva
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -41,6 +41,12 @@ if [[ $(wc -l <<<"$types") -ne 26 ]]; then
     echo "orva's usage text did not list the 26 type keys: $types" >&2
     exit 1
 fi
+
+# bash-completion loads the script on the first Tab after orva from where it is installed.
+loaded=$(PATH="$root/usr/bin:$PATH" XDG_DATA_DIRS="$root/usr/share" bash --norc --noprofile -c '
+    source /usr/share/bash-completion/bash_completion
+    __load_completion orva && complete -p orva' 2>&1 || true)
+[[ $loaded == "complete -F _orva orva" ]] || { echo "bash-completion does not load orva's completion: $loaded" >&2; fail=1; }
 
 mkdir -p "$work/files/sub"
 touch "$work/files/"{a.db,b.db3,C.DB,notes.txt,q.xls,r.xlsx,s.xlsm,script.sql}
