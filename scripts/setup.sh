@@ -13,6 +13,7 @@ PACKAGES=(
   libedit-dev libxml2-dev ccache
   tmux locales iproute2 procps
   qt6-base-dev xvfb xauth
+  man-db groff-base desktop-file-utils appstream librsvg2-bin bash-completion dpkg-dev file
 )
 
 # A locale that writes decimal commas, for the tests that check US-English number texts.
