@@ -294,16 +294,28 @@ size_t CLineReader::Fill(bool edit) {
 
 bool CLineReader::ReadLine(std::string& line, bool edit) {
     line.clear();
+    m_tooLong = false;
     size_t searchFrom = m_pos;
     for (;;) {
         const size_t nl = m_buffer.find('\n', searchFrom);
         if (nl != std::string::npos) {
-            line.assign(m_buffer, m_pos, nl - m_pos);
+            if (!m_tooLong) line.assign(m_buffer, m_pos, nl - m_pos);
             m_pos = nl + 1;
             break;
         }
+        if (m_maxLine > 0 && m_buffer.size() - m_pos > m_maxLine) {
+            // Too long to hold: what has come is dropped, the rest up to the line break too.
+            m_tooLong = true;
+            m_buffer.clear();
+            m_pos = 0;
+        }
         searchFrom = m_buffer.size();
         if (Fill(edit) == 0) {
+            if (m_tooLong) {
+                m_buffer.clear();
+                m_pos = 0;
+                return true;
+            }
             if (m_pos == m_buffer.size()) return false;
             line.assign(m_buffer, m_pos, std::string::npos);
             m_pos = m_buffer.size();

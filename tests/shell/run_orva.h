@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -95,11 +96,16 @@ struct Run {
     int exitCode = -1;
 };
 
+struct RunOptions {
+    bool closeInput = false;  // start the child with its standard input closed
+    int limitMs = 120000;     // killed after this long (exit code 128 + SIGKILL): a hang fails
+};
+
 // Runs orva with `args`; `env` entries ("NAME=value") are added to the environment. The input comes
 // from a file, so the child sees end of input after it. Settings and state go to a folder of this
 // run (never the user's own) unless `env` names them.
 inline Run RunOrva(const std::vector<std::string>& args, const std::string& input,
-                   const std::vector<std::string>& env = {}) {
+                   const std::vector<std::string>& env = {}, RunOptions options = {}) {
     char inPath[] = "/tmp/orva-in-XXXXXX";
     char outPath[] = "/tmp/orva-out-XXXXXX";
     const int in = mkstemp(inPath), out = mkstemp(outPath);
@@ -107,7 +113,8 @@ inline Run RunOrva(const std::vector<std::string>& args, const std::string& inpu
     lseek(in, 0, SEEK_SET);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in, 0);
+    if (options.closeInput) posix_spawn_file_actions_addclose(&actions, 0);
+    else posix_spawn_file_actions_adddup2(&actions, in, 0);
     posix_spawn_file_actions_adddup2(&actions, out, 1);
     posix_spawn_file_actions_adddup2(&actions, out, 2);
 
@@ -127,7 +134,14 @@ inline Run RunOrva(const std::vector<std::string>& args, const std::string& inpu
     pid_t pid = 0;
     if (posix_spawn(&pid, ORVA_BINARY, &actions, nullptr, CArray(argStore).data(), CArray(envStore).data()) == 0) {
         int status = 0;
-        waitpid(pid, &status, 0);
+        for (int waited = 0; waitpid(pid, &status, WNOHANG) != pid; waited += 10) {
+            if (waited >= options.limitMs) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                break;
+            }
+            usleep(10 * 1000);
+        }
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     posix_spawn_file_actions_destroy(&actions);
