@@ -112,6 +112,8 @@ private:
         el_wset(m_el, EL_EDITOR, L"emacs");
         el_wset(m_el, EL_HIST, history_w, m_history);
         el_wset(m_el, EL_GETCFN, &CLineEditor::GetChar);
+        // A Tab typed or pasted is part of the text (libedit's default would swallow it).
+        el_wset(m_el, EL_BIND, L"^I", L"ed-insert", nullptr);
         // The user's own key bindings (~/.editrc or $EDITRC).
         el_source(m_el, nullptr);
         return true;

@@ -1,0 +1,155 @@
+// The real orva in a pseudo-terminal under conditions a terminal user meets: Tabs typed and
+// pasted, Ctrl+C at the login, a server that stops answering, output without a line end.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "../core/testdb.h"
+#include "run_orva.h"
+#include "terminal.h"
+
+using orvatest::Terminal;
+
+namespace {
+
+std::string FreshDir() {
+    char dir[] = "/tmp/orva-term-XXXXXX";
+    return mkdtemp(dir) ? dir : "/tmp";
+}
+
+std::vector<std::string> Env(const std::string& dir) {
+    return {"XDG_CONFIG_HOME=" + dir + "/config", "XDG_STATE_HOME=" + dir + "/state"};
+}
+
+std::string Ask(const std::string& path, const std::string& sql) {
+    std::string out;
+    FILE* p = popen(("sqlite3 '" + path + "' \"" + sql + "\"").c_str(), "r");
+    if (!p) return out;
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, p)) out += buffer;
+    pclose(p);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out;
+}
+
+void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+TEST(TerminalInput, TabsReachTheStatement) {
+    const std::string db = testdb::NewSqliteFile();
+    ASSERT_EQ(std::system(("sqlite3 '" + db + "' 'create table m(v text)'").c_str()), 0);
+    const std::string dir = FreshDir();
+    Terminal term({"-t", "sqlite3", "-d", db}, Env(dir));
+    ASSERT_TRUE(term.Ready()) << term.Output();
+    size_t mark = term.Output().size();
+    term.Send("insert into m values ('a\tb');\r");
+    ASSERT_TRUE(term.WaitFor("1 row affected", mark)) << term.Output().substr(mark);
+    mark = term.Output().size();
+    term.Send("select\t40 + 2 as v;\r");
+    ASSERT_TRUE(term.WaitFor("Query Okay", mark)) << term.Output().substr(mark);
+    EXPECT_NE(term.Output().find("42 |", mark), std::string::npos) << term.Output().substr(mark);
+    EXPECT_TRUE(term.Exit()) << term.Output();
+    EXPECT_EQ(Ask(db, "select length(v), instr(v, char(9)) from m"), "3|2");
+    std::filesystem::remove_all(dir);
+}
+
+TEST(TerminalLogin, CtrlCAtTheLoginPromptGivesUp) {
+    const std::string dir = FreshDir();
+    Terminal term({"-t", "sqlite3", "-d", "/nonexistent/dir/x.db"}, Env(dir));
+    ASSERT_TRUE(term.WaitFor("User: ")) << term.Output();
+    const size_t mark = term.Output().size();
+    term.Send("\x03");
+    const int status = term.Wait(10000);
+    ASSERT_TRUE(WIFEXITED(status)) << term.Output();
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_NE(term.Output().find("Login failed, exit now!", mark), std::string::npos) << term.Output();
+    EXPECT_EQ(term.Output().find("Password for user", mark), std::string::npos) << term.Output();
+    std::filesystem::remove_all(dir);
+}
+
+// The parent process id of `pid`, from /proc.
+pid_t ParentOf(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t close = text.rfind(')');
+    if (close == std::string::npos) return -1;
+    std::istringstream rest(text.substr(close + 2));
+    char state = 0;
+    pid_t parent = -1;
+    rest >> state >> parent;
+    return parent;
+}
+
+// Server processes stopped while the object lives.
+class Frozen {
+public:
+    void Stop(pid_t pid) {
+        if (pid > 1 && kill(pid, SIGSTOP) == 0) pids_.push_back(pid);
+    }
+    ~Frozen() {
+        for (pid_t pid : pids_) kill(pid, SIGCONT);
+    }
+
+private:
+    std::vector<pid_t> pids_;
+};
+
+// A PostgreSQL session in a terminal, in list layout; the process id of its server backend.
+pid_t StartSession(Terminal& term) {
+    if (!term.Ready()) return -1;
+    const size_t mark = term.Output().size();
+    term.Send("set table off\rselect pg_backend_pid() as backend;\r");
+    if (!term.WaitFor("Query Okay", mark)) return -1;
+    static const std::regex backend("backend: (\\d+)");
+    std::smatch match;
+    const std::string out = term.Output().substr(mark);
+    return std::regex_search(out, match, backend) ? static_cast<pid_t>(std::stol(match[1])) : -1;
+}
+
+TEST(TerminalServer, AFrozenServerHoldsNeitherTerminationNorASecondCtrlC) {
+    const char* port = std::getenv("ORVANTA_TEST_PG_PORT");
+    if (!port) GTEST_SKIP() << "PostgreSQL is not running (tests/dbservers.sh)";
+    const std::string dir = FreshDir();
+    std::vector<std::string> env = Env(dir);
+    env.push_back("ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD"));
+    const std::vector<std::string> args{"-t", "pgsql", "-h", "127.0.0.1", "-P", port,
+                                        "-u", testdb::Env("ORVANTA_TEST_USER"), "-d", testdb::Env("ORVANTA_TEST_DB")};
+    Terminal ended(args, env), interrupted(args, env);
+    const pid_t first = StartSession(ended), second = StartSession(interrupted);
+    ASSERT_GT(first, 0) << ended.Output();
+    ASSERT_GT(second, 0) << interrupted.Output();
+    {
+        Frozen frozen;
+        frozen.Stop(ParentOf(first));  // the postmaster: a cancel request gets no answer either
+        frozen.Stop(first);
+        frozen.Stop(second);
+        ended.Send("select 1 as one;\r");
+        interrupted.Send("select 2 as two;\r");
+        Pause(1000);
+
+        // SIGTERM ends the shell at once, whatever the driver waits for.
+        kill(ended.Pid(), SIGTERM);
+        const int status = ended.Wait(5000);
+        ASSERT_NE(status, -1) << "still running after SIGTERM: " << ended.Output();
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+
+        // Ctrl+C asks the server to cancel; a second one while it does not answer gives up.
+        const size_t mark = interrupted.Output().size();
+        interrupted.Send("\x03");
+        Pause(1000);
+        interrupted.Send("\x03");
+        ASSERT_TRUE(interrupted.WaitFor("Statement given up: the server does not answer; the connection is closed.",
+                                        mark, 5000))
+            << interrupted.Output().substr(mark);
+        ASSERT_TRUE(interrupted.WaitFor("SQL> ", mark, 5000)) << interrupted.Output().substr(mark);
+    }
+    EXPECT_TRUE(interrupted.Exit()) << interrupted.Output();
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
