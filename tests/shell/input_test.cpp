@@ -175,3 +175,21 @@ TEST(InputData, ControlCharactersInValuesAreShownAsEscapes) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(InputData, EmojiRowsStayAligned) {
+    const std::string db = Sqlite("create table e(v text); insert into e values ('a😀b'), ('🚀'), ('🇩🇪x'), "
+                                  "('👨‍👩‍👧'), ('plain');");
+    auto run = RunOrva({"-t", "sqlite3", "-d", db, "-c", "set index off"}, "select v from e;\n");
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    const size_t start = run.out.find("+-");
+    ASSERT_NE(start, std::string::npos) << run.out;
+    // Every line of the table is as wide on the screen as its border (8 columns).
+    const std::string border = run.out.substr(start, run.out.find("\r\n", start) - start);
+    const std::vector<std::string> rows{"| a😀b   |", "| 🚀     |", "| 🇩🇪x    |", "| 👨‍👩‍👧     |", "| plain  |"};
+    for (const std::string& row : rows) EXPECT_TRUE(Contains(run.out, "\r\n" + row + "\r\n")) << row << "\n" << run.out;
+    EXPECT_EQ(border, "+--------+");
+}
+
+}  // namespace
