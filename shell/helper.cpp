@@ -95,6 +95,10 @@ size_t CSqlScanner::Step(const CString& text, size_t i, bool& plain) {
         }
         if (c == L'/' && next == L'*') {
             m_mode = kBlockComment;
+            // "/*!" (MySQL's versioned code) and "/*+" (optimizer hints) are statement text.
+            const wchar_t third = i + 2 < text.size() ? text[i + 2] : L'\0';
+            m_codeComment = third == L'!' || third == L'+';
+            if (m_codeComment) m_onlyComments = false;
             return i + 2;
         }
     }
@@ -145,8 +149,8 @@ std::vector<CString> SplitBatch(const CString& text) {
         else if (upper == L"END") pendingEnd = true;
     };
     auto add = [&](size_t end) {
-        CString statement = zentra::Trim(text.substr(start, end - start));
-        if (!statement.empty() && !IsOnlyComments(statement)) statements.push_back(std::move(statement));
+        CString statement = WithoutEdgeComments(zentra::Trim(text.substr(start, end - start)));
+        if (!statement.empty()) statements.push_back(std::move(statement));
     };
     bool plain = false;
     for (size_t i = 0; i < text.size();) {
@@ -172,6 +176,26 @@ std::vector<CString> SplitBatch(const CString& text) {
     }
     add(text.size());
     return statements;
+}
+
+CString WithoutEdgeComments(const CString& text) {
+    CSqlScanner scanner;
+    size_t codeStart = CString::npos, codeEnd = 0;
+    bool plain = false;
+    const auto isComment = [&](CSqlScanner::Mode m) {
+        return m == CSqlScanner::kLineComment || (m == CSqlScanner::kBlockComment && !scanner.InCodeComment());
+    };
+    for (size_t i = 0; i < text.size();) {
+        const bool before = isComment(scanner.GetMode());
+        const size_t next = scanner.Step(text, i, plain);
+        const bool after = isComment(scanner.GetMode());
+        if (!before && !after && !zentra::IsBlank(text[i]) && text[i] != L'\r' && text[i] != L'\n') {
+            if (codeStart == CString::npos) codeStart = i;
+            codeEnd = std::min(next, text.size());
+        }
+        i = next;
+    }
+    return codeStart == CString::npos ? CString() : text.substr(codeStart, codeEnd - codeStart);
 }
 
 bool IsOnlyComments(const CString& text) {

@@ -44,12 +44,15 @@ public:
     // character of plain text (not quoted, not in a comment, not a quote or an escape).
     size_t Step(const CString& text, size_t i, bool& plain);
     Mode GetMode() const { return m_mode; }
+    // True inside a "/*!" or "/*+" comment, which is statement text to the server.
+    bool InCodeComment() const { return m_mode == kBlockComment && m_codeComment; }
     // True while the text read so far holds nothing but comments and blanks.
     bool OnlyComments() const { return m_onlyComments; }
 
 private:
     Mode m_mode = kPlain;
     bool m_onlyComments = true;
+    bool m_codeComment = false;
 };
 
 // Splits a text of several statements in one pass: each statement ends at a '/' that starts a
@@ -76,6 +79,10 @@ private:
 // CREATE statement (BEGIN ... END of a trigger or routine) stays whole. Pieces of nothing but
 // comments are left out.
 std::vector<CString> SplitBatch(const CString& text);
+
+// The text without the comments and blanks before and after its statement (some drivers refuse
+// anything after the statement, comments included). "/*!" and "/*+" comments are statement text.
+CString WithoutEdgeComments(const CString& text);
 
 // True when the text holds nothing but blanks and comments.
 bool IsOnlyComments(const CString& text);

@@ -218,12 +218,12 @@ int ProcessStatement(CString statement) {
         CString rest;
         if (zentra::FindNoCase(statement, L"server") == 0) rest = statement.substr(6);
         else if (size_t dot = statement.find(L'.'); dot != CString::npos) rest = statement.substr(dot + 1);
-        rest = zentra::TrimLeft(rest);
+        rest = WithoutEdgeComments(zentra::TrimLeft(rest));
         if (rest.empty()) return 0;
         return RunServerStatement(rest);
     }
     if (kind != CMD_NONE) return Dispatch(kind, statement);
-    return RunServerStatement(statement);
+    return RunServerStatement(WithoutEdgeComments(statement));
 }
 
 // A DECLARE block: its first line dropped, the body goes to the server as one statement.
