@@ -95,6 +95,12 @@ bool CancelRunningStatement() {
         if (!st.connection || !st.connection->IsExecuting()) return false;
     }
     if (g_cancelPending.exchange(true)) return true;
+    // The terminal has echoed the key ("^C") where the cursor stood: the cancel message that the
+    // statement ends with goes on a line of its own.
+    if (isatty(STDOUT_FILENO)) {
+        while (write(STDOUT_FILENO, "\r\n", 2) < 0 && errno == EINTR) {
+        }
+    }
     std::thread([&st] {
         {
             std::lock_guard<std::mutex> lock(st.connectionMutex);

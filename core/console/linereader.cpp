@@ -297,6 +297,7 @@ size_t CLineReader::Fill(bool edit) {
 bool CLineReader::ReadLine(std::string& line, bool edit) {
     line.clear();
     m_tooLong = false;
+    bool waited = false;
     size_t searchFrom = m_pos;
     for (;;) {
         const size_t nl = m_buffer.find('\n', searchFrom);
@@ -312,6 +313,7 @@ bool CLineReader::ReadLine(std::string& line, bool edit) {
             m_pos = 0;
         }
         searchFrom = m_buffer.size();
+        waited = true;
         if (Fill(edit) == 0) {
             if (m_tooLong) {
                 m_buffer.clear();
@@ -333,6 +335,13 @@ bool CLineReader::ReadLine(std::string& line, bool edit) {
         m_pos = 0;
     }
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    // A later line of a recalled entry of several lines was drawn by no one: it is shown after
+    // the prompt written for it, as if typed.
+    if (edit && !waited && m_editor && m_outFd >= 0 && isatty(m_fd) && isatty(m_outFd)) {
+        detail::WriteAll(m_outFd, line.data(), line.size());
+        detail::WriteAll(m_outFd, "\r\n", 2);
+        detail::TrackLineTail(m_outFd);
+    }
     return true;
 }
 

@@ -157,6 +157,8 @@ TEST(InterruptsTerminal, CtrlCCancelsARunningStatementOnPostgreSQL) {
     // Far sooner than the 30 seconds of the statement: the cancel error, then the prompt.
     ASSERT_TRUE(term.WaitFor("cancel", mark, 10000)) << term.Output().substr(mark);
     ASSERT_TRUE(term.WaitFor("SQL> ", term.Output().find("cancel", mark), 5000)) << term.Output().substr(mark);
+    // The terminal's echo of the key stands on a line of its own, before the cancel message.
+    EXPECT_NE(term.Output().find("^C\r", mark), std::string::npos) << term.Output().substr(mark);
     EXPECT_EQ(term.Output().find("Aborted", mark), std::string::npos) << term.Output().substr(mark);
     // The shell goes on.
     mark = term.Output().size();

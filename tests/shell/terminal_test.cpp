@@ -153,3 +153,81 @@ TEST(TerminalServer, AFrozenServerHoldsNeitherTerminationNorASecondCtrlC) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a terminal of `columns` columns shows after `bytes`: line feed, return, erase to the end of
+// the line, automatic margins; other escape sequences move nothing. Characters as UTF-8 bytes.
+std::vector<std::string> Screen(const std::string& bytes, size_t columns) {
+    std::vector<std::vector<std::string>> rows(1, std::vector<std::string>(columns));
+    size_t row = 0, col = 0;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (c == '\x1b' && i + 1 < bytes.size() && bytes[i + 1] == '[') {
+            size_t end = i + 2;
+            while (end < bytes.size() && !(bytes[end] >= '@' && bytes[end] <= '~')) ++end;
+            if (end < bytes.size() && bytes[end] == 'K')
+                for (size_t k = std::min(col, columns); k < columns; ++k) rows[row][k].clear();
+            i = end;
+            continue;
+        }
+        if (c == '\r') col = 0;
+        else if (c == '\n') ++row;
+        else if (c == '\b') col = col > 0 ? col - 1 : 0;
+        else if (c >= 0x20 && (c & 0xC0) != 0x80) {
+            if (col >= columns) {
+                col = 0;
+                ++row;
+            }
+            if (row >= rows.size()) rows.resize(row + 1, std::vector<std::string>(columns));
+            rows[row][col++] = std::string(1, static_cast<char>(c));
+        }
+        if (row >= rows.size()) rows.resize(row + 1, std::vector<std::string>(columns));
+    }
+    std::vector<std::string> lines;
+    for (const auto& cells : rows) {
+        std::string line;
+        for (const auto& cell : cells) line += cell.empty() ? " " : cell;
+        while (!line.empty() && line.back() == ' ') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+TEST(TerminalScreen, OutputIsNotOverdrawnByThePrompt) {
+    const std::string db = testdb::NewSqliteFile();
+    const std::string dir = FreshDir();
+    Terminal term({"-t", "sqlite3", "-d", db}, Env(dir));
+    ASSERT_TRUE(term.Ready()) << term.Output();
+    // A program's output without a line end keeps its line; the prompt comes on the next.
+    size_t mark = term.Output().size();
+    term.Send("host printf abc-$((6 * 7))\r");
+    ASSERT_TRUE(term.WaitFor("abc-42", mark)) << term.Output();
+    ASSERT_TRUE(term.WaitFor("SQL> ", term.Output().find("abc-42", mark))) << term.Output();
+    Pause(200);
+    std::vector<std::string> screen = Screen(term.Output(), 100);
+    bool kept = false;
+    for (const auto& line : screen) kept = kept || line.rfind("abc-42", 0) == 0;
+    EXPECT_TRUE(kept) << term.Output();
+
+    // A recalled entry of two lines shows its second line after the continuation prompt.
+    mark = term.Output().size();
+    term.Send("select 40 +\r2 as v;\r");
+    ASSERT_TRUE(term.WaitFor("Query Okay", mark)) << term.Output().substr(mark);
+    mark = term.Output().size();
+    term.Send("\x1b[A\r");
+    ASSERT_TRUE(term.WaitFor("Query Okay", mark)) << term.Output().substr(mark);
+    screen = Screen(term.Output(), 100);
+    // Typed and recalled: both times the line after the prompt, then the table.
+    size_t shown = 0;
+    for (size_t i = 0; i + 1 < screen.size(); ++i) {
+        if (screen[i] != "  ~ 2 2 as v;") continue;
+        ++shown;
+        EXPECT_EQ(screen[i + 1].rfind("+--", 0), 0u) << screen[i + 1];
+    }
+    EXPECT_EQ(shown, 2u) << term.Output().substr(mark);
+    EXPECT_TRUE(term.Exit()) << term.Output();
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
