@@ -231,3 +231,42 @@ TEST(TerminalScreen, OutputIsNotOverdrawnByThePrompt) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TerminalRedo, CtrlCStopsAWholeRedoAndTheShellGoesOn) {
+    const std::string db = testdb::NewSqliteFile();
+    ASSERT_EQ(std::system(("sqlite3 '" + db + "' 'create table big(n integer)'").c_str()), 0);
+    const std::string dir = FreshDir();
+    // A first run leaves two entries: a join of the (still empty) table, and a line that runs it
+    // five times before its own select.
+    auto first = orvatest::RunOrva({"-t", "sqlite3", "-d", db},
+                                   "select count(*) as pairs from big a, big b;\n"
+                                   "redo 1; redo 1; redo 1; redo 1; redo 1; select 2 as done;\n",
+                                   Env(dir));
+    ASSERT_EQ(first.exitCode, 0) << first.out;
+    // Now each run of the first entry takes a while.
+    ASSERT_EQ(std::system(("sqlite3 '" + db +
+                           "' 'with recursive c(x) as (select 1 union all select x + 1 from c where x < 8000) "
+                           "insert into big select x from c'")
+                              .c_str()),
+              0);
+    Terminal term({"-t", "sqlite3", "-d", db}, Env(dir));
+    ASSERT_TRUE(term.Ready()) << term.Output();
+    size_t mark = term.Output().size();
+    term.Send("redo 2\r");
+    ASSERT_TRUE(term.WaitFor("redo 2", mark)) << term.Output();
+    Pause(700);
+    term.Send("\x03");
+    ASSERT_TRUE(term.WaitFor("Aborted", mark, 15000)) << term.Output().substr(mark);
+    ASSERT_TRUE(term.WaitFor("SQL> ", term.Output().find("Aborted", mark))) << term.Output().substr(mark);
+    EXPECT_EQ(term.Output().find("done", mark), std::string::npos) << term.Output().substr(mark);
+    EXPECT_EQ(term.Output().find("Bye", mark), std::string::npos) << term.Output().substr(mark);
+    mark = term.Output().size();
+    term.Send("select 5 as five;\r");
+    ASSERT_TRUE(term.WaitFor("Query Okay", mark)) << term.Output().substr(mark);
+    EXPECT_TRUE(term.Exit()) << term.Output();
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
