@@ -10,6 +10,7 @@
 #include "run_orva.h"
 
 using orvatest::Contains;
+using orvatest::Ask;
 using orvatest::RunOrva;
 
 namespace {
@@ -20,17 +21,6 @@ std::string Sqlite(const std::string& sql = "create table m(k integer);") {
     return path;
 }
 
-// The answer of the sqlite3 client to `sql` on `path`, without its line break.
-std::string Ask(const std::string& path, const std::string& sql) {
-    std::string out;
-    FILE* p = popen(("sqlite3 '" + path + "' \"" + sql + "\"").c_str(), "r");
-    if (!p) return out;
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, p)) out += buffer;
-    pclose(p);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-    return out;
-}
 
 size_t Count(const std::string& text, const std::string& what) {
     size_t n = 0;
@@ -241,6 +231,34 @@ TEST(InputGenerated, NoStatementIsLostOrRunTwice) {
     EXPECT_EQ(Ask(db, "select count(*), count(distinct k), min(k), max(k) from m"),
               std::to_string(markers) + "|" + std::to_string(markers) + "|1|" + std::to_string(markers));
     EXPECT_TRUE(Contains(run.out, "Bye\r\n"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(InputScripts, MariaDbWithoutMultiStatementsRunsTheBatchStatementByStatement) {
+    const char* port = std::getenv("ORVANTA_TEST_MARIA_PORT");
+    if (!port) GTEST_SKIP() << "MariaDB is not running (tests/dbservers.sh)";
+    const std::string user = testdb::Env("ORVANTA_TEST_USER"), password = testdb::Env("ORVANTA_TEST_PASSWORD"),
+                      database = testdb::Env("ORVANTA_TEST_DB");
+    const std::string table = "split_" + std::to_string(getpid());
+    const std::string script = testdb::NewSqliteFile() + ".sql";
+    orvatest::WriteFile(script, "create table " + table + "(k int); -- two; more\ninsert into " + table +
+                                    " values (1); insert into " + table + " values (2);\nGO\n");
+    auto run = RunOrva({"-t", "mysql", "-h", "127.0.0.1", "-P", port, "-u", user, "-d", database}, "@ " + script + "\n",
+                       {"ORVANTA_PASSWORD=" + password});
+    EXPECT_TRUE(Contains(run.out, "Execute script success.")) << run.out;
+    const std::string client = "mariadb -h 127.0.0.1 -P " + std::string(port) + " -u '" + user + "' -p'" + password +
+                               "' -N -e 'select count(*) from " + table + "; drop table " + table + "' '" + database + "'";
+    std::string count;
+    if (FILE* p = popen(client.c_str(), "r")) {
+        char buffer[64];
+        while (fgets(buffer, sizeof buffer, p)) count += buffer;
+        pclose(p);
+    }
+    EXPECT_EQ(count, "2\n");
+    std::remove(script.c_str());
 }
 
 }  // namespace

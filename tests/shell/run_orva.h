@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -44,6 +45,18 @@ inline std::string ReadFile(const std::string& path) {
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// The answer of the sqlite3 client to `sql` on the database file `path`, without its line break.
+inline std::string Ask(const std::string& path, const std::string& sql) {
+    std::string out;
+    FILE* p = popen(("sqlite3 '" + path + "' \"" + sql + "\"").c_str(), "r");
+    if (!p) return out;
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, p)) out += buffer;
+    pclose(p);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out;
 }
 
 // An environment variable set (or unset, for a null value) while the object lives.

@@ -14,6 +14,7 @@
 #include "run_orva.h"
 #include "terminal.h"
 
+using orvatest::Ask;
 using orvatest::Terminal;
 
 namespace {
@@ -27,16 +28,6 @@ std::vector<std::string> Env(const std::string& dir) {
     return {"XDG_CONFIG_HOME=" + dir + "/config", "XDG_STATE_HOME=" + dir + "/state"};
 }
 
-std::string Ask(const std::string& path, const std::string& sql) {
-    std::string out;
-    FILE* p = popen(("sqlite3 '" + path + "' \"" + sql + "\"").c_str(), "r");
-    if (!p) return out;
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, p)) out += buffer;
-    pclose(p);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-    return out;
-}
 
 void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
