@@ -65,6 +65,10 @@ int ExecuteBatch(CADOConnection& connection, const CString& text, CString& error
     return 0;
 }
 
+CString TooLongText() {
+    return zentra::Format(zentra::LoadString(IDS_INPUT_TOO_LONG), static_cast<int>(zentra::kMaxInputLine));
+}
+
 // Whether the driver refused the text for holding more than one statement: SQLite's driver says
 // so; MariaDB and MySQL without their multi-statement option report a syntax error.
 bool RefusedSeveralStatements(const CString& error) {
@@ -81,7 +85,7 @@ int RunBatch(CADOConnection& connection, BatchTransaction& transaction, const CS
         return 0;
     }
     if (text.size() > zentra::kMaxInputLine) {
-        error = zentra::Format(zentra::LoadString(IDS_INPUT_TOO_LONG), static_cast<int>(zentra::kMaxInputLine));
+        error = TooLongText();
         return 0;
     }
     if (ExecuteBatch(connection, text, error)) return 1;
@@ -137,12 +141,17 @@ int RunScript(CADOConnection* connection, const CString& arguments) {
     while (file.ReadString(line)) {
         if (file.LineTooLong()) {
             transaction.Rollback();
-            return Fail(zentra::Format(zentra::LoadString(IDS_INPUT_TOO_LONG), static_cast<int>(zentra::kMaxInputLine)));
+            return Fail(TooLongText());
         }
         line = zentra::Trim(line);
         if (!IsBatchEnd(line)) {
             batch += line;
             batch += L"\r\n";
+            // A batch too large to hold is refused as it grows, not once it is all read.
+            if (batch.size() > zentra::kMaxInputLine) {
+                transaction.Rollback();
+                return Fail(TooLongText());
+            }
             continue;
         }
         // A separator runs what was collected, even nothing (the server then reports the error).

@@ -105,7 +105,7 @@ BOOL CStdioFileEx::ReadString(CString& line) {
             }
             units.push_back(unit);
         }
-        line = Utf16ToWide(units);
+        if (!m_bLineTooLong) line = Utf16ToWide(units);
     } else {
         std::string bytes;
         for (;;) {
@@ -119,7 +119,7 @@ BOOL CStdioFileEx::ReadString(CString& line) {
             }
             bytes.push_back(static_cast<char>(b));
         }
-        line = Decode(bytes, m_nFileCodePage);
+        if (!m_bLineTooLong) line = Decode(bytes, m_nFileCodePage);
     }
     if (!any) {
         line.clear();
