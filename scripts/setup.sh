@@ -10,7 +10,7 @@ PACKAGES=(
   libsqliteodbc sqlite3
   odbc-postgresql postgresql
   odbc-mariadb mariadb-server mariadb-client
-  libedit-dev libxml2-dev ccache
+  libedit-dev libxml2-dev libutf8proc-dev ccache
   tmux locales iproute2 procps
   qt6-base-dev xvfb xauth
   man-db groff-base desktop-file-utils appstream librsvg2-bin bash-completion dpkg-dev file

@@ -48,6 +48,8 @@ void ShowHelp();
 int SetOption(const CString& text);
 // `word` is null when the command has no argument.
 int RedoCommand(const CString* word);
+// True inside a REDO that has been stopped (Ctrl+C, or too many entries run): what it runs ends.
+bool RedoStopped();
 int RunHostCommand(const CString& command);
 int EditBuffer(const CString* word);
 void PauseShell(const CString& hint);

@@ -19,15 +19,17 @@ namespace {
 bool AskLogin(CONNECT_INFO& info) {
     ShellState& st = State();
     zentra::CInput& in = *st.input;
+    // End of input or Ctrl+C (which ends the pending read) gives the login up.
+    auto givenUp = [&] { return in.IsEof() || st.exitRequested.load() != 0; };
     CString user = in.Prompt(IDS_PROMPT_USER, 0);
-    if (in.IsEof()) return false;
+    if (givenUp()) return false;
     user = zentra::Trim(user);
     if (!user.empty()) info.user = user;
     CString prompt = zentra::Format(zentra::LoadString(IDS_PROMPT_PASSWORD), info.user);
     info.password = in.Prompt(prompt.c_str(), 1);
-    if (in.IsEof()) return false;
+    if (givenUp()) return false;
     CString database = in.Prompt(info.type == 15 ? IDS_PROMPT_DSN : IDS_PROMPT_DATABASE, 0);
-    if (in.IsEof()) return false;
+    if (givenUp()) return false;
     database = zentra::Trim(database);
     if (!database.empty()) info.database = database;
     return true;

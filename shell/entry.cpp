@@ -1,5 +1,8 @@
 // orva's entry: start-up, the read–process loop and the orderly end.
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <clocale>
 #include <cstdlib>
@@ -33,9 +36,23 @@ bool PasswordOptionGiven(const std::vector<CString>& args) {
     return false;
 }
 
+// Standard descriptors that were closed when the program started are opened on /dev/null, so
+// that no file, pipe or socket of the shell takes their numbers (closed input reads as ended).
+void OpenClosedStandardDescriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) {
+            dup2(opened, fd);
+            close(opened);
+        }
+    }
+}
+
 }  // namespace
 
 int Main(int argc, char** argv) {
+    OpenClosedStandardDescriptors();
     // 1. The framework: the locale's character set is the ANSI code page; resources by id.
     setlocale(LC_ALL, "");
     // Numbers are always written with a point; keep the C library's own formatting neutral too.
@@ -70,7 +87,10 @@ int Main(int argc, char** argv) {
         st.output->PrintMessage(IDS_CREATE_CONNECTION_FAILED);
         return 1;
     }
-    if (!Connect(st.connection.get(), st.connectInfo)) {
+    st.loggingIn.store(1);
+    const int connected = Connect(st.connection.get(), st.connectInfo);
+    st.loggingIn.store(0);
+    if (!connected) {
         st.output->PrintMessage(IDS_LOGIN_FAILED);
         st.connection.reset();
         return 2;

@@ -5,8 +5,11 @@
 // mask is set before any other thread starts, and threads inherit it) and taken by one thread
 // that waits for them with sigwait, so the handling runs as ordinary thread code. Children that
 // the shell starts reset the mask and the dispositions when they are spawned.
+#include <dirent.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -19,6 +22,7 @@
 
 #include "commands.h"
 #include "printer.h"
+#include "resources.h"
 #include "zentra/console.h"
 #include "zentra/dataaccess.h"
 #include "zentra/history.h"
@@ -78,13 +82,60 @@ bool TakenByForegroundProgram() {
     return false;
 }
 
+// Set while a cancel request waits for the server's answer.
+std::atomic<bool> g_cancelPending{false};
+
+// Cancels the statement that runs on the connection, if one does; true when one did. The cancel
+// is sent from a thread of its own: a server that does not answer must not hold the signal thread,
+// which has to take a second Ctrl+C, a hang-up or a termination meanwhile.
 bool CancelRunningStatement() {
     ShellState& st = State();
-    std::lock_guard<std::mutex> lock(st.connectionMutex);
-    if (!st.connection || !st.connection->IsExecuting()) return false;
-    st.connection->Cancel();
+    {
+        std::lock_guard<std::mutex> lock(st.connectionMutex);
+        if (!st.connection || !st.connection->IsExecuting()) return false;
+    }
+    if (g_cancelPending.exchange(true)) return true;
+    // The terminal has echoed the key ("^C") where the cursor stood: the cancel message that the
+    // statement ends with goes on a line of its own.
+    if (isatty(STDOUT_FILENO)) {
+        while (write(STDOUT_FILENO, "\r\n", 2) < 0 && errno == EINTR) {
+        }
+    }
+    std::thread([&st] {
+        {
+            std::lock_guard<std::mutex> lock(st.connectionMutex);
+            if (st.connection && st.connection->IsExecuting()) st.connection->Cancel();
+        }
+        g_cancelPending.store(false);
+    }).detach();
+    // A server that answers ends the statement at once; the shell prints its cancel error.
+    for (int waited = 0; g_cancelPending.load() && waited < 200; waited += 10) Sleep(10);
     return true;
 }
+
+// Gives up the statement that waits for a server that answers neither it nor the cancel: the
+// connection's sockets are shut down, so that the driver returns with a communication error and
+// the shell goes on (the connection is lost; USE opens a new one).
+void GiveUpStatement() {
+    DIR* dir = opendir("/proc/self/fd");
+    if (!dir) return;
+    while (const struct dirent* entry = readdir(dir)) {
+        const int fd = std::atoi(entry->d_name);
+        if (fd <= STDERR_FILENO || fd == dirfd(dir)) continue;
+        struct stat info {};
+        if (fstat(fd, &info) != 0 || !S_ISSOCK(info.st_mode)) continue;
+        int type = 0;
+        socklen_t length = sizeof type;
+        if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) != 0 || type != SOCK_STREAM) continue;
+        shutdown(fd, SHUT_RDWR);
+    }
+    closedir(dir);
+    State().output->PrintMessage(IDS_STATEMENT_GIVEN_UP);
+}
+
+// Ctrl+C while the login runs gives the login up: at a prompt the pending read ends and the
+// login ends by itself; an attempt that waits for a server is not waited for.
+void GiveUpLogin();
 
 // Ctrl+C and Ctrl+Break: stop a printout; else cancel the statement that runs on the server
 // (it reports its cancel error and the shell goes on); else, at the prompt, end the shell.
@@ -92,12 +143,24 @@ void Interrupt() {
     if (g_exiting.load()) return;
     if (TakenByForegroundProgram()) return;
     ShellState& st = State();
+    if (st.loggingIn.load() != 0) {
+        GiveUpLogin();
+        return;
+    }
+    // A second Ctrl+C while the server has not answered a cancel.
+    if (g_cancelPending.load()) {
+        GiveUpStatement();
+        return;
+    }
+    // A REDO stops as a whole, whatever of it runs at the moment.
+    if (st.redoRunning.load() != 0) st.redoStop.store(1);
     if (Printer().IsPrinting()) {
         Printer().Stop();
         WaitForPrintout(10, 5000);
         return;
     }
     if (CancelRunningStatement()) return;
+    if (st.redoRunning.load() != 0) return;
     st.exitRequested.store(1);
     // End the pending line read (dropping a half-typed line), so that the loop sees the request.
     st.input->Interrupt();
@@ -132,6 +195,18 @@ bool ShutdownUnderway() {
     return tcgetattr(STDIN_FILENO, &mode) != 0 && errno == EIO;
 }
 
+void GiveUpLogin() {
+    ShellState& st = State();
+    st.exitRequested.store(1);
+    st.input->Interrupt();
+    for (int waited = 0; st.loggingIn.load() != 0 && waited < 1000; waited += 20) Sleep(20);
+    if (st.loggingIn.load() == 0) return;
+    // Still logging in: the attempt hangs.
+    zentra::CInput::RestoreTerminal();
+    st.output->PrintMessage(IDS_LOGIN_FAILED);
+    _exit(2);
+}
+
 // Leaves the ending to the signal thread; ends by SIGHUP itself when no signal comes.
 [[noreturn]] void AwaitShutdown() {
     for (int waited = 0; waited < 5000; waited += 50) Sleep(50);
@@ -147,21 +222,28 @@ bool ShutdownUnderway() {
     st.exitRequested.store(1);
     if (Printer().IsPrinting()) {
         Printer().Stop();
-        WaitForPrintout(100, 2000);
+        WaitForPrintout(100, 1000);
     }
-    // USE may hold the connection slot while it reconnects; do not wait long for it.
-    std::unique_lock<std::mutex> lock(st.connectionMutex, std::defer_lock);
-    for (int tries = 0; tries < 20 && !lock.try_lock(); ++tries) Sleep(100);
-    if (lock.owns_lock() && st.connection) {
-        if (st.connection->IsExecuting()) {
-            // The main thread is inside the statement and still uses the connection: cancel the
-            // statement on the server; the session ends with the process.
-            st.connection->Cancel();
-        } else {
-            // An orderly logout (an open transaction is rolled back).
-            st.connection->Close();
+    // The connection is let go of by a thread of its own, which may wait on a server that does
+    // not answer (or on USE, which holds the slot while it reconnects): the process ends after a
+    // short wait whatever the server does.
+    auto released = std::make_shared<std::atomic<bool>>(false);
+    std::thread([&st, released] {
+        std::unique_lock<std::mutex> lock(st.connectionMutex, std::defer_lock);
+        for (int tries = 0; tries < 10 && !lock.try_lock(); ++tries) Sleep(50);
+        if (lock.owns_lock() && st.connection) {
+            if (st.connection->IsExecuting()) {
+                // The main thread is inside the statement and still uses the connection: cancel
+                // the statement on the server; the session ends with the process.
+                st.connection->Cancel();
+            } else {
+                // An orderly logout (an open transaction is rolled back).
+                st.connection->Close();
+            }
         }
-    }
+        released->store(true);
+    }).detach();
+    for (int waited = 0; !released->load() && waited < 1000; waited += 10) Sleep(10);
     EndBySignal(signal);
 }
 

@@ -30,44 +30,40 @@ constexpr int kAlignCentre = 3;
 // Records measured for the column widths: the first and up to 255 more.
 constexpr int kMeasuredAfterFirst = 255;
 
-// Display columns of one character; printable ASCII without a table look-up.
-inline int Columns(wchar_t ch) {
-    return (ch >= 0x20 && ch < 0x7F) ? 1 : zentra::CharDisplayWidth(ch);
-}
-
-int Columns(std::wstring_view text) {
-    int width = 0;
-    for (wchar_t ch : text) width += Columns(ch);
-    return width;
+// Characters that take one column each and join no cluster with their neighbours: printable
+// Latin and the line breaks the layouts handle.
+inline bool IsNarrowChar(wchar_t ch) {
+    return (ch >= 0x20 && ch < 0x7F) || (ch >= 0xA0 && ch < 0x300) || ch == L'\n' || ch == L'\r';
 }
 
 // True when every character takes exactly one column (characters and columns agree).
 bool IsNarrow(std::wstring_view text) {
     for (wchar_t ch : text)
-        if (Columns(ch) != 1) return false;
+        if (!IsNarrowChar(ch)) return false;
     return true;
 }
 
+int Columns(std::wstring_view text) {
+    return IsNarrow(text) ? static_cast<int>(text.size()) : zentra::DisplayWidth(text);
+}
+
 // The number of characters of the longest start of `text` that fits `width` columns, never
-// splitting a wide character; combining marks stay with the character before them. At least one
-// character is taken from a non-empty text, so that callers always make progress. `used`
-// receives the columns taken.
+// splitting a grapheme cluster (a wide character, a character with its marks, an emoji sequence).
+// At least one cluster is taken from a non-empty text, so that callers always make progress.
+// `used` receives the columns taken.
 size_t FitPrefix(std::wstring_view text, int width, int& used) {
     used = 0;
     size_t n = 0;
     while (n < text.size()) {
-        const int w = Columns(text[n]);
+        const size_t end = IsNarrowChar(text[n]) && (n + 1 == text.size() || IsNarrowChar(text[n + 1]))
+                               ? n + 1
+                               : zentra::NextGraphemeBreak(text, n);
+        const int w = end == n + 1 && IsNarrowChar(text[n]) ? 1 : zentra::DisplayWidth(text.substr(n, end - n));
         if (used + w > width && n > 0) break;
-        if (used + w > width && w > 0) {  // first character wider than the whole cell
-            used += w;
-            ++n;
-            break;
-        }
         used += w;
-        ++n;
+        n = end;
+        if (used > width) break;  // first cluster wider than the whole cell
     }
-    // Zero-width characters that follow belong to the last character taken.
-    while (n < text.size() && Columns(text[n]) == 0) ++n;
     return n;
 }
 
@@ -80,6 +76,38 @@ std::wstring_view CutToWidth(std::wstring_view text, int width) {
     // A first character wider than the cell is dropped rather than overflowing it.
     if (used > width) n = 0;
     return text.substr(0, n);
+}
+
+// Control characters that a terminal would act on (C0 but the line breaks the layouts handle, DEL
+// and C1), in text that goes to the screen.
+inline bool IsControl(wchar_t ch) { return ch < 0x20 || (ch >= 0x7F && ch <= 0x9F); }
+
+bool HasControls(std::wstring_view text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const wchar_t ch = text[i];
+        if (!IsControl(ch) || ch == L'\n') continue;
+        if (ch == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') continue;
+        return true;
+    }
+    return false;
+}
+
+// The text with its control characters written as visible escapes: a Tab as "\t", any other as
+// "\x" and two hex digits. Line feeds, and carriage returns before them, stay.
+void EscapeControls(CString& text) {
+    if (!HasControls(text)) return;
+    CString out;
+    out.reserve(text.size() + 16);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const wchar_t ch = text[i];
+        if (!IsControl(ch) || ch == L'\n' || (ch == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n'))
+            out += ch;
+        else if (ch == L'\t')
+            out += L"\\t";
+        else
+            out += zentra::Format(L"\\x%02X", static_cast<unsigned>(ch));
+    }
+    text.swap(out);
 }
 
 void AppendSpaces(CString& out, int count) {
@@ -438,6 +466,12 @@ void CPrintRecords::PrintRowLines(CString& out, const CRowCells& cells, const st
 
 void CPrintRecords::ValueText(CADORecordSet& rs, const Column& column, long position, int fetchByIndex,
                               _variant_t& value, CString& text) {
+    RawValueText(rs, column, position, fetchByIndex, value, text);
+    EscapeControls(text);
+}
+
+void CPrintRecords::RawValueText(CADORecordSet& rs, const Column& column, long position, int fetchByIndex,
+                                 _variant_t& value, CString& text) {
     const CADOFieldInfo& info = column.info;
     const int index = static_cast<int>(position);
     const wchar_t* name = info.m_strName.c_str();
@@ -507,6 +541,8 @@ bool CPrintRecords::BuildColumns(CADORecordSet& rs, std::vector<Column>& columns
             Column column;
             if (!rs.GetFieldInfo(i, &column.info)) continue;
             column.index = i;
+            // A column name is shown like a value: its control characters as escapes.
+            EscapeControls(column.info.m_strDisplayName);
             columns.push_back(std::move(column));
         }
     }
@@ -524,8 +560,10 @@ void CPrintRecords::MeasureColumns(CADORecordSet& rs, std::vector<Column>& colum
         else
             rs.GetFieldValue(column.info.m_strName.c_str(), value);
         if (value.vt() != zentra::VT_BSTR) return;
-        const std::wstring& text = value.bstrVal();
-        if (IsNarrow(text)) return;  // its actual size is its width
+        CString text = value.bstrVal();
+        // Measured as shown: control characters as their escapes.
+        EscapeControls(text);
+        if (IsNarrow(text) && text.size() == value.bstrVal().size()) return;  // its actual size is its width
         const long width = Columns(text);
         if (width > column.info.m_lActualSize) column.info.m_lActualSize = width;
     };

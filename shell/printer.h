@@ -119,9 +119,13 @@ private:
     // Appends the lines of one row (nothing when no cell has a line).
     static void PrintRowLines(CString& out, const CRowCells& cells, const std::vector<int>& widths,
                               const std::vector<int>& alignments, int truncate);
-    // The text of a value as printed, into `text`; `value` is scratch space.
+    // The text of a value as printed (control characters as escapes), into `text`; `value` is
+    // scratch space.
     static void ValueText(zentra::CADORecordSet& rs, const Column& column, long position, int fetchByIndex,
                           zentra::_variant_t& value, CString& text);
+    // The same before the escapes.
+    static void RawValueText(zentra::CADORecordSet& rs, const Column& column, long position, int fetchByIndex,
+                             zentra::_variant_t& value, CString& text);
 
     std::atomic<zentra::COutput*> output_;
     zentra::CADORecordSet* recordset_;

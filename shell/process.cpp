@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -105,6 +106,25 @@ int ReadEditFile(const CString& path, CString& text) {
     return 1;
 }
 
+// After a program has written to the terminal the cursor may stand in the middle of a line. A
+// marker and enough blanks to fill a line, then a return and an erase, leave it at the start of a
+// line that is empty: the same line when it was there already, else the next one (the program's
+// unfinished line keeps the marker).
+void StartFreshLine(int fd) {
+    if (fd < 0 || !isatty(fd)) return;
+    struct winsize size {};
+    const int columns = ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+    std::string text = "\x1b[7m%\x1b[0m";
+    text.append(static_cast<size_t>(columns - 1), ' ');
+    text += "\r\x1b[K";
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+}
+
 }  // namespace
 
 CString QuoteForShell(const CString& text) {
@@ -151,6 +171,7 @@ int RunShellCommand(const CString& command, int outFd, int& error) {
     const bool interrupted = (WIFSIGNALED(status) && (WTERMSIG(status) == SIGINT || WTERMSIG(status) == SIGQUIT)) ||
                              (WIFEXITED(status) && (WEXITSTATUS(status) == 128 + SIGINT || WEXITSTATUS(status) == 128 + SIGQUIT));
     EndForegroundProgram(interrupted);
+    StartFreshLine(outFd);
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return 0;

@@ -17,6 +17,11 @@ CString TextAfterFirstBlank(const CString& text) {
     return blank == CString::npos ? CString() : text.substr(blank + 1);
 }
 
+CString Without(CString text, wchar_t ch) {
+    std::erase(text, ch);
+    return text;
+}
+
 int RunServerStatement(const CString& statement) {
     ShellState& st = State();
     if (st.connection && st.connection->IsConnect()) {
@@ -102,18 +107,10 @@ int Dispatch(CommandKind kind, const CString& statement) {
 }  // namespace
 
 CString TakeNextStatement(CString& text) {
-    CCommandHelper helper;
-    int at = -1;
-    int slash = helper.FindOutsideQuotes(text, L'/', 0);
-    if (slash == 0 || (slash > 0 && (text[slash - 1] == L'\r' || text[slash - 1] == L'\n'))) at = slash;
-    if (at < 0) at = helper.FindOutsideQuotes(text, L';', 0);
-    if (at < 0) {
-        CString statement;
-        statement.swap(text);
-        return statement;
-    }
-    CString statement = text.substr(0, static_cast<size_t>(at));
-    text.erase(0, static_cast<size_t>(at) + 1);
+    CStatementSplitter splitter(text);
+    CString statement;
+    splitter.Next(statement);
+    text.erase(0, splitter.Consumed());
     return statement;
 }
 
@@ -134,16 +131,36 @@ CString ReadStatement() {
     ShellState& st = State();
     CCommandHelper helper;
     CString result;
+    // The state of the statement's text read so far: each line is scanned once.
+    CSqlScanner scanner;
     bool block = false;
+    bool tooLong = false;
     int line = 1;
     PrintPrompt(line);
     for (;;) {
         CString text = st.input->GetString(0);
         // Ctrl+C at a continuation line ends the shell as it does at the first.
         if (st.exitRequested.load() != 0) return CString();
+        if (st.input->IsLineTooLong()) {
+            // What the line held is unknown: it ends the statement, which is not run.
+            st.output->PrintError(IDS_INPUT_TOO_LONG, static_cast<int>(zentra::kMaxInputLine));
+            return CString();
+        }
         // End of input: the statement gathered so far is returned (and run) as it stands.
         if (st.input->IsEof() && text.empty()) break;
-        CommandKind kind = helper.ClassifyCommand(text);
+        if (text.find(L'\0') != CString::npos && zentra::Trim(Without(text, L'\0')).empty()) {
+            // A line of nothing but NUL characters carries no text: dropped by itself.
+            st.output->PrintError(IDS_NUL_REFUSED);
+            if (line == 1) return CString();
+            PrintPrompt(line);
+            continue;
+        }
+        if (result.size() + text.size() > zentra::kMaxInputLine) tooLong = true;
+        if (tooLong) {
+            // The statement is read to its end, but not kept.
+            result.clear();
+        }
+        CommandKind kind = helper.ClassifyStart(text, 0);
         if (line == 1) {
             if (kind == CMD_DECLARE) {
                 result += text + L"\r\n";
@@ -157,52 +174,42 @@ CString ReadStatement() {
             } else if (zentra::Trim(text).empty()) {
                 break;
             } else {
+                const size_t from = result.size();
                 result += text + L"\r\n";
-                if (helper.FindOutsideQuotes(result, L';', 0) >= 0) break;
+                if (scanner.Find(result, from, L';') != CString::npos) break;
             }
         } else {
             if (kind == CMD_RUN) break;
+            const size_t from = result.size();
             result += text + L"\r\n";
-            if (!block && helper.FindOutsideQuotes(result, L';', 0) >= 0) break;
+            if (!block && scanner.Find(result, from, L';') != CString::npos) break;
         }
         if (st.input->IsEof()) break;
         ++line;
         PrintPrompt(line);
     }
+    if (tooLong) {
+        st.output->PrintError(IDS_INPUT_TOO_LONG, static_cast<int>(zentra::kMaxInputLine));
+        return CString();
+    }
     return zentra::Trim(result);
 }
 
-int ProcessLine(CString text, int split) {
+namespace {
+
+// Steps of one statement: the command or the server statement it is.
+int ProcessStatement(CString statement) {
     ShellState& st = State();
     CCommandHelper helper;
-    text = zentra::Trim(text);
-    if (text.empty()) return 0;
-
-    if (helper.ClassifyCommand(text) == CMD_DECLARE) {
-        size_t lineFeed = text.find(L'\n');
-        // A block without a line break has no body of its own: it goes to the server as it is.
-        if (lineFeed == CString::npos) {
-            st.lastStatement = text;
-            return RunServerStatement(text);
-        }
-        return ProcessLine(text.substr(lineFeed + 1), 0);
-    }
-
-    CString statement;
-    if (split == 1) {
-        statement = TakeNextStatement(text);
-        if (!zentra::Trim(text).empty()) {
-            int r = ProcessLine(statement, 0);
-            if (r == -1) return -1;
-            return ProcessLine(text, 1);
-        }
-    } else {
-        statement = text;
-    }
-
     statement = zentra::Trim(statement);
-    if (statement.empty()) return 0;
-    CommandKind kind = helper.ClassifyCommand(statement);
+    // Nothing but comments is no statement either.
+    if (statement.empty() || IsOnlyComments(statement)) return 0;
+    if (statement.find(L'\0') != CString::npos) {
+        st.output->PrintError(IDS_NUL_REFUSED);
+        ErrorBeep();
+        return 0;
+    }
+    CommandKind kind = helper.ClassifyStart(statement, 0);
     if (kind != CMD_EDIT) st.lastStatement = statement;
 
     if (kind == CMD_SERVER) {
@@ -211,12 +218,59 @@ int ProcessLine(CString text, int split) {
         CString rest;
         if (zentra::FindNoCase(statement, L"server") == 0) rest = statement.substr(6);
         else if (size_t dot = statement.find(L'.'); dot != CString::npos) rest = statement.substr(dot + 1);
-        rest = zentra::TrimLeft(rest);
+        rest = WithoutEdgeComments(zentra::TrimLeft(rest));
         if (rest.empty()) return 0;
         return RunServerStatement(rest);
     }
     if (kind != CMD_NONE) return Dispatch(kind, statement);
-    return RunServerStatement(statement);
+    return RunServerStatement(WithoutEdgeComments(statement));
+}
+
+// A DECLARE block: its first line dropped, the body goes to the server as one statement.
+int ProcessBlock(const CString& text) {
+    ShellState& st = State();
+    size_t lineFeed = text.find(L'\n');
+    // A block without a line break has no body of its own: it goes to the server as it is.
+    if (lineFeed == CString::npos) {
+        st.lastStatement = text;
+        return RunServerStatement(text);
+    }
+    CString body = zentra::Trim(text.substr(lineFeed + 1));
+    if (body.empty()) return 0;
+    // A body that starts with DECLARE again is still one statement for the server.
+    if (CCommandHelper().ClassifyCommand(body) == CMD_DECLARE) {
+        st.lastStatement = body;
+        return RunServerStatement(body);
+    }
+    return ProcessStatement(body);
+}
+
+}  // namespace
+
+int ProcessLine(CString text, int split) {
+    CCommandHelper helper;
+    text = zentra::Trim(text);
+    if (text.empty()) return 0;
+    if (split != 1) {
+        if (helper.ClassifyCommand(text) == CMD_DECLARE) return ProcessBlock(text);
+        return ProcessStatement(text);
+    }
+    // The statements in order, one after the other; an EXIT among them ends the rest.
+    CStatementSplitter splitter(text);
+    int result = 0;
+    for (;;) {
+        if (RedoStopped()) break;
+        const size_t start = splitter.Position();
+        if (start >= text.size()) break;
+        if (helper.ClassifyStart(text, start) == CMD_DECLARE) return ProcessBlock(text.substr(start));
+        CString statement;
+        splitter.Next(statement);
+        // A piece of nothing but comments leaves the result of the statement before it.
+        if (IsOnlyComments(statement)) continue;
+        result = ProcessStatement(std::move(statement));
+        if (result == -1) return -1;
+    }
+    return result;
 }
 
 }  // namespace orva

@@ -56,6 +56,10 @@ const zentra::StringTableEntry kStrings[] = {
     {IDS_CANT_START, L"Can not start '%s'."},
     {IDS_END_WITH_SEMICOLON, L"All commands must end with ';'."},
     {IDS_ERROR_BEEP, L"Error beep %s."},
+    {IDS_NUL_REFUSED, L"Statement refused: it holds a NUL character."},
+    {IDS_INPUT_TOO_LONG, L"Input refused: a line or statement longer than %d bytes."},
+    {IDS_REDO_LIMIT, L"REDO stopped: more than %d history entries run for one line."},
+    {IDS_STATEMENT_GIVEN_UP, L"Statement given up: the server does not answer; the connection is closed."},
 };
 
 const zentra::VersionBlock kVersion{

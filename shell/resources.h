@@ -51,6 +51,11 @@ enum MessageId : unsigned {
     IDS_CANT_START = 53,
     IDS_END_WITH_SEMICOLON = 54,
     IDS_ERROR_BEEP = 61,
+    // Messages of this system beyond the numbered table.
+    IDS_NUL_REFUSED = 100,
+    IDS_INPUT_TOO_LONG = 101,
+    IDS_REDO_LIMIT = 102,
+    IDS_STATEMENT_GIVEN_UP = 103,
 };
 
 // Registers the string table and the version block with the library; call once at start.

@@ -45,16 +45,14 @@ constexpr const wchar_t* kPgColumns =
     L"pg_type on col.atttypid=pg_type.oid  left join pg_attrdef on pg_attrdef.adrelid=tbl.oid and "
     L"pg_attrdef.adnum=col.attnum left join pg_namespace nsp on nsp.oid=tbl.relnamespace where "
     L"col.attnum>0 ";
-constexpr const wchar_t* kPgColumnsTable = L"and lower(tbl.relname)=lower('";
-constexpr const wchar_t* kPgColumnsOrder = L"') order by tbl.relname, col.attnum";
+constexpr const wchar_t* kPgColumnsOrder = L" order by tbl.relname, col.attnum";
 
 constexpr const wchar_t* kPgIndexes =
     L"SELECT f.relname AS index_name, a.attname AS column_name, CASE WHEN i.indisprimary THEN 'YES' ELSE "
     L"'NO' END AS primary, CASE WHEN i.indisunique THEN 'YES' ELSE 'NO' END AS unique, CASE WHEN "
-    L"a.attnotnull THEN 'YES' ELSE 'NO'END AS isnotnull FROM pg_class t LEFT JOIN pg_index i ON "
-    L"i.indrelid=t.oid LEFT JOIN pg_attribute a ON a.attrelid=t.oid AND a.attnum=ANY(i.indkey) LEFT JOIN "
-    L"pg_class f ON i.indexrelid=f.oid LEFT JOIN pg_namespace nsp ON t.relnamespace=nsp.oid WHERE "
-    L"lower(t.relname)=lower('";
+    L"a.attnotnull THEN 'YES' ELSE 'NO'END AS isnotnull FROM pg_class t JOIN pg_index i ON "
+    L"i.indrelid=t.oid LEFT JOIN pg_attribute a ON a.attrelid=t.oid AND a.attnum=ANY(i.indkey) JOIN "
+    L"pg_class f ON i.indexrelid=f.oid LEFT JOIN pg_namespace nsp ON t.relnamespace=nsp.oid WHERE ";
 
 constexpr const wchar_t* kOracleColumns =
     L"SELECT COLUMN_NAME as name, DATA_TYPE as type, DATA_LENGTH as length, NULLABLE as nullable, "
@@ -238,6 +236,25 @@ int CSchemaShow::ShowRoutines(CADORecordSet& recordset, FieldMapArray& fieldMap,
     return OpenSchema(recordset, zentra::adSchemaProcedures, restrictions);
 }
 
+// The condition that picks the table `name` for the PostgreSQL catalogue queries (`alias` is the
+// table's pg_class, nsp its namespace): "schema.table" names both; a table name alone means the
+// table that the search path finds or, when the path finds none, the only table of that name.
+static CString PgTableCondition(const wchar_t* alias, const CString& name) {
+    const size_t dot = name.find(L'.');
+    if (dot != CString::npos)
+        return zentra::Format(L"lower(nsp.nspname)=lower('%s') and lower(%s.relname)=lower('%s')",
+                              CSchemaShow::EscapePgLiteral(name.substr(0, dot)), alias,
+                              CSchemaShow::EscapePgLiteral(name.substr(dot + 1)));
+    const CString table = CSchemaShow::EscapePgLiteral(name);
+    auto named = [&](const wchar_t* a) {
+        return zentra::Format(L"lower(%s.relname)=lower('%s') and %s.relkind in ('r','v','m','p','f')", a, table, a);
+    };
+    return zentra::Format(L"%s.oid=(select c.oid from pg_class c where %s and (pg_catalog.pg_table_is_visible(c.oid) or "
+                          L"(select count(*) from pg_class d where %s)=1) order by pg_catalog.pg_table_is_visible(c.oid) "
+                          L"desc limit 1)",
+                          alias, named(L"c"), named(L"d"));
+}
+
 int CSchemaShow::ShowProcedures(CADORecordSet& recordset, FieldMapArray& fieldMap, const CString& database) {
     return ShowRoutines(recordset, fieldMap, database, 2);
 }
@@ -253,8 +270,7 @@ int CSchemaShow::ShowColumns(CADORecordSet& recordset, FieldMapArray& fieldMap, 
         case kDbmsMySql:
             return Execute(recordset, zentra::Format(L"SHOW COLUMNS FROM `%s`", EscapeBackquoted(table)));
         case kDbmsPostgreSql:
-            return Execute(recordset,
-                           CString(kPgColumns) + kPgColumnsTable + EscapePgLiteral(table) + kPgColumnsOrder);
+            return Execute(recordset, CString(kPgColumns) + L"and " + PgTableCondition(L"tbl", table) + kPgColumnsOrder);
         case kDbmsOracle:
             return Execute(recordset, zentra::Format(kOracleColumns, EscapeLiteral(table)));
         default:
@@ -284,7 +300,7 @@ int CSchemaShow::ShowIndexes(CADORecordSet& recordset, FieldMapArray& fieldMap, 
         case kDbmsMySql:
             return Execute(recordset, zentra::Format(L"SHOW INDEX FROM `%s`", EscapeBackquoted(table)));
         case kDbmsPostgreSql:
-            return Execute(recordset, CString(kPgIndexes) + EscapePgLiteral(table) + L"')");
+            return Execute(recordset, CString(kPgIndexes) + PgTableCondition(L"t", table));
         case kDbmsOracle:
             return Execute(recordset, CString(kOracleIndexes) + EscapeLiteral(table) + kOracleIndexesOrder);
         default:

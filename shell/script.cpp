@@ -1,10 +1,12 @@
 // START and @: running a script file batch by batch, each batch in a transaction of its own.
 #include "commands.h"
+#include "helper.h"
 #include "resources.h"
 #include "utility.h"
 #include "zentra/console.h"
 #include "zentra/dataaccess.h"
 #include "zentra/textfile.h"
+#include "zentra/strtable.h"
 #include "zentra/words.h"
 
 namespace orva {
@@ -63,6 +65,40 @@ int ExecuteBatch(CADOConnection& connection, const CString& text, CString& error
     return 0;
 }
 
+CString TooLongText() {
+    return zentra::Format(zentra::LoadString(IDS_INPUT_TOO_LONG), static_cast<int>(zentra::kMaxInputLine));
+}
+
+// Whether the driver refused the text for holding more than one statement: SQLite's driver says
+// so; MariaDB and MySQL without their multi-statement option report a syntax error.
+bool RefusedSeveralStatements(const CString& error) {
+    return zentra::FindNoCase(error, L"only one SQL statement") != CString::npos ||
+           zentra::FindNoCase(error, L"You have an error in your SQL syntax") != CString::npos;
+}
+
+// Runs one batch. A text that the driver refuses for holding several statements runs again
+// statement by statement, in a fresh transaction (the refused text ran nothing). 1 ran; 0 with
+// `error` set.
+int RunBatch(CADOConnection& connection, BatchTransaction& transaction, const CString& text, CString& error) {
+    if (text.find(L'\0') != CString::npos) {
+        error = zentra::LoadString(IDS_NUL_REFUSED);
+        return 0;
+    }
+    if (text.size() > zentra::kMaxInputLine) {
+        error = TooLongText();
+        return 0;
+    }
+    if (ExecuteBatch(connection, text, error)) return 1;
+    if (!RefusedSeveralStatements(error)) return 0;
+    const std::vector<CString> statements = SplitBatch(text);
+    if (statements.size() < 2) return 0;
+    transaction.Rollback();
+    transaction.Begin();
+    for (const CString& statement : statements)
+        if (!ExecuteBatch(connection, statement, error)) return 0;
+    return 1;
+}
+
 bool IsBatchEnd(const CString& line) { return line == L"/" || zentra::EqualsNoCase(line, L"GO"); }
 
 int Fail(const CString& text) {
@@ -101,15 +137,25 @@ int RunScript(CADOConnection* connection, const CString& arguments) {
     BatchTransaction transaction(*connection);
     transaction.Begin();
     CString batch, line, error;
+    file.SetMaxLineLength(zentra::kMaxInputLine);
     while (file.ReadString(line)) {
+        if (file.LineTooLong()) {
+            transaction.Rollback();
+            return Fail(TooLongText());
+        }
         line = zentra::Trim(line);
         if (!IsBatchEnd(line)) {
             batch += line;
             batch += L"\r\n";
+            // A batch too large to hold is refused as it grows, not once it is all read.
+            if (batch.size() > zentra::kMaxInputLine) {
+                transaction.Rollback();
+                return Fail(TooLongText());
+            }
             continue;
         }
         // A separator runs what was collected, even nothing (the server then reports the error).
-        if (!ExecuteBatch(*connection, batch, error)) {
+        if (!RunBatch(*connection, transaction, batch, error)) {
             transaction.Rollback();
             return Fail(error);
         }
@@ -122,7 +168,7 @@ int RunScript(CADOConnection* connection, const CString& arguments) {
         return Fail(file.GetLastException().GetErrorMessage());
     }
     // Blank lines after the last separator make no batch of their own.
-    if (!zentra::Trim(batch).empty() && !ExecuteBatch(*connection, batch, error)) {
+    if (!zentra::Trim(batch).empty() && !RunBatch(*connection, transaction, batch, error)) {
         transaction.Rollback();
         return Fail(error);
     }

@@ -47,6 +47,11 @@ struct ShellState {
     CString prompt = L"SQL> ";
     CString lastStatement;
     std::atomic<std::int32_t> exitRequested{0};
+    // 1 while a REDO runs; redoStop asks it to stop (Ctrl+C), and the shell goes on.
+    std::atomic<std::int32_t> redoRunning{0};
+    std::atomic<std::int32_t> redoStop{0};
+    // 1 while the login at start-up runs (Ctrl+C then gives it up).
+    std::atomic<std::int32_t> loggingIn{0};
     int resultViewType = 0;
     int truncValue = 0;
     int displayRecordNum = 0;

@@ -32,6 +32,11 @@ constexpr size_t kListedPrefix = 27;
 // end.
 constexpr int kMaxRedoDepth = 8;
 int g_redoDepth = 0;
+// Breadth is bounded too: one REDO runs at most this many history entries in all, nested ones
+// included (an entry of several REDOs would otherwise multiply at every level).
+constexpr int kMaxRedoRuns = 256;
+int g_redoRuns = 0;
+bool g_redoLimitHit = false;
 
 constexpr const wchar_t* kHelpLines[] = {
     L"Note that all SQL statements must be first on line and end with ';'",
@@ -232,11 +237,34 @@ int RedoCommand(const CString* word) {
         out.PrintError(IDS_BUFFER_NOT_FOUND, number);
         return 2;
     }
+    const bool outermost = g_redoDepth == 0;
+    if (outermost) {
+        g_redoRuns = 0;
+        g_redoLimitHit = false;
+        st.redoStop.store(0);
+        st.redoRunning.store(1);
+    }
+    if (RedoStopped()) return 2;
+    if (++g_redoRuns > kMaxRedoRuns) {
+        g_redoLimitHit = true;
+        out.PrintError(IDS_REDO_LIMIT, kMaxRedoRuns);
+        ErrorBeep();
+        return 2;
+    }
     const CString entry = history.GetCommandText(number - 1);
     ++g_redoDepth;
     ProcessLine(entry, 1);
     --g_redoDepth;
+    if (outermost) {
+        st.redoRunning.store(0);
+        // Stopped by Ctrl+C: said as a stopped printout says it.
+        if (st.redoStop.exchange(0) != 0) out.PrintMessage(L"\r\n%s", LoadString(IDS_ABORTED));
+    }
     return 2;
+}
+
+bool RedoStopped() {
+    return g_redoDepth > 0 && (g_redoLimitHit || State().redoStop.load() != 0);
 }
 
 void PauseShell(const CString& hint) {

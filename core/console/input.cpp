@@ -72,7 +72,9 @@ void WriteText(int fd, const CString& text) {
 CInput::CInput(CSpoolFile* spool) : CInput(spool, STDIN_FILENO, STDOUT_FILENO) {}
 
 CInput::CInput(CSpoolFile* spool, int inFd, int outFd)
-    : m_pSpool(spool), m_reader(std::make_shared<CLineReader>(inFd, outFd)), m_outFd(outFd) {}
+    : m_pSpool(spool), m_reader(std::make_shared<CLineReader>(inFd, outFd)), m_outFd(outFd) {
+    m_reader->SetMaxLine(kMaxInputLine);
+}
 
 CInput::~CInput() = default;
 CInput::CInput(const CInput&) = default;
@@ -117,6 +119,7 @@ CString CInput::GetString(int hidden) {
         }
     }
     m_bEof = got ? 0 : 1;
+    m_bTooLong = m_reader->LineTooLong() ? 1 : 0;
     if (!got) return CString();
     CString result = MultiByteToWide(bytes, CP_ACP);
     // Hidden entry too: the transcript holds the prompt, the text entered and a line break.

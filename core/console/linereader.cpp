@@ -112,6 +112,8 @@ private:
         el_wset(m_el, EL_EDITOR, L"emacs");
         el_wset(m_el, EL_HIST, history_w, m_history);
         el_wset(m_el, EL_GETCFN, &CLineEditor::GetChar);
+        // A Tab typed or pasted is part of the text (libedit's default would swallow it).
+        el_wset(m_el, EL_BIND, L"^I", L"ed-insert", nullptr);
         // The user's own key bindings (~/.editrc or $EDITRC).
         el_source(m_el, nullptr);
         return true;
@@ -294,16 +296,30 @@ size_t CLineReader::Fill(bool edit) {
 
 bool CLineReader::ReadLine(std::string& line, bool edit) {
     line.clear();
+    m_tooLong = false;
+    bool waited = false;
     size_t searchFrom = m_pos;
     for (;;) {
         const size_t nl = m_buffer.find('\n', searchFrom);
         if (nl != std::string::npos) {
-            line.assign(m_buffer, m_pos, nl - m_pos);
+            if (!m_tooLong) line.assign(m_buffer, m_pos, nl - m_pos);
             m_pos = nl + 1;
             break;
         }
+        if (m_maxLine > 0 && m_buffer.size() - m_pos > m_maxLine) {
+            // Too long to hold: what has come is dropped, the rest up to the line break too.
+            m_tooLong = true;
+            m_buffer.clear();
+            m_pos = 0;
+        }
         searchFrom = m_buffer.size();
+        waited = true;
         if (Fill(edit) == 0) {
+            if (m_tooLong) {
+                m_buffer.clear();
+                m_pos = 0;
+                return true;
+            }
             if (m_pos == m_buffer.size()) return false;
             line.assign(m_buffer, m_pos, std::string::npos);
             m_pos = m_buffer.size();
@@ -319,6 +335,13 @@ bool CLineReader::ReadLine(std::string& line, bool edit) {
         m_pos = 0;
     }
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    // A later line of a recalled entry of several lines was drawn by no one: it is shown after
+    // the prompt written for it, as if typed.
+    if (edit && !waited && m_editor && m_outFd >= 0 && isatty(m_fd) && isatty(m_outFd)) {
+        detail::WriteAll(m_outFd, line.data(), line.size());
+        detail::WriteAll(m_outFd, "\r\n", 2);
+        detail::TrackLineTail(m_outFd);
+    }
     return true;
 }
 

@@ -34,6 +34,11 @@ public:
     // has to wait for a new line on a terminal lets the user edit it with libedit.
     bool ReadLine(std::string& line, bool edit = false);
 
+    // The longest line kept, in bytes (0: no limit). A longer line is skipped up to its line
+    // break and returned empty, with LineTooLong() true until the next read.
+    void SetMaxLine(size_t bytes) { m_maxLine = bytes; }
+    bool LineTooLong() const { return m_tooLong; }
+
     // Queues a key press as input (any thread): see CInput::InjectKey for the keys.
     void InjectKey(int virtualKey);
     // Ends the pending read, or the next one, like an Enter key; a line being edited on the
@@ -63,6 +68,8 @@ private:
     const CSQLBuffer* m_history = nullptr;
     std::unique_ptr<CLineEditor> m_editor;
     bool m_editorTried = false;
+    size_t m_maxLine = 0;
+    bool m_tooLong = false;
 };
 
 }  // namespace zentra

@@ -88,6 +88,7 @@ BOOL CStdioFileEx::ReadString(CString& line) {
     }
 
     bool any = false;
+    m_bLineTooLong = false;
     if (m_bIsUnicodeText) {
         std::u16string units;
         for (;;) {
@@ -98,9 +99,13 @@ BOOL CStdioFileEx::ReadString(CString& line) {
             if (hi < 0) break;  // an odd last byte is no character
             char16_t unit = static_cast<char16_t>(lo | (hi << 8));
             if (unit == u'\n') break;
+            if (m_nMaxLine > 0 && units.size() * 2 >= m_nMaxLine) {
+                m_bLineTooLong = true;
+                continue;
+            }
             units.push_back(unit);
         }
-        line = Utf16ToWide(units);
+        if (!m_bLineTooLong) line = Utf16ToWide(units);
     } else {
         std::string bytes;
         for (;;) {
@@ -108,14 +113,19 @@ BOOL CStdioFileEx::ReadString(CString& line) {
             if (b < 0) break;
             any = true;
             if (b == '\n') break;
+            if (m_nMaxLine > 0 && bytes.size() >= m_nMaxLine) {
+                m_bLineTooLong = true;
+                continue;
+            }
             bytes.push_back(static_cast<char>(b));
         }
-        line = Decode(bytes, m_nFileCodePage);
+        if (!m_bLineTooLong) line = Decode(bytes, m_nFileCodePage);
     }
     if (!any) {
         line.clear();
         return 0;
     }
+    if (m_bLineTooLong) line.clear();
     if (!line.empty() && line.back() == L'\r') line.pop_back();
     m_bAtStart = false;
     return 1;

@@ -313,28 +313,4 @@ CString Type2Name(unsigned int dbmsType, unsigned int row) {
     }
 }
 
-// ---------------------------------------------------------------------------------------------
-// Display width
-
-int CharDisplayWidth(wchar_t ch) {
-    const auto c = static_cast<std::uint32_t>(ch);
-    // Combining marks take no column of their own.
-    if ((c >= 0x0300 && c <= 0x036F) || (c >= 0x1AB0 && c <= 0x1AFF) ||
-        (c >= 0x1DC0 && c <= 0x1DFF) || (c >= 0x20D0 && c <= 0x20FF) ||
-        (c >= 0xFE20 && c <= 0xFE2F) || c == 0x200B)
-        return 0;
-    if ((c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF && c != 0x303F) ||
-        (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
-        (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
-        (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD))
-        return 2;
-    return 1;
-}
-
-int DisplayWidth(std::wstring_view text) {
-    int width = 0;
-    for (wchar_t ch : text) width += CharDisplayWidth(ch);
-    return width;
-}
-
 }  // namespace zentra

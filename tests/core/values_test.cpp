@@ -293,3 +293,18 @@ TEST(ValuesDisplayWidth, WideCharactersTakeTwoColumns) {
     EXPECT_EQ(DisplayWidth(L"\U00020000"), 2);
     EXPECT_EQ(DisplayWidth(L"Ä€"), 2);
 }
+
+TEST(ValuesDisplayWidth, EmojiAndClustersFromUnicodeData) {
+    EXPECT_EQ(DisplayWidth(L"\U0001F600"), 2);                            // grinning face
+    EXPECT_EQ(DisplayWidth(L"a\U0001F680b"), 4);                          // rocket
+    EXPECT_EQ(DisplayWidth(L"\U0001F468\u200D\U0001F469\u200D\U0001F467"), 2);  // family: one ZWJ sequence
+    EXPECT_EQ(DisplayWidth(L"\U0001F1E9\U0001F1EA"), 2);                  // a flag
+    EXPECT_EQ(DisplayWidth(L"\u2764\uFE0F"), 2);                          // heart in emoji presentation
+    // Cluster ends: a character with its marks, a ZWJ sequence and a flag are one each.
+    const std::wstring text = L"e\u0301\U0001F468\u200D\U0001F469\U0001F1E9\U0001F1EAx";
+    EXPECT_EQ(NextGraphemeBreak(text, 0), 2u);
+    EXPECT_EQ(NextGraphemeBreak(text, 2), 5u);
+    EXPECT_EQ(NextGraphemeBreak(text, 5), 7u);
+    EXPECT_EQ(NextGraphemeBreak(text, 7), 8u);
+    EXPECT_EQ(NextGraphemeBreak(text, 8), 8u);
+}

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "helper.h"
@@ -234,11 +235,49 @@ TEST(ShellDispatch, CommandWords) {
     EXPECT_EQ(h.ClassifyCommand(L""), CMD_NONE);
 }
 
+TEST(ShellDispatch, OnePassSplitMatchesASplitFromEveryStart) {
+    // Random texts of the characters that matter: one splitter over the whole text must cut the
+    // same statements as a fresh split of each remainder, and account for every character.
+    std::mt19937 random(7);
+    const std::wstring alphabet = L";;/'\"-*\\\n\r a";
+    for (int round = 0; round < 2000; ++round) {
+        CString text;
+        const size_t length = random() % 40;
+        for (size_t i = 0; i < length; ++i) text += alphabet[random() % alphabet.size()];
+        CStatementSplitter whole(text);
+        CString rest = text, piece, expected;
+        size_t consumed = 0;
+        while (whole.Next(piece)) {
+            CStatementSplitter fresh(rest);
+            ASSERT_TRUE(fresh.Next(expected)) << zentra::WideToUtf8(text);
+            EXPECT_EQ(piece, expected) << zentra::WideToUtf8(text);
+            consumed += fresh.Consumed();
+            rest.erase(0, fresh.Consumed());
+            EXPECT_EQ(whole.Consumed(), consumed) << zentra::WideToUtf8(text);
+        }
+        EXPECT_TRUE(zentra::Trim(rest).empty() || rest.find_first_not_of(L" \r\n\t") == CString::npos)
+            << zentra::WideToUtf8(text);
+    }
+}
+
 TEST(ShellDispatch, TerminatorsOutsideQuotes) {
     CCommandHelper h;
     EXPECT_EQ(h.FindOutsideQuotes(L"select 'a;b';", L';', 0), 12);
     EXPECT_EQ(h.FindOutsideQuotes(L"a\\;b", L';', 0), -1);
     EXPECT_EQ(h.FindOutsideQuotes(L"\"it's\";", L';', -5), -1);  // the inner ' switches the state
+    // Comments open no quote and hide a ';'.
+    EXPECT_EQ(h.FindOutsideQuotes(L"-- don't;\n;", L';', 0), 10);
+    EXPECT_EQ(h.FindOutsideQuotes(L"/* ';' */ x;", L';', 0), 11);
+    EXPECT_EQ(WithoutEdgeComments(L"/* a */ select 1 -- b\r\n/* c */"), L"select 1");
+    EXPECT_EQ(WithoutEdgeComments(L"/*!40101 SET x=1 */"), L"/*!40101 SET x=1 */");
+    EXPECT_TRUE(IsOnlyComments(L" -- x\n/* y */ "));
+    EXPECT_FALSE(IsOnlyComments(L"/*+ hint */"));
+    // A batch splits at each ';' but inside the body of a CREATE.
+    EXPECT_EQ(SplitBatch(L"create trigger t after insert on a begin insert into b values (case when 1 then 2 end); "
+                         L"if x then y; end if; end; select 1; -- z"),
+              (std::vector<CString>{L"create trigger t after insert on a begin insert into b values (case when 1 then 2 "
+                                    L"end); if x then y; end if; end",
+                                    L"select 1"}));
 
     CString text = L"select 1; select 2;";
     EXPECT_EQ(TakeNextStatement(text), L"select 1");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -43,6 +45,18 @@ inline std::string ReadFile(const std::string& path) {
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// The answer of the sqlite3 client to `sql` on the database file `path`, without its line break.
+inline std::string Ask(const std::string& path, const std::string& sql) {
+    std::string out;
+    FILE* p = popen(("sqlite3 '" + path + "' \"" + sql + "\"").c_str(), "r");
+    if (!p) return out;
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, p)) out += buffer;
+    pclose(p);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out;
 }
 
 // An environment variable set (or unset, for a null value) while the object lives.
@@ -95,11 +109,16 @@ struct Run {
     int exitCode = -1;
 };
 
+struct RunOptions {
+    bool closeInput = false;  // start the child with its standard input closed
+    int limitMs = 120000;     // killed after this long (exit code 128 + SIGKILL): a hang fails
+};
+
 // Runs orva with `args`; `env` entries ("NAME=value") are added to the environment. The input comes
 // from a file, so the child sees end of input after it. Settings and state go to a folder of this
 // run (never the user's own) unless `env` names them.
 inline Run RunOrva(const std::vector<std::string>& args, const std::string& input,
-                   const std::vector<std::string>& env = {}) {
+                   const std::vector<std::string>& env = {}, RunOptions options = {}) {
     char inPath[] = "/tmp/orva-in-XXXXXX";
     char outPath[] = "/tmp/orva-out-XXXXXX";
     const int in = mkstemp(inPath), out = mkstemp(outPath);
@@ -107,7 +126,8 @@ inline Run RunOrva(const std::vector<std::string>& args, const std::string& inpu
     lseek(in, 0, SEEK_SET);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in, 0);
+    if (options.closeInput) posix_spawn_file_actions_addclose(&actions, 0);
+    else posix_spawn_file_actions_adddup2(&actions, in, 0);
     posix_spawn_file_actions_adddup2(&actions, out, 1);
     posix_spawn_file_actions_adddup2(&actions, out, 2);
 
@@ -127,7 +147,14 @@ inline Run RunOrva(const std::vector<std::string>& args, const std::string& inpu
     pid_t pid = 0;
     if (posix_spawn(&pid, ORVA_BINARY, &actions, nullptr, CArray(argStore).data(), CArray(envStore).data()) == 0) {
         int status = 0;
-        waitpid(pid, &status, 0);
+        for (int waited = 0; waitpid(pid, &status, WNOHANG) != pid; waited += 10) {
+            if (waited >= options.limitMs) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                break;
+            }
+            usleep(10 * 1000);
+        }
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     posix_spawn_file_actions_destroy(&actions);

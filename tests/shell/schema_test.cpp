@@ -391,6 +391,21 @@ TEST_F(SchemaPostgres, ShowIndexRunsTheCatalogueQuery) {
     ExpectHas(out, {"| index_name", "| " + table + "_pkey ", "| " + table + "_by_owner ", "Query Okay, 2 rows in set ("});
 }
 
+TEST_F(SchemaPostgres, TheSameTableNameInTwoSchemas) {
+    // public is on the search path: its table is the one an unqualified name means.
+    session.Exec(W("CREATE TABLE public." + table + " (public_only int)"));
+    const std::string plain = session.Show(W("SHOW COLUMNS FROM " + table), 1);
+    ExpectCells(plain, {"public_only"});
+    EXPECT_FALSE(HasCell(plain, "owner")) << plain;
+    const std::string qualified = session.Show(W("SHOW COLUMNS FROM " + schema + "." + table), 1);
+    ExpectCells(qualified, {"id", "owner", "amount"});
+    EXPECT_FALSE(HasCell(qualified, "public_only")) << qualified;
+    // A table without an index has no index rows.
+    EXPECT_TRUE(Contains(session.Show(W("SHOW INDEX FROM " + table), 1), "Query Okay, 0 row in set ("));
+    ExpectHas(session.Show(W("SHOW INDEX FROM " + schema + "." + table), 1), {"Query Okay, 2 rows in set ("});
+    session.Exec(W("DROP TABLE public." + table));
+}
+
 TEST_F(SchemaPostgres, ShowDatabasesListsOnlyConnectableDatabasesInOrder) {
     const std::string out = session.Show(L"SHOW DATABASES", 1);
     const size_t test = out.find("| " + testdb::Env("ORVANTA_TEST_DB") + " ");

@@ -6,6 +6,7 @@
 // standard output and what goes into the spool file are the same bytes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -179,6 +180,9 @@ private:
 //
 // Keys can be injected from any thread (InjectKey, Interrupt): they are read as input through a
 // wake-up pipe that every read polls beside the input, and they queue when no read is waiting.
+// The longest input line and statement the shell holds, in bytes; longer ones are refused.
+constexpr std::size_t kMaxInputLine = 32u << 20;
+
 class CInput {
 public:
     explicit CInput(CSpoolFile* spool = nullptr);
@@ -195,6 +199,9 @@ public:
     void WaitForChar(int ch);
 
     int IsEof() const { return m_bEof; }
+    // 1 when the last line read was longer than kMaxInputLine bytes: its bytes were skipped up
+    // to its line break and GetString returned an empty text.
+    int IsLineTooLong() const { return m_bTooLong; }
 
     // Presses a key as input (any thread). Virtual key 13 (Enter) ends the line: a pending read
     // returns what was typed so far, or an empty line. Keys with a character of their own are
@@ -217,6 +224,7 @@ private:
     std::shared_ptr<CLineReader> m_reader;
     int m_outFd = 1;
     int m_bEof = 0;
+    int m_bTooLong = 0;
 };
 
 // Elapsed wall-clock time on the millisecond tick counter.

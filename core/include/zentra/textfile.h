@@ -181,6 +181,11 @@ public:
     void SetCodePage(UINT codePage) { m_nFileCodePage = codePage; }
     void SetFillerChar(char filler) { m_cFillerChar = filler; }
     void SetWriteBOM(bool write) { m_bWriteBOM = write; }
+    // The longest line ReadString keeps, in bytes of the file (0, the default: no limit). The
+    // rest of a longer line is skipped up to its line end: ReadString then returns the line
+    // empty and LineTooLong() is true until the next read.
+    void SetMaxLineLength(size_t bytes) { m_nMaxLine = bytes; }
+    bool LineTooLong() const { return m_bLineTooLong; }
 
     static bool IsFileUnicode(const CString& path);
     // The code page of the user's locale (65001 for UTF-8); 0 when it has no number.
@@ -214,6 +219,8 @@ protected:
     char m_cFillerChar = '#';
     bool m_bWriteBOM = true;
     bool m_bAtStart = true;
+    size_t m_nMaxLine = 0;
+    bool m_bLineTooLong = false;
 };
 
 // One text in two forms: 8-bit in a code page (0: the ANSI code page) and wide.

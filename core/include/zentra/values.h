@@ -128,10 +128,17 @@ private:
 // `dbmsType`; the empty text when the row or the DBMS type has no entry.
 CString Type2Name(unsigned int dbmsType, unsigned int row);
 
-// The number of terminal columns a text takes: East Asian wide and full-width characters count
-// 2, combining marks 0, everything else 1. Independent of the process locale.
+// Display widths and grapheme clusters from Unicode's own data (utf8proc), independent of the
+// process locale; the one measure of the printer, the line editor and the front end.
+//
+// The number of terminal columns a text takes, cluster by cluster: wide and full-width
+// characters and emoji presentations 2, combining marks and joined parts 0, control characters 1,
+// everything else 1.
 int DisplayWidth(std::wstring_view text);
-// The same for one character.
+// The width of one character taken alone.
 int CharDisplayWidth(wchar_t ch);
+// The index just after the grapheme cluster that starts at `from` (a user-perceived character:
+// a base with its marks, an emoji ZWJ sequence, a flag); text.size() at the end.
+size_t NextGraphemeBreak(std::wstring_view text, size_t from);
 
 }  // namespace zentra
