@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QSyntaxHighlighter>
 #include <QTextBlock>
@@ -22,12 +23,15 @@
 
 #include <cstdlib>
 
+#include <malloc.h>
+
 #include "worva.h"
 #include "zentra/catalogue.h"
 #include "zentra/codepage.h"
 #include "zentra/strtable.h"
 #include "zentra/format.h"
 #include "zentra/settings.h"
+#include "zentra/values.h"
 
 namespace worva {
 
@@ -62,20 +66,64 @@ QList<QPair<int, int>> FindLinks(const QString& text) {
     return links;
 }
 
-// Shows the links of the output underlined in the link colour.
-class CLinkHighlighter : public QSyntaxHighlighter {
+// Shows the links of the output underlined in the link colour, and puts wide (East Asian)
+// characters on the cell grid: each is spaced to exactly two cells of the console font, whatever
+// width the font that draws it gives it, so tables stay aligned.
+class COutputHighlighter : public QSyntaxHighlighter {
 public:
-    using QSyntaxHighlighter::QSyntaxHighlighter;
+    explicit COutputHighlighter(CPromptEdit* view) : QSyntaxHighlighter(view->document()), m_pView(view) {}
 
 protected:
     void highlightBlock(const QString& text) override {
         const auto links = FindLinks(text);
-        if (links.isEmpty()) return;
-        QTextCharFormat format;
-        format.setForeground(QColor(0, 0, 238));
-        format.setFontUnderline(true);
-        for (const auto& link : links) setFormat(link.first, link.second, format);
+        if (!links.isEmpty()) {
+            QTextCharFormat format;
+            format.setForeground(QColor(0, 0, 238));
+            format.setFontUnderline(true);
+            for (const auto& link : links) setFormat(link.first, link.second, format);
+        }
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text.at(i);
+            if (c.unicode() < 0x1100) continue;
+            char32_t code = c.unicode();
+            int units = 1;
+            if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+                code = QChar::surrogateToUcs4(c, text.at(i + 1));
+                units = 2;
+            }
+            if (zentra::CharDisplayWidth(static_cast<wchar_t>(code)) == 2) {
+                const qreal spacing = WideSpacing(code, text.mid(i, units));
+                if (spacing != 0) {
+                    QTextCharFormat format = this->format(static_cast<int>(i));
+                    format.setFontLetterSpacingType(QFont::AbsoluteSpacing);
+                    format.setFontLetterSpacing(spacing);
+                    setFormat(static_cast<int>(i), units, format);
+                }
+            }
+            i += units - 1;
+        }
     }
+
+private:
+    // What a wide character needs added to be two cells wide.
+    qreal WideSpacing(char32_t code, const QString& character) {
+        const QFont font = m_pView->font();
+        if (font != m_font) {
+            m_font = font;
+            m_advances.clear();
+        }
+        auto it = m_advances.find(code);
+        if (it == m_advances.end()) {
+            const QFontMetricsF metrics(font);
+            it = m_advances.insert(code, 2 * metrics.horizontalAdvance(QLatin1Char('x')) -
+                                             metrics.horizontalAdvance(character));
+        }
+        return *it;
+    }
+
+    CPromptEdit* m_pView;
+    QFont m_font;
+    QHash<char32_t, qreal> m_advances;
 };
 
 QUrl LinkToUrl(const QString& link) {
@@ -129,8 +177,9 @@ CString FindChildProgram() {
 }
 
 CCommandEdit::CCommandEdit(QWidget* parent) : CPromptEdit(parent), m_Redir(this) {
-    new CLinkHighlighter(document());
+    new COutputHighlighter(this);
     viewport()->setMouseTracking(true);
+    m_nScrollBack = StoredScrollBack();
     SetAutoWrap(zentra::CSetting().GetAutoWrap());
     UpdateReadOnly();
 }
@@ -155,17 +204,100 @@ void CCommandEdit::TakeOutput() {
     if (!pending.text.isEmpty()) {
         m_bBusy = 1;
         pending.text.remove(QLatin1Char('\r'));
+        // The caret follows the output; the view follows it only when it showed the end, so a
+        // user reading further up is not pulled down by every new line.
+        QScrollBar* bar = verticalScrollBar();
+        const bool atEnd = bar->value() >= bar->maximum();
+        const int shown = bar->value();
         AppendAtEnd(pending.text);
+        TrimScrollBack();
         QTextCursor cursor = textCursor();
         cursor.movePosition(QTextCursor::End);
         setTextCursor(cursor);
+        if (!atEnd) bar->setValue(shown);
         m_bInputStarted = 0;
     }
     if (pending.idleAfterText || pending.terminated) m_bBusy = 0;
     m_bTaking = false;
     UpdateReadOnly();
+    if (pending.terminated) {
+        m_TypeAhead.clear();
+        AppendAtEnd(QStringLiteral("%1%2\n").arg(EndsWithNewline() ? QString() : QStringLiteral("\n"),
+                                                   LoadQString(IDS_SESSION_ENDED)));
+        QTextCursor cursor = textCursor();
+        cursor.movePosition(QTextCursor::End);
+        setTextCursor(cursor);
+    }
     emit stateChanged();
     if (pending.terminated) emit childEnded();
+    if (!m_bBusy && m_Redir.IsRunning()) ReplayTypeAhead();
+}
+
+bool CCommandEdit::EndsWithNewline() const {
+    const long end = EndPosition();
+    return end == 0 || document()->characterAt(static_cast<int>(end - 1)) == QChar::ParagraphSeparator;
+}
+
+void CCommandEdit::TrimScrollBack() {
+    const int excess = document()->blockCount() - m_nScrollBack;
+    if (excess <= 0) return;
+    const int keep = document()->findBlockByNumber(excess).position();
+    QTextCursor cursor(document());
+    cursor.setPosition(keep, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    m_nInputStart = std::max(0L, m_nInputStart - keep);
+}
+
+void CCommandEdit::SetScrollBack(int lines) {
+    m_nScrollBack = std::max(lines, kMinScrollBack);
+    zentra::CSetting settings;
+    if (settings.SetKey(kSettingKey, 1)) settings.WriteInt(kScrollBackValue, m_nScrollBack);
+    TrimScrollBack();
+}
+
+int CCommandEdit::StoredScrollBack() {
+    zentra::CSetting settings;
+    if (!settings.SetKey(kSettingKey, 0)) return kDefaultScrollBack;
+    return std::max(settings.ReadInt(kScrollBackValue, kDefaultScrollBack), kMinScrollBack);
+}
+
+bool CCommandEdit::IsTypeAheadKey(const QKeyEvent* event) const {
+    // Typing goes on while output arrives; the keys that act on the output or on the child act
+    // at once instead.
+    if (!m_bBusy || !m_Redir.IsRunning()) return false;
+    if (IsInterruptKey(event) || IsScrollKey(event) || IsCopyKey(event)) return false;
+    const int key = event->key();
+    return key != Qt::Key_Shift && key != Qt::Key_Control && key != Qt::Key_Alt && key != Qt::Key_Meta &&
+           key != Qt::Key_AltGr && key != Qt::Key_CapsLock && key != Qt::Key_NumLock && key != 0;
+}
+
+bool CCommandEdit::IsInterruptKey(const QKeyEvent* event) {
+    // Ctrl+Break: X11 reports the Break key as Pause (with Ctrl held, or not at all when the
+    // keyboard map turns Ctrl+Pause into Break) or as Cancel.
+    const int key = event->key();
+    const bool ctrl = event->modifiers() & Qt::ControlModifier;
+    constexpr quint32 kBreakKeysym = 0xff6b;
+    return key == Qt::Key_Cancel || (key == Qt::Key_Pause && ctrl) || (key == Qt::Key_C && ctrl) ||
+           (key == 0 && event->nativeVirtualKey() == kBreakKeysym);
+}
+
+void CCommandEdit::keyPressEvent(QKeyEvent* event) {
+    if (IsTypeAheadKey(event)) {
+        m_TypeAhead.push_back({event->key(), event->modifiers(), event->text()});
+        event->accept();
+        return;
+    }
+    CPromptEdit::keyPressEvent(event);
+}
+
+void CCommandEdit::ReplayTypeAhead() {
+    while (!m_TypeAhead.empty() && !m_bBusy && m_Redir.IsRunning()) {
+        const QueuedKey queued = m_TypeAhead.front();
+        m_TypeAhead.pop_front();
+        QKeyEvent event(QEvent::KeyPress, queued.key, queued.modifiers, queued.text);
+        UpdateReadOnly();
+        keyPressEvent(&event);
+    }
 }
 
 void CCommandEdit::InsertLineBreak(const QString& text) {
@@ -177,13 +309,18 @@ void CCommandEdit::InsertLineBreak(const QString& text) {
 
 bool CCommandEdit::OnKeyDown(QKeyEvent* event) {
     const int key = event->key();
-    const bool ctrl = event->modifiers() & Qt::ControlModifier;
     if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !IsConsoleReadOnly()) {
         InsertLineBreak(QStringLiteral("\n"));
         m_Redir.WriteData(m_strInput + L"\r\n");
+        // Until the child answers, further keys wait as type-ahead rather than start an input
+        // region that the answer would turn into output.
+        m_bBusy = 1;
+        UpdateReadOnly();
         return true;
     }
-    if (key == Qt::Key_Cancel || (key == Qt::Key_Pause && ctrl) || (key == Qt::Key_C && ctrl)) {
+    if (IsInterruptKey(event)) {
+        // Like a terminal, an interrupt drops what was typed ahead.
+        m_TypeAhead.clear();
         m_Redir.Abort();
         return true;
     }
@@ -293,6 +430,8 @@ int CCommandEdit::StartChild(const CONNECT_PARAMS& params) {
     }
     m_Redir.Reset();
     m_bBusy = 0;
+    m_TypeAhead.clear();
+    m_ConnectParams = params;
 
     const CString line = BuildCommandLine(params, FindChildProgram());
     // The password goes to the child in its environment, never on its command line; the child
@@ -333,6 +472,9 @@ void CCommandEdit::OnClear() {
     if (!CanClear()) return;
     setPlainText(QString());
     m_bInputStarted = 0;
+    m_nInputStart = 0;
+    // The freed text goes back to the system, not only to the allocator's free lists.
+    malloc_trim(0);
     m_Redir.WriteData(L"\r\n");
 }
 
