@@ -16,7 +16,6 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QStandardPaths>
-#include <QSyntaxHighlighter>
 #include <QTextBlock>
 #include <QTimer>
 #include <QUrl>
@@ -66,66 +65,6 @@ QList<QPair<int, int>> FindLinks(const QString& text) {
     return links;
 }
 
-// Shows the links of the output underlined in the link colour, and puts wide (East Asian)
-// characters on the cell grid: each is spaced to exactly two cells of the console font, whatever
-// width the font that draws it gives it, so tables stay aligned.
-class COutputHighlighter : public QSyntaxHighlighter {
-public:
-    explicit COutputHighlighter(CPromptEdit* view) : QSyntaxHighlighter(view->document()), m_pView(view) {}
-
-protected:
-    void highlightBlock(const QString& text) override {
-        const auto links = FindLinks(text);
-        if (!links.isEmpty()) {
-            QTextCharFormat format;
-            format.setForeground(QColor(0, 0, 238));
-            format.setFontUnderline(true);
-            for (const auto& link : links) setFormat(link.first, link.second, format);
-        }
-        for (qsizetype i = 0; i < text.size(); ++i) {
-            const QChar c = text.at(i);
-            if (c.unicode() < 0x1100) continue;
-            char32_t code = c.unicode();
-            int units = 1;
-            if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
-                code = QChar::surrogateToUcs4(c, text.at(i + 1));
-                units = 2;
-            }
-            if (zentra::CharDisplayWidth(static_cast<wchar_t>(code)) == 2) {
-                const qreal spacing = WideSpacing(code, text.mid(i, units));
-                if (spacing != 0) {
-                    QTextCharFormat format = this->format(static_cast<int>(i));
-                    format.setFontLetterSpacingType(QFont::AbsoluteSpacing);
-                    format.setFontLetterSpacing(spacing);
-                    setFormat(static_cast<int>(i), units, format);
-                }
-            }
-            i += units - 1;
-        }
-    }
-
-private:
-    // What a wide character needs added to be two cells wide.
-    qreal WideSpacing(char32_t code, const QString& character) {
-        const QFont font = m_pView->font();
-        if (font != m_font) {
-            m_font = font;
-            m_advances.clear();
-        }
-        auto it = m_advances.find(code);
-        if (it == m_advances.end()) {
-            const QFontMetricsF metrics(font);
-            it = m_advances.insert(code, 2 * metrics.horizontalAdvance(QLatin1Char('x')) -
-                                             metrics.horizontalAdvance(character));
-        }
-        return *it;
-    }
-
-    CPromptEdit* m_pView;
-    QFont m_font;
-    QHash<char32_t, qreal> m_advances;
-};
-
 QUrl LinkToUrl(const QString& link) {
     if (link.startsWith(QLatin1String("www."), Qt::CaseInsensitive))
         return QUrl(QStringLiteral("http://") + link);
@@ -134,7 +73,9 @@ QUrl LinkToUrl(const QString& link) {
 
 // Characters the view takes from the reader per pass; more waits for the next pass, so the window
 // repaints and handles input in between.
-constexpr int kMaxTake = 128 * 1024;
+constexpr int kMaxTake = 64 * 1024;
+// Milliseconds a pass may spend on output before the window handles its other events.
+constexpr int kPassMs = 25;
 
 }  // namespace
 
@@ -177,9 +118,9 @@ CString FindChildProgram() {
 }
 
 CCommandEdit::CCommandEdit(QWidget* parent) : CPromptEdit(parent), m_Redir(this) {
-    new COutputHighlighter(this);
     viewport()->setMouseTracking(true);
     m_nScrollBack = StoredScrollBack();
+    document()->setMaximumBlockCount(m_nScrollBack);
     SetAutoWrap(zentra::CSetting().GetAutoWrap());
     UpdateReadOnly();
 }
@@ -200,29 +141,21 @@ void CCommandEdit::UpdateReadOnly() {
 void CCommandEdit::TakeOutput() {
     if (m_bTaking) return;
     m_bTaking = true;
-    CRedir::Pending pending = m_Redir.Take(kMaxTake);
-    if (!pending.text.isEmpty()) {
-        m_bBusy = 1;
-        pending.text.remove(QLatin1Char('\r'));
-        // The caret follows the output; the view follows it only when it showed the end, so a
-        // user reading further up is not pulled down by every new line.
-        QScrollBar* bar = verticalScrollBar();
-        const bool atEnd = bar->value() >= bar->maximum();
-        const int shown = bar->value();
-        AppendAtEnd(pending.text);
-        TrimScrollBack();
-        QTextCursor cursor = textCursor();
-        cursor.movePosition(QTextCursor::End);
-        setTextCursor(cursor);
-        if (!atEnd) bar->setValue(shown);
-        m_bInputStarted = 0;
-    }
+    // Chunk after chunk until the pass has taken its share of time; the rest waits for the next
+    // pass, so that the window repaints and answers keys in between.
+    QElapsedTimer spent;
+    spent.start();
+    CRedir::Pending pending;
+    do {
+        pending = m_Redir.Take(kMaxTake);
+        AppendChunk(pending.text);
+    } while (pending.more && spent.elapsed() < kPassMs);
     if (pending.idleAfterText || pending.terminated) m_bBusy = 0;
     m_bTaking = false;
     UpdateReadOnly();
     if (pending.terminated) {
         m_TypeAhead.clear();
-        AppendAtEnd(QStringLiteral("%1%2\n").arg(EndsWithNewline() ? QString() : QStringLiteral("\n"),
+        AppendOutput(QStringLiteral("%1%2\n").arg(EndsWithNewline() ? QString() : QStringLiteral("\n"),
                                                    LoadQString(IDS_SESSION_ENDED)));
         QTextCursor cursor = textCursor();
         cursor.movePosition(QTextCursor::End);
@@ -233,26 +166,120 @@ void CCommandEdit::TakeOutput() {
     if (!m_bBusy && m_Redir.IsRunning()) ReplayTypeAhead();
 }
 
+void CCommandEdit::AppendChunk(QString text) {
+    if (text.isEmpty()) return;
+    m_bBusy = 1;
+    text.remove(QLatin1Char('\r'));
+    // The caret follows the output; the view follows it only when it showed the end, so a
+    // user reading further up is not pulled down by every new line.
+    QScrollBar* bar = verticalScrollBar();
+    const bool atEnd = bar->value() >= bar->maximum();
+    const int shown = bar->value();
+    // The document drops the oldest lines beyond the scroll-back limit; a cursor at the input
+    // start follows them.
+    QTextCursor inputStart(document());
+    inputStart.setPosition(static_cast<int>(std::min(m_nInputStart, EndPosition())));
+    AppendOutput(text);
+    m_nInputStart = inputStart.position();
+    QTextCursor cursor = textCursor();
+    cursor.movePosition(QTextCursor::End);
+    setTextCursor(cursor);
+    if (!atEnd) bar->setValue(shown);
+    m_bInputStarted = 0;
+}
+
+void CCommandEdit::AppendOutput(const QString& text) {
+    const long from = EndPosition();
+    AppendAtEnd(text);
+    Decorate(from);
+}
+
+void CCommandEdit::Decorate(long from) {
+    // Links are underlined in the link colour. Wide (East Asian) characters are put on the cell
+    // grid: each is spaced to exactly two cells of the console font, whatever width the font
+    // that draws it gives it, so that tables stay aligned. Only blocks that need it get a
+    // format, so plain output costs nothing but the scan.
+    QTextCursor cursor(document());
+    bool editing = false;
+    for (QTextBlock block = document()->findBlock(static_cast<int>(from)); block.isValid(); block = block.next()) {
+        const QString text = block.text();
+        const auto links = FindLinks(text);
+        const bool wide = std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x1100; });
+        if (links.isEmpty() && !wide) continue;
+        if (!editing) cursor.beginEditBlock();
+        editing = true;
+        auto apply = [&](qsizetype start, qsizetype length, const QTextCharFormat& format) {
+            cursor.setPosition(block.position() + static_cast<int>(start));
+            cursor.setPosition(block.position() + static_cast<int>(start + length), QTextCursor::KeepAnchor);
+            cursor.mergeCharFormat(format);
+        };
+        QTextCharFormat link;
+        link.setForeground(QColor(0, 0, 238));
+        link.setFontUnderline(true);
+        for (const auto& range : links) apply(range.first, range.second, link);
+        qsizetype runStart = -1;
+        qreal runSpacing = 0;
+        auto flush = [&](qsizetype end) {
+            if (runStart >= 0 && runSpacing != 0) {
+                QTextCharFormat spaced;
+                spaced.setFontLetterSpacingType(QFont::AbsoluteSpacing);
+                spaced.setFontLetterSpacing(runSpacing);
+                apply(runStart, end - runStart, spaced);
+            }
+            runStart = -1;
+        };
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text.at(i);
+            char32_t code = c.unicode();
+            int units = 1;
+            if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+                code = QChar::surrogateToUcs4(c, text.at(i + 1));
+                units = 2;
+            }
+            if (code >= 0x1100 && zentra::CharDisplayWidth(static_cast<wchar_t>(code)) == 2) {
+                const qreal spacing = WideSpacing(code, text.mid(i, units));
+                if (runStart >= 0 && spacing != runSpacing) flush(i);
+                if (runStart < 0) {
+                    runStart = i;
+                    runSpacing = spacing;
+                }
+            } else {
+                flush(i);
+            }
+            i += units - 1;
+        }
+        flush(text.size());
+    }
+    if (editing) cursor.endEditBlock();
+}
+
+qreal CCommandEdit::WideSpacing(char32_t code, const QString& character) {
+    if (font() != m_WideFont) {
+        m_WideFont = font();
+        m_WideSpacing.clear();
+    }
+    auto it = m_WideSpacing.find(code);
+    if (it == m_WideSpacing.end()) {
+        const QFontMetricsF metrics(m_WideFont);
+        it = m_WideSpacing.insert(code, 2 * metrics.horizontalAdvance(QLatin1Char('x')) -
+                                            metrics.horizontalAdvance(character));
+    }
+    return *it;
+}
+
 bool CCommandEdit::EndsWithNewline() const {
     const long end = EndPosition();
     return end == 0 || document()->characterAt(static_cast<int>(end - 1)) == QChar::ParagraphSeparator;
-}
-
-void CCommandEdit::TrimScrollBack() {
-    const int excess = document()->blockCount() - m_nScrollBack;
-    if (excess <= 0) return;
-    const int keep = document()->findBlockByNumber(excess).position();
-    QTextCursor cursor(document());
-    cursor.setPosition(keep, QTextCursor::KeepAnchor);
-    cursor.removeSelectedText();
-    m_nInputStart = std::max(0L, m_nInputStart - keep);
 }
 
 void CCommandEdit::SetScrollBack(int lines) {
     m_nScrollBack = std::max(lines, kMinScrollBack);
     zentra::CSetting settings;
     if (settings.SetKey(kSettingKey, 1)) settings.WriteInt(kScrollBackValue, m_nScrollBack);
-    TrimScrollBack();
+    QTextCursor inputStart(document());
+    inputStart.setPosition(static_cast<int>(std::min(m_nInputStart, EndPosition())));
+    document()->setMaximumBlockCount(m_nScrollBack);
+    m_nInputStart = inputStart.position();
 }
 
 int CCommandEdit::StoredScrollBack() {
@@ -426,7 +453,7 @@ int CCommandEdit::StartChild(const CONNECT_PARAMS& params) {
         CRedir::Pending pending = m_Redir.Take(kMaxTake);
         if (pending.text.isEmpty()) break;
         pending.text.remove(QLatin1Char('\r'));
-        AppendAtEnd(pending.text);
+        AppendOutput(pending.text);
     }
     m_Redir.Reset();
     m_bBusy = 0;

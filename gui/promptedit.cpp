@@ -275,7 +275,11 @@ void CPromptEdit::insertFromMimeData(const QMimeData* source) {
         m_nInputStart = EndPosition();
         m_bInputStarted = 1;
     }
+    // Lines beyond a scroll-back limit may go from the top: a cursor keeps the input start.
+    QTextCursor inputStart(document());
+    inputStart.setPosition(static_cast<int>(m_nInputStart));
     cursor.insertText(source->text());
+    m_nInputStart = inputStart.position();
     setTextCursor(cursor);
 }
 

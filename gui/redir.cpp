@@ -81,6 +81,7 @@ CRedir::Pending CRedir::Take(int maxChars) {
             if (cut > 0 && m_queue.at(cut - 1).isHighSurrogate()) --cut;
             pending.text = m_queue.left(cut);
             m_queue.remove(0, cut);
+            pending.more = true;
             m_notified = false;
             Notify();
         }

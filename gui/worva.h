@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QCheckBox>
 #include <QDialog>
+#include <QHash>
 #include <QLabel>
 #include <QMainWindow>
 #include <QPlainTextEdit>
@@ -116,6 +117,7 @@ public:
         QString text;
         bool idleAfterText = false;  // the pipe was found idle after the last text
         bool terminated = false;
+        bool more = false;  // text is still waiting
     };
     // Takes what the reader has gathered (on the view's thread); at most `maxChars` of text.
     Pending Take(int maxChars);
@@ -162,7 +164,7 @@ public:
     QString TextBetween(long from, long to) const;
 
     // Output lines longer than this many characters are folded into several blocks.
-    static constexpr int kFoldLength = 8192;
+    static constexpr int kFoldLength = 2048;
     // The user state of a block that continues the line of the block before it.
     static constexpr int kContinuedBlock = 1;
 
@@ -254,6 +256,9 @@ public:
     int TypeAheadCount() const { return static_cast<int>(m_TypeAhead.size()); }
     static bool IsInterruptKey(const QKeyEvent* event);
 
+    // Appends the child's output: folded, with links marked and wide characters on the grid.
+    void AppendOutput(const QString& text);
+
     static constexpr int kFindMatchCase = 4;
     static constexpr int kFindWholeWord = 2;
     static constexpr int kFindDown = 1;
@@ -277,7 +282,9 @@ private:
     void UpdateReadOnly();
     void InsertLineBreak(const QString& text);
     void ShowFinished();
-    void TrimScrollBack();
+    void Decorate(long from);
+    void AppendChunk(QString text);
+    qreal WideSpacing(char32_t code, const QString& character);
     bool EndsWithNewline() const;
     bool IsTypeAheadKey(const QKeyEvent* event) const;
     void ReplayTypeAhead();
@@ -298,6 +305,8 @@ private:
     bool m_bTaking = false;
     int m_nScrollBack = kDefaultScrollBack;
     std::deque<QueuedKey> m_TypeAhead;
+    QFont m_WideFont;
+    QHash<char32_t, qreal> m_WideSpacing;
 };
 
 // The find dialog: find only, forward only, with match case and whole word.
