@@ -3,14 +3,16 @@
 // million short lines with wrap on and off; for each, the worst wait of a key typed meanwhile.
 //
 //   worva_bench [--rows N] [--long-line CHARS] [--short-lines N]
-//   worva_bench --screenshot out.png --database demo.db [--query "select ..."]
+//   worva_bench --screenshot out.png --database demo.db [--shot window|cjk|connect|about]
+//               [--query "select ..."]
 //
-// The second form connects to the database, runs the query and saves a picture of the window
-// (run it under xvfb-run for a real X server).
+// The second form connects to the database, runs the query and saves a picture of the window or
+// of a dialog over it (scripts/screenshots.sh runs it on a real X server).
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QScrollBar>
 #include <QElapsedTimer>
 #include <QKeyEvent>
@@ -236,30 +238,61 @@ int Benchmark(int rows, long long longLine, long long shortLines) {
     return 0;
 }
 
-int Screenshot(const QString& out, const QString& database, const QString& query) {
+// Saves a picture of a window as the screen shows it, frame and title bar included when a window
+// manager draws them.
+bool SavePicture(QWidget* window, const QString& out) {
+    window->raise();
+    window->activateWindow();
+    WaitFor([] { return false; }, 600);  // let the window manager place it and the window paint
+    QScreen* screen = window->screen();
+    QPixmap picture = screen->grabWindow(0, window->frameGeometry().x(), window->frameGeometry().y(),
+                                         window->frameGeometry().width(), window->frameGeometry().height());
+    if (picture.isNull() || picture.width() < 10) picture = window->grab();
+    if (!picture.save(out)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(out));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(out));
+    return true;
+}
+
+// `shot`: "window" (the query's result), "cjk" (a table with Chinese, Japanese and Korean text),
+// "connect" (the connect dialog over the window) or "about" (the About box).
+int Screenshot(const QString& shot, const QString& out, const QString& database, const QString& query) {
     CMainFrame frame(false);
     frame.resize(900, 560);
+    frame.CenterOnScreen();
     frame.show();
     CCommandEdit* view = frame.View();
     if (!view->StartChild(SqliteParams(database)) || !WaitForPrompt(view, 30000)) {
         std::fprintf(stderr, "orva did not start\n");
         return 1;
     }
-    TypeLine(view, query);
+    frame.UpdateCommands();
+    if (shot == "connect") {
+        CConnectDlg dialog(view->GetConnectParams(), &frame);
+        dialog.SelectType(22);
+        dialog.DatabaseEdit()->setText(database);
+        dialog.show();
+        return SavePicture(&dialog, out) ? 0 : 1;
+    }
+    if (shot == "about") {
+        CAboutDlg about(&frame);
+        about.show();
+        return SavePicture(&about, out) ? 0 : 1;
+    }
+    const QString line = shot == "cjk"
+        ? QString::fromUtf8("select * from (select 'Beijing' as city, '北京' as local_name, 'China' as country "
+                            "union all select 'Tokyo', '東京', '日本' union all select 'Seoul', '서울', '대한민국' "
+                            "union all select 'Osaka', 'おおさか', 'Japan' union all select 'Taipei', '臺北', '中華民國');")
+        : query;
+    TypeLine(view, line);
     if (!WaitFor([&] { return CountOf(view, "Query Okay") >= 1; }, 60000) || !WaitForPrompt(view, 30000)) {
         std::fprintf(stderr, "no result:\n%s\n", qPrintable(Tail(view, 10)));
         return 1;
     }
     view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
-    WaitFor([] { return false; }, 300);  // let the window paint
-    QPixmap picture = frame.screen()->grabWindow(frame.winId());
-    if (picture.isNull() || picture.width() < 10) picture = frame.grab();
-    if (!picture.save(out)) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(out));
-        return 1;
-    }
-    std::printf("%s\n", qPrintable(out));
-    return 0;
+    return SavePicture(&frame, out) ? 0 : 1;
 }
 
 }  // namespace
@@ -275,6 +308,7 @@ int main(int argc, char** argv) {
     const QStringList args = app.arguments();
     int rows = 100000;
     long long longLine = 10000000, shortLines = 1000000;
+    QString shot = QStringLiteral("window");
     QString screenshot, database, query = QStringLiteral("select id, name, city, country, joined from customers;");
     for (int i = 1; i + 1 < args.size(); ++i) {
         if (args[i] == "--rows") rows = args[++i].toInt();
@@ -283,7 +317,8 @@ int main(int argc, char** argv) {
         else if (args[i] == "--screenshot") screenshot = args[++i];
         else if (args[i] == "--database") database = args[++i];
         else if (args[i] == "--query") query = args[++i];
+        else if (args[i] == "--shot") shot = args[++i];
     }
-    if (!screenshot.isEmpty()) return Screenshot(screenshot, QFileInfo(database).absoluteFilePath(), query);
+    if (!screenshot.isEmpty()) return Screenshot(shot, screenshot, QFileInfo(database).absoluteFilePath(), query);
     return Benchmark(rows > 0 ? rows : 100000, std::max(1LL, longLine), std::max(1LL, shortLines));
 }

@@ -195,16 +195,17 @@ void CCommandEdit::AppendOutput(const QString& text) {
 }
 
 void CCommandEdit::Decorate(long from) {
-    // Links are underlined in the link colour. Wide (East Asian) characters are put on the cell
-    // grid: each is spaced to exactly two cells of the console font, whatever width the font
-    // that draws it gives it, so that tables stay aligned. Only blocks that need it get a
-    // format, so plain output costs nothing but the scan.
+    // Links are underlined in the link colour. Characters beyond ASCII are put on the cell grid:
+    // each is spaced to exactly its cells of the console font (two for East Asian wide ones),
+    // whatever width the font that draws it gives it (a CJK font draws the ambiguous ü or Ø full
+    // width), so that tables stay aligned. Only blocks that need it get a format, so plain
+    // output costs nothing but the scan.
     QTextCursor cursor(document());
     bool editing = false;
     for (QTextBlock block = document()->findBlock(static_cast<int>(from)); block.isValid(); block = block.next()) {
         const QString text = block.text();
         const auto links = FindLinks(text);
-        const bool wide = std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x1100; });
+        const bool wide = std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x80; });
         if (links.isEmpty() && !wide) continue;
         if (!editing) cursor.beginEditBlock();
         editing = true;
@@ -236,8 +237,9 @@ void CCommandEdit::Decorate(long from) {
                 code = QChar::surrogateToUcs4(c, text.at(i + 1));
                 units = 2;
             }
-            if (code >= 0x1100 && zentra::CharDisplayWidth(static_cast<wchar_t>(code)) == 2) {
-                const qreal spacing = WideSpacing(code, text.mid(i, units));
+            const int cells = code >= 0x80 ? zentra::CharDisplayWidth(static_cast<wchar_t>(code)) : 0;
+            const qreal spacing = cells > 0 ? CellSpacing(code, text.mid(i, units), cells) : 0;
+            if (spacing != 0) {
                 if (runStart >= 0 && spacing != runSpacing) flush(i);
                 if (runStart < 0) {
                     runStart = i;
@@ -253,7 +255,7 @@ void CCommandEdit::Decorate(long from) {
     if (editing) cursor.endEditBlock();
 }
 
-qreal CCommandEdit::WideSpacing(char32_t code, const QString& character) {
+qreal CCommandEdit::CellSpacing(char32_t code, const QString& character, int cells) {
     if (font() != m_WideFont) {
         m_WideFont = font();
         m_WideSpacing.clear();
@@ -261,7 +263,7 @@ qreal CCommandEdit::WideSpacing(char32_t code, const QString& character) {
     auto it = m_WideSpacing.find(code);
     if (it == m_WideSpacing.end()) {
         const QFontMetricsF metrics(m_WideFont);
-        it = m_WideSpacing.insert(code, 2 * metrics.horizontalAdvance(QLatin1Char('x')) -
+        it = m_WideSpacing.insert(code, cells * metrics.horizontalAdvance(QLatin1Char('x')) -
                                             metrics.horizontalAdvance(character));
     }
     return *it;

@@ -284,7 +284,8 @@ private:
     void ShowFinished();
     void Decorate(long from);
     void AppendChunk(QString text);
-    qreal WideSpacing(char32_t code, const QString& character);
+    // What a character needs added to its advance to take exactly `cells` cells.
+    qreal CellSpacing(char32_t code, const QString& character, int cells);
     bool EndsWithNewline() const;
     bool IsTypeAheadKey(const QKeyEvent* event) const;
     void ReplayTypeAhead();
