@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QRegularExpression>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QStandardPaths>
 #include <QTextBlock>
@@ -163,7 +164,9 @@ void CCommandEdit::TakeOutput() {
     }
     emit stateChanged();
     if (pending.terminated) emit childEnded();
-    if (!m_bBusy && m_Redir.IsRunning()) ReplayTypeAhead();
+    // Typed-ahead keys wait for a prompt: output that paused at the end of a line is more likely
+    // a slow result than a child waiting for input.
+    if (!m_bBusy && m_Redir.IsRunning() && !EndsWithNewline()) ReplayTypeAhead();
 }
 
 void CCommandEdit::AppendChunk(QString text) {
@@ -311,6 +314,10 @@ bool CCommandEdit::IsInterruptKey(const QKeyEvent* event) {
 }
 
 void CCommandEdit::keyPressEvent(QKeyEvent* event) {
+    // Output paused without a prompt, and the user types on: what was typed ahead goes first.
+    if (!m_bReplaying && !m_bBusy && !m_TypeAhead.empty() && m_Redir.IsRunning() && !IsInterruptKey(event) &&
+        !IsScrollKey(event))
+        ReplayTypeAhead();
     if (IsTypeAheadKey(event)) {
         m_TypeAhead.push_back({event->key(), event->modifiers(), event->text()});
         event->accept();
@@ -320,6 +327,8 @@ void CCommandEdit::keyPressEvent(QKeyEvent* event) {
 }
 
 void CCommandEdit::ReplayTypeAhead() {
+    if (m_bReplaying) return;
+    const QScopedValueRollback<bool> replaying(m_bReplaying, true);
     while (!m_TypeAhead.empty() && !m_bBusy && m_Redir.IsRunning()) {
         const QueuedKey queued = m_TypeAhead.front();
         m_TypeAhead.pop_front();

@@ -304,6 +304,7 @@ private:
     int m_bBusy = 0;
     int m_bAutoWrap = 1;
     bool m_bTaking = false;
+    bool m_bReplaying = false;
     int m_nScrollBack = kDefaultScrollBack;
     std::deque<QueuedKey> m_TypeAhead;
     QFont m_WideFont;
