@@ -75,6 +75,7 @@ QUrl LinkToUrl(const QString& link) {
 // Characters the view takes from the reader per pass; more waits for the next pass, so the window
 // repaints and handles input in between.
 constexpr int kMaxTake = 64 * 1024;
+constexpr int kMinTake = 1024;
 // Milliseconds a pass may spend on output before the window handles its other events.
 constexpr int kPassMs = 25;
 
@@ -148,9 +149,18 @@ void CCommandEdit::TakeOutput() {
     spent.start();
     CRedir::Pending pending;
     do {
-        pending = m_Redir.Take(kMaxTake);
+        // The chunk size adapts, so that one chunk stays within the pass's time whatever the
+        // output costs (many short lines cost more per character, and more again once the
+        // scroll-back limit drops old lines for each new one).
+        QElapsedTimer chunk;
+        chunk.start();
+        pending = m_Redir.Take(m_nTakeSize);
         AppendChunk(pending.text);
+        if (chunk.elapsed() > kPassMs) m_nTakeSize = std::max(kMinTake, m_nTakeSize / 2);
+        else if (chunk.elapsed() < kPassMs / 4 && pending.more) m_nTakeSize = std::min(kMaxTake, m_nTakeSize * 2);
     } while (pending.more && spent.elapsed() < kPassMs);
+    // The rest comes in a pass of its own, queued behind whatever arrived meanwhile (keys too).
+    if (pending.more) QMetaObject::invokeMethod(this, "TakeOutput", Qt::QueuedConnection);
     if (pending.idleAfterText || pending.terminated) m_bBusy = 0;
     m_bTaking = false;
     UpdateReadOnly();

@@ -119,7 +119,8 @@ public:
         bool terminated = false;
         bool more = false;  // text is still waiting
     };
-    // Takes what the reader has gathered (on the view's thread); at most `maxChars` of text.
+    // Takes what the reader has gathered (on the view's thread); at most `maxChars` of text. When
+    // `more` is set the caller asks for the rest itself (the reader does not notify again).
     Pending Take(int maxChars);
 
     static constexpr int kQueueLimit = 256 * 1024;  // characters waiting before the reader blocks
@@ -305,6 +306,7 @@ private:
     int m_bAutoWrap = 1;
     bool m_bTaking = false;
     bool m_bReplaying = false;
+    int m_nTakeSize = 64 * 1024;  // characters taken from the reader at a time
     int m_nScrollBack = kDefaultScrollBack;
     std::deque<QueuedKey> m_TypeAhead;
     QFont m_WideFont;
