@@ -175,6 +175,10 @@ void EnterLine(CCommandEdit* view, const QString& line) {
     QTest::keyClick(view, Qt::Key_Return);
 }
 
+// A result long enough to be interrupted while it arrives.
+const char* const kLongResult =
+    "with recursive n(i) as (select 1 union all select i + 1 from n where i < 3000000) select i from n;";
+
 std::uint32_t TypeOfKey(const wchar_t* key) {
     for (const auto& row : zentra::g_ConnConfs)
         if (row.strKey == key) return static_cast<std::uint32_t>(row.nType);
@@ -467,8 +471,7 @@ private slots:
         CCommandEdit* view = frame.View();
         QVERIFY(view->StartChild(Sqlite(dir.filePath("b.db"))));
         QVERIFY(WaitForPrompt(view));
-        EnterLine(view, "with recursive n(i) as (select 1 union all select i + 1 from n where i < 3000000) "
-                        "select i from n;");
+        EnterLine(view, kLongResult);
         // While the rows arrive the view is read-only: typing and Enter do nothing.
         QVERIFY(WaitFor([&] { return view->IsBusy() && view->document()->blockCount() > 2000; }, 60000));
         QVERIFY(view->IsConsoleReadOnly());
@@ -804,8 +807,7 @@ private slots:
         QTest::qWait(300);
         QVERIFY(view->IsChildRunning());
         // Ctrl+Break as X11 reports it (Pause with Ctrl, or the Break keysym) interrupts.
-        EnterLine(view, "with recursive n(i) as (select 1 union all select i + 1 from n where i < 3000000) "
-                        "select i from n;");
+        EnterLine(view, kLongResult);
         QVERIFY(WaitFor([&] { return view->IsBusy() && view->document()->blockCount() > 2000; }, 60000));
         QKeyEvent breakKey(QEvent::KeyPress, 0, Qt::ControlModifier, 0, 0xff6b, 0);
         QCoreApplication::sendEvent(view, &breakKey);
