@@ -1,6 +1,9 @@
 // The About box and its link.
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QMessageBox>
@@ -54,17 +57,31 @@ void CHyperLink::mouseReleaseEvent(QMouseEvent* event) {
     QLabel::mouseReleaseEvent(event);
     if (event->button() != Qt::LeftButton) return;
     m_bOver = 0;
-    const QString url = m_strURL.isEmpty() ? text() : m_strURL;
-    if (QDesktopServices::openUrl(QUrl(url))) {
+    const QUrl url(m_strURL.isEmpty() ? text() : m_strURL);
+    QString why = WhyNotOpened(url, true);
+    if (why.isEmpty()) why = WhyNotOpened(url, QDesktopServices::openUrl(url));
+    if (why.isEmpty()) {
         m_bVisited = 1;
         UpdateLook();
     } else {
         QApplication::beep();
-        // The desktop gives no reason; the nearest one is that nothing handles the link.
-        QMessageBox::warning(this, LoadQString(AFX_IDS_APP_TITLE),
-                             QStringLiteral("Unable to open hyperlink:\n\n") + ErrorText(31));
+        QMessageBox::warning(this, LoadQString(AFX_IDS_APP_TITLE), QStringLiteral("Unable to open hyperlink:\n\n") + why);
         UpdateLook();
     }
+}
+
+QString CHyperLink::WhyNotOpened(const QUrl& url, bool opened) {
+    if (url.isLocalFile()) {
+        const QFileInfo file(url.toLocalFile());
+        if (!file.dir().exists()) return ErrorText(3) + QStringLiteral("\n") + file.absolutePath();
+        if (!file.exists()) return ErrorText(2) + QStringLiteral("\n") + file.absoluteFilePath();
+        if (!file.isReadable()) return ErrorText(5) + QStringLiteral("\n") + file.absoluteFilePath();
+    }
+    if (opened) return QString();
+    // The desktop gives no reason for a failure; the likely ones can be told apart.
+    if (QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty())
+        return QStringLiteral("No program to open links with was found\n(xdg-open is not installed).");
+    return QStringLiteral("The desktop has no program that opens\n") + url.toDisplayString();
 }
 
 QString CHyperLink::ErrorText(int code) {
@@ -98,26 +115,35 @@ QString CAboutDlg::VersionText() {
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle(tr("About Orvanta"));
     setObjectName(QStringLiteral("AboutDialog"));
+    setWindowIcon(AppIcon());
     auto* icon = new QLabel(this);
-    icon->setPixmap(windowIcon().pixmap(32, 32));
+    icon->setPixmap(AppIcon().pixmap(48, 48));
     if (icon->pixmap().isNull())
-        icon->setPixmap(style()->standardIcon(QStyle::SP_ComputerIcon).pixmap(32, 32));
+        icon->setPixmap(style()->standardIcon(QStyle::SP_ComputerIcon).pixmap(48, 48));
     m_pVersion = new QLabel(this);
     m_pVersion->setAlignment(Qt::AlignCenter);
     m_pVersion->setTextFormat(Qt::PlainText);
     const QString format = QStringLiteral("Orvanta Windows\nVersion %s");
     m_pVersion->setText(ToQString(zentra::Format(FromQString(format).c_str(), FromQString(VersionText()))));
     m_pLink = new CHyperLink(this);
-    m_pLink->setText(tr("Home page"));
-    m_pLink->SetURL(QString::fromLatin1(kHomePage));
+    m_pLink->setText(tr("Read me"));
+    m_pLink->SetURL(HomePage());
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     buttons->setCenterButtons(true);
     auto* grid = new QGridLayout(this);
-    grid->addWidget(icon, 0, 0, Qt::AlignTop);
+    grid->setHorizontalSpacing(16);
+    grid->addWidget(icon, 0, 0, 2, 1, Qt::AlignTop);
     grid->addWidget(m_pVersion, 0, 1);
-    grid->addWidget(m_pLink, 1, 1, Qt::AlignRight);
+    grid->addWidget(m_pLink, 1, 1, Qt::AlignCenter);
     grid->addWidget(buttons, 2, 0, 1, 2);
+    // Wide enough for its title beside the title bar's buttons, and never narrower than the
+    // text: the layout keeps the dialog at least at its contents' size.
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+    const QFontMetrics title(QApplication::font("QMdiSubWindowTitleBar"));
+    icon->setMinimumWidth(48);
+    m_pVersion->setMinimumWidth(std::max(m_pVersion->sizeHint().width(),
+                                         title.horizontalAdvance(windowTitle()) + 120 - 48 - 16));
 }
 
 }  // namespace worva

@@ -14,13 +14,16 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QRegularExpression>
+#include <QScopedValueRollback>
+#include <QScrollBar>
 #include <QStandardPaths>
-#include <QSyntaxHighlighter>
 #include <QTextBlock>
 #include <QTimer>
 #include <QUrl>
 
 #include <cstdlib>
+
+#include <malloc.h>
 
 #include "worva.h"
 #include "zentra/catalogue.h"
@@ -28,6 +31,7 @@
 #include "zentra/strtable.h"
 #include "zentra/format.h"
 #include "zentra/settings.h"
+#include "zentra/values.h"
 
 namespace worva {
 
@@ -62,22 +66,6 @@ QList<QPair<int, int>> FindLinks(const QString& text) {
     return links;
 }
 
-// Shows the links of the output underlined in the link colour.
-class CLinkHighlighter : public QSyntaxHighlighter {
-public:
-    using QSyntaxHighlighter::QSyntaxHighlighter;
-
-protected:
-    void highlightBlock(const QString& text) override {
-        const auto links = FindLinks(text);
-        if (links.isEmpty()) return;
-        QTextCharFormat format;
-        format.setForeground(QColor(0, 0, 238));
-        format.setFontUnderline(true);
-        for (const auto& link : links) setFormat(link.first, link.second, format);
-    }
-};
-
 QUrl LinkToUrl(const QString& link) {
     if (link.startsWith(QLatin1String("www."), Qt::CaseInsensitive))
         return QUrl(QStringLiteral("http://") + link);
@@ -86,7 +74,10 @@ QUrl LinkToUrl(const QString& link) {
 
 // Characters the view takes from the reader per pass; more waits for the next pass, so the window
 // repaints and handles input in between.
-constexpr int kMaxTake = 128 * 1024;
+constexpr int kMaxTake = 64 * 1024;
+constexpr int kMinTake = 1024;
+// Milliseconds a pass may spend on output before the window handles its other events.
+constexpr int kPassMs = 25;
 
 }  // namespace
 
@@ -129,8 +120,9 @@ CString FindChildProgram() {
 }
 
 CCommandEdit::CCommandEdit(QWidget* parent) : CPromptEdit(parent), m_Redir(this) {
-    new CLinkHighlighter(document());
     viewport()->setMouseTracking(true);
+    m_nScrollBack = StoredScrollBack();
+    document()->setMaximumBlockCount(m_nScrollBack);
     SetAutoWrap(zentra::CSetting().GetAutoWrap());
     UpdateReadOnly();
 }
@@ -151,21 +143,209 @@ void CCommandEdit::UpdateReadOnly() {
 void CCommandEdit::TakeOutput() {
     if (m_bTaking) return;
     m_bTaking = true;
-    CRedir::Pending pending = m_Redir.Take(kMaxTake);
-    if (!pending.text.isEmpty()) {
-        m_bBusy = 1;
-        pending.text.remove(QLatin1Char('\r'));
-        AppendAtEnd(pending.text);
-        QTextCursor cursor = textCursor();
-        cursor.movePosition(QTextCursor::End);
-        setTextCursor(cursor);
-        m_bInputStarted = 0;
-    }
+    // Chunk after chunk until the pass has taken its share of time; the rest waits for the next
+    // pass, so that the window repaints and answers keys in between.
+    QElapsedTimer spent;
+    spent.start();
+    CRedir::Pending pending;
+    do {
+        // The chunk size adapts, so that one chunk stays within the pass's time whatever the
+        // output costs (many short lines cost more per character, and more again once the
+        // scroll-back limit drops old lines for each new one).
+        QElapsedTimer chunk;
+        chunk.start();
+        pending = m_Redir.Take(m_nTakeSize);
+        AppendChunk(pending.text);
+        if (chunk.elapsed() > kPassMs) m_nTakeSize = std::max(kMinTake, m_nTakeSize / 2);
+        else if (chunk.elapsed() < kPassMs / 4 && pending.more) m_nTakeSize = std::min(kMaxTake, m_nTakeSize * 2);
+    } while (pending.more && spent.elapsed() < kPassMs);
+    // The rest comes in a pass of its own, queued behind whatever arrived meanwhile (keys too).
+    if (pending.more) QMetaObject::invokeMethod(this, "TakeOutput", Qt::QueuedConnection);
     if (pending.idleAfterText || pending.terminated) m_bBusy = 0;
     m_bTaking = false;
     UpdateReadOnly();
+    if (pending.terminated) {
+        m_TypeAhead.clear();
+        AppendOutput(QStringLiteral("%1%2\n").arg(EndsWithNewline() ? QString() : QStringLiteral("\n"),
+                                                   LoadQString(IDS_SESSION_ENDED)));
+        QTextCursor cursor = textCursor();
+        cursor.movePosition(QTextCursor::End);
+        setTextCursor(cursor);
+    }
     emit stateChanged();
     if (pending.terminated) emit childEnded();
+    // Typed-ahead keys wait for a prompt: output that paused at the end of a line is more likely
+    // a slow result than a child waiting for input.
+    if (!m_bBusy && m_Redir.IsRunning() && !EndsWithNewline()) ReplayTypeAhead();
+}
+
+void CCommandEdit::AppendChunk(QString text) {
+    if (text.isEmpty()) return;
+    m_bBusy = 1;
+    text.remove(QLatin1Char('\r'));
+    // The caret follows the output; the view follows it only when it showed the end, so a
+    // user reading further up is not pulled down by every new line.
+    QScrollBar* bar = verticalScrollBar();
+    const bool atEnd = bar->value() >= bar->maximum();
+    const int shown = bar->value();
+    // The document drops the oldest lines beyond the scroll-back limit; a cursor at the input
+    // start follows them.
+    QTextCursor inputStart(document());
+    inputStart.setPosition(static_cast<int>(std::min(m_nInputStart, EndPosition())));
+    AppendOutput(text);
+    m_nInputStart = inputStart.position();
+    QTextCursor cursor = textCursor();
+    cursor.movePosition(QTextCursor::End);
+    setTextCursor(cursor);
+    if (!atEnd) bar->setValue(shown);
+    m_bInputStarted = 0;
+}
+
+void CCommandEdit::AppendOutput(const QString& text) {
+    const long from = EndPosition();
+    AppendAtEnd(text);
+    Decorate(from);
+}
+
+void CCommandEdit::Decorate(long from) {
+    // Links are underlined in the link colour. Characters beyond ASCII are put on the cell grid:
+    // each is spaced to exactly its cells of the console font (two for East Asian wide ones),
+    // whatever width the font that draws it gives it (a CJK font draws the ambiguous ü or Ø full
+    // width), so that tables stay aligned. Only blocks that need it get a format, so plain
+    // output costs nothing but the scan.
+    QTextCursor cursor(document());
+    bool editing = false;
+    for (QTextBlock block = document()->findBlock(static_cast<int>(from)); block.isValid(); block = block.next()) {
+        const QString text = block.text();
+        const auto links = FindLinks(text);
+        const bool wide = std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x80; });
+        if (links.isEmpty() && !wide) continue;
+        if (!editing) cursor.beginEditBlock();
+        editing = true;
+        auto apply = [&](qsizetype start, qsizetype length, const QTextCharFormat& format) {
+            cursor.setPosition(block.position() + static_cast<int>(start));
+            cursor.setPosition(block.position() + static_cast<int>(start + length), QTextCursor::KeepAnchor);
+            cursor.mergeCharFormat(format);
+        };
+        QTextCharFormat link;
+        link.setForeground(QColor(0, 0, 238));
+        link.setFontUnderline(true);
+        for (const auto& range : links) apply(range.first, range.second, link);
+        qsizetype runStart = -1;
+        qreal runSpacing = 0;
+        auto flush = [&](qsizetype end) {
+            if (runStart >= 0 && runSpacing != 0) {
+                QTextCharFormat spaced;
+                spaced.setFontLetterSpacingType(QFont::AbsoluteSpacing);
+                spaced.setFontLetterSpacing(runSpacing);
+                apply(runStart, end - runStart, spaced);
+            }
+            runStart = -1;
+        };
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text.at(i);
+            char32_t code = c.unicode();
+            int units = 1;
+            if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+                code = QChar::surrogateToUcs4(c, text.at(i + 1));
+                units = 2;
+            }
+            const int cells = code >= 0x80 ? zentra::CharDisplayWidth(static_cast<wchar_t>(code)) : 0;
+            const qreal spacing = cells > 0 ? CellSpacing(code, text.mid(i, units), cells) : 0;
+            if (spacing != 0) {
+                if (runStart >= 0 && spacing != runSpacing) flush(i);
+                if (runStart < 0) {
+                    runStart = i;
+                    runSpacing = spacing;
+                }
+            } else {
+                flush(i);
+            }
+            i += units - 1;
+        }
+        flush(text.size());
+    }
+    if (editing) cursor.endEditBlock();
+}
+
+qreal CCommandEdit::CellSpacing(char32_t code, const QString& character, int cells) {
+    if (font() != m_WideFont) {
+        m_WideFont = font();
+        m_WideSpacing.clear();
+    }
+    auto it = m_WideSpacing.find(code);
+    if (it == m_WideSpacing.end()) {
+        const QFontMetricsF metrics(m_WideFont);
+        it = m_WideSpacing.insert(code, cells * metrics.horizontalAdvance(QLatin1Char('x')) -
+                                            metrics.horizontalAdvance(character));
+    }
+    return *it;
+}
+
+bool CCommandEdit::EndsWithNewline() const {
+    const long end = EndPosition();
+    return end == 0 || document()->characterAt(static_cast<int>(end - 1)) == QChar::ParagraphSeparator;
+}
+
+void CCommandEdit::SetScrollBack(int lines) {
+    m_nScrollBack = std::max(lines, kMinScrollBack);
+    zentra::CSetting settings;
+    if (settings.SetKey(kSettingKey, 1)) settings.WriteInt(kScrollBackValue, m_nScrollBack);
+    QTextCursor inputStart(document());
+    inputStart.setPosition(static_cast<int>(std::min(m_nInputStart, EndPosition())));
+    document()->setMaximumBlockCount(m_nScrollBack);
+    m_nInputStart = inputStart.position();
+}
+
+int CCommandEdit::StoredScrollBack() {
+    zentra::CSetting settings;
+    if (!settings.SetKey(kSettingKey, 0)) return kDefaultScrollBack;
+    return std::max(settings.ReadInt(kScrollBackValue, kDefaultScrollBack), kMinScrollBack);
+}
+
+bool CCommandEdit::IsTypeAheadKey(const QKeyEvent* event) const {
+    // Typing goes on while output arrives; the keys that act on the output or on the child act
+    // at once instead.
+    if (!m_bBusy || !m_Redir.IsRunning()) return false;
+    if (IsInterruptKey(event) || IsScrollKey(event) || IsCopyKey(event)) return false;
+    const int key = event->key();
+    return key != Qt::Key_Shift && key != Qt::Key_Control && key != Qt::Key_Alt && key != Qt::Key_Meta &&
+           key != Qt::Key_AltGr && key != Qt::Key_CapsLock && key != Qt::Key_NumLock && key != 0;
+}
+
+bool CCommandEdit::IsInterruptKey(const QKeyEvent* event) {
+    // Ctrl+Break: X11 reports the Break key as Pause (with Ctrl held, or not at all when the
+    // keyboard map turns Ctrl+Pause into Break) or as Cancel.
+    const int key = event->key();
+    const bool ctrl = event->modifiers() & Qt::ControlModifier;
+    constexpr quint32 kBreakKeysym = 0xff6b;
+    return key == Qt::Key_Cancel || (key == Qt::Key_Pause && ctrl) || (key == Qt::Key_C && ctrl) ||
+           (key == 0 && event->nativeVirtualKey() == kBreakKeysym);
+}
+
+void CCommandEdit::keyPressEvent(QKeyEvent* event) {
+    // Output paused without a prompt, and the user types on: what was typed ahead goes first.
+    if (!m_bReplaying && !m_bBusy && !m_TypeAhead.empty() && m_Redir.IsRunning() && !IsInterruptKey(event) &&
+        !IsScrollKey(event))
+        ReplayTypeAhead();
+    if (IsTypeAheadKey(event)) {
+        m_TypeAhead.push_back({event->key(), event->modifiers(), event->text()});
+        event->accept();
+        return;
+    }
+    CPromptEdit::keyPressEvent(event);
+}
+
+void CCommandEdit::ReplayTypeAhead() {
+    if (m_bReplaying) return;
+    const QScopedValueRollback<bool> replaying(m_bReplaying, true);
+    while (!m_TypeAhead.empty() && !m_bBusy && m_Redir.IsRunning()) {
+        const QueuedKey queued = m_TypeAhead.front();
+        m_TypeAhead.pop_front();
+        QKeyEvent event(QEvent::KeyPress, queued.key, queued.modifiers, queued.text);
+        UpdateReadOnly();
+        keyPressEvent(&event);
+    }
 }
 
 void CCommandEdit::InsertLineBreak(const QString& text) {
@@ -177,13 +357,18 @@ void CCommandEdit::InsertLineBreak(const QString& text) {
 
 bool CCommandEdit::OnKeyDown(QKeyEvent* event) {
     const int key = event->key();
-    const bool ctrl = event->modifiers() & Qt::ControlModifier;
     if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !IsConsoleReadOnly()) {
         InsertLineBreak(QStringLiteral("\n"));
         m_Redir.WriteData(m_strInput + L"\r\n");
+        // Until the child answers, further keys wait as type-ahead rather than start an input
+        // region that the answer would turn into output.
+        m_bBusy = 1;
+        UpdateReadOnly();
         return true;
     }
-    if (key == Qt::Key_Cancel || (key == Qt::Key_Pause && ctrl) || (key == Qt::Key_C && ctrl)) {
+    if (IsInterruptKey(event)) {
+        // Like a terminal, an interrupt drops what was typed ahead.
+        m_TypeAhead.clear();
         m_Redir.Abort();
         return true;
     }
@@ -289,10 +474,12 @@ int CCommandEdit::StartChild(const CONNECT_PARAMS& params) {
         CRedir::Pending pending = m_Redir.Take(kMaxTake);
         if (pending.text.isEmpty()) break;
         pending.text.remove(QLatin1Char('\r'));
-        AppendAtEnd(pending.text);
+        AppendOutput(pending.text);
     }
     m_Redir.Reset();
     m_bBusy = 0;
+    m_TypeAhead.clear();
+    m_ConnectParams = params;
 
     const CString line = BuildCommandLine(params, FindChildProgram());
     // The password goes to the child in its environment, never on its command line; the child
@@ -333,6 +520,9 @@ void CCommandEdit::OnClear() {
     if (!CanClear()) return;
     setPlainText(QString());
     m_bInputStarted = 0;
+    m_nInputStart = 0;
+    // The freed text goes back to the system, not only to the allocator's free lists.
+    malloc_trim(0);
     m_Redir.WriteData(L"\r\n");
 }
 

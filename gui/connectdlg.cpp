@@ -11,6 +11,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <tuple>
 
 #include "worva.h"
 #include "zentra/catalogue.h"
@@ -52,6 +56,21 @@ CConnectDlg::CConnectDlg(const CONNECT_PARAMS& params, QWidget* parent)
     m_pPort = new QLineEdit(this);
     m_pPort->setValidator(new QIntValidator(0, 65535, m_pPort));
     m_pPort->installEventFilter(this);  // Up and Down step the number
+    // The up-down arrows beside the port, as the keys Up and Down.
+    auto* arrows = new QWidget(this);
+    auto* arrowBox = new QVBoxLayout(arrows);
+    arrowBox->setContentsMargins(0, 0, 0, 0);
+    arrowBox->setSpacing(0);
+    for (auto [name, arrow, step] : {std::tuple{"PortUp", Qt::UpArrow, 1}, std::tuple{"PortDown", Qt::DownArrow, -1}}) {
+        auto* button = new QToolButton(arrows);
+        button->setObjectName(QLatin1String(name));
+        button->setArrowType(arrow);
+        button->setAutoRepeat(true);
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setFixedSize(18, 12);
+        arrowBox->addWidget(button);
+        connect(button, &QToolButton::clicked, this, [this, step = step] { StepPort(step); });
+    }
     m_pUser = new QLineEdit(this);
     m_pPassword = new QLineEdit(this);
     m_pPassword->setEchoMode(QLineEdit::Password);
@@ -76,7 +95,17 @@ CConnectDlg::CConnectDlg(const CONNECT_PARAMS& params, QWidget* parent)
     };
     addRow(0, tr("DBMS Type:"), m_pType);
     addRow(1, tr("Host/Server:"), m_pHost);
-    addRow(2, tr("Port:"), m_pPort);
+    {
+        auto* portRow = new QWidget(this);
+        auto* portBox = new QHBoxLayout(portRow);
+        portBox->setContentsMargins(0, 0, 0, 0);
+        portBox->setSpacing(1);
+        portBox->addWidget(m_pPort);
+        portBox->addWidget(arrows);
+        portBox->addStretch(1);
+        addRow(2, tr("Port:"), portRow);
+        static_cast<QLabel*>(grid->itemAtPosition(2, 0)->widget())->setBuddy(m_pPort);
+    }
     addRow(3, tr("UserName:"), m_pUser);
     addRow(4, tr("Password:"), m_pPassword);
     addRow(5, tr("Database:"), m_pDatabase, m_pBrowse);
@@ -89,7 +118,7 @@ CConnectDlg::CConnectDlg(const CONNECT_PARAMS& params, QWidget* parent)
     connect(buttons, &QDialogButtonBox::accepted, this, &CConnectDlg::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &CConnectDlg::reject);
     connect(m_pBrowse, &QPushButton::clicked, this, &CConnectDlg::OnBrowse);
-    m_pPort->setMaximumWidth(m_pPort->fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 16);
+    m_pPort->setFixedWidth(m_pPort->fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 16);
 
     // Initialisation: the list sorted by name, each item carrying its type id.
     zentra::CSetting settings;
@@ -189,12 +218,16 @@ void CConnectDlg::accept() {
     QDialog::accept();
 }
 
+void CConnectDlg::StepPort(int step) {
+    const int value = LeadingNumber(m_pPort->text()) + step;
+    m_pPort->setText(QString::number(std::clamp(value, 0, 65535)));
+}
+
 bool CConnectDlg::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_pPort && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Up || key == Qt::Key_Down) {
-            int value = LeadingNumber(m_pPort->text()) + (key == Qt::Key_Up ? 1 : -1);
-            m_pPort->setText(QString::number(std::clamp(value, 0, 65535)));
+            StepPort(key == Qt::Key_Up ? 1 : -1);
             return true;
         }
     }

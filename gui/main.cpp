@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvanta"));
     worva::RegisterResources();
+    QApplication::setWindowIcon(worva::AppIcon());
     worva::CMainFrame frame;
     frame.show();
     return app.exec();

@@ -5,14 +5,59 @@
 #include <QCloseEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QInputDialog>
+#include <QPainter>
+#include <QScreen>
+#include <QSvgRenderer>
 #include <QTimer>
 
+#include <limits>
+
 #include "worva.h"
+#include "zentra/catalogue.h"
 
 namespace worva {
 
+QIcon AppIcon() {
+    // Drawn from the SVG at each size, so it is sharp in the title bar and in the About box.
+    static const QIcon icon = [] {
+        QIcon drawn;
+        QSvgRenderer svg(QStringLiteral(":/orvanta.svg"));
+        if (!svg.isValid()) return drawn;
+        for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+            QPixmap pixmap(size, size);
+            pixmap.fill(Qt::transparent);
+            QPainter painter(&pixmap);
+            svg.render(&painter);
+            painter.end();
+            drawn.addPixmap(pixmap);
+        }
+        return drawn;
+    }();
+    return icon;
+}
+
+QString ConnectionTitle(const CONNECT_PARAMS& params) {
+    QString where;
+    if (!params.strUser.empty()) where = ToQString(params.strUser) + QLatin1Char('@');
+    where += ToQString(params.strHost);
+    if (!params.strDatabase.empty())
+        where += (params.strHost.empty() ? QString() : QStringLiteral("/")) + ToQString(params.strDatabase);
+    QString type;
+    for (const auto& row : zentra::g_ConnConfs)
+        if (static_cast<std::uint32_t>(row.nType) == params.nType) type = ToQString(row.strName);
+    // "SQLite3 Database (*.db)" names its type without the file pattern.
+    if (type.endsWith(QLatin1Char(')')) && type.contains(QLatin1Char('(')))
+        type = type.left(type.lastIndexOf(QLatin1Char('('))).trimmed();
+    QString title = LoadQString(AFX_IDS_APP_TITLE);
+    if (!where.isEmpty()) title += QStringLiteral(" \u2014 ") + where;
+    if (!type.isEmpty()) title += QStringLiteral(" (%1)").arg(type);
+    return title;
+}
+
 CMainFrame::CMainFrame(bool autoConnect) {
     setWindowTitle(LoadQString(AFX_IDS_APP_TITLE));
+    setWindowIcon(AppIcon());
     m_pView = new CCommandEdit(this);
     setCentralWidget(m_pView);
     setFocusProxy(m_pView);
@@ -31,6 +76,7 @@ CMainFrame::CMainFrame(bool autoConnect) {
     AddCommand(edit, tr("C&lear"), ID_EDIT_CLEAR, QKeySequence(Qt::SHIFT | Qt::Key_Delete));
     QMenu* view = menuBar()->addMenu(tr("&View"));
     AddCommand(view, tr("Auto &Wrap"), ID_AUTO_WRAP, QKeySequence(Qt::ALT | Qt::Key_W))->setCheckable(true);
+    AddCommand(view, tr("&Scroll-back Limit..."), ID_SCROLL_BACK, {});
     QMenu* search = menuBar()->addMenu(tr("&Search"));
     AddCommand(search, tr("&Find"), ID_FIND, QKeySequence(Qt::CTRL | Qt::Key_F));
     AddCommand(search, tr("Find &Next"), ID_FIND_NEXT, QKeySequence(Qt::Key_F3));
@@ -52,6 +98,7 @@ CMainFrame::CMainFrame(bool autoConnect) {
         case ID_FIND: m_pView->OnFind(); break;
         case ID_FIND_NEXT: m_pView->OnFindNext(); break;
         case ID_APP_ABOUT: OnAbout(); break;
+        case ID_SCROLL_BACK: OnScrollBack(); break;
         }
         UpdateCommands();
     };
@@ -67,6 +114,7 @@ CMainFrame::CMainFrame(bool autoConnect) {
     UpdateCommands();
 
     resize(760, 520);
+    CenterOnScreen();
     if (autoConnect) QTimer::singleShot(0, m_pView, [this] { m_Actions.value(ID_CONNECT)->trigger(); });
 }
 
@@ -86,6 +134,8 @@ QAction* CMainFrame::Action(unsigned id) const { return m_Actions.value(id); }
 
 void CMainFrame::UpdateCommands() {
     const bool hasText = m_pView->CanClear();
+    setWindowTitle(m_pView->IsChildRunning() ? ConnectionTitle(m_pView->GetConnectParams())
+                                             : LoadQString(AFX_IDS_APP_TITLE));
     m_Actions.value(ID_CONNECT)->setEnabled(m_pView->CanConnect());
     m_Actions.value(ID_DISCONNECT)->setEnabled(m_pView->CanDisconnect());
     m_Actions.value(ID_OPEN_SCRIPT)->setEnabled(m_pView->CanDisconnect());
@@ -95,6 +145,23 @@ void CMainFrame::UpdateCommands() {
     m_Actions.value(ID_FIND)->setEnabled(hasText);
     m_Actions.value(ID_FIND_NEXT)->setEnabled(hasText);
     m_Actions.value(ID_AUTO_WRAP)->setChecked(m_pView->GetAutoWrap() != 0);
+}
+
+void CMainFrame::CenterOnScreen() {
+    QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return;
+    QRect frame = frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+}
+
+void CMainFrame::OnScrollBack() {
+    bool ok = false;
+    const int lines = QInputDialog::getInt(this, tr("Scroll-back Limit"),
+                                           tr("Lines of output kept for scrolling back:"),
+                                           m_pView->GetScrollBack(), CCommandEdit::kMinScrollBack,
+                                           std::numeric_limits<int>::max(), 100000, &ok);
+    if (ok) m_pView->SetScrollBack(lines);
 }
 
 void CMainFrame::OnAbout() {

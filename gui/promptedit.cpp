@@ -2,9 +2,12 @@
 // the last output, and the editing keys stop at the input start.
 #include <QContextMenuEvent>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMenu>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 
@@ -12,9 +15,33 @@
 
 namespace worva {
 
+QFont ConsoleFont() {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    // Tables with Chinese, Japanese or Korean text stay aligned only when a wide character is
+    // exactly two cells. A font that holds both the narrow and the wide characters at those
+    // widths keeps that at any size, as long as a cell is a whole number of pixels.
+    const QString name = QLocale::system().name();
+    const char* region = name.startsWith(QLatin1String("ja"))      ? "JP"
+                         : name.startsWith(QLatin1String("ko"))    ? "KR"
+                         : name == QLatin1String("zh_TW")          ? "TC"
+                         : name == QLatin1String("zh_HK")          ? "HK"
+                                                                   : "SC";
+    const QString family = QStringLiteral("Noto Sans Mono CJK ") + QLatin1String(region);
+    if (QFontDatabase::hasFamily(family)) {
+        int pixels = font.pixelSize();
+        if (pixels <= 0) pixels = QFontInfo(font).pixelSize();
+        QFont wide(family);
+        wide.setPixelSize(std::max(12, pixels + (pixels & 1)));  // an even height: whole cells
+        font = wide;
+    }
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    return font;
+}
+
 CPromptEdit::CPromptEdit(QWidget* parent) : QPlainTextEdit(parent) {
     setUndoRedoEnabled(false);
-    setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    setFont(ConsoleFont());
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setTabChangesFocus(false);
@@ -35,19 +62,60 @@ void CPromptEdit::StartInputAtEnd() {
 long CPromptEdit::InsertLimit() const { return m_bInputStarted ? m_nInputStart : EndPosition(); }
 
 void CPromptEdit::AppendAtEnd(const QString& text) {
+    // A line longer than kFoldLength goes on in a new block marked as its continuation: the
+    // text layout handles one long block badly (each append lays the whole block out again),
+    // while short blocks cost only what is on the screen. Copying joins the pieces again.
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(text);
+    cursor.beginEditBlock();
+    qsizetype lineLength = cursor.block().length() - 1;
+    qsizetype pending = 0;  // start of the text not inserted yet
+    for (qsizetype i = 0; i < text.size();) {
+        const qsizetype newline = text.indexOf(QLatin1Char('\n'), i);
+        const qsizetype lineEnd = newline < 0 ? text.size() : newline;
+        qsizetype room = kFoldLength - lineLength;
+        while (lineEnd - i > room) {
+            qsizetype cut = i + room;
+            if (cut > i && text.at(cut - 1).isHighSurrogate()) --cut;  // keep a pair together
+            cursor.insertText(text.mid(pending, cut - pending));
+            cursor.insertBlock();
+            cursor.block().setUserState(kContinuedBlock);
+            pending = i = cut;
+            lineLength = 0;
+            room = kFoldLength;
+        }
+        lineLength += lineEnd - i;
+        if (newline < 0) break;
+        i = newline + 1;
+        lineLength = 0;
+    }
+    if (pending < text.size()) cursor.insertText(text.mid(pending));
+    cursor.endEditBlock();
+}
+
+QString CPromptEdit::TextBetween(long from, long to) const {
+    QString text;
+    QTextBlock block = document()->findBlock(static_cast<int>(from));
+    bool first = true;
+    while (block.isValid() && block.position() <= to) {
+        if (!first && block.userState() != kContinuedBlock) text += QLatin1Char('\n');
+        first = false;
+        const long start = std::max<long>(from, block.position()) - block.position();
+        const long end = std::min<long>(to, block.position() + block.length() - 1) - block.position();
+        if (end > start) text += block.text().mid(start, end - start);
+        block = block.next();
+    }
+    return text;
+}
+
+QMimeData* CPromptEdit::createMimeDataFromSelection() const {
+    const QTextCursor cursor = textCursor();
+    auto* data = new QMimeData;
+    data->setText(TextBetween(cursor.selectionStart(), cursor.selectionEnd()));
+    return data;
 }
 
 namespace {
-
-QString SelectedPlainText(const QTextCursor& cursor) {
-    QString text = cursor.selectedText();
-    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
-    text.replace(QChar::LineSeparator, QLatin1Char('\n'));
-    return text;
-}
 
 bool IsEnter(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter; }
 
@@ -59,10 +127,7 @@ void CPromptEdit::CaptureInput() {
     setTextCursor(cursor);
     long end = cursor.position();
     if (end - m_nInputStart >= 1) {
-        QTextCursor range(document());
-        range.setPosition(m_nInputStart);
-        range.setPosition(end, QTextCursor::KeepAnchor);
-        m_strInput = FromQString(SelectedPlainText(range));
+        m_strInput = FromQString(TextBetween(m_nInputStart, end));
     } else {
         m_strInput.clear();
     }
@@ -84,6 +149,23 @@ void CPromptEdit::keyPressEvent(QKeyEvent* event) {
     if (key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt ||
         key == Qt::Key_Meta || key == Qt::Key_AltGr) {
         QPlainTextEdit::keyPressEvent(event);
+        return;
+    }
+    if (IsScrollKey(event)) {
+        // Scrolling moves neither the caret nor the input region.
+        QScrollBar* bar = verticalScrollBar();
+        switch (key) {
+        case Qt::Key_PageUp: bar->triggerAction(QAbstractSlider::SliderPageStepSub); break;
+        case Qt::Key_PageDown: bar->triggerAction(QAbstractSlider::SliderPageStepAdd); break;
+        case Qt::Key_Home: bar->triggerAction(QAbstractSlider::SliderToMinimum); break;
+        default: bar->triggerAction(QAbstractSlider::SliderToMaximum); break;
+        }
+        event->accept();
+        return;
+    }
+    if (IsCopyKey(event)) {
+        copy();
+        event->accept();
         return;
     }
     if (IsConsoleReadOnly()) {
@@ -131,10 +213,6 @@ void CPromptEdit::keyPressEvent(QKeyEvent* event) {
         ClearInput();
         passOn = false;
         break;
-    case Qt::Key_PageUp:
-    case Qt::Key_PageDown:
-        passOn = false;
-        break;
     case Qt::Key_Home:
         if (shift) {
             cursor.setPosition(m_nInputStart);
@@ -172,6 +250,18 @@ void CPromptEdit::keyPressEvent(QKeyEvent* event) {
 
 bool CPromptEdit::OnKeyDown(QKeyEvent*) { return false; }
 
+bool CPromptEdit::IsScrollKey(const QKeyEvent* event) {
+    const int key = event->key();
+    const auto mods = event->modifiers() & ~Qt::KeypadModifier;
+    if (key == Qt::Key_PageUp || key == Qt::Key_PageDown) return mods == Qt::NoModifier;
+    return (key == Qt::Key_Home || key == Qt::Key_End) && mods == Qt::ControlModifier;
+}
+
+bool CPromptEdit::IsCopyKey(const QKeyEvent* event) const {
+    return event->key() == Qt::Key_C && (event->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier &&
+           textCursor().hasSelection();
+}
+
 bool CPromptEdit::canInsertFromMimeData(const QMimeData* source) const {
     return !IsConsoleReadOnly() && source->hasText();
 }
@@ -185,7 +275,11 @@ void CPromptEdit::insertFromMimeData(const QMimeData* source) {
         m_nInputStart = EndPosition();
         m_bInputStarted = 1;
     }
+    // Lines beyond a scroll-back limit may go from the top: a cursor keeps the input start.
+    QTextCursor inputStart(document());
+    inputStart.setPosition(static_cast<int>(m_nInputStart));
     cursor.insertText(source->text());
+    m_nInputStart = inputStart.position();
     setTextCursor(cursor);
 }
 

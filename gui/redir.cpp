@@ -75,14 +75,15 @@ CRedir::Pending CRedir::Take(int maxChars) {
             m_notified = false;
         } else {
             // Leave the rest for the next pass, so that the window repaints and takes input
-            // in between; the pass is already asked for.
+            // in between.
             int cut = maxChars;
             // Keep a surrogate pair together.
             if (cut > 0 && m_queue.at(cut - 1).isHighSurrogate()) --cut;
             pending.text = m_queue.left(cut);
             m_queue.remove(0, cut);
-            m_notified = false;
-            Notify();
+            // The view asks for the rest itself; until then the reader need not ask again.
+            pending.more = true;
+            m_notified = true;
         }
     }
     m_drained.notify_all();

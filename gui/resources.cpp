@@ -1,5 +1,9 @@
 // The front end's string table and version block, and the small text helpers around them.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QStringList>
+#include <QUrl>
 
 #include "worva.h"
 #include "zentra/strtable.h"
@@ -7,9 +11,22 @@
 
 namespace worva {
 
-// The product's page: the README of the tree this program was built from (set by the build;
-// a packaged build can point it at a published page with -DORVANTA_HOME_PAGE=...).
-const char* const kHomePage = ORVANTA_HOME_PAGE;
+QString HomePage() {
+    // The README installed beside the program (bin/../share/doc/orvanta), else the one of the
+    // source tree this program was built from; the installed place when neither is there, so
+    // that a click says which file is missing.
+    const QString installed = QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                                              QStringLiteral("/../share/doc/orvanta/README.md"));
+    QString page = installed;
+#ifdef ORVANTA_SOURCE_README
+    if (!QFileInfo::exists(installed) && QFileInfo::exists(QStringLiteral(ORVANTA_SOURCE_README)))
+        page = QStringLiteral(ORVANTA_SOURCE_README);
+#endif
+    return QUrl::fromLocalFile(page).toString();
+}
+
+const wchar_t* const kSettingKey = L"Software\\Orvanta\\Setting";
+const wchar_t* const kScrollBackValue = L"ScrollBackLines";
 
 namespace {
 
@@ -27,6 +44,7 @@ const zentra::StringTableEntry kStrings[] = {
     {IDS_ALL_FILES_FILTER, L"All files (*.*)\t*.*\t"},
     {IDS_SEARCH_FOLDER, L"Search folder:"},
     {IDS_FIND_FINISHED, L"Finished searching the document."},
+    {IDS_SESSION_ENDED, L"-- The session has ended. Choose Connect on the File menu to connect again. --"},
 };
 
 const zentra::VersionBlock kVersion{
@@ -53,14 +71,23 @@ QStringList FilterToNameFilters(const CString& filter) {
     QStringList result;
     for (int i = 0; i + 1 < parts.size(); i += 2) {
         QString description = parts[i].trimmed();
-        QString patterns = parts[i + 1].trimmed();
+        QStringList patterns;
+        // The file dialog separates patterns by blanks; the table separates them by semicolons,
+        // sometimes with a blank after. "*.*" is every file here, names without a dot included.
+        for (QString pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            pattern = pattern.trimmed();
+            if (pattern.isEmpty()) continue;
+            if (pattern == QLatin1String("*.*")) pattern = QStringLiteral("*");
+            if (!patterns.contains(pattern)) patterns << pattern;
+        }
         if (description.isEmpty() && patterns.isEmpty()) continue;
-        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-        // A description that already shows its patterns in parentheses is taken as it is.
-        if (description.contains(QLatin1Char('(')) && description.endsWith(QLatin1Char(')')))
-            result << description;
-        else
-            result << QStringLiteral("%1 (%2)").arg(description, patterns);
+        // The dialog reads the patterns from the last parentheses, so the description's own
+        // list is replaced by the one built here.
+        if (description.endsWith(QLatin1Char(')'))) {
+            const int open = description.lastIndexOf(QLatin1Char('('));
+            if (open >= 0) description = description.left(open).trimmed();
+        }
+        result << QStringLiteral("%1 (%2)").arg(description, patterns.join(QLatin1Char(' ')));
     }
     return result;
 }

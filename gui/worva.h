@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QCheckBox>
 #include <QDialog>
+#include <QHash>
 #include <QLabel>
 #include <QMainWindow>
 #include <QPlainTextEdit>
@@ -13,6 +14,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 
 #include "zentra/history.h"
@@ -37,6 +39,7 @@ enum : unsigned {
     ID_FIND_NEXT = 32776,
     ID_OPEN_SCRIPT = 32777,
     ID_AUTO_WRAP = 32779,
+    ID_SCROLL_BACK = 32780,
     ID_EDIT_CLEAR = 57632,
     ID_EDIT_COPY = 57634,
     ID_EDIT_PASTE = 57637,
@@ -48,6 +51,7 @@ enum : unsigned {
     IDS_ALL_FILES_FILTER = 61205,
     IDS_SEARCH_FOLDER = 61215,
     IDS_FIND_FINISHED = 61300,
+    IDS_SESSION_ENDED = 61301,
 };
 
 // Registers the program's string table and version block; called once at start.
@@ -113,8 +117,10 @@ public:
         QString text;
         bool idleAfterText = false;  // the pipe was found idle after the last text
         bool terminated = false;
+        bool more = false;  // text is still waiting
     };
-    // Takes what the reader has gathered (on the view's thread); at most `maxChars` of text.
+    // Takes what the reader has gathered (on the view's thread); at most `maxChars` of text. When
+    // `more` is set the caller asks for the rest itself (the reader does not notify again).
     Pending Take(int maxChars);
 
     static constexpr int kQueueLimit = 256 * 1024;  // characters waiting before the reader blocks
@@ -155,6 +161,18 @@ public:
     // Read-only as the view decides (output arriving, or no child).
     virtual bool IsConsoleReadOnly() const { return false; }
 
+    // The text between two positions, with the pieces of a folded line joined again.
+    QString TextBetween(long from, long to) const;
+
+    // Output lines longer than this many characters are folded into several blocks.
+    static constexpr int kFoldLength = 2048;
+    // The user state of a block that continues the line of the block before it.
+    static constexpr int kContinuedBlock = 1;
+
+    // Page Up, Page Down, Ctrl+Home and Ctrl+End scroll the output; Ctrl+C with a selection copies.
+    static bool IsScrollKey(const QKeyEvent* event);
+    bool IsCopyKey(const QKeyEvent* event) const;
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     // Handles a key after the input-region rules; returns true when it consumed the key.
@@ -164,6 +182,7 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    QMimeData* createMimeDataFromSelection() const override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
     long EndPosition() const;
@@ -227,6 +246,20 @@ public:
     // Called by the find dialog.
     void OnFindNotify(bool closing, const QString& text, int flags);
 
+    // The scroll-back limit in lines: the oldest lines beyond it are dropped. Stored.
+    int GetScrollBack() const { return m_nScrollBack; }
+    void SetScrollBack(int lines);
+    static int StoredScrollBack();
+    static constexpr int kDefaultScrollBack = 1000000;
+    static constexpr int kMinScrollBack = 1000;
+
+    // Keys typed while output arrives, waiting for the prompt.
+    int TypeAheadCount() const { return static_cast<int>(m_TypeAhead.size()); }
+    static bool IsInterruptKey(const QKeyEvent* event);
+
+    // Appends the child's output: folded, with links marked and wide characters on the grid.
+    void AppendOutput(const QString& text);
+
     static constexpr int kFindMatchCase = 4;
     static constexpr int kFindWholeWord = 2;
     static constexpr int kFindDown = 1;
@@ -240,6 +273,7 @@ public slots:
 
 protected:
     bool OnKeyDown(QKeyEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     bool event(QEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -249,6 +283,19 @@ private:
     void UpdateReadOnly();
     void InsertLineBreak(const QString& text);
     void ShowFinished();
+    void Decorate(long from);
+    void AppendChunk(QString text);
+    // What a character needs added to its advance to take exactly `cells` cells.
+    qreal CellSpacing(char32_t code, const QString& character, int cells);
+    bool EndsWithNewline() const;
+    bool IsTypeAheadKey(const QKeyEvent* event) const;
+    void ReplayTypeAhead();
+
+    struct QueuedKey {
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        QString text;
+    };
 
     CRedir m_Redir;
     CONNECT_PARAMS m_ConnectParams;
@@ -258,6 +305,12 @@ private:
     int m_bBusy = 0;
     int m_bAutoWrap = 1;
     bool m_bTaking = false;
+    bool m_bReplaying = false;
+    int m_nTakeSize = 64 * 1024;  // characters taken from the reader at a time
+    int m_nScrollBack = kDefaultScrollBack;
+    std::deque<QueuedKey> m_TypeAhead;
+    QFont m_WideFont;
+    QHash<char32_t, qreal> m_WideSpacing;
 };
 
 // The find dialog: find only, forward only, with match case and whole word.
@@ -309,6 +362,7 @@ protected:
 private:
     void OnTypeChange();
     void OnBrowse();
+    void StepPort(int step);  // the port up or down by one, within 0 … 65535
 
     CONNECT_PARAMS m_Params;
     QComboBox* m_pType;
@@ -332,6 +386,9 @@ public:
 
     // The message for a failed open, by the shell's error code.
     static QString ErrorText(int code);
+    // Why a URL cannot be opened, or "" when nothing stands in its way that can be seen before
+    // trying; `opened` says whether the attempt itself succeeded.
+    static QString WhyNotOpened(const QUrl& url, bool opened);
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -375,6 +432,9 @@ public:
     // Sets each command's enabled state and Auto Wrap's check mark.
     void UpdateCommands();
     void OnAbout();
+    void OnScrollBack();
+    // Puts the window in the middle of its screen.
+    void CenterOnScreen();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -386,6 +446,17 @@ private:
     QMap<unsigned, QAction*> m_Actions;
 };
 
-extern const char* const kHomePage;
+// The console's font: fixed pitch, with East Asian characters exactly two cells wide.
+QFont ConsoleFont();
+// The application's icon, drawn from its SVG.
+QIcon AppIcon();
+// The window title for a connection: "Orvanta — user@host/database (type)".
+QString ConnectionTitle(const CONNECT_PARAMS& params);
+
+// The page the About box links to: the installed README, else the source tree's.
+QString HomePage();
+// The settings key and value of the scroll-back limit.
+extern const wchar_t* const kSettingKey;
+extern const wchar_t* const kScrollBackValue;
 
 }  // namespace worva

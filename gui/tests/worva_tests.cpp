@@ -9,10 +9,14 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QToolButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -24,6 +28,7 @@
 #include "worva.h"
 #include "zentra/catalogue.h"
 #include "zentra/settings.h"
+#include "zentra/strtable.h"
 
 using namespace worva;
 
@@ -159,9 +164,20 @@ void ChooseFile(QFileDialog* dialog, const QString& path) {
 }
 
 void EnterLine(CCommandEdit* view, const QString& line) {
-    QTest::keyClicks(view, line);
+    for (QChar c : line) {
+        if (c.unicode() < 0x80) {
+            QTest::keyClick(view, c.toLatin1());
+        } else {  // what an input method delivers
+            QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+            QCoreApplication::sendEvent(view, &key);
+        }
+    }
     QTest::keyClick(view, Qt::Key_Return);
 }
+
+// A result long enough to be interrupted while it arrives.
+const char* const kLongResult =
+    "with recursive n(i) as (select 1 union all select i + 1 from n where i < 3000000) select i from n;";
 
 std::uint32_t TypeOfKey(const wchar_t* key) {
     for (const auto& row : zentra::g_ConnConfs)
@@ -310,7 +326,7 @@ private slots:
         }
         QVERIFY(!folders);
         QCOMPARE(start, QDir(dir.path()).absolutePath());  // the folder of the named file
-        QVERIFY2(filters.size() == 2 && filters[0].contains("*.db") && filters[1] == "All files (*.*)",
+        QVERIFY2(filters.size() == 2 && filters[0].contains("*.db") && filters[1] == "All files (*)",
                  qPrintable(filters.join(";")));
         QCOMPARE(dialog.DatabaseEdit()->text(), file);
 
@@ -340,6 +356,66 @@ private slots:
             QVERIFY2(browse.Failure().isEmpty(), qPrintable(browse.Failure()));
         }
         QCOMPARE(dialog.DatabaseEdit()->text(), tables);
+    }
+
+    void BrowseFiltersShowEveryPattern() {
+        // One file for each pattern of each catalogue filter, and one without a dot.
+        QTemporaryDir dir;
+        QMap<QString, QStringList> expected;  // name filter -> the files it must show
+        QStringList all{"noext"};
+        zentra::CString filters;
+        for (const auto& row : zentra::g_ConnConfs) {
+            const QStringList parts = ToQString(row.strFileFilter).split('\t');
+            if (parts.size() < 2) continue;
+            filters += row.strFileFilter;
+            QStringList patterns;
+            for (QString pattern : parts[1].split(';', Qt::SkipEmptyParts)) {
+                patterns << pattern.trimmed();
+                all << QString(patterns.last()).replace('*', QString("f%1").arg(row.nType)).replace('?', "x");
+            }
+            expected[FilterToNameFilters(row.strFileFilter).value(0)] += patterns;
+        }
+        for (const QString& name : all) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        // Each filter must show every file that one of its patterns matches.
+        for (auto it = expected.begin(); it != expected.end(); ++it) {
+            QStringList files;
+            for (const QString& name : all)
+                for (const QString& pattern : it.value())
+                    if (QRegularExpression(QRegularExpression::wildcardToRegularExpression(pattern)).match(name).hasMatch() &&
+                        !files.contains(name))
+                        files << name;
+            it.value() = files;
+        }
+        filters += zentra::LoadString(IDS_ALL_FILES_FILTER);
+        const QStringList nameFilters = FilterToNameFilters(filters);
+        QCOMPARE(nameFilters.last(), QString("All files (*)"));
+        expected.insert(nameFilters.last(), all);
+        QVERIFY(expected.size() > 5);
+
+        QFileDialog dialog(nullptr, "Open", dir.path());
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setNameFilters(nameFilters);
+        dialog.show();
+        auto* list = dialog.findChild<QListView*>("listView");
+        QVERIFY(list);
+        auto listed = [&] {
+            QStringList names;
+            for (int r = 0; r < list->model()->rowCount(list->rootIndex()); ++r)
+                names << list->model()->index(r, 0, list->rootIndex()).data().toString();
+            names.sort();
+            return names;
+        };
+        for (auto it = expected.begin(); it != expected.end(); ++it) {
+            dialog.selectNameFilter(it.key());
+            QStringList want = it.value();
+            want.sort();
+            WaitFor([&] { return listed() == want; }, 3000);
+            QCOMPARE(dialog.selectedNameFilter(), it.key());
+            QCOMPARE(listed(), want);
+        }
     }
 
     void ViewWithoutChildIsReadOnly() {
@@ -395,8 +471,7 @@ private slots:
         CCommandEdit* view = frame.View();
         QVERIFY(view->StartChild(Sqlite(dir.filePath("b.db"))));
         QVERIFY(WaitForPrompt(view));
-        EnterLine(view, "with recursive n(i) as (select 1 union all select i + 1 from n where i < 3000000) "
-                        "select i from n;");
+        EnterLine(view, kLongResult);
         // While the rows arrive the view is read-only: typing and Enter do nothing.
         QVERIFY(WaitFor([&] { return view->IsBusy() && view->document()->blockCount() > 2000; }, 60000));
         QVERIFY(view->IsConsoleReadOnly());
@@ -591,7 +666,7 @@ private slots:
             frame.Action(ID_OPEN_SCRIPT)->trigger();
             QVERIFY2(open.Failure().isEmpty(), qPrintable(open.Failure()));
         }
-        QCOMPARE(filters, QString("SQL script file (*.sql);All files (*.*)"));
+        QCOMPARE(filters, QString("SQL script file (*.sql);All files (*)"));
         QVERIFY2(WaitFor([&] { return view->toPlainText().contains("Execute script success"); }),
                  qPrintable(view->toPlainText()));
         QVERIFY(!view->toPlainText().contains("half"));  // the partial input was cleared
@@ -620,7 +695,7 @@ private slots:
     void AboutBoxAndLinks() {
         CAboutDlg about;
         QCOMPARE(about.VersionLabel()->text(), QString("Orvanta Windows\nVersion 3.0.0.1"));
-        QCOMPARE(about.Link()->GetURL(), QString::fromLatin1(kHomePage));
+        QCOMPARE(about.Link()->GetURL(), HomePage());
         QCOMPARE(CHyperLink::ErrorText(26), QString("A sharing violation occurred. "));
         QCOMPARE(CHyperLink::ErrorText(99), QString("Unknown Error (99) occurred."));
 
@@ -637,6 +712,227 @@ private slots:
         QCOMPARE(view.LinkAt(view.cursorRect(at).center() + QPoint(2, 0)), QString("www.test.org"));
         at.setPosition(1);
         QCOMPARE(view.LinkAt(view.cursorRect(at).center() + QPoint(2, 0)), QString());
+    }
+
+    void LongOutputLineStaysResponsive() {
+        // A 300,000-character line and short lines after it: no block of the view is longer than
+        // the fold length, and copying gives the line back whole.
+        QTemporaryDir dir;
+        CCommandEdit view;
+        view.resize(600, 300);
+        view.show();
+        QVERIFY(view.StartChild(Sqlite(dir.filePath("l.db"))));
+        QVERIFY(WaitForPrompt(&view));
+        const long start = view.document()->characterCount() - 1;
+        EnterLine(&view, "host head -c 300000 /dev/zero | tr '\\0' y && echo && seq 3");
+        QVERIFY2(WaitFor([&] { return LastLine(&view) == "SQL> " && view.document()->blockCount() > 4; }, 60000),
+                 qPrintable(LastLine(&view)));
+        int longest = 0;
+        for (QTextBlock b = view.document()->firstBlock(); b.isValid(); b = b.next())
+            longest = std::max(longest, b.length() - 1);
+        QVERIFY2(longest <= CPromptEdit::kFoldLength, qPrintable(QString::number(longest)));
+        const QString text = view.TextBetween(start, view.document()->characterCount() - 1);
+        QVERIFY(text.contains('\n' + QString(300000, 'y') + "\n1\n2\n3\nSQL> "));
+        QTextCursor all(view.document());
+        all.setPosition(static_cast<int>(start));
+        all.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        view.setTextCursor(all);
+        view.OnCopy();
+        QCOMPARE(QGuiApplication::clipboard()->text(), text);
+    }
+
+    void TypeAheadIsKeptInOrder() {
+        QTemporaryDir dir;
+        CCommandEdit view;
+        view.show();
+        QVERIFY(view.StartChild(Sqlite(dir.filePath("t.db"))));
+        QVERIFY(WaitForPrompt(&view));
+        EnterLine(&view, "host seq 200000");
+        // Typed while the numbers arrive: kept, then run once the prompt is back.
+        QTest::keyClicks(&view, "select 6 * 7 as answerr");
+        QTest::keyClick(&view, Qt::Key_Backspace);
+        QTest::keyClicks(&view, ";");
+        QTest::keyClick(&view, Qt::Key_Return);
+        QVERIFY(view.TypeAheadCount() > 0);
+        QVERIFY2(WaitFor([&] { return view.toPlainText().contains("Query Okay"); }, 60000), qPrintable(LastLine(&view)));
+        QVERIFY(WaitForPrompt(&view));
+        const QString text = view.toPlainText();
+        // (Under load the child may pause long enough mid-output to count as idle, so where the
+        // line shows may vary; it is whole, in order, and its answer follows all the numbers.)
+        QVERIFY(text.contains("select 6 * 7 as answer;\n"));
+        QVERIFY(text.indexOf("| 1 |     42 |") > text.indexOf("\n200000\n"));
+        QVERIFY2(text.contains("| 1 |     42 |"), qPrintable(text.right(400)));
+        QCOMPARE(view.TypeAheadCount(), 0);
+        // An interrupt drops what was typed ahead.
+        EnterLine(&view, "host seq 3000000");
+        QVERIFY(WaitFor([&] { return view.IsBusy() && view.document()->blockCount() > 1000; }));
+        QTest::keyClicks(&view, "select 'lost';");
+        QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(view.TypeAheadCount(), 0);
+    }
+
+    void KeysScrollCopyAndInterrupt() {
+        QTemporaryDir dir;
+        CMainFrame frame(false);
+        frame.show();
+        CCommandEdit* view = frame.View();
+        QVERIFY(view->StartChild(Sqlite(dir.filePath("k.db"))));
+        QVERIFY(WaitForPrompt(view));
+        frame.UpdateCommands();
+        // The title names the connection.
+        QVERIFY2(frame.windowTitle().startsWith(QString::fromUtf8("Orvanta \u2014 ") + dir.filePath("k.db")) &&
+                     frame.windowTitle().endsWith("(SQLite3 Database)"),
+                 qPrintable(frame.windowTitle()));
+        EnterLine(view, "host seq 500");
+        QVERIFY(WaitFor([&] { return view->toPlainText().contains("500\nSQL> "); }));
+        QVERIFY(WaitForPrompt(view));
+        QScrollBar* bar = view->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        QCOMPARE(bar->value(), bar->maximum());
+        QTest::keyClick(view, Qt::Key_PageUp);
+        QVERIFY(bar->value() < bar->maximum());
+        QTest::keyClick(view, Qt::Key_Home, Qt::ControlModifier);
+        QCOMPARE(bar->value(), 0);
+        QTest::keyClick(view, Qt::Key_PageDown);
+        QVERIFY(bar->value() > 0);
+        QTest::keyClick(view, Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(bar->value(), bar->maximum());
+        // Ctrl+C with a selection copies and leaves the child alone; the child keeps running.
+        QTextCursor select(view->document());
+        select.setPosition(view->toPlainText().indexOf("\n499\n") + 1);
+        select.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+        view->setTextCursor(select);
+        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString("499"));
+        QTest::qWait(300);
+        QVERIFY(view->IsChildRunning());
+        // Ctrl+Break as X11 reports it (Pause with Ctrl, or the Break keysym) interrupts.
+        EnterLine(view, kLongResult);
+        QVERIFY(WaitFor([&] { return view->IsBusy() && view->document()->blockCount() > 2000; }, 60000));
+        QKeyEvent breakKey(QEvent::KeyPress, 0, Qt::ControlModifier, 0, 0xff6b, 0);
+        QCoreApplication::sendEvent(view, &breakKey);
+        QVERIFY(WaitFor([&] { return !view->IsBusy() && LastLine(view) == "SQL> "; }, 120000));
+        QVERIFY(view->document()->blockCount() < 2000000);
+        // An ended session says so, and the title no longer names it.
+        EnterLine(view, "exit");
+        QVERIFY(WaitFor([&] { return !view->IsChildRunning(); }));
+        QVERIFY(WaitFor([&] { return view->toPlainText().contains(LoadQString(IDS_SESSION_ENDED)); }));
+        QVERIFY(LoadQString(IDS_SESSION_ENDED).contains("Connect"));
+        QCOMPARE(frame.windowTitle(), QString("Orvanta"));
+    }
+
+    void ScrollBackLimitAndClear() {
+        QTemporaryDir dir;
+        CMainFrame frame(false);
+        frame.show();
+        CCommandEdit* view = frame.View();
+        QCOMPARE(view->GetScrollBack(), CCommandEdit::kDefaultScrollBack);
+        view->SetScrollBack(1);  // raised to the least limit
+        QCOMPARE(view->GetScrollBack(), CCommandEdit::kMinScrollBack);
+        QCOMPARE(CCommandEdit::StoredScrollBack(), CCommandEdit::kMinScrollBack);
+        QVERIFY(view->StartChild(Sqlite(dir.filePath("s.db"))));
+        QVERIFY(WaitForPrompt(view));
+        EnterLine(view, "host seq 5000");
+        QVERIFY(WaitFor([&] { return view->toPlainText().contains("5000\nSQL> "); }));
+        QVERIFY(WaitForPrompt(view));
+        QVERIFY(view->document()->blockCount() <= CCommandEdit::kMinScrollBack);
+        QVERIFY(view->toPlainText().startsWith("4002\n"));
+        // The input region still works after the oldest lines went.
+        EnterLine(view, "select 5 as five;");
+        QVERIFY(WaitFor([&] { return view->toPlainText().contains("Query Okay"); }));
+        QVERIFY(view->toPlainText().contains("SQL> select 5 as five;\n"));
+        QVERIFY(WaitForPrompt(view));
+        // A raised limit is kept for the next window.
+        view->SetScrollBack(5000000);
+        CMainFrame next(false);
+        QCOMPARE(next.View()->GetScrollBack(), 5000000);
+        frame.Action(ID_EDIT_CLEAR)->trigger();
+        QVERIFY(WaitForPrompt(view));
+        QCOMPARE(view->toPlainText(), QString("SQL> "));
+    }
+
+    void WindowCentredWithIconAndAboutFits() {
+        CMainFrame frame(false);
+        const QRect screen = frame.screen()->availableGeometry();
+        QVERIFY2((frame.frameGeometry().center() - screen.center()).manhattanLength() <= 2,
+                 qPrintable(QString("%1,%2").arg(frame.x()).arg(frame.y())));
+        QVERIFY(!frame.windowIcon().isNull());
+        QVERIFY(!frame.windowIcon().pixmap(32, 32).isNull());
+
+        CAboutDlg about;
+        about.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&about));
+        const QFontMetrics title(QApplication::font("QMdiSubWindowTitleBar"));
+        QVERIFY2(about.width() >= title.horizontalAdvance("About Orvanta") + 100, qPrintable(QString::number(about.width())));
+        QVERIFY(about.VersionLabel()->width() >= about.VersionLabel()->sizeHint().width());
+        QVERIFY(about.VersionLabel()->height() >= about.VersionLabel()->sizeHint().height());
+        QVERIFY(about.Link()->width() >= about.Link()->sizeHint().width());
+        // The link is a page that exists (the installed README, or the source tree's here).
+        const QUrl page(about.Link()->GetURL());
+        QVERIFY2(page.isLocalFile() && QFileInfo(page.toLocalFile()).isFile(), qPrintable(page.toString()));
+        // A link that cannot be opened says why.
+        QTemporaryDir dir;
+        about.Link()->SetURL(QUrl::fromLocalFile(dir.filePath("gone.md")).toString());
+        QString message;
+        {
+            ModalHandler<QMessageBox> box([&](QMessageBox* b) {
+                message = b->text();
+                b->close();
+            });
+            QTest::mouseClick(about.Link(), Qt::LeftButton);
+            QVERIFY2(box.Failure().isEmpty(), qPrintable(box.Failure()));
+        }
+        QVERIFY2(message.startsWith("Unable to open hyperlink:\n\nThe specified file was not found.") &&
+                     message.contains("gone.md"),
+                 qPrintable(message));
+        QVERIFY(!about.Link()->IsVisited());
+    }
+
+    void PortArrowsStepThePort() {
+        CONNECT_PARAMS none;
+        CConnectDlg dialog(none);
+        dialog.show();
+        QVERIFY(dialog.SelectType(TypeOfKey(L"mssql")));
+        auto* up = dialog.findChild<QToolButton*>("PortUp");
+        auto* down = dialog.findChild<QToolButton*>("PortDown");
+        QVERIFY(up && down);
+        QVERIFY(up->isVisible() && down->isVisible());
+        up->click();
+        QCOMPARE(dialog.PortEdit()->text(), QString("1434"));
+        down->click();
+        down->click();
+        QCOMPARE(dialog.PortEdit()->text(), QString("1432"));
+        dialog.PortEdit()->setText("65535");
+        up->click();
+        QCOMPARE(dialog.PortEdit()->text(), QString("65535"));
+    }
+
+    void WideCharactersAreTwoCells() {
+        // Rows of a table with Chinese, Japanese and Korean text line up with an all-Latin row
+        // in the view, and the font has the glyphs (no boxes).
+        QTemporaryDir dir;
+        CCommandEdit view;
+        view.resize(700, 300);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(view.StartChild(Sqlite(dir.filePath("w.db"))));
+        QVERIFY(WaitForPrompt(&view));
+        EnterLine(&view, QString::fromUtf8("select 'abcdefgh' as v union all select '中文漢字' union all select 'ÜüØøéèçñ' union all "
+                                           "select 'かなカナ' union all select '한국어글' union all select 'x';"));
+        QVERIFY(WaitFor([&] { return view.toPlainText().contains("Query Okay"); }));
+        QVERIFY(WaitForPrompt(&view));
+        const QFontMetricsF metrics(view.font());
+        QList<qreal> ends;
+        for (QTextBlock b = view.document()->firstBlock(); b.isValid(); b = b.next()) {
+            const QString line = b.text();
+            if (!line.startsWith("| ") || !line.contains(QRegularExpression("[a-h\\x{c0}-\\x{ff}\\x{3000}-\\x{d7ff}]{4}"))) continue;
+            for (QChar c : line) QVERIFY2(c.unicode() < 0x1100 || metrics.inFont(c), qPrintable(QString(c)));
+            QTextCursor at(b);
+            at.movePosition(QTextCursor::EndOfBlock);
+            ends << view.cursorRect(at).x();
+        }
+        QCOMPARE(ends.size(), 5);
+        for (qreal end : ends) QVERIFY2(qAbs(end - ends.first()) < 0.5, qPrintable(QString("%1 vs %2").arg(end).arg(ends.first())));
     }
 
 public:
