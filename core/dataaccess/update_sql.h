@@ -29,6 +29,7 @@ struct TableTarget {
     bool wideText = true;            // text goes as SQL_C_WCHAR, else as SQL_C_CHAR bytes
     std::vector<std::size_t> key;    // result columns of the table's key; empty: match all values
     bool rowIdentifier = true;       // without a key: the DBMS's row id (ctid, rowid) picks one row
+    bool allColumns = false;         // every column of the table is a column of the result
 
     std::wstring Quote(const std::wstring& identifier) const;
 };
