@@ -538,6 +538,86 @@ bool EndsTable(const Token& t) {
 
 }  // namespace
 
+std::wstring NotOneRowEach(const std::wstring& sql, bool joinNamed) {
+    std::vector<Token> tokens;
+    if (!Tokenize(sql, tokens)) return std::wstring();
+    enum class Clause { None, Select, From, Other };
+    struct Frame {
+        bool query;    // a parenthesised query (or the statement itself)
+        bool defines;  // its rows are the result's rows
+        Clause clause;
+    };
+    std::vector<Frame> stack{{true, true, Clause::None}};
+    auto query = [&]() -> Frame& {
+        for (auto it = stack.rbegin(); it != stack.rend(); ++it)
+            if (it->query) return *it;
+        return stack.front();
+    };
+    static const wchar_t* const aggregates[] = {
+        L"COUNT", L"SUM", L"AVG", L"MIN", L"MAX", L"GROUP_CONCAT", L"STRING_AGG", L"ARRAY_AGG", L"JSON_AGG", L"JSONB_AGG",
+        L"JSON_OBJECT_AGG", L"JSONB_OBJECT_AGG", L"XMLAGG", L"BOOL_AND", L"BOOL_OR", L"EVERY", L"BIT_AND", L"BIT_OR",
+        L"BIT_XOR", L"STDDEV", L"STDDEV_POP", L"STDDEV_SAMP", L"VARIANCE", L"VAR_POP", L"VAR_SAMP", L"TOTAL",
+        L"JSON_GROUP_ARRAY", L"JSON_GROUP_OBJECT", L"JSON_ARRAYAGG", L"JSON_OBJECTAGG", L"PERCENTILE_CONT",
+        L"PERCENTILE_DISC", L"MODE", L"CORR", L"COVAR_POP", L"COVAR_SAMP", L"MEDIAN"};
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        const Token& t = tokens[i];
+        const bool next = i + 1 < tokens.size();
+        if (t.kind == Token::Symbol && t.text == L"(") {
+            const bool sub = next && (Is(tokens[i + 1], L"SELECT") || Is(tokens[i + 1], L"WITH"));
+            const Frame& outer = query();
+            // A query in FROM, in WITH or around the statement gives rows; one in a condition or
+            // in the select list gives a value.
+            const bool defines = sub && outer.defines && (outer.clause == Clause::From || outer.clause == Clause::None);
+            stack.push_back({sub, defines, Clause::None});
+            continue;
+        }
+        if (t.kind == Token::Symbol && t.text == L")") {
+            if (stack.size() > 1) stack.pop_back();
+            continue;
+        }
+        Frame& q = query();
+        if (!q.defines) continue;
+        const bool own = &q == &stack.back();  // not inside a function's parentheses
+        if (t.kind == Token::Symbol) {
+            if (t.text == L"," && own && q.clause == Clause::From && !joinNamed) return L"a join";
+            continue;
+        }
+        if (t.kind != Token::Word) continue;
+        if (Is(t, L"SELECT")) {
+            q.clause = Clause::Select;
+            if (next && (Is(tokens[i + 1], L"DISTINCT") || Is(tokens[i + 1], L"DISTINCTROW"))) return L"DISTINCT";
+        } else if (Is(t, L"FROM") && own) {
+            q.clause = Clause::From;
+        } else if (own && (Is(t, L"WHERE") || Is(t, L"ORDER") || Is(t, L"LIMIT") || Is(t, L"OFFSET") || Is(t, L"FETCH"))) {
+            q.clause = Clause::Other;
+        } else if (Is(t, L"WITH") && own) {
+            q.clause = Clause::None;  // the queries it names give rows
+        } else if (Is(t, L"GROUP") && next && Is(tokens[i + 1], L"BY")) {
+            return L"GROUP BY";
+        } else if (Is(t, L"HAVING")) {
+            return L"HAVING";
+        } else if (Is(t, L"UNION") || Is(t, L"INTERSECT") || Is(t, L"EXCEPT") || Is(t, L"MINUS")) {
+            return ToUpper(t.text);
+        } else if (Is(t, L"OVER") || Is(t, L"WINDOW")) {
+            return L"a window function";
+        } else if (Is(t, L"JOIN") && own && !joinNamed) {
+            return L"a join";
+        } else if (next && tokens[i + 1].kind == Token::Symbol && tokens[i + 1].text == L"(") {
+            for (const wchar_t* a : aggregates) {
+                if (!Is(t, a)) continue;
+                // min(a, b) and max(a, b) of SQLite and MySQL's greatest/least kind are not aggregates.
+                bool arguments = false;
+                const int depth = tokens[i + 1].depth;
+                for (std::size_t k = i + 2; k < tokens.size() && tokens[k].depth > depth; ++k)
+                    if (tokens[k].depth == depth + 1 && tokens[k].kind == Token::Symbol && tokens[k].text == L",") arguments = true;
+                if (arguments && (Is(t, L"MIN") || Is(t, L"MAX"))) break;
+                return L"the aggregate function " + ToUpper(t.text);
+            }
+        }
+    }
+    return std::wstring();
+}
+
 bool ParsePlainSelect(const std::wstring& sql, PlainSelect& out) {
     out = PlainSelect();
     std::vector<Token> tokens;
@@ -613,6 +693,13 @@ void DescribeTarget(const std::vector<ColumnInfo>& columns, const std::wstring& 
                     const std::wstring& uniqueTable, const std::wstring& source, TableTarget& t) {
     t = TableTarget();
     t.base.assign(columns.size(), std::wstring());
+    const std::wstring what = NotOneRowEach(source, !Trim(uniqueTable).empty());
+    if (!what.empty()) {
+        t.refusal = Format(L"%s The rows of the result are not rows of one table each (%s): a change could reach other rows "
+                           L"than the one asked for.",
+                           std::wstring(kNoBaseTable), what);
+        return;
+    }
     if (!Trim(uniqueTable).empty()) {
         std::vector<std::wstring> parts = SplitQualified(uniqueTable);
         if (!Trim(uniqueSchema).empty()) {

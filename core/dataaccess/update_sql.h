@@ -51,6 +51,12 @@ struct PlainSelect {
 };
 bool ParsePlainSelect(const std::wstring& sql, PlainSelect& out);
 
+// What makes the rows of `sql` other than one table row each ("" nothing): DISTINCT, GROUP BY,
+// HAVING, aggregate functions, UNION / INTERSECT / EXCEPT, window functions, and joins unless
+// `joinNamed` (the "Unique Table" property names the table to change) - in the statement itself
+// or in a query it selects from, not in subqueries that give a value or a condition.
+std::wstring NotOneRowEach(const std::wstring& sql, bool joinNamed);
+
 // Completes `target` from the database: quoting, DBMS, table name and key.
 bool ResolveTarget(ConnectionCore& connection, TableTarget& target, const void* owner, OdbcError& error);
 

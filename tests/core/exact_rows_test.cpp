@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "../../core/dataaccess/update_sql.h"
 #include "backend_test.h"
 #include "native_client.h"
 #include "zentra/dataaccess.h"
@@ -20,6 +21,34 @@ using testdb::U8;
 namespace {
 
 using Lines = std::vector<std::string>;
+
+TEST(NotOneRowEach, FindsWhatMakesRowsOtherThanTableRows) {
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"select a, b from t where c > 1 order by a limit 3", L""},
+        {L"select a from t where b in (select max(b) from u group by c)", L""},
+        {L"select a, (select count(*) from u where u.x = t.a) as n from t", L""},
+        {L"select max(a, b) from t", L""},
+        {L"select 'group by', \"count\" from t -- union\n", L""},
+        {L"select a, b from t group by a, b", L"GROUP BY"},
+        {L"SELECT DISTINCT a FROM t", L"DISTINCT"},
+        {L"select count(a) from t", L"the aggregate function COUNT"},
+        {L"select upper(string_agg(a, ',')) from t", L"the aggregate function STRING_AGG"},
+        {L"select a from t union all select a from u", L"UNION"},
+        {L"(select a from t) except (select a from u)", L"EXCEPT"},
+        {L"select a, rank() over (order by a) from t", L"a window function"},
+        {L"select a from (select distinct a from t) s", L"DISTINCT"},
+        {L"with s as (select a, b from t group by a, b) select * from s", L"GROUP BY"},
+        {L"select t.a from t join u on u.x = t.a limit 1", L"a join"},
+        {L"select t.a from t, u", L"a join"},
+    };
+    for (const auto& [sql, what] : cases) EXPECT_EQ(std::wstring(what), NotOneRowEach(sql, false)) << U8(sql);
+    EXPECT_EQ(L"", NotOneRowEach(L"select t.a from t join u on u.x = t.a", true));
+    // Whatever precedes it, a grouped tail is found.
+    const std::wstring heads[] = {L"select a", L"select (a)", L"select f(a, (b))", L"select a from t where (x in (select 1))"};
+    for (const auto& head : heads)
+        for (const wchar_t* tail : {L" from t group by a", L" from t union select 1"})
+            EXPECT_NE(L"", NotOneRowEach(head + tail, false)) << U8(head + tail);
+}
 
 class ExactRows : public testdb::BackendTest {
 protected:
@@ -97,6 +126,35 @@ TEST_P(ExactRows, AWriteThatReachesSeveralRowsIsUndoneInsideAndOutsideTheCallers
     conn.CommitTrans();
     EXPECT_EQ((Lines{"1|x", "1|x"}), Native(L"select a, b from " + table));
     Exec(L"drop view " + view);
+}
+
+TEST_P(ExactRows, ResultsWhoseRowsAreNotTableRowsAreRefused) {
+    const std::wstring table = T(L"grouped"), other = T(L"grouped_other");
+    Recreate(table, L"id integer primary key, v varchar(10), n integer");
+    Recreate(other, L"id integer primary key, w varchar(10)");
+    Exec(L"insert into " + table + L" values (1, 'a', 1), (2, 'a', 2), (3, 'b', 3)");
+    Exec(L"insert into " + other + L" values (1, 'p'), (2, 'q')");
+    const std::wstring all = L"select id, v, n from " + table + L" order by id";
+    const Lines before = Native(all);
+    for (const std::wstring& sql :
+         {L"select v, count(*) as c from " + table + L" group by v order by v",
+          L"select distinct v from " + table + L" order by v",
+          L"select v, n from " + table + L" where n = (select max(n) from " + table + L") union select v, n from " + table,
+          L"select id, v, sum(n) over (partition by v) as s from " + table + L" order by id",
+          L"select v from (select v, max(n) as m from " + table + L" group by v) g order by v",
+          L"select t.id, t.v from " + table + L" t join " + other + L" o on o.id <= t.id order by t.id limit 2"}) {
+        CADORecordSet rs(&conn, 0);
+        Open(rs, sql);
+        EXPECT_EQ(0, Set(rs, L"v", _variant_t::Bstr(L"zz"))) << U8(sql);
+        EXPECT_NE(std::wstring::npos, rs.m_strLastError.find(L"not rows of one table each")) << U8(sql) << ": " << U8(rs.m_strLastError);
+        EXPECT_EQ(before, Native(all)) << U8(sql);
+    }
+    // A subquery that gives a value or a condition leaves the rows the table's own.
+    CADORecordSet rs(&conn, 0);
+    Open(rs, L"select id, v, (select count(*) from " + other + L") as c from " + table + L" where n in (select max(n) from " +
+                 table + L" group by v) order by id");
+    ASSERT_EQ(1, Set(rs, L"v", _variant_t::Bstr(L"zz"))) << U8(rs.m_strLastError);
+    EXPECT_EQ((Lines{"1|a|1", "2|zz|2", "3|b|3"}), Native(all));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ExactRows, ::testing::ValuesIn(testdb::Backends()), BackendName);
