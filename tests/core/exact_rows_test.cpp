@@ -157,6 +157,95 @@ TEST_P(ExactRows, ResultsWhoseRowsAreNotTableRowsAreRefused) {
     EXPECT_EQ((Lines{"1|a|1", "2|zz|2", "3|b|3"}), Native(all));
 }
 
+// Rows that differ only where `=` would take them for equal: each edit reaches its own row.
+TEST_P(ExactRows, RowsThatDifferOnlyInCaseOrTrailingBlanksAreToldApart) {
+    const std::wstring table = T(L"folded");
+    Recreate(table, L"tag integer, v varchar(10), n integer");
+    Exec(L"insert into " + table + L" values (1, 'a', 1), (2, 'A', 1), (3, 'b ', 1), (4, 'b', 1)");
+    const std::wstring all = L"select tag, n from " + table + L" order by tag";
+    CADORecordSet rs(&conn, 0);
+    Open(rs, L"select v, n from " + table);
+    // The later of each pair of rows equal under a folding collation.
+    Seek(rs, L"v", L"A");
+    ASSERT_EQ(1, Set(rs, L"n", _variant_t::I4(2))) << U8(rs.m_strLastError);
+    EXPECT_EQ((Lines{"1|1", "2|2", "3|1", "4|1"}), Native(all));
+    Seek(rs, L"v", L"b");
+    ASSERT_EQ(1, Set(rs, L"n", _variant_t::I4(3))) << U8(rs.m_strLastError);
+    EXPECT_EQ((Lines{"1|1", "2|2", "3|1", "4|3"}), Native(all));
+    Seek(rs, L"v", L"b ");
+    ASSERT_EQ(1, rs.Delete()) << U8(rs.m_strLastError);
+    EXPECT_EQ((Lines{"1|1", "2|2", "4|3"}), Native(all));
+    Seek(rs, L"v", L"a");
+    ASSERT_EQ(1, Set(rs, L"v", _variant_t::Bstr(L"A"))) << U8(rs.m_strLastError);
+    EXPECT_EQ((Lines{"1|A", "2|A", "4|b"}), Native(L"select tag, v from " + table + L" order by tag"));
+}
+
+TEST_P(ExactRows, RowsThatDifferOnlyBelowTheMillisecondAreToldApart) {
+    const std::wstring table = T(L"fine");
+    Recreate(table, L"tag integer, a integer, s " + Stamp6());
+    Exec(L"insert into " + table + L" values (1, 1, '2024-01-01 00:00:00.000100'), (2, 1, '2024-01-01 00:00:00.000200'), "
+         L"(3, 1, '2024-01-01 00:00:00.000200')");
+    const std::wstring all = L"select tag, a from " + table + L" order by tag";
+    CADORecordSet rs(&conn, 0);
+    Open(rs, L"select a, s from " + table + L" order by tag");
+    const int changed = Set(rs, L"a", _variant_t::I4(5));
+    if (changed == 1 || kind() != Kind::SQLite) {
+        ASSERT_EQ(1, changed) << U8(rs.m_strLastError);
+        EXPECT_EQ((Lines{"1|5", "2|1", "3|1"}), Native(all));
+    } else {
+        // SQLite's texts are compared to the millisecond: equal there, the rows are refused.
+        EXPECT_EQ(0u, rs.m_strLastError.find(kSeveral)) << U8(rs.m_strLastError);
+        EXPECT_EQ((Lines{"1|1", "2|1", "3|1"}), Native(all));
+    }
+    // Rows 2 and 3 differ only in a column the result does not show: neither is changed.
+    rs.MoveNext();
+    EXPECT_EQ(0, rs.Delete());
+    EXPECT_EQ(0u, rs.m_strLastError.find(kSeveral)) << U8(rs.m_strLastError);
+    EXPECT_EQ(3u, Native(all).size());
+
+    // A key finer than the millisecond: the row asked for, and no false conflict.
+    const std::wstring keyed = T(L"finekey");
+    Recreate(keyed, L"s " + Stamp6() + L" primary key, n integer");
+    Exec(L"insert into " + keyed + L" values ('2024-01-01 00:00:00', 1), ('2024-01-01 00:00:00.000500', 2)");
+    const std::wstring ns = L"select n from " + keyed + L" order by n";
+    CADORecordSet key(&conn, 0);
+    Open(key, L"select s, n from " + keyed + L" order by s");
+    key.MoveLast();
+    const int edited = Set(key, L"n", _variant_t::I4(3));
+    if (edited == 1 || kind() != Kind::SQLite) {
+        ASSERT_EQ(1, edited) << U8(key.m_strLastError);
+        EXPECT_EQ((Lines{"1", "3"}), Native(ns));
+        ASSERT_EQ(1, key.Delete()) << U8(key.m_strLastError);
+        EXPECT_EQ((Lines{"1"}), Native(ns));
+    } else {
+        EXPECT_EQ((Lines{"1", "2"}), Native(ns));
+    }
+    // Batch mode finds the rows by the same values.
+    CADORecordSet batch(&conn, 1);
+    Open(batch, L"select a, s from " + table + L" order by tag");
+    ASSERT_EQ(1, batch.Edit());
+    ASSERT_EQ(1, batch.SetFieldValue(L"a", _variant_t::I4(7)));
+    ASSERT_EQ(1, batch.Update());
+    const int sent = batch.UpdateBatch();
+    if (sent == 1 || kind() != Kind::SQLite) {
+        ASSERT_EQ(1, sent) << U8(batch.m_strLastError);
+        EXPECT_EQ("1|7", Native(all)[0]);
+    }
+}
+
+TEST_P(ExactRows, RowsThatDifferOnlyInADateAreToldApart) {
+    const std::wstring table = T(L"dates");
+    Recreate(table, L"tag integer, d date, v varchar(10)");
+    Exec(L"insert into " + table + L" values (1, '2024-12-31', 'x'), (2, '2024-01-01', 'x')");
+    CADORecordSet rs(&conn, 0);
+    Open(rs, L"select d, v from " + table + L" order by d");
+    ASSERT_EQ(1, rs.Delete()) << U8(rs.m_strLastError);
+    EXPECT_EQ((Lines{"1"}), Native(L"select tag from " + table));
+    rs.MoveNext();
+    ASSERT_EQ(1, Set(rs, L"v", _variant_t::Bstr(L"y"))) << U8(rs.m_strLastError);
+    EXPECT_EQ((Lines{"1|y"}), Native(L"select tag, v from " + table));
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, ExactRows, ::testing::ValuesIn(testdb::Backends()), BackendName);
 
 }  // namespace
