@@ -1,6 +1,8 @@
 #include "update_sql.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstring>
 #include <cwctype>
 #include <map>
@@ -227,6 +229,8 @@ enum class Compare {
     None,   // left out: the value in memory is not the stored one
 };
 
+bool IsFloating(const ColumnInfo& c) { return c.kind == ValueKind::Float || c.kind == ValueKind::Double; }
+
 bool IsTemporal(const ColumnInfo& c) {
     return c.kind == ValueKind::Date || c.kind == ValueKind::Time || c.kind == ValueKind::Timestamp;
 }
@@ -245,6 +249,7 @@ Compare HowCompared(const ColumnInfo& c, const TableTarget& t, const _variant_t&
         return Compare::Exact;
     }
     if (c.kind == ValueKind::Text) return IsTextType(c.sqlType) ? Compare::Exact : Compare::None;
+    if (IsFloating(c) && t.dbms == Dbms::SQLite) return Compare::Loose;
     return Compare::Exact;
 }
 
@@ -300,6 +305,23 @@ void AppendCondition(const ColumnInfo& c, const TableTarget& t, std::size_t i, c
         shape.sqlType = SQL_VARCHAR;
         s.text += L"strftime('" + format + L"', " + column + L") = ?";
         s.params.push_back(MakeParam(shape, _variant_t::Bstr(text), t.wideText));
+        return;
+    }
+    if (t.dbms == Dbms::SQLite && IsFloating(c) && v.vt() != VT_BSTR) {
+        // The SQLite driver hands REAL values over to fifteen digits: compare to fifteen digits.
+        ColumnInfo shape;
+        shape.kind = ValueKind::Text;
+        shape.sqlType = SQL_VARCHAR;
+        const double d = v.dblVal();
+        if (std::isinf(d)) {
+            // Infinite, or the largest values read to fifteen digits, which overflow.
+            s.text += column + (d > 0 ? L" >= 1.79769313486231e308" : L" <= -1.79769313486231e308");
+            return;
+        }
+        char text[40];
+        const auto end = std::to_chars(text, text + sizeof text, d, std::chars_format::general, 15).ptr;
+        s.text += L"printf('%.15g', " + column + L") = ?";
+        s.params.push_back(MakeParam(shape, _variant_t::Bstr(Utf8ToWide(std::string_view(text, end - text))), t.wideText));
         return;
     }
     s.text += column + L" = ?";
