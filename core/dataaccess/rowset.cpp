@@ -613,6 +613,10 @@ bool RowSet::Coerce(std::size_t column, const _variant_t& input, _variant_t& out
                     si = whole, negative = whole < 0, ui = static_cast<std::uint64_t>(whole);
                     goto haveInteger;
                 }
+                // Beyond the signed range: an unsigned value, kept exact rather than through a double.
+                auto [uend, uec] = std::from_chars(first, s.data() + s.size(), ui);
+                if (uec == std::errc() && uend == s.data() + s.size() && first != uend) goto haveInteger;
+                ui = 0;
                 if (!ParseDouble(in.bstrVal(), d)) return fail();
             } else {
                 return fail();
