@@ -2,11 +2,15 @@
 // CancelUpdate, batch changes, Delete, record binding, Requery and long values in chunks.
 //
 // Where changes go. The rows of a result come from one table (the driver's base-table
-// description of its columns, or the "Unique Table" property); a row is found again by the
-// table's primary key (else the driver's best row identifier) plus the original values of the
-// changed columns, or, without a key, by all its original values, limited to one row. A row
-// that someone else changed meanwhile is not found: the update fails with ADO's message and
-// nothing is overwritten.
+// description of its columns, or the "Unique Table" property); results whose rows are not one
+// table row each (DISTINCT, GROUP BY, aggregates, UNION, window functions, joins) are refused.
+// A row is found again by the table's primary key (else the driver's best row identifier) plus
+// the original values of the changed columns, or, without a key, by all its original values,
+// each compared exactly (see update_sql.cpp). Only when the rows that match are copies of each
+// other is the statement limited to one of them; otherwise it is undone (a transaction of its
+// own, or a savepoint inside the caller's) unless it reached exactly one row. A row that someone
+// else changed meanwhile is not found: the update fails with ADO's message and nothing is
+// overwritten.
 //
 // Immediate mode (mode 0): Update and Delete write to the database at once. Batch mode (any other
 // mode): Update and Delete change the rows in memory and keep their original values; UpdateBatch
