@@ -135,8 +135,23 @@ Param MakeParam(const ColumnInfo& c, const _variant_t& v, bool wideText) {
         return p;
     }
     switch (c.kind) {
-    case ValueKind::Int: p.cType = SQL_C_SBIGINT; if (!null) Put(p, static_cast<std::int64_t>(v.intVal())); break;
-    case ValueKind::UInt: p.cType = SQL_C_UBIGINT; if (!null) Put(p, static_cast<std::uint64_t>(v.uintVal())); break;
+    case ValueKind::Int:
+    case ValueKind::UInt:
+        if (!null && (v.vt() == VT_R8 || v.vt() == VT_R4)) {
+            // A value of another type than the column's (SQLite's REAL in an integer column).
+            p.cType = SQL_C_DOUBLE;
+            p.sqlType = SQL_DOUBLE;
+            Put(p, v.dblVal());
+            break;
+        }
+        if (c.kind == ValueKind::UInt) {
+            p.cType = SQL_C_UBIGINT;
+            if (!null) Put(p, static_cast<std::uint64_t>(v.uintVal()));
+            break;
+        }
+        p.cType = SQL_C_SBIGINT;
+        if (!null) Put(p, static_cast<std::int64_t>(v.intVal()));
+        break;
     case ValueKind::Float: p.cType = SQL_C_FLOAT; if (!null) Put(p, v.fltVal()); break;
     case ValueKind::Double: p.cType = SQL_C_DOUBLE; if (!null) Put(p, v.dblVal()); break;
     case ValueKind::Bool: p.cType = SQL_C_BIT; if (!null) Put(p, static_cast<unsigned char>(v.boolVal() ? 1 : 0)); break;
@@ -229,6 +244,7 @@ enum class Compare {
     None,   // left out: the value in memory is not the stored one
 };
 
+bool IsInteger(const ColumnInfo& c) { return c.kind == ValueKind::Int || c.kind == ValueKind::UInt; }
 bool IsFloating(const ColumnInfo& c) { return c.kind == ValueKind::Float || c.kind == ValueKind::Double; }
 
 bool IsTemporal(const ColumnInfo& c) {
@@ -249,7 +265,12 @@ Compare HowCompared(const ColumnInfo& c, const TableTarget& t, const _variant_t&
         return Compare::Exact;
     }
     if (c.kind == ValueKind::Text) return IsTextType(c.sqlType) ? Compare::Exact : Compare::None;
-    if (IsFloating(c) && t.dbms == Dbms::SQLite) return Compare::Loose;
+    // SQLite types values, not columns: a text or numeric column may hold a REAL value, which the
+    // driver gives as its text to fifteen digits.
+    if (t.dbms == Dbms::SQLite && (IsFloating(c) || c.kind == ValueKind::Decimal || c.kind == ValueKind::Text))
+        return Compare::Loose;
+    // Its integer columns may hold REAL values too, except the row id.
+    if (t.dbms == Dbms::SQLite && IsInteger(c) && !c.autoIncrement) return Compare::Loose;
     return Compare::Exact;
 }
 
@@ -324,6 +345,26 @@ void AppendCondition(const ColumnInfo& c, const TableTarget& t, std::size_t i, c
         s.params.push_back(MakeParam(shape, _variant_t::Bstr(Utf8ToWide(std::string_view(text, end - text))), t.wideText));
         return;
     }
+    if (t.dbms == Dbms::SQLite && (c.kind == ValueKind::Decimal || c.kind == ValueKind::Text)) {
+        // The value as the driver gave it: the stored text, the digits of an integer, a REAL
+        // value to fifteen digits. Compared as text, with no conversion by the column's type.
+        std::wstring text;
+        if (v.vt() == VT_DECIMAL) text = DecimalToText(v.decVal());
+        else if (v.vt() == VT_BSTR) text = v.bstrVal();
+        else VariantToText(v, text);
+        ColumnInfo shape;
+        shape.kind = ValueKind::Text;
+        shape.sqlType = SQL_VARCHAR;
+        s.text += L"CAST(" + column + L" AS TEXT) = ? COLLATE BINARY";
+        s.params.push_back(MakeParam(shape, _variant_t::Bstr(text), t.wideText));
+        return;
+    }
+    if (t.dbms == Dbms::SQLite && IsInteger(c) && !c.autoIncrement && v.vt() != VT_R8 && v.vt() != VT_R4) {
+        // A REAL value in an integer column reads as its whole part: compare that part.
+        s.text += L"CAST(" + column + L" AS INTEGER) = ?";
+        s.params.push_back(MakeParam(c, v, t.wideText));
+        return;
+    }
     s.text += column + L" = ?";
     s.params.push_back(MakeParam(c, v, t.wideText));
     if (c.kind != ValueKind::Text) return;
@@ -331,8 +372,6 @@ void AppendCondition(const ColumnInfo& c, const TableTarget& t, std::size_t i, c
         // `=` above finds the row by the column's index; this makes the comparison exact.
         s.text += L" AND CONVERT(" + column + L" USING utf8mb4) COLLATE utf8mb4_nopad_bin = ?";
         s.params.push_back(MakeParam(c, v, t.wideText));
-    } else if (t.dbms == Dbms::SQLite) {
-        s.text += L" COLLATE BINARY";
     }
 }
 
@@ -360,9 +399,13 @@ Match MatchColumns(const std::vector<ColumnInfo>& columns, const TableTarget& t,
         if (m.loose.empty()) m.loose = columns[i].name;
     };
     const bool keyExact = !t.key.empty() && std::all_of(t.key.begin(), t.key.end(), [&](std::size_t i) { return how(i) == Compare::Exact; });
-    if (keyExact && criteria != kCriteriaAllColumns) {
+    const bool keyUsable = !t.key.empty() && std::all_of(t.key.begin(), t.key.end(), [&](std::size_t i) { return how(i) != Compare::None; });
+    if (keyUsable && criteria != kCriteriaAllColumns) {
+        // A key compared loosely still finds the row, but may find others: the count decides.
         m.columns = t.key;
-        m.unique = true;
+        m.unique = keyExact;
+        for (std::size_t i : t.key)
+            if (how(i) != Compare::Exact) note(i);
         if (criteria == kCriteriaKey) return m;
         for (std::size_t i = 0; i < changed.size(); ++i)
             if (changed[i] && !t.base[i].empty() && how(i) != Compare::None &&

@@ -250,9 +250,10 @@ TEST_P(ExactRows, DoublesThatNeedAllTheirDigitsFindTheirRow) {
     const std::wstring keyed = T(L"doubles"), loose = T(L"doubles_nokey");
     const std::wstring type = testdb::IsPostgres(kind()) ? L"double precision" : maria() ? L"double" : L"real";
     Recreate(keyed, L"id integer primary key, x " + type);
-    Recreate(loose, L"tag integer, x " + type + L", v varchar(10)");
+    Recreate(loose, L"tag integer, x " + type + L", m decimal(20, 17), v varchar(10)");
     Exec(L"insert into " + keyed + L" values (1, 0.30000000000000004), (2, 0.3), (3, 1.7976931348623157e308)");
-    Exec(L"insert into " + loose + L" values (1, 0.30000000000000004, 'a'), (2, 0.3, 'a'), (3, 1.7976931348623157e308, 'a')");
+    Exec(L"insert into " + loose + L" values (1, 0.30000000000000004, 0.30000000000000004, 'a'), (2, 0.3, 0.3, 'a'), "
+         L"(3, 1.7976931348623157e308, 0.5, 'a')");
     CADORecordSet rs(&conn, 0);
     Open(rs, L"select id, x from " + keyed + L" order by id");
     for (int row = 0; row < 3; ++row, rs.MoveNext())
@@ -260,7 +261,7 @@ TEST_P(ExactRows, DoublesThatNeedAllTheirDigitsFindTheirRow) {
     EXPECT_EQ((Lines{"1", "2", "3"}), Native(L"select id from " + keyed + L" where x = id + 9 order by id"));
 
     CADORecordSet nokey(&conn, 0);
-    Open(nokey, L"select x, v from " + loose + L" order by tag");
+    Open(nokey, L"select x, m, v from " + loose + L" order by tag");
     Lines expected{"1|a", "2|a", "3|a"};
     for (int row = 0; row < 3; ++row, nokey.MoveNext()) {
         const char value = static_cast<char>('p' + row);
@@ -273,6 +274,32 @@ TEST_P(ExactRows, DoublesThatNeedAllTheirDigitsFindTheirRow) {
         }
         EXPECT_EQ(expected, Native(L"select tag, v from " + loose + L" order by tag"));
     }
+
+    // Numerics that SQLite keeps as REAL values come as text to fifteen digits too.
+    const std::wstring numeric = T(L"numerics");
+    Recreate(numeric, L"tag integer, m decimal(20, 17), v varchar(10)");
+    Exec(L"insert into " + numeric + L" values (1, 0.30000000000000004, 'a'), (2, 0.3, 'a')");
+    CADORecordSet m(&conn, 0);
+    Open(m, L"select m, v from " + numeric + L" order by tag");
+    const int result = Set(m, L"v", _variant_t::Bstr(L"p"));
+    if (result == 1 || kind() != Kind::SQLite) {
+        EXPECT_EQ(1, result) << U8(m.m_strLastError);
+        EXPECT_EQ((Lines{"1|p", "2|a"}), Native(L"select tag, v from " + numeric + L" order by tag"));
+    } else {
+        EXPECT_EQ(0u, m.m_strLastError.find(kSeveral)) << U8(m.m_strLastError);
+        EXPECT_EQ((Lines{"1|a", "2|a"}), Native(L"select tag, v from " + numeric + L" order by tag"));
+    }
+    if (kind() != Kind::SQLite) return;
+    // An INTEGER column of SQLite holding a REAL value next to the integer it may read as.
+    const std::wstring mixed = T(L"mixed");
+    Recreate(mixed, L"tag integer, k integer, v varchar(10)");
+    Exec(L"insert into " + mixed + L" values (1, 1.5, 'a'), (2, 1, 'a')");
+    CADORecordSet k(&conn, 0);
+    Open(k, L"select k, v from " + mixed + L" order by tag");
+    if (Set(k, L"v", _variant_t::Bstr(L"p")) == 1)
+        EXPECT_EQ((Lines{"1|p", "2|a"}), Native(L"select tag, v from " + mixed + L" order by tag"));
+    else
+        EXPECT_EQ((Lines{"1|a", "2|a"}), Native(L"select tag, v from " + mixed + L" order by tag"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ExactRows, ::testing::ValuesIn(testdb::Backends()), BackendName);
