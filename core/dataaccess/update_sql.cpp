@@ -370,7 +370,7 @@ void AppendCondition(const ColumnInfo& c, const TableTarget& t, std::size_t i, c
     if (c.kind != ValueKind::Text) return;
     if (t.dbms == Dbms::MySQL && !folded) {
         // `=` above finds the row by the column's index; this makes the comparison exact.
-        s.text += L" AND CONVERT(" + column + L" USING utf8mb4) COLLATE utf8mb4_nopad_bin = ?";
+        s.text += L" AND CAST(CONVERT(" + column + L" USING utf8mb4) AS BINARY) = CAST(CONVERT(? USING utf8mb4) AS BINARY)";
         s.params.push_back(MakeParam(c, v, t.wideText));
     }
 }
