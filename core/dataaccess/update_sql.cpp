@@ -251,12 +251,24 @@ bool IsTemporal(const ColumnInfo& c) {
     return c.kind == ValueKind::Date || c.kind == ValueKind::Time || c.kind == ValueKind::Timestamp;
 }
 
+// SQLite's driver reads a value its column's type can't take (a text in an integer or a date
+// column) as NULL: the stored values that read so, besides NULL ("" for columns that read every
+// value).
+std::wstring SqliteNullTest(const ColumnInfo& c) {
+    switch (c.kind) {
+    case ValueKind::Int: case ValueKind::UInt: case ValueKind::Bool: case ValueKind::Float: case ValueKind::Double:
+        return L"typeof(%s) IN ('text', 'blob')";
+    case ValueKind::Date: case ValueKind::Time: case ValueKind::Timestamp: return L"julianday(%s) IS NULL";
+    default: return std::wstring();
+    }
+}
+
 // How column `c` holding `v` (as read) is compared on the target's DBMS. Times and timestamps
 // finer than the milliseconds the variant keeps are exact only with the whole stored value (given
 // as text); SQLite keeps dates as texts in whatever form they were written, and the comparison
 // through strftime only narrows; a type the driver reports by its own code has no known equality.
 Compare HowCompared(const ColumnInfo& c, const TableTarget& t, const _variant_t& v) {
-    if (v.vt() == VT_EMPTY || v.vt() == VT_NULL) return Compare::Exact;
+    if (v.vt() == VT_EMPTY || v.vt() == VT_NULL) return SqliteNullTest(c).empty() || t.dbms != Dbms::SQLite ? Compare::Exact : Compare::Loose;
     if (IsTemporal(c)) {
         if (v.vt() == VT_BSTR) return Compare::Exact;  // the stored text or the whole stored value
         if (t.dbms == Dbms::SQLite) return Compare::Loose;
@@ -302,7 +314,9 @@ void AppendCondition(const ColumnInfo& c, const TableTarget& t, std::size_t i, c
                      bool folded = false) {
     const std::wstring column = t.Quote(t.base[i]);
     if (v.vt() == VT_EMPTY || v.vt() == VT_NULL) {
-        s.text += column + L" IS NULL";
+        const std::wstring other = t.dbms == Dbms::SQLite ? SqliteNullTest(c) : std::wstring();
+        if (other.empty()) s.text += column + L" IS NULL";
+        else s.text += L"(" + column + L" IS NULL OR " + Format(other, column) + L")";
         return;
     }
     if (t.dbms == Dbms::SQLite && IsTemporal(c) && v.vt() != VT_BSTR) {

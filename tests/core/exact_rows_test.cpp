@@ -293,13 +293,16 @@ TEST_P(ExactRows, DoublesThatNeedAllTheirDigitsFindTheirRow) {
     // An INTEGER column of SQLite holding a REAL value next to the integer it may read as.
     const std::wstring mixed = T(L"mixed");
     Recreate(mixed, L"tag integer, k integer, v varchar(10)");
-    Exec(L"insert into " + mixed + L" values (1, 1.5, 'a'), (2, 1, 'a')");
+    Exec(L"insert into " + mixed + L" values (1, 1.5, 'a'), (2, 1, 'a'), (3, 'abc', 'a'), (4, null, 'a')");
     CADORecordSet k(&conn, 0);
     Open(k, L"select k, v from " + mixed + L" order by tag");
-    if (Set(k, L"v", _variant_t::Bstr(L"p")) == 1)
-        EXPECT_EQ((Lines{"1|p", "2|a"}), Native(L"select tag, v from " + mixed + L" order by tag"));
-    else
-        EXPECT_EQ((Lines{"1|a", "2|a"}), Native(L"select tag, v from " + mixed + L" order by tag"));
+    // The rows holding 1.5 and 'abc' may read as 1 and NULL, which the others hold.
+    Lines now{"1|a", "2|a", "3|a", "4|a"};
+    for (std::size_t row = 0; row < now.size(); ++row, k.MoveNext()) {
+        if (row == 1 || row == 3) continue;
+        if (Set(k, L"v", _variant_t::Bstr(L"p")) == 1) now[row].back() = 'p';
+        EXPECT_EQ(now, Native(L"select tag, v from " + mixed + L" order by tag")) << row;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ExactRows, ::testing::ValuesIn(testdb::Backends()), BackendName);
