@@ -2,11 +2,15 @@
 // CancelUpdate, batch changes, Delete, record binding, Requery and long values in chunks.
 //
 // Where changes go. The rows of a result come from one table (the driver's base-table
-// description of its columns, or the "Unique Table" property); a row is found again by the
-// table's primary key (else the driver's best row identifier) plus the original values of the
-// changed columns, or, without a key, by all its original values, limited to one row. A row
-// that someone else changed meanwhile is not found: the update fails with ADO's message and
-// nothing is overwritten.
+// description of its columns, or the "Unique Table" property); results whose rows are not one
+// table row each (DISTINCT, GROUP BY, aggregates, UNION, window functions, joins) are refused.
+// A row is found again by the table's primary key (else the driver's best row identifier) plus
+// the original values of the changed columns, or, without a key, by all its original values,
+// each compared exactly (see update_sql.cpp). Only when the rows that match are copies of each
+// other is the statement limited to one of them; otherwise it is undone (a transaction of its
+// own, or a savepoint inside the caller's) unless it reached exactly one row. A row that someone
+// else changed meanwhile is not found: the update fails with ADO's message and nothing is
+// overwritten.
 //
 // Immediate mode (mode 0): Update and Delete write to the database at once. Batch mode (any other
 // mode): Update and Delete change the rows in memory and keep their original values; UpdateBatch
@@ -17,6 +21,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <new>
 
 #include "messages.h"
@@ -36,6 +41,35 @@ struct CADORecordSet::WriteTable {
     std::wstring unique;         // the "Unique ..." properties it was found with
     TableTarget target;
     int criteria = kCriteriaChangedColumns;
+    // Per row whose stored values were replaced (or added): the values the database holds, as
+    // exact as they are known. The other rows are still as fetched.
+    std::map<std::size_t, std::vector<_variant_t>> exact;
+
+    // The values of `row` in the database, each time stamp finer than milliseconds as the text
+    // of its whole fetched value: what finds the row again exactly.
+    std::vector<_variant_t> Exact(RowSet& rowSet, std::size_t row) {
+        auto it = exact.find(row);
+        if (it != exact.end()) return it->second;
+        std::vector<_variant_t> values = rowSet.RowValues(row);
+        rowSet.Load(row);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const ColumnInfo& c = rowSet.columns[i];
+            SQL_TIMESTAMP_STRUCT ts;
+            if (c.kind != ValueKind::Timestamp || c.digits <= 3 || !rowSet.StoredTimestamp(i, ts) || ts.year < 1) continue;
+            std::wstring fraction = Format(L"%09ld", static_cast<long>(ts.fraction));
+            fraction.resize(static_cast<std::size_t>(std::min<int>(c.digits, 9)));
+            values[i] = _variant_t::Bstr(Format(L"%04d-%02d-%02d %02d:%02d:%02d.%s", ts.year, ts.month, ts.day, ts.hour, ts.minute,
+                                                ts.second, fraction));
+        }
+        return values;
+    }
+    // Records that `row` now holds `values` where `write` is set (all of it when `write` is empty).
+    void Written(RowSet& rowSet, std::size_t row, const std::vector<_variant_t>& values, const std::vector<bool>& write) {
+        std::vector<_variant_t> now = write.empty() ? values : Exact(rowSet, row);
+        for (std::size_t i = 0; i < write.size() && i < now.size(); ++i)
+            if (write[i]) now[i] = values[i];
+        exact[row] = std::move(now);
+    }
 };
 
 namespace {
@@ -381,12 +415,16 @@ CADORecordSet::WriteTable* CADORecordSet::Target(bool database) {
     const std::wstring catalog = property(L"unique catalog"), schema = property(L"unique schema"),
                        table = property(L"unique table");
     const std::wstring unique = catalog + L'\n' + schema + L'\n' + table;
-    if (!m_pWriteTable || m_pWriteTable->rows.lock() != c.rows || m_pWriteTable->unique != unique) {
+    if (!m_pWriteTable || m_pWriteTable->rows.lock() != c.rows) {
         auto target = std::make_shared<WriteTable>();
         target->rows = c.rows;
         target->unique = unique;
         DescribeTarget(c.rows->columns, catalog, schema, table, c.source, target->target);
         m_pWriteTable = std::move(target);
+    } else if (m_pWriteTable->unique != unique) {
+        // Another table of the same rows: what is known of their stored values stays.
+        m_pWriteTable->unique = unique;
+        DescribeTarget(c.rows->columns, catalog, schema, table, c.source, m_pWriteTable->target);
     }
     std::wstring criteriaText = property(L"update criteria");
     m_pWriteTable->criteria = criteriaText == L"0" ? kCriteriaKey : criteriaText == L"1" ? kCriteriaAllColumns : kCriteriaChangedColumns;
@@ -444,10 +482,11 @@ bool CADORecordSet::SaveEdit() {
             return false;
         }
 
+    const std::vector<_variant_t> stored = adding ? before : table->Exact(rows, row);
     if (m_nMode == 0) {
         bool conflict = false;
         OdbcError error;
-        if (!WriteRow(*m_pConnection, rows.columns, t, adding ? RowWrite::Insert : RowWrite::Update, before, after, write,
+        if (!WriteRow(*m_pConnection, rows.columns, t, adding ? RowWrite::Insert : RowWrite::Update, stored, after, write,
                       table->criteria, this, conflict, error)) {
             Record(error.text, error.code);
             return false;
@@ -455,6 +494,7 @@ bool CADORecordSet::SaveEdit() {
     }
     if (adding) {
         const std::size_t added = rows.AppendRow(after);
+        table->Written(rows, added, after, {});
         if (m_nMode != 0) rows.SetStatus(added, RowSet::Added);
         if (c.hasView) c.view.push_back(added);
         DropEdit();
@@ -464,6 +504,8 @@ bool CADORecordSet::SaveEdit() {
             if (!rows.originals.count(row)) rows.originals[row] = before;
             rows.SetStatus(row, rows.Status(row) | RowSet::Modified);
         }
+        if (m_nMode == 0) table->Written(rows, row, after, write);
+        else table->exact.emplace(row, stored);  // the database's values until the batch is sent
         rows.ReplaceRow(row, after);
         DropEdit();
     }
@@ -735,12 +777,13 @@ bool CADORecordSet::SendPending(AffectEnum affect) {
             kind = RowWrite::Insert;
             for (std::size_t i = 0; i < n; ++i) write[i] = !IsNullish(values[i]) && !t.base[i].empty();
         } else {
-            original = rows.originals[row];
+            original = table->Exact(rows, row);
             if (status & RowSet::Deleted) {
                 kind = RowWrite::Delete;
             } else {
                 kind = RowWrite::Update;
-                for (std::size_t i = 0; i < n; ++i) write[i] = !(values[i] == original[i]);
+                const std::vector<_variant_t>& was = rows.originals[row];
+                for (std::size_t i = 0; i < n; ++i) write[i] = i >= was.size() || !(values[i] == was[i]);
             }
         }
         bool conflict = false;
@@ -767,8 +810,15 @@ bool CADORecordSet::SendPending(AffectEnum affect) {
         const std::uint8_t status = rows.Status(d.row);
         if (status & RowSet::Added) {
             rows.ReplaceRow(d.row, d.values);
+            table->Written(rows, d.row, d.values, {});
             rows.SetStatus(d.row, RowSet::Unchanged);
         } else {
+            if (!(status & RowSet::Deleted)) {
+                const std::vector<_variant_t>& was = rows.originals[d.row];
+                std::vector<bool> changed(n, false);
+                for (std::size_t i = 0; i < n && i < was.size(); ++i) changed[i] = !(d.values[i] == was[i]);
+                table->Written(rows, d.row, d.values, changed);
+            }
             rows.SetStatus(d.row, (status & RowSet::Deleted) ? RowSet::Deleted : RowSet::Unchanged);
             rows.originals.erase(d.row);
         }
@@ -848,7 +898,7 @@ int CADORecordSet::Delete() {
         if (m_nMode == 0) {
             WriteTable* table = Target(true);
             if (!table) return 0;
-            std::vector<_variant_t> original = rows.originals.count(row) ? rows.originals[row] : rows.RowValues(row);
+            std::vector<_variant_t> original = table->Exact(rows, row);
             std::vector<_variant_t> none;
             bool conflict = false;
             OdbcError error;

@@ -422,6 +422,16 @@ _variant_t RowSet::Value(std::size_t column) const {
     return _variant_t::Null();
 }
 
+bool RowSet::StoredTimestamp(std::size_t column, SQL_TIMESTAMP_STRUCT& out) const {
+    if (column >= cells_.size() || columns[column].kind != ValueKind::Timestamp) return false;
+    const Cell& cell = cells_[column];
+    if (cell.null || cell.length != 11) return false;
+    const std::uint8_t* p = cell.data;
+    out = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(ReadUInt(p, 2)), p[2], p[3], p[4], p[5], p[6],
+                               static_cast<SQLUINTEGER>(ReadUInt(p + 7, 4))};
+    return true;
+}
+
 long RowSet::ActualSize(std::size_t column) const {
     if (IsNull(column)) return 0;
     const Cell& cell = cells_[column];
@@ -603,6 +613,10 @@ bool RowSet::Coerce(std::size_t column, const _variant_t& input, _variant_t& out
                     si = whole, negative = whole < 0, ui = static_cast<std::uint64_t>(whole);
                     goto haveInteger;
                 }
+                // Beyond the signed range: an unsigned value, kept exact rather than through a double.
+                auto [uend, uec] = std::from_chars(first, s.data() + s.size(), ui);
+                if (uec == std::errc() && uend == s.data() + s.size() && first != uend) goto haveInteger;
+                ui = 0;
                 if (!ParseDouble(in.bstrVal(), d)) return fail();
             } else {
                 return fail();

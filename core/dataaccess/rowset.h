@@ -92,6 +92,10 @@ public:
     std::size_t StorageSize() const;
     // Every value of `row`, as Value gives them.
     std::vector<_variant_t> RowValues(std::size_t row);
+    // The timestamp of `column` of the loaded row as fetched, with its whole fraction (Value keeps
+    // milliseconds): statements that find a row again compare it with this. False when the value
+    // is null or not kept as such a timestamp.
+    bool StoredTimestamp(std::size_t column, SQL_TIMESTAMP_STRUCT& out) const;
 
     // ---- changing rows ----
     // Converts `in` to the form column `column` stores and Value gives back (VT_NULL for empty

@@ -1,6 +1,8 @@
 #include "update_sql.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstring>
 #include <cwctype>
 #include <map>
@@ -122,9 +124,34 @@ Param MakeParam(const ColumnInfo& c, const _variant_t& v, bool wideText) {
     p.size = c.columnSize;
     p.digits = c.digits;
     const bool null = v.vt() == VT_EMPTY || v.vt() == VT_NULL;
+    if (v.vt() == VT_BSTR && c.kind != ValueKind::Text && c.kind != ValueKind::Decimal) {
+        // A value kept as its text (a whole stored time stamp, a value its column's type does not
+        // hold): the text goes, for the database to read as the column's type.
+        ColumnInfo text = c;
+        text.kind = ValueKind::Text;
+        text.sqlType = SQL_VARCHAR;
+        p = MakeParam(text, v, wideText);
+        p.sqlType = c.sqlType == SQL_UNKNOWN_TYPE ? p.sqlType : c.sqlType;
+        return p;
+    }
     switch (c.kind) {
-    case ValueKind::Int: p.cType = SQL_C_SBIGINT; if (!null) Put(p, static_cast<std::int64_t>(v.intVal())); break;
-    case ValueKind::UInt: p.cType = SQL_C_UBIGINT; if (!null) Put(p, static_cast<std::uint64_t>(v.uintVal())); break;
+    case ValueKind::Int:
+    case ValueKind::UInt:
+        if (!null && (v.vt() == VT_R8 || v.vt() == VT_R4)) {
+            // A value of another type than the column's (SQLite's REAL in an integer column).
+            p.cType = SQL_C_DOUBLE;
+            p.sqlType = SQL_DOUBLE;
+            Put(p, v.dblVal());
+            break;
+        }
+        if (c.kind == ValueKind::UInt) {
+            p.cType = SQL_C_UBIGINT;
+            if (!null) Put(p, static_cast<std::uint64_t>(v.uintVal()));
+            break;
+        }
+        p.cType = SQL_C_SBIGINT;
+        if (!null) Put(p, static_cast<std::int64_t>(v.intVal()));
+        break;
     case ValueKind::Float: p.cType = SQL_C_FLOAT; if (!null) Put(p, v.fltVal()); break;
     case ValueKind::Double: p.cType = SQL_C_DOUBLE; if (!null) Put(p, v.dblVal()); break;
     case ValueKind::Bool: p.cType = SQL_C_BIT; if (!null) Put(p, static_cast<unsigned char>(v.boolVal() ? 1 : 0)); break;
@@ -210,19 +237,53 @@ Param MakeParam(const ColumnInfo& c, const _variant_t& v, bool wideText) {
     return p;
 }
 
-// Whether column `c` can be compared with `=` to find a row: the value held in memory must be
-// the stored one exactly. Left out: timestamps and times finer than milliseconds (the memory
-// form keeps milliseconds), types the driver reports only by its own code, and SQLite's dates
-// and times, which are texts in whatever form they were written.
-bool Comparable(const ColumnInfo& c, const TableTarget& t) {
-    const bool temporal = c.kind == ValueKind::Date || c.kind == ValueKind::Time || c.kind == ValueKind::Timestamp;
-    if (temporal && t.dbms == Dbms::SQLite) return false;
+// How a column takes part in finding a row again.
+enum class Compare {
+    Exact,  // equal exactly when the stored value is the one read
+    Loose,  // narrows the rows down, but unequal stored values may pass as equal
+    None,   // left out: the value in memory is not the stored one
+};
+
+bool IsInteger(const ColumnInfo& c) { return c.kind == ValueKind::Int || c.kind == ValueKind::UInt; }
+bool IsFloating(const ColumnInfo& c) { return c.kind == ValueKind::Float || c.kind == ValueKind::Double; }
+
+bool IsTemporal(const ColumnInfo& c) {
+    return c.kind == ValueKind::Date || c.kind == ValueKind::Time || c.kind == ValueKind::Timestamp;
+}
+
+// SQLite's driver reads a value its column's type can't take (a text in an integer or a date
+// column) as NULL: the stored values that read so, besides NULL ("" for columns that read every
+// value).
+std::wstring SqliteNullTest(const ColumnInfo& c) {
     switch (c.kind) {
-    case ValueKind::Timestamp: return c.digits <= 3;
-    case ValueKind::Time: return c.digits <= 0;
-    case ValueKind::Text: return IsTextType(c.sqlType);
-    default: return true;
+    case ValueKind::Int: case ValueKind::UInt: case ValueKind::Bool: case ValueKind::Float: case ValueKind::Double:
+        return L"typeof(%s) IN ('text', 'blob')";
+    case ValueKind::Date: case ValueKind::Time: case ValueKind::Timestamp: return L"julianday(%s) IS NULL";
+    default: return std::wstring();
     }
+}
+
+// How column `c` holding `v` (as read) is compared on the target's DBMS. Times and timestamps
+// finer than the milliseconds the variant keeps are exact only with the whole stored value (given
+// as text); SQLite keeps dates as texts in whatever form they were written, and the comparison
+// through strftime only narrows; a type the driver reports by its own code has no known equality.
+Compare HowCompared(const ColumnInfo& c, const TableTarget& t, const _variant_t& v) {
+    if (v.vt() == VT_EMPTY || v.vt() == VT_NULL) return SqliteNullTest(c).empty() || t.dbms != Dbms::SQLite ? Compare::Exact : Compare::Loose;
+    if (IsTemporal(c)) {
+        if (v.vt() == VT_BSTR) return Compare::Exact;  // the stored text or the whole stored value
+        if (t.dbms == Dbms::SQLite) return Compare::Loose;
+        if (c.kind == ValueKind::Timestamp) return c.digits <= 3 ? Compare::Exact : Compare::None;
+        if (c.kind == ValueKind::Time) return c.digits <= 0 ? Compare::Exact : Compare::None;
+        return Compare::Exact;
+    }
+    if (c.kind == ValueKind::Text) return IsTextType(c.sqlType) ? Compare::Exact : Compare::None;
+    // SQLite types values, not columns: a text or numeric column may hold a REAL value, which the
+    // driver gives as its text to fifteen digits.
+    if (t.dbms == Dbms::SQLite && (IsFloating(c) || c.kind == ValueKind::Decimal || c.kind == ValueKind::Text))
+        return Compare::Loose;
+    // Its integer columns may hold REAL values too, except the row id.
+    if (t.dbms == Dbms::SQLite && IsInteger(c) && !c.autoIncrement) return Compare::Loose;
+    return Compare::Exact;
 }
 
 struct Statement {
@@ -245,46 +306,147 @@ bool Execute(ConnectionCore& connection, Statement& s, RowSet* rows, long* affec
         rows, affected, owner, error);
 }
 
-// "col = ?" (or "col IS NULL") for every column that finds the row.
-void AppendMatch(const std::vector<ColumnInfo>& columns, const TableTarget& t, const std::vector<_variant_t>& original,
-                 const std::vector<std::size_t>& match, Statement& s) {
-    bool first = true;
-    for (std::size_t i : match) {
-        s.text += first ? L" WHERE " : L" AND ";
-        first = false;
-        const _variant_t& v = original[i];
-        if (v.vt() == VT_EMPTY || v.vt() == VT_NULL) {
-            s.text += t.Quote(t.base[i]) + L" IS NULL";
+// The condition that finds column `i` holding `v`: "col IS NULL", "col = ?", and where `=`
+// folds case or trailing blanks (MySQL's usual collations) or the stored form varies (SQLite's
+// dates), a comparison that is exact, or as close as the DBMS allows.
+// `folded`: `=` as the column's collation has it (MySQL), for values the database converted.
+void AppendCondition(const ColumnInfo& c, const TableTarget& t, std::size_t i, const _variant_t& v, Statement& s,
+                     bool folded = false) {
+    const std::wstring column = t.Quote(t.base[i]);
+    if (v.vt() == VT_EMPTY || v.vt() == VT_NULL) {
+        const std::wstring other = t.dbms == Dbms::SQLite ? SqliteNullTest(c) : std::wstring();
+        if (other.empty()) s.text += column + L" IS NULL";
+        else s.text += L"(" + column + L" IS NULL OR " + Format(other, column) + L")";
+        return;
+    }
+    if (t.dbms == Dbms::SQLite && IsTemporal(c) && v.vt() != VT_BSTR) {
+        // The form the date was written in is unknown: compare what it stands for, to the millisecond.
+        SYSTEMTIME st{};
+        VariantToSystemTimeWithMilliseconds(v.dblVal(), st);
+        std::wstring text, format;
+        if (c.kind == ValueKind::Date) {
+            format = L"%Y-%m-%d";
+            text = Format(L"%04d-%02d-%02d", st.wYear, st.wMonth, st.wDay);
+        } else if (c.kind == ValueKind::Time) {
+            format = L"%H:%M:%f";
+            text = Format(L"%02d:%02d:%02d.%03d", st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
         } else {
-            s.text += t.Quote(t.base[i]) + L" = ?";
-            s.params.push_back(MakeParam(columns[i], v, t.wideText));
+            format = L"%Y-%m-%d %H:%M:%f";
+            text = Format(L"%04d-%02d-%02d %02d:%02d:%02d.%03d", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
+                          st.wSecond, st.wMilliseconds);
         }
+        ColumnInfo shape;
+        shape.kind = ValueKind::Text;
+        shape.sqlType = SQL_VARCHAR;
+        s.text += L"strftime('" + format + L"', " + column + L") = ?";
+        s.params.push_back(MakeParam(shape, _variant_t::Bstr(text), t.wideText));
+        return;
+    }
+    if (t.dbms == Dbms::SQLite && IsFloating(c) && v.vt() != VT_BSTR) {
+        // The SQLite driver hands REAL values over to fifteen digits: compare to fifteen digits.
+        ColumnInfo shape;
+        shape.kind = ValueKind::Text;
+        shape.sqlType = SQL_VARCHAR;
+        const double d = v.dblVal();
+        if (std::isinf(d)) {
+            // Infinite, or the largest values read to fifteen digits, which overflow.
+            s.text += column + (d > 0 ? L" >= 1.79769313486231e308" : L" <= -1.79769313486231e308");
+            return;
+        }
+        char text[40];
+        const auto end = std::to_chars(text, text + sizeof text, d, std::chars_format::general, 15).ptr;
+        s.text += L"printf('%.15g', " + column + L") = ?";
+        s.params.push_back(MakeParam(shape, _variant_t::Bstr(Utf8ToWide(std::string_view(text, end - text))), t.wideText));
+        return;
+    }
+    if (t.dbms == Dbms::SQLite && (c.kind == ValueKind::Decimal || c.kind == ValueKind::Text)) {
+        // The value as the driver gave it: the stored text, the digits of an integer, a REAL
+        // value to fifteen digits. Compared as text, with no conversion by the column's type.
+        std::wstring text;
+        if (v.vt() == VT_DECIMAL) text = DecimalToText(v.decVal());
+        else if (v.vt() == VT_BSTR) text = v.bstrVal();
+        else VariantToText(v, text);
+        ColumnInfo shape;
+        shape.kind = ValueKind::Text;
+        shape.sqlType = SQL_VARCHAR;
+        s.text += L"CAST(" + column + L" AS TEXT) = ? COLLATE BINARY";
+        s.params.push_back(MakeParam(shape, _variant_t::Bstr(text), t.wideText));
+        return;
+    }
+    if (t.dbms == Dbms::SQLite && IsInteger(c) && !c.autoIncrement && v.vt() != VT_R8 && v.vt() != VT_R4) {
+        // A REAL value in an integer column reads as its whole part: compare that part.
+        s.text += L"CAST(" + column + L" AS INTEGER) = ?";
+        s.params.push_back(MakeParam(c, v, t.wideText));
+        return;
+    }
+    s.text += column + L" = ?";
+    s.params.push_back(MakeParam(c, v, t.wideText));
+    if (c.kind != ValueKind::Text) return;
+    if (t.dbms == Dbms::MySQL && !folded) {
+        // `=` above finds the row by the column's index; this makes the comparison exact.
+        s.text += L" AND CAST(CONVERT(" + column + L" USING utf8mb4) AS BINARY) = CAST(CONVERT(? USING utf8mb4) AS BINARY)";
+        s.params.push_back(MakeParam(c, v, t.wideText));
     }
 }
 
-// The columns that find the row: the key and the changed columns, or, without a key, every
-// column that can be compared.
-std::vector<std::size_t> MatchColumns(const std::vector<ColumnInfo>& columns, const TableTarget& t,
-                                      const std::vector<bool>& changed, int criteria) {
-    std::vector<std::size_t> match;
-    if (!t.key.empty() && criteria != kCriteriaAllColumns) {
-        match = t.key;
-        if (criteria == kCriteriaKey) return match;
+// What finds the row: the columns compared, and what the comparison guarantees.
+struct Match {
+    std::vector<std::size_t> columns;
+    // The table's key, compared exactly: no other row can match.
+    bool unique = false;
+    // Without a key, every column of the table compared exactly: the rows that match are copies
+    // of each other, and changing any one of them is changing the row asked for.
+    bool copies = false;
+    // The first column left out of the comparison or compared only loosely ("" none).
+    std::wstring loose;
+    // Without a key, every column of the table compared, some loosely (SQLite's dates).
+    bool sqliteCopies = false;
+};
+
+// The key and the changed columns, or, without a key that can be compared exactly, every column
+// that can be compared.
+Match MatchColumns(const std::vector<ColumnInfo>& columns, const TableTarget& t, const std::vector<_variant_t>& original,
+                   const std::vector<bool>& changed, int criteria) {
+    Match m;
+    auto how = [&](std::size_t i) { return HowCompared(columns[i], t, original[i]); };
+    auto note = [&](std::size_t i) {
+        if (m.loose.empty()) m.loose = columns[i].name;
+    };
+    const bool keyExact = !t.key.empty() && std::all_of(t.key.begin(), t.key.end(), [&](std::size_t i) { return how(i) == Compare::Exact; });
+    const bool keyUsable = !t.key.empty() && std::all_of(t.key.begin(), t.key.end(), [&](std::size_t i) { return how(i) != Compare::None; });
+    if (keyUsable && criteria != kCriteriaAllColumns) {
+        // A key compared loosely still finds the row, but may find others: the count decides.
+        m.columns = t.key;
+        m.unique = keyExact;
+        for (std::size_t i : t.key)
+            if (how(i) != Compare::Exact) note(i);
+        if (criteria == kCriteriaKey) return m;
         for (std::size_t i = 0; i < changed.size(); ++i)
-            if (changed[i] && !t.base[i].empty() && Comparable(columns[i], t) &&
-                std::find(match.begin(), match.end(), i) == match.end())
-                match.push_back(i);
-        return match;
+            if (changed[i] && !t.base[i].empty() && how(i) != Compare::None &&
+                std::find(m.columns.begin(), m.columns.end(), i) == m.columns.end())
+                m.columns.push_back(i);
+        return m;
     }
-    for (std::size_t i = 0; i < columns.size(); ++i)
-        if (!t.base[i].empty() && Comparable(columns[i], t)) match.push_back(i);
-    return match;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (t.base[i].empty()) continue;
+        const Compare c = how(i);
+        if (c != Compare::Exact) note(i);
+        if (c != Compare::None) m.columns.push_back(i);
+    }
+    if (keyExact) {
+        m.unique = true;
+    } else if (m.loose.empty() && t.allColumns) {
+        m.copies = true;
+    } else if (t.dbms == Dbms::SQLite && t.allColumns) {
+        m.sqliteCopies = m.columns.size() == static_cast<std::size_t>(std::count_if(
+                                                 t.base.begin(), t.base.end(), [](const std::wstring& b) { return !b.empty(); }));
+    }
+    return m;
 }
 
-// Without a key, the statement could reach several equal rows: it is limited to one where the
-// DBMS allows it. False when it could not be limited.
+// Limits a statement that may reach several copies of one row to one of them where the DBMS
+// allows it. False when it could not be limited.
 bool LimitToOneRow(const TableTarget& t, Statement& s, std::size_t whereAt) {
-    if (!t.key.empty()) return true;
     switch (t.dbms) {
     case Dbms::MySQL: s.text += L" LIMIT 1"; return true;
     case Dbms::PostgreSQL:
@@ -301,22 +463,69 @@ bool LimitToOneRow(const TableTarget& t, Statement& s, std::size_t whereAt) {
     return false;
 }
 
-// Switches auto-commit off for a statement that must be undone when it reaches more than one
-// row, and back on with the transaction ended.
 bool SetAutoCommit(ConnectionCore& connection, bool on, OdbcError& error) {
     SQLHDBC dbc = connection.dbc();
     return Check(SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT,
                                     reinterpret_cast<SQLPOINTER>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF), 0),
                  SQL_HANDLE_DBC, dbc, error);
 }
-bool EndGuard(ConnectionCore& connection, bool commit, OdbcError& error) {
-    SQLHDBC dbc = connection.dbc();
-    bool ok = Check(SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK), SQL_HANDLE_DBC, dbc, error);
-    OdbcError ignored;
-    SetAutoCommit(connection, true, ignored);
-    connection.inTransaction = false;
-    return ok;
-}
+
+// Makes one statement undoable: a transaction of its own, or, inside the caller's transaction,
+// a savepoint, so that a statement that reached the wrong number of rows leaves nothing behind.
+class RowGuard {
+public:
+    RowGuard(ConnectionCore& connection, const void* owner) : connection_(connection), owner_(owner) {}
+    RowGuard(const RowGuard&) = delete;
+    RowGuard& operator=(const RowGuard&) = delete;
+    ~RowGuard() {
+        OdbcError ignored;
+        if (active_) End(false, ignored);
+    }
+
+    bool Begin(OdbcError& error) {
+        if (connection_.inTransaction) {
+            Statement save{L"SAVEPOINT orvanta_row", {}};
+            if (!Execute(connection_, save, nullptr, nullptr, owner_, error)) {
+                error.Set(Format(L"The change cannot be made undoable inside the transaction, so it was not made: %s", error.text),
+                          ZE_FAIL);
+                return false;
+            }
+            savepoint_ = true;
+        } else {
+            if (!SetAutoCommit(connection_, false, error)) return false;
+            connection_.inTransaction = true;
+        }
+        active_ = true;
+        return true;
+    }
+
+    bool End(bool commit, OdbcError& error) {
+        active_ = false;
+        if (savepoint_) {
+            Statement end{commit ? L"RELEASE SAVEPOINT orvanta_row" : L"ROLLBACK TO SAVEPOINT orvanta_row", {}};
+            bool ok = Execute(connection_, end, nullptr, nullptr, owner_, error);
+            if (!commit && ok) {
+                Statement release{L"RELEASE SAVEPOINT orvanta_row", {}};
+                OdbcError ignored;
+                Execute(connection_, release, nullptr, nullptr, owner_, ignored);
+            }
+            return ok;
+        }
+        SQLHDBC dbc = connection_.dbc();
+        bool ok = Check(SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK), SQL_HANDLE_DBC, dbc, error);
+        if (!ok && commit) SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK);
+        OdbcError ignored;
+        SetAutoCommit(connection_, true, ignored);
+        connection_.inTransaction = false;
+        return ok;
+    }
+
+private:
+    ConnectionCore& connection_;
+    const void* owner_;
+    bool active_ = false;
+    bool savepoint_ = false;
+};
 
 // The stored form of the values a database gave back for `columns` of the table.
 void TakeBack(const std::vector<ColumnInfo>& columns, const std::vector<std::size_t>& which, RowSet& back,
@@ -408,6 +617,86 @@ bool EndsTable(const Token& t) {
 
 }  // namespace
 
+std::wstring NotOneRowEach(const std::wstring& sql, bool joinNamed) {
+    std::vector<Token> tokens;
+    if (!Tokenize(sql, tokens)) return std::wstring();
+    enum class Clause { None, Select, From, Other };
+    struct Frame {
+        bool query;    // a parenthesised query (or the statement itself)
+        bool defines;  // its rows are the result's rows
+        Clause clause;
+    };
+    std::vector<Frame> stack{{true, true, Clause::None}};
+    auto query = [&]() -> Frame& {
+        for (auto it = stack.rbegin(); it != stack.rend(); ++it)
+            if (it->query) return *it;
+        return stack.front();
+    };
+    static const wchar_t* const aggregates[] = {
+        L"COUNT", L"SUM", L"AVG", L"MIN", L"MAX", L"GROUP_CONCAT", L"STRING_AGG", L"ARRAY_AGG", L"JSON_AGG", L"JSONB_AGG",
+        L"JSON_OBJECT_AGG", L"JSONB_OBJECT_AGG", L"XMLAGG", L"BOOL_AND", L"BOOL_OR", L"EVERY", L"BIT_AND", L"BIT_OR",
+        L"BIT_XOR", L"STDDEV", L"STDDEV_POP", L"STDDEV_SAMP", L"VARIANCE", L"VAR_POP", L"VAR_SAMP", L"TOTAL",
+        L"JSON_GROUP_ARRAY", L"JSON_GROUP_OBJECT", L"JSON_ARRAYAGG", L"JSON_OBJECTAGG", L"PERCENTILE_CONT",
+        L"PERCENTILE_DISC", L"MODE", L"CORR", L"COVAR_POP", L"COVAR_SAMP", L"MEDIAN"};
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        const Token& t = tokens[i];
+        const bool next = i + 1 < tokens.size();
+        if (t.kind == Token::Symbol && t.text == L"(") {
+            const bool sub = next && (Is(tokens[i + 1], L"SELECT") || Is(tokens[i + 1], L"WITH"));
+            const Frame& outer = query();
+            // A query in FROM, in WITH or around the statement gives rows; one in a condition or
+            // in the select list gives a value.
+            const bool defines = sub && outer.defines && (outer.clause == Clause::From || outer.clause == Clause::None);
+            stack.push_back({sub, defines, Clause::None});
+            continue;
+        }
+        if (t.kind == Token::Symbol && t.text == L")") {
+            if (stack.size() > 1) stack.pop_back();
+            continue;
+        }
+        Frame& q = query();
+        if (!q.defines) continue;
+        const bool own = &q == &stack.back();  // not inside a function's parentheses
+        if (t.kind == Token::Symbol) {
+            if (t.text == L"," && own && q.clause == Clause::From && !joinNamed) return L"a join";
+            continue;
+        }
+        if (t.kind != Token::Word) continue;
+        if (Is(t, L"SELECT")) {
+            q.clause = Clause::Select;
+            if (next && (Is(tokens[i + 1], L"DISTINCT") || Is(tokens[i + 1], L"DISTINCTROW"))) return L"DISTINCT";
+        } else if (Is(t, L"FROM") && own) {
+            q.clause = Clause::From;
+        } else if (own && (Is(t, L"WHERE") || Is(t, L"ORDER") || Is(t, L"LIMIT") || Is(t, L"OFFSET") || Is(t, L"FETCH"))) {
+            q.clause = Clause::Other;
+        } else if (Is(t, L"WITH") && own) {
+            q.clause = Clause::None;  // the queries it names give rows
+        } else if (Is(t, L"GROUP") && next && Is(tokens[i + 1], L"BY")) {
+            return L"GROUP BY";
+        } else if (Is(t, L"HAVING")) {
+            return L"HAVING";
+        } else if (Is(t, L"UNION") || Is(t, L"INTERSECT") || Is(t, L"EXCEPT") || Is(t, L"MINUS")) {
+            return ToUpper(t.text);
+        } else if (Is(t, L"OVER") || Is(t, L"WINDOW")) {
+            return L"a window function";
+        } else if (Is(t, L"JOIN") && own && !joinNamed) {
+            return L"a join";
+        } else if (next && tokens[i + 1].kind == Token::Symbol && tokens[i + 1].text == L"(") {
+            for (const wchar_t* a : aggregates) {
+                if (!Is(t, a)) continue;
+                // min(a, b) and max(a, b) of SQLite and MySQL's greatest/least kind are not aggregates.
+                bool arguments = false;
+                const int depth = tokens[i + 1].depth;
+                for (std::size_t k = i + 2; k < tokens.size() && tokens[k].depth > depth; ++k)
+                    if (tokens[k].depth == depth + 1 && tokens[k].kind == Token::Symbol && tokens[k].text == L",") arguments = true;
+                if (arguments && (Is(t, L"MIN") || Is(t, L"MAX"))) break;
+                return L"the aggregate function " + ToUpper(t.text);
+            }
+        }
+    }
+    return std::wstring();
+}
+
 bool ParsePlainSelect(const std::wstring& sql, PlainSelect& out) {
     out = PlainSelect();
     std::vector<Token> tokens;
@@ -483,6 +772,13 @@ void DescribeTarget(const std::vector<ColumnInfo>& columns, const std::wstring& 
                     const std::wstring& uniqueTable, const std::wstring& source, TableTarget& t) {
     t = TableTarget();
     t.base.assign(columns.size(), std::wstring());
+    const std::wstring what = NotOneRowEach(source, !Trim(uniqueTable).empty());
+    if (!what.empty()) {
+        t.refusal = Format(L"%s The rows of the result are not rows of one table each (%s): a change could reach other rows "
+                           L"than the one asked for.",
+                           std::wstring(kNoBaseTable), what);
+        return;
+    }
     if (!Trim(uniqueTable).empty()) {
         std::vector<std::wstring> parts = SplitQualified(uniqueTable);
         if (!Trim(uniqueSchema).empty()) {
@@ -615,6 +911,23 @@ bool ResolveTarget(ConnectionCore& connection, TableTarget& t, const void* owner
             special.columns.size() >= 8)
             t.key = KeyFrom(special, 1, t, [](RowSet& r) { return !r.IsNull(7) && r.Value(7).intVal() == SQL_PC_PSEUDO; });
     }
+    // Whether the result holds every column of the table: only then are rows equal in the result
+    // copies of each other in the table.
+    t.allColumns = false;
+    RowSet tableColumns;
+    if (connection.Run(
+            [&](SQLHSTMT h) {
+                return SQLColumnsW(h, arg(catalog), len(catalog), arg(schema), len(schema), table.data(), len(table), nullptr, 0);
+            },
+            &tableColumns, nullptr, owner, ignored) &&
+        tableColumns.columns.size() >= 4 && tableColumns.RowCount() > 0) {
+        // The name is a pattern: rows of other tables it matches are skipped.
+        t.allColumns = true;
+        for (std::size_t r = 0; r < tableColumns.RowCount() && t.allColumns; ++r) {
+            tableColumns.Load(r);
+            if (tableColumns.Text(2) == t.table) t.allColumns = FindBase(t, tableColumns.Text(3)) >= 0;
+        }
+    }
     // Without a key, PostgreSQL finds one row of equal ones by its ctid, which only plain tables
     // have (a view has none, and in a partitioned table it is unique only per partition).
     t.rowIdentifier = true;
@@ -682,37 +995,76 @@ bool WriteRow(ConnectionCore& connection, const std::vector<ColumnInfo>& columns
         } else {
             s.text = L"DELETE FROM " + t.name;
         }
-        std::vector<std::size_t> match = MatchColumns(columns, t, changed, criteria);
-        if (match.empty()) {
+        const Match match = MatchColumns(columns, t, original, changed, criteria);
+        if (match.columns.empty()) {
             error.Set(kTooManyRows, ZE_FAIL);
             return false;
         }
-        const std::size_t whereAt = s.text.size();
-        AppendMatch(columns, t, original, match, s);
-        // A statement that may reach several rows runs in a transaction of its own (unless the
-        // caller has one), to be undone when it does.
-        const bool guard = !LimitToOneRow(t, s, whereAt) && !connection.inTransaction;
-        if (guard) {
-            if (!SetAutoCommit(connection, false, error)) return false;
-            connection.inTransaction = true;
+        const std::size_t whereAt = s.text.size(), setParams = s.params.size();
+        for (std::size_t k = 0; k < match.columns.size(); ++k) {
+            s.text += k == 0 ? L" WHERE " : L" AND ";
+            AppendCondition(columns[match.columns[k]], t, match.columns[k], original[match.columns[k]], s);
+        }
+        // How sure the statement is to reach one row: a key compared exactly, or copies of one
+        // row of which the DBMS picks one. Otherwise it must be undoable, and is undone unless it
+        // reached exactly one row.
+        bool limited = match.unique || (match.copies && LimitToOneRow(t, s, whereAt));
+        if (!limited && match.sqliteCopies && t.rowIdentifier) {
+            // SQLite: the rows that match are copies when each loosely compared column holds one
+            // stored value among them.
+            Statement distinct{L"SELECT COUNT(*)", std::vector<Param>(s.params.begin() + static_cast<std::ptrdiff_t>(setParams), s.params.end())};
+            for (std::size_t i : match.columns)
+                if (HowCompared(columns[i], t, original[i]) != Compare::Exact)
+                    distinct.text += L", COUNT(DISTINCT quote(" + t.Quote(t.base[i]) + L"))";
+            distinct.text += L" FROM " + t.name + s.text.substr(whereAt);
+            RowSet counts;
+            if (!Execute(connection, distinct, &counts, nullptr, owner, error)) return false;
+            bool copies = counts.RowCount() == 1;
+            if (copies) {
+                counts.Load(0);
+                for (std::size_t k = 1; k < counts.columns.size(); ++k) copies = copies && counts.Value(k).intVal() <= 1;
+            }
+            limited = copies && LimitToOneRow(t, s, whereAt);
+        }
+        auto several = [&](long count) {
+            std::wstring why = match.loose.empty()
+                                   ? std::wstring(L"the table has no key and the rows hold the same values")
+                                   : Format(L"the column \"%s\" cannot be compared exactly", match.loose);
+            return Format(L"%s %ld rows of the table match this row (%s); nothing was changed.", std::wstring(kTooManyRows), count,
+                          why);
+        };
+        RowGuard guard(connection, owner);
+        if (!limited) {
+            if (!guard.Begin(error)) return false;
+            if (t.dbms == Dbms::MySQL) {
+                // Tables of engines without transactions can't be undone: count first, then
+                // write one row at most.
+                Statement check{L"SELECT COUNT(*) FROM " + t.name + s.text.substr(whereAt),
+                                std::vector<Param>(s.params.begin() + static_cast<std::ptrdiff_t>(setParams), s.params.end())};
+                RowSet count;
+                if (!Execute(connection, check, &count, nullptr, owner, error)) return false;
+                count.Load(0);
+                const long found = count.RowCount() ? static_cast<long>(count.Value(0).intVal()) : 0;
+                if (found > 1) {
+                    error.Set(several(found), ZE_FAIL);
+                    return false;
+                }
+                s.text += L" LIMIT 1";
+            }
         }
         long affected = -1;
-        if (!Execute(connection, s, nullptr, &affected, owner, error)) {
-            if (guard) {
-                OdbcError ignored;
-                EndGuard(connection, false, ignored);
-            }
-            return false;
-        }
-        if (guard) {
+        if (!Execute(connection, s, nullptr, &affected, owner, error)) return false;
+        if (affected > 1) {
             OdbcError ignored;
-            if (affected > 1) {
-                EndGuard(connection, false, ignored);
-                error.Set(kTooManyRows, ZE_FAIL);
+            if (limited || !guard.End(false, ignored)) {
+                // Nothing could undo it (a caller's transaction without savepoints).
+                error.Set(Format(L"%s %ld rows were changed instead of one.", std::wstring(kTooManyRows), affected), ZE_FAIL);
                 return false;
             }
-            if (!EndGuard(connection, true, error)) return false;
+            error.Set(several(affected), ZE_FAIL);
+            return false;
         }
+        if (!limited && !guard.End(true, error)) return false;
         if (affected == 0 && kind == RowWrite::Update && t.dbms == Dbms::MySQL) {
             // MySQL counts changed rows, not found ones: a row that already holds the new values
             // counts 0. Look for it with the new values in place of the old.
@@ -720,7 +1072,12 @@ bool WriteRow(ConnectionCore& connection, const std::vector<ColumnInfo>& columns
             for (std::size_t i = 0; i < columns.size(); ++i)
                 if (write[i]) now[i] = values[i];
             Statement check{L"SELECT COUNT(*) FROM " + t.name, {}};
-            AppendMatch(columns, t, now, match, check);
+            for (std::size_t k = 0; k < match.columns.size(); ++k) {
+                check.text += k == 0 ? L" WHERE " : L" AND ";
+                // The column may have stored the new text otherwise (a CHAR column drops the
+                // trailing blanks): the collation's equality says whether it holds it.
+                AppendCondition(columns[match.columns[k]], t, match.columns[k], now[match.columns[k]], check, true);
+            }
             RowSet count;
             if (!Execute(connection, check, &count, nullptr, owner, error)) return false;
             if (count.RowCount() > 0) {
@@ -731,10 +1088,6 @@ bool WriteRow(ConnectionCore& connection, const std::vector<ColumnInfo>& columns
         if (affected == 0) {
             conflict = true;
             error.Set(kRowNotFound, ZE_FAIL);
-            return false;
-        }
-        if (affected > 1) {
-            error.Set(kTooManyRows, ZE_FAIL);
             return false;
         }
         return true;

@@ -29,6 +29,7 @@ struct TableTarget {
     bool wideText = true;            // text goes as SQL_C_WCHAR, else as SQL_C_CHAR bytes
     std::vector<std::size_t> key;    // result columns of the table's key; empty: match all values
     bool rowIdentifier = true;       // without a key: the DBMS's row id (ctid, rowid) picks one row
+    bool allColumns = false;         // every column of the table is a column of the result
 
     std::wstring Quote(const std::wstring& identifier) const;
 };
@@ -50,6 +51,12 @@ struct PlainSelect {
 };
 bool ParsePlainSelect(const std::wstring& sql, PlainSelect& out);
 
+// What makes the rows of `sql` other than one table row each ("" nothing): DISTINCT, GROUP BY,
+// HAVING, aggregate functions, UNION / INTERSECT / EXCEPT, window functions, and joins unless
+// `joinNamed` (the "Unique Table" property names the table to change) - in the statement itself
+// or in a query it selects from, not in subqueries that give a value or a condition.
+std::wstring NotOneRowEach(const std::wstring& sql, bool joinNamed);
+
 // Completes `target` from the database: quoting, DBMS, table name and key.
 bool ResolveTarget(ConnectionCore& connection, TableTarget& target, const void* owner, OdbcError& error);
 
@@ -57,16 +64,21 @@ enum class RowWrite { Insert, Update, Delete };
 
 // Which values find a changed row (the "Update Criteria" property): the key alone, the key and
 // every column, or the key and the changed columns (the default; also for 3, time stamps, which
-// no table here has). Without a key, every column that can be compared.
+// no table here has). Without a key (or one whose values memory does not hold exactly), every
+// column that can be compared. Each value is compared exactly: texts byte for byte where the
+// collation folds (MySQL), time stamps finer than milliseconds by their whole fetched value;
+// where that is impossible (SQLite's date texts and REAL values, times finer than seconds) the
+// column narrows loosely or is left out, and the write is undone unless it reached one row.
 constexpr int kCriteriaKey = 0;
 constexpr int kCriteriaAllColumns = 1;
 constexpr int kCriteriaChangedColumns = 2;
 
 // Writes one row. `original`: the row as read (Update, Delete); `values`: the row as it should be
 // (Insert, Update), which for an Insert receives the values the database generated when it can
-// tell them. `columns` marks the columns to write (Insert: those to give a value; Update: the
-// changed ones). `criteria`: see above. `conflict` is set when the row was not found (0 rows
-// affected).
+// tell them; a time stamp of `original` may be the text of its whole stored value. `columns`
+// marks the columns to write (Insert: those to give a value; Update: the changed ones).
+// `criteria`: see above. `conflict` is set when the row was not found (0 rows affected). A write
+// that reached several rows is undone and fails.
 bool WriteRow(ConnectionCore& connection, const std::vector<ColumnInfo>& columns, const TableTarget& target,
               RowWrite kind, const std::vector<_variant_t>& original, std::vector<_variant_t>& values,
               const std::vector<bool>& write, int criteria, const void* owner, bool& conflict, OdbcError& error);

@@ -261,6 +261,25 @@ std::wstring XmlValue(const RowSet& rows, std::size_t col) {
     return std::wstring();
 }
 
+// A number of the form XmlValue writes, read exactly into a variant of the column's width (a text
+// would go through a double on its way: 64-bit integers would lose digits, the largest REAL
+// would overflow). False for anything else.
+bool ExactNumber(ValueKind kind, std::string_view text, _variant_t& out) {
+    const char* first = text.data();
+    const char* last = first + text.size();
+    auto whole = [&](auto& value) {
+        auto [end, ec] = std::from_chars(first, last, value);
+        return ec == std::errc() && end == last && first != last;
+    };
+    switch (kind) {
+    case ValueKind::Int: { std::int64_t v; if (!whole(v)) return false; out = _variant_t::I8(v); return true; }
+    case ValueKind::UInt: { std::uint64_t v; if (!whole(v)) return false; out = _variant_t::UI8(v); return true; }
+    case ValueKind::Float: { float v; if (!whole(v)) return false; out = _variant_t::R4(v); return true; }
+    case ValueKind::Double: { double v; if (!whole(v)) return false; out = _variant_t::R8(v); return true; }
+    default: return false;
+    }
+}
+
 bool IsXmlName(const std::wstring& name) {
     if (name.empty() || name.size() > 255) return false;
     const std::string utf8 = WideToUtf8(name);
@@ -713,8 +732,13 @@ private:
                 if (!FromHex(a.value, bytes_))
                     return void(Fail(Format(L"The value of field \"%s\" in record %ld is not hexadecimal.", c.name, record_)));
                 in = _variant_t::Bytes(bytes_.data(), bytes_.size());
-            } else {
+            } else if (!ExactNumber(c.kind, a.value, in)) {
                 in = _variant_t::Bstr(Utf8ToWide(a.value));
+            }
+            // A numeric that is not a number (PostgreSQL's NaN and infinities) stays as written.
+            if (c.kind == ValueKind::Decimal && (a.value == "NaN" || a.value == "Infinity" || a.value == "-Infinity")) {
+                values_[col] = in;
+                continue;
             }
             std::wstring why;
             if (!rows_.Coerce(col, in, values_[col], why))

@@ -520,7 +520,8 @@ TEST_P(EditingBackend, EqualRowsOfAViewAreNeverChangedTogether) {
     if (testdb::IsPostgres(kind())) {
         // A view has no row id to pick one of the two: the change is refused and undone.
         EXPECT_EQ(0, rs.Update());
-        EXPECT_EQ(L"Insufficient key column information for updating or refreshing.", rs.m_strLastError);
+        EXPECT_EQ(0u, rs.m_strLastError.find(L"Insufficient key column information for updating or refreshing. 2 rows"))
+            << U8(rs.m_strLastError);
         EXPECT_EQ((Rows{L"1|x", L"1|x", L"2|y"}), Seen(all));
     } else {
         ASSERT_EQ(1, rs.Update()) << U8(rs.m_strLastError);

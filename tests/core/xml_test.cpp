@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "backend_test.h"
+#include "native_client.h"
 #include "zentra/codepage.h"
 #include "zentra/dataaccess.h"
 #include "zentra/format.h"
@@ -186,6 +187,45 @@ TEST_P(RecordsetXmlBackend, EveryKindOfValueSurvivesARoundTrip) {
     const std::string again = files.New("again");
     ASSERT_EQ(1, opened.SaveAsXML(W(again).c_str())) << U8(opened.m_strLastError);
     EXPECT_EQ(ReadAll(path), ReadAll(again)) << "saving what was read gives the same file";
+}
+
+TEST_P(RecordsetXmlBackend, ValuesAtTheEdgesOfTheirTypesOpenAgainUnchanged) {
+    // Unsigned 64-bit values beyond the signed range, the largest REAL, a numeric NaN.
+    const std::wstring t = T(L"edges");
+    std::wstring insert;
+    switch (kind()) {
+    case Kind::SQLite:
+        Recreate(t, L"id integer, b bigint, d double");
+        insert = L"(1, 9223372036854775807, 1.7976931348623157e308), (2, -9223372036854775808, 5e-324)";
+        break;
+    case Kind::PostgreSQL:
+    case Kind::PostgreSQLAnsi:
+        Recreate(t, L"id integer, r real, n numeric");
+        insert = L"(1, 3.4028235e38, 'NaN'), (2, -3.4028235e38, 1.5)";
+        break;
+    case Kind::MariaDB:
+        Recreate(t, L"id integer primary key, u bigint unsigned, r float");
+        insert = L"(1, 12345678901234567890, 3.4028234663852886e38), (2, 18446744073709551615, -3.4028234663852886e38)";
+        break;
+    }
+    Exec(L"insert into " + t + L" values " + insert);
+    CADORecordSet original(&conn, 1);
+    Query(original, L"select * from " + t + L" order by id");
+    const std::string path = files.New("edges");
+    ASSERT_EQ(1, original.SaveAsXML(W(path).c_str())) << U8(original.m_strLastError);
+    CADORecordSet opened(&conn, 1);
+    ASSERT_EQ(1, opened.OpenXML(W(path).c_str())) << U8(opened.m_strLastError);
+    ExpectSameRecords(original, opened);
+    if (kind() != Kind::MariaDB) return;
+
+    // A text too large for a signed 64-bit value is set and written whole.
+    CADORecordSet rs(&conn, 0);
+    ASSERT_EQ(1, rs.Open(conn.GetConnection(), (L"select id, u from " + t + L" order by id").c_str(), 1)) << U8(rs.m_strLastError);
+    ASSERT_EQ(1, rs.Edit());
+    ASSERT_EQ(1, rs.SetFieldValue(L"u", CString(L"12345678901234567891"))) << U8(rs.m_strLastError);
+    ASSERT_EQ(1, rs.Update()) << U8(rs.m_strLastError);
+    EXPECT_EQ((std::vector<std::string>{"1|12345678901234567891", "2|18446744073709551615"}),
+              testdb::NativeRows(GetParam(), U8(L"select id, u from " + t + L" order by id")));
 }
 
 TEST_P(RecordsetXmlBackend, NamesThatAreNotXmlNamesAndDuplicates) {
