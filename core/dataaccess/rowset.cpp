@@ -935,7 +935,9 @@ void PlanBinding(const DriverCaps& caps, const ColumnInfo& c, BoundColumn& b) {
     switch (c.kind) {
     case ValueKind::Int: b.cType = SQL_C_SBIGINT; b.element = 8; break;
     case ValueKind::UInt: b.cType = SQL_C_UBIGINT; b.element = 8; break;
-    case ValueKind::Float: b.cType = SQL_C_FLOAT; b.element = sizeof(float); break;
+    // Single precision travels as SQL_C_DOUBLE (exact): some drivers (MariaDB's) step through
+    // SQL_C_FLOAT arrays by eight bytes and would write past a four-byte array.
+    case ValueKind::Float: b.cType = SQL_C_DOUBLE; b.element = sizeof(double); break;
     case ValueKind::Double: b.cType = SQL_C_DOUBLE; b.element = sizeof(double); break;
     case ValueKind::Bool: b.cType = SQL_C_BIT; b.element = 1; break;
     case ValueKind::Date: b.cType = SQL_C_TYPE_DATE; b.element = sizeof(SQL_DATE_STRUCT); break;
@@ -997,7 +999,7 @@ bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<Colu
         switch (c.kind) {
         case ValueKind::Int: { std::int64_t v; std::memcpy(&v, p, 8); rows.AddInt(v); break; }
         case ValueKind::UInt: { std::uint64_t v; std::memcpy(&v, p, 8); rows.AddUInt(v); break; }
-        case ValueKind::Float: { float v; std::memcpy(&v, p, sizeof v); rows.AddFloat(v); break; }
+        case ValueKind::Float: { double v; std::memcpy(&v, p, sizeof v); rows.AddFloat(static_cast<float>(v)); break; }
         case ValueKind::Double: { double v; std::memcpy(&v, p, sizeof v); rows.AddDouble(v); break; }
         case ValueKind::Bool: rows.AddBool(p[0] != 0); break;
         case ValueKind::Date: { SQL_DATE_STRUCT v; std::memcpy(&v, p, sizeof v); rows.AddDate(v); break; }
