@@ -56,6 +56,25 @@ bool ProbeWideText(SQLHDBC dbc) {
     return !(state == "07006" || state == "HY003" || state == "HYC00");
 }
 
+// Whether the driver has wide entry points. The driver manager answers SQLGetFunctions for a
+// function in either form, so the driver is asked instead whether it has wide character types
+// at all: a driver that lists none in SQLGetTypeInfo and converts to none is an ANSI build.
+bool ProbeWideCalls(SQLHDBC dbc) {
+    SQLUINTEGER conversions = 0;
+    const SQLUINTEGER wideTypes = SQL_CVT_WCHAR | SQL_CVT_WVARCHAR | SQL_CVT_WLONGVARCHAR;
+    if (Succeeded(SQLGetInfo(dbc, SQL_CONVERT_VARCHAR, &conversions, sizeof conversions, nullptr)) &&
+        (conversions & wideTypes) != 0)
+        return true;
+    for (SQLSMALLINT type : {SQL_WVARCHAR, SQL_WCHAR, SQL_WLONGVARCHAR}) {
+        StmtHandle stmt;
+        OdbcError error;
+        if (!stmt.Alloc(dbc, error)) return true;
+        if (!Succeeded(SQLGetTypeInfo(stmt.get(), type))) return true;  // no answer: keep the wide calls
+        if (Succeeded(SQLFetch(stmt.get()))) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 // ---- ConnectionCore ----
@@ -89,6 +108,8 @@ bool ConnectionCore::Connect(const std::wstring& connectionString, long loginTim
         caps_.getDataBound = (extensions & SQL_GD_BOUND) != 0;
     }
     caps_.wideText = ProbeWideText(dbc_.get());
+    caps_.wideCalls = ProbeWideCalls(dbc_.get());
+    dbc_.SetWideCalls(caps_.wideCalls);
     return true;
 }
 
@@ -224,11 +245,10 @@ int CADOConnection::Execute(const wchar_t* sql, long /*options*/) {
             Record(L"", ZE_POINTER);
             return 0;
         }
-        SqlWString text = ToSqlW(sql ? sql : L"");
+        const std::wstring text = sql ? sql : L"";
+        const bool wide = m_pConnection->caps().wideCalls;
         OdbcError error;
-        bool ok = m_pConnection->Run(
-            [&](SQLHSTMT h) { return SQLExecDirectW(h, text.data(), static_cast<SQLINTEGER>(text.size())); }, nullptr,
-            nullptr, this, error);
+        bool ok = m_pConnection->Run([&](SQLHSTMT h) { return ExecDirect(h, text, wide); }, nullptr, nullptr, this, error);
         if (!ok) Record(error.text, error.code);
         return ok ? 1 : 0;
     } catch (const std::bad_alloc&) {
@@ -301,26 +321,20 @@ int CADOConnection::GetInfoText(const wchar_t* name, CString& value) {
     }
     SQLHDBC dbc = m_pConnection->dbc();
     OdbcError error;
+    const bool wide = m_pConnection->caps().wideCalls;
     if (EqualsNoCase(name, kCurrentCatalog)) {
-        SQLWCHAR buffer[1024] = {};
-        SQLINTEGER length = 0;
-        if (!Check(SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, buffer, sizeof buffer, &length), SQL_HANDLE_DBC,
-                   dbc, error)) {
+        if (!CurrentCatalog(dbc, wide, value, error)) {
             Record(error.text, error.code);
             return 0;
         }
-        value = FromSqlW(buffer, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLINTEGER>(length, 0)) / sizeof(SQLWCHAR), 1023));
         return 1;
     }
     for (const auto& p : kTextProperties) {
         if (!EqualsNoCase(name, p.name)) continue;
-        SQLWCHAR buffer[1024] = {};
-        SQLSMALLINT length = 0;
-        if (!Check(SQLGetInfoW(dbc, p.info, buffer, sizeof buffer, &length), SQL_HANDLE_DBC, dbc, error)) {
+        if (!zentra::GetInfoText(dbc, p.info, wide, value, error)) {
             Record(error.text, error.code);
             return 0;
         }
-        value = FromSqlW(buffer, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) / sizeof(SQLWCHAR), 1023));
         return 1;
     }
     Record(kNoItem, ZE_INVALIDARG);
@@ -373,11 +387,13 @@ int CADOConnection::SetProperties(const wchar_t* name, const wchar_t* value) {
         return 0;
     }
     try {
-        SqlWString text = ToSqlW(value ? value : L"");
+        const bool wide = m_pConnection->caps().wideCalls;
+        DriverText text(std::wstring_view(value ? value : L""), wide);
         SQLHDBC dbc = m_pConnection->dbc();
         OdbcError error;
-        if (!Check(SQLSetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, text.data(),
-                                      static_cast<SQLINTEGER>(text.size() * sizeof(SQLWCHAR))),
+        const SQLINTEGER bytes = wide ? text.Length() * static_cast<SQLINTEGER>(sizeof(SQLWCHAR)) : text.Length();
+        if (!Check(wide ? SQLSetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, text.W(), bytes)
+                        : SQLSetConnectAttr(dbc, SQL_ATTR_CURRENT_CATALOG, text.A(), bytes),
                    SQL_HANDLE_DBC, dbc, error)) {
             Record(error.text, error.code);
             return 0;

@@ -1028,14 +1028,15 @@ const std::wstring kCancelled = L"Operation cancelled.";
 
 // Where column `index` comes from, for the statements that write rows back: one
 // SQLColAttribute call per attribute. A driver that does not know an attribute leaves it empty.
-void DescribeBase(SQLHSTMT stmt, SQLUSMALLINT index, ColumnInfo& c) {
+void DescribeBase(SQLHSTMT stmt, SQLUSMALLINT index, bool wide, ColumnInfo& c) {
     auto text = [&](SQLUSMALLINT field, std::wstring& out) {
-        SQLWCHAR buffer[256] = {};
+        SQLWCHAR buffer[512] = {};  // also holds the narrow form
         SQLSMALLINT length = 0;
-        if (!Succeeded(SQLColAttributeW(stmt, index, field, buffer, sizeof buffer, &length, nullptr))) return;
-        const std::size_t units = std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) / sizeof(SQLWCHAR), 255);
-        out = FromSqlW(buffer, units);
-        while (!out.empty() && out.back() == L'\0') out.pop_back();
+        if (!Succeeded(wide ? SQLColAttributeW(stmt, index, field, buffer, sizeof buffer, &length, nullptr)
+                            : SQLColAttribute(stmt, index, field, buffer, sizeof buffer, &length, nullptr)))
+            return;
+        const std::size_t n = static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0));
+        out = wide ? FromDriver(buffer, n / sizeof(SQLWCHAR), 511, true) : FromDriver(buffer, n, sizeof buffer - 1, false);
     };
     text(SQL_DESC_BASE_TABLE_NAME, c.baseTable);
     text(SQL_DESC_BASE_COLUMN_NAME, c.baseColumn);
@@ -1057,17 +1058,20 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
     bool anyLong = false, anyVariable = false;
     for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(count); ++i) {
         ColumnInfo c;
-        SQLWCHAR name[512] = {};
+        SQLWCHAR name[1024] = {};  // also holds the narrow form
         SQLSMALLINT nameLength = 0, nullable = SQL_NULLABLE_UNKNOWN;
-        if (!Check(SQLDescribeColW(stmt, i, name, 512, &nameLength, &c.sqlType, &c.columnSize, &c.digits, &nullable),
+        if (!Check(caps.wideCalls ? SQLDescribeColW(stmt, i, name, 1024, &nameLength, &c.sqlType, &c.columnSize, &c.digits, &nullable)
+                                  : SQLDescribeCol(stmt, i, reinterpret_cast<SQLCHAR*>(name), sizeof name, &nameLength,
+                                                   &c.sqlType, &c.columnSize, &c.digits, &nullable),
                    SQL_HANDLE_STMT, stmt, error))
             return false;
-        c.name = FromSqlW(name, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)), 511));
+        const std::size_t nameUnits = static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0));
+        c.name = caps.wideCalls ? FromDriver(name, nameUnits, 1023, true) : FromDriver(name, nameUnits, sizeof name - 1, false);
         c.nullable = nullable != SQL_NO_NULLS;
         SQLLEN isUnsigned = SQL_FALSE;
         if (Succeeded(SQLColAttributeW(stmt, i, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned)))
             c.isUnsigned = isUnsigned == SQL_TRUE;
-        DescribeBase(stmt, i, c);
+        DescribeBase(stmt, i, caps.wideCalls, c);
         DeriveColumn(c);
         anyLong = anyLong || c.isLong;
         anyVariable = anyVariable || IsVariable(c);

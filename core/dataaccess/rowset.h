@@ -139,11 +139,10 @@ struct DriverCaps {
     // Text as SQL_C_WCHAR; false for drivers that can't convert to it (ANSI builds such as
     // psqlodbca), whose text is then read as SQL_C_CHAR bytes.
     bool wideText = true;
+    // Text arguments (statements, names, patterns) through the wide entry points; false for
+    // drivers without them, which then get UTF-8 bytes through the narrow ones.
+    bool wideCalls = true;
 };
-
-// Decodes text a driver gave as bytes: UTF-8 when the bytes are valid UTF-8, else the locale's
-// character set.
-std::wstring DecodeNarrow(std::string_view bytes);
 
 // Describes the result of `stmt` and fetches all its rows into `rows`. Stops with an error when
 // `cancelled` becomes true.

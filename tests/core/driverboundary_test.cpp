@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <memory>
 #include <cmath>
 #include <string>
 
@@ -71,6 +72,50 @@ TEST_P(DriverBoundary, SinglePrecisionColumnsInBlocks) {
         if (got != want && ++mismatches <= 3) ADD_FAILURE() << "row " << i << ": " << U8(got) << " instead of " << U8(want);
     }
     EXPECT_EQ(0, mismatches);
+}
+
+// Statement text, identifiers and catalogue arguments reach the driver exactly as typed, in a
+// UTF-8 locale and in the C locale, whether or not the driver has wide entry points; the native
+// client checks what the database did and holds.
+TEST_P(DriverBoundary, TextReachesTheDriverAsTyped) {
+    const bool maria = kind() == Kind::MariaDB;
+    const std::wstring t = T(L"typed");
+    // MariaDB keeps identifiers in a three-byte form: no character beyond the BMP in them.
+    const std::wstring column = maria ? L"ключ" : L"ключ😀";
+    const std::wstring quoted = maria ? L"`" + column + L"`" : L"\"" + column + L"\"";
+    for (const char* locale : {"C.UTF-8", "C"}) {
+        SCOPED_TRACE(locale);
+        ASSERT_NE(nullptr, std::setlocale(LC_ALL, locale));
+        Recreate(t, maria ? L"id int, name varchar(40) character set utf8mb4" : L"id int, name varchar(40)");
+        Exec(L"insert into " + t + L" values (1, 'a'), (2, 'b'), (3, 'c')");
+        // A comment with a character beyond the BMP must not swallow the next line.
+        Exec(L"delete from " + t + L" -- 😀\nwhere id = 1");
+        EXPECT_EQ("2\n", testdb::NativeQuery(GetParam(), "select count(*) from " + U8(t) + ";"));
+        Exec(L"insert into " + t + L" values (10, 'ключ😀é\u00e0\u4e2d')");
+        EXPECT_EQ(U8(L"ключ😀é\u00e0\u4e2d\n"), testdb::NativeQuery(GetParam(), "select name from " + U8(t) + " where id = 10;"));
+
+        CADORecordSet rs(&conn, 1);
+        Query(rs, L"select name as " + quoted + L" from " + t + L" where id = 10");
+        CADOFieldInfo info;
+        ASSERT_EQ(1, rs.GetFieldInfo(0L, &info));
+        EXPECT_EQ(U8(column), U8(info.m_strName));
+        _variant_t v;
+        ASSERT_EQ(1, rs.GetFieldValue(0, v));
+        EXPECT_EQ(U8(L"ключ😀é\u00e0\u4e2d"), U8(v.vt() == VT_BSTR ? v.bstrVal() : L"?"));
+        // A catalogue argument with such characters finds its table.
+        Recreate(t + L"_ключ", L"x int");
+        CADORecordSet schema(&conn, 1);
+        auto restrictions = std::make_shared<SAFEARRAY>();
+        restrictions->elementType = VT_VARIANT;
+        restrictions->variants.resize(4);
+        restrictions->variants[2] = _variant_t::Bstr(t + L"_ключ");
+        ASSERT_EQ(1, schema.OpenSchema(adSchemaTables, _variant_t::Array(restrictions))) << U8(schema.m_strLastError);
+        ASSERT_EQ(1u, schema.GetRecordCount());
+        _variant_t name;
+        ASSERT_EQ(1, schema.GetFieldValue(L"TABLE_NAME", name));
+        EXPECT_EQ(U8(t + L"_ключ"), U8(name.vt() == VT_BSTR ? name.bstrVal() : L"?"));
+        Exec(L"drop table " + t + L"_ключ");
+    }
 }
 
 }  // namespace
