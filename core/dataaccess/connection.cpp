@@ -110,6 +110,9 @@ bool ConnectionCore::Connect(const std::wstring& connectionString, long loginTim
     caps_.wideText = ProbeWideText(dbc_.get());
     caps_.wideCalls = ProbeWideCalls(dbc_.get());
     dbc_.SetWideCalls(caps_.wideCalls);
+    // SQLite keeps a type per value; its columns' types only describe the first value or the
+    // declaration.
+    caps_.valueTyped = FindNoCase(InfoText(dbc_.get(), SQL_DBMS_NAME, caps_.wideCalls), L"sqlite") != std::wstring::npos;
     return true;
 }
 

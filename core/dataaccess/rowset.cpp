@@ -194,15 +194,21 @@ ColumnInfo SchemaColumn(const wchar_t* name, int adoType) {
 // ---- storage ----
 
 void RowSet::Header(std::size_t length) {
-    std::uint64_t v = static_cast<std::uint64_t>(length) + 1;
+    const bool tagged = pendingTag_ >= 0;
+    std::uint64_t v = static_cast<std::uint64_t>(length) + 1 + (tagged ? 1 : 0);
     while (v >= 0x80) {
         pending_.push_back(static_cast<std::uint8_t>(v | 0x80));
         v >>= 7;
     }
     pending_.push_back(static_cast<std::uint8_t>(v));
+    if (tagged) pending_.push_back(static_cast<std::uint8_t>(pendingTag_));
+    pendingTag_ = -1;
 }
 
-void RowSet::AddNull() { pending_.push_back(0); }
+void RowSet::AddNull() {
+    pendingTag_ = -1;
+    pending_.push_back(0);
+}
 
 void RowSet::AddInt(std::int64_t value) {
     std::size_t n = 1;
@@ -353,7 +359,8 @@ void RowSet::Load(std::size_t row) {
     if (row >= rows_.size()) return;
     const auto& batch = batches_[rows_[row] >> 32];
     const std::uint8_t* p = batch.data() + (rows_[row] & 0xFFFFFFFFu);
-    for (auto& cell : cells_) {
+    for (std::size_t c = 0; c < cells_.size(); ++c) {
+        Cell& cell = cells_[c];
         std::uint64_t header = 0;
         int shift = 0;
         for (;;) {
@@ -367,6 +374,11 @@ void RowSet::Load(std::size_t row) {
         cell.length = static_cast<std::uint32_t>(header - 1);
         cell.data = p;
         p += cell.length;
+        if (columns[c].valueTyped && cell.length > 0) {
+            cell.tag = cell.data[0];
+            ++cell.data;
+            --cell.length;
+        }
     }
 }
 
@@ -377,6 +389,20 @@ _variant_t RowSet::Value(std::size_t column) const {
     const Cell& cell = cells_[column];
     const ColumnInfo& c = columns[column];
     const std::uint8_t* p = cell.data;
+    switch (cell.tag) {
+    case AsText: return _variant_t::Bstr(Utf8ToWide(std::string_view(reinterpret_cast<const char*>(p), cell.length)));
+    case AsDouble: {
+        double d;
+        std::memcpy(&d, p, sizeof d);
+        return _variant_t::R8(d);
+    }
+    case AsInteger: {
+        std::int64_t v;
+        std::memcpy(&v, p, sizeof v);
+        return SignedVariant(adInteger, v);
+    }
+    default: break;
+    }
     switch (c.kind) {
     case ValueKind::Int: {
         std::uint64_t u = 0;
@@ -426,7 +452,8 @@ long RowSet::ActualSize(std::size_t column) const {
     if (IsNull(column)) return 0;
     const Cell& cell = cells_[column];
     const ColumnInfo& c = columns[column];
-    switch (c.kind) {
+    if (cell.tag == AsDouble || cell.tag == AsInteger) return 8;
+    switch (cell.tag == AsText ? ValueKind::Text : c.kind) {
     case ValueKind::Text: {
         // Characters: every UTF-8 byte that does not continue a sequence starts one.
         long n = 0;
@@ -442,9 +469,9 @@ long RowSet::ActualSize(std::size_t column) const {
 std::wstring RowSet::Text(std::size_t column) const {
     if (IsNull(column)) return std::wstring();
     const Cell& cell = cells_[column];
-    if (columns[column].kind == ValueKind::Text)
+    if ((columns[column].kind == ValueKind::Text && cell.tag == AsColumn) || cell.tag == AsText)
         return Utf8ToWide(std::string_view(reinterpret_cast<const char*>(cell.data), cell.length));
-    if (columns[column].kind == ValueKind::Decimal)
+    if (columns[column].kind == ValueKind::Decimal && cell.tag == AsColumn)
         return AsciiToWide(std::string_view(reinterpret_cast<const char*>(cell.data), cell.length));
     std::wstring text;
     VariantToText(Value(column), text);
@@ -720,6 +747,7 @@ bool RowSet::Coerce(std::size_t column, const _variant_t& input, _variant_t& out
 
 void RowSet::AddStored(const _variant_t& v, const ColumnInfo& c) {
     if (v.vt() == VT_EMPTY || v.vt() == VT_NULL) return AddNull();
+    if (c.valueTyped) Tag(AsColumn);
     switch (c.kind) {
     case ValueKind::Int: return AddInt(v.intVal());
     case ValueKind::UInt: return AddUInt(v.uintVal());
@@ -801,7 +829,9 @@ struct Scratch {
     std::string narrowAll;
 };
 
-// Reads a numeric (as ASCII), a text in the driver's bytes, or a binary value whole.
+// Reads a numeric (as ASCII) or a binary value whole. The first call tells the whole length
+// (most drivers do), so the rest comes in one more call: drivers that convert the whole value
+// on every call would otherwise take time quadratic in its length.
 bool GetNarrowValue(SQLHSTMT stmt, const ColumnInfo& c, SQLUSMALLINT index, RowSet& rows, Scratch& scratch,
                     OdbcError& error) {
     const bool text = c.kind != ValueKind::Bytes;
@@ -810,8 +840,8 @@ bool GetNarrowValue(SQLHSTMT stmt, const ColumnInfo& c, SQLUSMALLINT index, RowS
     SQLRETURN rc;
     std::string& all = scratch.narrowAll;
     all.clear();
-    const std::size_t room = buffer.size() - (text ? 1 : 0);
     for (;;) {
+        const std::size_t room = buffer.size() - (text ? 1 : 0);
         rc = SQLGetData(stmt, index, text ? SQL_C_CHAR : SQL_C_BINARY, buffer.data(), static_cast<SQLLEN>(buffer.size()), &ind);
         if (rc == SQL_NO_DATA) break;
         if (!Succeeded(rc)) return Check(rc, SQL_HANDLE_STMT, stmt, error);
@@ -819,16 +849,211 @@ bool GetNarrowValue(SQLHSTMT stmt, const ColumnInfo& c, SQLUSMALLINT index, RowS
             rows.AddNull();
             return true;
         }
-        if (ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > room) {
-            all.append(buffer.data(), room);
-            continue;
+        if (ind != SQL_NO_TOTAL && static_cast<std::size_t>(ind) <= room) {
+            all.append(buffer.data(), static_cast<std::size_t>(ind));
+            break;
         }
-        all.append(buffer.data(), static_cast<std::size_t>(ind));
-        break;
+        all.append(buffer.data(), room);
+        if (ind != SQL_NO_TOTAL) buffer.resize(std::max(buffer.size(), static_cast<std::size_t>(ind) - room + 1));
     }
     if (c.kind == ValueKind::Decimal) rows.AddAscii(all);
-    else if (text) rows.AddNarrow(all);
     else rows.AddBytes(all.data(), all.size());
+    return true;
+}
+
+// Reads the value of column `index` whole as text, in UTF-8; `null` tells a NULL. Like
+// GetNarrowValue, it takes the rest of a long value in one more call.
+bool ReadText(SQLHSTMT stmt, const DriverCaps& caps, SQLUSMALLINT index, Scratch& scratch, std::string& utf8, bool& null,
+              OdbcError& error) {
+    null = false;
+    SQLLEN ind = 0;
+    SQLRETURN rc;
+    if (caps.wideText) {
+        std::vector<SQLWCHAR>& buffer = scratch.wide;
+        SqlWString& all = scratch.wideAll;
+        all.clear();
+        for (;;) {
+            const std::size_t room = buffer.size() - 1;  // one unit for the terminating zero
+            rc = SQLGetData(stmt, index, SQL_C_WCHAR, buffer.data(), static_cast<SQLLEN>(buffer.size() * sizeof(SQLWCHAR)), &ind);
+            if (rc == SQL_NO_DATA) break;
+            if (!Succeeded(rc)) return Check(rc, SQL_HANDLE_STMT, stmt, error);
+            if (ind == SQL_NULL_DATA) {
+                null = true;
+                return true;
+            }
+            const std::size_t units = ind == SQL_NO_TOTAL ? 0 : static_cast<std::size_t>(ind) / sizeof(SQLWCHAR);
+            if (ind != SQL_NO_TOTAL && units <= room) {
+                all.append(buffer.data(), units);
+                break;
+            }
+            all.append(buffer.data(), room);
+            if (ind != SQL_NO_TOTAL) buffer.resize(std::max(buffer.size(), units - room + 1));
+        }
+        utf8 = WideToUtf8(FromSqlW(all.data(), all.size()));
+        return true;
+    }
+    std::vector<char>& buffer = scratch.narrow;
+    std::string& all = scratch.narrowAll;
+    all.clear();
+    for (;;) {
+        const std::size_t room = buffer.size() - 1;
+        rc = SQLGetData(stmt, index, SQL_C_CHAR, buffer.data(), static_cast<SQLLEN>(buffer.size()), &ind);
+        if (rc == SQL_NO_DATA) break;
+        if (!Succeeded(rc)) return Check(rc, SQL_HANDLE_STMT, stmt, error);
+        if (ind == SQL_NULL_DATA) {
+            null = true;
+            return true;
+        }
+        if (ind != SQL_NO_TOTAL && static_cast<std::size_t>(ind) <= room) {
+            all.append(buffer.data(), static_cast<std::size_t>(ind));
+            break;
+        }
+        all.append(buffer.data(), room);
+        if (ind != SQL_NO_TOTAL) buffer.resize(std::max(buffer.size(), static_cast<std::size_t>(ind) - room + 1));
+    }
+    utf8 = IsValidUtf8(all) ? all : WideToUtf8(MultiByteToWide(all, CP_ACP));
+    return true;
+}
+
+// A number written the way a database writes one, parsed whole; false for anything else and for
+// values a double cannot hold (a rounded maximum that parses as infinity).
+bool ParseNumber(const std::string& text, double& value) {
+    if (text.empty()) return false;
+    const char* first = text.data() + (text[0] == '+');
+    auto [end, ec] = std::from_chars(first, text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size() && std::isfinite(value);
+}
+
+// "YYYY-MM-DD", "HH:MM:SS[.fraction]" or both with a space or 'T' between, as `kind` holds them,
+// for a date that exists; false for anything else.
+bool ParseStoredDate(const std::string& text, ValueKind kind, SQL_TIMESTAMP_STRUCT& ts) {
+    ts = SQL_TIMESTAMP_STRUCT{};
+    std::size_t pos = 0;
+    auto digits = [&](std::size_t n, int& out) {
+        if (pos + n > text.size()) return false;
+        out = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const char ch = text[pos + i];
+            if (ch < '0' || ch > '9') return false;
+            out = out * 10 + (ch - '0');
+        }
+        pos += n;
+        return true;
+    };
+    auto take = [&](char ch) { return pos < text.size() && text[pos] == ch ? (++pos, true) : false; };
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
+    if (kind != ValueKind::Time) {
+        if (!digits(4, y) || !take('-') || !digits(2, mo) || !take('-') || !digits(2, d)) return false;
+        if (mo < 1 || mo > 12 || d < 1 || d > 31) return false;
+        static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+        if (d > days[mo - 1] + (mo == 2 && leap ? 1 : 0) || y < 1) return false;
+        if (pos == text.size()) {
+            ts.year = static_cast<SQLSMALLINT>(y), ts.month = static_cast<SQLUSMALLINT>(mo), ts.day = static_cast<SQLUSMALLINT>(d);
+            return true;
+        }
+        if (kind == ValueKind::Date || !(take(' ') || take('T'))) return false;
+    }
+    if (!digits(2, h) || !take(':') || !digits(2, mi) || !take(':') || !digits(2, sec)) return false;
+    if (h > 23 || mi > 59 || sec > 59) return false;
+    std::uint32_t fraction = 0;
+    if (take('.')) {
+        std::size_t n = 0;
+        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+            if (n < 9) fraction = fraction * 10 + static_cast<std::uint32_t>(text[pos] - '0');
+            ++n, ++pos;
+        }
+        if (n == 0) return false;
+        for (; n < 9; ++n) fraction *= 10;
+        // A time keeps no fraction; one with a fraction stays text rather than lose it.
+        if (kind == ValueKind::Time && fraction != 0) return false;
+    }
+    if (pos != text.size()) return false;
+    ts = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(y), static_cast<SQLUSMALLINT>(mo), static_cast<SQLUSMALLINT>(d),
+                              static_cast<SQLUSMALLINT>(h), static_cast<SQLUSMALLINT>(mi), static_cast<SQLUSMALLINT>(sec), fraction};
+    return true;
+}
+
+// Reads a value of a value-typed column as the text the database gives for it and stores it in
+// the column's form when that form holds it exactly, else as a double, an integer or the text.
+bool GetTypedValue(SQLHSTMT stmt, const DriverCaps& caps, const ColumnInfo& c, SQLUSMALLINT index, RowSet& rows,
+                   Scratch& scratch, OdbcError& error) {
+    std::string text;
+    bool null = false;
+    if (!ReadText(stmt, caps, index, scratch, text, null, error)) return false;
+    if (null) {
+        rows.AddNull();
+        return true;
+    }
+    std::int64_t whole = 0;
+    const bool integer = !text.empty() && [&] {
+        auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), whole);
+        return ec == std::errc() && end == text.data() + text.size();
+    }();
+    double number = 0;
+    SQL_TIMESTAMP_STRUCT ts{};
+    switch (c.kind) {
+    case ValueKind::Text:
+        rows.Tag(RowSet::AsColumn);
+        rows.AddAscii(text);
+        return true;
+    case ValueKind::Int:
+    case ValueKind::Bool:
+        if (integer && (c.kind == ValueKind::Int || whole == 0 || whole == 1)) {
+            rows.Tag(RowSet::AsColumn);
+            if (c.kind == ValueKind::Int) rows.AddInt(whole);
+            else rows.AddBool(whole != 0);
+            return true;
+        }
+        break;
+    case ValueKind::UInt:
+        if (integer && whole >= 0) {
+            rows.Tag(RowSet::AsColumn);
+            rows.AddUInt(static_cast<std::uint64_t>(whole));
+            return true;
+        }
+        break;
+    case ValueKind::Float:
+    case ValueKind::Double:
+        if (ParseNumber(text, number)) {
+            rows.Tag(RowSet::AsDouble);  // every digit, also in a single-precision column
+            rows.AddDouble(number);
+            return true;
+        }
+        break;
+    case ValueKind::Decimal:
+        if (ParseNumber(text, number) && text.find_first_of("eE") == std::string::npos) {
+            rows.Tag(RowSet::AsColumn);
+            rows.AddAscii(text[0] == '+' ? text.substr(1) : text);
+            return true;
+        }
+        break;
+    case ValueKind::Date:
+    case ValueKind::Time:
+    case ValueKind::Timestamp:
+        if (ParseStoredDate(text, c.kind, ts)) {
+            rows.Tag(RowSet::AsColumn);
+            if (c.kind == ValueKind::Date) rows.AddDate(SQL_DATE_STRUCT{ts.year, ts.month, ts.day});
+            else if (c.kind == ValueKind::Time) rows.AddTime(SQL_TIME_STRUCT{ts.hour, ts.minute, ts.second});
+            else rows.AddTimestamp(ts);
+            return true;
+        }
+        break;
+    case ValueKind::Bytes: break;
+    }
+    // Not in the column's form: an integer, a number, or the text itself.
+    if (integer) {
+        rows.Tag(RowSet::AsInteger);
+        std::uint8_t bytes[8];
+        std::memcpy(bytes, &whole, sizeof whole);
+        rows.AddBytes(bytes, sizeof bytes);
+    } else if (ParseNumber(text, number) && text.find_first_not_of("+-0123456789.eE") == std::string::npos) {
+        rows.Tag(RowSet::AsDouble);
+        rows.AddDouble(number);
+    } else {
+        rows.Tag(RowSet::AsText);
+        rows.AddAscii(text);
+    }
     return true;
 }
 
@@ -892,27 +1117,11 @@ bool GetWholeValue(SQLHSTMT stmt, const DriverCaps& caps, const ColumnInfo& c, S
         return true;
     }
     case ValueKind::Text: {
-        if (!caps.wideText) return GetNarrowValue(stmt, c, index, rows, scratch, error);
-        std::vector<SQLWCHAR>& buffer = scratch.wide;
-        SqlWString& all = scratch.wideAll;
-        all.clear();
-        const std::size_t room = buffer.size() - 1;  // one unit for the terminating zero
-        for (;;) {
-            rc = SQLGetData(stmt, index, SQL_C_WCHAR, buffer.data(), static_cast<SQLLEN>(buffer.size() * sizeof(SQLWCHAR)), &ind);
-            if (rc == SQL_NO_DATA) break;
-            if (!Succeeded(rc)) return fail();
-            if (ind == SQL_NULL_DATA) {
-                rows.AddNull();
-                return true;
-            }
-            if (ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) / sizeof(SQLWCHAR) > room) {
-                all.append(buffer.data(), room);
-                continue;
-            }
-            all.append(buffer.data(), static_cast<std::size_t>(ind) / sizeof(SQLWCHAR));
-            break;
-        }
-        rows.AddUtf16(all.data(), all.size());
+        std::string text;
+        bool null = false;
+        if (!ReadText(stmt, caps, index, scratch, text, null, error)) return false;
+        if (null) rows.AddNull();
+        else rows.AddAscii(text);
         return true;
     }
     case ValueKind::Decimal:
@@ -1073,13 +1282,15 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
             c.isUnsigned = isUnsigned == SQL_TRUE;
         DescribeBase(stmt, i, caps.wideCalls, c);
         DeriveColumn(c);
+        c.valueTyped = caps.valueTyped && c.kind != ValueKind::Bytes;
         anyLong = anyLong || c.isLong;
         anyVariable = anyVariable || IsVariable(c);
         rows.columns.push_back(std::move(c));
     }
     const auto& columns = rows.columns;
     Scratch scratch;
-    const bool block = count > 0 && !anyLong && (!anyVariable || (caps.getDataBlock && caps.getDataBound));
+    const bool block =
+        count > 0 && !caps.valueTyped && !anyLong && (!anyVariable || (caps.getDataBlock && caps.getDataBound));
 
     if (!block) {
         // Row by row, every value read whole with SQLGetData.
@@ -1091,8 +1302,13 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
             SQLRETURN rc = SQLFetch(stmt);
             if (rc == SQL_NO_DATA) break;
             if (!Check(rc, SQL_HANDLE_STMT, stmt, error)) return false;
-            for (std::size_t i = 0; i < columns.size(); ++i)
-                if (!GetWholeValue(stmt, caps, columns[i], static_cast<SQLUSMALLINT>(i + 1), rows, scratch, error)) return false;
+            for (std::size_t i = 0; i < columns.size(); ++i) {
+                const ColumnInfo& c = columns[i];
+                const SQLUSMALLINT index = static_cast<SQLUSMALLINT>(i + 1);
+                if (!(c.valueTyped ? GetTypedValue(stmt, caps, c, index, rows, scratch, error)
+                                   : GetWholeValue(stmt, caps, c, index, rows, scratch, error)))
+                    return false;
+            }
             rows.EndRow();
         }
         rows.Finish();

@@ -40,6 +40,9 @@ struct ColumnInfo {
     std::wstring baseTable;
     std::wstring baseColumn;
     bool autoIncrement = false;
+    // The values carry their own types (SQLite types values, not columns): each is stored with a
+    // tag that says whether it is in the column's form or arrived as text, a double or an integer.
+    bool valueTyped = false;
 };
 
 // Fills the ADO description and the value kind of `column` from its ODBC description.
@@ -77,6 +80,9 @@ public:
     void AddTimestamp(const SQL_TIMESTAMP_STRUCT& stamp);
     // Stores `value` in the form of column kind `kind` (schema rowsets).
     void AddVariant(const _variant_t& value, ValueKind kind);
+    // The tags of the values of value-typed columns; the next Add* stores its value with `tag`.
+    enum ValueTag : std::uint8_t { AsColumn = 0, AsText = 1, AsDouble = 2, AsInteger = 3 };
+    void Tag(ValueTag tag) { pendingTag_ = tag; }
     void EndRow();
     void Finish();  // releases spare capacity once all rows are in
 
@@ -123,7 +129,9 @@ private:
         const std::uint8_t* data = nullptr;
         std::uint32_t length = 0;
         bool null = true;
+        std::uint8_t tag = AsColumn;
     };
+    int pendingTag_ = -1;
     void Header(std::size_t length);
     std::vector<std::vector<std::uint8_t>> batches_;
     std::vector<std::uint64_t> rows_;  // batch index << 32 | offset
@@ -139,6 +147,9 @@ struct DriverCaps {
     // Text as SQL_C_WCHAR; false for drivers that can't convert to it (ANSI builds such as
     // psqlodbca), whose text is then read as SQL_C_CHAR bytes.
     bool wideText = true;
+    // The database types values rather than columns (SQLite): every value is read as the text
+    // the database gives for it and kept in the column's form only when that form holds it.
+    bool valueTyped = false;
     // Text arguments (statements, names, patterns) through the wide entry points; false for
     // drivers without them, which then get UTF-8 bytes through the narrow ones.
     bool wideCalls = true;

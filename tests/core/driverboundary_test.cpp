@@ -6,6 +6,7 @@
 #include <memory>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "backend_test.h"
 #include "zentra/dataaccess.h"
@@ -47,11 +48,12 @@ TEST_P(DriverBoundary, SinglePrecisionColumnsInBlocks) {
     Recreate(t, maria ? L"id int, f float, d double, b bit(1), dt date, tm time"
                       : L"id int, f real, d double precision, b boolean, dt date, tm time");
     const int rows = 3000;
+    auto two = [](int n) { return (n < 10 ? L"0" : L"") + std::to_wstring(n); };
     std::wstring insert = L"insert into " + t + L" values ";
     for (int i = 1; i <= rows; ++i)
         insert += (i > 1 ? L"," : L"") + std::wstring(L"(") + std::to_wstring(i) + L"," + std::to_wstring(i) + L".5," +
-                  std::to_wstring(i) + L".25," + (i % 2 ? L"true" : L"false") + L",'2001-02-" + std::to_wstring(i % 28 + 1) +
-                  L"','10:20:" + std::to_wstring(i % 60) + L"')";
+                  std::to_wstring(i) + L".25," + (i % 2 ? L"true" : L"false") + L",'2001-02-" + two(i % 28 + 1) +
+                  L"','10:20:" + two(i % 60) + L"')";
     Exec(insert);
     CADORecordSet rs(&conn, 1);
     Query(rs, L"select id, f, d, b, dt, tm from " + t + L" order by id");
@@ -59,8 +61,7 @@ TEST_P(DriverBoundary, SinglePrecisionColumnsInBlocks) {
     int mismatches = 0;
     for (int i = 1; !rs.IsEOF(); rs.MoveNext(), ++i) {
         std::wstring got, want = std::to_wstring(i) + L" " + std::to_wstring(i) + L".5 " + std::to_wstring(i) + L".25 " +
-                                 (i % 2 ? L"1" : L"0") + L" 2001-02-" + (i % 28 + 1 < 10 ? L"0" : L"") +
-                                 std::to_wstring(i % 28 + 1) + L" 10:20:" + (i % 60 < 10 ? L"0" : L"") + std::to_wstring(i % 60);
+                                 (i % 2 ? L"1" : L"0") + L" 2001-02-" + two(i % 28 + 1) + L" 10:20:" + two(i % 60);
         for (int c = 0; c < 6; ++c) {
             _variant_t v;
             ASSERT_EQ(1, rs.GetFieldValue(c, v));
@@ -116,6 +117,44 @@ TEST_P(DriverBoundary, TextReachesTheDriverAsTyped) {
         EXPECT_EQ(U8(t + L"_ключ"), U8(name.vt() == VT_BSTR ? name.bstrVal() : L"?"));
         Exec(L"drop table " + t + L"_ключ");
     }
+}
+
+// A value and its variant type, e.g. "3:1" (VT_I4), "5:2.5" (VT_R8), "8:hello" (VT_BSTR).
+std::string Typed(CADORecordSet& rs, int field) {
+    _variant_t v;
+    if (!rs.GetFieldValue(field, v)) return "<" + U8(rs.m_strLastError) + ">";
+    return std::to_string(v.vt()) + ":" + U8(Plain(v));
+}
+
+// SQLite types values, not columns: each value arrives as stored, whatever the column's
+// declared type or the type of the first value, never as NULL or cut.
+TEST_P(DriverBoundary, SqliteValuesArriveByStorageClass) {
+    if (kind() != Kind::SQLite) GTEST_SKIP() << "only SQLite types values rather than columns";
+    CADORecordSet rs(&conn, 1);
+    Query(rs, L"select 1 as x union all select 2.5 union all select 'hello'");
+    std::vector<std::string> got;
+    for (; !rs.IsEOF(); rs.MoveNext()) got.push_back(Typed(rs, 0));
+    EXPECT_EQ((std::vector<std::string>{"3:1", "5:2.5", "8:hello"}), got);
+
+    const std::wstring t = T(L"classes");
+    Recreate(t, L"k int, i integer, d date, r real, n numeric, ts timestamp");
+    Exec(L"insert into " + t + L" values (1, 7, '2001-02-03', 1.5, 12.25, '2001-02-03 04:05:06'),"
+         L"(2, 'abc', 'yesterday', 'txt', 'n/a', 'later'), (3, 1.5, '2001-13-45', 1.7976931348623157e308, 1e300, 20010101),"
+         L"(4, 9223372036854775807, 20010101, -2, -7, '2001-02-03 04:05:06.5')");
+    Query(rs, L"select i, d, r, n, ts from " + t + L" order by k");
+    const std::vector<std::vector<std::string>> want = {
+        {"3:7", "7:2001-02-03 00:00:00", "5:1.5", "5:12.25", "7:2001-02-03 04:05:06"},
+        {"8:abc", "8:yesterday", "8:txt", "8:n/a", "8:later"},
+        // The driver gives REAL values with 15 significant digits, as sqlite3 prints them; the
+        // rounded maximum no longer fits a double and stays the driver's text.
+        {"5:1.5", "8:2001-13-45", "8:1.79769313486232e+308", "5:1E+300", "3:20010101"},
+        {"20:9223372036854775807", "3:20010101", "5:-2", "5:-7", "7:2001-02-03 04:05:06"}};
+    for (std::size_t row = 0; row < want.size() && !rs.IsEOF(); ++row, rs.MoveNext())
+        for (int f = 0; f < 5; ++f) EXPECT_EQ(want[row][f], Typed(rs, f)) << "row " << row + 1 << " field " << f;
+    // The same values as sqlite3 shows them.
+    EXPECT_EQ("7|2001-02-03|1.5|12.25\nabc|yesterday|txt|n/a\n1.5|2001-13-45|1.79769313486232e+308|1.0e+300\n"
+              "9223372036854775807|20010101|-2.0|-7\n",
+              testdb::NativeQuery(GetParam(), "select i, d, r, n from " + U8(t) + " order by k;"));
 }
 
 }  // namespace
