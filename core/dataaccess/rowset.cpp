@@ -965,8 +965,9 @@ bool ParseStoredDate(const std::string& text, ValueKind kind, SQL_TIMESTAMP_STRU
         }
         if (n == 0) return false;
         for (; n < 9; ++n) fraction *= 10;
-        // A time keeps no fraction; one with a fraction stays text rather than lose it.
-        if (kind == ValueKind::Time && fraction != 0) return false;
+        // A time keeps no fraction and a date milliseconds only; a value with more stays text
+        // rather than lose it.
+        if ((kind == ValueKind::Time && fraction != 0) || fraction % 1000000 != 0) return false;
     }
     if (pos != text.size()) return false;
     ts = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(y), static_cast<SQLUSMALLINT>(mo), static_cast<SQLUSMALLINT>(d),
@@ -974,17 +975,9 @@ bool ParseStoredDate(const std::string& text, ValueKind kind, SQL_TIMESTAMP_STRU
     return true;
 }
 
-// Reads a value of a value-typed column as the text the database gives for it and stores it in
-// the column's form when that form holds it exactly, else as a double, an integer or the text.
-bool GetTypedValue(SQLHSTMT stmt, const DriverCaps& caps, const ColumnInfo& c, SQLUSMALLINT index, RowSet& rows,
-                   Scratch& scratch, OdbcError& error) {
-    std::string text;
-    bool null = false;
-    if (!ReadText(stmt, caps, index, scratch, text, null, error)) return false;
-    if (null) {
-        rows.AddNull();
-        return true;
-    }
+// Stores `text`, the database's text for a value of a value-typed column, in the column's form
+// when that form holds it exactly, else as a double, an integer or the text.
+void StoreTyped(const ColumnInfo& c, const std::string& text, RowSet& rows) {
     std::int64_t whole = 0;
     const bool integer = !text.empty() && [&] {
         auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), whole);
@@ -996,21 +989,21 @@ bool GetTypedValue(SQLHSTMT stmt, const DriverCaps& caps, const ColumnInfo& c, S
     case ValueKind::Text:
         rows.Tag(RowSet::AsColumn);
         rows.AddAscii(text);
-        return true;
+        return;
     case ValueKind::Int:
     case ValueKind::Bool:
         if (integer && (c.kind == ValueKind::Int || whole == 0 || whole == 1)) {
             rows.Tag(RowSet::AsColumn);
             if (c.kind == ValueKind::Int) rows.AddInt(whole);
             else rows.AddBool(whole != 0);
-            return true;
+            return;
         }
         break;
     case ValueKind::UInt:
         if (integer && whole >= 0) {
             rows.Tag(RowSet::AsColumn);
             rows.AddUInt(static_cast<std::uint64_t>(whole));
-            return true;
+            return;
         }
         break;
     case ValueKind::Float:
@@ -1018,14 +1011,14 @@ bool GetTypedValue(SQLHSTMT stmt, const DriverCaps& caps, const ColumnInfo& c, S
         if (ParseNumber(text, number)) {
             rows.Tag(RowSet::AsDouble);  // every digit, also in a single-precision column
             rows.AddDouble(number);
-            return true;
+            return;
         }
         break;
     case ValueKind::Decimal:
         if (ParseNumber(text, number) && text.find_first_of("eE") == std::string::npos) {
             rows.Tag(RowSet::AsColumn);
             rows.AddAscii(text[0] == '+' ? text.substr(1) : text);
-            return true;
+            return;
         }
         break;
     case ValueKind::Date:
@@ -1036,7 +1029,7 @@ bool GetTypedValue(SQLHSTMT stmt, const DriverCaps& caps, const ColumnInfo& c, S
             if (c.kind == ValueKind::Date) rows.AddDate(SQL_DATE_STRUCT{ts.year, ts.month, ts.day});
             else if (c.kind == ValueKind::Time) rows.AddTime(SQL_TIME_STRUCT{ts.hour, ts.minute, ts.second});
             else rows.AddTimestamp(ts);
-            return true;
+            return;
         }
         break;
     case ValueKind::Bytes: break;
@@ -1054,6 +1047,15 @@ bool GetTypedValue(SQLHSTMT stmt, const DriverCaps& caps, const ColumnInfo& c, S
         rows.Tag(RowSet::AsText);
         rows.AddAscii(text);
     }
+}
+
+bool GetTypedValue(SQLHSTMT stmt, const DriverCaps& caps, const ColumnInfo& c, SQLUSMALLINT index, RowSet& rows,
+                   Scratch& scratch, OdbcError& error) {
+    std::string text;
+    bool null = false;
+    if (!ReadText(stmt, caps, index, scratch, text, null, error)) return false;
+    if (null) rows.AddNull();
+    else StoreTyped(c, text, rows);
     return true;
 }
 
@@ -1137,11 +1139,13 @@ struct BoundColumn {
 };
 
 bool IsVariable(const ColumnInfo& c) {
-    return c.kind == ValueKind::Text || c.kind == ValueKind::Bytes || c.kind == ValueKind::Decimal;
+    return c.valueTyped || c.kind == ValueKind::Text || c.kind == ValueKind::Bytes || c.kind == ValueKind::Decimal;
 }
 
 void PlanBinding(const DriverCaps& caps, const ColumnInfo& c, BoundColumn& b) {
-    switch (c.kind) {
+    // Value-typed columns come as text: room for any date, time or interval a server writes.
+    const ValueKind kind = c.valueTyped ? ValueKind::Text : c.kind;
+    switch (kind) {
     case ValueKind::Int: b.cType = SQL_C_SBIGINT; b.element = 8; break;
     case ValueKind::UInt: b.cType = SQL_C_UBIGINT; b.element = 8; break;
     // Single precision travels as SQL_C_DOUBLE (exact): some drivers (MariaDB's) step through
@@ -1191,7 +1195,9 @@ bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<Colu
             continue;
         }
         bool truncated = false;
-        if (c.kind == ValueKind::Text && caps.wideText)
+        if (c.valueTyped && caps.wideText) truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element - sizeof(SQLWCHAR);
+        else if (c.valueTyped) truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) >= b.element;
+        else if (c.kind == ValueKind::Text && caps.wideText)
             truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element - sizeof(SQLWCHAR);
         else if (c.kind == ValueKind::Text || c.kind == ValueKind::Decimal) truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) >= b.element;
         else if (c.kind == ValueKind::Bytes) truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element;
@@ -1202,7 +1208,17 @@ bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<Colu
                     return false;
                 positioned = true;
             }
-            if (!GetWholeValue(stmt, caps, c, static_cast<SQLUSMALLINT>(i + 1), rows, scratch, error)) return false;
+            const SQLUSMALLINT index = static_cast<SQLUSMALLINT>(i + 1);
+            if (!(c.valueTyped ? GetTypedValue(stmt, caps, c, index, rows, scratch, error)
+                               : GetWholeValue(stmt, caps, c, index, rows, scratch, error)))
+                return false;
+            continue;
+        }
+        if (c.valueTyped) {
+            std::string text;
+            if (caps.wideText) text = WideToUtf8(FromSqlW(reinterpret_cast<const SQLWCHAR*>(p), static_cast<std::size_t>(ind) / sizeof(SQLWCHAR)));
+            else text.assign(reinterpret_cast<const char*>(p), static_cast<std::size_t>(ind));
+            StoreTyped(c, IsValidUtf8(text) ? text : WideToUtf8(MultiByteToWide(text, CP_ACP)), rows);
             continue;
         }
         switch (c.kind) {
@@ -1282,7 +1298,11 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
             c.isUnsigned = isUnsigned == SQL_TRUE;
         DescribeBase(stmt, i, caps.wideCalls, c);
         DeriveColumn(c);
-        c.valueTyped = caps.valueTyped && c.kind != ValueKind::Bytes;
+        // Dates and times come as the server's text too: a value outside the ODBC structures
+        // (a duration beyond 24 hours, a year beyond 9999 or before 1, infinity, a zero date,
+        // a fraction of a TIME) then arrives as that text, never as another date, and costs no row.
+        c.valueTyped = (caps.valueTyped && c.kind != ValueKind::Bytes) || c.kind == ValueKind::Date ||
+                       c.kind == ValueKind::Time || c.kind == ValueKind::Timestamp;
         anyLong = anyLong || c.isLong;
         anyVariable = anyVariable || IsVariable(c);
         rows.columns.push_back(std::move(c));
