@@ -83,6 +83,7 @@ ConnectionCore::~ConnectionCore() noexcept { Disconnect(); }
 
 bool ConnectionCore::Connect(const std::wstring& connectionString, long loginTimeout, OdbcError& error) {
     Disconnect();
+    lost_ = false;
     if (!env_) env_ = SharedEnvironment(error);
     if (!env_) return false;
     if (!dbc_.Alloc(env_->get(), error)) return false;
@@ -125,9 +126,27 @@ bool ConnectionCore::Run(const std::function<SQLRETURN(SQLHSTMT)>& start, RowSet
                          const void* owner, OdbcError& error) {
     if (affected) *affected = -1;
     if (!IsOpen()) {
-        error.Set(kNotOpen, ZE_POINTER);
+        error.Set(lost_ ? kConnectionLost : kNotOpen, ZE_POINTER);
         return false;
     }
+    if (RunStatement(start, rows, affected, owner, error)) return true;
+    // A failure that took the link with it leaves the connection closed, so that IsConnect
+    // tells it and the next statement says so.
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    if (Succeeded(SQLGetConnectAttr(dbc_.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) && dead == SQL_CD_TRUE &&
+        IsOpen()) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (running_.empty()) {
+            dbc_.Reset();
+            inTransaction = false;
+            lost_ = true;
+        }
+    }
+    return false;
+}
+
+bool ConnectionCore::RunStatement(const std::function<SQLRETURN(SQLHSTMT)>& start, RowSet* rows, long* affected,
+                                  const void* owner, OdbcError& error) {
     StmtHandle stmt;
     if (!stmt.Alloc(dbc_.get(), error)) return false;
     Running running{stmt.get(), owner};
