@@ -1,5 +1,8 @@
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <new>
+#include <thread>
 
 #include "messages.h"
 #include "connection_core.h"
@@ -75,6 +78,35 @@ bool ProbeWideCalls(SQLHDBC dbc) {
     return false;
 }
 
+// One SQLDriverConnect on a thread of its own, so that a server that accepts the connection and
+// never answers cannot hold the caller beyond the login timeout, whatever the driver makes of
+// SQL_ATTR_LOGIN_TIMEOUT. An attempt given up on finishes (and frees its handle) by itself.
+struct ConnectAttempt {
+    std::shared_ptr<EnvHandle> env;  // kept alive for the handle
+    DbcHandle dbc;
+    SqlWString connectionString;
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    SQLRETURN rc = SQL_ERROR;
+    OdbcError error;
+
+    void Run() {
+        SQLWCHAR out[1024];
+        SQLSMALLINT outLength = 0;
+        SQLRETURN result = SQLDriverConnectW(dbc.get(), nullptr, connectionString.data(),
+                                             static_cast<SQLSMALLINT>(connectionString.size()), out, 1024, &outLength,
+                                             SQL_DRIVER_NOPROMPT);
+        std::lock_guard<std::mutex> lock(mutex);
+        rc = result;
+        if (Succeeded(rc)) dbc.SetConnected(true);
+        else if (rc != SQL_NO_DATA) Check(rc, SQL_HANDLE_DBC, dbc.get(), error);
+        else error.Set(L"The connection was not opened.", ZE_FAIL);
+        done = true;
+        finished.notify_all();
+    }
+};
+
 }  // namespace
 
 // ---- ConnectionCore ----
@@ -86,22 +118,34 @@ bool ConnectionCore::Connect(const std::wstring& connectionString, long loginTim
     lost_ = false;
     if (!env_) env_ = SharedEnvironment(error);
     if (!env_) return false;
-    if (!dbc_.Alloc(env_->get(), error)) return false;
-    if (loginTimeout > 0)
-        SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_LOGIN_TIMEOUT,
+    auto attempt = std::make_shared<ConnectAttempt>();
+    attempt->env = env_;
+    attempt->connectionString = ToSqlW(connectionString);
+    if (!attempt->dbc.Alloc(env_->get(), error)) return false;
+    if (loginTimeout > 0) {
+        SQLSetConnectAttrW(attempt->dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
                            reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(loginTimeout)), 0);
-    SqlWString in = ToSqlW(connectionString);
-    SQLWCHAR out[1024];
-    SQLSMALLINT outLength = 0;
-    SQLRETURN rc = SQLDriverConnectW(dbc_.get(), nullptr, in.data(), static_cast<SQLSMALLINT>(in.size()), out, 1024,
-                                     &outLength, SQL_DRIVER_NOPROMPT);
-    if (!Succeeded(rc)) {
-        if (rc != SQL_NO_DATA) Check(rc, SQL_HANDLE_DBC, dbc_.get(), error);
-        else error.Set(L"The connection was not opened.", ZE_FAIL);
-        dbc_.Reset();
+        try {
+            std::thread([attempt] { attempt->Run(); }).detach();
+        } catch (const std::system_error&) {
+            attempt->Run();
+        }
+        std::unique_lock<std::mutex> lock(attempt->mutex);
+        // A second more than the driver's own limit, so that a driver that keeps it reports first.
+        if (!attempt->finished.wait_for(lock, std::chrono::seconds(loginTimeout) + std::chrono::seconds(1),
+                                        [&] { return attempt->done; })) {
+            error.Set(L"Login timeout expired.", ZE_FAIL);
+            return false;
+        }
+    } else {
+        attempt->Run();
+    }
+    std::lock_guard<std::mutex> lock(attempt->mutex);
+    if (!Succeeded(attempt->rc)) {
+        error = attempt->error;
         return false;
     }
-    dbc_.SetConnected(true);
+    dbc_.Swap(attempt->dbc);
     inTransaction = false;
     SQLUINTEGER extensions = 0;
     if (Succeeded(SQLGetInfoW(dbc_.get(), SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions, nullptr))) {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace zentra {
 
@@ -112,6 +113,11 @@ public:
     // Rolls back an open transaction, disconnects and frees; never fails.
     void Reset() noexcept;
     SQLHDBC get() const { return handle_; }
+    // Exchanges the handles (and their connected marks) of two owners.
+    void Swap(DbcHandle& other) noexcept {
+        std::swap(handle_, other.handle_);
+        std::swap(connected_, other.connected_);
+    }
 
 private:
     SQLHDBC handle_ = SQL_NULL_HDBC;

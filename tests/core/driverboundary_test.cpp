@@ -1,6 +1,12 @@
 // What crosses the ODBC boundary, checked on every backend: statement text as typed, values as
 // the database stores them, whatever the driver exports and however it lays out its buffers.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
 
 #include <algorithm>
 #include <clocale>
@@ -253,6 +259,32 @@ TEST_P(DriverBoundary, LostConnectionIsClosed) {
     ASSERT_EQ(1, conn.Open(GetParam().connectionString.c_str())) << U8(conn.m_strLastError);
     Query(rs, L"select 3");
     EXPECT_EQ(1, conn.IsConnect());
+}
+
+// A server that accepts the connection and never answers costs Open no more than its login
+// timeout, on every server driver.
+TEST(DriverBoundaryLogin, TimeoutHoldsAgainstASilentServer) {
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address));
+    ASSERT_EQ(0, listen(listener, 16));  // the kernel completes the handshakes; nobody answers
+    ASSERT_EQ(0, getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length));
+    const std::string port = std::to_string(ntohs(address.sin_port));
+    for (const char* driver : {"MariaDB Unicode", "PostgreSQL Unicode", "PostgreSQL ANSI"}) {
+        SCOPED_TRACE(driver);
+        CADOConnection silent;
+        silent.SetConnectionTimeout(2);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(0, silent.Open(testdb::ServerConnectionString(driver, port).c_str()));
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_LE(seconds, 4);
+        EXPECT_FALSE(silent.m_strLastError.empty());
+    }
+    close(listener);
 }
 
 }  // namespace
