@@ -261,6 +261,20 @@ TEST_P(DriverBoundary, LostConnectionIsClosed) {
     EXPECT_EQ(1, conn.IsConnect());
 }
 
+// Error texts with non-ASCII characters arrive whole: no NUL, the name as typed, in either locale.
+TEST_P(DriverBoundary, ErrorTextsArriveWhole) {
+    const std::wstring missing = L"нет_такой_таблицы_ü";
+    for (const char* locale : {"C.UTF-8", "C"}) {
+        SCOPED_TRACE(locale);
+        ASSERT_NE(nullptr, std::setlocale(LC_ALL, locale));
+        CADORecordSet rs(&conn, 1);
+        EXPECT_EQ(0, rs.Execute((L"select * from " + missing).c_str(), nullptr));
+        const std::wstring text = rs.m_strLastError;
+        EXPECT_EQ(std::wstring::npos, text.find(L'\0')) << U8(text);
+        EXPECT_NE(std::wstring::npos, text.find(missing)) << U8(text);
+    }
+}
+
 // A server that accepts the connection and never answers costs Open no more than its login
 // timeout, on every server driver.
 TEST(DriverBoundaryLogin, TimeoutHoldsAgainstASilentServer) {
