@@ -272,12 +272,14 @@ std::wstring DecodeNarrow(std::string_view bytes) {
     return IsValidUtf8(bytes) ? Utf8ToWide(bytes) : MultiByteToWide(bytes, CP_ACP);
 }
 
-void RowSet::AddNarrow(std::string_view bytes) {
-    if (IsValidUtf8(bytes)) AddAscii(bytes);  // already the stored form
-    else AddText(MultiByteToWide(bytes, CP_ACP));
+// Text a driver gave as bytes, in UTF-8 (the stored form): as it is when valid UTF-8, else from
+// the locale's character set.
+static std::string NarrowToUtf8(std::string bytes) {
+    return IsValidUtf8(bytes) ? bytes : WideToUtf8(MultiByteToWide(bytes, CP_ACP));
 }
 
-void RowSet::AddUtf16(const SQLWCHAR* text, std::size_t length) { AddText(FromSqlW(text, length)); }
+// UTF-16 units a driver gave, in UTF-8.
+static std::string WideToStored(const SQLWCHAR* text, std::size_t units) { return WideToUtf8(FromSqlW(text, units)); }
 
 void RowSet::AddBytes(const void* data, std::size_t length) {
     Header(length);
@@ -829,6 +831,33 @@ struct Scratch {
     std::string narrowAll;
 };
 
+// The plain number of a money text as the server writes it ("$1,234.50", "-$0.99", "(12.00)",
+// "1.234,50 €"): the separator followed by the last one or two digits is the decimal point,
+// other separators group digits. Text with no digit stays as it is.
+std::string MoneyDigits(const std::string& text) {
+    std::string digits;
+    std::size_t decimal = std::string::npos;
+    bool negative = text.find('-') != std::string::npos || text.find('(') != std::string::npos;
+    std::size_t lastDigit = text.find_last_of("0123456789");
+    if (lastDigit == std::string::npos) return text;
+    std::size_t separator = text.find_last_of(".,", lastDigit);
+    if (separator != std::string::npos && lastDigit - separator <= 2 &&
+        text.find_first_not_of("0123456789", separator + 1) > lastDigit)
+        decimal = separator;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] >= '0' && text[i] <= '9') digits += text[i];
+        else if (i == decimal) digits += '.';
+    }
+    return (negative ? "-" : "") + digits;
+}
+
+// A GUID in the lower-case form that RFC 4122 gives for output (some drivers upper-case it).
+std::string LowerGuid(std::string text) {
+    for (char& ch : text)
+        if (ch >= 'A' && ch <= 'F') ch = static_cast<char>(ch - 'A' + 'a');
+    return text;
+}
+
 // Reads a numeric (as ASCII) or a binary value whole. The first call tells the whole length
 // (most drivers do), so the rest comes in one more call: drivers that convert the whole value
 // on every call would otherwise take time quadratic in its length.
@@ -856,7 +885,7 @@ bool GetNarrowValue(SQLHSTMT stmt, const ColumnInfo& c, SQLUSMALLINT index, RowS
         all.append(buffer.data(), room);
         if (ind != SQL_NO_TOTAL) buffer.resize(std::max(buffer.size(), static_cast<std::size_t>(ind) - room + 1));
     }
-    if (c.kind == ValueKind::Decimal) rows.AddAscii(all);
+    if (c.kind == ValueKind::Decimal) rows.AddAscii(c.money ? MoneyDigits(all) : all);
     else rows.AddBytes(all.data(), all.size());
     return true;
 }
@@ -889,7 +918,7 @@ bool ReadText(SQLHSTMT stmt, const DriverCaps& caps, SQLUSMALLINT index, Scratch
             all.append(buffer.data(), room);
             if (ind != SQL_NO_TOTAL) buffer.resize(std::max(buffer.size(), units - room + 1));
         }
-        utf8 = WideToUtf8(FromSqlW(all.data(), all.size()));
+        utf8 = WideToStored(all.data(), all.size());
         return true;
     }
     std::vector<char>& buffer = scratch.narrow;
@@ -911,7 +940,7 @@ bool ReadText(SQLHSTMT stmt, const DriverCaps& caps, SQLUSMALLINT index, Scratch
         all.append(buffer.data(), room);
         if (ind != SQL_NO_TOTAL) buffer.resize(std::max(buffer.size(), static_cast<std::size_t>(ind) - room + 1));
     }
-    utf8 = IsValidUtf8(all) ? all : WideToUtf8(MultiByteToWide(all, CP_ACP));
+    utf8 = NarrowToUtf8(all);
     return true;
 }
 
@@ -1123,7 +1152,7 @@ bool GetWholeValue(SQLHSTMT stmt, const DriverCaps& caps, const ColumnInfo& c, S
         bool null = false;
         if (!ReadText(stmt, caps, index, scratch, text, null, error)) return false;
         if (null) rows.AddNull();
-        else rows.AddAscii(text);
+        else rows.AddAscii(c.sqlType == SQL_GUID ? LowerGuid(text) : text);
         return true;
     }
     case ValueKind::Decimal:
@@ -1181,6 +1210,12 @@ void PlanBinding(const DriverCaps& caps, const ColumnInfo& c, BoundColumn& b) {
     if (IsVariable(c)) b.element = (b.element + 7) & ~std::size_t{7};
 }
 
+// The text of a bound text buffer of `ind` bytes, in UTF-8.
+std::string BoundText(const DriverCaps& caps, const std::uint8_t* p, SQLLEN ind) {
+    if (caps.wideText) return WideToStored(reinterpret_cast<const SQLWCHAR*>(p), static_cast<std::size_t>(ind) / sizeof(SQLWCHAR));
+    return NarrowToUtf8(std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(ind)));
+}
+
 // Stores row `r` of the bound block; a value the buffer truncated is read again in full.
 bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<ColumnInfo>& columns, std::vector<BoundColumn>& bound,
                    std::size_t r, RowSet& rows, Scratch& scratch, OdbcError& error) {
@@ -1215,10 +1250,7 @@ bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<Colu
             continue;
         }
         if (c.valueTyped) {
-            std::string text;
-            if (caps.wideText) text = WideToUtf8(FromSqlW(reinterpret_cast<const SQLWCHAR*>(p), static_cast<std::size_t>(ind) / sizeof(SQLWCHAR)));
-            else text.assign(reinterpret_cast<const char*>(p), static_cast<std::size_t>(ind));
-            StoreTyped(c, IsValidUtf8(text) ? text : WideToUtf8(MultiByteToWide(text, CP_ACP)), rows);
+            StoreTyped(c, BoundText(caps, p, ind), rows);
             continue;
         }
         switch (c.kind) {
@@ -1230,16 +1262,14 @@ bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<Colu
         case ValueKind::Date: { SQL_DATE_STRUCT v; std::memcpy(&v, p, sizeof v); rows.AddDate(v); break; }
         case ValueKind::Time: { SQL_TIME_STRUCT v; std::memcpy(&v, p, sizeof v); rows.AddTime(v); break; }
         case ValueKind::Timestamp: { SQL_TIMESTAMP_STRUCT v; std::memcpy(&v, p, sizeof v); rows.AddTimestamp(v); break; }
-        case ValueKind::Decimal: rows.AddAscii(std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(ind))); break;
+        case ValueKind::Decimal: {
+            const std::string text(reinterpret_cast<const char*>(p), static_cast<std::size_t>(ind));
+            rows.AddAscii(c.money ? MoneyDigits(text) : text);
+            break;
+        }
         case ValueKind::Text: {
-            if (!caps.wideText) {
-                rows.AddNarrow(std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(ind)));
-                break;
-            }
-            std::size_t units = static_cast<std::size_t>(ind) / sizeof(SQLWCHAR);
-            SqlWString text(units, 0);
-            std::memcpy(text.data(), p, units * sizeof(SQLWCHAR));
-            rows.AddUtf16(text.data(), units);
+            const std::string text = BoundText(caps, p, ind);
+            rows.AddAscii(c.sqlType == SQL_GUID ? LowerGuid(text) : text);
             break;
         }
         case ValueKind::Bytes: rows.AddBytes(p, static_cast<std::size_t>(ind)); break;
@@ -1298,6 +1328,19 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
             c.isUnsigned = isUnsigned == SQL_TRUE;
         DescribeBase(stmt, i, caps.wideCalls, c);
         DeriveColumn(c);
+        if (c.kind == ValueKind::Double || c.kind == ValueKind::Float) {
+            SQLCHAR typeName[64] = {};
+            SQLSMALLINT typeLength = 0;
+            if (Succeeded(SQLColAttribute(stmt, i, SQL_DESC_TYPE_NAME, typeName, sizeof typeName, &typeLength, nullptr)) &&
+                EqualsNoCase(AsciiToWide(reinterpret_cast<const char*>(typeName)), L"money")) {
+                c.money = true;
+                c.kind = ValueKind::Decimal;
+                c.adoType = adNumeric;
+                c.precision = 38;
+                c.scale = 2;
+                c.columnSize = 40;
+            }
+        }
         // Dates and times come as the server's text too: a value outside the ODBC structures
         // (a duration beyond 24 hours, a year beyond 9999 or before 1, infinity, a zero date,
         // a fraction of a TIME) then arrives as that text, never as another date, and costs no row.

@@ -43,6 +43,9 @@ struct ColumnInfo {
     // The values carry their own types (SQLite types values, not columns): each is stored with a
     // tag that says whether it is in the column's form or arrived as text, a double or an integer.
     bool valueTyped = false;
+    // A money column that the driver describes as floating point: read as the server's text
+    // (currency symbol, grouping) and kept as an exact decimal.
+    bool money = false;
 };
 
 // Fills the ADO description and the value kind of `column` from its ODBC description.
@@ -72,8 +75,6 @@ public:
     void AddBool(bool value);
     void AddAscii(std::string_view text);  // numerics
     void AddText(std::wstring_view text);
-    void AddNarrow(std::string_view bytes);  // driver bytes, see DecodeNarrow
-    void AddUtf16(const SQLWCHAR* text, std::size_t length);
     void AddBytes(const void* data, std::size_t length);
     void AddDate(const SQL_DATE_STRUCT& date);
     void AddTime(const SQL_TIME_STRUCT& time);

@@ -261,6 +261,20 @@ TEST_P(DriverBoundary, LostConnectionIsClosed) {
     EXPECT_EQ(1, conn.IsConnect());
 }
 
+// Money beyond what a double holds keeps its cents; a uuid comes in the server's lower case.
+TEST_P(DriverBoundary, PostgresMoneyAndUuidExact) {
+    if (!testdb::IsPostgres(kind())) GTEST_SKIP() << "money and uuid are PostgreSQL types here";
+    CADORecordSet rs(&conn, 1);
+    Query(rs, L"select 92233720368547758.07::money, (-1234.5)::money, '6ba7b810-9dad-11d1-80b4-00c04fd430c8'::uuid");
+    _variant_t large, negative, uuid;
+    ASSERT_EQ(1, rs.GetFieldValue(0, large));
+    EXPECT_EQ("92233720368547758.07", U8(Plain(large)));
+    ASSERT_EQ(1, rs.GetFieldValue(1, negative));
+    ASSERT_EQ(1, rs.GetFieldValue(2, uuid));
+    EXPECT_EQ("-1234.5", U8(Plain(negative)));
+    EXPECT_EQ("6ba7b810-9dad-11d1-80b4-00c04fd430c8", U8(Plain(uuid)));
+}
+
 // Error texts with non-ASCII characters arrive whole: no NUL, the name as typed, in either locale.
 TEST_P(DriverBoundary, ErrorTextsArriveWhole) {
     const std::wstring missing = L"нет_такой_таблицы_ü";
