@@ -858,89 +858,58 @@ std::string LowerGuid(std::string text) {
     return text;
 }
 
-// Reads a numeric (as ASCII) or a binary value whole. The first call tells the whole length
-// (most drivers do), so the rest comes in one more call: drivers that convert the whole value
-// on every call would otherwise take time quadratic in its length.
-bool GetNarrowValue(SQLHSTMT stmt, const ColumnInfo& c, SQLUSMALLINT index, RowSet& rows, Scratch& scratch,
-                    OdbcError& error) {
-    const bool text = c.kind != ValueKind::Bytes;
-    std::vector<char>& buffer = scratch.narrow;
-    SQLLEN ind = 0;
-    SQLRETURN rc;
-    std::string& all = scratch.narrowAll;
-    all.clear();
-    for (;;) {
-        const std::size_t room = buffer.size() - (text ? 1 : 0);
-        rc = SQLGetData(stmt, index, text ? SQL_C_CHAR : SQL_C_BINARY, buffer.data(), static_cast<SQLLEN>(buffer.size()), &ind);
-        if (rc == SQL_NO_DATA) break;
-        if (!Succeeded(rc)) return Check(rc, SQL_HANDLE_STMT, stmt, error);
-        if (ind == SQL_NULL_DATA) {
-            rows.AddNull();
-            return true;
-        }
-        if (ind != SQL_NO_TOTAL && static_cast<std::size_t>(ind) <= room) {
-            all.append(buffer.data(), static_cast<std::size_t>(ind));
-            break;
-        }
-        all.append(buffer.data(), room);
-        if (ind != SQL_NO_TOTAL) buffer.resize(std::max(buffer.size(), static_cast<std::size_t>(ind) - room + 1));
-    }
-    if (c.kind == ValueKind::Decimal) rows.AddAscii(c.money ? MoneyDigits(all) : all);
-    else rows.AddBytes(all.data(), all.size());
-    return true;
-}
-
-// Reads the value of column `index` whole as text, in UTF-8; `null` tells a NULL. Like
-// GetNarrowValue, it takes the rest of a long value in one more call.
-bool ReadText(SQLHSTMT stmt, const DriverCaps& caps, SQLUSMALLINT index, Scratch& scratch, std::string& utf8, bool& null,
-              OdbcError& error) {
+// Reads a value whole with SQLGetData as C type `cType` into `all`, in units of `Unit` (`zero` of
+// them kept for a terminating zero); `null` tells a NULL. The first call tells the whole length
+// (most drivers do), so the rest comes in one more call: drivers that convert the whole value on
+// every call would otherwise take time quadratic in its length.
+template <typename Unit, typename Text>
+bool ReadWhole(SQLHSTMT stmt, SQLUSMALLINT index, SQLSMALLINT cType, std::size_t zero, std::vector<Unit>& buffer, Text& all,
+               bool& null, OdbcError& error) {
     null = false;
-    SQLLEN ind = 0;
-    SQLRETURN rc;
-    if (caps.wideText) {
-        std::vector<SQLWCHAR>& buffer = scratch.wide;
-        SqlWString& all = scratch.wideAll;
-        all.clear();
-        for (;;) {
-            const std::size_t room = buffer.size() - 1;  // one unit for the terminating zero
-            rc = SQLGetData(stmt, index, SQL_C_WCHAR, buffer.data(), static_cast<SQLLEN>(buffer.size() * sizeof(SQLWCHAR)), &ind);
-            if (rc == SQL_NO_DATA) break;
-            if (!Succeeded(rc)) return Check(rc, SQL_HANDLE_STMT, stmt, error);
-            if (ind == SQL_NULL_DATA) {
-                null = true;
-                return true;
-            }
-            const std::size_t units = ind == SQL_NO_TOTAL ? 0 : static_cast<std::size_t>(ind) / sizeof(SQLWCHAR);
-            if (ind != SQL_NO_TOTAL && units <= room) {
-                all.append(buffer.data(), units);
-                break;
-            }
-            all.append(buffer.data(), room);
-            if (ind != SQL_NO_TOTAL) buffer.resize(std::max(buffer.size(), units - room + 1));
-        }
-        utf8 = WideToStored(all.data(), all.size());
-        return true;
-    }
-    std::vector<char>& buffer = scratch.narrow;
-    std::string& all = scratch.narrowAll;
     all.clear();
     for (;;) {
-        const std::size_t room = buffer.size() - 1;
-        rc = SQLGetData(stmt, index, SQL_C_CHAR, buffer.data(), static_cast<SQLLEN>(buffer.size()), &ind);
-        if (rc == SQL_NO_DATA) break;
+        const std::size_t room = buffer.size() - zero;
+        SQLLEN ind = 0;
+        SQLRETURN rc = SQLGetData(stmt, index, cType, buffer.data(), static_cast<SQLLEN>(buffer.size() * sizeof(Unit)), &ind);
+        if (rc == SQL_NO_DATA) return true;
         if (!Succeeded(rc)) return Check(rc, SQL_HANDLE_STMT, stmt, error);
         if (ind == SQL_NULL_DATA) {
             null = true;
             return true;
         }
-        if (ind != SQL_NO_TOTAL && static_cast<std::size_t>(ind) <= room) {
-            all.append(buffer.data(), static_cast<std::size_t>(ind));
-            break;
+        const std::size_t units = ind == SQL_NO_TOTAL ? 0 : static_cast<std::size_t>(ind) / sizeof(Unit);
+        if (ind != SQL_NO_TOTAL && units <= room) {
+            all.append(buffer.data(), units);
+            return true;
         }
         all.append(buffer.data(), room);
-        if (ind != SQL_NO_TOTAL) buffer.resize(std::max(buffer.size(), static_cast<std::size_t>(ind) - room + 1));
+        if (ind != SQL_NO_TOTAL) buffer.resize(std::max(buffer.size(), units - room + zero));
     }
-    utf8 = NarrowToUtf8(all);
+}
+
+// Reads a numeric (as ASCII) or a binary value whole.
+bool GetNarrowValue(SQLHSTMT stmt, const ColumnInfo& c, SQLUSMALLINT index, RowSet& rows, Scratch& scratch,
+                    OdbcError& error) {
+    const bool text = c.kind != ValueKind::Bytes;
+    bool null = false;
+    std::string& all = scratch.narrowAll;
+    if (!ReadWhole(stmt, index, text ? SQL_C_CHAR : SQL_C_BINARY, text ? 1 : 0, scratch.narrow, all, null, error)) return false;
+    if (null) rows.AddNull();
+    else if (c.kind == ValueKind::Decimal) rows.AddAscii(c.money ? MoneyDigits(all) : all);
+    else rows.AddBytes(all.data(), all.size());
+    return true;
+}
+
+// Reads the value of column `index` whole as text, in UTF-8; `null` tells a NULL.
+bool ReadText(SQLHSTMT stmt, const DriverCaps& caps, SQLUSMALLINT index, Scratch& scratch, std::string& utf8, bool& null,
+              OdbcError& error) {
+    if (caps.wideText) {
+        if (!ReadWhole(stmt, index, SQL_C_WCHAR, 1, scratch.wide, scratch.wideAll, null, error)) return false;
+        utf8 = WideToStored(scratch.wideAll.data(), scratch.wideAll.size());
+        return true;
+    }
+    if (!ReadWhole(stmt, index, SQL_C_CHAR, 1, scratch.narrow, scratch.narrowAll, null, error)) return false;
+    utf8 = NarrowToUtf8(scratch.narrowAll);
     return true;
 }
 

@@ -234,33 +234,6 @@ TEST_P(DriverBoundary, DatesAndTimesOutsideTheStructuresArriveAsText) {
     }
 }
 
-// When the server drops the link, the connection says it is closed and the next statement says
-// why, instead of failing with an obscure driver message.
-TEST_P(DriverBoundary, LostConnectionIsClosed) {
-    if (kind() == Kind::SQLite) GTEST_SKIP() << "SQLite has no server to lose";
-    CADORecordSet rs(&conn, 1);
-    Query(rs, kind() == Kind::MariaDB ? L"select connection_id()" : L"select pg_backend_pid()");
-    _variant_t id;
-    ASSERT_EQ(1, rs.GetFieldValue(0, id));
-    CADOConnection killer;
-    ASSERT_EQ(1, killer.Open(GetParam().connectionString.c_str())) << U8(killer.m_strLastError);
-    const std::wstring pid = std::to_wstring(id.intVal());
-    ASSERT_EQ(1, killer.Execute((kind() == Kind::MariaDB ? L"kill " + pid : L"select pg_terminate_backend(" + pid + L")").c_str(), 0))
-        << U8(killer.m_strLastError);
-    for (int i = 0; i < 50 && testdb::NativeQuery(GetParam(), kind() == Kind::MariaDB
-                                                                  ? "select count(*) from information_schema.processlist where id = " + U8(pid) + ";"
-                                                                  : "select count(*) from pg_stat_activity where pid = " + U8(pid) + ";") != "0\n";
-         ++i)
-        usleep(100000);
-    EXPECT_EQ(0, rs.Execute(L"select 1", nullptr));
-    EXPECT_EQ(0, conn.IsConnect());
-    EXPECT_EQ(0, rs.Execute(L"select 2", nullptr));
-    EXPECT_EQ("The connection to the database was lost.", U8(rs.m_strLastError));
-    ASSERT_EQ(1, conn.Open(GetParam().connectionString.c_str())) << U8(conn.m_strLastError);
-    Query(rs, L"select 3");
-    EXPECT_EQ(1, conn.IsConnect());
-}
-
 // Money beyond what a double holds keeps its cents; a uuid comes in the server's lower case.
 TEST_P(DriverBoundary, PostgresMoneyAndUuidExact) {
     if (!testdb::IsPostgres(kind())) GTEST_SKIP() << "money and uuid are PostgreSQL types here";
