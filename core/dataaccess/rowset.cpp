@@ -900,10 +900,11 @@ bool GetNarrowValue(SQLHSTMT stmt, const ColumnInfo& c, SQLUSMALLINT index, RowS
     return true;
 }
 
-// Reads the value of column `index` whole as text, in UTF-8; `null` tells a NULL.
+// Reads the value of column `index` whole as text, in UTF-8; `null` tells a NULL. A driver
+// without wide entry points gives its text in its own bytes, without a conversion to UTF-16.
 bool ReadText(SQLHSTMT stmt, const DriverCaps& caps, SQLUSMALLINT index, Scratch& scratch, std::string& utf8, bool& null,
               OdbcError& error) {
-    if (caps.wideText) {
+    if (caps.wideText && caps.wideCalls) {
         if (!ReadWhole(stmt, index, SQL_C_WCHAR, 1, scratch.wide, scratch.wideAll, null, error)) return false;
         utf8 = WideToStored(scratch.wideAll.data(), scratch.wideAll.size());
         return true;
