@@ -126,11 +126,7 @@ struct DriverTraits {
 DriverTraits ProbeDriver(const ConnectionCore& connection) {
     DriverTraits traits;
     traits.wideText = connection.caps().wideText;
-    SQLWCHAR name[256] = {};
-    SQLSMALLINT length = 0;
-    if (!Succeeded(SQLGetInfoW(connection.dbc(), SQL_DRIVER_NAME, name, sizeof name, &length))) length = 0;
-    const std::wstring driver =
-        FromSqlW(name, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) / sizeof(SQLWCHAR), 255));
+    const std::wstring driver = InfoText(connection.dbc(), SQL_DRIVER_NAME, connection.caps().wideCalls);
     traits.textOutputs = FindNoCase(driver, L"maodbc") != std::wstring::npos;
     return traits;
 }
@@ -571,7 +567,7 @@ int CADOCommand::Run(RowSet* rows, const void* owner, std::wstring* statement) {
             Prepare(b, p, value, traits);
         }
 
-        SqlWString text = ToSqlW(sql);
+        const bool wide = m_pConnection->caps().wideCalls;
         OdbcError error;
         long affected = -1;
         const long timeout = m_lTimeout;
@@ -594,7 +590,7 @@ int CADOCommand::Run(RowSet* rows, const void* owner, std::wstring* statement) {
                                                     b.columnSize, b.digits, b.data(), b.capacity, &b.indicator);
                     if (!Succeeded(rc)) return rc;
                 }
-                return SQLExecDirectW(h, text.data(), static_cast<SQLINTEGER>(text.size()));
+                return ExecDirect(h, sql, wide);
             },
             rows, &affected, owner, error);
         if (!ok) {

@@ -1,5 +1,8 @@
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <new>
+#include <thread>
 
 #include "messages.h"
 #include "connection_core.h"
@@ -56,6 +59,54 @@ bool ProbeWideText(SQLHDBC dbc) {
     return !(state == "07006" || state == "HY003" || state == "HYC00");
 }
 
+// Whether the driver has wide entry points. The driver manager answers SQLGetFunctions for a
+// function in either form, so the driver is asked instead whether it has wide character types
+// at all: a driver that lists none in SQLGetTypeInfo and converts to none is an ANSI build.
+bool ProbeWideCalls(SQLHDBC dbc) {
+    SQLUINTEGER conversions = 0;
+    const SQLUINTEGER wideTypes = SQL_CVT_WCHAR | SQL_CVT_WVARCHAR | SQL_CVT_WLONGVARCHAR;
+    if (Succeeded(SQLGetInfo(dbc, SQL_CONVERT_VARCHAR, &conversions, sizeof conversions, nullptr)) &&
+        (conversions & wideTypes) != 0)
+        return true;
+    for (SQLSMALLINT type : {SQL_WVARCHAR, SQL_WCHAR, SQL_WLONGVARCHAR}) {
+        StmtHandle stmt;
+        OdbcError error;
+        if (!stmt.Alloc(dbc, error)) return true;
+        if (!Succeeded(SQLGetTypeInfo(stmt.get(), type))) return true;  // no answer: keep the wide calls
+        if (Succeeded(SQLFetch(stmt.get()))) return true;
+    }
+    return false;
+}
+
+// One SQLDriverConnect on a thread of its own, so that a server that accepts the connection and
+// never answers cannot hold the caller beyond the login timeout, whatever the driver makes of
+// SQL_ATTR_LOGIN_TIMEOUT. An attempt given up on finishes (and frees its handle) by itself.
+struct ConnectAttempt {
+    std::shared_ptr<EnvHandle> env;  // kept alive for the handle
+    DbcHandle dbc;
+    SqlWString connectionString;
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    SQLRETURN rc = SQL_ERROR;
+    OdbcError error;
+
+    void Run() {
+        SQLWCHAR out[1024];
+        SQLSMALLINT outLength = 0;
+        SQLRETURN result = SQLDriverConnectW(dbc.get(), nullptr, connectionString.data(),
+                                             static_cast<SQLSMALLINT>(connectionString.size()), out, 1024, &outLength,
+                                             SQL_DRIVER_NOPROMPT);
+        std::lock_guard<std::mutex> lock(mutex);
+        rc = result;
+        if (Succeeded(rc)) dbc.SetConnected(true);
+        else if (rc != SQL_NO_DATA) Check(rc, SQL_HANDLE_DBC, dbc.get(), error);
+        else error.Set(L"The connection was not opened.", ZE_FAIL);
+        done = true;
+        finished.notify_all();
+    }
+};
+
 }  // namespace
 
 // ---- ConnectionCore ----
@@ -64,24 +115,37 @@ ConnectionCore::~ConnectionCore() noexcept { Disconnect(); }
 
 bool ConnectionCore::Connect(const std::wstring& connectionString, long loginTimeout, OdbcError& error) {
     Disconnect();
+    lost_ = false;
     if (!env_) env_ = SharedEnvironment(error);
     if (!env_) return false;
-    if (!dbc_.Alloc(env_->get(), error)) return false;
-    if (loginTimeout > 0)
-        SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_LOGIN_TIMEOUT,
+    auto attempt = std::make_shared<ConnectAttempt>();
+    attempt->env = env_;
+    attempt->connectionString = ToSqlW(connectionString);
+    if (!attempt->dbc.Alloc(env_->get(), error)) return false;
+    if (loginTimeout > 0) {
+        SQLSetConnectAttrW(attempt->dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
                            reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(loginTimeout)), 0);
-    SqlWString in = ToSqlW(connectionString);
-    SQLWCHAR out[1024];
-    SQLSMALLINT outLength = 0;
-    SQLRETURN rc = SQLDriverConnectW(dbc_.get(), nullptr, in.data(), static_cast<SQLSMALLINT>(in.size()), out, 1024,
-                                     &outLength, SQL_DRIVER_NOPROMPT);
-    if (!Succeeded(rc)) {
-        if (rc != SQL_NO_DATA) Check(rc, SQL_HANDLE_DBC, dbc_.get(), error);
-        else error.Set(L"The connection was not opened.", ZE_FAIL);
-        dbc_.Reset();
+        try {
+            std::thread([attempt] { attempt->Run(); }).detach();
+        } catch (const std::system_error&) {
+            attempt->Run();
+        }
+        std::unique_lock<std::mutex> lock(attempt->mutex);
+        // A second more than the driver's own limit, so that a driver that keeps it reports first.
+        if (!attempt->finished.wait_for(lock, std::chrono::seconds(loginTimeout) + std::chrono::seconds(1),
+                                        [&] { return attempt->done; })) {
+            error.Set(L"Login timeout expired.", ZE_FAIL);
+            return false;
+        }
+    } else {
+        attempt->Run();
+    }
+    std::lock_guard<std::mutex> lock(attempt->mutex);
+    if (!Succeeded(attempt->rc)) {
+        error = attempt->error;
         return false;
     }
-    dbc_.SetConnected(true);
+    dbc_.Swap(attempt->dbc);
     inTransaction = false;
     SQLUINTEGER extensions = 0;
     if (Succeeded(SQLGetInfoW(dbc_.get(), SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions, nullptr))) {
@@ -89,6 +153,11 @@ bool ConnectionCore::Connect(const std::wstring& connectionString, long loginTim
         caps_.getDataBound = (extensions & SQL_GD_BOUND) != 0;
     }
     caps_.wideText = ProbeWideText(dbc_.get());
+    caps_.wideCalls = ProbeWideCalls(dbc_.get());
+    dbc_.SetWideCalls(caps_.wideCalls);
+    // SQLite keeps a type per value; its columns' types only describe the first value or the
+    // declaration.
+    caps_.valueTyped = FindNoCase(InfoText(dbc_.get(), SQL_DBMS_NAME, caps_.wideCalls), L"sqlite") != std::wstring::npos;
     return true;
 }
 
@@ -101,9 +170,27 @@ bool ConnectionCore::Run(const std::function<SQLRETURN(SQLHSTMT)>& start, RowSet
                          const void* owner, OdbcError& error) {
     if (affected) *affected = -1;
     if (!IsOpen()) {
-        error.Set(kNotOpen, ZE_POINTER);
+        error.Set(lost_ ? kConnectionLost : kNotOpen, ZE_POINTER);
         return false;
     }
+    if (RunStatement(start, rows, affected, owner, error)) return true;
+    // A failure that took the link with it leaves the connection closed, so that IsConnect
+    // tells it and the next statement says so.
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    if (Succeeded(SQLGetConnectAttr(dbc_.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) && dead == SQL_CD_TRUE &&
+        IsOpen()) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (running_.empty()) {
+            dbc_.Reset();
+            inTransaction = false;
+            lost_ = true;
+        }
+    }
+    return false;
+}
+
+bool ConnectionCore::RunStatement(const std::function<SQLRETURN(SQLHSTMT)>& start, RowSet* rows, long* affected,
+                                  const void* owner, OdbcError& error) {
     StmtHandle stmt;
     if (!stmt.Alloc(dbc_.get(), error)) return false;
     Running running{stmt.get(), owner};
@@ -224,11 +311,10 @@ int CADOConnection::Execute(const wchar_t* sql, long /*options*/) {
             Record(L"", ZE_POINTER);
             return 0;
         }
-        SqlWString text = ToSqlW(sql ? sql : L"");
+        const std::wstring text = sql ? sql : L"";
+        const bool wide = m_pConnection->caps().wideCalls;
         OdbcError error;
-        bool ok = m_pConnection->Run(
-            [&](SQLHSTMT h) { return SQLExecDirectW(h, text.data(), static_cast<SQLINTEGER>(text.size())); }, nullptr,
-            nullptr, this, error);
+        bool ok = m_pConnection->Run([&](SQLHSTMT h) { return ExecDirect(h, text, wide); }, nullptr, nullptr, this, error);
         if (!ok) Record(error.text, error.code);
         return ok ? 1 : 0;
     } catch (const std::bad_alloc&) {
@@ -301,26 +387,20 @@ int CADOConnection::GetInfoText(const wchar_t* name, CString& value) {
     }
     SQLHDBC dbc = m_pConnection->dbc();
     OdbcError error;
+    const bool wide = m_pConnection->caps().wideCalls;
     if (EqualsNoCase(name, kCurrentCatalog)) {
-        SQLWCHAR buffer[1024] = {};
-        SQLINTEGER length = 0;
-        if (!Check(SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, buffer, sizeof buffer, &length), SQL_HANDLE_DBC,
-                   dbc, error)) {
+        if (!CurrentCatalog(dbc, wide, value, error)) {
             Record(error.text, error.code);
             return 0;
         }
-        value = FromSqlW(buffer, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLINTEGER>(length, 0)) / sizeof(SQLWCHAR), 1023));
         return 1;
     }
     for (const auto& p : kTextProperties) {
         if (!EqualsNoCase(name, p.name)) continue;
-        SQLWCHAR buffer[1024] = {};
-        SQLSMALLINT length = 0;
-        if (!Check(SQLGetInfoW(dbc, p.info, buffer, sizeof buffer, &length), SQL_HANDLE_DBC, dbc, error)) {
+        if (!zentra::GetInfoText(dbc, p.info, wide, value, error)) {
             Record(error.text, error.code);
             return 0;
         }
-        value = FromSqlW(buffer, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) / sizeof(SQLWCHAR), 1023));
         return 1;
     }
     Record(kNoItem, ZE_INVALIDARG);
@@ -373,11 +453,13 @@ int CADOConnection::SetProperties(const wchar_t* name, const wchar_t* value) {
         return 0;
     }
     try {
-        SqlWString text = ToSqlW(value ? value : L"");
+        const bool wide = m_pConnection->caps().wideCalls;
+        DriverText text(std::wstring_view(value ? value : L""), wide);
         SQLHDBC dbc = m_pConnection->dbc();
         OdbcError error;
-        if (!Check(SQLSetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, text.data(),
-                                      static_cast<SQLINTEGER>(text.size() * sizeof(SQLWCHAR))),
+        const SQLINTEGER bytes = wide ? text.Length() * static_cast<SQLINTEGER>(sizeof(SQLWCHAR)) : text.Length();
+        if (!Check(wide ? SQLSetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, text.W(), bytes)
+                        : SQLSetConnectAttr(dbc, SQL_ATTR_CURRENT_CATALOG, text.A(), bytes),
                    SQL_HANDLE_DBC, dbc, error)) {
             Record(error.text, error.code);
             return 0;

@@ -43,6 +43,8 @@ public:
     bool IsExecuting();
 
 private:
+    bool RunStatement(const std::function<SQLRETURN(SQLHSTMT)>& start, RowSet* rows, long* affected, const void* owner,
+                      OdbcError& error);
     struct Running {
         SQLHSTMT stmt;
         const void* owner;
@@ -51,6 +53,7 @@ private:
     std::shared_ptr<EnvHandle> env_;
     DbcHandle dbc_;
     DriverCaps caps_;
+    bool lost_ = false;  // closed because the driver reported the link gone
     std::mutex mutex_;
     std::vector<Running*> running_;
 };

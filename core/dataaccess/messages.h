@@ -14,6 +14,7 @@ inline constexpr const wchar_t* kClosed = L"Operation is not allowed when the ob
 inline constexpr const wchar_t* kOutOfMemory = L"Out of memory.";
 inline constexpr const wchar_t* kTypeMismatch = L"Type mismatch.";
 inline constexpr const wchar_t* kNotOpen = L"The connection is not open.";
+inline constexpr const wchar_t* kConnectionLost = L"The connection to the database was lost.";
 inline constexpr const wchar_t* kIllegalOperation = L"Operation is not allowed in this context.";
 inline constexpr std::uint32_t kInvalidArgumentCode = 0x800A0BB9u;   // adErrInvalidArgument
 inline constexpr std::uint32_t kIllegalOperationCode = 0x800A0C93u;  // adErrIllegalOperation

@@ -1,5 +1,9 @@
 #include "odbc_handle.h"
 
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <unordered_set>
 #include <vector>
 
 #include "zentra/codepage.h"
@@ -18,6 +22,91 @@ std::wstring FromSqlW(const SQLWCHAR* text, std::size_t length) {
     return Utf16ToWide(u16);
 }
 
+namespace {
+
+// The handles (connections and their statements) of drivers without wide entry points, so that
+// their diagnostics are read in the driver's own form.
+std::mutex narrowMutex;
+std::unordered_set<SQLHANDLE> narrowHandles;
+
+void MarkNarrow(SQLHANDLE handle, bool narrow) {
+    std::lock_guard<std::mutex> lock(narrowMutex);
+    if (narrow) narrowHandles.insert(handle);
+    else narrowHandles.erase(handle);
+}
+
+bool IsNarrow(SQLHANDLE handle) {
+    std::lock_guard<std::mutex> lock(narrowMutex);
+    return narrowHandles.count(handle) != 0;
+}
+
+}  // namespace
+
+DriverText::DriverText(std::wstring_view text, bool wide) : wide_form_(wide) {
+    if (wide) wide_ = ToSqlW(text);
+    else narrow_ = WideToUtf8(text);
+}
+
+DriverText::DriverText(const std::optional<std::wstring>& text, bool wide) : present_(text.has_value()), wide_form_(wide) {
+    if (!present_) return;
+    if (wide) wide_ = ToSqlW(*text);
+    else narrow_ = WideToUtf8(*text);
+}
+
+SQLINTEGER DriverText::Length() const {
+    if (!present_) return 0;
+    return static_cast<SQLINTEGER>(wide_form_ ? wide_.size() : narrow_.size());
+}
+
+std::wstring FromDriver(const void* buffer, std::size_t length, std::size_t capacity, bool wide) {
+    length = std::min(length, capacity);
+    if (wide) {
+        const auto* units = static_cast<const SQLWCHAR*>(buffer);
+        std::size_t n = 0;
+        while (n < length && units[n] != 0) ++n;
+        return FromSqlW(units, n);
+    }
+    const char* bytes = static_cast<const char*>(buffer);
+    const std::size_t n = static_cast<std::size_t>(std::find(bytes, bytes + length, '\0') - bytes);
+    return DecodeNarrow(std::string_view(bytes, n));
+}
+
+SQLRETURN ExecDirect(SQLHSTMT stmt, std::wstring_view sql, bool wide) {
+    DriverText text(sql, wide);
+    return wide ? SQLExecDirectW(stmt, text.W(), text.Length()) : SQLExecDirect(stmt, text.A(), text.Length());
+}
+
+bool GetInfoText(SQLHDBC dbc, SQLUSMALLINT info, bool wide, std::wstring& text, OdbcError& error) {
+    std::vector<SQLWCHAR> buffer(1024);  // also holds the narrow form
+    const SQLSMALLINT size = static_cast<SQLSMALLINT>(buffer.size() * sizeof(SQLWCHAR));
+    SQLSMALLINT length = 0;
+    SQLRETURN rc = wide ? SQLGetInfoW(dbc, info, buffer.data(), size, &length) : SQLGetInfo(dbc, info, buffer.data(), size, &length);
+    if (!Check(rc, SQL_HANDLE_DBC, dbc, error)) return false;
+    const std::size_t n = static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0));
+    text = wide ? FromDriver(buffer.data(), n / sizeof(SQLWCHAR), buffer.size() - 1, true)
+                : FromDriver(buffer.data(), n, static_cast<std::size_t>(size) - 1, false);
+    return true;
+}
+
+std::wstring InfoText(SQLHDBC dbc, SQLUSMALLINT info, bool wide) {
+    std::wstring text;
+    OdbcError ignored;
+    return GetInfoText(dbc, info, wide, text, ignored) ? text : std::wstring();
+}
+
+bool CurrentCatalog(SQLHDBC dbc, bool wide, std::wstring& catalog, OdbcError& error) {
+    std::vector<SQLWCHAR> buffer(1024);
+    const SQLINTEGER size = static_cast<SQLINTEGER>(buffer.size() * sizeof(SQLWCHAR));
+    SQLINTEGER length = 0;
+    SQLRETURN rc = wide ? SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, buffer.data(), size, &length)
+                        : SQLGetConnectAttr(dbc, SQL_ATTR_CURRENT_CATALOG, buffer.data(), size, &length);
+    if (!Check(rc, SQL_HANDLE_DBC, dbc, error)) return false;
+    const std::size_t n = static_cast<std::size_t>(std::max<SQLINTEGER>(length, 0));
+    catalog = wide ? FromDriver(buffer.data(), n / sizeof(SQLWCHAR), buffer.size() - 1, true)
+                   : FromDriver(buffer.data(), n, static_cast<std::size_t>(size) - 1, false);
+    return true;
+}
+
 CString TrimErrorTags(const CString& text) {
     CString result = text;
     while (result.size() >= 2 && result[0] == L'[') {
@@ -33,21 +122,34 @@ std::string ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle, OdbcError&
     std::uint32_t code = 0;
     std::string firstState;
     if (handle != SQL_NULL_HANDLE) {
+        const bool wide = !IsNarrow(handle);
         for (SQLSMALLINT record = 1;; ++record) {
             SQLWCHAR state[6] = {};
+            SQLCHAR narrowState[6] = {};
             SQLINTEGER native = 0;
+            // Wide units, or the driver's bytes for a driver without wide entry points. The
+            // length the driver manager returns is in the driver's units either way.
             std::vector<SQLWCHAR> message(1024);
             SQLSMALLINT length = 0;
-            SQLRETURN rc = SQLGetDiagRecW(handleType, handle, record, state, &native, message.data(),
-                                          static_cast<SQLSMALLINT>(message.size()), &length);
-            if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(message.size())) {
+            auto read = [&]() {
+                const SQLSMALLINT room = static_cast<SQLSMALLINT>(wide ? message.size() : message.size() * sizeof(SQLWCHAR));
+                return wide ? SQLGetDiagRecW(handleType, handle, record, state, &native, message.data(), room, &length)
+                            : SQLGetDiagRec(handleType, handle, record, narrowState, &native,
+                                            reinterpret_cast<SQLCHAR*>(message.data()), room, &length);
+            };
+            SQLRETURN rc = read();
+            const std::size_t capacity = wide ? message.size() - 1 : message.size() * sizeof(SQLWCHAR) - 1;
+            if (rc == SQL_SUCCESS_WITH_INFO && static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) >= capacity &&
+                length < 32000) {
                 message.resize(static_cast<size_t>(length) + 1);
-                rc = SQLGetDiagRecW(handleType, handle, record, state, &native, message.data(),
-                                    static_cast<SQLSMALLINT>(message.size()), &length);
+                rc = read();
             }
             if (!Succeeded(rc)) break;
-            size_t used = std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)), message.size() - 1);
-            std::wstring one = TrimErrorTags(Trim(FromSqlW(message.data(), used)));
+            if (!wide)
+                for (int i = 0; i < 5; ++i) state[i] = narrowState[i];
+            const std::size_t room = wide ? message.size() - 1 : message.size() * sizeof(SQLWCHAR) - 1;
+            std::wstring one = TrimErrorTags(
+                Trim(FromDriver(message.data(), static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), room, wide)));
             if (record == 1) {
                 for (int i = 0; i < 5 && state[i]; ++i) firstState.push_back(static_cast<char>(state[i]));
             }
@@ -102,6 +204,10 @@ bool DbcHandle::Alloc(SQLHENV env, OdbcError& error) {
     return Check(SQLAllocHandle(SQL_HANDLE_DBC, env, &handle_), SQL_HANDLE_ENV, env, error);
 }
 
+void DbcHandle::SetWideCalls(bool wide) {
+    if (handle_ != SQL_NULL_HDBC) MarkNarrow(handle_, !wide);
+}
+
 void DbcHandle::Reset() noexcept {
     if (handle_ == SQL_NULL_HDBC) return;
     if (connected_) {
@@ -112,6 +218,7 @@ void DbcHandle::Reset() noexcept {
         }
         connected_ = false;
     }
+    MarkNarrow(handle_, false);
     SQLFreeHandle(SQL_HANDLE_DBC, handle_);
     handle_ = SQL_NULL_HDBC;
 }
@@ -124,11 +231,13 @@ bool StmtHandle::Alloc(SQLHDBC dbc, OdbcError& error) {
         handle_ = SQL_NULL_HSTMT;
         return false;
     }
+    if (IsNarrow(dbc)) MarkNarrow(handle_, true);
     return true;
 }
 
 void StmtHandle::Reset() noexcept {
     if (handle_ == SQL_NULL_HSTMT) return;
+    MarkNarrow(handle_, false);
     SQLFreeHandle(SQL_HANDLE_STMT, handle_);
     handle_ = SQL_NULL_HSTMT;
 }

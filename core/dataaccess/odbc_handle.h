@@ -7,8 +7,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace zentra {
 
@@ -41,6 +43,45 @@ bool Check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, OdbcError& er
 
 inline bool Succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
 
+// Text on its way to a driver, in the form its entry points take: UTF-16 for a driver with wide
+// entry points, UTF-8 bytes for the others. The driver manager would narrow UTF-16 for those one
+// unit at a time, which cuts characters outside the Basic Multilingual Plane and, in the C
+// locale, turns every other non-ASCII character into one Latin-1 byte.
+class DriverText {
+public:
+    DriverText(std::wstring_view text, bool wide);
+    // No text at all (a null argument of a catalog function) when `text` is empty.
+    DriverText(const std::optional<std::wstring>& text, bool wide);
+    SQLWCHAR* W() { return present_ ? wide_.data() : nullptr; }
+    SQLCHAR* A() { return present_ ? reinterpret_cast<SQLCHAR*>(narrow_.data()) : nullptr; }
+    // Length in the driver's units (UTF-16 units or bytes); 0 for no text.
+    SQLINTEGER Length() const;
+    SQLSMALLINT ShortLength() const { return static_cast<SQLSMALLINT>(Length()); }
+
+private:
+    bool present_ = true;
+    bool wide_form_ = true;
+    SqlWString wide_;
+    std::string narrow_;
+};
+
+// Decodes text a driver gave as bytes: UTF-8 when the bytes are valid UTF-8, else the locale's
+// character set.
+std::wstring DecodeNarrow(std::string_view bytes);
+
+// Text a driver gave back: `length` UTF-16 units of `buffer` (wide) or bytes (narrow, decoded as
+// DecodeNarrow does), cut at the first NUL and at `capacity` units.
+std::wstring FromDriver(const void* buffer, std::size_t length, std::size_t capacity, bool wide);
+
+// SQLExecDirect with `sql` in the driver's form.
+SQLRETURN ExecDirect(SQLHSTMT stmt, std::wstring_view sql, bool wide);
+// A text answer of SQLGetInfo in the driver's form; false with the diagnostics in `error`.
+bool GetInfoText(SQLHDBC dbc, SQLUSMALLINT info, bool wide, std::wstring& text, OdbcError& error);
+// The same, empty when the driver gives none.
+std::wstring InfoText(SQLHDBC dbc, SQLUSMALLINT info, bool wide);
+// The current catalog of `dbc` (SQLGetConnectAttr); false with the diagnostics in `error`.
+bool CurrentCatalog(SQLHDBC dbc, bool wide, std::wstring& catalog, OdbcError& error);
+
 // ---- Handle owners: one per handle kind, freed in a noexcept destructor. ----
 
 class EnvHandle {
@@ -67,9 +108,16 @@ public:
     // Marks the handle connected, so that it is disconnected before it is freed.
     void SetConnected(bool connected) { connected_ = connected; }
     bool connected() const { return connected_; }
+    // Whether the driver takes wide calls; its statement handles and diagnostics follow it.
+    void SetWideCalls(bool wide);
     // Rolls back an open transaction, disconnects and frees; never fails.
     void Reset() noexcept;
     SQLHDBC get() const { return handle_; }
+    // Exchanges the handles (and their connected marks) of two owners.
+    void Swap(DbcHandle& other) noexcept {
+        std::swap(handle_, other.handle_);
+        std::swap(connected_, other.connected_);
+    }
 
 private:
     SQLHDBC handle_ = SQL_NULL_HDBC;

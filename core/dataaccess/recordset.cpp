@@ -46,11 +46,9 @@ std::shared_ptr<RowSet> CADORecordSet::FetchRows(const std::wstring& sql) {
     }
     try {
         auto rows = std::make_shared<RowSet>();
-        SqlWString text = ToSqlW(sql);
+        const bool wide = m_pConnection->caps().wideCalls;
         OdbcError error;
-        if (!m_pConnection->Run(
-                [&](SQLHSTMT h) { return SQLExecDirectW(h, text.data(), static_cast<SQLINTEGER>(text.size())); },
-                rows.get(), nullptr, this, error)) {
+        if (!m_pConnection->Run([&](SQLHSTMT h) { return ExecDirect(h, sql, wide); }, rows.get(), nullptr, this, error)) {
             Record(error.text, error.code);
             return nullptr;
         }

@@ -194,15 +194,21 @@ ColumnInfo SchemaColumn(const wchar_t* name, int adoType) {
 // ---- storage ----
 
 void RowSet::Header(std::size_t length) {
-    std::uint64_t v = static_cast<std::uint64_t>(length) + 1;
+    const bool tagged = pendingTag_ >= 0;
+    std::uint64_t v = static_cast<std::uint64_t>(length) + 1 + (tagged ? 1 : 0);
     while (v >= 0x80) {
         pending_.push_back(static_cast<std::uint8_t>(v | 0x80));
         v >>= 7;
     }
     pending_.push_back(static_cast<std::uint8_t>(v));
+    if (tagged) pending_.push_back(static_cast<std::uint8_t>(pendingTag_));
+    pendingTag_ = -1;
 }
 
-void RowSet::AddNull() { pending_.push_back(0); }
+void RowSet::AddNull() {
+    pendingTag_ = -1;
+    pending_.push_back(0);
+}
 
 void RowSet::AddInt(std::int64_t value) {
     std::size_t n = 1;
@@ -266,12 +272,14 @@ std::wstring DecodeNarrow(std::string_view bytes) {
     return IsValidUtf8(bytes) ? Utf8ToWide(bytes) : MultiByteToWide(bytes, CP_ACP);
 }
 
-void RowSet::AddNarrow(std::string_view bytes) {
-    if (IsValidUtf8(bytes)) AddAscii(bytes);  // already the stored form
-    else AddText(MultiByteToWide(bytes, CP_ACP));
+// Text a driver gave as bytes, in UTF-8 (the stored form): as it is when valid UTF-8, else from
+// the locale's character set.
+static std::string NarrowToUtf8(std::string bytes) {
+    return IsValidUtf8(bytes) ? bytes : WideToUtf8(MultiByteToWide(bytes, CP_ACP));
 }
 
-void RowSet::AddUtf16(const SQLWCHAR* text, std::size_t length) { AddText(FromSqlW(text, length)); }
+// UTF-16 units a driver gave, in UTF-8.
+static std::string WideToStored(const SQLWCHAR* text, std::size_t units) { return WideToUtf8(FromSqlW(text, units)); }
 
 void RowSet::AddBytes(const void* data, std::size_t length) {
     Header(length);
@@ -353,7 +361,8 @@ void RowSet::Load(std::size_t row) {
     if (row >= rows_.size()) return;
     const auto& batch = batches_[rows_[row] >> 32];
     const std::uint8_t* p = batch.data() + (rows_[row] & 0xFFFFFFFFu);
-    for (auto& cell : cells_) {
+    for (std::size_t c = 0; c < cells_.size(); ++c) {
+        Cell& cell = cells_[c];
         std::uint64_t header = 0;
         int shift = 0;
         for (;;) {
@@ -367,6 +376,11 @@ void RowSet::Load(std::size_t row) {
         cell.length = static_cast<std::uint32_t>(header - 1);
         cell.data = p;
         p += cell.length;
+        if (columns[c].valueTyped && cell.length > 0) {
+            cell.tag = cell.data[0];
+            ++cell.data;
+            --cell.length;
+        }
     }
 }
 
@@ -377,6 +391,20 @@ _variant_t RowSet::Value(std::size_t column) const {
     const Cell& cell = cells_[column];
     const ColumnInfo& c = columns[column];
     const std::uint8_t* p = cell.data;
+    switch (cell.tag) {
+    case AsText: return _variant_t::Bstr(Utf8ToWide(std::string_view(reinterpret_cast<const char*>(p), cell.length)));
+    case AsDouble: {
+        double d;
+        std::memcpy(&d, p, sizeof d);
+        return _variant_t::R8(d);
+    }
+    case AsInteger: {
+        std::int64_t v;
+        std::memcpy(&v, p, sizeof v);
+        return SignedVariant(adInteger, v);
+    }
+    default: break;
+    }
     switch (c.kind) {
     case ValueKind::Int: {
         std::uint64_t u = 0;
@@ -436,7 +464,8 @@ long RowSet::ActualSize(std::size_t column) const {
     if (IsNull(column)) return 0;
     const Cell& cell = cells_[column];
     const ColumnInfo& c = columns[column];
-    switch (c.kind) {
+    if (cell.tag == AsDouble || cell.tag == AsInteger) return 8;
+    switch (cell.tag == AsText ? ValueKind::Text : c.kind) {
     case ValueKind::Text: {
         // Characters: every UTF-8 byte that does not continue a sequence starts one.
         long n = 0;
@@ -452,9 +481,9 @@ long RowSet::ActualSize(std::size_t column) const {
 std::wstring RowSet::Text(std::size_t column) const {
     if (IsNull(column)) return std::wstring();
     const Cell& cell = cells_[column];
-    if (columns[column].kind == ValueKind::Text)
+    if ((columns[column].kind == ValueKind::Text && cell.tag == AsColumn) || cell.tag == AsText)
         return Utf8ToWide(std::string_view(reinterpret_cast<const char*>(cell.data), cell.length));
-    if (columns[column].kind == ValueKind::Decimal)
+    if (columns[column].kind == ValueKind::Decimal && cell.tag == AsColumn)
         return AsciiToWide(std::string_view(reinterpret_cast<const char*>(cell.data), cell.length));
     std::wstring text;
     VariantToText(Value(column), text);
@@ -734,6 +763,7 @@ bool RowSet::Coerce(std::size_t column, const _variant_t& input, _variant_t& out
 
 void RowSet::AddStored(const _variant_t& v, const ColumnInfo& c) {
     if (v.vt() == VT_EMPTY || v.vt() == VT_NULL) return AddNull();
+    if (c.valueTyped) Tag(AsColumn);
     switch (c.kind) {
     case ValueKind::Int: return AddInt(v.intVal());
     case ValueKind::UInt: return AddUInt(v.uintVal());
@@ -815,34 +845,230 @@ struct Scratch {
     std::string narrowAll;
 };
 
-// Reads a numeric (as ASCII), a text in the driver's bytes, or a binary value whole.
+// The plain number of a money text as the server writes it ("$1,234.50", "-$0.99", "(12.00)",
+// "1.234,50 €"): the separator followed by the last one or two digits is the decimal point,
+// other separators group digits. Text with no digit stays as it is.
+std::string MoneyDigits(const std::string& text) {
+    std::string digits;
+    std::size_t decimal = std::string::npos;
+    bool negative = text.find('-') != std::string::npos || text.find('(') != std::string::npos;
+    std::size_t lastDigit = text.find_last_of("0123456789");
+    if (lastDigit == std::string::npos) return text;
+    std::size_t separator = text.find_last_of(".,", lastDigit);
+    if (separator != std::string::npos && lastDigit - separator <= 2 &&
+        text.find_first_not_of("0123456789", separator + 1) > lastDigit)
+        decimal = separator;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] >= '0' && text[i] <= '9') digits += text[i];
+        else if (i == decimal) digits += '.';
+    }
+    return (negative ? "-" : "") + digits;
+}
+
+// A GUID in the lower-case form that RFC 4122 gives for output (some drivers upper-case it).
+std::string LowerGuid(std::string text) {
+    for (char& ch : text)
+        if (ch >= 'A' && ch <= 'F') ch = static_cast<char>(ch - 'A' + 'a');
+    return text;
+}
+
+// Reads a value whole with SQLGetData as C type `cType` into `all`, in units of `Unit` (`zero` of
+// them kept for a terminating zero); `null` tells a NULL. The first call tells the whole length
+// (most drivers do), so the rest comes in one more call: drivers that convert the whole value on
+// every call would otherwise take time quadratic in its length.
+template <typename Unit, typename Text>
+bool ReadWhole(SQLHSTMT stmt, SQLUSMALLINT index, SQLSMALLINT cType, std::size_t zero, std::vector<Unit>& buffer, Text& all,
+               bool& null, OdbcError& error) {
+    null = false;
+    all.clear();
+    for (;;) {
+        const std::size_t room = buffer.size() - zero;
+        SQLLEN ind = 0;
+        SQLRETURN rc = SQLGetData(stmt, index, cType, buffer.data(), static_cast<SQLLEN>(buffer.size() * sizeof(Unit)), &ind);
+        if (rc == SQL_NO_DATA) return true;
+        if (!Succeeded(rc)) return Check(rc, SQL_HANDLE_STMT, stmt, error);
+        if (ind == SQL_NULL_DATA) {
+            null = true;
+            return true;
+        }
+        const std::size_t units = ind == SQL_NO_TOTAL ? 0 : static_cast<std::size_t>(ind) / sizeof(Unit);
+        if (ind != SQL_NO_TOTAL && units <= room) {
+            all.append(buffer.data(), units);
+            return true;
+        }
+        all.append(buffer.data(), room);
+        if (ind != SQL_NO_TOTAL) buffer.resize(std::max(buffer.size(), units - room + zero));
+    }
+}
+
+// Reads a numeric (as ASCII) or a binary value whole.
 bool GetNarrowValue(SQLHSTMT stmt, const ColumnInfo& c, SQLUSMALLINT index, RowSet& rows, Scratch& scratch,
                     OdbcError& error) {
     const bool text = c.kind != ValueKind::Bytes;
-    std::vector<char>& buffer = scratch.narrow;
-    SQLLEN ind = 0;
-    SQLRETURN rc;
+    bool null = false;
     std::string& all = scratch.narrowAll;
-    all.clear();
-    const std::size_t room = buffer.size() - (text ? 1 : 0);
-    for (;;) {
-        rc = SQLGetData(stmt, index, text ? SQL_C_CHAR : SQL_C_BINARY, buffer.data(), static_cast<SQLLEN>(buffer.size()), &ind);
-        if (rc == SQL_NO_DATA) break;
-        if (!Succeeded(rc)) return Check(rc, SQL_HANDLE_STMT, stmt, error);
-        if (ind == SQL_NULL_DATA) {
-            rows.AddNull();
+    if (!ReadWhole(stmt, index, text ? SQL_C_CHAR : SQL_C_BINARY, text ? 1 : 0, scratch.narrow, all, null, error)) return false;
+    if (null) rows.AddNull();
+    else if (c.kind == ValueKind::Decimal) rows.AddAscii(c.money ? MoneyDigits(all) : all);
+    else rows.AddBytes(all.data(), all.size());
+    return true;
+}
+
+// Reads the value of column `index` whole as text, in UTF-8; `null` tells a NULL. A driver
+// without wide entry points gives its text in its own bytes, without a conversion to UTF-16.
+bool ReadText(SQLHSTMT stmt, const DriverCaps& caps, SQLUSMALLINT index, Scratch& scratch, std::string& utf8, bool& null,
+              OdbcError& error) {
+    if (caps.wideText && caps.wideCalls) {
+        if (!ReadWhole(stmt, index, SQL_C_WCHAR, 1, scratch.wide, scratch.wideAll, null, error)) return false;
+        utf8 = WideToStored(scratch.wideAll.data(), scratch.wideAll.size());
+        return true;
+    }
+    if (!ReadWhole(stmt, index, SQL_C_CHAR, 1, scratch.narrow, scratch.narrowAll, null, error)) return false;
+    utf8 = NarrowToUtf8(scratch.narrowAll);
+    return true;
+}
+
+// A number written the way a database writes one, parsed whole; false for anything else and for
+// values a double cannot hold (a rounded maximum that parses as infinity).
+bool ParseNumber(const std::string& text, double& value) {
+    if (text.empty()) return false;
+    const char* first = text.data() + (text[0] == '+');
+    auto [end, ec] = std::from_chars(first, text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size() && std::isfinite(value);
+}
+
+// "YYYY-MM-DD", "HH:MM:SS[.fraction]" or both with a space or 'T' between, as `kind` holds them,
+// for a date that exists; false for anything else.
+bool ParseStoredDate(const std::string& text, ValueKind kind, SQL_TIMESTAMP_STRUCT& ts) {
+    ts = SQL_TIMESTAMP_STRUCT{};
+    std::size_t pos = 0;
+    auto digits = [&](std::size_t n, int& out) {
+        if (pos + n > text.size()) return false;
+        out = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const char ch = text[pos + i];
+            if (ch < '0' || ch > '9') return false;
+            out = out * 10 + (ch - '0');
+        }
+        pos += n;
+        return true;
+    };
+    auto take = [&](char ch) { return pos < text.size() && text[pos] == ch ? (++pos, true) : false; };
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
+    if (kind != ValueKind::Time) {
+        if (!digits(4, y) || !take('-') || !digits(2, mo) || !take('-') || !digits(2, d)) return false;
+        if (mo < 1 || mo > 12 || d < 1 || d > 31) return false;
+        static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+        if (d > days[mo - 1] + (mo == 2 && leap ? 1 : 0) || y < 1) return false;
+        if (pos == text.size()) {
+            ts.year = static_cast<SQLSMALLINT>(y), ts.month = static_cast<SQLUSMALLINT>(mo), ts.day = static_cast<SQLUSMALLINT>(d);
             return true;
         }
-        if (ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > room) {
-            all.append(buffer.data(), room);
-            continue;
-        }
-        all.append(buffer.data(), static_cast<std::size_t>(ind));
-        break;
+        if (kind == ValueKind::Date || !(take(' ') || take('T'))) return false;
     }
-    if (c.kind == ValueKind::Decimal) rows.AddAscii(all);
-    else if (text) rows.AddNarrow(all);
-    else rows.AddBytes(all.data(), all.size());
+    if (!digits(2, h) || !take(':') || !digits(2, mi) || !take(':') || !digits(2, sec)) return false;
+    if (h > 23 || mi > 59 || sec > 59) return false;
+    std::uint32_t fraction = 0;
+    if (take('.')) {
+        std::size_t n = 0;
+        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+            if (n < 9) fraction = fraction * 10 + static_cast<std::uint32_t>(text[pos] - '0');
+            ++n, ++pos;
+        }
+        if (n == 0) return false;
+        for (; n < 9; ++n) fraction *= 10;
+        // A time keeps no fraction and a date milliseconds only; a value with more stays text
+        // rather than lose it.
+        if ((kind == ValueKind::Time && fraction != 0) || fraction % 1000000 != 0) return false;
+    }
+    if (pos != text.size()) return false;
+    ts = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(y), static_cast<SQLUSMALLINT>(mo), static_cast<SQLUSMALLINT>(d),
+                              static_cast<SQLUSMALLINT>(h), static_cast<SQLUSMALLINT>(mi), static_cast<SQLUSMALLINT>(sec), fraction};
+    return true;
+}
+
+// Stores `text`, the database's text for a value of a value-typed column, in the column's form
+// when that form holds it exactly, else as a double, an integer or the text.
+void StoreTyped(const ColumnInfo& c, const std::string& text, RowSet& rows) {
+    std::int64_t whole = 0;
+    const bool integer = !text.empty() && [&] {
+        auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), whole);
+        return ec == std::errc() && end == text.data() + text.size();
+    }();
+    double number = 0;
+    SQL_TIMESTAMP_STRUCT ts{};
+    switch (c.kind) {
+    case ValueKind::Text:
+        rows.Tag(RowSet::AsColumn);
+        rows.AddAscii(text);
+        return;
+    case ValueKind::Int:
+    case ValueKind::Bool:
+        if (integer && (c.kind == ValueKind::Int || whole == 0 || whole == 1)) {
+            rows.Tag(RowSet::AsColumn);
+            if (c.kind == ValueKind::Int) rows.AddInt(whole);
+            else rows.AddBool(whole != 0);
+            return;
+        }
+        break;
+    case ValueKind::UInt:
+        if (integer && whole >= 0) {
+            rows.Tag(RowSet::AsColumn);
+            rows.AddUInt(static_cast<std::uint64_t>(whole));
+            return;
+        }
+        break;
+    case ValueKind::Float:
+    case ValueKind::Double:
+        if (ParseNumber(text, number)) {
+            rows.Tag(RowSet::AsDouble);  // every digit, also in a single-precision column
+            rows.AddDouble(number);
+            return;
+        }
+        break;
+    case ValueKind::Decimal:
+        if (ParseNumber(text, number) && text.find_first_of("eE") == std::string::npos) {
+            rows.Tag(RowSet::AsColumn);
+            rows.AddAscii(text[0] == '+' ? text.substr(1) : text);
+            return;
+        }
+        break;
+    case ValueKind::Date:
+    case ValueKind::Time:
+    case ValueKind::Timestamp:
+        if (ParseStoredDate(text, c.kind, ts)) {
+            rows.Tag(RowSet::AsColumn);
+            if (c.kind == ValueKind::Date) rows.AddDate(SQL_DATE_STRUCT{ts.year, ts.month, ts.day});
+            else if (c.kind == ValueKind::Time) rows.AddTime(SQL_TIME_STRUCT{ts.hour, ts.minute, ts.second});
+            else rows.AddTimestamp(ts);
+            return;
+        }
+        break;
+    case ValueKind::Bytes: break;
+    }
+    // Not in the column's form: an integer, a number, or the text itself.
+    if (integer) {
+        rows.Tag(RowSet::AsInteger);
+        std::uint8_t bytes[8];
+        std::memcpy(bytes, &whole, sizeof whole);
+        rows.AddBytes(bytes, sizeof bytes);
+    } else if (ParseNumber(text, number) && text.find_first_not_of("+-0123456789.eE") == std::string::npos) {
+        rows.Tag(RowSet::AsDouble);
+        rows.AddDouble(number);
+    } else {
+        rows.Tag(RowSet::AsText);
+        rows.AddAscii(text);
+    }
+}
+
+bool GetTypedValue(SQLHSTMT stmt, const DriverCaps& caps, const ColumnInfo& c, SQLUSMALLINT index, RowSet& rows,
+                   Scratch& scratch, OdbcError& error) {
+    std::string text;
+    bool null = false;
+    if (!ReadText(stmt, caps, index, scratch, text, null, error)) return false;
+    if (null) rows.AddNull();
+    else StoreTyped(c, text, rows);
     return true;
 }
 
@@ -906,27 +1132,11 @@ bool GetWholeValue(SQLHSTMT stmt, const DriverCaps& caps, const ColumnInfo& c, S
         return true;
     }
     case ValueKind::Text: {
-        if (!caps.wideText) return GetNarrowValue(stmt, c, index, rows, scratch, error);
-        std::vector<SQLWCHAR>& buffer = scratch.wide;
-        SqlWString& all = scratch.wideAll;
-        all.clear();
-        const std::size_t room = buffer.size() - 1;  // one unit for the terminating zero
-        for (;;) {
-            rc = SQLGetData(stmt, index, SQL_C_WCHAR, buffer.data(), static_cast<SQLLEN>(buffer.size() * sizeof(SQLWCHAR)), &ind);
-            if (rc == SQL_NO_DATA) break;
-            if (!Succeeded(rc)) return fail();
-            if (ind == SQL_NULL_DATA) {
-                rows.AddNull();
-                return true;
-            }
-            if (ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) / sizeof(SQLWCHAR) > room) {
-                all.append(buffer.data(), room);
-                continue;
-            }
-            all.append(buffer.data(), static_cast<std::size_t>(ind) / sizeof(SQLWCHAR));
-            break;
-        }
-        rows.AddUtf16(all.data(), all.size());
+        std::string text;
+        bool null = false;
+        if (!ReadText(stmt, caps, index, scratch, text, null, error)) return false;
+        if (null) rows.AddNull();
+        else rows.AddAscii(c.sqlType == SQL_GUID ? LowerGuid(text) : text);
         return true;
     }
     case ValueKind::Decimal:
@@ -942,14 +1152,18 @@ struct BoundColumn {
 };
 
 bool IsVariable(const ColumnInfo& c) {
-    return c.kind == ValueKind::Text || c.kind == ValueKind::Bytes || c.kind == ValueKind::Decimal;
+    return c.valueTyped || c.kind == ValueKind::Text || c.kind == ValueKind::Bytes || c.kind == ValueKind::Decimal;
 }
 
 void PlanBinding(const DriverCaps& caps, const ColumnInfo& c, BoundColumn& b) {
-    switch (c.kind) {
+    // Value-typed columns come as text: room for any date, time or interval a server writes.
+    const ValueKind kind = c.valueTyped ? ValueKind::Text : c.kind;
+    switch (kind) {
     case ValueKind::Int: b.cType = SQL_C_SBIGINT; b.element = 8; break;
     case ValueKind::UInt: b.cType = SQL_C_UBIGINT; b.element = 8; break;
-    case ValueKind::Float: b.cType = SQL_C_FLOAT; b.element = sizeof(float); break;
+    // Single precision travels as SQL_C_DOUBLE (exact): some drivers (MariaDB's) step through
+    // SQL_C_FLOAT arrays by eight bytes and would write past a four-byte array.
+    case ValueKind::Float: b.cType = SQL_C_DOUBLE; b.element = sizeof(double); break;
     case ValueKind::Double: b.cType = SQL_C_DOUBLE; b.element = sizeof(double); break;
     case ValueKind::Bool: b.cType = SQL_C_BIT; b.element = 1; break;
     case ValueKind::Date: b.cType = SQL_C_TYPE_DATE; b.element = sizeof(SQL_DATE_STRUCT); break;
@@ -980,6 +1194,12 @@ void PlanBinding(const DriverCaps& caps, const ColumnInfo& c, BoundColumn& b) {
     if (IsVariable(c)) b.element = (b.element + 7) & ~std::size_t{7};
 }
 
+// The text of a bound text buffer of `ind` bytes, in UTF-8.
+std::string BoundText(const DriverCaps& caps, const std::uint8_t* p, SQLLEN ind) {
+    if (caps.wideText) return WideToStored(reinterpret_cast<const SQLWCHAR*>(p), static_cast<std::size_t>(ind) / sizeof(SQLWCHAR));
+    return NarrowToUtf8(std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(ind)));
+}
+
 // Stores row `r` of the bound block; a value the buffer truncated is read again in full.
 bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<ColumnInfo>& columns, std::vector<BoundColumn>& bound,
                    std::size_t r, RowSet& rows, Scratch& scratch, OdbcError& error) {
@@ -994,7 +1214,9 @@ bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<Colu
             continue;
         }
         bool truncated = false;
-        if (c.kind == ValueKind::Text && caps.wideText)
+        if (c.valueTyped && caps.wideText) truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element - sizeof(SQLWCHAR);
+        else if (c.valueTyped) truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) >= b.element;
+        else if (c.kind == ValueKind::Text && caps.wideText)
             truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element - sizeof(SQLWCHAR);
         else if (c.kind == ValueKind::Text || c.kind == ValueKind::Decimal) truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) >= b.element;
         else if (c.kind == ValueKind::Bytes) truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element;
@@ -1005,28 +1227,33 @@ bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<Colu
                     return false;
                 positioned = true;
             }
-            if (!GetWholeValue(stmt, caps, c, static_cast<SQLUSMALLINT>(i + 1), rows, scratch, error)) return false;
+            const SQLUSMALLINT index = static_cast<SQLUSMALLINT>(i + 1);
+            if (!(c.valueTyped ? GetTypedValue(stmt, caps, c, index, rows, scratch, error)
+                               : GetWholeValue(stmt, caps, c, index, rows, scratch, error)))
+                return false;
+            continue;
+        }
+        if (c.valueTyped) {
+            StoreTyped(c, BoundText(caps, p, ind), rows);
             continue;
         }
         switch (c.kind) {
         case ValueKind::Int: { std::int64_t v; std::memcpy(&v, p, 8); rows.AddInt(v); break; }
         case ValueKind::UInt: { std::uint64_t v; std::memcpy(&v, p, 8); rows.AddUInt(v); break; }
-        case ValueKind::Float: { float v; std::memcpy(&v, p, sizeof v); rows.AddFloat(v); break; }
+        case ValueKind::Float: { double v; std::memcpy(&v, p, sizeof v); rows.AddFloat(static_cast<float>(v)); break; }
         case ValueKind::Double: { double v; std::memcpy(&v, p, sizeof v); rows.AddDouble(v); break; }
         case ValueKind::Bool: rows.AddBool(p[0] != 0); break;
         case ValueKind::Date: { SQL_DATE_STRUCT v; std::memcpy(&v, p, sizeof v); rows.AddDate(v); break; }
         case ValueKind::Time: { SQL_TIME_STRUCT v; std::memcpy(&v, p, sizeof v); rows.AddTime(v); break; }
         case ValueKind::Timestamp: { SQL_TIMESTAMP_STRUCT v; std::memcpy(&v, p, sizeof v); rows.AddTimestamp(v); break; }
-        case ValueKind::Decimal: rows.AddAscii(std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(ind))); break;
+        case ValueKind::Decimal: {
+            const std::string text(reinterpret_cast<const char*>(p), static_cast<std::size_t>(ind));
+            rows.AddAscii(c.money ? MoneyDigits(text) : text);
+            break;
+        }
         case ValueKind::Text: {
-            if (!caps.wideText) {
-                rows.AddNarrow(std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(ind)));
-                break;
-            }
-            std::size_t units = static_cast<std::size_t>(ind) / sizeof(SQLWCHAR);
-            SqlWString text(units, 0);
-            std::memcpy(text.data(), p, units * sizeof(SQLWCHAR));
-            rows.AddUtf16(text.data(), units);
+            const std::string text = BoundText(caps, p, ind);
+            rows.AddAscii(c.sqlType == SQL_GUID ? LowerGuid(text) : text);
             break;
         }
         case ValueKind::Bytes: rows.AddBytes(p, static_cast<std::size_t>(ind)); break;
@@ -1040,14 +1267,15 @@ const std::wstring kCancelled = L"Operation cancelled.";
 
 // Where column `index` comes from, for the statements that write rows back: one
 // SQLColAttribute call per attribute. A driver that does not know an attribute leaves it empty.
-void DescribeBase(SQLHSTMT stmt, SQLUSMALLINT index, ColumnInfo& c) {
+void DescribeBase(SQLHSTMT stmt, SQLUSMALLINT index, bool wide, ColumnInfo& c) {
     auto text = [&](SQLUSMALLINT field, std::wstring& out) {
-        SQLWCHAR buffer[256] = {};
+        SQLWCHAR buffer[512] = {};  // also holds the narrow form
         SQLSMALLINT length = 0;
-        if (!Succeeded(SQLColAttributeW(stmt, index, field, buffer, sizeof buffer, &length, nullptr))) return;
-        const std::size_t units = std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) / sizeof(SQLWCHAR), 255);
-        out = FromSqlW(buffer, units);
-        while (!out.empty() && out.back() == L'\0') out.pop_back();
+        if (!Succeeded(wide ? SQLColAttributeW(stmt, index, field, buffer, sizeof buffer, &length, nullptr)
+                            : SQLColAttribute(stmt, index, field, buffer, sizeof buffer, &length, nullptr)))
+            return;
+        const std::size_t n = static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0));
+        out = wide ? FromDriver(buffer, n / sizeof(SQLWCHAR), 511, true) : FromDriver(buffer, n, sizeof buffer - 1, false);
     };
     text(SQL_DESC_BASE_TABLE_NAME, c.baseTable);
     text(SQL_DESC_BASE_COLUMN_NAME, c.baseColumn);
@@ -1069,25 +1297,47 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
     bool anyLong = false, anyVariable = false;
     for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(count); ++i) {
         ColumnInfo c;
-        SQLWCHAR name[512] = {};
+        SQLWCHAR name[1024] = {};  // also holds the narrow form
         SQLSMALLINT nameLength = 0, nullable = SQL_NULLABLE_UNKNOWN;
-        if (!Check(SQLDescribeColW(stmt, i, name, 512, &nameLength, &c.sqlType, &c.columnSize, &c.digits, &nullable),
+        if (!Check(caps.wideCalls ? SQLDescribeColW(stmt, i, name, 1024, &nameLength, &c.sqlType, &c.columnSize, &c.digits, &nullable)
+                                  : SQLDescribeCol(stmt, i, reinterpret_cast<SQLCHAR*>(name), sizeof name, &nameLength,
+                                                   &c.sqlType, &c.columnSize, &c.digits, &nullable),
                    SQL_HANDLE_STMT, stmt, error))
             return false;
-        c.name = FromSqlW(name, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)), 511));
+        const std::size_t nameUnits = static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0));
+        c.name = caps.wideCalls ? FromDriver(name, nameUnits, 1023, true) : FromDriver(name, nameUnits, sizeof name - 1, false);
         c.nullable = nullable != SQL_NO_NULLS;
         SQLLEN isUnsigned = SQL_FALSE;
         if (Succeeded(SQLColAttributeW(stmt, i, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned)))
             c.isUnsigned = isUnsigned == SQL_TRUE;
-        DescribeBase(stmt, i, c);
+        DescribeBase(stmt, i, caps.wideCalls, c);
         DeriveColumn(c);
+        if (c.kind == ValueKind::Double || c.kind == ValueKind::Float) {
+            SQLCHAR typeName[64] = {};
+            SQLSMALLINT typeLength = 0;
+            if (Succeeded(SQLColAttribute(stmt, i, SQL_DESC_TYPE_NAME, typeName, sizeof typeName, &typeLength, nullptr)) &&
+                EqualsNoCase(AsciiToWide(reinterpret_cast<const char*>(typeName)), L"money")) {
+                c.money = true;
+                c.kind = ValueKind::Decimal;
+                c.adoType = adNumeric;
+                c.precision = 38;
+                c.scale = 2;
+                c.columnSize = 40;
+            }
+        }
+        // Dates and times come as the server's text too: a value outside the ODBC structures
+        // (a duration beyond 24 hours, a year beyond 9999 or before 1, infinity, a zero date,
+        // a fraction of a TIME) then arrives as that text, never as another date, and costs no row.
+        c.valueTyped = (caps.valueTyped && c.kind != ValueKind::Bytes) || c.kind == ValueKind::Date ||
+                       c.kind == ValueKind::Time || c.kind == ValueKind::Timestamp;
         anyLong = anyLong || c.isLong;
         anyVariable = anyVariable || IsVariable(c);
         rows.columns.push_back(std::move(c));
     }
     const auto& columns = rows.columns;
     Scratch scratch;
-    const bool block = count > 0 && !anyLong && (!anyVariable || (caps.getDataBlock && caps.getDataBound));
+    const bool block =
+        count > 0 && !caps.valueTyped && !anyLong && (!anyVariable || (caps.getDataBlock && caps.getDataBound));
 
     if (!block) {
         // Row by row, every value read whole with SQLGetData.
@@ -1099,8 +1349,13 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
             SQLRETURN rc = SQLFetch(stmt);
             if (rc == SQL_NO_DATA) break;
             if (!Check(rc, SQL_HANDLE_STMT, stmt, error)) return false;
-            for (std::size_t i = 0; i < columns.size(); ++i)
-                if (!GetWholeValue(stmt, caps, columns[i], static_cast<SQLUSMALLINT>(i + 1), rows, scratch, error)) return false;
+            for (std::size_t i = 0; i < columns.size(); ++i) {
+                const ColumnInfo& c = columns[i];
+                const SQLUSMALLINT index = static_cast<SQLUSMALLINT>(i + 1);
+                if (!(c.valueTyped ? GetTypedValue(stmt, caps, c, index, rows, scratch, error)
+                                   : GetWholeValue(stmt, caps, c, index, rows, scratch, error)))
+                    return false;
+            }
             rows.EndRow();
         }
         rows.Finish();

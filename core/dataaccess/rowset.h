@@ -40,6 +40,12 @@ struct ColumnInfo {
     std::wstring baseTable;
     std::wstring baseColumn;
     bool autoIncrement = false;
+    // The values carry their own types (SQLite types values, not columns): each is stored with a
+    // tag that says whether it is in the column's form or arrived as text, a double or an integer.
+    bool valueTyped = false;
+    // A money column that the driver describes as floating point: read as the server's text
+    // (currency symbol, grouping) and kept as an exact decimal.
+    bool money = false;
 };
 
 // Fills the ADO description and the value kind of `column` from its ODBC description.
@@ -69,14 +75,15 @@ public:
     void AddBool(bool value);
     void AddAscii(std::string_view text);  // numerics
     void AddText(std::wstring_view text);
-    void AddNarrow(std::string_view bytes);  // driver bytes, see DecodeNarrow
-    void AddUtf16(const SQLWCHAR* text, std::size_t length);
     void AddBytes(const void* data, std::size_t length);
     void AddDate(const SQL_DATE_STRUCT& date);
     void AddTime(const SQL_TIME_STRUCT& time);
     void AddTimestamp(const SQL_TIMESTAMP_STRUCT& stamp);
     // Stores `value` in the form of column kind `kind` (schema rowsets).
     void AddVariant(const _variant_t& value, ValueKind kind);
+    // The tags of the values of value-typed columns; the next Add* stores its value with `tag`.
+    enum ValueTag : std::uint8_t { AsColumn = 0, AsText = 1, AsDouble = 2, AsInteger = 3 };
+    void Tag(ValueTag tag) { pendingTag_ = tag; }
     void EndRow();
     void Finish();  // releases spare capacity once all rows are in
 
@@ -127,7 +134,9 @@ private:
         const std::uint8_t* data = nullptr;
         std::uint32_t length = 0;
         bool null = true;
+        std::uint8_t tag = AsColumn;
     };
+    int pendingTag_ = -1;
     void Header(std::size_t length);
     std::vector<std::vector<std::uint8_t>> batches_;
     std::vector<std::uint64_t> rows_;  // batch index << 32 | offset
@@ -143,11 +152,13 @@ struct DriverCaps {
     // Text as SQL_C_WCHAR; false for drivers that can't convert to it (ANSI builds such as
     // psqlodbca), whose text is then read as SQL_C_CHAR bytes.
     bool wideText = true;
+    // The database types values rather than columns (SQLite): every value is read as the text
+    // the database gives for it and kept in the column's form only when that form holds it.
+    bool valueTyped = false;
+    // Text arguments (statements, names, patterns) through the wide entry points; false for
+    // drivers without them, which then get UTF-8 bytes through the narrow ones.
+    bool wideCalls = true;
 };
-
-// Decodes text a driver gave as bytes: UTF-8 when the bytes are valid UTF-8, else the locale's
-// character set.
-std::wstring DecodeNarrow(std::string_view bytes);
 
 // Describes the result of `stmt` and fetches all its rows into `rows`. Stops with an error when
 // `cancelled` becomes true.

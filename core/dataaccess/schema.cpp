@@ -73,17 +73,10 @@ _variant_t Num(std::optional<std::int64_t> n) { return n ? _variant_t::I8(*n) : 
 _variant_t Flag(std::optional<bool> b) { return b ? _variant_t::Bool(*b) : _variant_t::Null(); }
 
 // An argument of a catalog function: null pointer for "any".
-struct Arg {
-    SqlWString text;
-    bool present = false;
-    explicit Arg(const OptText& t) {
-        if (t) {
-            text = ToSqlW(*t);
-            present = true;
-        }
-    }
-    SQLWCHAR* ptr() { return present ? text.data() : nullptr; }
-    SQLSMALLINT len() const { return present ? static_cast<SQLSMALLINT>(text.size()) : 0; }
+// A catalog-function argument in the driver's form; a null pointer when absent.
+struct Arg : DriverText {
+    Arg(const OptText& t, bool wide) : DriverText(t, wide) {}
+    SQLSMALLINT len() const { return ShortLength(); }
 };
 
 // Runs a catalog function and gives its rows as variants.
@@ -151,9 +144,11 @@ bool Catalogs(ConnectionCore& core, const Restrictions& r, Output& out, const vo
     out.Add(L"CATALOG_NAME", adVarWChar);
     out.Add(L"DESCRIPTION", adVarWChar);
     std::vector<Row> raw;
-    SqlWString all = ToSqlW(L"%"), empty;
+    const bool wide = core.caps().wideCalls;
+    Arg all(OptText(L"%"), wide), empty(OptText(L""), wide);
     if (!CatalogRows(core, [&](SQLHSTMT h) {
-            return SQLTablesW(h, all.data(), SQL_NTS, empty.data(), 0, empty.data(), 0, nullptr, 0);
+            return wide ? SQLTablesW(h, all.W(), all.len(), empty.W(), 0, empty.W(), 0, nullptr, 0)
+                        : SQLTables(h, all.A(), all.len(), empty.A(), 0, empty.A(), 0, nullptr, 0);
         }, raw, owner, error))
         return false;
     std::set<std::wstring> seen;
@@ -164,11 +159,8 @@ bool Catalogs(ConnectionCore& core, const Restrictions& r, Output& out, const vo
     }
     if (out.rows.empty()) {
         // A driver without catalog enumeration: the database of the connection is the one catalog.
-        SQLWCHAR buffer[512] = {};
-        SQLSMALLINT length = 0;
-        if (Succeeded(SQLGetInfoW(core.dbc(), SQL_DATABASE_NAME, buffer, sizeof buffer, &length)) && length > 0)
-            out.rows.push_back({_variant_t::Bstr(FromSqlW(buffer, std::min<std::size_t>(static_cast<std::size_t>(length) / sizeof(SQLWCHAR), 511))),
-                                _variant_t::Null()});
+        std::wstring database = InfoText(core.dbc(), SQL_DATABASE_NAME, wide);
+        if (!database.empty()) out.rows.push_back({_variant_t::Bstr(database), _variant_t::Null()});
     }
     out.Filter(r.Text(0), L"CATALOG_NAME");
     return true;
@@ -180,11 +172,12 @@ bool Tables(ConnectionCore& core, const Restrictions& r, Output& out, const void
     out.Add(L"TABLE_NAME", adVarWChar);
     out.Add(L"TABLE_TYPE", adVarWChar);
     out.Add(L"DESCRIPTION", adVarWChar);
-    Arg cat(r.Text(0)), schema(r.Text(1)), name(r.Text(2)), type(r.Text(3));
+    const bool wide = core.caps().wideCalls;
+    Arg cat(r.Text(0), wide), schema(r.Text(1), wide), name(r.Text(2), wide), type(r.Text(3), wide);
     std::vector<Row> raw;
     if (!CatalogRows(core, [&](SQLHSTMT h) {
-            return SQLTablesW(h, cat.ptr(), cat.len(), schema.ptr(), schema.len(), name.ptr(), name.len(), type.ptr(),
-                              type.len());
+            return wide ? SQLTablesW(h, cat.W(), cat.len(), schema.W(), schema.len(), name.W(), name.len(), type.W(), type.len())
+                        : SQLTables(h, cat.A(), cat.len(), schema.A(), schema.len(), name.A(), name.len(), type.A(), type.len());
         }, raw, owner, error))
         return false;
     for (const Row& row : raw)
@@ -215,11 +208,14 @@ bool Columns(ConnectionCore& core, const Restrictions& r, Output& out, const voi
     out.Add(L"NUMERIC_SCALE", adSmallInt);
     out.Add(L"DATETIME_PRECISION", adUnsignedInt);
     out.Add(L"DESCRIPTION", adVarWChar);
-    Arg cat(r.Text(0)), schema(r.Text(1)), table(r.Text(2)), column(r.Text(3));
+    const bool wide = core.caps().wideCalls;
+    Arg cat(r.Text(0), wide), schema(r.Text(1), wide), table(r.Text(2), wide), column(r.Text(3), wide);
     std::vector<Row> raw;
     if (!CatalogRows(core, [&](SQLHSTMT h) {
-            return SQLColumnsW(h, cat.ptr(), cat.len(), schema.ptr(), schema.len(), table.ptr(), table.len(),
-                               column.ptr(), column.len());
+            return wide ? SQLColumnsW(h, cat.W(), cat.len(), schema.W(), schema.len(), table.W(), table.len(), column.W(),
+                                      column.len())
+                        : SQLColumns(h, cat.A(), cat.len(), schema.A(), schema.len(), table.A(), table.len(), column.A(),
+                                     column.len());
         }, raw, owner, error))
         return false;
     for (const Row& row : raw) {
@@ -267,10 +263,12 @@ bool Procedures(ConnectionCore& core, const Restrictions& r, Output& out, const 
     out.Add(L"PROCEDURE_TYPE", adSmallInt);
     out.Add(L"PROCEDURE_DEFINITION", adVarWChar);
     out.Add(L"DESCRIPTION", adVarWChar);
-    Arg cat(r.Text(0)), schema(r.Text(1)), name(r.Text(2));
+    const bool wide = core.caps().wideCalls;
+    Arg cat(r.Text(0), wide), schema(r.Text(1), wide), name(r.Text(2), wide);
     std::vector<Row> raw;
     if (!CatalogRows(core, [&](SQLHSTMT h) {
-            return SQLProceduresW(h, cat.ptr(), cat.len(), schema.ptr(), schema.len(), name.ptr(), name.len());
+            return wide ? SQLProceduresW(h, cat.W(), cat.len(), schema.W(), schema.len(), name.W(), name.len())
+                        : SQLProcedures(h, cat.A(), cat.len(), schema.A(), schema.len(), name.A(), name.len());
         }, raw, owner, error))
         return false;
     for (const Row& row : raw) {
@@ -330,17 +328,21 @@ bool Indexes(ConnectionCore& core, const Restrictions& r, Output& out, const voi
     }
 
     for (const TableRef& t : tables) {
-        Arg cat(t.catalog), schema(t.schema), name(OptText(t.name));
+        const bool wide = core.caps().wideCalls;
+        Arg cat(t.catalog, wide), schema(t.schema, wide), name(OptText(t.name), wide);
         std::vector<Row> stats, keys;
         if (!CatalogRows(core, [&](SQLHSTMT h) {
-                return SQLStatisticsW(h, cat.ptr(), cat.len(), schema.ptr(), schema.len(), name.ptr(), name.len(),
-                                      SQL_INDEX_ALL, SQL_QUICK);
+                return wide ? SQLStatisticsW(h, cat.W(), cat.len(), schema.W(), schema.len(), name.W(), name.len(),
+                                             SQL_INDEX_ALL, SQL_QUICK)
+                            : SQLStatistics(h, cat.A(), cat.len(), schema.A(), schema.len(), name.A(), name.len(),
+                                            SQL_INDEX_ALL, SQL_QUICK);
             }, stats, owner, error))
             return false;
         // Primary-key columns decide PRIMARY_KEY; a driver that can't list them leaves it false.
         OdbcError ignored;
         CatalogRows(core, [&](SQLHSTMT h) {
-            return SQLPrimaryKeysW(h, cat.ptr(), cat.len(), schema.ptr(), schema.len(), name.ptr(), name.len());
+            return wide ? SQLPrimaryKeysW(h, cat.W(), cat.len(), schema.W(), schema.len(), name.W(), name.len())
+                        : SQLPrimaryKeys(h, cat.A(), cat.len(), schema.A(), schema.len(), name.A(), name.len());
         }, keys, owner, ignored);
         std::set<std::wstring> keyColumns;
         OptText keyName;

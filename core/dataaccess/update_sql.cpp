@@ -292,7 +292,7 @@ struct Statement {
 };
 
 bool Execute(ConnectionCore& connection, Statement& s, RowSet* rows, long* affected, const void* owner, OdbcError& error) {
-    SqlWString text = ToSqlW(s.text);
+    const bool wide = connection.caps().wideCalls;
     return connection.Run(
         [&](SQLHSTMT h) -> SQLRETURN {
             for (std::size_t i = 0; i < s.params.size(); ++i) {
@@ -301,7 +301,7 @@ bool Execute(ConnectionCore& connection, Statement& s, RowSet* rows, long* affec
                                                 p.digits, p.data.data(), static_cast<SQLLEN>(p.data.size()), &p.ind);
                 if (!Succeeded(rc)) return rc;
             }
-            return SQLExecDirectW(h, text.data(), static_cast<SQLINTEGER>(text.size()));
+            return ExecDirect(h, s.text, wide);
         },
         rows, affected, owner, error);
 }
@@ -873,15 +873,18 @@ bool ResolveTarget(ConnectionCore& connection, TableTarget& t, const void* owner
     t.name += t.Quote(t.table);
 
     // The key: the primary key, else the best row identifier, when all its columns are in the result.
-    SqlWString catalog = ToSqlW(t.catalog), schema = ToSqlW(t.schema), table = ToSqlW(t.table);
-    auto arg = [](SqlWString& s) { return s.empty() ? nullptr : s.data(); };
-    auto len = [](const SqlWString& s) { return static_cast<SQLSMALLINT>(s.size()); };
+    const bool wide = connection.caps().wideCalls;
+    auto optional = [](const std::wstring& s) { return s.empty() ? std::nullopt : std::optional<std::wstring>(s); };
+    DriverText catalog(optional(t.catalog), wide), schema(optional(t.schema), wide), table(std::wstring_view(t.table), wide);
     RowSet keys;
     OdbcError ignored;
     t.key.clear();
     if (connection.Run(
             [&](SQLHSTMT h) {
-                return SQLPrimaryKeysW(h, arg(catalog), len(catalog), arg(schema), len(schema), table.data(), len(table));
+                return wide ? SQLPrimaryKeysW(h, catalog.W(), catalog.ShortLength(), schema.W(), schema.ShortLength(), table.W(),
+                                              table.ShortLength())
+                            : SQLPrimaryKeys(h, catalog.A(), catalog.ShortLength(), schema.A(), schema.ShortLength(), table.A(),
+                                             table.ShortLength());
             },
             &keys, nullptr, owner, ignored) &&
         keys.columns.size() >= 5) {
@@ -904,8 +907,12 @@ bool ResolveTarget(ConnectionCore& connection, TableTarget& t, const void* owner
         RowSet special;
         if (connection.Run(
                 [&](SQLHSTMT h) {
-                    return SQLSpecialColumnsW(h, SQL_BEST_ROWID, arg(catalog), len(catalog), arg(schema), len(schema), table.data(),
-                                              len(table), SQL_SCOPE_CURROW, SQL_NULLABLE);
+                    return wide ? SQLSpecialColumnsW(h, SQL_BEST_ROWID, catalog.W(), catalog.ShortLength(), schema.W(),
+                                                     schema.ShortLength(), table.W(), table.ShortLength(), SQL_SCOPE_CURROW,
+                                                     SQL_NULLABLE)
+                                : SQLSpecialColumns(h, SQL_BEST_ROWID, catalog.A(), catalog.ShortLength(), schema.A(),
+                                                    schema.ShortLength(), table.A(), table.ShortLength(), SQL_SCOPE_CURROW,
+                                                    SQL_NULLABLE);
                 },
                 &special, nullptr, owner, ignored) &&
             special.columns.size() >= 8)

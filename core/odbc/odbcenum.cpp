@@ -25,11 +25,16 @@ constexpr SQLSMALLINT kDriverNameChars = 1024;
 
 bool Succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
 
-// The text of a SQLWCHAR buffer up to its first NUL, and at most `maxChars` UTF-16 units (a
-// surrogate pair is not split).
-CString BufferText(const SQLWCHAR* buffer, size_t capacity, size_t maxChars = kTextChars - 1) {
-    const SQLWCHAR* end = std::find(buffer, buffer + capacity, SQLWCHAR(0));
-    std::u16string utf16(buffer, end);
+// The text of a byte buffer up to its first NUL, and at most `maxChars` UTF-16 units (a
+// surrogate pair is not split). The names come from the configuration files as they are: UTF-8,
+// or the locale's character set when they are not valid UTF-8. (The wide calls would widen the
+// bytes one by one.)
+CString BufferText(const char* buffer, size_t capacity, size_t maxChars = kTextChars - 1) {
+    const char* end = std::find(buffer, buffer + capacity, '\0');
+    const std::string bytes(buffer, end);
+    std::wstring wide = Utf8ToWide(bytes);
+    if (WideToUtf8(wide) != bytes) wide = MultiByteToWide(bytes, CP_ACP);
+    std::u16string utf16 = WideToUtf16(wide);
     if (utf16.size() > maxChars) {
         utf16.resize(maxChars);
         if (!utf16.empty() && utf16.back() >= 0xD800 && utf16.back() <= 0xDBFF) utf16.pop_back();
@@ -64,19 +69,19 @@ bool CDataSourceEnum::AllocEnvironment() noexcept {
 int CDataSourceEnum::FetchDriver(unsigned short direction, CString& name, CString& attributes) {
     if (m_hEnv == nullptr || m_listing != Listing::Drivers) return 0;
     try {
-        SQLWCHAR desc[kDriverNameChars + 1] = {};
-        SQLWCHAR attr[kTextChars + 1] = {};
+        SQLCHAR desc[kDriverNameChars * 4 + 1] = {};
+        SQLCHAR attr[kTextChars * 4 + 1] = {};
         SQLSMALLINT descLen = 0;
         SQLSMALLINT attrLen = 0;
-        SQLRETURN rc = SQLDriversW(static_cast<SQLHENV>(m_hEnv), direction, desc,
-                                   kDriverNameChars, &descLen, attr, kTextChars, &attrLen);
+        SQLRETURN rc = SQLDrivers(static_cast<SQLHENV>(m_hEnv), direction, desc, sizeof desc - 1, &descLen, attr,
+                                  sizeof attr - 1, &attrLen);
         if (!Succeeded(rc)) {
             m_listing = Listing::None;
             return 0;
         }
         // The attributes arrive as keyword=value pairs each ended by a NUL: keep the first pair.
-        CString newName = BufferText(desc, kDriverNameChars);
-        CString newAttributes = BufferText(attr, kTextChars);
+        CString newName = BufferText(reinterpret_cast<const char*>(desc), sizeof desc);
+        CString newAttributes = BufferText(reinterpret_cast<const char*>(attr), sizeof attr);
         name.swap(newName);
         attributes.swap(newAttributes);
         return 1;
@@ -89,18 +94,18 @@ int CDataSourceEnum::FetchDataSource(unsigned short direction, CString& name,
                                      CString& description) {
     if (m_hEnv == nullptr || m_listing != Listing::DataSources) return 0;
     try {
-        SQLWCHAR dsn[kTextChars + 1] = {};
-        SQLWCHAR desc[kTextChars + 1] = {};
+        SQLCHAR dsn[kTextChars * 4 + 1] = {};
+        SQLCHAR desc[kTextChars * 4 + 1] = {};
         SQLSMALLINT dsnLen = 0;
         SQLSMALLINT descLen = 0;
-        SQLRETURN rc = SQLDataSourcesW(static_cast<SQLHENV>(m_hEnv), direction, dsn, kTextChars,
-                                       &dsnLen, desc, kTextChars, &descLen);
+        SQLRETURN rc = SQLDataSources(static_cast<SQLHENV>(m_hEnv), direction, dsn, sizeof dsn - 1, &dsnLen, desc,
+                                      sizeof desc - 1, &descLen);
         if (!Succeeded(rc)) {
             m_listing = Listing::None;
             return 0;
         }
-        CString newName = BufferText(dsn, kTextChars);
-        CString newDescription = BufferText(desc, kTextChars);
+        CString newName = BufferText(reinterpret_cast<const char*>(dsn), sizeof dsn);
+        CString newDescription = BufferText(reinterpret_cast<const char*>(desc), sizeof desc);
         name.swap(newName);
         description.swap(newDescription);
         return 1;

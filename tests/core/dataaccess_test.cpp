@@ -721,8 +721,12 @@ TEST_P(DataAccessBackend, DroppedConnectionFailsCleanly) {
 
     EXPECT_EQ(0, rs.Execute(L"select 1", nullptr));
     EXPECT_FALSE(rs.m_strLastError.empty());
+    // The driver reported the link gone: the connection says it is closed, and why.
+    EXPECT_EQ(0, conn.IsConnect());
     CADOCommand cmd(&conn, L"select 1", adCmdText);
     EXPECT_EQ(0, cmd.Execute(adCmdText | adExecuteNoRecords));
+    EXPECT_EQ(0, rs.Execute(L"select 2", nullptr));
+    EXPECT_EQ("The connection to the database was lost.", U8(rs.m_strLastError));
     // Closing and opening again gives a working connection.
     conn.Close();
     ASSERT_EQ(1, conn.Open(GetParam().connectionString.c_str())) << U8(conn.m_strLastError);

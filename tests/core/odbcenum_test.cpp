@@ -254,3 +254,13 @@ TEST(OdbcEnum, LongNamesAreCutNotGarbled) {
     EXPECT_EQ(sources.substr(0, sources.find('\n') + 1),
               "type0 1 [" + cutSource + "] [" + cutDriver + "]\n");
 }
+
+TEST(OdbcEnum, NonAsciiNamesArriveWhole) {
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    dir.Configure("[Drïver ключ 😀]\nDriver=/nonexistent/x.so\n", "", "[Quellé]\nDriver=Drïver ключ 😀\n");
+    const std::string drivers = RunScenario("drivers", dir);
+    EXPECT_EQ("first 1 [Drïver ключ 😀] [Driver=/nonexistent/x.so]\n", drivers.substr(0, drivers.find('\n') + 1));
+    const std::string sources = RunScenario("sources", dir);
+    EXPECT_EQ("type0 1 [Quellé] [Drïver ключ 😀]\n", sources.substr(0, sources.find('\n') + 1));
+}

@@ -11,7 +11,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <filesystem>
 #include <ostream>
 #include <string>
@@ -91,5 +93,48 @@ inline std::vector<Backend> Backends() {
 inline void PrintTo(const Backend& backend, std::ostream* os) { *os << backend.name; }
 
 inline bool IsPostgres(Kind k) { return k == Kind::PostgreSQL || k == Kind::PostgreSQLAnsi; }
+
+// `text` quoted for /bin/sh.
+inline std::string ShellQuote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+// Runs `sql` (UTF-8) through the backend's own command-line client (sqlite3, psql, mariadb) and
+// gives its output: one line per row, the values separated by '|', NULL as "NULL", no headings.
+// MariaDB's batch mode escapes line feeds, tabs and backslashes in values as \n, \t and \\.
+inline std::string NativeQuery(const Backend& backend, const std::string& sql) {
+    const std::string script = std::filesystem::temp_directory_path() /
+                               ("orvanta_native_" + std::to_string(getpid()) + ".sql");
+    {
+        std::ofstream out(script, std::ios::binary);
+        if (backend.kind == Kind::SQLite) out << ".nullvalue NULL\n.separator |\n";
+        out << sql << "\n";
+    }
+    std::string command;
+    if (backend.kind == Kind::SQLite) {
+        const std::string cs(backend.connectionString.begin(), backend.connectionString.end());
+        const std::size_t at = cs.find("Database=") + 9;
+        command = "sqlite3 -batch -noheader " + ShellQuote(cs.substr(at, cs.find(';', at) - at)) + " < " + ShellQuote(script);
+    } else if (IsPostgres(backend.kind)) {
+        command = "PGPASSWORD=" + ShellQuote(Env("ORVANTA_TEST_PASSWORD")) + " psql -X -q -A -t -v ON_ERROR_STOP=1 " +
+                  "-P null=NULL -h 127.0.0.1 -p " + Env("ORVANTA_TEST_PG_PORT") + " -U " + ShellQuote(Env("ORVANTA_TEST_USER")) +
+                  " -d " + ShellQuote(Env("ORVANTA_TEST_DB")) + " -f " + ShellQuote(script);
+    } else {
+        command = "MYSQL_PWD=" + ShellQuote(Env("ORVANTA_TEST_PASSWORD")) + " mariadb --default-character-set=utf8mb4 -N -B -h 127.0.0.1 -P " +
+                  Env("ORVANTA_TEST_MARIA_PORT") + " -u " + ShellQuote(Env("ORVANTA_TEST_USER")) + " " +
+                  ShellQuote(Env("ORVANTA_TEST_DB")) + " < " + ShellQuote(script) + " | tr '\\t' '|'";
+    }
+    std::string output;
+    if (FILE* pipe = popen(("LC_ALL=C.UTF-8 " + command + " 2>&1").c_str(), "r")) {
+        char buffer[4096];
+        std::size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+        pclose(pipe);
+    }
+    std::filesystem::remove(script);
+    return output;
+}
 
 }  // namespace testdb
