@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,8 @@ struct Value {
     std::wstring name;  // empty: the key's default value ("@")
     std::uint32_t type = 0;
     std::vector<std::uint8_t> data;
+    // The line as read when it was not UTF-8; written back unchanged until the value changes.
+    std::string raw;
 };
 
 struct Key {
@@ -99,12 +102,38 @@ std::string UserRegistryPath();
 // that exists; empty when there is none.
 std::string SystemRegistryPath();
 
-// The file's keys; a missing or unreadable file gives an empty hive.
+// What reading the file found. Only Read and Missing leave the file fit to be written over: a
+// file that could not be read whole is never replaced.
+enum class FileState { Read, Missing, Unreadable, NotRegular, TooLarge };
+
+// A settings file larger than this is damaged, not settings; it is neither read nor replaced.
+constexpr std::size_t kFileLimit = 4u << 20;
+
+struct Snapshot {
+    FileState state = FileState::Missing;
+    int error = 0;  // errno for Unreadable
+    std::shared_ptr<const Hive> hive;  // never null; empty unless state is Read
+};
+
+// Reads the file without ever blocking: whatever is in its place (a FIFO, a device, a link to
+// one) is checked before a byte is read, and at most kFileLimit bytes are taken. A file that is
+// unchanged since the last read in this process (same inode, size and times) is not parsed again.
+Snapshot Read(const std::string& path);
+
+// A sentence telling why the file at `path` is not used, for a snapshot that is not Read or
+// Missing; empty otherwise.
+std::wstring Describe(const std::string& path, const Snapshot& snapshot);
+
+// The file's keys; a missing or unusable file gives an empty hive.
 Hive Load(const std::string& path);
 
 // Read-modify-write under the file's lock. `change` edits the hive and returns true to have it
 // written, false to leave the file alone. Creates the directory (0700) when missing; the file is
-// written with mode 0600. True only when `change` returned true and the new file is in place.
-bool Update(const std::string& path, const std::function<bool(Hive&)>& change);
+// written with mode 0600. Only a regular file that belongs to the user is replaced: a symbolic
+// link, a file of another user or a file that can't be read whole is refused. True only when
+// `change` returned true and the new file is in place; otherwise `error` (when given) tells why,
+// and stays empty when `change` declined.
+bool Update(const std::string& path, const std::function<bool(Hive&)>& change,
+            std::wstring* error = nullptr);
 
 }  // namespace zentra::regfile
