@@ -75,7 +75,9 @@ size_t CStreamDecoder::CompleteLength(std::string_view bytes, int codePage) {
     case 51949:
         return DoubleByteComplete(p, n, codePage);
     default:  // single-byte code pages
-        return n;
+        // A letter that a combining mark in the next piece may join stays for that piece, so
+        // that the text comes out as one conversion of all the bytes would give it.
+        return n > 0 && HeldForCombiningMark(codePage, p[n - 1]) ? n - 1 : n;
     }
 }
 

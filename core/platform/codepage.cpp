@@ -3,10 +3,12 @@
 #include <iconv.h>
 #include <langinfo.h>
 
+#include <bitset>
 #include <cerrno>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 
 #include "zentra/text.h"
 
@@ -209,6 +211,14 @@ std::wstring MultiByteToWide(std::string_view bytes, int codePage) {
     std::wstring out;
     out.reserve(bytes.size());
     wchar_t buffer[1024];
+    // What the converter still holds (code pages 1255 and 1258 keep a letter back until they see
+    // whether a combining mark follows) comes out before its state is reset and at the end.
+    auto flushState = [&] {
+        char* dst = reinterpret_cast<char*>(buffer);
+        size_t room = sizeof buffer;
+        iconv(cd, nullptr, nullptr, &dst, &room);
+        out.append(buffer, static_cast<size_t>(reinterpret_cast<wchar_t*>(dst) - buffer));
+    };
     const char* src = bytes.data();
     size_t left = bytes.size();
     while (left > 0) {
@@ -221,13 +231,47 @@ std::wstring MultiByteToWide(std::string_view bytes, int codePage) {
         if (rc == static_cast<size_t>(-1)) {
             if (errno == E2BIG) continue;
             // An invalid or incomplete sequence: one replacement character per byte skipped.
+            flushState();
             out.push_back(kReplacement);
             ++src;
             --left;
             iconv(cd, nullptr, nullptr, nullptr, nullptr);
         }
     }
+    flushState();
     return out;
+}
+
+bool HeldForCombiningMark(int codePage, unsigned char byte) {
+    static std::mutex mutex;
+    static std::map<std::string, std::bitset<256>> held;
+    std::string name = ResolveName(codePage);
+    if (name.empty() || IsUtf8Name(name)) return false;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = held.find(name);
+    if (it == held.end()) {
+        // Each byte alone, without the end-of-text flush: a byte taken in that gives no character
+        // yet is one the converter keeps back.
+        std::bitset<256> bits;
+        iconv_t cd = iconv_open("WCHAR_T", name.c_str());
+        if (cd != reinterpret_cast<iconv_t>(-1)) {
+            for (int b = 0; b < 256; ++b) {
+                iconv(cd, nullptr, nullptr, nullptr, nullptr);
+                char in[1] = {static_cast<char>(b)};
+                char* src = in;
+                size_t left = 1;
+                wchar_t outBuffer[4];
+                char* dst = reinterpret_cast<char*>(outBuffer);
+                size_t room = sizeof outBuffer;
+                if (iconv(cd, &src, &left, &dst, &room) != static_cast<size_t>(-1) && left == 0 &&
+                    room == sizeof outBuffer)
+                    bits.set(static_cast<size_t>(b));
+            }
+            iconv_close(cd);
+        }
+        it = held.emplace(name, bits).first;
+    }
+    return it->second.test(byte);
 }
 
 std::u16string WideToUtf16(std::wstring_view text) {

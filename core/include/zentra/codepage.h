@@ -26,6 +26,9 @@ int GetACP();
 std::string WideToMultiByte(std::wstring_view text, int codePage = CP_ACP);
 // Bytes to wide text. Bytes that are not valid in the code page become U+FFFD.
 std::wstring MultiByteToWide(std::string_view bytes, int codePage = CP_ACP);
+// Whether the converter of `codePage` keeps `byte` back at the end of a piece of text until it
+// sees whether a combining mark follows (the letters of code pages 1255 and 1258).
+bool HeldForCombiningMark(int codePage, unsigned char byte);
 
 std::string WideToUtf8(std::wstring_view text);
 std::wstring Utf8ToWide(std::string_view bytes);
