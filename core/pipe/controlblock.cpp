@@ -49,10 +49,14 @@ uint32_t RandomWord() {
 
 std::string NamePrefix() { return "orvanta-" + std::to_string(geteuid()) + "-"; }
 
+struct DirCloser {
+    void operator()(DIR* d) const { ::closedir(d); }
+};
+
 // Blocks this user's front ends made and never removed because they were killed: the name holds
 // the owner's process id, and a block whose process is gone has no one left to use it.
 void RemoveDeadBlocks() {
-    std::unique_ptr<DIR, decltype(&::closedir)> dir(::opendir("/dev/shm"), &::closedir);
+    std::unique_ptr<DIR, DirCloser> dir(::opendir("/dev/shm"));
     if (!dir) return;
     const std::string prefix = NamePrefix();
     while (dirent* entry = ::readdir(dir.get())) {

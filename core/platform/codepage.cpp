@@ -201,15 +201,18 @@ std::string WideToMultiByte(std::wstring_view text, int codePage) {
     return out;
 }
 
-std::wstring MultiByteToWide(std::string_view bytes, int codePage) {
-    std::string name = ResolveName(codePage);
-    if (name.empty()) return {};
-    if (IsUtf8Name(name)) return Utf8ToWide(bytes);
-    iconv_t cd = Cache().Get("WCHAR_T", name);
-    if (cd == reinterpret_cast<iconv_t>(-1)) return {};
+namespace {
 
-    std::wstring out;
-    out.reserve(bytes.size());
+// Bytes to wide text through iconv. With `keepIncompleteEnd`, a character cut off at the end of
+// the bytes (iconv's EINVAL) is left unconverted; `used` tells how many bytes were converted.
+bool IconvToWide(std::string_view bytes, int codePage, bool keepIncompleteEnd, std::wstring& out, size_t& used) {
+    used = 0;
+    std::string name = ResolveName(codePage);
+    if (name.empty()) return false;
+    iconv_t cd = Cache().Get("WCHAR_T", name);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+
+    out.reserve(out.size() + bytes.size());
     wchar_t buffer[1024];
     // What the converter still holds (code pages 1255 and 1258 keep a letter back until they see
     // whether a combining mark follows) comes out before its state is reset and at the end.
@@ -230,6 +233,7 @@ std::wstring MultiByteToWide(std::string_view bytes, int codePage) {
         src = in;
         if (rc == static_cast<size_t>(-1)) {
             if (errno == E2BIG) continue;
+            if (errno == EINVAL && keepIncompleteEnd) break;
             // An invalid or incomplete sequence: one replacement character per byte skipped.
             flushState();
             out.push_back(kReplacement);
@@ -239,6 +243,49 @@ std::wstring MultiByteToWide(std::string_view bytes, int codePage) {
         }
     }
     flushState();
+    used = bytes.size() - left;
+    return true;
+}
+
+}  // namespace
+
+std::wstring MultiByteToWide(std::string_view bytes, int codePage) {
+    std::string name = ResolveName(codePage);
+    if (name.empty()) return {};
+    if (IsUtf8Name(name)) return Utf8ToWide(bytes);
+    std::wstring out;
+    size_t used = 0;
+    IconvToWide(bytes, codePage, false, out, used);
+    return out;
+}
+
+size_t Utf8CompleteLength(std::string_view bytes) {
+    const size_t n = bytes.size();
+    for (size_t back = 1; back <= 4 && back <= n; ++back) {
+        const unsigned char b = static_cast<unsigned char>(bytes[n - back]);
+        if ((b & 0xC0) == 0x80) continue;  // a continuation byte: look further back
+        size_t need = 1;
+        if ((b & 0xE0) == 0xC0) need = 2;
+        else if ((b & 0xF0) == 0xE0) need = 3;
+        else if ((b & 0xF8) == 0xF0) need = 4;
+        return need > back ? n - back : n;
+    }
+    return n;  // only continuation bytes at the end: invalid, nothing to wait for
+}
+
+std::wstring MultiByteToWideComplete(std::string_view bytes, int codePage, size_t& used) {
+    used = 0;
+    std::string name = ResolveName(codePage);
+    if (name.empty()) return {};
+    if (IsUtf8Name(name)) {
+        used = Utf8CompleteLength(bytes);
+        return Utf8ToWide(bytes.substr(0, used));
+    }
+    // A letter a combining mark may join is kept too: it joins the next bytes.
+    if (!bytes.empty() && HeldForCombiningMark(codePage, static_cast<unsigned char>(bytes.back())))
+        bytes.remove_suffix(1);
+    std::wstring out;
+    IconvToWide(bytes, codePage, true, out, used);
     return out;
 }
 

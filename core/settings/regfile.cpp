@@ -22,7 +22,6 @@ namespace zentra::regfile {
 namespace {
 
 constexpr std::uint32_t kRegSz = 1;
-constexpr std::uint32_t kRegExpandSz = 2;
 constexpr std::uint32_t kRegBinary = 3;
 constexpr std::uint32_t kRegDword = 4;
 
@@ -317,11 +316,11 @@ Key& Hive::Create(std::wstring_view path) {
     for (size_t pos = path.find(L'\\'); pos != std::wstring_view::npos; pos = path.find(L'\\', pos + 1)) {
         std::wstring_view parent = path.substr(0, pos);
         std::wstring folded = Fold(parent);
-        if (keys_.find(folded) == keys_.end()) keys_.emplace(folded, Key{std::wstring(parent), {}});
+        if (keys_.find(folded) == keys_.end()) keys_.emplace(folded, Key{std::wstring(parent), {}, {}});
     }
     std::wstring folded = Fold(path);
     auto it = keys_.find(folded);
-    if (it == keys_.end()) it = keys_.emplace(folded, Key{std::wstring(path), {}}).first;
+    if (it == keys_.end()) it = keys_.emplace(folded, Key{std::wstring(path), {}, {}}).first;
     return it->second;
 }
 
@@ -339,15 +338,13 @@ int Hive::SubKeyCount(std::wstring_view path) const {
 }
 
 Value* Hive::FindValue(Key& key, std::wstring_view name) {
-    for (auto& v : key.values)
-        if (EqualsNoCase(v.name, name)) return &v;
-    return nullptr;
+    auto it = key.index.find(Fold(name));
+    return it == key.index.end() ? nullptr : &key.values[it->second];
 }
 
 const Value* Hive::FindValue(const Key& key, std::wstring_view name) {
-    for (const auto& v : key.values)
-        if (EqualsNoCase(v.name, name)) return &v;
-    return nullptr;
+    auto it = key.index.find(Fold(name));
+    return it == key.index.end() ? nullptr : &key.values[it->second];
 }
 
 void Hive::SetValue(Key& key, std::wstring_view name, std::uint32_t type, std::vector<std::uint8_t> data) {
@@ -357,17 +354,32 @@ void Hive::SetValue(Key& key, std::wstring_view name, std::uint32_t type, std::v
         v->raw.clear();
         return;
     }
-    key.values.push_back(Value{std::wstring(name), type, std::move(data)});
+    key.index.emplace(Fold(name), key.values.size());
+    key.values.push_back(Value{std::wstring(name), type, std::move(data), {}});
 }
 
 bool Hive::DeleteValue(Key& key, std::wstring_view name) {
-    for (auto it = key.values.begin(); it != key.values.end(); ++it) {
-        if (EqualsNoCase(it->name, name)) {
-            key.values.erase(it);
-            return true;
-        }
-    }
-    return false;
+    auto it = key.index.find(Fold(name));
+    if (it == key.index.end()) return false;
+    const std::size_t at = it->second;
+    key.values.erase(key.values.begin() + static_cast<std::ptrdiff_t>(at));
+    key.index.erase(it);
+    for (auto& [folded, position] : key.index)
+        if (position > at) --position;
+    return true;
+}
+
+bool Hive::RenameValue(Key& key, std::wstring_view name, std::wstring_view newName) {
+    auto it = key.index.find(Fold(name));
+    if (it == key.index.end()) return false;
+    const std::wstring folded = Fold(newName);
+    auto other = key.index.find(folded);
+    if (other != key.index.end() && other != it) return false;
+    const std::size_t at = it->second;
+    key.index.erase(it);
+    key.index.emplace(folded, at);
+    key.values[at].name = std::wstring(newName);
+    return true;
 }
 
 Hive Hive::Parse(std::string_view bytes) {
@@ -430,6 +442,7 @@ Hive Hive::Parse(std::string_view bytes) {
         while (hex && ended && !data.empty() && data.back() == L'\\' && pos < text.size()) {
             data.pop_back();
             data += nextLine(ended);
+            raw.clear();  // only a value of one line is kept as read
         }
         // A last line without its line end may be cut short (a torn copy): only a quoted text,
         // whose closing quote shows it is whole, is taken from it.
@@ -585,12 +598,16 @@ bool ReadBounded(int fd, std::string& out, int& error) {
 // The new file of a save is written as "registry.reg.tmp-XXXXXX" and renamed over the old one.
 constexpr char kTempSuffix[] = ".tmp-";
 
+struct DirCloser {
+    void operator()(DIR* d) const { ::closedir(d); }
+};
+
 // Temporary files of saves that a killed program never renamed. Called under the lock, when no
 // other save can be writing one.
 void RemoveLeftovers(const std::string& path, const std::string& own) {
     std::string dir = DirectoryOf(path);
     std::string base = path.substr(path.rfind('/') + 1) + kTempSuffix;
-    std::unique_ptr<DIR, decltype(&::closedir)> d(::opendir(dir.c_str()), &::closedir);
+    std::unique_ptr<DIR, DirCloser> d(::opendir(dir.c_str()));
     if (!d) return;
     uid_t me = ::geteuid();
     while (dirent* entry = ::readdir(d.get())) {

@@ -30,6 +30,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <string_view>
 #include <vector>
 
@@ -45,7 +46,8 @@ struct Value {
 
 struct Key {
     std::wstring path;  // full path with the root's name, e.g. HKEY_CURRENT_USER\Software
-    std::vector<Value> values;
+    std::vector<Value> values;  // in the order they were added; changed only through Hive
+    std::unordered_map<std::wstring, std::size_t> index;  // case-folded name -> position
 };
 
 // The keys of one file, in an order where a parent comes before its children.
@@ -68,6 +70,8 @@ public:
     static void SetValue(Key& key, std::wstring_view name, std::uint32_t type,
                          std::vector<std::uint8_t> data);
     static bool DeleteValue(Key& key, std::wstring_view name);
+    // Gives the value another name; false when it is missing or another value has that name.
+    static bool RenameValue(Key& key, std::wstring_view name, std::wstring_view newName);
 
     // Reads the file's bytes; lines that do not parse are skipped.
     static Hive Parse(std::string_view bytes);

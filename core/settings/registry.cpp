@@ -366,12 +366,7 @@ int CRegistry::GetValueCount() {
 int CRegistry::RenameValue(CString oldName, CString newName) {
     if (!regfile::IsValidValueName(newName)) return 0;
     return ChangeKey(*m_pStore, m_hRootKey, m_strCurrentPath, [oldName, newName](regfile::Key& key) {
-               regfile::Value* value = regfile::Hive::FindValue(key, oldName);
-               if (!value) return false;
-               const regfile::Value* other = regfile::Hive::FindValue(key, newName);
-               if (other && other != value) return false;
-               value->name = newName;
-               return true;
+               return regfile::Hive::RenameValue(key, oldName, newName);
            })
                ? 1
                : 0;
