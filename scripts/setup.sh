@@ -13,6 +13,7 @@ PACKAGES=(
   libedit-dev libxml2-dev ccache
   tmux locales iproute2 procps
   qt6-base-dev xvfb xauth
+  clang libclang-rt-14-dev
 )
 
 # A locale that writes decimal commas, for the tests that check US-English number texts.
