@@ -15,8 +15,10 @@
 // REG_DWORD as dword:, REG_BINARY as hex:, other types as hex(N):. Long hex values stay on one line;
 // a reader also joins regedit's "\" continuation lines.
 //
-// Reading never fails: a line that does not parse (a torn last line, a hand-edited mistake) is
-// skipped and reading goes on with the next line. Key paths and value names compare without regard
+// Parsing never fails: a line that does not parse (a torn last line, a hand-edited mistake) is
+// skipped and reading goes on with the next line. A line that is not UTF-8 is written back as it
+// was read until its value changes. What is not a regular file of at most kFileLimit bytes, or
+// cannot be read whole, is not used and never replaced. Key paths and value names compare without regard
 // to letter case, as in the registry; they keep the spelling they were created with.
 //
 // Writing is a read-modify-write under an exclusive flock on a lock file beside the registry file:
