@@ -114,6 +114,15 @@ TEST(PipeDecoder, CombiningCodePagesLoseNothingAndJoinAcrossPieces) {
             EXPECT_EQ(text, whole) << codePage << " cut at " << cut;
         }
     }
+    // After an invalid byte the characters start elsewhere than the lead bytes suggest: the
+    // GB18030 character 9C F3 follows the broken four-byte start 81 30 FF.
+    const std::string broken = "0\x81\x30\xFF\x9C\xF3";
+    for (size_t cut = 0; cut <= broken.size(); ++cut) {
+        CStreamDecoder decoder(54936);
+        CString text = decoder.Decode(broken.substr(0, cut));
+        text += decoder.Decode(broken.substr(cut));
+        EXPECT_EQ(text + decoder.Flush(), MultiByteToWide(broken, 54936)) << "cut at " << cut;
+    }
     EXPECT_EQ(MultiByteToWide("\xE0", 1255), L"\u05D0");
     EXPECT_EQ(MultiByteToWide("abc", 1258), L"abc");
 }
