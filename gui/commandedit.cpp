@@ -90,20 +90,24 @@ CString BuildCommandLine(const CONNECT_PARAMS& params, const CString& program) {
         if (bar != CString::npos) first.erase(bar);
         key = zentra::Trim(first);
     }
-    CString quoted = program;
-    if (program.find_first_of(L" \t\"'\\$`") != CString::npos) quoted = L"\"" + program + L"\"";
-    CString line = zentra::Format(L"%s --type %s", quoted, key);
-    if (!params.strHost.empty()) line += L" --host \"" + params.strHost + L"\"";
+    // Each value is one double-quoted word whatever it holds: the four characters that a
+    // backslash escapes between double quotes get one, so that no quote, blank or leading dash
+    // in a value can end the word or start another option.
+    auto quote = [](const CString& value) {
+        CString word = L"\"";
+        for (wchar_t c : value) {
+            if (c == L'"' || c == L'\\' || c == L'$' || c == L'`') word += L'\\';
+            word += c;
+        }
+        return word + L"\"";
+    };
+    CString line = program.find_first_of(L" \t\n\"'\\$`") == CString::npos ? program : quote(program);
+    line += zentra::Format(L" --type %s", key);
+    if (!params.strHost.empty()) line += L" --host " + quote(params.strHost);
     if (params.nPort > 0) line += zentra::Format(L" --port %d", params.nPort);
-    if (!params.strUser.empty()) line += L" --user \"" + params.strUser + L"\"";
-    if (!params.strDatabase.empty()) line += L" --database \"" + params.strDatabase + L"\"";
-    CString doubled;
-    doubled.reserve(line.size());
-    for (wchar_t c : line) {
-        doubled += c;
-        if (c == L'\\') doubled += L'\\';
-    }
-    return doubled;
+    if (!params.strUser.empty()) line += L" --user " + quote(params.strUser);
+    if (!params.strDatabase.empty()) line += L" --database " + quote(params.strDatabase);
+    return line;
 }
 
 CString FindChildProgram() {

@@ -55,6 +55,8 @@ int EditBuffer(const CString* word);
 void PauseShell(const CString& hint);
 int RunScript(zentra::CADOConnection* connection, const CString& arguments);
 int SpoolCommand(int wordCount, const CString& word1, const CString& rest);
+// Tells, once, that a write to the spool file failed and spooling stopped.
+void ReportSpoolWriteError();
 // The error beep (789 Hz, 100 ms on Windows): BEL to the terminal when ERRBEEP is on.
 void ErrorBeep();
 

@@ -6,6 +6,7 @@
 
 #include <clocale>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "commands.h"
@@ -22,12 +23,18 @@ namespace orva {
 namespace {
 
 // The password from the environment, read once and removed so that child processes and process
-// listings never see it.
+// listings never see it. unsetenv only drops the entry from `environ`: the bytes stay in the block
+// the kernel shows as /proc/<pid>/environ, so they are cleared as well.
 void TakePasswordFromEnvironment(CONNECT_INFO& info, bool passwordGiven) {
     const char* value = std::getenv("ORVANTA_PASSWORD");
     if (!value) return;
     if (!passwordGiven) info.password = zentra::MultiByteToWide(value, zentra::CP_ACP);
+    static const char kName[] = "ORVANTA_PASSWORD=";
+    std::vector<char*> entries;
+    for (char** entry = environ; *entry; ++entry)
+        if (std::strncmp(*entry, kName, sizeof kName - 1) == 0) entries.push_back(*entry);
     unsetenv("ORVANTA_PASSWORD");
+    for (char* entry : entries) std::memset(entry, 0, std::strlen(entry));
 }
 
 bool PasswordOptionGiven(const std::vector<CString>& args) {
@@ -67,6 +74,7 @@ int Main(int argc, char** argv) {
     std::vector<CString> args;
     for (int i = 0; i < argc; ++i) args.push_back(zentra::MultiByteToWide(argv[i] ? argv[i] : "", zentra::CP_ACP));
     ParsedOptions parsed = ParseCommandLine(args, st, *st.output);
+    HidePasswordArguments(argc, argv, parsed);
     if (parsed.exitCode) return *parsed.exitCode;
     TakePasswordFromEnvironment(st.connectInfo, PasswordOptionGiven(args) && !parsed.askPassword);
 
@@ -128,6 +136,8 @@ int Main(int argc, char** argv) {
         st.startupScript.clear();
     }
 
+    ReportSpoolWriteError();
+
     // 14. The read–process loop.
     bool aborted = false;
     while (st.exitRequested.load() == 0) {
@@ -139,11 +149,13 @@ int Main(int argc, char** argv) {
         CString statement = ReadStatement();
         result = ProcessLine(statement, 1);
         if (result == 1) st.history->Add(statement.c_str(), 1);
+        ReportSpoolWriteError();
     }
     if (st.exitRequested.load() != 0) aborted = true;
 
     // 15. to 18. The orderly end.
     if (aborted) st.output->PrintMessage(L"\r\n%s", zentra::LoadString(IDS_ABORTED));
+    ReportSpoolWriteError();
     SaveSettings();
     st.output->Print(L"%s\r\n", zentra::LoadString(IDS_BYE));
     st.connection.reset();

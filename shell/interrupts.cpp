@@ -350,6 +350,9 @@ void LoadSettings() {
     CString editor;
     if (setting.GetEditor(editor)) st.editor = editor.empty() ? CString(L"notepad") : editor;
     st.errorBeep = setting.GetErrorBeep();
+    // A settings file that can't be used is said once; the save at exit then stays quiet about it.
+    st.settingsProblem = setting.GetLastErrorText();
+    if (!st.settingsProblem.empty()) st.output->PrintMessage(L"%s", st.settingsProblem);
     // Line editing on a terminal recalls the shell's own history.
     st.input->SetHistory(st.history.get());
 }
@@ -359,12 +362,18 @@ void SaveSettings() {
     if (ShutdownUnderway()) AwaitShutdown();
     ShellState& st = State();
     zentra::CSetting setting;
+    // One change of the file for all of them.
+    setting.BeginUpdate();
     setting.SetHistoryCommands(st.history->GetCommandArray());
     setting.SetResultViewType(st.resultViewType);
     setting.SetTruncValue(st.truncValue);
     setting.SetDisplayRecordNum(st.displayRecordNum);
     setting.SetEditor(st.editor.c_str());
     setting.SetErrorBeep(st.errorBeep);
+    if (!setting.EndUpdate() && st.settingsProblem.empty()) {
+        CString why = setting.GetLastErrorText();
+        st.output->PrintMessage(L"%s", why.empty() ? CString(L"Settings were not saved.") : why);
+    }
 }
 
 }  // namespace orva

@@ -3,6 +3,7 @@
 #include <locale.h>
 
 #include <climits>
+#include <cstring>
 #include <ctime>
 #include <cwchar>
 
@@ -177,6 +178,7 @@ ParsedOptions ParseCommandLine(const std::vector<CString>& args, ShellState& sta
                 CString value;
                 bool missing = false;
                 size_t at = index;
+                const size_t optionAt = index;
                 // A password option followed by another option has no value of its own.
                 if (o == kPassword && opt.takesValue) {
                     size_t probe = index;
@@ -210,6 +212,8 @@ ParsedOptions ParseCommandLine(const std::vector<CString>& args, ShellState& sta
                     case kPassword:
                         info.password = value;
                         if (missing) result.askPassword = true;
+                        else if (at != optionAt) result.passwordValues.emplace_back(at, 0);
+                        else result.passwordValues.emplace_back(at, std::wcslen(name) == 1 ? 2 : std::wcslen(name) + 3);
                         break;
                     case kPrompt: state.prompt = value; break;
                     case kDatabase: info.database = value; break;
@@ -235,6 +239,14 @@ ParsedOptions ParseCommandLine(const std::vector<CString>& args, ShellState& sta
         break;
     }
     return result;
+}
+
+void HidePasswordArguments(int argc, char** argv, const ParsedOptions& parsed) {
+    for (const auto& [index, offset] : parsed.passwordValues) {
+        if (index >= static_cast<size_t>(argc) || !argv[index]) continue;
+        const size_t length = std::strlen(argv[index]);
+        if (offset < length) std::memset(argv[index] + offset, 'x', length - offset);
+    }
 }
 
 }  // namespace orva

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "state.h"
@@ -28,12 +29,19 @@ struct ParsedOptions {
     std::optional<int> exitCode;
     // -p/--password was given without a value: the password is asked for.
     bool askPassword = false;
+    // Where password values stand in the arguments: the argument's index and the offset of the
+    // value in it (0 for a value that is an argument of its own).
+    std::vector<std::pair<size_t, size_t>> passwordValues;
 };
 
 // Parses args[1..] into `state` and fills the catalogue's defaults. Prints the usage text, the
 // version line or the unknown-option message through `out` where the command line asks for them.
 ParsedOptions ParseCommandLine(const std::vector<CString>& args, ShellState& state,
                                zentra::COutput& out);
+
+// Overwrites the password values of the program's own argument strings in place, so that the
+// process's command line (ps, /proc/<pid>/cmdline) no longer shows them.
+void HidePasswordArguments(int argc, char** argv, const ParsedOptions& parsed);
 
 // "Orvanta" and "3.0.01": the product name and the version string of the program's version block.
 CString ProductName();

@@ -56,6 +56,8 @@ struct ShellState {
     int truncValue = 0;
     int displayRecordNum = 0;
     int errorBeep = 1;
+    // Why the settings file could not be used at start (told then); empty when it could.
+    CString settingsProblem;
     CString linkName;
     CString startupCommand;
     CString startupScript;

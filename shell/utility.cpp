@@ -275,8 +275,19 @@ void PauseShell(const CString& hint) {
     st.output->Print(L"\r\n");
 }
 
+void ReportSpoolWriteError() {
+    ShellState& st = State();
+    if (!st.spool || !st.output) return;
+    st.output->Flush();
+    CString path, reason;
+    if (st.spool->TakeWriteError(path, reason))
+        st.output->PrintError(L"Can't write the spool file %s (%s): the transcript is incomplete and spooling is off.",
+                              path, reason);
+}
+
 int SpoolCommand(int wordCount, const CString& word1, const CString& rest) {
     ShellState& st = State();
+    ReportSpoolWriteError();
     COutput& out = *st.output;
     zentra::CSpoolFile& spool = *st.spool;
     if (wordCount < 2) {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "fdio.h"
 #include "zentra/codepage.h"
@@ -81,7 +82,23 @@ int CSpoolFile::WriteLog(const wchar_t* text) {
     if (!m_bOpen) return 0;
     if (!text || !*text) return 1;
     const std::string bytes = WideToMultiByte(text, CP_ACP);
-    return detail::WriteAll(m_fd, bytes.data(), bytes.size()) ? 1 : 0;
+    if (detail::WriteAll(m_fd, bytes.data(), bytes.size())) return 1;
+    const int error = errno ? errno : EIO;
+    if (!m_nWriteError) {  // the first failure is the one worth telling
+        m_nWriteError = error;
+        m_failedPath = m_path;
+    }
+    Close();
+    return 0;
+}
+
+int CSpoolFile::TakeWriteError(CString& path, CString& reason) {
+    if (!m_nWriteError) return 0;
+    path = m_failedPath;
+    reason = MultiByteToWide(std::strerror(m_nWriteError), CP_ACP);
+    m_nWriteError = 0;
+    m_failedPath.clear();
+    return 1;
 }
 
 }  // namespace zentra

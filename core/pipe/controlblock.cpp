@@ -1,4 +1,6 @@
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -8,7 +10,10 @@
 #include <cerrno>
 #include <climits>
 #include <ctime>
+#include <memory>
+#include <string>
 
+#include "../platform/unique_fd.h"
 #include "zentra/codepage.h"
 #include "zentra/pipe.h"
 
@@ -22,13 +27,6 @@ static_assert(Word::is_always_lock_free, "control words need lock-free 32-bit at
 
 constexpr size_t kBlockSize = sizeof(SHARED_CONTROL_BLOCK);
 
-// Closes a descriptor when it goes out of scope.
-struct FdCloser {
-    int fd;
-    ~FdCloser() {
-        if (fd >= 0) close(fd);
-    }
-};
 
 SHARED_CONTROL_BLOCK* MapBlock(int fd) {
     void* p = mmap(nullptr, kBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -49,6 +47,40 @@ uint32_t RandomWord() {
     return static_cast<uint32_t>(ts.tv_nsec) ^ static_cast<uint32_t>(ts.tv_sec * 2654435761u);
 }
 
+std::string NamePrefix() { return "orvanta-" + std::to_string(geteuid()) + "-"; }
+
+struct DirCloser {
+    void operator()(DIR* d) const { ::closedir(d); }
+};
+
+// Blocks this user's front ends made and never removed because they were killed: the name holds
+// the owner's process id, and a block whose process is gone has no one left to use it.
+void RemoveDeadBlocks() {
+    std::unique_ptr<DIR, DirCloser> dir(::opendir("/dev/shm"));
+    if (!dir) return;
+    const std::string prefix = NamePrefix();
+    while (dirent* entry = ::readdir(dir.get())) {
+        std::string_view name = entry->d_name;
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        std::string_view rest = name.substr(prefix.size());
+        size_t dash = rest.find('-');
+        if (dash == 0 || dash == std::string_view::npos || dash > 9) continue;
+        long pid = 0;
+        bool digits = true;
+        for (char ch : rest.substr(0, dash)) {
+            digits = digits && ch >= '0' && ch <= '9';
+            pid = pid * 10 + (ch - '0');
+        }
+        if (!digits || pid <= 0 || pid == getpid()) continue;
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;  // still there
+        std::string shmName = "/" + std::string(name);
+        UniqueFd fd(shm_open(shmName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW, 0));
+        struct stat st;
+        if (fd.Get() >= 0 && fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid())
+            shm_unlink(shmName.c_str());
+    }
+}
+
 std::string MakeName() {
     static std::atomic<unsigned> serial{0};
     char hex[9];
@@ -56,7 +88,7 @@ std::string MakeName() {
     uint32_t r = RandomWord();
     for (int i = 7; i >= 0; --i, r >>= 4) hex[i] = digits[r & 15];
     hex[8] = '\0';
-    return "/orvanta-" + std::to_string(geteuid()) + "-" + std::to_string(getpid()) + "-" +
+    return "/" + NamePrefix() + std::to_string(getpid()) + "-" +
            std::to_string(serial.fetch_add(1)) + "-" + hex;
 }
 
@@ -68,6 +100,7 @@ CControlBlock::~CControlBlock() { Close(); }
 
 int CControlBlock::Create() {
     Close();
+    RemoveDeadBlocks();
     for (int attempt = 0; attempt < 16; ++attempt) {
         std::string name = MakeName();
         const int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
@@ -75,7 +108,7 @@ int CControlBlock::Create() {
             if (errno == EEXIST) continue;  // someone holds this name: take another
             return 0;
         }
-        FdCloser closer{fd};
+        UniqueFd owner(fd);
         // The umask may have taken bits away; the block is exactly read/write for the owner.
         SHARED_CONTROL_BLOCK* block = nullptr;
         if (fchmod(fd, S_IRUSR | S_IWUSR) != 0 || ftruncate(fd, kBlockSize) != 0 ||
@@ -127,7 +160,7 @@ int CControlLink::Open(const wchar_t* name) {
         return 0;
     const int fd = shm_open(bytes.c_str(), O_RDWR | O_CLOEXEC, 0);
     if (fd < 0) return 0;
-    FdCloser closer{fd};
+    UniqueFd owner(fd);
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() ||
         st.st_size != static_cast<off_t>(kBlockSize))

@@ -7,20 +7,6 @@ namespace {
 
 using Byte = unsigned char;
 
-// UTF-8: the tail is incomplete when its last lead byte announces more bytes than follow.
-size_t Utf8Complete(const Byte* p, size_t n) {
-    for (size_t back = 1; back <= 4 && back <= n; ++back) {
-        const Byte b = p[n - back];
-        if ((b & 0xC0) == 0x80) continue;  // a continuation byte: look further back
-        size_t need = 1;
-        if ((b & 0xE0) == 0xC0) need = 2;
-        else if ((b & 0xF0) == 0xE0) need = 3;
-        else if ((b & 0xF8) == 0xF0) need = 4;
-        return need > back ? n - back : n;
-    }
-    return n;  // only continuation bytes at the end: invalid, nothing to wait for
-}
-
 // Double-byte code pages: lead bytes start two-byte characters (GB18030 also four-byte ones).
 // Trail bytes overlap the lead range, so the text is walked from its start, which is always a
 // character boundary.
@@ -65,7 +51,7 @@ size_t CStreamDecoder::CompleteLength(std::string_view bytes, int codePage) {
     const size_t n = bytes.size();
     switch (codePage) {
     case CP_UTF8:
-        return Utf8Complete(p, n);
+        return Utf8CompleteLength(bytes);
     case 932:
     case 936:
     case 949:
@@ -81,10 +67,17 @@ size_t CStreamDecoder::CompleteLength(std::string_view bytes, int codePage) {
 
 CString CStreamDecoder::Decode(std::string_view bytes) {
     m_pending.append(bytes.data(), bytes.size());
-    size_t complete = CompleteLength(m_pending, m_codePage);
+    // The converter itself tells where the last whole character ends: a guess from the lead
+    // bytes goes wrong after an invalid byte, where the characters start elsewhere. A letter that
+    // a combining mark in the next piece may join stays too, so that the text comes out as one
+    // conversion of all the bytes would give it.
+    size_t complete = 0;
+    CString text = MultiByteToWideComplete(m_pending, m_codePage, complete);
     // Never hold back more than a character can be long: such bytes are not text anyway.
-    if (m_pending.size() - complete > 3) complete = m_pending.size();
-    CString text = MultiByteToWide(std::string_view(m_pending).substr(0, complete), m_codePage);
+    if (m_pending.size() - complete > 3) {
+        text = MultiByteToWide(m_pending, m_codePage);
+        complete = m_pending.size();
+    }
     m_pending.erase(0, complete);
     return text;
 }

@@ -3,10 +3,12 @@
 #include <iconv.h>
 #include <langinfo.h>
 
+#include <bitset>
 #include <cerrno>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 
 #include "zentra/text.h"
 
@@ -199,16 +201,27 @@ std::string WideToMultiByte(std::wstring_view text, int codePage) {
     return out;
 }
 
-std::wstring MultiByteToWide(std::string_view bytes, int codePage) {
-    std::string name = ResolveName(codePage);
-    if (name.empty()) return {};
-    if (IsUtf8Name(name)) return Utf8ToWide(bytes);
-    iconv_t cd = Cache().Get("WCHAR_T", name);
-    if (cd == reinterpret_cast<iconv_t>(-1)) return {};
+namespace {
 
-    std::wstring out;
-    out.reserve(bytes.size());
+// Bytes to wide text through iconv. With `keepIncompleteEnd`, a character cut off at the end of
+// the bytes (iconv's EINVAL) is left unconverted; `used` tells how many bytes were converted.
+bool IconvToWide(std::string_view bytes, int codePage, bool keepIncompleteEnd, std::wstring& out, size_t& used) {
+    used = 0;
+    std::string name = ResolveName(codePage);
+    if (name.empty()) return false;
+    iconv_t cd = Cache().Get("WCHAR_T", name);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+
+    out.reserve(out.size() + bytes.size());
     wchar_t buffer[1024];
+    // What the converter still holds (code pages 1255 and 1258 keep a letter back until they see
+    // whether a combining mark follows) comes out before its state is reset and at the end.
+    auto flushState = [&] {
+        char* dst = reinterpret_cast<char*>(buffer);
+        size_t room = sizeof buffer;
+        iconv(cd, nullptr, nullptr, &dst, &room);
+        out.append(buffer, static_cast<size_t>(reinterpret_cast<wchar_t*>(dst) - buffer));
+    };
     const char* src = bytes.data();
     size_t left = bytes.size();
     while (left > 0) {
@@ -220,14 +233,92 @@ std::wstring MultiByteToWide(std::string_view bytes, int codePage) {
         src = in;
         if (rc == static_cast<size_t>(-1)) {
             if (errno == E2BIG) continue;
+            if (errno == EINVAL && keepIncompleteEnd) break;
             // An invalid or incomplete sequence: one replacement character per byte skipped.
+            flushState();
             out.push_back(kReplacement);
             ++src;
             --left;
             iconv(cd, nullptr, nullptr, nullptr, nullptr);
         }
     }
+    flushState();
+    used = bytes.size() - left;
+    return true;
+}
+
+}  // namespace
+
+std::wstring MultiByteToWide(std::string_view bytes, int codePage) {
+    std::string name = ResolveName(codePage);
+    if (name.empty()) return {};
+    if (IsUtf8Name(name)) return Utf8ToWide(bytes);
+    std::wstring out;
+    size_t used = 0;
+    IconvToWide(bytes, codePage, false, out, used);
     return out;
+}
+
+size_t Utf8CompleteLength(std::string_view bytes) {
+    const size_t n = bytes.size();
+    for (size_t back = 1; back <= 4 && back <= n; ++back) {
+        const unsigned char b = static_cast<unsigned char>(bytes[n - back]);
+        if ((b & 0xC0) == 0x80) continue;  // a continuation byte: look further back
+        size_t need = 1;
+        if ((b & 0xE0) == 0xC0) need = 2;
+        else if ((b & 0xF0) == 0xE0) need = 3;
+        else if ((b & 0xF8) == 0xF0) need = 4;
+        return need > back ? n - back : n;
+    }
+    return n;  // only continuation bytes at the end: invalid, nothing to wait for
+}
+
+std::wstring MultiByteToWideComplete(std::string_view bytes, int codePage, size_t& used) {
+    used = 0;
+    std::string name = ResolveName(codePage);
+    if (name.empty()) return {};
+    if (IsUtf8Name(name)) {
+        used = Utf8CompleteLength(bytes);
+        return Utf8ToWide(bytes.substr(0, used));
+    }
+    // A letter a combining mark may join is kept too: it joins the next bytes.
+    if (!bytes.empty() && HeldForCombiningMark(codePage, static_cast<unsigned char>(bytes.back())))
+        bytes.remove_suffix(1);
+    std::wstring out;
+    IconvToWide(bytes, codePage, true, out, used);
+    return out;
+}
+
+bool HeldForCombiningMark(int codePage, unsigned char byte) {
+    static std::mutex mutex;
+    static std::map<std::string, std::bitset<256>> held;
+    std::string name = ResolveName(codePage);
+    if (name.empty() || IsUtf8Name(name)) return false;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = held.find(name);
+    if (it == held.end()) {
+        // Each byte alone, without the end-of-text flush: a byte taken in that gives no character
+        // yet is one the converter keeps back.
+        std::bitset<256> bits;
+        iconv_t cd = iconv_open("WCHAR_T", name.c_str());
+        if (cd != reinterpret_cast<iconv_t>(-1)) {
+            for (int b = 0; b < 256; ++b) {
+                iconv(cd, nullptr, nullptr, nullptr, nullptr);
+                char in[1] = {static_cast<char>(b)};
+                char* src = in;
+                size_t left = 1;
+                wchar_t outBuffer[4];
+                char* dst = reinterpret_cast<char*>(outBuffer);
+                size_t room = sizeof outBuffer;
+                if (iconv(cd, &src, &left, &dst, &room) != static_cast<size_t>(-1) && left == 0 &&
+                    room == sizeof outBuffer)
+                    bits.set(static_cast<size_t>(b));
+            }
+            iconv_close(cd);
+        }
+        it = held.emplace(name, bits).first;
+    }
+    return it->second.test(byte);
 }
 
 std::u16string WideToUtf16(std::wstring_view text) {

@@ -1,5 +1,6 @@
 #include "regfile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "../platform/unique_fd.h"
 #include "zentra/codepage.h"
@@ -20,7 +22,6 @@ namespace zentra::regfile {
 namespace {
 
 constexpr std::uint32_t kRegSz = 1;
-constexpr std::uint32_t kRegExpandSz = 2;
 constexpr std::uint32_t kRegBinary = 3;
 constexpr std::uint32_t kRegDword = 4;
 
@@ -30,19 +31,6 @@ constexpr const wchar_t* kRootNames[] = {
 };
 
 constexpr const char kHeader[] = "Windows Registry Editor Version 5.00";
-
-bool ReadAll(int fd, std::string& out) {
-    char buffer[16384];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) return true;
-        out.append(buffer, static_cast<size_t>(n));
-    }
-}
 
 bool WriteAll(int fd, std::string_view data) {
     while (!data.empty()) {
@@ -281,17 +269,19 @@ Parsed ParseData(std::wstring_view s, std::uint32_t& type, std::vector<std::uint
     return Parsed::Bad;
 }
 
-std::wstring DecodeFile(std::string_view bytes) {
+// The file as UTF-8: a UTF-16LE file (regedit's own export) is converted, a UTF-8 byte-order mark
+// dropped. Bytes that are not UTF-8 stay as they are: each line is decoded on its own.
+std::string FileBytes(std::string_view bytes) {
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
         static_cast<unsigned char>(bytes[1]) == 0xFE) {
         std::u16string units;
         for (size_t i = 2; i + 1 < bytes.size(); i += 2)
             units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
                                                   (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-        return Utf16ToWide(units);
+        return WideToUtf8(Utf16ToWide(units));
     }
     if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-    return Utf8ToWide(bytes);
+    return std::string(bytes);
 }
 
 // The section header's path when it names a known root: "HKEY_CURRENT_USER\Software".
@@ -326,11 +316,11 @@ Key& Hive::Create(std::wstring_view path) {
     for (size_t pos = path.find(L'\\'); pos != std::wstring_view::npos; pos = path.find(L'\\', pos + 1)) {
         std::wstring_view parent = path.substr(0, pos);
         std::wstring folded = Fold(parent);
-        if (keys_.find(folded) == keys_.end()) keys_.emplace(folded, Key{std::wstring(parent), {}});
+        if (keys_.find(folded) == keys_.end()) keys_.emplace(folded, Key{std::wstring(parent), {}, {}});
     }
     std::wstring folded = Fold(path);
     auto it = keys_.find(folded);
-    if (it == keys_.end()) it = keys_.emplace(folded, Key{std::wstring(path), {}}).first;
+    if (it == keys_.end()) it = keys_.emplace(folded, Key{std::wstring(path), {}, {}}).first;
     return it->second;
 }
 
@@ -348,54 +338,80 @@ int Hive::SubKeyCount(std::wstring_view path) const {
 }
 
 Value* Hive::FindValue(Key& key, std::wstring_view name) {
-    for (auto& v : key.values)
-        if (EqualsNoCase(v.name, name)) return &v;
-    return nullptr;
+    auto it = key.index.find(Fold(name));
+    return it == key.index.end() ? nullptr : &key.values[it->second];
 }
 
 const Value* Hive::FindValue(const Key& key, std::wstring_view name) {
-    for (const auto& v : key.values)
-        if (EqualsNoCase(v.name, name)) return &v;
-    return nullptr;
+    auto it = key.index.find(Fold(name));
+    return it == key.index.end() ? nullptr : &key.values[it->second];
 }
 
 void Hive::SetValue(Key& key, std::wstring_view name, std::uint32_t type, std::vector<std::uint8_t> data) {
     if (Value* v = FindValue(key, name)) {
         v->type = type;
         v->data = std::move(data);
+        v->raw.clear();
         return;
     }
-    key.values.push_back(Value{std::wstring(name), type, std::move(data)});
+    key.index.emplace(Fold(name), key.values.size());
+    key.values.push_back(Value{std::wstring(name), type, std::move(data), {}});
 }
 
 bool Hive::DeleteValue(Key& key, std::wstring_view name) {
-    for (auto it = key.values.begin(); it != key.values.end(); ++it) {
-        if (EqualsNoCase(it->name, name)) {
-            key.values.erase(it);
-            return true;
-        }
-    }
-    return false;
+    auto it = key.index.find(Fold(name));
+    if (it == key.index.end()) return false;
+    const std::size_t at = it->second;
+    key.values.erase(key.values.begin() + static_cast<std::ptrdiff_t>(at));
+    key.index.erase(it);
+    for (auto& [folded, position] : key.index)
+        if (position > at) --position;
+    return true;
+}
+
+bool Hive::RenameValue(Key& key, std::wstring_view name, std::wstring_view newName) {
+    auto it = key.index.find(Fold(name));
+    if (it == key.index.end()) return false;
+    const std::wstring folded = Fold(newName);
+    auto other = key.index.find(folded);
+    if (other != key.index.end() && other != it) return false;
+    const std::size_t at = it->second;
+    key.index.erase(it);
+    key.index.emplace(folded, at);
+    key.values[at].name = std::wstring(newName);
+    return true;
 }
 
 Hive Hive::Parse(std::string_view bytes) {
     Hive hive;
-    std::wstring text = DecodeFile(bytes);
+    const std::string text = FileBytes(bytes);
     Key* current = nullptr;
     size_t pos = 0;
-    // One line without its line end; `ended` tells whether a line feed followed it.
-    auto nextLine = [&](bool& ended) {
-        size_t end = text.find(L'\n', pos);
-        ended = end != std::wstring::npos;
+    // One line without its line end; `ended` tells whether a line feed followed it, `raw` gets
+    // its bytes when they are not UTF-8.
+    auto nextLine = [&](bool& ended, std::string* raw = nullptr) {
+        size_t end = text.find('\n', pos);
+        ended = end != std::string::npos;
         if (!ended) end = text.size();
-        std::wstring line(text, pos, end - pos);
+        std::string_view bytesOfLine(text.data() + pos, end - pos);
         pos = end + 1;
-        if (!line.empty() && line.back() == L'\r') line.pop_back();
+        if (!bytesOfLine.empty() && bytesOfLine.back() == '\r') bytesOfLine.remove_suffix(1);
+        std::wstring line = Utf8ToWide(bytesOfLine);
+        if (raw) {
+            raw->clear();
+            if (WideToUtf8(line) != bytesOfLine) {
+                std::string_view kept = bytesOfLine;
+                while (!kept.empty() && (kept.front() == ' ' || kept.front() == '\t')) kept.remove_prefix(1);
+                while (!kept.empty() && (kept.back() == ' ' || kept.back() == '\t')) kept.remove_suffix(1);
+                *raw = kept;
+            }
+        }
         return Trim(line, L" \t");
     };
     while (pos < text.size()) {
         bool ended = false;
-        std::wstring line = nextLine(ended);
+        std::string raw;
+        std::wstring line = nextLine(ended, &raw);
 
         if (line.empty() || line[0] == L';') continue;
         if (line[0] == L'[') {
@@ -426,6 +442,7 @@ Hive Hive::Parse(std::string_view bytes) {
         while (hex && ended && !data.empty() && data.back() == L'\\' && pos < text.size()) {
             data.pop_back();
             data += nextLine(ended);
+            raw.clear();  // only a value of one line is kept as read
         }
         // A last line without its line end may be cut short (a torn copy): only a quoted text,
         // whose closing quote shows it is whole, is taken from it.
@@ -437,21 +454,27 @@ Hive Hive::Parse(std::string_view bytes) {
         switch (ParseData(data, type, bytes)) {
             case Parsed::Bad: break;
             case Parsed::Delete: DeleteValue(*current, name); break;
-            case Parsed::Set: SetValue(*current, name, type, std::move(bytes)); break;
+            case Parsed::Set:
+                SetValue(*current, name, type, std::move(bytes));
+                // A line that is not UTF-8 (a hand-edited Latin-1 text) is written back as it was
+                // read for as long as nothing changes the value.
+                FindValue(*current, name)->raw = raw;
+                break;
         }
     }
     return hive;
 }
 
 std::string Hive::Serialize() const {
-    std::wstring out;
+    std::string out;
     for (const auto& [folded, key] : keys_) {
         // A root without values of its own is implied by its keys.
         if (key.values.empty() && key.path.find(L'\\') == std::wstring::npos) continue;
-        out += L"\n[" + key.path + L"]\n";
-        for (const auto& v : key.values) out += ValueLine(v) + L"\n";
+        std::string keyBytes = WideToUtf8(L"\n[" + key.path + L"]\n");
+        out += keyBytes;
+        for (const auto& v : key.values) out += (v.raw.empty() ? WideToUtf8(ValueLine(v)) : v.raw) + "\n";
     }
-    return std::string(kHeader) + "\n" + WideToUtf8(out);
+    return std::string(kHeader) + "\n" + out;
 }
 
 // ---- names and paths -------------------------------------------------------------------------
@@ -517,49 +540,231 @@ std::string SystemRegistryPath() {
 
 // ---- files -----------------------------------------------------------------------------------
 
-Hive Load(const std::string& path) {
-    if (path.empty()) return {};
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.Get() < 0) return {};
+namespace {
+
+std::wstring PathText(const std::string& path) { return MultiByteToWide(path, CP_ACP); }
+
+std::wstring ErrnoText(int error) { return MultiByteToWide(std::strerror(error), CP_ACP); }
+
+// The last file parsed in this process and its bytes, so that a run of reads of an unchanged file
+// parses it once. Reading the bytes again is cheap; parsing them is not.
+struct Cache {
+    std::mutex mutex;
+    std::string path;
     std::string bytes;
-    ReadAll(fd.Get(), bytes);  // what could be read is used
-    return Hive::Parse(bytes);
+    std::shared_ptr<const Hive> hive;
+};
+
+Cache& TheCache() {
+    static Cache cache;
+    return cache;
 }
 
-bool Update(const std::string& path, const std::function<bool(Hive&)>& change) {
-    if (path.empty()) return false;
-    // Write through a symbolic link (a registry kept with the user's dotfiles) to its target.
-    std::string target = path;
+std::shared_ptr<const Hive> Parsed(const std::string& path, std::string bytes) {
+    Cache& c = TheCache();
+    {
+        std::lock_guard<std::mutex> lock(c.mutex);
+        if (c.hive && c.path == path && c.bytes == bytes) return c.hive;
+    }
+    auto hive = std::make_shared<const Hive>(Hive::Parse(bytes));
+    std::lock_guard<std::mutex> lock(c.mutex);
+    c.path = path;
+    c.bytes = std::move(bytes);
+    c.hive = hive;
+    return hive;
+}
+
+std::shared_ptr<const Hive> EmptyHive() {
+    static const std::shared_ptr<const Hive> empty = std::make_shared<Hive>();
+    return empty;
+}
+
+// Reads an open file whose type and size were checked; false on a read error.
+bool ReadBounded(int fd, std::string& out, int& error) {
+    char buffer[16384];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error = errno;
+            return false;
+        }
+        if (n == 0) return true;
+        out.append(buffer, static_cast<size_t>(n));
+        if (out.size() > kFileLimit) return true;  // grew while being read: the caller refuses it
+    }
+}
+
+// The new file of a save is written as "registry.reg.tmp-XXXXXX" and renamed over the old one.
+constexpr char kTempSuffix[] = ".tmp-";
+
+struct DirCloser {
+    void operator()(DIR* d) const { ::closedir(d); }
+};
+
+// Temporary files of saves that a killed program never renamed. Called under the lock, when no
+// other save can be writing one.
+void RemoveLeftovers(const std::string& path, const std::string& own) {
+    std::string dir = DirectoryOf(path);
+    std::string base = path.substr(path.rfind('/') + 1) + kTempSuffix;
+    std::unique_ptr<DIR, DirCloser> d(::opendir(dir.c_str()));
+    if (!d) return;
+    uid_t me = ::geteuid();
+    while (dirent* entry = ::readdir(d.get())) {
+        std::string_view name = entry->d_name;
+        if (name.size() != base.size() + 6 || name.compare(0, base.size(), base) != 0) continue;
+        bool random = true;
+        for (char ch : name.substr(base.size()))
+            random = random && ((ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z'));
+        if (!random) continue;
+        std::string full = dir + "/" + std::string(name);
+        if (full == own) continue;
+        struct stat st {};
+        if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == me)
+            ::unlink(full.c_str());
+    }
+}
+
+Snapshot ReadFile(const std::string& path, bool followLinks) {
+    Snapshot snap;
+    snap.hive = EmptyHive();
+    if (path.empty()) return snap;
+    // O_NONBLOCK: opening a FIFO must not wait for a writer. Nothing is read before the type check.
+    int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | (followLinks ? 0 : O_NOFOLLOW);
+    UniqueFd fd(::open(path.c_str(), flags));
+    if (fd.Get() < 0) {
+        if (errno == ENOENT) return snap;  // the first run: nothing stored yet
+        snap.error = errno;
+        snap.state = errno == ELOOP ? FileState::NotRegular : FileState::Unreadable;
+        return snap;
+    }
     struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
-        if (!real) return false;
-        target = real.get();
+    if (::fstat(fd.Get(), &st) != 0) {
+        snap.error = errno;
+        snap.state = FileState::Unreadable;
+        return snap;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        snap.state = FileState::NotRegular;
+        return snap;
+    }
+    if (static_cast<unsigned long long>(st.st_size) > kFileLimit) {
+        snap.state = FileState::TooLarge;
+        return snap;
+    }
+    std::string bytes;
+    if (!ReadBounded(fd.Get(), bytes, snap.error)) {
+        snap.state = FileState::Unreadable;
+        return snap;
+    }
+    if (bytes.size() > kFileLimit) {
+        snap.state = FileState::TooLarge;
+        return snap;
+    }
+    auto hive = Parsed(path, std::move(bytes));
+    snap.state = FileState::Read;
+    snap.hive = std::move(hive);
+    return snap;
+}
+
+}  // namespace
+
+Snapshot Read(const std::string& path) { return ReadFile(path, true); }
+
+std::wstring Describe(const std::string& path, const Snapshot& snapshot) {
+    std::wstring file = PathText(path);
+    switch (snapshot.state) {
+        case FileState::Read:
+        case FileState::Missing: return {};
+        case FileState::Unreadable:
+            return L"The settings file " + file + L" can't be read (" + ErrnoText(snapshot.error) +
+                   L"): defaults are used and the file is not written.";
+        case FileState::NotRegular:
+            return L"The settings file " + file +
+                   L" is not a regular file: defaults are used and nothing is written to it.";
+        case FileState::TooLarge:
+            return L"The settings file " + file +
+                   L" is too large to be settings: defaults are used and the file is not written.";
+    }
+    return {};
+}
+
+Hive Load(const std::string& path) { return *Read(path).hive; }
+
+bool Update(const std::string& path, const std::function<bool(Hive&)>& change, std::wstring* error) {
+    std::wstring ignored;
+    std::wstring& why = error ? *error : ignored;
+    why.clear();
+    if (path.empty()) {
+        why = L"No settings file: neither XDG_CONFIG_HOME nor a home directory is known.";
+        return false;
+    }
+    const std::wstring file = PathText(path);
+    auto refuse = [&](const std::wstring& reason) {
+        why = L"Settings were not saved: " + reason;
+        return false;
+    };
+    auto failed = [&](const wchar_t* what, int err) {
+        return refuse(std::wstring(what) + L" " + file + L" (" + ErrnoText(err) + L").");
+    };
+    // Only a regular file of the user's own is replaced: never a file reached through a link.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (S_ISLNK(st.st_mode))
+            return refuse(L"the settings file " + file + L" is a symbolic link, which is not written through.");
+        if (!S_ISREG(st.st_mode)) return refuse(L"the settings file " + file + L" is not a regular file.");
+        if (st.st_uid != ::geteuid())
+            return refuse(L"the settings file " + file + L" belongs to another user.");
     }
     std::string dir = DirectoryOf(path);
-    if (!MakeDirectories(dir)) return false;
+    if (!MakeDirectories(dir)) return failed(L"can't create the directory of", errno ? errno : ENOTDIR);
 
     // The lock lives in its own file: the registry file itself is replaced on every write.
     std::string lockPath = path + ".lock";
-    UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-    if (lock.Get() < 0) return false;
+    UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600));
+    if (lock.Get() < 0) return failed(L"can't open the lock file of", errno);
+    struct stat lst {};
+    if (::fstat(lock.Get(), &lst) != 0 || !S_ISREG(lst.st_mode))
+        return refuse(L"the lock file " + PathText(lockPath) + L" is not a regular file.");
     while (::flock(lock.Get(), LOCK_EX) != 0)
-        if (errno != EINTR) return false;
+        if (errno != EINTR) return failed(L"can't lock", errno);
 
-    Hive hive = Load(target);
+    // Read again under the lock: what another program saved meanwhile is kept.
+    Snapshot current = ReadFile(path, false);
+    if (current.state != FileState::Read && current.state != FileState::Missing) {
+        if (current.state == FileState::NotRegular)
+            return refuse(L"the settings file " + file + L" is not a regular file.");
+        if (current.state == FileState::TooLarge)
+            return refuse(L"the settings file " + file + L" is too large to be settings and is kept as it is.");
+        return refuse(L"the settings file " + file + L" can't be read (" + ErrnoText(current.error) +
+                      L") and is kept as it is.");
+    }
+    Hive hive = *current.hive;
     if (!change(hive)) return false;
     std::string bytes = hive.Serialize();
 
-    std::string temp = target + ".XXXXXX";
+    std::string temp = path + kTempSuffix + "XXXXXX";
     std::vector<char> name(temp.begin(), temp.end());
     name.push_back('\0');
     UniqueFd out(::mkostemp(name.data(), O_CLOEXEC));  // mode 0600
-    if (out.Get() < 0) return false;
+    if (out.Get() < 0) return failed(L"can't create a new file beside", errno);
+    RemoveLeftovers(path, name.data());
+    int err = 0;
     bool ok = WriteAll(out.Get(), bytes) && ::fsync(out.Get()) == 0;
-    ok = out.Close() && ok;
-    if (ok) ok = ::rename(name.data(), target.c_str()) == 0;
-    if (!ok) ::unlink(name.data());
-    return ok;  // the lock is released when `lock` closes
+    if (!ok) err = errno;
+    if (!out.Close() && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (ok && ::rename(name.data(), path.c_str()) != 0) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        ::unlink(name.data());
+        return failed(L"can't write", err);
+    }
+    return true;  // the lock is released when `lock` closes
 }
 
 }  // namespace zentra::regfile

@@ -15,8 +15,10 @@
 // REG_DWORD as dword:, REG_BINARY as hex:, other types as hex(N):. Long hex values stay on one line;
 // a reader also joins regedit's "\" continuation lines.
 //
-// Reading never fails: a line that does not parse (a torn last line, a hand-edited mistake) is
-// skipped and reading goes on with the next line. Key paths and value names compare without regard
+// Parsing never fails: a line that does not parse (a torn last line, a hand-edited mistake) is
+// skipped and reading goes on with the next line. A line that is not UTF-8 is written back as it
+// was read until its value changes. What is not a regular file of at most kFileLimit bytes, or
+// cannot be read whole, is not used and never replaced. Key paths and value names compare without regard
 // to letter case, as in the registry; they keep the spelling they were created with.
 //
 // Writing is a read-modify-write under an exclusive flock on a lock file beside the registry file:
@@ -28,7 +30,9 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <string_view>
 #include <vector>
 
@@ -38,11 +42,14 @@ struct Value {
     std::wstring name;  // empty: the key's default value ("@")
     std::uint32_t type = 0;
     std::vector<std::uint8_t> data;
+    // The line as read when it was not UTF-8; written back unchanged until the value changes.
+    std::string raw;
 };
 
 struct Key {
     std::wstring path;  // full path with the root's name, e.g. HKEY_CURRENT_USER\Software
-    std::vector<Value> values;
+    std::vector<Value> values;  // in the order they were added; changed only through Hive
+    std::unordered_map<std::wstring, std::size_t> index;  // case-folded name -> position
 };
 
 // The keys of one file, in an order where a parent comes before its children.
@@ -65,6 +72,8 @@ public:
     static void SetValue(Key& key, std::wstring_view name, std::uint32_t type,
                          std::vector<std::uint8_t> data);
     static bool DeleteValue(Key& key, std::wstring_view name);
+    // Gives the value another name; false when it is missing or another value has that name.
+    static bool RenameValue(Key& key, std::wstring_view name, std::wstring_view newName);
 
     // Reads the file's bytes; lines that do not parse are skipped.
     static Hive Parse(std::string_view bytes);
@@ -99,12 +108,38 @@ std::string UserRegistryPath();
 // that exists; empty when there is none.
 std::string SystemRegistryPath();
 
-// The file's keys; a missing or unreadable file gives an empty hive.
+// What reading the file found. Only Read and Missing leave the file fit to be written over: a
+// file that could not be read whole is never replaced.
+enum class FileState { Read, Missing, Unreadable, NotRegular, TooLarge };
+
+// A settings file larger than this is damaged, not settings; it is neither read nor replaced.
+constexpr std::size_t kFileLimit = 4u << 20;
+
+struct Snapshot {
+    FileState state = FileState::Missing;
+    int error = 0;  // errno for Unreadable
+    std::shared_ptr<const Hive> hive;  // never null; empty unless state is Read
+};
+
+// Reads the file without ever blocking: whatever is in its place (a FIFO, a device, a link to
+// one) is checked before a byte is read, and at most kFileLimit bytes are taken. A file that is
+// unchanged since the last read in this process (same inode, size and times) is not parsed again.
+Snapshot Read(const std::string& path);
+
+// A sentence telling why the file at `path` is not used, for a snapshot that is not Read or
+// Missing; empty otherwise.
+std::wstring Describe(const std::string& path, const Snapshot& snapshot);
+
+// The file's keys; a missing or unusable file gives an empty hive.
 Hive Load(const std::string& path);
 
 // Read-modify-write under the file's lock. `change` edits the hive and returns true to have it
 // written, false to leave the file alone. Creates the directory (0700) when missing; the file is
-// written with mode 0600. True only when `change` returned true and the new file is in place.
-bool Update(const std::string& path, const std::function<bool(Hive&)>& change);
+// written with mode 0600. Only a regular file that belongs to the user is replaced: a symbolic
+// link, a file of another user or a file that can't be read whole is refused. True only when
+// `change` returned true and the new file is in place; otherwise `error` (when given) tells why,
+// and stays empty when `change` declined.
+bool Update(const std::string& path, const std::function<bool(Hive&)>& change,
+            std::wstring* error = nullptr);
 
 }  // namespace zentra::regfile

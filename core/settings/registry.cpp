@@ -40,19 +40,55 @@ const regfile::Key* FindKey(const regfile::Hive& hive, HKEY root, const CString&
     return key;
 }
 
-bool KeyPresent(HKEY root, const CString& path) {
+using Change = std::function<bool(regfile::Hive&)>;
+
+}  // namespace
+
+// What one CRegistry knows beyond its key: the last problem and the writes it collects.
+struct RegistryStore {
+    CString lastError;
+    bool collecting = false;
+    HKEY root = nullptr;
+    std::shared_ptr<regfile::Hive> view;  // the file as read at BeginUpdate, with the changes
+    std::vector<Change> changes;          // each owns what it needs: it runs again at EndUpdate
+};
+
+namespace {
+
+std::shared_ptr<const regfile::Hive> LoadRoot(RegistryStore& store, HKEY root) {
+    if (store.collecting && store.root == root) return store.view;
+    std::string file = FileOf(root);
+    regfile::Snapshot snap = regfile::Read(file);
+    std::wstring why = regfile::Describe(file, snap);
+    if (!why.empty()) store.lastError = why;
+    return snap.hive;
+}
+
+bool UpdateRoot(RegistryStore& store, HKEY root, Change change) {
+    if (store.collecting && store.root == root) {
+        if (!change(*store.view)) return false;
+        store.changes.push_back(std::move(change));
+        return true;
+    }
+    std::wstring why;
+    bool ok = regfile::Update(FileOf(root), change, &why);
+    if (!why.empty()) store.lastError = why;
+    return ok;
+}
+
+bool KeyPresent(RegistryStore& store, HKEY root, const CString& path) {
     if (!RootName(root) || !regfile::IsValidSubKeyPath(path)) return false;
     if (path.empty()) return true;
-    regfile::Hive hive = regfile::Load(FileOf(root));
-    return hive.Find(FullPath(root, path)) != nullptr;
+    return LoadRoot(store, root)->Find(FullPath(root, path)) != nullptr;
 }
 
 // Reads one value of the key; false when the key or the value is missing.
-bool ReadValue(HKEY root, const CString& path, const CString& name, DWORD& type, Bytes& data) {
+bool ReadValue(RegistryStore& store, HKEY root, const CString& path, const CString& name, DWORD& type,
+               Bytes& data) {
     if (!RootName(root) || !regfile::IsValidSubKeyPath(path)) return false;
-    regfile::Hive hive = regfile::Load(FileOf(root));
+    auto hive = LoadRoot(store, root);
     bool exists = false;
-    const regfile::Key* key = FindKey(hive, root, path, exists);
+    const regfile::Key* key = FindKey(*hive, root, path, exists);
     if (!key) return false;
     const regfile::Value* value = regfile::Hive::FindValue(*key, name);
     if (!value) return false;
@@ -62,28 +98,32 @@ bool ReadValue(HKEY root, const CString& path, const CString& name, DWORD& type,
 }
 
 // Changes the existing key at `path` (the root itself when empty) in one locked write.
-bool ChangeKey(HKEY root, const CString& path, const std::function<bool(regfile::Key&)>& change) {
+bool ChangeKey(RegistryStore& store, HKEY root, const CString& path,
+               std::function<bool(regfile::Key&)> change) {
     if (!RootName(root) || !Writable(root) || !regfile::IsValidSubKeyPath(path)) return false;
-    return regfile::Update(FileOf(root), [&](regfile::Hive& hive) {
-        regfile::Key* key = path.empty() ? &hive.Create(FullPath(root, path))
-                                         : hive.Find(FullPath(root, path));
+    std::wstring full = FullPath(root, path);
+    bool isRoot = path.empty();
+    return UpdateRoot(store, root, [full, isRoot, change](regfile::Hive& hive) {
+        regfile::Key* key = isRoot ? &hive.Create(full) : hive.Find(full);
         return key != nullptr && change(*key);
     });
 }
 
-bool WriteValue(HKEY root, const CString& path, const CString& name, DWORD type, Bytes data) {
+bool WriteValue(RegistryStore& store, HKEY root, const CString& path, const CString& name, DWORD type,
+                Bytes data) {
     if (!regfile::IsValidValueName(name)) return false;
-    return ChangeKey(root, path, [&](regfile::Key& key) {
-        regfile::Hive::SetValue(key, name, type, std::move(data));
+    return ChangeKey(store, root, path, [name, type, data](regfile::Key& key) {
+        regfile::Hive::SetValue(key, name, type, data);
         return true;
     });
 }
 
 // Reads a binary value of at most `size` bytes into `out` (zero-filled beyond the stored bytes).
-bool ReadFixed(HKEY root, const CString& path, const CString& name, size_t size, Bytes& out) {
+bool ReadFixed(RegistryStore& store, HKEY root, const CString& path, const CString& name, size_t size,
+               Bytes& out) {
     DWORD type = 0;
     Bytes data;
-    if (!ReadValue(root, path, name, type, data) || data.size() > size) return false;
+    if (!ReadValue(store, root, path, name, type, data) || data.size() > size) return false;
     out.assign(size, 0);
     std::memcpy(out.data(), data.data(), data.size());
     return true;
@@ -178,13 +218,51 @@ int CFont::GetLogFont(LOGFONTW* out) const {
 
 // ---- CRegistry: keys -------------------------------------------------------------------------
 
-CRegistry::CRegistry() : m_hRootKey(HKEY_CURRENT_USER) {}
+CRegistry::CRegistry() : m_hRootKey(HKEY_CURRENT_USER), m_pStore(std::make_shared<RegistryStore>()) {}
 
 int CRegistry::SetRootKey(HKEY root) {
     if (!RootName(root)) return 0;
     m_hRootKey = root;
     return 1;
 }
+
+std::shared_ptr<const regfile::Hive> CRegistry::LoadHive() { return LoadRoot(*m_pStore, m_hRootKey); }
+
+bool CRegistry::ChangeHive(const std::function<bool(regfile::Hive&)>& change) {
+    if (!RootName(m_hRootKey) || !Writable(m_hRootKey)) return false;
+    return UpdateRoot(*m_pStore, m_hRootKey, change);
+}
+
+int CRegistry::BeginUpdate() {
+    RegistryStore& store = *m_pStore;
+    if (store.collecting) return 0;
+    store.view = std::make_shared<regfile::Hive>(*LoadRoot(store, m_hRootKey));
+    store.changes.clear();
+    store.root = m_hRootKey;
+    store.collecting = true;
+    return 1;
+}
+
+int CRegistry::EndUpdate() {
+    RegistryStore& store = *m_pStore;
+    if (!store.collecting) return 0;
+    store.collecting = false;
+    store.view.reset();
+    std::vector<Change> changes = std::move(store.changes);
+    store.changes.clear();
+    if (changes.empty()) return 1;
+    // The changes run again on the file as it is now: values another program saved since
+    // BeginUpdate stay, and a change whose key has gone meanwhile is left out.
+    std::wstring why;
+    bool ok = regfile::Update(FileOf(store.root), [&changes](regfile::Hive& hive) {
+        for (const Change& change : changes) change(hive);
+        return true;
+    }, &why);
+    if (!why.empty()) store.lastError = why;
+    return ok ? 1 : 0;
+}
+
+CString CRegistry::GetLastErrorText() const { return m_pStore->lastError; }
 
 int CRegistry::ClearKey() {
     m_strCurrentPath.clear();
@@ -198,17 +276,17 @@ int CRegistry::SetKey(CString path, int create) {
         return 1;
     }
     if (create) return CreateKey(path);
-    if (!KeyPresent(m_hRootKey, path)) return 0;
+    if (!KeyPresent(*m_pStore, m_hRootKey, path)) return 0;
     m_strCurrentPath = path;
     return 1;
 }
 
 int CRegistry::CreateKey(CString path) {
-    if (!KeyPresent(m_hRootKey, path)) {
+    if (!KeyPresent(*m_pStore, m_hRootKey, path)) {
         if (!RootName(m_hRootKey) || !Writable(m_hRootKey) || !regfile::IsValidSubKeyPath(path))
             return 0;
         std::wstring full = FullPath(m_hRootKey, path);
-        bool ok = regfile::Update(FileOf(m_hRootKey), [&](regfile::Hive& hive) {
+        bool ok = ChangeHive([full](regfile::Hive& hive) {
             hive.Create(full);
             return true;
         });
@@ -220,34 +298,34 @@ int CRegistry::CreateKey(CString path) {
 
 int CRegistry::DeleteKey(CString path) {
     if (path.empty() || !RootName(m_hRootKey) || !regfile::IsValidSubKeyPath(path)) return 0;
-    if (!KeyPresent(m_hRootKey, path)) return 1;
+    if (!KeyPresent(*m_pStore, m_hRootKey, path)) return 1;
     if (!Writable(m_hRootKey)) return 0;
     std::wstring full = FullPath(m_hRootKey, path);
-    bool refused = false;
-    bool ok = regfile::Update(FileOf(m_hRootKey), [&](regfile::Hive& hive) {
+    auto refused = std::make_shared<bool>(false);
+    bool ok = ChangeHive([full, refused](regfile::Hive& hive) {
         if (!hive.Find(full)) return false;  // gone meanwhile
         if (hive.SubKeyCount(full) > 0) {
-            refused = true;
+            *refused = true;
             return false;
         }
         return hive.Remove(full);
     });
     if (ok) return 1;
-    return refused ? 0 : (KeyPresent(m_hRootKey, path) ? 0 : 1);
+    return *refused ? 0 : (KeyPresent(*m_pStore, m_hRootKey, path) ? 0 : 1);
 }
 
 int CRegistry::KeyExists(CString path, HKEY root) {
-    return KeyPresent(root ? root : m_hRootKey, path) ? 1 : 0;
+    return KeyPresent(*m_pStore, root ? root : m_hRootKey, path) ? 1 : 0;
 }
 
 int CRegistry::ValueExists(CString name) {
     DWORD type = 0;
     Bytes data;
-    return ReadValue(m_hRootKey, m_strCurrentPath, name, type, data) ? 1 : 0;
+    return ReadValue(*m_pStore, m_hRootKey, m_strCurrentPath, name, type, data) ? 1 : 0;
 }
 
 int CRegistry::DeleteValue(CString name) {
-    return ChangeKey(m_hRootKey, m_strCurrentPath, [&](regfile::Key& key) {
+    return ChangeKey(*m_pStore, m_hRootKey, m_strCurrentPath, [name](regfile::Key& key) {
                return regfile::Hive::DeleteValue(key, name);
            })
                ? 1
@@ -257,43 +335,38 @@ int CRegistry::DeleteValue(CString name) {
 int CRegistry::GetDataSize(CString name) {
     DWORD type = 0;
     Bytes data;
-    if (!ReadValue(m_hRootKey, m_strCurrentPath, name, type, data)) return -1;
+    if (!ReadValue(*m_pStore, m_hRootKey, m_strCurrentPath, name, type, data)) return -1;
     return static_cast<int>(data.size());
 }
 
 DWORD CRegistry::GetDataType(CString name) {
     DWORD type = 0;
     Bytes data;
-    if (!ReadValue(m_hRootKey, m_strCurrentPath, name, type, data)) return 0;
+    if (!ReadValue(*m_pStore, m_hRootKey, m_strCurrentPath, name, type, data)) return 0;
     return type;
 }
 
 int CRegistry::GetSubKeyCount() {
     if (!RootName(m_hRootKey) || !regfile::IsValidSubKeyPath(m_strCurrentPath)) return -1;
-    regfile::Hive hive = regfile::Load(FileOf(m_hRootKey));
+    auto hive = LoadHive();
     bool exists = false;
-    FindKey(hive, m_hRootKey, m_strCurrentPath, exists);
-    return exists ? hive.SubKeyCount(FullPath(m_hRootKey, m_strCurrentPath)) : -1;
+    FindKey(*hive, m_hRootKey, m_strCurrentPath, exists);
+    return exists ? hive->SubKeyCount(FullPath(m_hRootKey, m_strCurrentPath)) : -1;
 }
 
 int CRegistry::GetValueCount() {
     if (!RootName(m_hRootKey) || !regfile::IsValidSubKeyPath(m_strCurrentPath)) return -1;
-    regfile::Hive hive = regfile::Load(FileOf(m_hRootKey));
+    auto hive = LoadHive();
     bool exists = false;
-    const regfile::Key* key = FindKey(hive, m_hRootKey, m_strCurrentPath, exists);
+    const regfile::Key* key = FindKey(*hive, m_hRootKey, m_strCurrentPath, exists);
     if (!exists) return -1;
     return key ? static_cast<int>(key->values.size()) : 0;
 }
 
 int CRegistry::RenameValue(CString oldName, CString newName) {
     if (!regfile::IsValidValueName(newName)) return 0;
-    return ChangeKey(m_hRootKey, m_strCurrentPath, [&](regfile::Key& key) {
-               regfile::Value* value = regfile::Hive::FindValue(key, oldName);
-               if (!value) return false;
-               const regfile::Value* other = regfile::Hive::FindValue(key, newName);
-               if (other && other != value) return false;
-               value->name = newName;
-               return true;
+    return ChangeKey(*m_pStore, m_hRootKey, m_strCurrentPath, [oldName, newName](regfile::Key& key) {
+               return regfile::Hive::RenameValue(key, oldName, newName);
            })
                ? 1
                : 0;
@@ -304,7 +377,7 @@ int CRegistry::RenameValue(CString oldName, CString newName) {
 CString CRegistry::ReadString(CString name, CString defaultValue) {
     DWORD type = 0;
     Bytes data;
-    if (!ReadValue(m_hRootKey, m_strCurrentPath, name, type, data)) return defaultValue;
+    if (!ReadValue(*m_pStore, m_hRootKey, m_strCurrentPath, name, type, data)) return defaultValue;
     if (type != REG_SZ && type != REG_EXPAND_SZ) return defaultValue;
     if (data.size() > (kMaxText + 1) * 2) return defaultValue;
     std::u16string units;
@@ -319,18 +392,18 @@ CString CRegistry::ReadString(CString name, CString defaultValue) {
 int CRegistry::WriteString(CString name, CString value) {
     Bytes data = regfile::TextData(value);
     if (data.size() / 2 - 1 >= kMaxText) return 0;
-    return WriteValue(m_hRootKey, m_strCurrentPath, name, REG_SZ, std::move(data)) ? 1 : 0;
+    return WriteValue(*m_pStore, m_hRootKey, m_strCurrentPath, name, REG_SZ, std::move(data)) ? 1 : 0;
 }
 
 int CRegistry::ReadInt(CString name, int defaultValue) {
     Bytes b;
-    return ReadFixed(m_hRootKey, m_strCurrentPath, name, 4, b) ? GetInt(b, 0) : defaultValue;
+    return ReadFixed(*m_pStore, m_hRootKey, m_strCurrentPath, name, 4, b) ? GetInt(b, 0) : defaultValue;
 }
 
 int CRegistry::WriteInt(CString name, int value) {
     Bytes b;
     Put32(b, static_cast<std::uint32_t>(value));
-    return WriteValue(m_hRootKey, m_strCurrentPath, name, REG_BINARY, std::move(b)) ? 1 : 0;
+    return WriteValue(*m_pStore, m_hRootKey, m_strCurrentPath, name, REG_BINARY, std::move(b)) ? 1 : 0;
 }
 
 int CRegistry::ReadBool(CString name, int defaultValue) { return ReadInt(name, defaultValue); }
@@ -338,7 +411,7 @@ int CRegistry::WriteBool(CString name, int value) { return WriteInt(name, value)
 
 DWORD CRegistry::ReadDword(CString name, DWORD defaultValue) {
     Bytes b;
-    return ReadFixed(m_hRootKey, m_strCurrentPath, name, 4, b) ? Get32(b, 0) : defaultValue;
+    return ReadFixed(*m_pStore, m_hRootKey, m_strCurrentPath, name, 4, b) ? Get32(b, 0) : defaultValue;
 }
 
 int CRegistry::WriteDword(CString name, DWORD value) {
@@ -350,16 +423,16 @@ int CRegistry::WriteColor(CString name, DWORD value) { return WriteDword(name, v
 
 double CRegistry::ReadFloat(CString name, double defaultValue) {
     Bytes b;
-    return ReadFixed(m_hRootKey, m_strCurrentPath, name, 8, b) ? ToDouble(b, 0) : defaultValue;
+    return ReadFixed(*m_pStore, m_hRootKey, m_strCurrentPath, name, 8, b) ? ToDouble(b, 0) : defaultValue;
 }
 
 int CRegistry::WriteFloat(CString name, double value) {
-    return WriteValue(m_hRootKey, m_strCurrentPath, name, REG_BINARY, FromDouble(value)) ? 1 : 0;
+    return WriteValue(*m_pStore, m_hRootKey, m_strCurrentPath, name, REG_BINARY, FromDouble(value)) ? 1 : 0;
 }
 
 int CRegistry::ReadPoint(CString name, CPoint* point) {
     Bytes b;
-    if (!point || !ReadFixed(m_hRootKey, m_strCurrentPath, name, 8, b)) return 0;
+    if (!point || !ReadFixed(*m_pStore, m_hRootKey, m_strCurrentPath, name, 8, b)) return 0;
     point->x = GetInt(b, 0);
     point->y = GetInt(b, 4);
     return 1;
@@ -370,12 +443,12 @@ int CRegistry::WritePoint(CString name, CPoint* point) {
     Bytes b;
     Put32(b, static_cast<std::uint32_t>(point->x));
     Put32(b, static_cast<std::uint32_t>(point->y));
-    return WriteValue(m_hRootKey, m_strCurrentPath, name, REG_BINARY, std::move(b)) ? 1 : 0;
+    return WriteValue(*m_pStore, m_hRootKey, m_strCurrentPath, name, REG_BINARY, std::move(b)) ? 1 : 0;
 }
 
 int CRegistry::ReadSize(CString name, CSize* size) {
     Bytes b;
-    if (!size || !ReadFixed(m_hRootKey, m_strCurrentPath, name, 8, b)) return 0;
+    if (!size || !ReadFixed(*m_pStore, m_hRootKey, m_strCurrentPath, name, 8, b)) return 0;
     size->cx = GetInt(b, 0);
     size->cy = GetInt(b, 4);
     return 1;
@@ -386,12 +459,12 @@ int CRegistry::WriteSize(CString name, CSize* size) {
     Bytes b;
     Put32(b, static_cast<std::uint32_t>(size->cx));
     Put32(b, static_cast<std::uint32_t>(size->cy));
-    return WriteValue(m_hRootKey, m_strCurrentPath, name, REG_BINARY, std::move(b)) ? 1 : 0;
+    return WriteValue(*m_pStore, m_hRootKey, m_strCurrentPath, name, REG_BINARY, std::move(b)) ? 1 : 0;
 }
 
 int CRegistry::ReadRect(CString name, CRect* rect) {
     Bytes b;
-    if (!rect || !ReadFixed(m_hRootKey, m_strCurrentPath, name, 16, b)) return 0;
+    if (!rect || !ReadFixed(*m_pStore, m_hRootKey, m_strCurrentPath, name, 16, b)) return 0;
     rect->left = GetInt(b, 0);
     rect->top = GetInt(b, 4);
     rect->right = GetInt(b, 8);
@@ -404,12 +477,12 @@ int CRegistry::WriteRect(CString name, CRect* rect) {
     Bytes b;
     for (std::int32_t v : {rect->left, rect->top, rect->right, rect->bottom})
         Put32(b, static_cast<std::uint32_t>(v));
-    return WriteValue(m_hRootKey, m_strCurrentPath, name, REG_BINARY, std::move(b)) ? 1 : 0;
+    return WriteValue(*m_pStore, m_hRootKey, m_strCurrentPath, name, REG_BINARY, std::move(b)) ? 1 : 0;
 }
 
 COleDateTime CRegistry::ReadDateTime(CString name, COleDateTime defaultValue) {
     Bytes b;
-    if (!ReadFixed(m_hRootKey, m_strCurrentPath, name, 12, b)) return defaultValue;
+    if (!ReadFixed(*m_pStore, m_hRootKey, m_strCurrentPath, name, 12, b)) return defaultValue;
     COleDateTime value;
     value.m_dt = ToDouble(b, 0);
     value.m_status = static_cast<COleDateTime::DateTimeStatus>(GetInt(b, 8));
@@ -419,12 +492,12 @@ COleDateTime CRegistry::ReadDateTime(CString name, COleDateTime defaultValue) {
 int CRegistry::WriteDateTime(CString name, COleDateTime value) {
     Bytes b = FromDouble(value.m_dt);
     Put32(b, static_cast<std::uint32_t>(value.m_status));
-    return WriteValue(m_hRootKey, m_strCurrentPath, name, REG_BINARY, std::move(b)) ? 1 : 0;
+    return WriteValue(*m_pStore, m_hRootKey, m_strCurrentPath, name, REG_BINARY, std::move(b)) ? 1 : 0;
 }
 
 int CRegistry::ReadFont(CString name, CFont* font) {
     Bytes b;
-    if (!font || !ReadFixed(m_hRootKey, m_strCurrentPath, name, kLogFontSize, b)) return 0;
+    if (!font || !ReadFixed(*m_pStore, m_hRootKey, m_strCurrentPath, name, kLogFontSize, b)) return 0;
     LOGFONTW lf = ToLogFont(b);
     font->DeleteObject();
     return font->CreateFontIndirect(&lf);
@@ -433,7 +506,7 @@ int CRegistry::ReadFont(CString name, CFont* font) {
 int CRegistry::WriteFont(CString name, CFont* font) {
     LOGFONTW lf;
     if (!font || !font->GetLogFont(&lf)) return 0;
-    return WriteValue(m_hRootKey, m_strCurrentPath, name, REG_BINARY, FromLogFont(lf)) ? 1 : 0;
+    return WriteValue(*m_pStore, m_hRootKey, m_strCurrentPath, name, REG_BINARY, FromLogFont(lf)) ? 1 : 0;
 }
 
 }  // namespace zentra

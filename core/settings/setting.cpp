@@ -140,12 +140,11 @@ int CSetting::GetErrorBeep() {
 
 int CSetting::SetHistoryCommands(CStringArray* commands) {
     if (!SetKey(SettingPath(), 1)) return 0;
-    const CStringArray empty;
-    const CStringArray& items = commands ? *commands : empty;
+    const CStringArray items = commands ? *commands : CStringArray();
     // The count and the items change together, so a reader never sees a count that belongs to
     // other items, and an item too long to store never leaves an older command in its place.
     std::wstring full = L"HKEY_CURRENT_USER\\" + SettingPath();
-    bool ok = regfile::Update(regfile::UserRegistryPath(), [&](regfile::Hive& hive) {
+    bool ok = ChangeHive([full, items](regfile::Hive& hive) {
         regfile::Key* key = hive.Find(full);
         if (!key) return false;
         std::vector<std::uint8_t> count;
@@ -172,8 +171,8 @@ int CSetting::GetHistoryCommands(CStringArray* commands) {
     if (!commands || count <= 0) return 1;
     // One read of the file for all items. The items are found among the key's values rather than
     // by counting up to the stored count, which a damaged file may hold as any number.
-    regfile::Hive hive = regfile::Load(regfile::UserRegistryPath());
-    const regfile::Key* key = hive.Find(L"HKEY_CURRENT_USER\\" + SettingPath());
+    auto hive = LoadHive();
+    const regfile::Key* key = hive->Find(L"HKEY_CURRENT_USER\\" + SettingPath());
     if (!key) return 1;
     std::map<int, CString> found;
     for (const auto& value : key->values) {

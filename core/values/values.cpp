@@ -1,5 +1,6 @@
 #include "zentra/values.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -127,6 +128,10 @@ CString LongLongToStr(std::int64_t value) { return Format(L"%I64d", value); }
 CString ULongLongToStr(std::uint64_t value) { return Format(L"%I64u", value); }
 
 CString DecToStr(const _variant_t& value) {
+    // The conversion without VARIANT_ALPHABOOL: a Boolean is its number, -1 or 0.
+    const VARTYPE type = value.vt() & static_cast<VARTYPE>(~VT_BYREF);
+    if (type == VT_BOOL && !(value.vt() & VT_BYREF)) return value.boolVal() ? L"-1" : L"0";
+    if (type == VT_BOOL && value.byref() != nullptr) return value.ByValue().boolVal() ? L"-1" : L"0";
     CString text;
     if (!VariantToText(value, text)) return CString();
     return text;
@@ -144,6 +149,8 @@ namespace {
 // Half a second and one millisecond in days, at the precision the conversions have always used.
 constexpr double kHalfSecondInDays = 5.787037037e-06;
 constexpr double kMillisecondInDays = 1.1574074074e-08;
+// 0100-01-01, the first day an OLE date can hold.
+constexpr double kFirstDayOfCalendar = -657434.0;
 
 // Before 1899-12-30 an OLE date is the whole day minus the time of day, so OLE dates do not grow
 // with time there. These map them to and from a time line that does (days since 1899-12-30).
@@ -182,9 +189,11 @@ int VariantToSystemTimeWithMilliseconds(double date, SYSTEMTIME& time) {
     }
     // Half a second earlier, the platform's rounding to the nearest second truncates. The shift
     // is made on the time line, so that it goes back in time also before 1899-12-30.
+    // In the first half second of the calendar the shift would leave it: its second is the
+    // calendar's first.
     SYSTEMTIME truncated;
-    if (!VariantTimeToSystemTime(TimeLineToOleDate(OleDateToTimeLine(date) - kHalfSecondInDays),
-                                 truncated))
+    const double line = std::max(OleDateToTimeLine(date) - kHalfSecondInDays, kFirstDayOfCalendar);
+    if (!VariantTimeToSystemTime(TimeLineToOleDate(line), truncated))
         return 0;
     truncated.wMilliseconds = static_cast<std::uint16_t>(std::trunc(ms));
     time = truncated;

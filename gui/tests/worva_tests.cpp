@@ -488,6 +488,33 @@ private slots:
         QVERIFY(view->IsChildRunning());
     }
 
+    void ConnectValuesReachTheChildAsTheyAre() {
+        // Values from the dialog (and so from the settings file) with quotes, backslashes, blanks,
+        // shell syntax and leading dashes: each reaches orva as one argument and nothing runs.
+        QTemporaryDir dir;
+        const QString marker = dir.filePath("ran");
+        CONNECT_PARAMS params = Sqlite(dir.filePath("q.db"));
+        params.strHost = FromQString("-c host touch " + marker + " \\\" $(id) `id` \\");
+        params.strUser = FromQString("x\" --command \"host touch " + marker);
+        const auto args = zentra::SplitCommandLine(BuildCommandLine(params));
+        QCOMPARE(args.size(), size_t(9));
+        QCOMPARE(ToQString(args[4]), ToQString(params.strHost));
+        QCOMPARE(ToQString(args[6]), ToQString(params.strUser));
+        QCOMPARE(ToQString(args[8]), ToQString(params.strDatabase));
+
+        CCommandEdit view;
+        QVERIFY(view.StartChild(params));
+        QVERIFY(WaitForPrompt(&view));
+        const pid_t pid = view.GetRedir().GetProcessInfo().dwProcessId;
+        QFile cmdline(QString("/proc/%1/cmdline").arg(pid));
+        QVERIFY(cmdline.open(QIODevice::ReadOnly));
+        const QList<QByteArray> seen = cmdline.readAll().split('\0');
+        QVERIFY(seen.contains(ToQString(params.strUser).toUtf8()));
+        QVERIFY(seen.contains(ToQString(params.strHost).toUtf8()));
+        QVERIFY(!seen.contains("--command"));
+        QVERIFY(!QFileInfo::exists(marker));
+    }
+
     void PasswordNotInProcessListing() {
         QTemporaryDir dir;
         CCommandEdit view;

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -267,14 +268,20 @@ TEST(ConsoleSpool, AppendsCreatesAndReportsWrites) {
     EXPECT_EQ(ReadFile(created), "fresh+");
 }
 
-TEST(ConsoleSpool, WriteFailureReturnsZero) {
-    // /dev/full accepts the open and fails every write.
+TEST(ConsoleSpool, WriteFailureClosesTheFileAndIsToldOnce) {
+    // /dev/full accepts the open and fails every write as a full disk does.
     if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "/dev/full is not available";
     CSpoolFile spool;
+    CString path, reason;
     ASSERT_EQ(spool.Open(L"/dev/full"), 1);
+    EXPECT_EQ(spool.TakeWriteError(path, reason), 0);
     EXPECT_EQ(spool.WriteLog(L"x"), 0);
-    EXPECT_EQ(spool.IsOpen(), 1);  // the file stays open
-    EXPECT_EQ(spool.WriteLog(static_cast<const wchar_t*>(nullptr)), 1);
+    EXPECT_EQ(spool.IsOpen(), 0);  // a transcript with holes is worse than one that stops
+    EXPECT_EQ(spool.WriteLog(L"y"), 0);
+    ASSERT_EQ(spool.TakeWriteError(path, reason), 1);
+    EXPECT_EQ(path, L"/dev/full");
+    EXPECT_EQ(reason, MultiByteToWide(std::strerror(ENOSPC), CP_ACP));
+    EXPECT_EQ(spool.TakeWriteError(path, reason), 0);  // once
 }
 
 TEST(ConsoleInput, LinesOfAnyLengthCarriageReturnsAndEndOfInput) {

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -99,6 +100,33 @@ TEST(PipeDecoder, HeldBackBytesAndFlush) {
     EXPECT_EQ(decoder.Pending(), 0u);
 }
 
+TEST(PipeDecoder, CombiningCodePagesLoseNothingAndJoinAcrossPieces) {
+    // 1255: bet, then dagesh; 1258: "a", then a combining acute accent; each also as the last byte.
+    for (auto [codePage, bytes] : {std::pair{1255, std::string("\xE1\xCC \xE0\xE1")},
+                                   std::pair{1258, std::string("a\xEC xa")}}) {
+        const CString whole = MultiByteToWide(bytes, codePage);
+        EXPECT_EQ(whole.size(), 4u) << codePage;  // joined, and the last letter kept
+        for (size_t cut = 0; cut <= bytes.size(); ++cut) {
+            CStreamDecoder decoder(codePage);
+            CString text = decoder.Decode(bytes.substr(0, cut));
+            text += decoder.Decode(bytes.substr(cut));
+            text += decoder.Flush();
+            EXPECT_EQ(text, whole) << codePage << " cut at " << cut;
+        }
+    }
+    // After an invalid byte the characters start elsewhere than the lead bytes suggest: the
+    // GB18030 character 9C F3 follows the broken four-byte start 81 30 FF.
+    const std::string broken = "0\x81\x30\xFF\x9C\xF3";
+    for (size_t cut = 0; cut <= broken.size(); ++cut) {
+        CStreamDecoder decoder(54936);
+        CString text = decoder.Decode(broken.substr(0, cut));
+        text += decoder.Decode(broken.substr(cut));
+        EXPECT_EQ(text + decoder.Flush(), MultiByteToWide(broken, 54936)) << "cut at " << cut;
+    }
+    EXPECT_EQ(MultiByteToWide("\xE0", 1255), L"\u05D0");
+    EXPECT_EQ(MultiByteToWide("abc", 1258), L"abc");
+}
+
 TEST(PipeDecoder, DoubleByteCodePages) {
     // GBK: 中 is D6 D0; the trail byte D0 also lies in the lead range, so boundaries come from
     // walking the text from its start.
@@ -152,6 +180,27 @@ TEST(PipeControlBlock, UniqueNamePrivateToTheUserAndRemovedAtTheEnd) {
     }
     EXPECT_FALSE(ShmExists(first));
     EXPECT_FALSE(ShmExists(second));
+}
+
+TEST(PipeControlBlock, BlocksOfKilledOwnersAreRemoved) {
+    // A block left by a process of this user that is gone, and one of a process that runs.
+    pid_t dead = fork();
+    if (dead == 0) _exit(0);
+    ASSERT_GT(dead, 0);
+    ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
+    const std::string prefix = "/orvanta-" + std::to_string(geteuid()) + "-";
+    const std::string left = prefix + std::to_string(dead) + "-0-0badf00d";
+    const std::string alive = prefix + std::to_string(getppid()) + "-0-0badf00d";
+    for (const std::string& name : {left, alive}) {
+        int fd = shm_open(name.c_str(), O_RDWR | O_CREAT, 0600);
+        ASSERT_GE(fd, 0) << name;
+        close(fd);
+    }
+    CControlBlock block;
+    ASSERT_EQ(block.Create(), 1);
+    EXPECT_FALSE(std::filesystem::exists("/dev/shm" + left));
+    EXPECT_TRUE(std::filesystem::exists("/dev/shm" + alive));
+    shm_unlink(alive.c_str());
 }
 
 TEST(PipeControlBlock, ModeIsExactWhateverTheUmask) {

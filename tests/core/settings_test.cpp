@@ -777,3 +777,179 @@ TEST_F(SettingsTest, OtherRootsAreReadOnlyFromTheSystemFile) {
     EXPECT_EQ(user.KeyExists(L"Software\\Orvanta"), 0);
     EXPECT_FALSE(std::filesystem::exists(UserFile()));
 }
+
+// ---- files that are not settings -------------------------------------------------------------
+
+namespace {
+
+// Runs `body` in a child process that ends by itself after a few seconds (a read that blocks
+// fails the test instead of hanging it); `asUser` runs it as the unprivileged user "nobody" when
+// the test runs as root, so that file modes apply. The child's exit code: 0 when `body` held.
+int RunInChild(const std::function<bool()>& body, bool asUser = false) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        alarm(5);
+        if (asUser && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+        _exit(body() ? 0 : 1);
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+TEST_F(SettingsTest, UnreadableFileIsNeverReplaced) {
+    const std::string stored = std::string(kHeader) +
+                               "[HKEY_CURRENT_USER\\Software\\Orvanta\\Connection]\n\"Host\"=\"db.example\"\n";
+    WriteFile(UserFile(), stored);
+    ASSERT_EQ(chmod(UserFile().c_str(), 0), 0);
+    // The test directory is private to root: let "nobody" reach the file it must fail to read.
+    ASSERT_EQ(chmod(root_.c_str(), 0755), 0);
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(config_.c_str(), 65534, 65534), 0);
+        ASSERT_EQ(chown((config_ + "/orvanta").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(chown(UserFile().c_str(), 65534, 65534), 0);
+    }
+    EXPECT_EQ(RunInChild(
+                  [] {
+                      CSetting s;
+                      bool defaults = s.GetServerHost() == L"127.0.0.1";
+                      bool told = s.GetLastErrorText().find(L"can't be read") != CString::npos;
+                      s.BeginUpdate();
+                      s.SetServerType(3);
+                      s.SetEditor(L"vi");
+                      bool refused = s.EndUpdate() == 0 &&
+                                     s.GetLastErrorText().find(L"not saved") != CString::npos;
+                      return defaults && told && refused;
+                  },
+                  true),
+              0);
+    ASSERT_EQ(chmod(UserFile().c_str(), 0600), 0);
+    EXPECT_EQ(ReadFile(UserFile()), stored);
+}
+
+TEST_F(SettingsTest, NothingIsWrittenThroughALinkOrOverAnotherUsersFile) {
+    const std::string victim = root_ + "/victim";
+    WriteFile(victim, "root:x:0:0:root:/root:/bin/bash\n");
+    ASSERT_EQ(chmod(victim.c_str(), 0644), 0);
+    std::filesystem::create_directories(config_ + "/orvanta");
+    ASSERT_EQ(symlink(victim.c_str(), UserFile().c_str()), 0);
+
+    CSetting s;
+    s.SetAutoWrap(0);
+    EXPECT_NE(s.GetLastErrorText().find(L"symbolic link"), CString::npos) << s.GetLastErrorText().size();
+    EXPECT_EQ(s.SetEditor(L"vi"), 0);
+    EXPECT_EQ(ReadFile(victim), "root:x:0:0:root:/root:/bin/bash\n");
+    struct stat st {};
+    ASSERT_EQ(stat(victim.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    ASSERT_EQ(lstat(UserFile().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+
+    // A regular file that belongs to someone else (root saving into a user's directory).
+    if (geteuid() == 0) {
+        ASSERT_EQ(unlink(UserFile().c_str()), 0);
+        WriteFile(UserFile(), std::string(kHeader));
+        ASSERT_EQ(chown(UserFile().c_str(), 65534, 65534), 0);
+        CSetting other;
+        EXPECT_EQ(other.SetEditor(L"vi"), 0);
+        EXPECT_NE(other.GetLastErrorText().find(L"another user"), CString::npos);
+        EXPECT_EQ(ReadFile(UserFile()), std::string(kHeader));
+    }
+}
+
+TEST_F(SettingsTest, FifoDeviceDirectoryAndHugeFilesGiveDefaultsWithoutBlocking) {
+    std::filesystem::create_directories(config_ + "/orvanta");
+    auto defaultsAndNote = [](const wchar_t* note) {
+        return [note] {
+            CSetting s;
+            CString editor;
+            bool defaults = s.GetServerHost() == L"127.0.0.1" && s.GetEditor(editor) == 0 &&
+                            editor == L"notepad";
+            bool told = s.GetLastErrorText().find(note) != CString::npos;
+            bool refused = s.SetEditor(L"vi") == 0;
+            return defaults && told && refused;
+        };
+    };
+    ASSERT_EQ(mkfifo(UserFile().c_str(), 0600), 0);
+    EXPECT_EQ(RunInChild(defaultsAndNote(L"not a regular file")), 0);
+    ASSERT_EQ(unlink(UserFile().c_str()), 0);
+
+    ASSERT_EQ(symlink("/dev/zero", UserFile().c_str()), 0);
+    EXPECT_EQ(RunInChild(defaultsAndNote(L"not a regular file")), 0);
+    ASSERT_EQ(unlink(UserFile().c_str()), 0);
+
+    ASSERT_EQ(mkdir(UserFile().c_str(), 0700), 0);
+    EXPECT_EQ(RunInChild(defaultsAndNote(L"not a regular file")), 0);
+    ASSERT_EQ(rmdir(UserFile().c_str()), 0);
+
+    // Many megabytes are damage, not settings: not read, not replaced.
+    std::string huge = std::string(kHeader) + "[HKEY_CURRENT_USER\\Software\\Orvanta\\Setting]\n";
+    while (huge.size() < (5u << 20)) huge += "\"Editor\"=\"vi\"\n";
+    WriteFile(UserFile(), huge);
+    EXPECT_EQ(RunInChild(defaultsAndNote(L"too large")), 0);
+    EXPECT_EQ(std::filesystem::file_size(UserFile()), huge.size());
+}
+
+TEST_F(SettingsTest, OneSaveMergesWithWhatOthersWroteMeanwhileAndWritesOnce) {
+    CSetting first;
+    first.SetServerType(3);
+    CSetting s;
+    ASSERT_EQ(s.BeginUpdate(), 1);
+    s.SetEditor(L"vi");
+    s.SetTruncValue(1);
+    s.SetAutoWrap(0);
+    CString editor;
+    EXPECT_EQ(s.GetEditor(editor), 1);  // the collected writes are seen before they are saved
+    EXPECT_EQ(editor, L"vi");
+    struct stat before {};
+    ASSERT_EQ(stat(UserFile().c_str(), &before), 0);
+    // Another program saves in between.
+    CSetting other;
+    other.SetServerHost(L"db.example");
+    struct stat between {};
+    ASSERT_EQ(stat(UserFile().c_str(), &between), 0);
+    EXPECT_NE(between.st_ino, before.st_ino);
+    ASSERT_EQ(s.EndUpdate(), 1);
+    EXPECT_EQ(s.GetLastErrorText(), L"");
+
+    CSetting after;
+    EXPECT_EQ(after.GetServerHost(), L"db.example");
+    EXPECT_EQ(after.GetServerType(), 3u);
+    EXPECT_EQ(after.GetEditor(editor), 1);
+    EXPECT_EQ(editor, L"vi");
+    EXPECT_EQ(after.GetTruncValue(), 1);
+    EXPECT_EQ(after.GetAutoWrap(), 0);
+}
+
+TEST_F(SettingsTest, BytesThatAreNotUtf8StayInValuesNothingChanged) {
+    const std::string latin1 = "\"Editor\"=\"caf\xE9 \xFF\"";
+    WriteFile(UserFile(), std::string(kHeader) + "\n[HKEY_CURRENT_USER\\Software\\Orvanta\\Setting]\n" +
+                              latin1 + "\n\"Prompt\"=\"x\xE9> \"\n");
+    CSetting s;
+    s.SetAutoWrap(0);
+    s.SetSQLPrompt(L"SQL> ");
+    const std::string file = ReadFile(UserFile());
+    EXPECT_NE(file.find(latin1 + "\n"), std::string::npos) << file;
+    EXPECT_EQ(file.find("x\xE9> "), std::string::npos) << "a changed value is written anew";
+    EXPECT_NE(file.find("\"Prompt\"=\"SQL> \""), std::string::npos);
+    CString editor;
+    EXPECT_EQ(s.GetEditor(editor), 1);
+    EXPECT_EQ(editor, L"caf\uFFFD \uFFFD");
+}
+
+TEST_F(SettingsTest, TemporaryFilesOfKilledSavesAreRemoved) {
+    CSetting s;
+    s.SetAutoWrap(0);
+    const std::string dir = config_ + "/orvanta/";
+    for (const char* name : {"registry.reg.tmp-AbC123", "registry.reg.tmp-zz9ZZ9", "registry.reg.tmp-keep",
+                             "registry.reg.backup", "notes.txt"})
+        WriteFile(dir + name, "partial");
+    s.SetAutoWrap(1);
+    EXPECT_FALSE(std::filesystem::exists(dir + "registry.reg.tmp-AbC123"));
+    EXPECT_FALSE(std::filesystem::exists(dir + "registry.reg.tmp-zz9ZZ9"));
+    for (const char* kept : {"registry.reg.tmp-keep", "registry.reg.backup", "notes.txt"})
+        EXPECT_TRUE(std::filesystem::exists(dir + kept)) << kept;
+    EXPECT_EQ(s.GetAutoWrap(), 1);
+}

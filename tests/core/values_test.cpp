@@ -150,6 +150,11 @@ TEST(ValuesNumbers, DecToStrGivesEmptyTextWhenNoTextForm) {
     EXPECT_EQ(DecToStr(_variant_t::I8(-42)), L"-42");
     EXPECT_EQ(DecToStr(_variant_t::Bstr(L"as is")), L"as is");
     EXPECT_EQ(DecToStr(_variant_t::Date(45293.5)), L"1/2/2024 12:00:00 PM");
+    // A Boolean converts without the alphabetic form: its number.
+    EXPECT_EQ(DecToStr(_variant_t::Bool(true)), L"-1");
+    EXPECT_EQ(DecToStr(_variant_t::Bool(false)), L"0");
+    VARIANT_BOOL flag = VARIANT_TRUE;
+    EXPECT_EQ(DecToStr(_variant_t::ByRef(VT_BOOL, &flag)), L"-1");
 }
 
 // The time of a date as "year-month-day hour:minute:second.ms", or "failed".
@@ -206,6 +211,11 @@ TEST(ValuesDates, DatesBefore1899KeepTheirMilliseconds) {
     EXPECT_EQ(At(Date(1066, 10, 14, 9, 30, 15, 999)), "1066-10-14 09:30:15.999");
     // The first and last seconds of the calendar convert both ways.
     EXPECT_EQ(At(Date(100, 1, 1, 0, 0, 0, 0)), "100-01-01 00:00:00.000");
+    for (int ms : {1, 250, 499, 500, 501, 999}) {
+        char expected[32];
+        std::snprintf(expected, sizeof expected, "100-01-01 00:00:00.%03d", ms);
+        EXPECT_EQ(At(Date(100, 1, 1, 0, 0, 0, ms)), expected);
+    }
     EXPECT_EQ(At(Date(9999, 12, 31, 23, 59, 59, 999)), "9999-12-31 23:59:59.999");
 }
 

@@ -68,6 +68,28 @@ TEST(InterruptsTerminal, PasswordIsAskedWithoutEcho) {
     EXPECT_NE(term.Output().find("Bye"), std::string::npos);
 }
 
+TEST(InterruptsTerminal, PasswordsLeaveTheCommandLineAndTheEnvironment) {
+    std::string config = NewConfigDir();
+    for (const std::vector<std::string>& form : {std::vector<std::string>{"-p", "Secr3tPw"},
+                                                 {"-pSecr3tPw"}, {"--password=Secr3tPw"}}) {
+        std::vector<std::string> args{"-t", "sqlite3", "-d", SqliteDb(), "-u", "tester"};
+        args.insert(args.end(), form.begin(), form.end());
+        Terminal term(args, {"XDG_CONFIG_HOME=" + config, "ORVANTA_PASSWORD=EnvPw9876"});
+        ASSERT_TRUE(term.Started());
+        ASSERT_TRUE(term.Ready()) << term.Output();
+        // What every user of the machine can read while the session runs.
+        const std::string proc = "/proc/" + std::to_string(term.Pid());
+        const std::string cmdline = ReadFile(proc + "/cmdline"), environ = ReadFile(proc + "/environ");
+        EXPECT_NE(cmdline.find("tester"), std::string::npos);
+        EXPECT_EQ(cmdline.find("Secr3tPw"), std::string::npos) << form[0];
+        EXPECT_EQ(environ.find("EnvPw9876"), std::string::npos);
+        EXPECT_EQ(environ.find("ORVANTA_PASSWORD"), std::string::npos);
+        EXPECT_NE(environ.find("XDG_CONFIG_HOME="), std::string::npos);
+        EXPECT_TRUE(term.Exit());
+    }
+    std::filesystem::remove_all(config);
+}
+
 TEST(InterruptsTerminal, CtrlCAtThePromptEndsTheShell) {
     std::string config = NewConfigDir();
     for (const std::string typed : {"", "select 1 fr"}) {

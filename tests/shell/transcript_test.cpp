@@ -1,13 +1,18 @@
 // Whole sessions of the orva program: start-up, statements typed through a pipe, the end.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "../core/testdb.h"
 #include "run_orva.h"
 
 using orvatest::Masked;
+using orvatest::ReadFile;
 using orvatest::RunOrva;
 
 namespace {
@@ -119,6 +124,51 @@ TEST(TranscriptSession, EndOfInputAbortsAndStartupCommandExitDoesNot) {
     run = RunOrva({"-t", "sqlite3", "-d", db, "-c", "exit", "-f", "/nonexistent.sql"}, "select 1;\n");
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(Session(run.out), "Bye\r\n");
+}
+
+TEST(TranscriptSession, FullSpoolDiskIsToldOnceAndSpoolingStops) {
+    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "/dev/full is not available";
+    std::string db = SqliteFile();
+    auto run = RunOrva({"-t", "sqlite3", "-d", db}, "spool /dev/full\nselect 1;\nselect 2;\nspool off\nexit\n");
+    EXPECT_EQ(run.exitCode, 0);
+    const std::string told = "Can't write the spool file /dev/full (No space left on device): "
+                             "the transcript is incomplete and spooling is off.\r\n\r\n";
+    size_t at = run.out.find(told);
+    ASSERT_NE(at, std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find(told, at + 1), std::string::npos) << run.out;
+    // The shell went on with the next statement.
+    EXPECT_NE(run.out.find("|      2 |", at), std::string::npos) << run.out;
+}
+
+TEST(TranscriptSession, UnusableSettingsFileIsToldOnce) {
+    std::string db = SqliteFile();
+    char dir[] = "/tmp/orva-cfg-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string config = dir, file = config + "/orvanta/registry.reg";
+    std::filesystem::create_directories(config + "/orvanta");
+    auto count = [](const std::string& text, const std::string& what) {
+        int n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    };
+    // A FIFO in the file's place: start-up goes on at once with the defaults and says so once.
+    ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+    auto run = RunOrva({"-t", "sqlite3", "-d", db}, "select 1;\nexit\n", {"XDG_CONFIG_HOME=" + config});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(count(run.out, "is not a regular file"), 1) << run.out;
+    EXPECT_EQ(count(run.out, "Settings were not saved"), 0) << run.out;
+    ASSERT_EQ(unlink(file.c_str()), 0);
+
+    // A link to another file: read, but the save at exit refuses to write through it, once.
+    const std::string other = config + "/other.reg";
+    orvatest::WriteFile(other, "Windows Registry Editor Version 5.00\n");
+    ASSERT_EQ(symlink(other.c_str(), file.c_str()), 0);
+    run = RunOrva({"-t", "sqlite3", "-d", db}, "select 1;\nexit\n", {"XDG_CONFIG_HOME=" + config});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(count(run.out, "Settings were not saved: the settings file " + file + " is a symbolic link"), 1)
+        << run.out;
+    EXPECT_EQ(ReadFile(other), "Windows Registry Editor Version 5.00\n");
+    std::filesystem::remove_all(config);
 }
 
 TEST(TranscriptSession, DeclareBlocksAndLoneSlash) {

@@ -7,6 +7,7 @@
 // without a configured locale. Numbered Windows code pages map to their iconv names.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,16 @@ int GetACP();
 std::string WideToMultiByte(std::wstring_view text, int codePage = CP_ACP);
 // Bytes to wide text. Bytes that are not valid in the code page become U+FFFD.
 std::wstring MultiByteToWide(std::string_view bytes, int codePage = CP_ACP);
+// How many leading bytes of UTF-8 text are not a character cut off at the end: the last lead
+// byte that announces more bytes than follow starts one.
+size_t Utf8CompleteLength(std::string_view bytes);
+// As MultiByteToWide for text that goes on in the next bytes: a character cut off at the end of
+// `bytes`, and a last letter that a combining mark may join, are left unconverted. `used` tells
+// how many bytes were converted.
+std::wstring MultiByteToWideComplete(std::string_view bytes, int codePage, size_t& used);
+// Whether the converter of `codePage` keeps `byte` back at the end of a piece of text until it
+// sees whether a combining mark follows (the letters of code pages 1255 and 1258).
+bool HeldForCombiningMark(int codePage, unsigned char byte);
 
 std::string WideToUtf8(std::wstring_view text);
 std::wstring Utf8ToWide(std::string_view bytes);

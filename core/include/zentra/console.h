@@ -41,11 +41,17 @@ public:
     // 1 written (or a null/empty text: nothing to write), 0 not open or the write failed.
     int WriteLog(const wchar_t* text);
     int WriteLog(const CString& text) { return WriteLog(text.c_str()); }
+    // A write that fails (a full disk, an I/O error) closes the file: what follows would only
+    // leave a transcript with holes. The failure is kept until taken: 1 with the file's path and
+    // the system's reason, once; 0 when no write failed since the last call.
+    int TakeWriteError(CString& path, CString& reason);
 
 private:
     int m_bOpen = 0;
     int m_fd = -1;
     CString m_path;
+    int m_nWriteError = 0;
+    CString m_failedPath;
 };
 
 // Every message, result line and error of the shell. Each print that produces text writes it to

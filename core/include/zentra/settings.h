@@ -15,11 +15,18 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 
 #include "zentra/text.h"
 #include "zentra/variant.h"
 
 namespace zentra {
+
+namespace regfile {
+class Hive;
+}
+struct RegistryStore;
 
 using DWORD = std::uint32_t;
 using UINT = unsigned int;
@@ -155,9 +162,28 @@ public:
     int ReadFont(CString name, CFont* font);
     int WriteFont(CString name, CFont* font);
 
+    // Collects the writes that follow (to this object's root) and makes them in one change of the
+    // file at EndUpdate: the file is locked, read again, the writes are applied to what it holds
+    // now and it is written once. Reads in between see the collected writes. EndUpdate returns 1
+    // when the file was written (or nothing was to be written), 0 otherwise.
+    int BeginUpdate();
+    int EndUpdate();
+
+    // Why the last read found the settings file unusable or the last write failed, as a sentence
+    // for the user; empty when nothing went wrong.
+    CString GetLastErrorText() const;
+
 protected:
+    // The keys of this object's root as the file holds them, with the collected writes applied.
+    std::shared_ptr<const regfile::Hive> LoadHive();
+    // One change of this object's root file (or of the collected writes); true when made.
+    bool ChangeHive(const std::function<bool(regfile::Hive&)>& change);
+
     HKEY m_hRootKey;
     CString m_strCurrentPath;
+
+private:
+    std::shared_ptr<RegistryStore> m_pStore;
 };
 
 class CSetting : public CRegistry {
