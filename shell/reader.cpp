@@ -2,6 +2,7 @@
 #include "reader.h"
 
 #include "commands.h"
+#include "completion.h"
 #include "helper.h"
 #include "resources.h"
 #include "zentra/console.h"
@@ -26,7 +27,9 @@ int RunServerStatement(const CString& statement) {
     ShellState& st = State();
     if (st.connection && st.connection->IsConnect()) {
         zentra::CADORecordSet recordset(st.connection.get(), 1);
-        return ExecuteStatement(st.connection.get(), statement, recordset);
+        const int result = ExecuteStatement(st.connection.get(), statement, recordset);
+        st.completer->NoteStatement(statement);
+        return result;
     }
     st.output->PrintError(IDS_NO_DATABASE);
     return 0;
@@ -138,6 +141,8 @@ CString ReadStatement() {
     int line = 1;
     PrintPrompt(line);
     for (;;) {
+        // Completion sees the lines of the statement before this one.
+        st.completer->SetPending(result);
         CString text = st.input->GetString(0);
         // Ctrl+C at a continuation line ends the shell as it does at the first.
         if (st.exitRequested.load() != 0) return CString();

@@ -33,6 +33,7 @@ struct CONNECT_INFO {
 };
 
 class CPrintRecords;
+class CCompleter;
 
 struct ShellState {
     ShellState();
@@ -69,6 +70,8 @@ struct ShellState {
     std::unique_ptr<zentra::COutput> output;
     std::unique_ptr<zentra::CInput> input;
     std::unique_ptr<zentra::CSQLBuffer> history;
+    // What Tab completes at the prompt.
+    std::unique_ptr<CCompleter> completer;
 };
 
 // The one shell state of the process.

@@ -141,9 +141,14 @@ void CInput::Interrupt() { m_reader->Interrupt(); }
 
 void CInput::SetHistory(const CSQLBuffer* history) { m_reader->SetHistory(history); }
 
+void CInput::SetCompletion(CompletionSource source) { m_reader->SetCompletion(std::move(source)); }
+
 void CInput::RestoreTerminal() {
     std::lock_guard<std::mutex> lock(g_terminalMutex);
-    if (g_terminalFd >= 0) tcsetattr(g_terminalFd, TCSANOW, &g_terminalSaved);
+    if (g_terminalFd < 0) return;
+    tcsetattr(g_terminalFd, TCSANOW, &g_terminalSaved);
+    // Bracketed paste, switched on by an edited read, goes off again.
+    CLineReader::EndBracketedPaste(g_terminalFd);
 }
 
 }  // namespace zentra

@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <histedit.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cwchar>
+#include <cwctype>
 
 #include "fdio.h"
 #include "zentra/codepage.h"
@@ -20,6 +23,39 @@ namespace {
 constexpr size_t kChunk = 4096;
 // Queued in the wake-up pipe by Interrupt; never the character of an injected key.
 constexpr char kInterrupt = '\x03';
+
+// Bracketed paste: switched on and off, and the markers the terminal puts around pasted text
+// (after the Escape that starts them).
+constexpr char kPasteOn[] = "\x1b[?2004h";
+constexpr char kPasteOff[] = "\x1b[?2004l";
+constexpr char kPasteStart[] = "[200~";
+constexpr char kPasteEnd[] = "[201~";
+// How long the rest of a marker may take to arrive after its Escape, in milliseconds.
+constexpr int kMarkerWaitMs = 100;
+
+// Writes a terminal control sequence (async-signal-safe; not part of any line shown).
+void WriteControl(int fd, const char* text, size_t size) {
+    while (size > 0) {
+        const ssize_t n = write(fd, text, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        text += n;
+        size -= static_cast<size_t>(n);
+    }
+}
+
+// The longest start that all `words` share, compared without regard to case; its characters are
+// those of the first word.
+CString CommonStart(const CStringArray& words) {
+    if (words.empty()) return CString();
+    size_t n = words[0].size();
+    for (const CString& w : words) {
+        size_t i = 0;
+        while (i < n && i < w.size() && std::towlower(w[i]) == std::towlower(words[0][i])) ++i;
+        n = i;
+    }
+    return words[0].substr(0, n);
+}
 
 // Waits until `fd` or the wake-up pipe `wake` can be read: 1 the input, 2 the wake-up pipe,
 // 0 when polling failed. The input wins when both are ready: what had already arrived is read
@@ -44,8 +80,8 @@ int WaitForInput(int fd, int wake) {
 // libedit on a terminal: one EditLine and its history for the life of the reader.
 class CLineEditor {
 public:
-    static std::unique_ptr<CLineEditor> Create(int inFd, int outFd, int wakeFd) {
-        std::unique_ptr<CLineEditor> editor(new CLineEditor(inFd, wakeFd));
+    static std::unique_ptr<CLineEditor> Create(int inFd, int outFd, int wakeFd, const CompletionSource* source) {
+        std::unique_ptr<CLineEditor> editor(new CLineEditor(inFd, outFd, wakeFd, source));
         return editor->Init(inFd, outFd) ? std::move(editor) : nullptr;
     }
 
@@ -68,6 +104,7 @@ public:
         el_resize(m_el);
         int count = 0;
         const wchar_t* text = el_wgets(m_el, &count);
+        WriteControl(m_outFd, kPasteOff, sizeof kPasteOff - 1);
         if (m_interrupted) {
             bytes = "\n";
             return true;
@@ -85,7 +122,8 @@ public:
     }
 
 private:
-    CLineEditor(int inFd, int wakeFd) : m_inFd(inFd), m_wakeFd(wakeFd) {}
+    CLineEditor(int inFd, int outFd, int wakeFd, const CompletionSource* source)
+        : m_inFd(inFd), m_outFd(outFd), m_wakeFd(wakeFd), m_source(source) {}
 
     bool Init(int inFd, int outFd) {
         // Streams of our own over duplicates, so that closing them leaves the descriptors alone.
@@ -112,8 +150,9 @@ private:
         el_wset(m_el, EL_EDITOR, L"emacs");
         el_wset(m_el, EL_HIST, history_w, m_history);
         el_wset(m_el, EL_GETCFN, &CLineEditor::GetChar);
-        // A Tab typed or pasted is part of the text (libedit's default would swallow it).
-        el_wset(m_el, EL_BIND, L"^I", L"ed-insert", nullptr);
+        // Tab completes; pasted or inside a literal it is part of the text.
+        el_wset(m_el, EL_ADDFN, L"orva-complete", L"Complete the word before the cursor", &CLineEditor::Tab);
+        el_wset(m_el, EL_BIND, L"^I", L"orva-complete", nullptr);
         // The user's own key bindings (~/.editrc or $EDITRC).
         el_source(m_el, nullptr);
         return true;
@@ -150,7 +189,15 @@ private:
         return self ? self->Next(ch) : -1;
     }
 
-    int Next(wchar_t* ch) {
+    // The next byte of input: 1 with a terminal byte in `byte`, 2 with an injected key in `ch`,
+    // 0 at the end of the input, -1 on an error. Bytes put back come first.
+    int NextByte(char& byte, wchar_t* ch) {
+        m_putBack = !m_pending.empty();
+        if (m_putBack) {
+            byte = m_pending.front();
+            m_pending.erase(0, 1);
+            return 1;
+        }
         for (;;) {
             const int ready = WaitForInput(m_inFd, m_wakeFd);
             if (ready == 0) return -1;
@@ -164,14 +211,54 @@ private:
                     token = '\n';
                 }
                 *ch = static_cast<unsigned char>(token);
-                return 1;
+                return 2;
             }
-            char byte = 0;
             const ssize_t n = read(m_inFd, &byte, 1);
             if (n == 0) return 0;
             if (n < 0) {
                 if (errno == EINTR || errno == EAGAIN) continue;
                 return -1;
+            }
+            return 1;
+        }
+    }
+
+    // After an Escape from the terminal: 1 when a paste-start marker follows, 2 for a paste-end
+    // marker; otherwise 0, and the bytes read after the Escape are put back.
+    int ReadPasteMarker() {
+        std::string got;
+        const size_t length = sizeof kPasteStart - 1;
+        while (got.size() < length) {
+            struct pollfd p = {m_inFd, POLLIN, 0};
+            if (poll(&p, 1, kMarkerWaitMs) <= 0) break;
+            char byte = 0;
+            if (read(m_inFd, &byte, 1) != 1) break;
+            got += byte;
+            if (got.compare(0, got.size(), kPasteStart, got.size()) != 0 &&
+                got.compare(0, got.size(), kPasteEnd, got.size()) != 0)
+                break;
+        }
+        if (got == kPasteStart) return 1;
+        if (got == kPasteEnd) return 2;
+        m_pending.insert(0, got);
+        return 0;
+    }
+
+    int Next(wchar_t* ch) {
+        for (;;) {
+            char byte = 0;
+            const int got = NextByte(byte, ch);
+            if (got == 2) {
+                ++m_keys;
+                return 1;
+            }
+            if (got != 1) return got;
+            if (byte == '\x1b' && !m_putBack) {
+                const int marker = ReadPasteMarker();
+                if (marker != 0) {
+                    m_pasting = marker == 1;
+                    continue;
+                }
             }
             wchar_t wc = 0;
             const size_t used = std::mbrtowc(&wc, &byte, 1, &m_state);
@@ -181,12 +268,84 @@ private:
                 continue;  // not a character of the code page: dropped
             }
             *ch = wc;
+            ++m_keys;
             return 1;
         }
     }
 
+    static unsigned char Tab(EditLine* el, int) {
+        CLineEditor* self = nullptr;
+        el_wget(el, EL_CLIENTDATA, &self);
+        return self ? self->Complete() : CC_ERROR;
+    }
+
+    unsigned char Complete() {
+        // A second Tab is the key right after the first.
+        const bool again = m_lastTab + 1 == m_keys;
+        m_lastTab = m_keys;
+        if (m_pasting || !m_source || !*m_source) {
+            el_winsertstr(m_el, L"\t");
+            return CC_REFRESH;
+        }
+        const LineInfoW* line = el_wline(m_el);
+        const CString before(line->buffer, static_cast<size_t>(line->cursor - line->buffer));
+        COMPLETION answer;
+        (*m_source)(before, answer);
+        if (answer.insertTab) {
+            el_winsertstr(m_el, L"\t");
+            return CC_REFRESH;
+        }
+        if (answer.candidates.empty()) return CC_REFRESH_BEEP;
+        const size_t length = std::min(answer.wordLength, before.size());
+        CString common = CommonStart(answer.candidates);
+        if (answer.candidates.size() == 1) {
+            const bool blankFollows = line->cursor < line->lastchar && std::iswspace(*line->cursor);
+            if (!blankFollows && !common.empty() && common.back() != L'.') common += L' ';
+        }
+        if (common.size() > length) {
+            el_deletestr(m_el, static_cast<int>(length));
+            el_winsertstr(m_el, common.c_str());
+            return CC_REFRESH;
+        }
+        if (!again) return CC_REFRESH_BEEP;
+        List(answer.candidates);
+        return CC_REDISPLAY;
+    }
+
+    // Lists `words` in columns under the line being edited.
+    void List(CStringArray words) {
+        std::sort(words.begin(), words.end());
+        words.erase(std::unique(words.begin(), words.end()), words.end());
+        size_t widest = 0;
+        for (const CString& w : words) widest = std::max(widest, w.size());
+        struct winsize size {};
+        const size_t screen = ioctl(m_outFd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+        const size_t columns = std::max<size_t>(1, screen / (widest + 2));
+        const size_t rows = (words.size() + columns - 1) / columns;
+        CString text = L"\r\n";
+        for (size_t r = 0; r < rows; ++r) {
+            for (size_t c = 0; c < columns; ++c) {
+                const size_t i = c * rows + r;
+                if (i >= words.size()) break;
+                text += words[i];
+                if ((c + 1) * rows + r < words.size()) text += CString(widest + 2 - words[i].size(), L' ');
+            }
+            text += L"\r\n";
+        }
+        fflush(m_out);
+        const std::string bytes = WideToMultiByte(text, CP_ACP);
+        detail::WriteAll(m_outFd, bytes.data(), bytes.size());
+    }
+
     int m_inFd;
+    int m_outFd;
     int m_wakeFd;
+    const CompletionSource* m_source;
+    std::string m_pending;      // bytes read ahead and put back
+    bool m_putBack = false;     // the last byte came from m_pending
+    bool m_pasting = false;     // between the paste markers
+    unsigned long long m_keys = 0;     // characters handed to the editor
+    unsigned long long m_lastTab = ~0ull;  // the number of the last Tab
     FILE* m_in = nullptr;
     FILE* m_out = nullptr;
     FILE* m_err = nullptr;
@@ -233,6 +392,10 @@ void CLineReader::Post(char token) {
     }
 }
 
+void CLineReader::SetCompletion(CompletionSource source) { m_completion = std::move(source); }
+
+void CLineReader::EndBracketedPaste(int fd) { WriteControl(fd, kPasteOff, sizeof kPasteOff - 1); }
+
 void CLineReader::InjectKey(int virtualKey) {
     const char ch = KeyChar(virtualKey);
     if (ch) Post(ch);
@@ -256,11 +419,14 @@ size_t CLineReader::TakeInjected() {
 size_t CLineReader::FillEdited() {
     if (!m_editorTried) {
         m_editorTried = true;
-        m_editor = CLineEditor::Create(m_fd, m_outFd, m_wake[0]);
+        m_editor = CLineEditor::Create(m_fd, m_outFd, m_wake[0], &m_completion);
     }
     if (!m_editor) return Fill(false);
     // The prompt written just before is drawn by the editor over the written one.
     const std::wstring prompt = MultiByteToWide(detail::LineTail(m_outFd), CP_ACP);
+    // Pasted text comes marked while the line is edited, so that a pasted Tab is inserted rather
+    // than completed (switched off when the read ends).
+    WriteControl(m_outFd, kPasteOn, sizeof kPasteOn - 1);
     if (!prompt.empty()) detail::WriteAll(m_outFd, "\r", 1);
     std::string bytes;
     const bool got = m_editor->Read(prompt, m_history, bytes);

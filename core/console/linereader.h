@@ -13,6 +13,8 @@
 #include <memory>
 #include <string>
 
+#include "zentra/console.h"
+
 namespace zentra {
 
 class CSQLBuffer;
@@ -47,6 +49,10 @@ public:
 
     // The entries that history recall offers in edited reads (not owned; null: the lines read).
     void SetHistory(const CSQLBuffer* history) { m_history = history; }
+    // What a Tab completes in edited reads (empty: a Tab is inserted).
+    void SetCompletion(CompletionSource source);
+    // Switches the terminal `fd` out of bracketed paste (async-signal-safe).
+    static void EndBracketedPaste(int fd);
 
     // The character an injected virtual key stands for; 0 for a key that is ignored.
     static char KeyChar(int virtualKey);
@@ -66,6 +72,7 @@ private:
     std::string m_buffer;
     size_t m_pos = 0;  // first byte of m_buffer not yet returned
     const CSQLBuffer* m_history = nullptr;
+    CompletionSource m_completion;
     std::unique_ptr<CLineEditor> m_editor;
     bool m_editorTried = false;
     size_t m_maxLine = 0;

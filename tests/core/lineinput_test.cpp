@@ -147,7 +147,8 @@ protected:
         m_screen.clear();
         m_output->Print(L"SQL> ");
         auto line = ReadLine();
-        EXPECT_TRUE(Seen("SQL> \rSQL> ")) << m_screen;
+        // Bracketed paste goes on, and the editor draws the prompt over the written one.
+        EXPECT_TRUE(Seen("SQL> \x1b[?2004h\rSQL> ")) << m_screen;
         m_screen.clear();
         return line;
     }

@@ -251,13 +251,8 @@ TEST(InputScripts, MariaDbWithoutMultiStatementsRunsTheBatchStatementByStatement
     EXPECT_TRUE(Contains(run.out, "Execute script success.")) << run.out;
     const std::string client = "mariadb -h 127.0.0.1 -P " + std::string(port) + " -u '" + user + "' -p'" + password +
                                "' -N -e 'select count(*) from " + table + "; drop table " + table + "' '" + database + "'";
-    std::string count;
-    if (FILE* p = popen(client.c_str(), "r")) {
-        char buffer[64];
-        while (fgets(buffer, sizeof buffer, p)) count += buffer;
-        pclose(p);
-    }
-    EXPECT_EQ(count, "2\n");
+    const std::string count = orvatest::Capture(client);
+    EXPECT_EQ(count, "2");
     std::remove(script.c_str());
 }
 

@@ -19,6 +19,8 @@
 namespace orvatest {
 
 inline constexpr char kWelcome[] = "Type 'help;' or '?' for help.";
+// What the terminal shows when an edited read starts (bracketed paste goes on, the prompt is drawn).
+inline constexpr char kNextPrompt[] = "\x1b[?2004h\rSQL> ";
 
 // orva on the slave side of a pseudo-terminal, as in a terminal window.
 class Terminal {

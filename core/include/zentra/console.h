@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -184,10 +185,25 @@ private:
 // same text as its prompt, so redraws show it. Hidden entry and WaitForChar never use libedit;
 // neither does input from a pipe or a file, which is read byte for byte as it comes.
 //
+// Tab in an edited read asks the completion source set with SetCompletion: the word before the
+// cursor is completed as far as its candidates agree, a second Tab in a row lists them, a Tab
+// with no candidate inserts nothing, and one the source calls text is inserted. Without a source
+// a Tab is inserted. Bracketed paste is on while an edited read waits: pasted text (Tabs
+// included) is inserted as it comes and never completed.
+//
 // Keys can be injected from any thread (InjectKey, Interrupt): they are read as input through a
 // wake-up pipe that every read polls beside the input, and they queue when no read is waiting.
 // The longest input line and statement the shell holds, in bytes; longer ones are refused.
 constexpr std::size_t kMaxInputLine = 32u << 20;
+
+// The answer of a completion source to a Tab.
+struct COMPLETION {
+    int insertTab = 0;          // 1: the Tab is text here (inside a literal) and is inserted
+    std::size_t wordLength = 0; // characters before the cursor that a candidate replaces
+    CStringArray candidates;    // whole replacements for those characters
+};
+// Called with the text of the line before the cursor.
+using CompletionSource = std::function<void(const CString& beforeCursor, COMPLETION& result)>;
 
 class CInput {
 public:
@@ -221,6 +237,8 @@ public:
     // The entries that history recall offers in edited reads (not owned; it must live as long
     // as reads use it). Without one, the lines read so far are offered.
     void SetHistory(const CSQLBuffer* history);
+    // What a Tab in an edited read completes (empty: a Tab is inserted).
+    void SetCompletion(CompletionSource source);
     // Puts back the terminal settings that a read in progress changed (echo off, libedit's
     // mode); for a process that ends while a read waits. Any thread.
     static void RestoreTerminal();
