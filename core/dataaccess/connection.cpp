@@ -89,6 +89,10 @@ bool ConnectionCore::Connect(const std::wstring& connectionString, long loginTim
         caps_.getDataBound = (extensions & SQL_GD_BOUND) != 0;
     }
     caps_.wideText = ProbeWideText(dbc_.get());
+    SQLWCHAR driver[128] = {};
+    SQLSMALLINT driverLength = 0;
+    if (Succeeded(SQLGetInfoW(dbc_.get(), SQL_DRIVER_NAME, driver, sizeof driver, &driverLength)))
+        caps_.splitsAtSemicolons = FindNoCase(FromSqlW(driver, static_cast<std::size_t>(std::max<SQLSMALLINT>(driverLength, 0)) / sizeof(SQLWCHAR)), L"maodbc") != std::wstring::npos;
     return true;
 }
 
@@ -98,7 +102,7 @@ void ConnectionCore::Disconnect() noexcept {
 }
 
 bool ConnectionCore::Run(const std::function<SQLRETURN(SQLHSTMT)>& start, RowSet* rows, long* affected,
-                         const void* owner, OdbcError& error) {
+                         const void* owner, OdbcError& error, bool oneResult) {
     if (affected) *affected = -1;
     if (!IsOpen()) {
         error.Set(kNotOpen, ZE_POINTER);
@@ -142,6 +146,7 @@ bool ConnectionCore::Run(const std::function<SQLRETURN(SQLHSTMT)>& start, RowSet
             SQLLEN count = -1;
             if (Succeeded(SQLRowCount(h, &count)) && count >= 0) total = (total < 0 ? 0 : total) + static_cast<long>(count);
         }
+        if (oneResult && columns == 0) break;
         rc = SQLMoreResults(h);
         if (rc == SQL_NO_DATA) break;
         if (!Check(rc, SQL_HANDLE_STMT, h, error)) return false;

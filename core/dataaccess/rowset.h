@@ -143,6 +143,10 @@ struct DriverCaps {
     // Text as SQL_C_WCHAR; false for drivers that can't convert to it (ANSI builds such as
     // psqlodbca), whose text is then read as SQL_C_CHAR bytes.
     bool wideText = true;
+    // The driver splits a text at its ';' itself (MariaDB Connector/ODBC), also inside a
+    // BEGIN ... END body that the server runs as one statement; asking it for a next result then
+    // reads a sub-statement it never prepared and crashes.
+    bool splitsAtSemicolons = false;
 };
 
 // Decodes text a driver gave as bytes: UTF-8 when the bytes are valid UTF-8, else the locale's

@@ -237,27 +237,55 @@ TEST(InputGenerated, NoStatementIsLostOrRunTwice) {
 
 namespace {
 
+// The answer of the mariadb client to `sql` on the test database, without column names.
+std::string AskMaria(const std::string& sql) {
+    const std::string client = "mariadb -h 127.0.0.1 -P " + testdb::Env("ORVANTA_TEST_MARIA_PORT") + " -u '" +
+                               testdb::Env("ORVANTA_TEST_USER") + "' -p'" + testdb::Env("ORVANTA_TEST_PASSWORD") +
+                               "' -N -e \"" + sql + "\" '" + testdb::Env("ORVANTA_TEST_DB") + "'";
+    std::string out;
+    if (FILE* p = popen(client.c_str(), "r")) {
+        char buffer[256];
+        while (fgets(buffer, sizeof buffer, p)) out += buffer;
+        pclose(p);
+    }
+    return out;
+}
+
+orvatest::Run RunMaria(const std::vector<std::string>& extra, const std::string& input) {
+    std::vector<std::string> args{"-t", "mysql", "-h", "127.0.0.1", "-P", testdb::Env("ORVANTA_TEST_MARIA_PORT"),
+                                  "-u", testdb::Env("ORVANTA_TEST_USER"), "-d", testdb::Env("ORVANTA_TEST_DB")};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunOrva(args, input, {"ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD")});
+}
+
 TEST(InputScripts, MariaDbWithoutMultiStatementsRunsTheBatchStatementByStatement) {
-    const char* port = std::getenv("ORVANTA_TEST_MARIA_PORT");
-    if (!port) GTEST_SKIP() << "MariaDB is not running (tests/dbservers.sh)";
-    const std::string user = testdb::Env("ORVANTA_TEST_USER"), password = testdb::Env("ORVANTA_TEST_PASSWORD"),
-                      database = testdb::Env("ORVANTA_TEST_DB");
+    if (!std::getenv("ORVANTA_TEST_MARIA_PORT")) GTEST_SKIP() << "MariaDB is not running (tests/dbservers.sh)";
     const std::string table = "split_" + std::to_string(getpid());
     const std::string script = testdb::NewSqliteFile() + ".sql";
     orvatest::WriteFile(script, "create table " + table + "(k int); -- two; more\ninsert into " + table +
                                     " values (1); insert into " + table + " values (2);\nGO\n");
-    auto run = RunOrva({"-t", "mysql", "-h", "127.0.0.1", "-P", port, "-u", user, "-d", database}, "@ " + script + "\n",
-                       {"ORVANTA_PASSWORD=" + password});
+    auto run = RunMaria({}, "@ " + script + "\n");
     EXPECT_TRUE(Contains(run.out, "Execute script success.")) << run.out;
-    const std::string client = "mariadb -h 127.0.0.1 -P " + std::string(port) + " -u '" + user + "' -p'" + password +
-                               "' -N -e 'select count(*) from " + table + "; drop table " + table + "' '" + database + "'";
-    std::string count;
-    if (FILE* p = popen(client.c_str(), "r")) {
-        char buffer[64];
-        while (fgets(buffer, sizeof buffer, p)) count += buffer;
-        pclose(p);
+    EXPECT_EQ(AskMaria("select count(*) from " + table + "; drop table " + table), "2\n");
+    std::remove(script.c_str());
+}
+
+// A trigger whose body holds several ';' runs as one statement, from -f and from @ alike.
+TEST(InputScripts, MariaDbTriggerBodyScriptCreatesTheTrigger) {
+    if (!std::getenv("ORVANTA_TEST_MARIA_PORT")) GTEST_SKIP() << "MariaDB is not running (tests/dbservers.sh)";
+    const std::string t = "trg_" + std::to_string(getpid()), lg = "trl_" + std::to_string(getpid());
+    const std::string script = testdb::NewSqliteFile() + ".sql";
+    orvatest::WriteFile(script, "create trigger " + t + " after insert on " + t + " for each row\nbegin\n  insert into " +
+                                    lg + " values (1);\n  insert into " + lg + " values (2);\nend;\n");
+    for (const bool atSign : {false, true}) {
+        AskMaria("drop table if exists " + t + ", " + lg + "; create table " + t + "(x int); create table " + lg +
+                 "(x int)");
+        auto run = atSign ? RunMaria({}, "@ " + script + "\n") : RunMaria({"-f", script}, "");
+        EXPECT_NE(run.exitCode, 128 + SIGSEGV) << run.out;
+        EXPECT_TRUE(Contains(run.out, "Execute script success.")) << run.out;
+        EXPECT_EQ(AskMaria("insert into " + t + " values (7); select count(*), sum(x) from " + lg), "2\t3\n");
     }
-    EXPECT_EQ(count, "2\n");
+    AskMaria("drop table " + t + ", " + lg);
     std::remove(script.c_str());
 }
 
