@@ -190,17 +190,33 @@ namespace {
 // Each marker insert must run exactly once, whatever surrounds it; nothing crashes or hangs.
 // (A statement read from a line ends with that line once the line brings a ';', so text that
 // spans lines starts on a line of its own.)
+// A quote or comment opened after a finished statement runs on into the next lines.
+TEST(InputLines, QuotesAndCommentsOpenedAfterAStatementEndSpanLines) {
+    const std::string db = Sqlite("create table m(k integer, t text);");
+    auto run = RunOrva({"-t", "sqlite3", "-d", db},
+                       "insert into m values (1, 'a'); /* multi\nline ; */ insert into m values (2, 'b');\n"
+                       "insert into m values (3, 'c'); insert into m values (4, 'x;\ny');\n"
+                       "insert into m values (5, 'd'); /* unterminated\ninsert into m values (6, 'lost');\n");
+    EXPECT_EQ(Ask(db, "select group_concat(k || '=' || replace(t, char(13), ''), ',') from m"),
+              "1=a,2=b,3=c,4=x;\ny,5=d")
+        << run.out;
+}
+
 TEST(InputGenerated, NoStatementIsLostOrRunTwice) {
     std::mt19937 random(20261207);
     auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
     const std::vector<std::string> noise{
         "-- don't; stop \"here\"\n", "/* it's; */", "\t", "select 'a;b' as q, \"x\" || ';' as r from m where 0;",
-        "select 'it''s' as s where 0;", "/* multi\n line ' ; */", std::string("select 'x\0y';", 13),
+        "select 'it''s' as s where 0;", "/* multi\n line ' ; */ select 2 where 0;", std::string("select 'x\0y';", 13),
         std::string("\0\0\n", 3), "-- " + std::string(200000, 'z') + "\n", "select 1 where 0; -- tail ' \n"};
     std::string input = "pragma synchronous = off;\n";
+    // A statement over several lines starts a line (a line with a ';' ends the reading); a comment
+    // running over lines may follow other statements on its line.
     auto add = [&](const std::string& text) {
         const size_t lineFeed = text.find('\n');
-        if (lineFeed != std::string::npos && lineFeed + 1 < text.size() && input.back() != '\n') input += '\n';
+        if (lineFeed != std::string::npos && lineFeed + 1 < text.size() && text.rfind("/*", 0) != 0 &&
+            input.back() != '\n')
+            input += '\n';
         input += text;
     };
     int markers = 0;
