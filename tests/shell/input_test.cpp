@@ -150,13 +150,18 @@ TEST(InputData, ControlCharactersInValuesAreShownAsEscapes) {
                                   "('x' || char(9) || 'y' || char(13) || 'z'), ('two' || char(10) || 'lines');");
     const std::string spool = testdb::NewSqliteFile() + ".lst";
     auto run = RunOrva({"-t", "sqlite3", "-d", db},
-                       "spool " + spool + "\nselect v from c;\nset table off\nselect v from c;\nspool off\n");
+                       "spool " + spool + "\nselect v from c;\nset table off\nselect v from c;\n"
+                       "select * from \"no\x1b]2;T\x07tab\";\nselect char(8238) || 'ab' || char(8233) as w;\n"
+                       "spool off\n");
     EXPECT_EQ(run.exitCode, 0) << run.out;
     for (char control : {'\x1b', '\x07', '\x09'}) EXPECT_EQ(run.out.find(control), std::string::npos) << run.out;
     EXPECT_TRUE(Contains(run.out, "| 1 | a\\x1B[2J\\x07  |\r\n| 2 | x\\ty\\x0Dz     |\r\n| 3 | two           |\r\n"
                                   "|   | lines         |\r\n"))
         << run.out;
     EXPECT_TRUE(Contains(run.out, "v: a\\x1B[2J\\x07\r\n")) << run.out;
+    // Driver error texts and echoes of the input, bidirectional overrides and separators too.
+    EXPECT_TRUE(Contains(run.out, "no such table: no\\x1B]2;T\\x07tab")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "w: \\u202Eab\\u2029\r\n")) << run.out;
     // The transcript holds what the screen shows.
     const std::string transcript = ReadFile(spool);
     EXPECT_TRUE(Contains(transcript, "| 1 | a\\x1B[2J\\x07  |\r\n")) << transcript;
