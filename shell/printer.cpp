@@ -2,9 +2,11 @@
 #include "printer.h"
 
 #include <algorithm>
+#include <regex>
 
 #include "commands.h"
 #include "resources.h"
+#include "schema.h"
 #include "zentra/console.h"
 #include "zentra/format.h"
 #include "zentra/strtable.h"
@@ -159,6 +161,14 @@ int ExecuteStatement(zentra::CADOConnection* connection, const CString& statemen
     if (connection && connection->GetConnection() && recordset.GetConnection() != connection->GetConnection())
         recordset.SetConnection(connection->GetConnection());
 
+    // PostgreSQL's driver spins for ever, deaf to Ctrl+C, on a COPY that streams through the
+    // client: refused before it is sent.
+    static const std::wregex kCopyStream(L"^\\s*COPY\\b[\\s\\S]*\\b(FROM\\s+STDIN|TO\\s+STDOUT)\\b", std::regex::icase);
+    if (state.connectInfo.type == kDbmsPostgreSql && std::regex_search(statement, kCopyStream)) {
+        if (out) out->PrintMessage(IDS_COPY_STREAM_REFUSED);
+        if (state.errorBeep) ErrorBeep();
+        return 0;
+    }
     int affected = 0;
     if (!recordset.Execute(statement.c_str(), &affected)) {
         if (out) out->PrintMessage(L"%s", recordset.GetLastErrorString());

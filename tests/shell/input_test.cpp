@@ -311,3 +311,21 @@ TEST(InputScripts, MariaDbTriggerBodyScriptCreatesTheTrigger) {
 }
 
 }  // namespace
+
+namespace {
+
+// A COPY that streams through the client would hang the driver: refused, and the shell goes on.
+TEST(InputLines, PostgreSqlCopyThroughTheClientIsRefused) {
+    const char* port = std::getenv("ORVANTA_TEST_PG_PORT");
+    if (!port) GTEST_SKIP() << "PostgreSQL is not running (tests/dbservers.sh)";
+    orvatest::RunOptions limit;
+    limit.limitMs = 30000;
+    auto run = RunOrva({"-t", "pgsql", "-h", "127.0.0.1", "-P", port, "-u", testdb::Env("ORVANTA_TEST_USER"), "-d",
+                        testdb::Env("ORVANTA_TEST_DB")},
+                       "copy (select 1) to stdout;\ncreate temp table cp(x int);\ncopy cp from\n stdin;\nselect 3 as z;\n",
+                       {"ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD")}, limit);
+    EXPECT_EQ(Count(run.out, "COPY FROM STDIN and COPY TO STDOUT are not run"), 2u) << run.out;
+    EXPECT_TRUE(Contains(run.out, "|      3 |")) << run.out;
+}
+
+}  // namespace
