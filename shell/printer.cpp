@@ -2,9 +2,11 @@
 #include "printer.h"
 
 #include <algorithm>
+#include <regex>
 
 #include "commands.h"
 #include "resources.h"
+#include "schema.h"
 #include "zentra/console.h"
 #include "zentra/format.h"
 #include "zentra/strtable.h"
@@ -76,38 +78,6 @@ std::wstring_view CutToWidth(std::wstring_view text, int width) {
     // A first character wider than the cell is dropped rather than overflowing it.
     if (used > width) n = 0;
     return text.substr(0, n);
-}
-
-// Control characters that a terminal would act on (C0 but the line breaks the layouts handle, DEL
-// and C1), in text that goes to the screen.
-inline bool IsControl(wchar_t ch) { return ch < 0x20 || (ch >= 0x7F && ch <= 0x9F); }
-
-bool HasControls(std::wstring_view text) {
-    for (size_t i = 0; i < text.size(); ++i) {
-        const wchar_t ch = text[i];
-        if (!IsControl(ch) || ch == L'\n') continue;
-        if (ch == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') continue;
-        return true;
-    }
-    return false;
-}
-
-// The text with its control characters written as visible escapes: a Tab as "\t", any other as
-// "\x" and two hex digits. Line feeds, and carriage returns before them, stay.
-void EscapeControls(CString& text) {
-    if (!HasControls(text)) return;
-    CString out;
-    out.reserve(text.size() + 16);
-    for (size_t i = 0; i < text.size(); ++i) {
-        const wchar_t ch = text[i];
-        if (!IsControl(ch) || ch == L'\n' || (ch == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n'))
-            out += ch;
-        else if (ch == L'\t')
-            out += L"\\t";
-        else
-            out += zentra::Format(L"\\x%02X", static_cast<unsigned>(ch));
-    }
-    text.swap(out);
 }
 
 void AppendSpaces(CString& out, int count) {
@@ -191,6 +161,14 @@ int ExecuteStatement(zentra::CADOConnection* connection, const CString& statemen
     if (connection && connection->GetConnection() && recordset.GetConnection() != connection->GetConnection())
         recordset.SetConnection(connection->GetConnection());
 
+    // PostgreSQL's driver spins for ever, deaf to Ctrl+C, on a COPY that streams through the
+    // client: refused before it is sent.
+    static const std::wregex kCopyStream(L"^\\s*COPY\\b[\\s\\S]*\\b(FROM\\s+STDIN|TO\\s+STDOUT)\\b", std::regex::icase);
+    if (state.connectInfo.type == kDbmsPostgreSql && std::regex_search(statement, kCopyStream)) {
+        if (out) out->PrintMessage(IDS_COPY_STREAM_REFUSED);
+        if (state.errorBeep) ErrorBeep();
+        return 0;
+    }
     int affected = 0;
     if (!recordset.Execute(statement.c_str(), &affected)) {
         if (out) out->PrintMessage(L"%s", recordset.GetLastErrorString());
@@ -467,7 +445,7 @@ void CPrintRecords::PrintRowLines(CString& out, const CRowCells& cells, const st
 void CPrintRecords::ValueText(CADORecordSet& rs, const Column& column, long position, int fetchByIndex,
                               _variant_t& value, CString& text) {
     RawValueText(rs, column, position, fetchByIndex, value, text);
-    EscapeControls(text);
+    zentra::EscapeControls(text);
 }
 
 void CPrintRecords::RawValueText(CADORecordSet& rs, const Column& column, long position, int fetchByIndex,
@@ -542,7 +520,7 @@ bool CPrintRecords::BuildColumns(CADORecordSet& rs, std::vector<Column>& columns
             if (!rs.GetFieldInfo(i, &column.info)) continue;
             column.index = i;
             // A column name is shown like a value: its control characters as escapes.
-            EscapeControls(column.info.m_strDisplayName);
+            zentra::EscapeControls(column.info.m_strDisplayName);
             columns.push_back(std::move(column));
         }
     }
@@ -562,7 +540,7 @@ void CPrintRecords::MeasureColumns(CADORecordSet& rs, std::vector<Column>& colum
         if (value.vt() != zentra::VT_BSTR) return;
         CString text = value.bstrVal();
         // Measured as shown: control characters as their escapes.
-        EscapeControls(text);
+        zentra::EscapeControls(text);
         if (IsNarrow(text) && text.size() == value.bstrVal().size()) return;  // its actual size is its width
         const long width = Columns(text);
         if (width > column.info.m_lActualSize) column.info.m_lActualSize = width;

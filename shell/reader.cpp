@@ -136,6 +136,21 @@ CString ReadStatement() {
     CString result;
     // The state of the statement's text read so far: each line is scanned once.
     CSqlScanner scanner;
+    // Appends a line and tells whether the text read so far is complete: the line holds a ';' in
+    // plain text and leaves no quote or comment open (one opened after the ';' runs on into the
+    // next lines, up to a line with a ';' of its own after it closes).
+    auto complete = [&](const CString& line) {
+        bool ended = false;
+        const size_t from = result.size();
+        result += line + L"\r\n";
+        for (size_t at = from; at < result.size();) {
+            const size_t semicolon = scanner.Find(result, at, L';');
+            if (semicolon == CString::npos) break;
+            ended = true;
+            at = semicolon + 1;
+        }
+        return ended && scanner.GetMode() == CSqlScanner::kPlain;
+    };
     bool block = false;
     bool tooLong = false;
     int line = 1;
@@ -178,16 +193,12 @@ CString ReadStatement() {
                 break;
             } else if (zentra::Trim(text).empty()) {
                 break;
-            } else {
-                const size_t from = result.size();
-                result += text + L"\r\n";
-                if (scanner.Find(result, from, L';') != CString::npos) break;
+            } else if (complete(text)) {
+                break;
             }
         } else {
             if (kind == CMD_RUN) break;
-            const size_t from = result.size();
-            result += text + L"\r\n";
-            if (!block && scanner.Find(result, from, L';') != CString::npos) break;
+            if (complete(text) && !block) break;
         }
         if (st.input->IsEof()) break;
         ++line;

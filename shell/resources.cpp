@@ -37,6 +37,7 @@ const zentra::StringTableEntry kStrings[] = {
     {IDS_PROMPT_SET, L"PROMPT set to '%s'"},
     {IDS_UNKNOWN_SET_OPTION, L"Unknow option '%s'"},
     {IDS_ABORTED, L"Aborted"},
+    {IDS_COPY_STREAM_REFUSED, L"COPY FROM STDIN and COPY TO STDOUT are not run: the shell cannot pass COPY data through ODBC."},
     {IDS_CREATE_PROCESS_FAILED, L"CreateProcess failed (%d)."},
     {IDS_OBJECT_NOT_SPECIFIED, L"Object no specified."},
     {IDS_DATABASE_CHANGED, L"Database changed."},

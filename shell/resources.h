@@ -56,6 +56,7 @@ enum MessageId : unsigned {
     IDS_INPUT_TOO_LONG = 101,
     IDS_REDO_LIMIT = 102,
     IDS_STATEMENT_GIVEN_UP = 103,
+    IDS_COPY_STREAM_REFUSED = 104,
 };
 
 // Registers the string table and the version block with the library; call once at start.

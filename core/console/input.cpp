@@ -8,6 +8,7 @@
 #include "linereader.h"
 #include "zentra/codepage.h"
 #include "zentra/console.h"
+#include "zentra/text.h"
 
 namespace zentra {
 
@@ -123,7 +124,12 @@ CString CInput::GetString(int hidden) {
     if (!got) return CString();
     CString result = MultiByteToWide(bytes, CP_ACP);
     // Hidden entry too: the transcript holds the prompt, the text entered and a line break.
-    if (m_pSpool) m_pSpool->WriteLog((result + L"\r\n").c_str());
+    if (m_pSpool) {
+        // Control characters typed or piped in are logged as escapes, as the screen shows data.
+        CString logged = result;
+        EscapeControls(logged);
+        m_pSpool->WriteLog((logged + L"\r\n").c_str());
+    }
     return result;
 }
 

@@ -5,6 +5,7 @@
 #include "fdio.h"
 #include "zentra/codepage.h"
 #include "zentra/console.h"
+#include "zentra/text.h"
 #include "zentra/tick.h"
 
 namespace zentra {
@@ -105,6 +106,8 @@ void COutput::WriteNow(const CString& text) {
 
 void COutput::WriteMessage(CString text) {
     if (text.empty()) return;
+    // Messages carry driver error texts and echoes of the input: data never drives the terminal.
+    EscapeControls(text);
     text += L"\r\n\r\n";
     Write(text);
 }

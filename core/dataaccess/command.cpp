@@ -573,6 +573,11 @@ int CADOCommand::Run(RowSet* rows, const void* owner, std::wstring* statement) {
         const long timeout = m_lTimeout;
         ConnectionCore& core = *m_pConnection;
         Watchdog watchdog;
+        // A ';' inside the text (a BEGIN ... END body: the connection runs one statement per
+        // text) would make a splitting driver look for results that do not exist.
+        const std::size_t lastCode = sql.find_last_not_of(L" \t\r\n;");
+        const bool oneResult = core.caps().splitsAtSemicolons && lastCode != std::wstring::npos &&
+                               sql.find(L';') < lastCode;
         bool ok = m_pConnection->Run(
             [&](SQLHSTMT h) {
                 if (timeout > 0) {
@@ -592,7 +597,7 @@ int CADOCommand::Run(RowSet* rows, const void* owner, std::wstring* statement) {
                 }
                 return ExecDirect(h, sql, wide);
             },
-            rows, &affected, owner, error);
+            rows, &affected, owner, error, oneResult);
         if (!ok) {
             if (watchdog.Fired()) Record(L"Query timeout expired", ZE_FAIL);
             else Record(error.text, error.code);

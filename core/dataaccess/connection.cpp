@@ -158,6 +158,7 @@ bool ConnectionCore::Connect(const std::wstring& connectionString, long loginTim
     // SQLite keeps a type per value; its columns' types only describe the first value or the
     // declaration.
     caps_.valueTyped = FindNoCase(InfoText(dbc_.get(), SQL_DBMS_NAME, caps_.wideCalls), L"sqlite") != std::wstring::npos;
+    caps_.splitsAtSemicolons = FindNoCase(InfoText(dbc_.get(), SQL_DRIVER_NAME, caps_.wideCalls), L"maodbc") != std::wstring::npos;
     return true;
 }
 
@@ -167,13 +168,13 @@ void ConnectionCore::Disconnect() noexcept {
 }
 
 bool ConnectionCore::Run(const std::function<SQLRETURN(SQLHSTMT)>& start, RowSet* rows, long* affected,
-                         const void* owner, OdbcError& error) {
+                         const void* owner, OdbcError& error, bool oneResult) {
     if (affected) *affected = -1;
     if (!IsOpen()) {
         error.Set(lost_ ? kConnectionLost : kNotOpen, ZE_POINTER);
         return false;
     }
-    if (RunStatement(start, rows, affected, owner, error)) return true;
+    if (RunStatement(start, rows, affected, owner, error, oneResult)) return true;
     // A failure that took the link with it leaves the connection closed, so that IsConnect
     // tells it and the next statement says so.
     SQLUINTEGER dead = SQL_CD_FALSE;
@@ -190,7 +191,7 @@ bool ConnectionCore::Run(const std::function<SQLRETURN(SQLHSTMT)>& start, RowSet
 }
 
 bool ConnectionCore::RunStatement(const std::function<SQLRETURN(SQLHSTMT)>& start, RowSet* rows, long* affected,
-                                  const void* owner, OdbcError& error) {
+                                  const void* owner, OdbcError& error, bool oneResult) {
     StmtHandle stmt;
     if (!stmt.Alloc(dbc_.get(), error)) return false;
     Running running{stmt.get(), owner};
@@ -229,6 +230,7 @@ bool ConnectionCore::RunStatement(const std::function<SQLRETURN(SQLHSTMT)>& star
             SQLLEN count = -1;
             if (Succeeded(SQLRowCount(h, &count)) && count >= 0) total = (total < 0 ? 0 : total) + static_cast<long>(count);
         }
+        if (oneResult && columns == 0) break;
         rc = SQLMoreResults(h);
         if (rc == SQL_NO_DATA) break;
         if (!Check(rc, SQL_HANDLE_STMT, h, error)) return false;

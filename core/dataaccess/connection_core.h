@@ -32,9 +32,9 @@ public:
     // a catalog function, ...). With `rows` the first result that has columns is fetched into
     // it; without, all results are discarded. `affected` receives the rows-changed count of the
     // results without columns (-1 when none reports one). `owner` identifies the caller for
-    // Cancel.
+    // Cancel. `oneResult`: the call makes exactly one result; no further one is asked for.
     bool Run(const std::function<SQLRETURN(SQLHSTMT)>& start, RowSet* rows, long* affected, const void* owner,
-             OdbcError& error);
+             OdbcError& error, bool oneResult = false);
 
     // Cancels the running statements of `owner` (all of them when `owner` is null). Safe from
     // any thread: a statement handle is freed only after it has left the running list.
@@ -44,7 +44,7 @@ public:
 
 private:
     bool RunStatement(const std::function<SQLRETURN(SQLHSTMT)>& start, RowSet* rows, long* affected, const void* owner,
-                      OdbcError& error);
+                      OdbcError& error, bool oneResult);
     struct Running {
         SQLHSTMT stmt;
         const void* owner;

@@ -158,6 +158,10 @@ struct DriverCaps {
     // Text arguments (statements, names, patterns) through the wide entry points; false for
     // drivers without them, which then get UTF-8 bytes through the narrow ones.
     bool wideCalls = true;
+    // The driver splits a text at its ';' itself (MariaDB Connector/ODBC), also inside a
+    // BEGIN ... END body that the server runs as one statement; asking it for a next result then
+    // reads a sub-statement it never prepared and crashes.
+    bool splitsAtSemicolons = false;
 };
 
 // Describes the result of `stmt` and fetches all its rows into `rows`. Stops with an error when

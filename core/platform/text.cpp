@@ -143,4 +143,43 @@ std::string WideToAscii(std::wstring_view text) {
     return out;
 }
 
+namespace {
+
+bool IsControl(wchar_t ch) {
+    return ch < 0x20 || (ch >= 0x7F && ch <= 0x9F) || (ch >= 0x202A && ch <= 0x202E) ||
+           (ch >= 0x2066 && ch <= 0x2069) || ch == 0x2028 || ch == 0x2029;
+}
+
+bool KeptAt(std::wstring_view text, size_t i) {
+    const wchar_t ch = text[i];
+    return !IsControl(ch) || ch == L'\n' || (ch == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n');
+}
+
+}  // namespace
+
+void EscapeControls(std::wstring& text) {
+    size_t i = 0;
+    while (i < text.size() && KeptAt(text, i)) ++i;
+    if (i == text.size()) return;
+    std::wstring out(text, 0, i);
+    out.reserve(text.size() + 16);
+    static const wchar_t kHex[] = L"0123456789ABCDEF";
+    for (; i < text.size(); ++i) {
+        const wchar_t ch = text[i];
+        if (KeptAt(text, i)) {
+            out += ch;
+        } else if (ch == L'\t') {
+            out += L"\\t";
+        } else if (ch <= 0xFF) {
+            out += L"\\x";
+            out += kHex[(ch >> 4) & 0xF];
+            out += kHex[ch & 0xF];
+        } else {
+            out += L"\\u";
+            for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(ch >> shift) & 0xF];
+        }
+    }
+    text.swap(out);
+}
+
 }  // namespace zentra

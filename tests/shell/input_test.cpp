@@ -150,13 +150,18 @@ TEST(InputData, ControlCharactersInValuesAreShownAsEscapes) {
                                   "('x' || char(9) || 'y' || char(13) || 'z'), ('two' || char(10) || 'lines');");
     const std::string spool = testdb::NewSqliteFile() + ".lst";
     auto run = RunOrva({"-t", "sqlite3", "-d", db},
-                       "spool " + spool + "\nselect v from c;\nset table off\nselect v from c;\nspool off\n");
+                       "spool " + spool + "\nselect v from c;\nset table off\nselect v from c;\n"
+                       "select * from \"no\x1b]2;T\x07tab\";\nselect char(8238) || 'ab' || char(8233) as w;\n"
+                       "spool off\n");
     EXPECT_EQ(run.exitCode, 0) << run.out;
     for (char control : {'\x1b', '\x07', '\x09'}) EXPECT_EQ(run.out.find(control), std::string::npos) << run.out;
     EXPECT_TRUE(Contains(run.out, "| 1 | a\\x1B[2J\\x07  |\r\n| 2 | x\\ty\\x0Dz     |\r\n| 3 | two           |\r\n"
                                   "|   | lines         |\r\n"))
         << run.out;
     EXPECT_TRUE(Contains(run.out, "v: a\\x1B[2J\\x07\r\n")) << run.out;
+    // Driver error texts and echoes of the input, bidirectional overrides and separators too.
+    EXPECT_TRUE(Contains(run.out, "no such table: no\\x1B]2;T\\x07tab")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "w: \\u202Eab\\u2029\r\n")) << run.out;
     // The transcript holds what the screen shows.
     const std::string transcript = ReadFile(spool);
     EXPECT_TRUE(Contains(transcript, "| 1 | a\\x1B[2J\\x07  |\r\n")) << transcript;
@@ -190,17 +195,33 @@ namespace {
 // Each marker insert must run exactly once, whatever surrounds it; nothing crashes or hangs.
 // (A statement read from a line ends with that line once the line brings a ';', so text that
 // spans lines starts on a line of its own.)
+// A quote or comment opened after a finished statement runs on into the next lines.
+TEST(InputLines, QuotesAndCommentsOpenedAfterAStatementEndSpanLines) {
+    const std::string db = Sqlite("create table m(k integer, t text);");
+    auto run = RunOrva({"-t", "sqlite3", "-d", db},
+                       "insert into m values (1, 'a'); /* multi\nline ; */ insert into m values (2, 'b');\n"
+                       "insert into m values (3, 'c'); insert into m values (4, 'x;\ny');\n"
+                       "insert into m values (5, 'd'); /* unterminated\ninsert into m values (6, 'lost');\n");
+    EXPECT_EQ(Ask(db, "select group_concat(k || '=' || replace(t, char(13), ''), ',') from m"),
+              "1=a,2=b,3=c,4=x;\ny,5=d")
+        << run.out;
+}
+
 TEST(InputGenerated, NoStatementIsLostOrRunTwice) {
     std::mt19937 random(20261207);
     auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
     const std::vector<std::string> noise{
         "-- don't; stop \"here\"\n", "/* it's; */", "\t", "select 'a;b' as q, \"x\" || ';' as r from m where 0;",
-        "select 'it''s' as s where 0;", "/* multi\n line ' ; */", std::string("select 'x\0y';", 13),
+        "select 'it''s' as s where 0;", "/* multi\n line ' ; */ select 2 where 0;", std::string("select 'x\0y';", 13),
         std::string("\0\0\n", 3), "-- " + std::string(200000, 'z') + "\n", "select 1 where 0; -- tail ' \n"};
     std::string input = "pragma synchronous = off;\n";
+    // A statement over several lines starts a line (a line with a ';' ends the reading); a comment
+    // running over lines may follow other statements on its line.
     auto add = [&](const std::string& text) {
         const size_t lineFeed = text.find('\n');
-        if (lineFeed != std::string::npos && lineFeed + 1 < text.size() && input.back() != '\n') input += '\n';
+        if (lineFeed != std::string::npos && lineFeed + 1 < text.size() && text.rfind("/*", 0) != 0 &&
+            input.back() != '\n')
+            input += '\n';
         input += text;
     };
     int markers = 0;
@@ -237,23 +258,67 @@ TEST(InputGenerated, NoStatementIsLostOrRunTwice) {
 
 namespace {
 
+// The answer of the mariadb client to `sql` on the test database, without column names.
+std::string AskMaria(const std::string& sql) {
+    return orvatest::Capture("mariadb -h 127.0.0.1 -P " + testdb::Env("ORVANTA_TEST_MARIA_PORT") + " -u '" +
+                             testdb::Env("ORVANTA_TEST_USER") + "' -p'" + testdb::Env("ORVANTA_TEST_PASSWORD") +
+                             "' -N -e \"" + sql + "\" '" + testdb::Env("ORVANTA_TEST_DB") + "'");
+}
+
+orvatest::Run RunMaria(const std::vector<std::string>& extra, const std::string& input) {
+    std::vector<std::string> args{"-t", "mysql", "-h", "127.0.0.1", "-P", testdb::Env("ORVANTA_TEST_MARIA_PORT"),
+                                  "-u", testdb::Env("ORVANTA_TEST_USER"), "-d", testdb::Env("ORVANTA_TEST_DB")};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunOrva(args, input, {"ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD")});
+}
+
 TEST(InputScripts, MariaDbWithoutMultiStatementsRunsTheBatchStatementByStatement) {
-    const char* port = std::getenv("ORVANTA_TEST_MARIA_PORT");
-    if (!port) GTEST_SKIP() << "MariaDB is not running (tests/dbservers.sh)";
-    const std::string user = testdb::Env("ORVANTA_TEST_USER"), password = testdb::Env("ORVANTA_TEST_PASSWORD"),
-                      database = testdb::Env("ORVANTA_TEST_DB");
+    if (!std::getenv("ORVANTA_TEST_MARIA_PORT")) GTEST_SKIP() << "MariaDB is not running (tests/dbservers.sh)";
     const std::string table = "split_" + std::to_string(getpid());
     const std::string script = testdb::NewSqliteFile() + ".sql";
     orvatest::WriteFile(script, "create table " + table + "(k int); -- two; more\ninsert into " + table +
                                     " values (1); insert into " + table + " values (2);\nGO\n");
-    auto run = RunOrva({"-t", "mysql", "-h", "127.0.0.1", "-P", port, "-u", user, "-d", database}, "@ " + script + "\n",
-                       {"ORVANTA_PASSWORD=" + password});
+    auto run = RunMaria({}, "@ " + script + "\n");
     EXPECT_TRUE(Contains(run.out, "Execute script success.")) << run.out;
-    const std::string client = "mariadb -h 127.0.0.1 -P " + std::string(port) + " -u '" + user + "' -p'" + password +
-                               "' -N -e 'select count(*) from " + table + "; drop table " + table + "' '" + database + "'";
-    const std::string count = orvatest::Capture(client);
-    EXPECT_EQ(count, "2");
+    EXPECT_EQ(AskMaria("select count(*) from " + table + "; drop table " + table), "2");
     std::remove(script.c_str());
+}
+
+// A trigger whose body holds several ';' runs as one statement, from -f and from @ alike.
+TEST(InputScripts, MariaDbTriggerBodyScriptCreatesTheTrigger) {
+    if (!std::getenv("ORVANTA_TEST_MARIA_PORT")) GTEST_SKIP() << "MariaDB is not running (tests/dbservers.sh)";
+    const std::string t = "trg_" + std::to_string(getpid()), lg = "trl_" + std::to_string(getpid());
+    const std::string script = testdb::NewSqliteFile() + ".sql";
+    orvatest::WriteFile(script, "create trigger " + t + " after insert on " + t + " for each row\nbegin\n  insert into " +
+                                    lg + " values (1);\n  insert into " + lg + " values (2);\nend;\n");
+    for (const bool atSign : {false, true}) {
+        AskMaria("drop table if exists " + t + ", " + lg + "; create table " + t + "(x int); create table " + lg +
+                 "(x int)");
+        auto run = atSign ? RunMaria({}, "@ " + script + "\n") : RunMaria({"-f", script}, "");
+        EXPECT_NE(run.exitCode, 128 + SIGSEGV) << run.out;
+        EXPECT_TRUE(Contains(run.out, "Execute script success.")) << run.out;
+        EXPECT_EQ(AskMaria("insert into " + t + " values (7); select count(*), sum(x) from " + lg), "2\t3");
+    }
+    AskMaria("drop table " + t + ", " + lg);
+    std::remove(script.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+// A COPY that streams through the client would hang the driver: refused, and the shell goes on.
+TEST(InputLines, PostgreSqlCopyThroughTheClientIsRefused) {
+    const char* port = std::getenv("ORVANTA_TEST_PG_PORT");
+    if (!port) GTEST_SKIP() << "PostgreSQL is not running (tests/dbservers.sh)";
+    orvatest::RunOptions limit;
+    limit.limitMs = 30000;
+    auto run = RunOrva({"-t", "pgsql", "-h", "127.0.0.1", "-P", port, "-u", testdb::Env("ORVANTA_TEST_USER"), "-d",
+                        testdb::Env("ORVANTA_TEST_DB")},
+                       "copy (select 1) to stdout;\ncreate temp table cp(x int);\ncopy cp from\n stdin;\nselect 3 as z;\n",
+                       {"ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD")}, limit);
+    EXPECT_EQ(Count(run.out, "COPY FROM STDIN and COPY TO STDOUT are not run"), 2u) << run.out;
+    EXPECT_TRUE(Contains(run.out, "|      3 |")) << run.out;
 }
 
 }  // namespace

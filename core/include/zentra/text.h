@@ -43,4 +43,10 @@ std::vector<std::wstring> Split(std::wstring_view text, wchar_t separator);
 std::wstring AsciiToWide(std::string_view text);
 std::string WideToAscii(std::wstring_view text);
 
+// Writes the characters a terminal would act on (C0 but line feeds and the carriage returns
+// before them, DEL, C1, and the bidirectional overrides and isolates and the line and paragraph
+// separators, which reorder or break what follows) as visible escapes: a Tab as "\t", a C0, DEL
+// or C1 character as "\x" and two hex digits, the others as "\u" and four.
+void EscapeControls(std::wstring& text);
+
 }  // namespace zentra
