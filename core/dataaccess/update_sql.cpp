@@ -924,7 +924,10 @@ bool ResolveTarget(ConnectionCore& connection, TableTarget& t, const void* owner
     RowSet tableColumns;
     if (connection.Run(
             [&](SQLHSTMT h) {
-                return SQLColumnsW(h, arg(catalog), len(catalog), arg(schema), len(schema), table.data(), len(table), nullptr, 0);
+                return wide ? SQLColumnsW(h, catalog.W(), catalog.ShortLength(), schema.W(), schema.ShortLength(), table.W(),
+                                          table.ShortLength(), nullptr, 0)
+                            : SQLColumns(h, catalog.A(), catalog.ShortLength(), schema.A(), schema.ShortLength(), table.A(),
+                                         table.ShortLength(), nullptr, 0);
             },
             &tableColumns, nullptr, owner, ignored) &&
         tableColumns.columns.size() >= 4 && tableColumns.RowCount() > 0) {
