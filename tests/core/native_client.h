@@ -11,12 +11,6 @@
 
 namespace testdb {
 
-inline std::string ShellQuote(const std::string& text) {
-    std::string quoted = "'";
-    for (char ch : text) quoted += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
-    return quoted + "'";
-}
-
 // The rows `sql` gives, one text per row, fields separated by '|', NULL as "NULL". A client that
 // fails gives one row starting with "error:".
 inline std::vector<std::string> NativeRows(const Backend& backend, const std::string& sql) {
