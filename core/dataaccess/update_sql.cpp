@@ -774,6 +774,15 @@ bool ParsePlainSelect(const std::wstring& sql, PlainSelect& out) {
     return true;
 }
 
+// Some drivers (SQLite's) give a column's label as its base column: `select a as b` would name b.
+// Where the statement is a plain select, the column each item names is the base column.
+void BaseColumnsFromSelect(const std::wstring& source, std::size_t count, TableTarget& t) {
+    PlainSelect plain;
+    if (!ParsePlainSelect(source, plain) || plain.star || plain.columns.size() != count) return;
+    for (std::size_t i = 0; i < count; ++i)
+        if (!t.base[i].empty() && !plain.columns[i].empty()) t.base[i] = plain.columns[i];
+}
+
 void DescribeTarget(const std::vector<ColumnInfo>& columns, const std::wstring& uniqueCatalog, const std::wstring& uniqueSchema,
                     const std::wstring& uniqueTable, const std::wstring& source, TableTarget& t) {
     t = TableTarget();
@@ -813,6 +822,7 @@ void DescribeTarget(const std::vector<ColumnInfo>& columns, const std::wstring& 
         }
         if (!any) t.refusal = Format(L"%s The table \"%s\" of the \"Unique Table\" property gives no column of the result.",
                                      std::wstring(kNoBaseTable), uniqueTable);
+        else BaseColumnsFromSelect(source, columns.size(), t);
         return;
     }
     std::vector<std::tuple<std::wstring, std::wstring, std::wstring>> tables;
@@ -844,6 +854,7 @@ void DescribeTarget(const std::vector<ColumnInfo>& columns, const std::wstring& 
     std::tie(t.catalog, t.schema, t.table) = tables[0];
     for (std::size_t i = 0; i < columns.size(); ++i)
         if (!columns[i].baseTable.empty()) t.base[i] = columns[i].baseColumn;
+    BaseColumnsFromSelect(source, columns.size(), t);
 }
 
 bool ResolveTarget(ConnectionCore& connection, TableTarget& t, const void* owner, OdbcError& error) {

@@ -160,6 +160,19 @@ TEST_P(ExactRows, AUniqueKeyHoldingNullDoesNotIdentifyARow) {
     EXPECT_EQ(expected.size() - 1, Native(L"select u, n from " + table + L" where u is null").size());
 }
 
+// A field named after another column of the table writes the column it reads.
+TEST_P(ExactRows, AnAliasedFieldWritesTheColumnItReads) {
+    const std::wstring table = T(L"swapped");
+    Recreate(table, L"id integer primary key, a varchar(10), b varchar(10)");
+    Exec(L"insert into " + table + L" values (1, 'p', 'p'), (2, 'q', 'r')");
+    CADORecordSet rs(&conn, 0);
+    Open(rs, L"select id, a as b, b a from " + table + L" order by id");
+    ASSERT_EQ(1, Set(rs, L"b", _variant_t::Bstr(L"NEWA"))) << U8(rs.m_strLastError);
+    rs.MoveLast();
+    ASSERT_EQ(1, Set(rs, L"a", _variant_t::Bstr(L"NEWB"))) << U8(rs.m_strLastError);
+    EXPECT_EQ((Lines{"1|NEWA|p", "2|q|NEWB"}), Native(L"select id, a, b from " + table + L" order by id"));
+}
+
 TEST_P(ExactRows, ResultsWhoseRowsAreNotTableRowsAreRefused) {
     const std::wstring table = T(L"grouped"), other = T(L"grouped_other");
     Recreate(table, L"id integer primary key, v varchar(10), n integer");
