@@ -748,6 +748,11 @@ bool CADORecordSet::SendPending(AffectEnum affect) {
             return false;
         }
         conn.inTransaction = true;
+    } else if (!RunStatement(conn, L"SAVEPOINT orvanta_batch", this, error)) {
+        // Inside the caller's transaction a savepoint undoes a batch that fails part way.
+        Record(Format(L"The changes cannot be made undoable inside the transaction, so they were not sent: %s", error.text),
+               ZE_FAIL);
+        return false;
     }
     auto endOwn = [&](bool commit) {
         OdbcError ignored;
@@ -793,7 +798,12 @@ bool CADORecordSet::SendPending(AffectEnum affect) {
         }
         if (!failed) firstError = error;
         failed = true;
-        if (own) break;  // the whole batch is undone
+        break;  // the whole batch is undone
+    }
+    if (!own) {
+        OdbcError ignored;
+        if (failed && RunStatement(conn, L"ROLLBACK TO SAVEPOINT orvanta_batch", this, ignored)) done.clear();
+        RunStatement(conn, L"RELEASE SAVEPOINT orvanta_batch", this, ignored);
     }
     if (own) {
         if (failed) {

@@ -1157,4 +1157,9 @@ bool WriteRow(ConnectionCore& connection, const std::vector<ColumnInfo>& columns
     return true;
 }
 
+bool RunStatement(ConnectionCore& connection, const std::wstring& text, const void* owner, OdbcError& error) {
+    Statement s{text, {}};
+    return Execute(connection, s, nullptr, nullptr, owner, error);
+}
+
 }  // namespace zentra
