@@ -36,6 +36,12 @@
 
 namespace zentra {
 
+bool IsPending(const RowSet& rows, std::size_t row) {
+    const std::uint8_t s = rows.Status(row);
+    if ((s & RowSet::Added) && !(s & RowSet::Deleted)) return true;
+    return rows.originals.count(row) != 0;
+}
+
 struct CADORecordSet::WriteTable {
     std::weak_ptr<RowSet> rows;  // the result it describes
     std::wstring unique;         // the "Unique ..." properties it was found with
@@ -77,12 +83,6 @@ namespace {
 
 bool IsNullish(const _variant_t& v) { return v.vt() == VT_EMPTY || v.vt() == VT_NULL; }
 
-// A pending change of a row not yet sent: an added row, or one with its original values kept.
-bool IsPending(const RowSet& rows, std::size_t row) {
-    const std::uint8_t s = rows.Status(row);
-    if ((s & RowSet::Added) && !(s & RowSet::Deleted)) return true;
-    return rows.originals.count(row) != 0;
-}
 
 // Converts with the rules of a column of `kind` (and ADO type `adoType`).
 bool ConvertAs(ValueKind kind, int adoType, const _variant_t& in, _variant_t& out) {

@@ -326,6 +326,12 @@ TEST_P(EditingBackend, BatchChangesWaitForUpdateBatchAndCancelBatchRestores) {
     ASSERT_EQ(1, rs.Update());
     EXPECT_EQ(3u, rs.GetRecordCount());
     EXPECT_EQ(before, SeenItems());  // nothing sent yet
+    // A saved file holds rows, not changes: it would lose them, so it is refused.
+    const std::string saved = "/tmp/orvanta_pending_" + std::to_string(getpid()) + ".xml";
+    std::remove(saved.c_str());
+    EXPECT_EQ(0, rs.SaveAsXML(std::wstring(saved.begin(), saved.end()).c_str()));
+    EXPECT_NE(std::wstring::npos, rs.m_strLastError.find(L"changes that were not sent")) << U8(rs.m_strLastError);
+    EXPECT_NE(0, access(saved.c_str(), F_OK));
 
     // CancelBatch brings back what was read and drops the added record.
     ASSERT_EQ(1, rs.CancelBatch());
