@@ -1006,7 +1006,7 @@ int CADORecordSet::Requery() {
     }
     for (std::size_t row = 0, n = c.rows->RowCount(); row < n; ++row)
         if (IsPending(*c.rows, row)) {
-            Record(L"The recordset has changes that were not sent: call UpdateBatch or CancelBatch first.", ZE_FAIL);
+            Record(kChangesNotSent, ZE_FAIL);
             return 0;
         }
     if (c.source.empty()) {

@@ -245,7 +245,7 @@ int CADORecordSet::SaveAsXML(const wchar_t* path) {
     // The file holds rows, not changes: pending ones would be saved as if they were the table's.
     for (std::size_t row = 0, n = m_pRecordset->rows->RowCount(); row < n; ++row)
         if (IsPending(*m_pRecordset->rows, row)) {
-            Record(L"The recordset has changes that were not sent: call UpdateBatch or CancelBatch first.", ZE_FAIL);
+            Record(kChangesNotSent, ZE_FAIL);
             return 0;
         }
     try {
