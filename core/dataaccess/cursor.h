@@ -60,4 +60,7 @@ public:
     void MaterializeView();
 };
 
+// A pending change of a row not yet sent: an added row, or one with its original values kept.
+bool IsPending(const RowSet& rows, std::size_t row);
+
 }  // namespace zentra

@@ -36,6 +36,12 @@
 
 namespace zentra {
 
+bool IsPending(const RowSet& rows, std::size_t row) {
+    const std::uint8_t s = rows.Status(row);
+    if ((s & RowSet::Added) && !(s & RowSet::Deleted)) return true;
+    return rows.originals.count(row) != 0;
+}
+
 struct CADORecordSet::WriteTable {
     std::weak_ptr<RowSet> rows;  // the result it describes
     std::wstring unique;         // the "Unique ..." properties it was found with
@@ -77,12 +83,6 @@ namespace {
 
 bool IsNullish(const _variant_t& v) { return v.vt() == VT_EMPTY || v.vt() == VT_NULL; }
 
-// A pending change of a row not yet sent: an added row, or one with its original values kept.
-bool IsPending(const RowSet& rows, std::size_t row) {
-    const std::uint8_t s = rows.Status(row);
-    if ((s & RowSet::Added) && !(s & RowSet::Deleted)) return true;
-    return rows.originals.count(row) != 0;
-}
 
 // Converts with the rules of a column of `kind` (and ADO type `adoType`).
 bool ConvertAs(ValueKind kind, int adoType, const _variant_t& in, _variant_t& out) {
@@ -748,6 +748,11 @@ bool CADORecordSet::SendPending(AffectEnum affect) {
             return false;
         }
         conn.inTransaction = true;
+    } else if (!RunStatement(conn, L"SAVEPOINT orvanta_batch", this, error)) {
+        // Inside the caller's transaction a savepoint undoes a batch that fails part way.
+        Record(Format(L"The changes cannot be made undoable inside the transaction, so they were not sent: %s", error.text),
+               ZE_FAIL);
+        return false;
     }
     auto endOwn = [&](bool commit) {
         OdbcError ignored;
@@ -793,7 +798,12 @@ bool CADORecordSet::SendPending(AffectEnum affect) {
         }
         if (!failed) firstError = error;
         failed = true;
-        if (own) break;  // the whole batch is undone
+        break;  // the whole batch is undone
+    }
+    if (!own) {
+        OdbcError ignored;
+        if (failed && RunStatement(conn, L"ROLLBACK TO SAVEPOINT orvanta_batch", this, ignored)) done.clear();
+        RunStatement(conn, L"RELEASE SAVEPOINT orvanta_batch", this, ignored);
     }
     if (own) {
         if (failed) {
@@ -996,7 +1006,7 @@ int CADORecordSet::Requery() {
     }
     for (std::size_t row = 0, n = c.rows->RowCount(); row < n; ++row)
         if (IsPending(*c.rows, row)) {
-            Record(L"The recordset has changes that were not sent: call UpdateBatch or CancelBatch first.", ZE_FAIL);
+            Record(kChangesNotSent, ZE_FAIL);
             return 0;
         }
     if (c.source.empty()) {

@@ -242,6 +242,12 @@ int CADORecordSet::SaveAsXML(const wchar_t* path) {
         Record(kBadCriteria, ZE_INVALIDARG);
         return 0;
     }
+    // The file holds rows, not changes: pending ones would be saved as if they were the table's.
+    for (std::size_t row = 0, n = m_pRecordset->rows->RowCount(); row < n; ++row)
+        if (IsPending(*m_pRecordset->rows, row)) {
+            Record(kChangesNotSent, ZE_FAIL);
+            return 0;
+        }
     try {
         XmlError error;
         if (!SaveRowsetXml(path, *m_pRecordset, error)) {

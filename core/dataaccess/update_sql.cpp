@@ -399,6 +399,8 @@ struct Match {
     bool copies = false;
     // The first column left out of the comparison or compared only loosely ("" none).
     std::wstring loose;
+    // The first key column holding NULL ("" none): NULLs don't tell rows apart, even in a unique key.
+    std::wstring nullKey;
     // Without a key, every column of the table compared, some loosely (SQLite's dates).
     bool sqliteCopies = false;
 };
@@ -412,14 +414,18 @@ Match MatchColumns(const std::vector<ColumnInfo>& columns, const TableTarget& t,
     auto note = [&](std::size_t i) {
         if (m.loose.empty()) m.loose = columns[i].name;
     };
-    const bool keyExact = !t.key.empty() && std::all_of(t.key.begin(), t.key.end(), [&](std::size_t i) { return how(i) == Compare::Exact; });
+    auto isNull = [&](std::size_t i) { return original[i].vt() == VT_EMPTY || original[i].vt() == VT_NULL; };
+    for (std::size_t i : t.key)
+        if (isNull(i) && m.nullKey.empty()) m.nullKey = columns[i].name;
+    const bool keyExact = !t.key.empty() && m.nullKey.empty() &&
+                          std::all_of(t.key.begin(), t.key.end(), [&](std::size_t i) { return how(i) == Compare::Exact; });
     const bool keyUsable = !t.key.empty() && std::all_of(t.key.begin(), t.key.end(), [&](std::size_t i) { return how(i) != Compare::None; });
     if (keyUsable && criteria != kCriteriaAllColumns) {
         // A key compared loosely still finds the row, but may find others: the count decides.
         m.columns = t.key;
         m.unique = keyExact;
         for (std::size_t i : t.key)
-            if (how(i) != Compare::Exact) note(i);
+            if (how(i) != Compare::Exact && !isNull(i)) note(i);
         if (criteria == kCriteriaKey) return m;
         for (std::size_t i = 0; i < changed.size(); ++i)
             if (changed[i] && !t.base[i].empty() && how(i) != Compare::None &&
@@ -768,6 +774,15 @@ bool ParsePlainSelect(const std::wstring& sql, PlainSelect& out) {
     return true;
 }
 
+// Some drivers (SQLite's) give a column's label as its base column: `select a as b` would name b.
+// Where the statement is a plain select, the column each item names is the base column.
+void BaseColumnsFromSelect(const std::wstring& source, std::size_t count, TableTarget& t) {
+    PlainSelect plain;
+    if (!ParsePlainSelect(source, plain) || plain.star || plain.columns.size() != count) return;
+    for (std::size_t i = 0; i < count; ++i)
+        if (!t.base[i].empty() && !plain.columns[i].empty()) t.base[i] = plain.columns[i];
+}
+
 void DescribeTarget(const std::vector<ColumnInfo>& columns, const std::wstring& uniqueCatalog, const std::wstring& uniqueSchema,
                     const std::wstring& uniqueTable, const std::wstring& source, TableTarget& t) {
     t = TableTarget();
@@ -807,6 +822,7 @@ void DescribeTarget(const std::vector<ColumnInfo>& columns, const std::wstring& 
         }
         if (!any) t.refusal = Format(L"%s The table \"%s\" of the \"Unique Table\" property gives no column of the result.",
                                      std::wstring(kNoBaseTable), uniqueTable);
+        else BaseColumnsFromSelect(source, columns.size(), t);
         return;
     }
     std::vector<std::tuple<std::wstring, std::wstring, std::wstring>> tables;
@@ -838,6 +854,7 @@ void DescribeTarget(const std::vector<ColumnInfo>& columns, const std::wstring& 
     std::tie(t.catalog, t.schema, t.table) = tables[0];
     for (std::size_t i = 0; i < columns.size(); ++i)
         if (!columns[i].baseTable.empty()) t.base[i] = columns[i].baseColumn;
+    BaseColumnsFromSelect(source, columns.size(), t);
 }
 
 bool ResolveTarget(ConnectionCore& connection, TableTarget& t, const void* owner, OdbcError& error) {
@@ -1037,7 +1054,9 @@ bool WriteRow(ConnectionCore& connection, const std::vector<ColumnInfo>& columns
             limited = copies && LimitToOneRow(t, s, whereAt);
         }
         auto several = [&](long count) {
-            std::wstring why = match.loose.empty()
+            std::wstring why = !match.nullKey.empty()
+                                   ? Format(L"the key column \"%s\" holds NULL, which does not tell rows apart", match.nullKey)
+                               : match.loose.empty()
                                    ? std::wstring(L"the table has no key and the rows hold the same values")
                                    : Format(L"the column \"%s\" cannot be compared exactly", match.loose);
             return Format(L"%s %ld rows of the table match this row (%s); nothing was changed.", std::wstring(kTooManyRows), count,
@@ -1136,6 +1155,11 @@ bool WriteRow(ConnectionCore& connection, const std::vector<ColumnInfo>& columns
         }
     }
     return true;
+}
+
+bool RunStatement(ConnectionCore& connection, const std::wstring& text, const void* owner, OdbcError& error) {
+    Statement s{text, {}};
+    return Execute(connection, s, nullptr, nullptr, owner, error);
 }
 
 }  // namespace zentra

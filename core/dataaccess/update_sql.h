@@ -83,6 +83,9 @@ bool WriteRow(ConnectionCore& connection, const std::vector<ColumnInfo>& columns
               RowWrite kind, const std::vector<_variant_t>& original, std::vector<_variant_t>& values,
               const std::vector<bool>& write, int criteria, const void* owner, bool& conflict, OdbcError& error);
 
+// Runs `text`, a statement without parameters or rows (a savepoint's).
+bool RunStatement(ConnectionCore& connection, const std::wstring& text, const void* owner, OdbcError& error);
+
 extern const wchar_t* const kRowNotFound;
 extern const wchar_t* const kNoBaseTable;
 

@@ -10,6 +10,7 @@
 
 #include "../../core/dataaccess/update_sql.h"
 #include "backend_test.h"
+#include "native_client.h"
 #include "zentra/codepage.h"
 #include "zentra/dataaccess.h"
 #include "zentra/text.h"
@@ -325,6 +326,12 @@ TEST_P(EditingBackend, BatchChangesWaitForUpdateBatchAndCancelBatchRestores) {
     ASSERT_EQ(1, rs.Update());
     EXPECT_EQ(3u, rs.GetRecordCount());
     EXPECT_EQ(before, SeenItems());  // nothing sent yet
+    // A saved file holds rows, not changes: it would lose them, so it is refused.
+    const std::string saved = "/tmp/orvanta_pending_" + std::to_string(getpid()) + ".xml";
+    std::remove(saved.c_str());
+    EXPECT_EQ(0, rs.SaveAsXML(std::wstring(saved.begin(), saved.end()).c_str()));
+    EXPECT_NE(std::wstring::npos, rs.m_strLastError.find(L"changes that were not sent")) << U8(rs.m_strLastError);
+    EXPECT_NE(0, access(saved.c_str(), F_OK));
 
     // CancelBatch brings back what was read and drops the added record.
     ASSERT_EQ(1, rs.CancelBatch());
@@ -386,6 +393,22 @@ TEST_P(EditingBackend, AChangeFromAnotherConnectionMakesTheUpdateFail) {
     EXPECT_EQ(L"mine", Text(batch, L"name"));
     ASSERT_EQ(1, batch.CancelBatch());
     EXPECT_EQ(L"b", Text(batch, L"name"));
+
+    // Inside the caller's transaction too, a batch that fails leaves nothing of itself behind.
+    if (kind() == testdb::Kind::SQLite) return;  // another writer would wait for the transaction
+    Items();
+    CADORecordSet inside(&conn, 1);
+    Open(inside, L"select id, name, qty, note from " + T(L"items") + L" order by id");
+    ASSERT_EQ(1, conn.BeginTrans());
+    EditField(inside, L"qty", 11L);
+    inside.MoveNext();
+    ASSERT_EQ(1, Change(inside, L"name", CString(L"mine")));
+    Exec(other, L"update " + T(L"items") + L" set name = 'theirs' where id = 2");
+    EXPECT_EQ(0, inside.UpdateBatch());
+    EXPECT_EQ(kRowNotFound, inside.m_strLastError);
+    conn.CommitTrans();
+    EXPECT_EQ((std::vector<std::string>{"1|a|10|n1", "2|theirs|20|n2", "3|c|30|n3"}),
+              testdb::NativeRows(GetParam(), U8(L"select id, name, qty, note from " + T(L"items") + L" order by id")));
 }
 
 TEST_P(EditingBackend, UpdateBatchOfTheCurrentRecordLeavesTheOthersPending) {

@@ -128,6 +128,51 @@ TEST_P(ExactRows, AWriteThatReachesSeveralRowsIsUndoneInsideAndOutsideTheCallers
     Exec(L"drop view " + view);
 }
 
+// NULLs in a unique column don't tell rows apart: a write by such a key reaches one row or nothing.
+TEST_P(ExactRows, AUniqueKeyHoldingNullDoesNotIdentifyARow) {
+    const std::wstring table = T(L"unique_null");
+    Recreate(table, L"u integer unique, n integer");
+    Exec(L"insert into " + table + L" values (NULL, 1), (NULL, 2), (1, 3), (NULL, 4), (NULL, 4)");
+    const std::wstring all = L"select u, n from " + table + L" order by n, u";
+    const Lines before = Native(all);
+    ASSERT_EQ(5u, before.size()) << before[0];
+    CADORecordSet rs(&conn, 0);
+    Open(rs, L"select u, n from " + table + L" order by n");
+    // Either exactly the row asked for changes (a row id or the whole row finds it), or nothing
+    // does and the message says why.
+    Lines expected = before;
+    auto check = [&](int result, std::size_t line, const char* now) {
+        if (result == 1) {
+            if (now) expected[line] = now;
+            else expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(line));
+        } else {
+            EXPECT_NE(std::wstring::npos, rs.m_strLastError.find(L"\"u\" holds NULL")) << U8(rs.m_strLastError);
+        }
+        EXPECT_EQ(expected, Native(all)) << U8(rs.m_strLastError);
+    };
+    check(rs.Delete(), 0, nullptr);
+    rs.MoveLast();
+    check(Set(rs, L"n", _variant_t::I4(9)), expected.size() - 1, "NULL|9");
+    // A row whose key holds a value is still found by it.
+    Seek(rs, L"n", L"3");
+    ASSERT_EQ(1, Set(rs, L"n", _variant_t::I4(7))) << U8(rs.m_strLastError);
+    EXPECT_EQ((Lines{"1|7"}), Native(L"select u, n from " + table + L" where u is not null"));
+    EXPECT_EQ(expected.size() - 1, Native(L"select u, n from " + table + L" where u is null").size());
+}
+
+// A field named after another column of the table writes the column it reads.
+TEST_P(ExactRows, AnAliasedFieldWritesTheColumnItReads) {
+    const std::wstring table = T(L"swapped");
+    Recreate(table, L"id integer primary key, a varchar(10), b varchar(10)");
+    Exec(L"insert into " + table + L" values (1, 'p', 'p'), (2, 'q', 'r')");
+    CADORecordSet rs(&conn, 0);
+    Open(rs, L"select id, a as b, b a from " + table + L" order by id");
+    ASSERT_EQ(1, Set(rs, L"b", _variant_t::Bstr(L"NEWA"))) << U8(rs.m_strLastError);
+    rs.MoveLast();
+    ASSERT_EQ(1, Set(rs, L"a", _variant_t::Bstr(L"NEWB"))) << U8(rs.m_strLastError);
+    EXPECT_EQ((Lines{"1|NEWA|p", "2|q|NEWB"}), Native(L"select id, a, b from " + table + L" order by id"));
+}
+
 TEST_P(ExactRows, ResultsWhoseRowsAreNotTableRowsAreRefused) {
     const std::wstring table = T(L"grouped"), other = T(L"grouped_other");
     Recreate(table, L"id integer primary key, v varchar(10), n integer");
