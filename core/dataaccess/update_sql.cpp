@@ -359,9 +359,11 @@ void AppendCondition(const ColumnInfo& c, const TableTarget& t, std::size_t i, c
         s.params.push_back(MakeParam(shape, _variant_t::Bstr(Utf8ToWide(std::string_view(text, end - text))), t.wideText));
         return;
     }
-    if (t.dbms == Dbms::SQLite && (c.kind == ValueKind::Decimal || c.kind == ValueKind::Text)) {
+    if (t.dbms == Dbms::SQLite &&
+        (c.kind == ValueKind::Decimal || c.kind == ValueKind::Text || (IsFloating(c) && v.vt() == VT_BSTR))) {
         // The value as the driver gave it: the stored text, the digits of an integer, a REAL
-        // value to fifteen digits. Compared as text, with no conversion by the column's type.
+        // value to fifteen digits (also one beyond a double, which arrives as that text).
+        // Compared as text, with no conversion by the column's type.
         std::wstring text;
         if (v.vt() == VT_DECIMAL) text = DecimalToText(v.decVal());
         else if (v.vt() == VT_BSTR) text = v.bstrVal();

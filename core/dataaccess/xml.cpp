@@ -222,6 +222,25 @@ std::string Hex(const std::vector<std::uint8_t>& bytes) {
     return out;
 }
 
+bool IsNumberKind(ValueKind kind) {
+    return kind == ValueKind::Int || kind == ValueKind::UInt || kind == ValueKind::Float || kind == ValueKind::Double;
+}
+
+// Whether a value of type `vt` is a number of the column's kind. A database that types values
+// rather than columns (SQLite) may hold a text or another number in a numeric column; such a
+// value is written and read back as its own text, never read through the column's kind.
+bool HoldsColumnNumber(ValueKind kind, VARTYPE vt) {
+    switch (kind) {
+    case ValueKind::Int:
+    case ValueKind::UInt:
+        return vt == VT_I1 || vt == VT_UI1 || vt == VT_I2 || vt == VT_UI2 || vt == VT_I4 || vt == VT_UI4 || vt == VT_I8 ||
+               vt == VT_UI8 || vt == VT_INT || vt == VT_UINT;
+    case ValueKind::Float: return vt == VT_R4;
+    case ValueKind::Double: return vt == VT_R8;
+    default: return true;
+    }
+}
+
 template <class T>
 std::wstring ShortestReal(T value) {
     char buffer[64];
@@ -234,6 +253,7 @@ std::wstring ShortestReal(T value) {
 // text for a date that has no calendar form.
 std::wstring XmlValue(const RowSet& rows, std::size_t col) {
     const ColumnInfo& c = rows.columns[col];
+    if (!HoldsColumnNumber(c.kind, rows.Value(col).vt())) return rows.Text(col);
     switch (c.kind) {
     case ValueKind::Int: return std::to_wstring(rows.Value(col).intVal());
     case ValueKind::UInt: return std::to_wstring(rows.Value(col).uintVal());
@@ -278,6 +298,21 @@ bool ExactNumber(ValueKind kind, std::string_view text, _variant_t& out) {
     case ValueKind::Double: { double v; if (!whole(v)) return false; out = _variant_t::R8(v); return true; }
     default: return false;
     }
+}
+
+// Whether `text` is a whole number in the form XmlValue writes that is too large for `kind`.
+bool BeyondItsKind(ValueKind kind, std::string_view text) {
+    const char* first = text.data();
+    const char* last = first + text.size();
+    std::from_chars_result r{};
+    if (kind == ValueKind::Int || kind == ValueKind::UInt) {
+        std::uint64_t v;
+        r = std::from_chars(first + (first != last && *first == '-'), last, v);
+    } else {
+        double v;
+        r = std::from_chars(first, last, v);
+    }
+    return first != last && r.ptr == last && r.ec == std::errc::result_out_of_range;
 }
 
 bool IsXmlName(const std::wstring& name) {
@@ -735,6 +770,11 @@ private:
             } else if (!ExactNumber(c.kind, a.value, in)) {
                 in = _variant_t::Bstr(Utf8ToWide(a.value));
             }
+            // A number too large for its column's kind (SQLite keeps such a value as text) is refused,
+            // never read as another number.
+            if (IsNumberKind(c.kind) && in.vt() == VT_BSTR && BeyondItsKind(c.kind, a.value))
+                return void(Fail(Format(L"The value \"%s\" of field \"%s\" in record %ld is too large for its type.",
+                                        Utf8ToWide(a.value), c.name, record_)));
             // A numeric that is not a number (PostgreSQL's NaN and infinities) stays as written.
             if (c.kind == ValueKind::Decimal && (a.value == "NaN" || a.value == "Infinity" || a.value == "-Infinity")) {
                 values_[col] = in;

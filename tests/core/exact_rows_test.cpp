@@ -79,21 +79,24 @@ protected:
 const wchar_t* const kSeveral = L"Insufficient key column information for updating or refreshing.";
 
 TEST_P(ExactRows, AWriteThatReachesSeveralRowsIsUndoneInsideAndOutsideTheCallersTransaction) {
-    // Two rows that only a column memory holds coarsely tells apart.
+    // Two rows that the result cannot tell apart: on SQLite a date memory holds coarsely, elsewhere
+    // a column the result leaves out.
     const std::wstring table = T(L"several");
+    std::wstring shown = L"a, d";
     if (kind() == Kind::SQLite) {
         Recreate(table, L"a integer, d date");
         Exec(L"insert into " + table + L" values (1, '2024-12-31'), (1, '2024-12-31 00:00:00'), (2, '2024-01-01')");
     } else {
-        Recreate(table, L"a integer, d time(6)");
-        Exec(L"insert into " + table + L" values (1, '10:00:00.1'), (1, '10:00:00.2'), (2, '11:00:00')");
+        Recreate(table, L"a integer, d varchar(10)");
+        Exec(L"insert into " + table + L" values (1, 'x'), (1, 'y'), (2, 'z')");
+        shown = L"a";
     }
     const std::wstring all = L"select a, d from " + table + L" order by d";
     const Lines before = Native(all);
     ASSERT_EQ(3u, before.size()) << before[0];
 
     CADORecordSet rs(&conn, 0);
-    Open(rs, L"select a, d from " + table + L" order by a");
+    Open(rs, L"select " + shown + L" from " + table + L" order by a");
     EXPECT_EQ(0, Set(rs, L"a", _variant_t::I4(5)));
     EXPECT_EQ(0u, rs.m_strLastError.find(kSeveral)) << U8(rs.m_strLastError);
     EXPECT_EQ(before, Native(all));
