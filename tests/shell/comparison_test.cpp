@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include <zentra/codepage.h>
+#include <zentra/text.h>
+
 #include "../core/testdb.h"
 #include "run_orva.h"
 
@@ -56,6 +59,12 @@ bool IsNumber(const std::string& text, double& value) {
 // that made them differ.
 bool Matches(const std::string& native, const std::string& shown, std::string& rule) {
     if (native == shown) return true;
+    std::wstring escaped = zentra::Utf8ToWide(native);
+    zentra::EscapeControls(escaped);
+    if (zentra::WideToUtf8(escaped) == shown) {
+        rule = "control characters show as visible escapes (a Tab as \\t)";
+        return true;
+    }
     double a = 0, b = 0;
     if (IsNumber(native, a) && IsNumber(shown, b) && (a == b || std::fabs(a - b) <= 5e-15 * std::fabs(a))) {
         rule = "doubles show 15 significant digits (DblToStr), numbers without the client's padding";
