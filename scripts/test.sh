@@ -34,7 +34,8 @@ run_suite() {
 echo "== Build and tests"
 run_suite "$ROOT/build"
 echo "== Build and tests under AddressSanitizer + UndefinedBehaviorSanitizer"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 LSAN_OPTIONS="suppressions=$ROOT/tests/lsan.supp:print_suppressions=0" \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite "$ROOT/build-asan" -DORVANTA_SANITIZE=ON
 echo "== Fuzz targets (clang, libFuzzer with AddressSanitizer + UndefinedBehaviorSanitizer), a short run each"
 cmake -S "$ROOT" -B "$ROOT/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
