@@ -27,6 +27,8 @@
 #include <cstdlib>
 #include <functional>
 
+#include <malloc.h>
+
 #include "worva.h"
 
 namespace {
@@ -226,6 +228,11 @@ int Benchmark(int rows, long long longLine, long long shortLines) {
     Print("window shows the result after", result);
     std::printf("%-44s %8.2f bytes per character of text\n", "memory taken by the result",
                 chars > 0 ? static_cast<double>(rssAfter - rssBefore) / chars : 0.0);
+    const CCommandEdit::StoreFigures store = view->GetStoreFigures();
+    const struct mallinfo2 heap = mallinfo2();
+    std::printf("%-44s %8.1f MB text, %d lines, %d laid out; heap %.1f MB in use, %.1f MB free\n",
+                "  the view's store", store.textBytes / 1e6, store.blocks, store.laidOutBlocks,
+                (heap.uordblks + heap.hblkhd) / 1e6, heap.fordblks / 1e6);
     view->OnClear();
     WaitForPrompt(view, 30000);
     std::printf("%-44s %8.1f MB (was %.1f MB before the result, %.1f MB with it)\n", "resident after Clear",

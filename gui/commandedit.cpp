@@ -20,6 +20,7 @@
 #include <QTextBlock>
 #include <QTimer>
 #include <QUrl>
+#include <QtGui/private/qtextdocument_p.h>
 
 #include <cstdlib>
 
@@ -78,6 +79,16 @@ constexpr int kMaxTake = 64 * 1024;
 constexpr int kMinTake = 1024;
 // Milliseconds a pass may spend on output before the window handles its other events.
 constexpr int kPassMs = 25;
+// Milliseconds after output or scrolling before the layouts of lines out of sight are freed.
+constexpr int kReleaseDelayMs = 200;
+// Characters of output after which the freed memory goes back to the system once the output pauses.
+constexpr qint64 kTrimAfterChars = 1 << 20;
+
+// The layout slot of a block. QTextBlock::layout() makes a layout where there is none, and the
+// document keeps every layout it made until the line goes; the slot lets the view see and free it.
+QTextLayout*& LayoutSlot(const QTextBlock& block) {
+    return QTextDocumentPrivate::get(block)->blockMap().fragment(block.fragmentIndex())->layout;
+}
 
 }  // namespace
 
@@ -127,6 +138,13 @@ CCommandEdit::CCommandEdit(QWidget* parent) : CPromptEdit(parent), m_Redir(this)
     viewport()->setMouseTracking(true);
     m_nScrollBack = StoredScrollBack();
     document()->setMaximumBlockCount(m_nScrollBack);
+    for (QTextCursor* cursor : {&m_PaintedFrom, &m_PaintedTo, &m_AppendedFrom}) {
+        *cursor = QTextCursor(document());
+        cursor->setKeepPositionOnInsert(true);
+    }
+    m_ReleaseTimer.setSingleShot(true);
+    m_ReleaseTimer.setInterval(kReleaseDelayMs);
+    connect(&m_ReleaseTimer, &QTimer::timeout, this, &CCommandEdit::ReleaseLayouts);
     SetAutoWrap(zentra::CSetting().GetAutoWrap());
     UpdateReadOnly();
 }
@@ -159,6 +177,7 @@ void CCommandEdit::TakeOutput() {
         QElapsedTimer chunk;
         chunk.start();
         pending = m_Redir.Take(m_nTakeSize);
+        m_nTakenSinceTrim += pending.text.size();
         AppendChunk(pending.text);
         if (chunk.elapsed() > kPassMs) m_nTakeSize = std::max(kMinTake, m_nTakeSize / 2);
         else if (chunk.elapsed() < kPassMs / 4 && pending.more) m_nTakeSize = std::min(kMaxTake, m_nTakeSize * 2);
@@ -167,6 +186,12 @@ void CCommandEdit::TakeOutput() {
     if (pending.more) QMetaObject::invokeMethod(this, "TakeOutput", Qt::QueuedConnection);
     if (pending.idleAfterText || pending.terminated) m_bBusy = 0;
     m_bTaking = false;
+    // Once a large output pauses, what it left free goes back to the system.
+    if (!m_bBusy && m_nTakenSinceTrim > kTrimAfterChars) {
+        ReleaseLayouts();
+        malloc_trim(0);
+        m_nTakenSinceTrim = 0;
+    }
     UpdateReadOnly();
     if (pending.terminated) {
         m_TypeAhead.clear();
@@ -207,8 +232,84 @@ void CCommandEdit::AppendChunk(QString text) {
 
 void CCommandEdit::AppendOutput(const QString& text) {
     const long from = EndPosition();
+    // The lines the output changes are laid out as they change.
+    if (!m_bAppended) {
+        m_AppendedFrom.setPosition(static_cast<int>(from));
+        m_bAppended = true;
+    }
     AppendAtEnd(text);
     Decorate(from);
+    if (!m_ReleaseTimer.isActive()) m_ReleaseTimer.start();
+}
+
+std::pair<QTextBlock, QTextBlock> CCommandEdit::VisibleBlocks() const {
+    const QTextBlock first = firstVisibleBlock();
+    QTextBlock last = first;
+    const QPointF offset = contentOffset();
+    const int height = viewport()->height();
+    for (QTextBlock block = first; block.isValid(); block = block.next()) {
+        last = block;
+        if (blockBoundingGeometry(block).translated(offset).bottom() >= height) break;
+    }
+    return {first, last};
+}
+
+void CCommandEdit::paintEvent(QPaintEvent* event) {
+    CPromptEdit::paintEvent(event);
+    // The lines painted hold layouts now; those that leave the sight have theirs freed.
+    const auto [first, last] = VisibleBlocks();
+    if (!first.isValid()) return;
+    bool wider = false;
+    if (!m_bPainted || first.position() < m_PaintedFrom.position()) {
+        m_PaintedFrom.setPosition(first.position());
+        wider = true;
+    }
+    if (!m_bPainted || last.position() > m_PaintedTo.position()) {
+        m_PaintedTo.setPosition(last.position());
+        wider = true;
+    }
+    m_bPainted = true;
+    if (wider && !m_ReleaseTimer.isActive()) m_ReleaseTimer.start();
+}
+
+void CCommandEdit::ReleaseLayouts() {
+    m_ReleaseTimer.stop();
+    // The lines in sight keep their layouts, and so does the caret's line (it may hold the
+    // text an input method is composing).
+    const auto [first, last] = VisibleBlocks();
+    const int keepFirst = first.isValid() ? first.blockNumber() : -1;
+    const int keepLast = last.isValid() ? last.blockNumber() : -1;
+    const int caret = textCursor().blockNumber();
+    auto release = [&](QTextBlock block, int lastNumber) {
+        for (int number = block.blockNumber(); block.isValid() && number <= lastNumber; block = block.next(), ++number) {
+            if ((number >= keepFirst && number <= keepLast) || number == caret) continue;
+            QTextLayout*& layout = LayoutSlot(block);
+            delete layout;
+            layout = nullptr;
+        }
+    };
+    if (m_bPainted)
+        release(document()->findBlock(m_PaintedFrom.position()),
+                document()->findBlock(m_PaintedTo.position()).blockNumber());
+    if (m_bAppended) release(document()->findBlock(m_AppendedFrom.position()), INT_MAX);
+    m_bAppended = false;
+    m_bPainted = first.isValid();
+    if (m_bPainted) {
+        m_PaintedFrom.setPosition(first.position());
+        m_PaintedTo.setPosition(last.position());
+    }
+}
+
+CCommandEdit::StoreFigures CCommandEdit::GetStoreFigures() const {
+    StoreFigures figures;
+    const QTextDocumentPrivate* store = QTextDocumentPrivate::get(document());
+    const QString& text = store->buffer();
+    figures.textBytes = text.size() * qint64(sizeof(QChar));
+    figures.bufferBytes = text.capacity() * qint64(sizeof(QChar));
+    figures.blocks = document()->blockCount();
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next())
+        if (LayoutSlot(block)) ++figures.laidOutBlocks;
+    return figures;
 }
 
 void CCommandEdit::Decorate(long from) {
@@ -525,6 +626,9 @@ void CCommandEdit::OnClear() {
     setPlainText(QString());
     m_bInputStarted = 0;
     m_nInputStart = 0;
+    m_bPainted = m_bAppended = false;
+    m_ReleaseTimer.stop();
+    m_nTakenSinceTrim = 0;
     // The freed text goes back to the system, not only to the allocator's free lists.
     malloc_trim(0);
     m_Redir.WriteData(L"\r\n");

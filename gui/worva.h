@@ -11,6 +11,9 @@
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTimer>
 
 #include <condition_variable>
 #include <cstdint>
@@ -260,6 +263,20 @@ public:
     // Appends the child's output: folded, with links marked and wide characters on the grid.
     void AppendOutput(const QString& text);
 
+    // What the view's text store holds. The text itself takes two bytes a character; each line
+    // adds its block and fragment records; a line's layout (its glyphs and line breaks, several
+    // hundred bytes) is kept only while the line is in sight, and made again when it comes back.
+    struct StoreFigures {
+        qint64 textBytes = 0;      // the document's text buffer in use
+        qint64 bufferBytes = 0;    // the same buffer as allocated
+        int blocks = 0;
+        int laidOutBlocks = 0;     // blocks holding a layout
+    };
+    StoreFigures GetStoreFigures() const;
+    // Frees the layouts of the lines laid out since the last call that are now out of sight; the
+    // view does it on its own shortly after output or scrolling.
+    void ReleaseLayouts();
+
     static constexpr int kFindMatchCase = 4;
     static constexpr int kFindWholeWord = 2;
     static constexpr int kFindDown = 1;
@@ -277,9 +294,12 @@ protected:
     bool event(QEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     friend class CRedir;
+    // The first and the last block in sight.
+    std::pair<QTextBlock, QTextBlock> VisibleBlocks() const;
     void UpdateReadOnly();
     void InsertLineBreak(const QString& text);
     void ShowFinished();
@@ -311,6 +331,13 @@ private:
     std::deque<QueuedKey> m_TypeAhead;
     QFont m_WideFont;
     QHash<char32_t, qreal> m_WideSpacing;
+    // The blocks that may hold a layout: those painted, and those output went to, since the last
+    // release. Cursors, so that they follow the oldest lines being dropped.
+    QTextCursor m_PaintedFrom, m_PaintedTo, m_AppendedFrom;
+    bool m_bPainted = false;
+    bool m_bAppended = false;
+    QTimer m_ReleaseTimer;
+    qint64 m_nTakenSinceTrim = 0;  // characters of output since memory was last given back
 };
 
 // The find dialog: find only, forward only, with match case and whole word.

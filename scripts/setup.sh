@@ -13,7 +13,7 @@ PACKAGES=(
   libedit-dev libxml2-dev libutf8proc-dev ccache
   tmux locales iproute2 procps
   qt6-base-dev xvfb xauth
-  qt6-svg-dev fonts-noto-cjk xdotool openbox
+  qt6-svg-dev qt6-base-private-dev fonts-noto-cjk xdotool openbox
   man-db groff-base desktop-file-utils appstream librsvg2-bin bash-completion dpkg-dev file
   clang libclang-rt-14-dev
 )

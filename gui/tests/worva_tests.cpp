@@ -878,6 +878,43 @@ private slots:
         QCOMPARE(view->toPlainText(), QString("SQL> "));
     }
 
+    void StoreKeepsLayoutsOnlyInSightAndGivesBackOnClear() {
+        CMainFrame frame(false);
+        frame.show();
+        CCommandEdit* view = frame.View();
+        view->SetScrollBack(CCommandEdit::kMinScrollBack);
+        const int inSight = view->viewport()->height() / view->fontMetrics().lineSpacing() + 2;
+        // Output arriving a few lines at a time, painted between: every line is in sight once.
+        auto output = [&](int lines) {
+            for (int i = 0; i < lines; i += 20) {
+                QString chunk;
+                for (int j = i; j < i + 20; ++j) chunk += QString("line %1 https://example.com/%1\n").arg(j);
+                view->AppendOutput(chunk);
+                view->repaint();
+            }
+        };
+        output(3000);
+        QVERIFY(WaitFor([&] { return view->GetStoreFigures().laidOutBlocks <= inSight; }, 5000));
+        // Scrolling back through it lays the lines out again; they are freed once out of sight.
+        for (int value = 0; value <= view->verticalScrollBar()->maximum(); value += inSight) {
+            view->verticalScrollBar()->setValue(value);
+            view->repaint();
+        }
+        view->verticalScrollBar()->setValue(0);
+        view->repaint();
+        QVERIFY(WaitFor([&] { return view->GetStoreFigures().laidOutBlocks <= inSight; }, 5000));
+        QVERIFY(!view->toPlainText().isEmpty());
+        // Lines dropped at the scroll-back limit do not stay in the text buffer.
+        const CCommandEdit::StoreFigures full = view->GetStoreFigures();
+        QCOMPARE(full.blocks, CCommandEdit::kMinScrollBack);
+        QVERIFY2(full.textBytes <= 4 * 2 * view->document()->characterCount(), qPrintable(QString::number(full.textBytes)));
+        view->OnClear();
+        const CCommandEdit::StoreFigures cleared = view->GetStoreFigures();
+        QCOMPARE(cleared.blocks, 1);
+        QVERIFY(cleared.laidOutBlocks <= 1);
+        QVERIFY2(cleared.bufferBytes < 4096, qPrintable(QString::number(cleared.bufferBytes)));
+    }
+
     void WindowCentredWithIconAndAboutFits() {
         CMainFrame frame(false);
         const QRect screen = frame.screen()->availableGeometry();
