@@ -230,8 +230,9 @@ int Benchmark(int rows, long long longLine, long long shortLines) {
                 chars > 0 ? static_cast<double>(rssAfter - rssBefore) / chars : 0.0);
     const CCommandEdit::StoreFigures store = view->GetStoreFigures();
     const struct mallinfo2 heap = mallinfo2();
-    std::printf("%-44s %8.1f MB text, %d lines, %d laid out; heap %.1f MB in use, %.1f MB free\n",
-                "  the view's store", store.textBytes / 1e6, store.blocks, store.laidOutBlocks,
+    std::printf("%-44s %8.1f MB text, %lld lines in %d blocks, %d laid out; heap %.1f MB in use, %.1f MB free\n",
+                "  the view's store", store.textBytes / 1e6, static_cast<long long>(view->LineCount()), store.blocks,
+                store.laidOutBlocks,
                 (heap.uordblks + heap.hblkhd) / 1e6, heap.fordblks / 1e6);
     view->OnClear();
     WaitForPrompt(view, 30000);

@@ -42,7 +42,7 @@ namespace {
 // quote, an angle bracket or a table border.
 const QRegularExpression& LinkPattern() {
     static const QRegularExpression pattern(
-        QStringLiteral(R"(\b(?:(?:https?|ftp|file)://|www\.|mailto:)[^\s<>"'|]+)"),
+        QStringLiteral(R"(\b(?:(?:https?|ftp|file)://|www\.|mailto:)[^\s<>"'|\x{2028}]+)"),
         QRegularExpression::CaseInsensitiveOption);
     return pattern;
 }
@@ -137,7 +137,6 @@ CString FindChildProgram() {
 CCommandEdit::CCommandEdit(QWidget* parent) : CPromptEdit(parent), m_Redir(this) {
     viewport()->setMouseTracking(true);
     m_nScrollBack = StoredScrollBack();
-    document()->setMaximumBlockCount(m_nScrollBack);
     for (QTextCursor* cursor : {&m_PaintedFrom, &m_PaintedTo, &m_AppendedFrom}) {
         *cursor = QTextCursor(document());
         cursor->setKeepPositionOnInsert(true);
@@ -239,7 +238,64 @@ void CCommandEdit::AppendOutput(const QString& text) {
     }
     AppendAtEnd(text);
     Decorate(from);
+    CountLines(document()->findBlock(static_cast<int>(from)));
+    TrimScrollBack();
     if (!m_ReleaseTimer.isActive()) m_ReleaseTimer.start();
+}
+
+void CCommandEdit::CountLines(QTextBlock block) {
+    // A block of several lines counts them all in the scroll bar before it is laid out (the
+    // document counts one line for a block it has not laid out yet).
+    bool counted = false;
+    for (; block.isValid(); block = block.next()) {
+        const QTextLayout* layout = LayoutSlot(block);
+        if (layout && layout->lineCount() > 0) continue;
+        const int lines = 1 + static_cast<int>(block.text().count(QChar(kLineSeparator)));
+        if (block.lineCount() >= lines || !block.isVisible()) continue;
+        block.setLineCount(lines);
+        counted = true;
+    }
+    if (counted) {
+        QAbstractTextDocumentLayout* layout = document()->documentLayout();
+        emit layout->documentSizeChanged(layout->documentSize());
+    }
+}
+
+void CCommandEdit::resizeEvent(QResizeEvent* event) {
+    CPromptEdit::resizeEvent(event);
+    if (m_bAutoWrap && event->size().width() != event->oldSize().width()) {
+        m_bRelaidOut = true;
+        if (!m_ReleaseTimer.isActive()) m_ReleaseTimer.start();
+    }
+}
+
+void CCommandEdit::TrimScrollBack() {
+    qint64 excess = LineCount() - m_nScrollBack;
+    if (excess <= 0) return;
+    // The oldest whole blocks, then the first lines of the next one.
+    int end = 0;
+    qint64 separators = 0;
+    for (QTextBlock block = document()->begin(); block.isValid() && block.next().isValid() && excess > 0;
+         block = block.next()) {
+        const QString text = block.text();
+        const qint64 inBlock = text.count(QChar(kLineSeparator));
+        if (inBlock + 1 <= excess) {
+            excess -= inBlock + 1;
+            separators += inBlock;
+            end = block.next().position();
+            continue;
+        }
+        qsizetype at = -1;
+        for (qint64 i = 0; i < excess; ++i) at = text.indexOf(QChar(kLineSeparator), at + 1);
+        end = block.position() + static_cast<int>(at) + 1;
+        separators += excess;
+        excess = 0;
+    }
+    if (end <= 0) return;
+    QTextCursor cursor(document());
+    cursor.setPosition(end, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    m_nLineSeparators -= separators;
 }
 
 std::pair<QTextBlock, QTextBlock> CCommandEdit::VisibleBlocks() const {
@@ -293,6 +349,13 @@ void CCommandEdit::ReleaseLayouts() {
                 document()->findBlock(m_PaintedTo.position()).blockNumber());
     if (m_bAppended) release(document()->findBlock(m_AppendedFrom.position()), INT_MAX);
     m_bAppended = false;
+    if (m_bRelaidOut) {
+        // Laying out again gave every block a layout of its own and counted each as one line:
+        // the layouts go, and a block of several lines counts them again.
+        m_bRelaidOut = false;
+        release(document()->begin(), INT_MAX);
+        CountLines(document()->begin());
+    }
     m_bPainted = first.isValid();
     if (m_bPainted) {
         m_PaintedFrom.setPosition(first.position());
@@ -323,7 +386,8 @@ void CCommandEdit::Decorate(long from) {
     for (QTextBlock block = document()->findBlock(static_cast<int>(from)); block.isValid(); block = block.next()) {
         const QString text = block.text();
         const auto links = FindLinks(text);
-        const bool wide = std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x80; });
+        const bool wide = std::any_of(text.begin(), text.end(),
+                                      [](QChar c) { return c.unicode() >= 0x80 && c.unicode() != kLineSeparator; });
         if (links.isEmpty() && !wide) continue;
         if (!editing) cursor.beginEditBlock();
         editing = true;
@@ -355,7 +419,7 @@ void CCommandEdit::Decorate(long from) {
                 code = QChar::surrogateToUcs4(c, text.at(i + 1));
                 units = 2;
             }
-            const int cells = code >= 0x80 ? zentra::CharDisplayWidth(static_cast<wchar_t>(code)) : 0;
+            const int cells = code >= 0x80 && code != kLineSeparator ? zentra::CharDisplayWidth(static_cast<wchar_t>(code)) : 0;
             const qreal spacing = cells > 0 ? CellSpacing(code, text.mid(i, units), cells) : 0;
             if (spacing != 0) {
                 if (runStart >= 0 && spacing != runSpacing) flush(i);
@@ -398,7 +462,7 @@ void CCommandEdit::SetScrollBack(int lines) {
     if (settings.SetKey(kSettingKey, 1)) settings.WriteInt(kScrollBackValue, m_nScrollBack);
     QTextCursor inputStart(document());
     inputStart.setPosition(static_cast<int>(std::min(m_nInputStart, EndPosition())));
-    document()->setMaximumBlockCount(m_nScrollBack);
+    TrimScrollBack();
     m_nInputStart = inputStart.position();
 }
 
@@ -627,6 +691,7 @@ void CCommandEdit::OnClear() {
     m_bInputStarted = 0;
     m_nInputStart = 0;
     m_bPainted = m_bAppended = false;
+    m_nLineSeparators = 0;
     m_ReleaseTimer.stop();
     m_nTakenSinceTrim = 0;
     // The freed text goes back to the system, not only to the allocator's free lists.
@@ -698,6 +763,8 @@ void CCommandEdit::OnOpenScript() {
 void CCommandEdit::SetAutoWrap(int wrap) {
     m_bAutoWrap = wrap ? 1 : 0;
     setLineWrapMode(m_bAutoWrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+    m_bRelaidOut = true;
+    if (!m_ReleaseTimer.isActive()) m_ReleaseTimer.start();
     zentra::CSetting().SetAutoWrap(m_bAutoWrap);
     emit stateChanged();
 }

@@ -64,32 +64,51 @@ long CPromptEdit::InsertLimit() const { return m_bInputStarted ? m_nInputStart :
 void CPromptEdit::AppendAtEnd(const QString& text) {
     // A line longer than kFoldLength goes on in a new block marked as its continuation: the
     // text layout handles one long block badly (each append lays the whole block out again),
-    // while short blocks cost only what is on the screen. Copying joins the pieces again.
+    // while short blocks cost only what is on the screen. Complete lines share a block, parted
+    // by line separators, up to kLinesPerBlock; the last newline of the text always starts a
+    // block, so the line being written (the prompt, the input) is a block of its own. Copying
+    // joins the pieces and turns the separators into newlines again.
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
-    qsizetype lineLength = cursor.block().length() - 1;
-    qsizetype pending = 0;  // start of the text not inserted yet
+    const QString last = cursor.block().text();
+    const qsizetype lastSeparator = last.lastIndexOf(QChar(kLineSeparator));
+    qsizetype lineLength = last.size() - (lastSeparator + 1);
+    int linesInBlock = 1 + static_cast<int>(last.count(QChar(kLineSeparator)));
+    const qsizetype lastNewline = text.lastIndexOf(QLatin1Char('\n'));
+    QString piece;  // the text for the current block
+    auto endBlock = [&](bool continued) {
+        if (!piece.isEmpty()) cursor.insertText(piece);
+        piece.clear();
+        cursor.insertBlock();
+        if (continued) cursor.block().setUserState(kContinuedBlock);
+        linesInBlock = 1;
+        lineLength = 0;
+    };
     for (qsizetype i = 0; i < text.size();) {
         const qsizetype newline = text.indexOf(QLatin1Char('\n'), i);
         const qsizetype lineEnd = newline < 0 ? text.size() : newline;
-        qsizetype room = kFoldLength - lineLength;
-        while (lineEnd - i > room) {
-            qsizetype cut = i + room;
+        while (lineEnd - i > kFoldLength - lineLength) {
+            qsizetype cut = i + (kFoldLength - lineLength);
             if (cut > i && text.at(cut - 1).isHighSurrogate()) --cut;  // keep a pair together
-            cursor.insertText(text.mid(pending, cut - pending));
-            cursor.insertBlock();
-            cursor.block().setUserState(kContinuedBlock);
-            pending = i = cut;
-            lineLength = 0;
-            room = kFoldLength;
+            piece += QStringView(text).mid(i, cut - i);
+            endBlock(true);
+            i = cut;
         }
+        piece += QStringView(text).mid(i, lineEnd - i);
         lineLength += lineEnd - i;
         if (newline < 0) break;
+        if (newline != lastNewline && linesInBlock < kLinesPerBlock) {
+            piece += QChar(kLineSeparator);
+            ++m_nLineSeparators;
+            ++linesInBlock;
+            lineLength = 0;
+        } else {
+            endBlock(false);
+        }
         i = newline + 1;
-        lineLength = 0;
     }
-    if (pending < text.size()) cursor.insertText(text.mid(pending));
+    if (!piece.isEmpty()) cursor.insertText(piece);
     cursor.endEditBlock();
 }
 
@@ -105,7 +124,7 @@ QString CPromptEdit::TextBetween(long from, long to) const {
         if (end > start) text += block.text().mid(start, end - start);
         block = block.next();
     }
-    return text;
+    return text.replace(QChar(kLineSeparator), QLatin1Char('\n'));
 }
 
 QMimeData* CPromptEdit::createMimeDataFromSelection() const {
