@@ -185,6 +185,12 @@ void CCommandEdit::TakeOutput() {
     if (pending.more) QMetaObject::invokeMethod(this, "TakeOutput", Qt::QueuedConnection);
     if (pending.idleAfterText || pending.terminated) m_bBusy = 0;
     m_bTaking = false;
+    if (!m_bBusy) {
+        QTextCursor inputStart(document());
+        inputStart.setPosition(static_cast<int>(std::min(m_nInputStart, EndPosition())));
+        TrimScrollBack(1);
+        m_nInputStart = inputStart.position();
+    }
     // Once a large output pauses, what it left free goes back to the system.
     if (!m_bBusy && m_nTakenSinceTrim > kTrimAfterChars) {
         ReleaseLayouts();
@@ -239,7 +245,9 @@ void CCommandEdit::AppendOutput(const QString& text) {
     AppendAtEnd(text);
     Decorate(from);
     CountLines(document()->findBlock(static_cast<int>(from)));
-    TrimScrollBack();
+    // While output flows, the oldest lines go in batches: each removal makes the document
+    // compact its whole text buffer. Once it pauses, the limit holds exactly.
+    TrimScrollBack(m_bBusy ? std::max<qint64>(1, m_nScrollBack / 64) : 1);
     if (!m_ReleaseTimer.isActive()) m_ReleaseTimer.start();
 }
 
@@ -269,9 +277,9 @@ void CCommandEdit::resizeEvent(QResizeEvent* event) {
     }
 }
 
-void CCommandEdit::TrimScrollBack() {
+void CCommandEdit::TrimScrollBack(qint64 least) {
     qint64 excess = LineCount() - m_nScrollBack;
-    if (excess <= 0) return;
+    if (excess < least || excess <= 0) return;
     // The oldest whole blocks, then the first lines of the next one.
     int end = 0;
     qint64 separators = 0;
@@ -462,7 +470,7 @@ void CCommandEdit::SetScrollBack(int lines) {
     if (settings.SetKey(kSettingKey, 1)) settings.WriteInt(kScrollBackValue, m_nScrollBack);
     QTextCursor inputStart(document());
     inputStart.setPosition(static_cast<int>(std::min(m_nInputStart, EndPosition())));
-    TrimScrollBack();
+    TrimScrollBack(1);
     m_nInputStart = inputStart.position();
 }
 
@@ -595,6 +603,36 @@ void CCommandEdit::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton || textCursor().hasSelection()) return;
     const QString link = LinkAt(event->position().toPoint());
     if (!link.isEmpty()) QDesktopServices::openUrl(LinkToUrl(link));
+}
+
+void CCommandEdit::mouseDoubleClickEvent(QMouseEvent* event) {
+    CPromptEdit::mouseDoubleClickEvent(event);
+    m_DoubleClicked.start();
+    m_DoubleClickPos = event->position().toPoint();
+}
+
+void CCommandEdit::mousePressEvent(QMouseEvent* event) {
+    CPromptEdit::mousePressEvent(event);
+    const bool triple = event->button() == Qt::LeftButton && m_DoubleClicked.isValid() &&
+                        m_DoubleClicked.elapsed() < QApplication::doubleClickInterval() &&
+                        (event->position().toPoint() - m_DoubleClickPos).manhattanLength() <
+                            QApplication::startDragDistance();
+    m_DoubleClicked.invalidate();
+    if (!triple) return;
+    // A triple click selects the block, with its end; where lines share a block, the line.
+    const QTextCursor at = cursorForPosition(event->position().toPoint());
+    const QTextBlock block = at.block();
+    const QString text = block.text();
+    const int column = at.position() - block.position();
+    const qsizetype start = column > 0 ? text.lastIndexOf(QChar(kLineSeparator), column - 1) + 1 : 0;
+    const qsizetype end = text.indexOf(QChar(kLineSeparator), column);
+    if (start == 0 && end < 0) return;
+    QTextCursor line(document());
+    line.setPosition(block.position() + static_cast<int>(start));
+    line.setPosition(end < 0 ? std::min(block.position() + block.length(), static_cast<int>(EndPosition()))
+                             : block.position() + static_cast<int>(end) + 1,
+                     QTextCursor::KeepAnchor);
+    setTextCursor(line);
 }
 
 void CCommandEdit::mouseMoveEvent(QMouseEvent* event) {

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QPlainTextEdit>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -302,6 +303,8 @@ protected:
     bool event(QEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
@@ -312,8 +315,8 @@ private:
     void UpdateReadOnly();
     void InsertLineBreak(const QString& text);
     void ShowFinished();
-    // Drops the oldest lines beyond the scroll-back limit.
-    void TrimScrollBack();
+    // Drops the oldest lines beyond the scroll-back limit, when there are at least `least`.
+    void TrimScrollBack(qint64 least);
     // Sets the line count of the blocks from this one on that are not laid out.
     void CountLines(QTextBlock block);
     void Decorate(long from);
@@ -349,7 +352,9 @@ private:
     QTextCursor m_PaintedFrom, m_PaintedTo, m_AppendedFrom;
     bool m_bPainted = false;
     bool m_bAppended = false;
-    bool m_bRelaidOut = false;  // the document laid out every block again (a new width or wrap mode)
+    bool m_bRelaidOut = false;
+    QElapsedTimer m_DoubleClicked;  // since the last double click, for a triple click
+    QPoint m_DoubleClickPos;  // the document laid out every block again (a new width or wrap mode)
     QTimer m_ReleaseTimer;
     qint64 m_nTakenSinceTrim = 0;  // characters of output since memory was last given back
 };

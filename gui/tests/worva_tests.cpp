@@ -878,6 +878,24 @@ private slots:
         QCOMPARE(view->toPlainText(), QString("SQL> "));
     }
 
+    void TripleClickSelectsOneLine() {
+        // Lines that share a block: a triple click still selects the one line under the pointer.
+        CCommandEdit view;
+        view.resize(600, 300);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.AppendOutput("first\nsecond line\nthird\nSQL> ");
+        QCOMPARE(view.document()->firstBlock().text(), QString("first") + QChar(0x2028) + "second line" + QChar(0x2028) + "third");
+        QTextCursor at(view.document());
+        at.setPosition(8);
+        const QPoint point = view.cursorRect(at).center();
+        QTest::mouseDClick(view.viewport(), Qt::LeftButton, Qt::NoModifier, point);
+        QTest::mousePress(view.viewport(), Qt::LeftButton, Qt::NoModifier, point);
+        QTest::mouseRelease(view.viewport(), Qt::LeftButton, Qt::NoModifier, point);
+        QCOMPARE(view.TextBetween(view.textCursor().selectionStart(), view.textCursor().selectionEnd()),
+                 QString("second line\n"));
+    }
+
     void StoreKeepsLayoutsOnlyInSightAndGivesBackOnClear() {
         CMainFrame frame(false);
         frame.show();
