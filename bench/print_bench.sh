@@ -70,7 +70,7 @@ drop table if exists t;
 create table t(id integer, name varchar(40), amount decimal(12,2), ts timestamp, note varchar(100));
 insert into t select x, 'customer-' || x, (x % 100000) / 4.0,
        to_timestamp(1700000000 + x * 37) at time zone 'UTC',
-       case when x % 3 = 0 then null else 'note ' || (x * 7919 % 100003) end
+       case when x % 3 = 0 then null else 'note ' || (x::bigint * 7919 % 100003) end
   from generate_series(1, $ROWS) x;
 SQL
 mariadb --no-defaults -h 127.0.0.1 -P "$MP" -u "$U" -p"$PW" "$DBN" <<SQL
