@@ -2,6 +2,7 @@
 #include "printer.h"
 
 #include <algorithm>
+#include <charconv>
 #include <regex>
 
 #include "commands.h"
@@ -122,29 +123,58 @@ bool IsTextType(int adoType) {
     }
 }
 
+// Appends the decimal digits of `value`, as printf's %d family writes them.
+template <class Int>
+void AppendInteger(CString& out, Int value) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, result.ptr);
+}
+
+// Appends `value` (not negative) with zeros before it up to `width` digits, as %0*d writes it.
+void AppendPadded(CString& out, unsigned value, int width) {
+    char digits[12];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    const int count = static_cast<int>(result.ptr - digits);
+    if (count < width) out.append(static_cast<size_t>(width - count), L'0');
+    out.append(digits, result.ptr);
+}
+
+// "hh:mm:ss", with ".mmm" when the milliseconds are set.
+void AppendClock(CString& out, const zentra::SYSTEMTIME& st) {
+    AppendPadded(out, st.wHour, 2);
+    out += L':';
+    AppendPadded(out, st.wMinute, 2);
+    out += L':';
+    AppendPadded(out, st.wSecond, 2);
+    if (st.wMilliseconds != 0) {
+        out += L'.';
+        AppendPadded(out, st.wMilliseconds, 3);
+    }
+}
+
 // Date-time text: the date part when year, month and day are set; the time part when hour, minute
 // or second is set (with milliseconds when they are set). A time-of-day value (`timeOnly`) carries
 // the day 1899-12-30 of every OLE date: it shows its time alone, midnight included.
-CString DateText(double date, bool timeOnly) {
+void AppendDateText(CString& out, double date, bool timeOnly) {
     zentra::SYSTEMTIME st;
-    if (!zentra::VariantToSystemTimeWithMilliseconds(date, st)) return CString();
+    if (!zentra::VariantToSystemTimeWithMilliseconds(date, st)) return;
     if (timeOnly) {
-        CString text = zentra::Format(L"%02d:%02d:%02d", static_cast<int>(st.wHour), static_cast<int>(st.wMinute),
-                                      static_cast<int>(st.wSecond));
-        if (st.wMilliseconds != 0) text += zentra::Format(L".%03d", static_cast<int>(st.wMilliseconds));
-        return text;
+        AppendClock(out, st);
+        return;
     }
-    CString text;
-    if (st.wYear != 0 && st.wMonth != 0 && st.wDay != 0)
-        text = zentra::Format(L"%04d-%02d-%02d", static_cast<int>(st.wYear), static_cast<int>(st.wMonth),
-                              static_cast<int>(st.wDay));
+    const size_t start = out.size();
+    if (st.wYear != 0 && st.wMonth != 0 && st.wDay != 0) {
+        AppendPadded(out, st.wYear, 4);
+        out += L'-';
+        AppendPadded(out, st.wMonth, 2);
+        out += L'-';
+        AppendPadded(out, st.wDay, 2);
+    }
     if (st.wHour != 0 || st.wMinute != 0 || st.wSecond != 0) {
-        if (!text.empty()) text += L' ';
-        text += zentra::Format(L"%02d:%02d:%02d", static_cast<int>(st.wHour), static_cast<int>(st.wMinute),
-                               static_cast<int>(st.wSecond));
-        if (st.wMilliseconds != 0) text += zentra::Format(L".%03d", static_cast<int>(st.wMilliseconds));
+        if (out.size() > start) out += L' ';
+        AppendClock(out, st);
     }
-    return text;
 }
 
 }  // namespace
@@ -269,57 +299,80 @@ int CPrintRecords::GetDisplayWidth(const CADOFieldInfo& info) {
 }
 
 CString CPrintRecords::FormatValue(const _variant_t& value) {
+    CString text;
+    AppendValue(text, value);
+    return text;
+}
+
+void CPrintRecords::AppendValue(CString& out, const _variant_t& value) {
     const zentra::VARTYPE vt = value.vt();
     if (vt & zentra::VT_BYREF) {
         const zentra::VARTYPE plain = vt & ~zentra::VT_BYREF;
-        if (plain == zentra::VT_EMPTY || plain == zentra::VT_NULL) return CString();
-        if (plain == zentra::VT_BOOL && value.byref())
-            return *static_cast<const zentra::VARIANT_BOOL*>(value.byref()) == zentra::VARIANT_TRUE ? L"YES" : L"NO";
+        if (plain == zentra::VT_EMPTY || plain == zentra::VT_NULL) return;
+        if (plain == zentra::VT_BOOL && value.byref()) {
+            out += *static_cast<const zentra::VARIANT_BOOL*>(value.byref()) == zentra::VARIANT_TRUE ? L"YES" : L"NO";
+            return;
+        }
         const _variant_t plainValue = value.ByValue();
         // A reference that cannot be followed (null, or to a type without a value) has no text.
-        if (plainValue.vt() & zentra::VT_BYREF) return L"<LOB>";
-        if (plainValue.vt() == zentra::VT_EMPTY) return CString();
-        return FormatValue(plainValue);
+        if (plainValue.vt() & zentra::VT_BYREF) out += L"<LOB>";
+        else if (plainValue.vt() != zentra::VT_EMPTY) AppendValue(out, plainValue);
+        return;
     }
     switch (vt) {
         case zentra::VT_EMPTY:
         case zentra::VT_NULL:
-            return CString();
+            break;
         case zentra::VT_I1:
         case zentra::VT_UI1:
         case zentra::VT_I2:
         case zentra::VT_UI2:
         case zentra::VT_INT:
-            return zentra::IntToStr(static_cast<int>(value.intVal()));
+            AppendInteger(out, static_cast<int>(value.intVal()));
+            break;
         case zentra::VT_UINT:
-            return zentra::IntToStr(static_cast<unsigned int>(value.uintVal()));
+            AppendInteger(out, static_cast<unsigned int>(value.uintVal()));
+            break;
         case zentra::VT_I4:
-            return zentra::LongToStr(static_cast<long>(static_cast<std::int32_t>(value.intVal())));
+            AppendInteger(out, static_cast<std::int32_t>(value.intVal()));
+            break;
         case zentra::VT_UI4:
-            return zentra::ULongToStr(static_cast<unsigned long>(static_cast<std::uint32_t>(value.uintVal())));
+            AppendInteger(out, static_cast<std::uint32_t>(value.uintVal()));
+            break;
         case zentra::VT_I8:
-            return zentra::LongLongToStr(value.intVal());
+            AppendInteger(out, value.intVal());
+            break;
         case zentra::VT_UI8:
-            return zentra::ULongLongToStr(value.uintVal());
+            AppendInteger(out, value.uintVal());
+            break;
         case zentra::VT_R4:
-            return zentra::DblToStr(value.fltVal());
+            out += zentra::DblToStr(value.fltVal());
+            break;
         case zentra::VT_R8:
-            return zentra::DblToStr(value.dblVal());
+            out += zentra::DblToStr(value.dblVal());
+            break;
         case zentra::VT_DECIMAL:
-            return zentra::DecToStr(value);
+            out += zentra::DecToStr(value);
+            break;
         case zentra::VT_CY:
-            return zentra::CurrencyToText(value.cyVal());
+            out += zentra::CurrencyToText(value.cyVal());
+            break;
         case zentra::VT_BSTR:
-            return value.bstrVal();
+            out += value.bstrVal();
+            break;
         case zentra::VT_BOOL:
-            return value.intVal() == zentra::VARIANT_TRUE ? L"YES" : L"NO";
+            out += value.intVal() == zentra::VARIANT_TRUE ? L"YES" : L"NO";
+            break;
         case zentra::VT_DATE:
-            return DateText(value.dblVal(), false);
+            AppendDateText(out, value.dblVal(), false);
+            break;
         case zentra::VT_ARRAY | zentra::VT_I1:
         case zentra::VT_ARRAY | zentra::VT_UI1:
-            return zentra::CSafeArray(value).ToString();
+            out += zentra::CSafeArray(value).ToString();
+            break;
         default:
-            return L"<LOB>";
+            out += L"<LOB>";
+            break;
     }
 }
 
@@ -480,7 +533,8 @@ void CPrintRecords::RawValueText(CADORecordSet& rs, const Column& column, long p
             return;
         case zentra::adDBTime:
             if (value.vt() == zentra::VT_DATE) {
-                text = DateText(value.dblVal(), true);
+                text.clear();
+                AppendDateText(text, value.dblVal(), true);
                 return;
             }
             break;
@@ -491,14 +545,13 @@ void CPrintRecords::RawValueText(CADORecordSet& rs, const Column& column, long p
         case zentra::VT_NULL:
             text = L"NULL";
             break;
-        case zentra::VT_BOOL:
-            text = value.intVal() == zentra::VARIANT_TRUE ? L"YES" : L"NO";
-            break;
         case zentra::VT_BSTR:
             text = value.bstrVal();
             break;
         default:
-            text = FormatValue(value);
+            // Written into the text's own storage, kept from value to value.
+            text.clear();
+            AppendValue(text, value);
             break;
     }
 }
@@ -633,7 +686,11 @@ void CPrintRecords::PrintTable(COutput& out, CADORecordSet& rs, std::vector<Colu
     while (stopFlag.load() == 0) {
         ++count;
         cells.RemoveAll();
-        if (showIndex) cells.AddValue(zentra::Format(L"%ld", count), widths.front());
+        if (showIndex) {
+            value.clear();
+            AppendInteger(value, count);
+            cells.AddValue(value, widths.front());
+        }
         for (size_t i = 0; i < columns.size(); ++i) {
             const Column& column = columns[i];
             ValueText(rs, column, static_cast<long>(i), fetchByIndex, scratch, value);
@@ -660,7 +717,10 @@ void CPrintRecords::PrintList(COutput& out, CADORecordSet& rs, const std::vector
     long count = 0;
     while (stopFlag.load() == 0) {
         ++count;
-        out.Write(zentra::Format(L"*************************** %ld. row ***************************\r\n", count));
+        text.assign(L"*************************** ");
+        AppendInteger(text, count);
+        text += L". row ***************************\r\n";
+        out.Write(text);
         for (size_t i = 0; i < columns.size() && stopFlag.load() == 0; ++i) {
             const Column& column = columns[i];
             text.clear();

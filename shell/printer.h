@@ -91,6 +91,8 @@ public:
 
     // Texts of values, as printed (exposed for the schema commands and the tests).
     static CString FormatValue(const zentra::_variant_t& value);
+    // The same appended to `out`.
+    static void AppendValue(CString& out, const zentra::_variant_t& value);
     static int GetDisplayWidth(const zentra::CADOFieldInfo& info);
     static int GetAlignment(int adoType);
 
