@@ -22,10 +22,6 @@ using zentra::COutput;
 
 namespace {
 
-// String-table texts 38 and 39.
-constexpr wchar_t kIds38QueryOkayInSet[] = L"Query Okay, %ld %s in set (%s sec)";
-constexpr wchar_t kIds39QueryOkayAffected[] = L"Query Okay, %ld %s affected (%s sec)";
-
 constexpr int kAlignLeft = 1;
 constexpr int kAlignRight = 2;
 constexpr int kAlignCentre = 3;
@@ -211,14 +207,26 @@ int ExecuteStatement(zentra::CADOConnection* connection, const CString& statemen
     if (recordset.GetFieldCount() > 0) {
         CPrintRecords& printer = Printer();
         printer.Attach(&recordset, nullptr);
-        printer.PrintResult(state.resultViewType, state.displayRecordNum, state.truncValue, 1);
-        const long count = static_cast<long>(recordset.GetRecordCount());
-        if (out) out->PrintMessage(kIds38QueryOkayInSet, count, count < 2 ? L"row" : L"rows", elapsed);
-    } else {
-        const long count = affected;
-        if (out) out->PrintMessage(kIds39QueryOkayAffected, count, count < 2 ? L"row" : L"rows", elapsed);
+        printer.PrintResult(CurrentPrintOptions());
+        if (out) PrintQueryOkay(*out, QueryOkay::InSet, static_cast<long>(recordset.GetRecordCount()), elapsed);
+    } else if (out) {
+        PrintQueryOkay(*out, QueryOkay::Affected, affected, elapsed);
     }
     return 1;
+}
+
+void PrintQueryOkay(COutput& out, QueryOkay kind, long count, const CString& elapsed) {
+    out.PrintMessage(kind == QueryOkay::InSet ? IDS_ROWS_IN_SET : IDS_ROWS_AFFECTED, count, count < 2 ? L"row" : L"rows",
+                     elapsed);
+}
+
+PrintOptions CurrentPrintOptions() {
+    const ShellState& state = State();
+    PrintOptions options;
+    options.layout = state.resultViewType == static_cast<int>(PrintLayout::List) ? PrintLayout::List : PrintLayout::Table;
+    options.truncate = state.truncValue != 0;
+    options.showIndex = state.displayRecordNum != 0;
+    return options;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -495,22 +503,16 @@ void CPrintRecords::PrintRowLines(CString& out, const CRowCells& cells, const st
     }
 }
 
-void CPrintRecords::ValueText(CADORecordSet& rs, const Column& column, long position, int fetchByIndex,
-                              _variant_t& value, CString& text) {
-    RawValueText(rs, column, position, fetchByIndex, value, text);
+void CPrintRecords::ValueText(CADORecordSet& rs, const Column& column, _variant_t& value, CString& text) {
+    RawValueText(rs, column, value, text);
     zentra::EscapeControls(text);
 }
 
-void CPrintRecords::RawValueText(CADORecordSet& rs, const Column& column, long position, int fetchByIndex,
-                                 _variant_t& value, CString& text) {
+void CPrintRecords::RawValueText(CADORecordSet& rs, const Column& column, _variant_t& value, CString& text) {
     const CADOFieldInfo& info = column.info;
-    const int index = static_cast<int>(position);
-    const wchar_t* name = info.m_strName.c_str();
+    const int index = static_cast<int>(column.index);
     value.Clear();
-    if (fetchByIndex)
-        rs.GetFieldValue(index, value);
-    else
-        rs.GetFieldValue(name, value);
+    rs.GetFieldValue(index, value);
 
     switch (info.m_nType) {
         case zentra::adLongVarChar:
@@ -522,10 +524,7 @@ void CPrintRecords::RawValueText(CADORecordSet& rs, const Column& column, long p
                 text = value.bstrVal();
             } else {
                 text.clear();
-                if (fetchByIndex)
-                    rs.GetChunk(index, text);
-                else
-                    rs.GetChunk(name, text);
+                rs.GetChunk(index, text);
             }
             return;
         case zentra::adLongVarBinary:
@@ -559,10 +558,15 @@ void CPrintRecords::RawValueText(CADORecordSet& rs, const Column& column, long p
 bool CPrintRecords::BuildColumns(CADORecordSet& rs, std::vector<Column>& columns) const {
     columns.clear();
     if (fieldMap_ && !fieldMap_->empty()) {
+        const long count = rs.GetFieldCount();
         for (const FIELD_MAP& entry : *fieldMap_) {
             Column column;
-            // A map entry naming no field of the result is left out.
-            if (!rs.GetFieldInfo(entry.strField.c_str(), &column.info)) continue;
+            // The first field of that name (in any case); a map entry naming no field of the
+            // result is left out.
+            for (long i = 0; i < count && column.index < 0; ++i)
+                if (rs.GetFieldInfo(i, &column.info) && zentra::EqualsNoCase(column.info.m_strName, entry.strField))
+                    column.index = i;
+            if (column.index < 0) continue;
             column.info.m_strDisplayName = entry.strCaption;
             columns.push_back(std::move(column));
         }
@@ -580,16 +584,13 @@ bool CPrintRecords::BuildColumns(CADORecordSet& rs, std::vector<Column>& columns
     return !columns.empty();
 }
 
-void CPrintRecords::MeasureColumns(CADORecordSet& rs, std::vector<Column>& columns, int fetchByIndex) const {
+void CPrintRecords::MeasureColumns(CADORecordSet& rs, std::vector<Column>& columns) const {
     // Text columns are measured in display columns as well, so that wide characters get their room.
     _variant_t value;
     auto measureText = [&](size_t position) {
         Column& column = columns[position];
         if (!IsTextType(column.info.m_nType)) return;
-        if (fetchByIndex)
-            rs.GetFieldValue(static_cast<int>(position), value);
-        else
-            rs.GetFieldValue(column.info.m_strName.c_str(), value);
+        rs.GetFieldValue(static_cast<int>(column.index), value);
         if (value.vt() != zentra::VT_BSTR) return;
         CString text = value.bstrVal();
         // Measured as shown: control characters as their escapes.
@@ -608,9 +609,8 @@ void CPrintRecords::MeasureColumns(CADORecordSet& rs, std::vector<Column>& colum
     for (int measured = 0; !rs.IsEOF() && measured < kMeasuredAfterFirst;) {
         for (size_t i = 0; i < columns.size(); ++i) {
             Column& column = columns[i];
-            // By position when it is known: a result may hold two columns of the same name.
-            const long size = column.index >= 0 ? rs.GetFieldActualSize(column.index)
-                                                : rs.GetFieldActualSize(column.info.m_strName.c_str());
+            // By position: a result may hold two columns of the same name.
+            const long size = rs.GetFieldActualSize(column.index);
             if (size > column.info.m_lActualSize) column.info.m_lActualSize = size;
             measureText(i);
         }
@@ -630,7 +630,7 @@ void CPrintRecords::MeasureColumns(CADORecordSet& rs, std::vector<Column>& colum
     }
 }
 
-void CPrintRecords::PrintResult(int listLayout, int showIndex, int truncate, int fetchByIndex) {
+void CPrintRecords::PrintResult(const PrintOptions& options) {
     COutput* out = output_.load();
     CADORecordSet* rs = recordset_;
     if (!out || !rs || !out->IsEnable()) return;
@@ -638,21 +638,27 @@ void CPrintRecords::PrintResult(int listLayout, int showIndex, int truncate, int
     zentra::COutputBuffer buffer(*out);
     std::vector<Column> columns;
     const bool any = BuildColumns(*rs, columns);
-    MeasureColumns(*rs, columns, fetchByIndex);
+    MeasureColumns(*rs, columns);
     if (!any) return;
 
     stopFlag.store(0);
-    if (listLayout)
-        PrintList(*out, *rs, columns, fetchByIndex);
-    else
-        PrintTable(*out, *rs, columns, showIndex, truncate, fetchByIndex);
+    switch (options.layout) {
+        case PrintLayout::List:
+            PrintList(*out, *rs, columns);
+            break;
+        case PrintLayout::Table:
+            PrintTable(*out, *rs, columns, options);
+            break;
+    }
 
     if (stopFlag.load() == 1) out->PrintMessage(L"\r\n%s", zentra::LoadString(IDS_ABORTED));
     stopFlag.store(1);
 }
 
-void CPrintRecords::PrintTable(COutput& out, CADORecordSet& rs, std::vector<Column>& columns, int showIndex,
-                               int truncate, int fetchByIndex) {
+void CPrintRecords::PrintTable(COutput& out, CADORecordSet& rs, std::vector<Column>& columns,
+                               const PrintOptions& options) {
+    const bool showIndex = options.showIndex;
+    const int truncate = options.truncate ? 1 : 0;
     if (rs.IsEOF()) return;
 
     std::vector<int> widths;
@@ -693,7 +699,7 @@ void CPrintRecords::PrintTable(COutput& out, CADORecordSet& rs, std::vector<Colu
         }
         for (size_t i = 0; i < columns.size(); ++i) {
             const Column& column = columns[i];
-            ValueText(rs, column, static_cast<long>(i), fetchByIndex, scratch, value);
+            ValueText(rs, column, scratch, value);
             cells.AddValue(truncate ? CutToWidth(value, column.width) : std::wstring_view(value), column.width);
         }
         text.clear();
@@ -705,7 +711,7 @@ void CPrintRecords::PrintTable(COutput& out, CADORecordSet& rs, std::vector<Colu
     out.Write(separator);
 }
 
-void CPrintRecords::PrintList(COutput& out, CADORecordSet& rs, const std::vector<Column>& columns, int fetchByIndex) {
+void CPrintRecords::PrintList(COutput& out, CADORecordSet& rs, const std::vector<Column>& columns) {
     if (rs.IsEOF()) return;
 
     int nameWidth = 0;
@@ -726,7 +732,7 @@ void CPrintRecords::PrintList(COutput& out, CADORecordSet& rs, const std::vector
             text.clear();
             PrintCell(text, column.info.m_strDisplayName, nameWidth, kAlignRight, 1);
             text += L": ";
-            ValueText(rs, column, static_cast<long>(i), fetchByIndex, scratch, value);
+            ValueText(rs, column, scratch, value);
             text += value;
             text += L"\r\n";
             out.Write(text);

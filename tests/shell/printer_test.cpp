@@ -330,11 +330,11 @@ TEST(PrinterFieldMap, ChoosesRenamesAndReordersColumnsFetchedByName) {
     const FieldMapArray map = {FIELD_MAP(L"name", L"NAME"), FIELD_MAP(L"missing", L"GONE"),
                                FIELD_MAP(L"id", L"Identifier")};
     Printer().Attach(&recordset, &map);
-    Printer().PrintResult(0, 0, 0, 0);
+    Printer().PrintResult({});
     EXPECT_EQ(s.Take(), Lines({"+--------+--------+", "| NAME   | Identi |", "+--------+--------+",
                                   "| seven  |      7 |", "+--------+--------+"}));
     recordset.MoveFirst();
-    Printer().PrintResult(1, 0, 0, 0);
+    Printer().PrintResult({orva::PrintLayout::List});
     EXPECT_EQ(s.Take(), Lines({"*************************** 1. row ***************************",
                                   "      NAME: seven", "Identifier: 7"}));
     EXPECT_FALSE(Printer().IsPrinting());
