@@ -81,6 +81,26 @@ void AppendSpaces(CString& out, int count) {
     if (count > 0) out.append(static_cast<size_t>(count), L' ');
 }
 
+// A table cell's line: " " + `text` of `columns` display columns, padded to `width` + 1 by
+// `alignment` (left, right or centred), without the border after it.
+void AppendCellLine(CString& out, std::wstring_view text, int columns, int width, int alignment) {
+    const int pad = width - columns;
+    if (alignment == kAlignRight) AppendSpaces(out, pad);
+    if (alignment == kAlignCentre) AppendSpaces(out, pad / 2);
+    out += L' ';
+    out += text;
+    if (alignment == kAlignLeft) AppendSpaces(out, pad);
+    if (alignment == kAlignCentre) AppendSpaces(out, pad - pad / 2);
+}
+
+// True when `text` is one line of characters one column wide each: its cell lines are its pieces
+// of the column's width.
+bool IsPlainLine(std::wstring_view text) {
+    for (wchar_t ch : text)
+        if (ch == L'\n' || ch == L'\r' || !IsNarrowChar(ch)) return false;
+    return true;
+}
+
 // `text` of `columns` display columns padded to `width` by `alignment`.
 void AppendAligned(CString& out, std::wstring_view text, int columns, int width, int alignment) {
     const int pad = width - columns;
@@ -485,13 +505,7 @@ void CPrintRecords::PrintRowLines(CString& out, const CRowCells& cells, const st
             int columns = 0;
             const std::wstring_view text = cells.GetValueString(line, i, columns);
             if (columns <= width && alignment >= kAlignLeft && alignment <= kAlignCentre) {
-                const int pad = width - columns;
-                if (alignment == kAlignRight) AppendSpaces(out, pad);
-                if (alignment == kAlignCentre) AppendSpaces(out, pad / 2);
-                out += L' ';
-                out += text;
-                if (alignment == kAlignLeft) AppendSpaces(out, pad);
-                if (alignment == kAlignCentre) AppendSpaces(out, pad - pad / 2);
+                AppendCellLine(out, text, columns, width, alignment);
             } else {
                 cell.assign(1, L' ');
                 cell += text;
@@ -685,25 +699,48 @@ void CPrintRecords::PrintTable(COutput& out, CADORecordSet& rs, std::vector<Colu
     text += separator;
     out.Write(text);
 
-    // One set of cells, one value and one text for every row.
+    // One value per cell and one text for every row, their storage kept from row to row.
     _variant_t scratch;
-    CString value;
+    std::vector<CString> values(widths.size());
+    const size_t first = showIndex ? 1 : 0;
     long count = 0;
     while (stopFlag.load() == 0) {
         ++count;
-        cells.RemoveAll();
         if (showIndex) {
-            value.clear();
-            AppendInteger(value, count);
-            cells.AddValue(value, widths.front());
+            values.front().clear();
+            AppendInteger(values.front(), count);
         }
-        for (size_t i = 0; i < columns.size(); ++i) {
-            const Column& column = columns[i];
-            ValueText(rs, column, scratch, value);
-            cells.AddValue(truncate ? CutToWidth(value, column.width) : std::wstring_view(value), column.width);
+        for (size_t i = 0; i < columns.size(); ++i) ValueText(rs, columns[i], scratch, values[first + i]);
+        // A row of plain one-line texts is cut into pieces of the column widths here; any other
+        // goes through the cell splitter. (A row of empty texts prints no line at all.)
+        bool plain = true;
+        size_t lineCount = 0;
+        for (size_t i = 0; i < values.size() && plain; ++i) {
+            plain = widths[i] >= 1 && IsPlainLine(values[i]);
+            const size_t width = static_cast<size_t>(std::max(widths[i], 1));
+            lineCount = std::max(lineCount, (values[i].size() + width - 1) / width);
         }
+        if (truncate) lineCount = std::min<size_t>(lineCount, 1);
         text.clear();
-        PrintRowLines(text, cells, widths, alignments, truncate);
+        if (plain) {
+            for (size_t line = 0; line < lineCount; ++line) {
+                text += L'|';
+                for (size_t i = 0; i < values.size(); ++i) {
+                    const size_t width = static_cast<size_t>(widths[i]);
+                    const size_t from = line * width;
+                    const std::wstring_view piece =
+                        from < values[i].size() ? std::wstring_view(values[i]).substr(from, width) : std::wstring_view();
+                    AppendCellLine(text, piece, static_cast<int>(piece.size()), widths[i], alignments[i]);
+                    text += L" |";
+                }
+                text += L"\r\n";
+            }
+        } else {
+            cells.RemoveAll();
+            for (size_t i = 0; i < values.size(); ++i)
+                cells.AddValue(truncate ? CutToWidth(values[i], widths[i]) : std::wstring_view(values[i]), widths[i]);
+            PrintRowLines(text, cells, widths, alignments, truncate);
+        }
         out.Write(text);
         rs.MoveNext();
         if (rs.IsEOF()) break;
