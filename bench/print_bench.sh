@@ -105,6 +105,8 @@ INI
 QUERY="select * from t"
 echo "$QUERY" >"$WORK/query.sql"
 export ORVANTA_PASSWORD=$PW PGPASSWORD=$PW
+# orva starts from default settings (bordered table, no record index), never the user's own.
+export XDG_CONFIG_HOME=$WORK/config XDG_STATE_HOME=$WORK/state
 
 best() {  # input command... ; the runstat line of the run with the least processor time of REPEAT
   local input=$1; shift
