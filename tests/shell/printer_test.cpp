@@ -501,6 +501,11 @@ TEST(PrinterValues, FormatValueByVariantType) {
     st.wMilliseconds = 500;
     ASSERT_TRUE(zentra::SystemTimeToVariantTimeWithMilliseconds(st, date));
     EXPECT_EQ(CPrintRecords::FormatValue(_variant_t::Date(date)), L"2009-12-31");
+    // Every field zero-padded to its width: the first year an OLE date holds.
+    st.wYear = 100, st.wMonth = 1, st.wDay = 2, st.wHour = 3, st.wMinute = 4, st.wSecond = 5;
+    st.wMilliseconds = 7;
+    ASSERT_TRUE(zentra::SystemTimeToVariantTimeWithMilliseconds(st, date));
+    EXPECT_EQ(CPrintRecords::FormatValue(_variant_t::Date(date)), L"0100-01-02 03:04:05.007");
 }
 
 TEST(PrinterValues, DisplayWidthRules) {
