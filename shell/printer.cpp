@@ -753,6 +753,12 @@ void CPrintRecords::PrintList(COutput& out, CADORecordSet& rs, const std::vector
 
     int nameWidth = 0;
     for (const Column& column : columns) nameWidth = std::max(nameWidth, Columns(column.info.m_strDisplayName));
+    // Each column's line starts with its name right-aligned and ": ", made once.
+    std::vector<CString> names(columns.size());
+    for (size_t i = 0; i < columns.size(); ++i) {
+        PrintCell(names[i], columns[i].info.m_strDisplayName, nameWidth, kAlignRight, 1);
+        names[i] += L": ";
+    }
 
     _variant_t scratch;
     CString value;
@@ -763,17 +769,13 @@ void CPrintRecords::PrintList(COutput& out, CADORecordSet& rs, const std::vector
         text.assign(L"*************************** ");
         AppendInteger(text, count);
         text += L". row ***************************\r\n";
-        out.Write(text);
         for (size_t i = 0; i < columns.size() && stopFlag.load() == 0; ++i) {
-            const Column& column = columns[i];
-            text.clear();
-            PrintCell(text, column.info.m_strDisplayName, nameWidth, kAlignRight, 1);
-            text += L": ";
-            ValueText(rs, column, scratch, value);
+            text += names[i];
+            ValueText(rs, columns[i], scratch, value);
             text += value;
             text += L"\r\n";
-            out.Write(text);
         }
+        out.Write(text);
         rs.MoveNext();
         if (rs.IsEOF()) break;
     }
