@@ -110,41 +110,42 @@ TEST_P(PrinterGoldenServer, TypeMatrixAndManyRows) {
     const std::wstring table = L"golden_" + testdb::Widen(backend.name);
     State().connection->Execute((L"drop table if exists " + table).c_str());
     const std::wstring wide = ansi ? L"'wide'" : L"'中文字符テスト'";
-    if (testdb::IsPostgres(backend.kind)) {
-        s.Exec(L"create table " + table + L"(i integer, bi bigint, si smallint, r real, d double precision, "
-               L"dc numeric(12,2), num numeric, dt date, tm time, ts timestamp(3), vc varchar(20), ch char(5), "
-               L"tx text, b bytea, bo boolean, u uuid)");
-        s.Exec(L"insert into " + table + L" values(1, 1234567890123, 7, 0.5, 3.14159, 12.50, 0.000001, "
-               L"'2024-02-29', '12:34:56', '2024-02-29 12:34:56', 'plain', 'ab', 'short', '\\x41', true, "
-               L"'a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11')");
-        s.Exec(L"insert into " + table + L" values(null, null, null, null, null, null, null, null, null, null, null, "
-               L"null, null, null, null, null)");
-        s.Exec(L"insert into " + table + L" values(-2147483648, -9223372036854775808, -32768, -0.1, 1.5e300, "
-               L"-0.05, 123456789012345678901234567890.123456789, '0001-01-01', '00:00:00', "
-               L"'1999-12-31 23:59:59.123', " + wide + L", 'x', 'a long text that is far wider than the thirty "
-               L"columns of a cell' || chr(10) || 'second line', '\\x00ff10', false, null)");
-        s.Exec(L"insert into " + table + L" values(2147483647, 9223372036854775807, 32767, 1e-10, -2.5e-300, "
-               L"9999999999.99, -1, '9999-12-31', '23:59:59.5', '2024-01-01 00:00:00', 'tab' || chr(9) || "
-               L"'bell' || chr(7), '', 'crlf' || chr(13) || chr(10) || 'after', '', false, null)");
-    } else {
-        s.Exec(L"create table " + table + L"(i int, bi bigint, si smallint, ti tinyint, r float, d double, "
-               L"dc decimal(12,2), num decimal(38,10), dt date, tm time, ts datetime(3), vc varchar(20), "
-               L"ch char(5), tx text, b blob, bo boolean, y year, e enum('red','green'))");
-        s.Exec(L"insert into " + table + L" values(1, 1234567890123, 7, 1, 0.5, 3.14159, 12.50, 0.000001, "
-               L"'2024-02-29', '12:34:56', '2024-02-29 12:34:56', 'plain', 'ab', 'short', x'41', true, 2024, 'red')");
-        s.Exec(L"insert into " + table + L" values(null, null, null, null, null, null, null, null, null, null, "
-               L"null, null, null, null, null, null, null, null)");
-        s.Exec(L"insert into " + table + L" values(-2147483648, -9223372036854775808, -32768, -128, -0.1, 1.5e300, "
-               L"-0.05, 1234567890123456789012345678.1234567891, '1000-01-01', '-838:59:59', "
-               L"'1999-12-31 23:59:59.123', " + wide + L", 'x', concat('a long text that is far wider than the "
-               L"thirty columns of a cell', char(10), 'second line'), x'00ff10', false, 1901, 'green')");
-        s.Exec(L"insert into " + table + L" values(2147483647, 9223372036854775807, 32767, 127, 1e-10, -2.5e-300, "
-               L"9999999999.99, -1, '9999-12-31', '23:59:59', '2024-01-01 00:00:00', concat('tab', char(9), "
-               L"'bell', char(7)), '', concat('crlf', char(13), char(10), 'after'), '', false, 2155, 'green')");
-    }
+    // The columns, then the rows: typical values, NULLs, the lowest values and long texts, the
+    // highest values and control characters.
+    const bool pg = testdb::IsPostgres(backend.kind);
+    const std::vector<std::wstring> matrix =
+        pg ? std::vector<std::wstring>{
+                 L"i integer, bi bigint, si smallint, r real, d double precision, dc numeric(12,2), num numeric, "
+                 L"dt date, tm time, ts timestamp(3), vc varchar(20), ch char(5), tx text, b bytea, bo boolean, u uuid",
+                 L"1, 1234567890123, 7, 0.5, 3.14159, 12.50, 0.000001, '2024-02-29', '12:34:56', "
+                 L"'2024-02-29 12:34:56', 'plain', 'ab', 'short', '\\x41', true, 'a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11'",
+                 L"null, null, null, null, null, null, null, null, null, null, null, null, null, null, null, null",
+                 L"-2147483648, -9223372036854775808, -32768, -0.1, 1.5e300, -0.05, "
+                 L"123456789012345678901234567890.123456789, '0001-01-01', '00:00:00', '1999-12-31 23:59:59.123', " +
+                     wide + L", 'x', 'a long text that is far wider than the thirty columns of a cell' || chr(10) || "
+                     L"'second line', '\\x00ff10', false, null",
+                 L"2147483647, 9223372036854775807, 32767, 1e-10, -2.5e-300, 9999999999.99, -1, '9999-12-31', "
+                 L"'23:59:59.5', '2024-01-01 00:00:00', 'tab' || chr(9) || 'bell' || chr(7), '', 'crlf' || chr(13) || "
+                 L"chr(10) || 'after', '', false, null"}
+           : std::vector<std::wstring>{
+                 L"i int, bi bigint, si smallint, ti tinyint, r float, d double, dc decimal(12,2), num decimal(38,10), "
+                 L"dt date, tm time, ts datetime(3), vc varchar(20), ch char(5), tx text, b blob, bo boolean, y year, "
+                 L"e enum('red','green')",
+                 L"1, 1234567890123, 7, 1, 0.5, 3.14159, 12.50, 0.000001, '2024-02-29', '12:34:56', "
+                 L"'2024-02-29 12:34:56', 'plain', 'ab', 'short', x'41', true, 2024, 'red'",
+                 L"null, null, null, null, null, null, null, null, null, null, null, null, null, null, null, null, "
+                 L"null, null",
+                 L"-2147483648, -9223372036854775808, -32768, -128, -0.1, 1.5e300, -0.05, "
+                 L"1234567890123456789012345678.1234567891, '1000-01-01', '-838:59:59', '1999-12-31 23:59:59.123', " +
+                     wide + L", 'x', concat('a long text that is far wider than the thirty columns of a cell', "
+                     L"char(10), 'second line'), x'00ff10', false, 1901, 'green'",
+                 L"2147483647, 9223372036854775807, 32767, 127, 1e-10, -2.5e-300, 9999999999.99, -1, '9999-12-31', "
+                 L"'23:59:59', '2024-01-01 00:00:00', concat('tab', char(9), 'bell', char(7)), '', concat('crlf', "
+                 L"char(13), char(10), 'after'), '', false, 2155, 'green'"};
+    s.Exec(L"create table " + table + L"(" + matrix.front() + L")");
+    for (size_t row = 1; row < matrix.size(); ++row) s.Exec(L"insert into " + table + L" values(" + matrix[row] + L")");
     s.PrintAll(L"select * from " + table + L" order by i");
-    s.PrintAll(testdb::IsPostgres(backend.kind)
-                   ? L"select x, 'customer-' || x as name, ((x % 1000) / 4.0)::numeric(12,2) as amount, "
+    s.PrintAll(pg ? L"select x, 'customer-' || x as name, ((x % 1000) / 4.0)::numeric(12,2) as amount, "
                      L"timestamp '2023-11-14 22:13:20' + x * interval '37 seconds' as ts, case when x % 3 = 0 "
                      L"then null else 'note ' || (x * 7919 % 100003) end as note from generate_series(1, 1500) x"
                    : L"select seq as x, concat('customer-', seq) as name, cast((seq % 1000) / 4.0 as "
