@@ -2,6 +2,7 @@
 #include "printer.h"
 
 #include <algorithm>
+#include <charconv>
 #include <regex>
 
 #include "commands.h"
@@ -20,10 +21,6 @@ using zentra::CADORecordSet;
 using zentra::COutput;
 
 namespace {
-
-// String-table texts 38 and 39.
-constexpr wchar_t kIds38QueryOkayInSet[] = L"Query Okay, %ld %s in set (%s sec)";
-constexpr wchar_t kIds39QueryOkayAffected[] = L"Query Okay, %ld %s affected (%s sec)";
 
 constexpr int kAlignLeft = 1;
 constexpr int kAlignRight = 2;
@@ -84,6 +81,26 @@ void AppendSpaces(CString& out, int count) {
     if (count > 0) out.append(static_cast<size_t>(count), L' ');
 }
 
+// A table cell's line: " " + `text` of `columns` display columns, padded to `width` + 1 by
+// `alignment` (left, right or centred), without the border after it.
+void AppendCellLine(CString& out, std::wstring_view text, int columns, int width, int alignment) {
+    const int pad = width - columns;
+    if (alignment == kAlignRight) AppendSpaces(out, pad);
+    if (alignment == kAlignCentre) AppendSpaces(out, pad / 2);
+    out += L' ';
+    out += text;
+    if (alignment == kAlignLeft) AppendSpaces(out, pad);
+    if (alignment == kAlignCentre) AppendSpaces(out, pad - pad / 2);
+}
+
+// True when `text` is one line of characters one column wide each: its cell lines are its pieces
+// of the column's width.
+bool IsPlainLine(std::wstring_view text) {
+    for (wchar_t ch : text)
+        if (ch == L'\n' || ch == L'\r' || !IsNarrowChar(ch)) return false;
+    return true;
+}
+
 // `text` of `columns` display columns padded to `width` by `alignment`.
 void AppendAligned(CString& out, std::wstring_view text, int columns, int width, int alignment) {
     const int pad = width - columns;
@@ -122,29 +139,58 @@ bool IsTextType(int adoType) {
     }
 }
 
+// Appends the decimal digits of `value`, as printf's %d family writes them.
+template <class Int>
+void AppendInteger(CString& out, Int value) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, result.ptr);
+}
+
+// Appends `value` (not negative) with zeros before it up to `width` digits, as %0*d writes it.
+void AppendPadded(CString& out, unsigned value, int width) {
+    char digits[12];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    const int count = static_cast<int>(result.ptr - digits);
+    if (count < width) out.append(static_cast<size_t>(width - count), L'0');
+    out.append(digits, result.ptr);
+}
+
+// "hh:mm:ss", with ".mmm" when the milliseconds are set.
+void AppendClock(CString& out, const zentra::SYSTEMTIME& st) {
+    AppendPadded(out, st.wHour, 2);
+    out += L':';
+    AppendPadded(out, st.wMinute, 2);
+    out += L':';
+    AppendPadded(out, st.wSecond, 2);
+    if (st.wMilliseconds != 0) {
+        out += L'.';
+        AppendPadded(out, st.wMilliseconds, 3);
+    }
+}
+
 // Date-time text: the date part when year, month and day are set; the time part when hour, minute
 // or second is set (with milliseconds when they are set). A time-of-day value (`timeOnly`) carries
 // the day 1899-12-30 of every OLE date: it shows its time alone, midnight included.
-CString DateText(double date, bool timeOnly) {
+void AppendDateText(CString& out, double date, bool timeOnly) {
     zentra::SYSTEMTIME st;
-    if (!zentra::VariantToSystemTimeWithMilliseconds(date, st)) return CString();
+    if (!zentra::VariantToSystemTimeWithMilliseconds(date, st)) return;
     if (timeOnly) {
-        CString text = zentra::Format(L"%02d:%02d:%02d", static_cast<int>(st.wHour), static_cast<int>(st.wMinute),
-                                      static_cast<int>(st.wSecond));
-        if (st.wMilliseconds != 0) text += zentra::Format(L".%03d", static_cast<int>(st.wMilliseconds));
-        return text;
+        AppendClock(out, st);
+        return;
     }
-    CString text;
-    if (st.wYear != 0 && st.wMonth != 0 && st.wDay != 0)
-        text = zentra::Format(L"%04d-%02d-%02d", static_cast<int>(st.wYear), static_cast<int>(st.wMonth),
-                              static_cast<int>(st.wDay));
+    const size_t start = out.size();
+    if (st.wYear != 0 && st.wMonth != 0 && st.wDay != 0) {
+        AppendPadded(out, st.wYear, 4);
+        out += L'-';
+        AppendPadded(out, st.wMonth, 2);
+        out += L'-';
+        AppendPadded(out, st.wDay, 2);
+    }
     if (st.wHour != 0 || st.wMinute != 0 || st.wSecond != 0) {
-        if (!text.empty()) text += L' ';
-        text += zentra::Format(L"%02d:%02d:%02d", static_cast<int>(st.wHour), static_cast<int>(st.wMinute),
-                               static_cast<int>(st.wSecond));
-        if (st.wMilliseconds != 0) text += zentra::Format(L".%03d", static_cast<int>(st.wMilliseconds));
+        if (out.size() > start) out += L' ';
+        AppendClock(out, st);
     }
-    return text;
 }
 
 }  // namespace
@@ -181,14 +227,26 @@ int ExecuteStatement(zentra::CADOConnection* connection, const CString& statemen
     if (recordset.GetFieldCount() > 0) {
         CPrintRecords& printer = Printer();
         printer.Attach(&recordset, nullptr);
-        printer.PrintResult(state.resultViewType, state.displayRecordNum, state.truncValue, 1);
-        const long count = static_cast<long>(recordset.GetRecordCount());
-        if (out) out->PrintMessage(kIds38QueryOkayInSet, count, count < 2 ? L"row" : L"rows", elapsed);
-    } else {
-        const long count = affected;
-        if (out) out->PrintMessage(kIds39QueryOkayAffected, count, count < 2 ? L"row" : L"rows", elapsed);
+        printer.PrintResult(CurrentPrintOptions());
+        if (out) PrintQueryOkay(*out, QueryOkay::InSet, static_cast<long>(recordset.GetRecordCount()), elapsed);
+    } else if (out) {
+        PrintQueryOkay(*out, QueryOkay::Affected, affected, elapsed);
     }
     return 1;
+}
+
+void PrintQueryOkay(COutput& out, QueryOkay kind, long count, const CString& elapsed) {
+    out.PrintMessage(kind == QueryOkay::InSet ? IDS_ROWS_IN_SET : IDS_ROWS_AFFECTED, count, count < 2 ? L"row" : L"rows",
+                     elapsed);
+}
+
+PrintOptions CurrentPrintOptions() {
+    const ShellState& state = State();
+    PrintOptions options;
+    options.layout = state.resultViewType == static_cast<int>(PrintLayout::List) ? PrintLayout::List : PrintLayout::Table;
+    options.truncate = state.truncValue != 0;
+    options.showIndex = state.displayRecordNum != 0;
+    return options;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -269,57 +327,80 @@ int CPrintRecords::GetDisplayWidth(const CADOFieldInfo& info) {
 }
 
 CString CPrintRecords::FormatValue(const _variant_t& value) {
+    CString text;
+    AppendValue(text, value);
+    return text;
+}
+
+void CPrintRecords::AppendValue(CString& out, const _variant_t& value) {
     const zentra::VARTYPE vt = value.vt();
     if (vt & zentra::VT_BYREF) {
         const zentra::VARTYPE plain = vt & ~zentra::VT_BYREF;
-        if (plain == zentra::VT_EMPTY || plain == zentra::VT_NULL) return CString();
-        if (plain == zentra::VT_BOOL && value.byref())
-            return *static_cast<const zentra::VARIANT_BOOL*>(value.byref()) == zentra::VARIANT_TRUE ? L"YES" : L"NO";
+        if (plain == zentra::VT_EMPTY || plain == zentra::VT_NULL) return;
+        if (plain == zentra::VT_BOOL && value.byref()) {
+            out += *static_cast<const zentra::VARIANT_BOOL*>(value.byref()) == zentra::VARIANT_TRUE ? L"YES" : L"NO";
+            return;
+        }
         const _variant_t plainValue = value.ByValue();
         // A reference that cannot be followed (null, or to a type without a value) has no text.
-        if (plainValue.vt() & zentra::VT_BYREF) return L"<LOB>";
-        if (plainValue.vt() == zentra::VT_EMPTY) return CString();
-        return FormatValue(plainValue);
+        if (plainValue.vt() & zentra::VT_BYREF) out += L"<LOB>";
+        else if (plainValue.vt() != zentra::VT_EMPTY) AppendValue(out, plainValue);
+        return;
     }
     switch (vt) {
         case zentra::VT_EMPTY:
         case zentra::VT_NULL:
-            return CString();
+            break;
         case zentra::VT_I1:
         case zentra::VT_UI1:
         case zentra::VT_I2:
         case zentra::VT_UI2:
         case zentra::VT_INT:
-            return zentra::IntToStr(static_cast<int>(value.intVal()));
+            AppendInteger(out, static_cast<int>(value.intVal()));
+            break;
         case zentra::VT_UINT:
-            return zentra::IntToStr(static_cast<unsigned int>(value.uintVal()));
+            AppendInteger(out, static_cast<unsigned int>(value.uintVal()));
+            break;
         case zentra::VT_I4:
-            return zentra::LongToStr(static_cast<long>(static_cast<std::int32_t>(value.intVal())));
+            AppendInteger(out, static_cast<std::int32_t>(value.intVal()));
+            break;
         case zentra::VT_UI4:
-            return zentra::ULongToStr(static_cast<unsigned long>(static_cast<std::uint32_t>(value.uintVal())));
+            AppendInteger(out, static_cast<std::uint32_t>(value.uintVal()));
+            break;
         case zentra::VT_I8:
-            return zentra::LongLongToStr(value.intVal());
+            AppendInteger(out, value.intVal());
+            break;
         case zentra::VT_UI8:
-            return zentra::ULongLongToStr(value.uintVal());
+            AppendInteger(out, value.uintVal());
+            break;
         case zentra::VT_R4:
-            return zentra::DblToStr(value.fltVal());
+            out += zentra::DblToStr(value.fltVal());
+            break;
         case zentra::VT_R8:
-            return zentra::DblToStr(value.dblVal());
+            out += zentra::DblToStr(value.dblVal());
+            break;
         case zentra::VT_DECIMAL:
-            return zentra::DecToStr(value);
+            out += zentra::DecToStr(value);
+            break;
         case zentra::VT_CY:
-            return zentra::CurrencyToText(value.cyVal());
+            out += zentra::CurrencyToText(value.cyVal());
+            break;
         case zentra::VT_BSTR:
-            return value.bstrVal();
+            out += value.bstrVal();
+            break;
         case zentra::VT_BOOL:
-            return value.intVal() == zentra::VARIANT_TRUE ? L"YES" : L"NO";
+            out += value.intVal() == zentra::VARIANT_TRUE ? L"YES" : L"NO";
+            break;
         case zentra::VT_DATE:
-            return DateText(value.dblVal(), false);
+            AppendDateText(out, value.dblVal(), false);
+            break;
         case zentra::VT_ARRAY | zentra::VT_I1:
         case zentra::VT_ARRAY | zentra::VT_UI1:
-            return zentra::CSafeArray(value).ToString();
+            out += zentra::CSafeArray(value).ToString();
+            break;
         default:
-            return L"<LOB>";
+            out += L"<LOB>";
+            break;
     }
 }
 
@@ -424,13 +505,7 @@ void CPrintRecords::PrintRowLines(CString& out, const CRowCells& cells, const st
             int columns = 0;
             const std::wstring_view text = cells.GetValueString(line, i, columns);
             if (columns <= width && alignment >= kAlignLeft && alignment <= kAlignCentre) {
-                const int pad = width - columns;
-                if (alignment == kAlignRight) AppendSpaces(out, pad);
-                if (alignment == kAlignCentre) AppendSpaces(out, pad / 2);
-                out += L' ';
-                out += text;
-                if (alignment == kAlignLeft) AppendSpaces(out, pad);
-                if (alignment == kAlignCentre) AppendSpaces(out, pad - pad / 2);
+                AppendCellLine(out, text, columns, width, alignment);
             } else {
                 cell.assign(1, L' ');
                 cell += text;
@@ -442,22 +517,16 @@ void CPrintRecords::PrintRowLines(CString& out, const CRowCells& cells, const st
     }
 }
 
-void CPrintRecords::ValueText(CADORecordSet& rs, const Column& column, long position, int fetchByIndex,
-                              _variant_t& value, CString& text) {
-    RawValueText(rs, column, position, fetchByIndex, value, text);
+void CPrintRecords::ValueText(CADORecordSet& rs, const Column& column, _variant_t& value, CString& text) {
+    RawValueText(rs, column, value, text);
     zentra::EscapeControls(text);
 }
 
-void CPrintRecords::RawValueText(CADORecordSet& rs, const Column& column, long position, int fetchByIndex,
-                                 _variant_t& value, CString& text) {
+void CPrintRecords::RawValueText(CADORecordSet& rs, const Column& column, _variant_t& value, CString& text) {
     const CADOFieldInfo& info = column.info;
-    const int index = static_cast<int>(position);
-    const wchar_t* name = info.m_strName.c_str();
+    const int index = static_cast<int>(column.index);
     value.Clear();
-    if (fetchByIndex)
-        rs.GetFieldValue(index, value);
-    else
-        rs.GetFieldValue(name, value);
+    rs.GetFieldValue(index, value);
 
     switch (info.m_nType) {
         case zentra::adLongVarChar:
@@ -469,10 +538,7 @@ void CPrintRecords::RawValueText(CADORecordSet& rs, const Column& column, long p
                 text = value.bstrVal();
             } else {
                 text.clear();
-                if (fetchByIndex)
-                    rs.GetChunk(index, text);
-                else
-                    rs.GetChunk(name, text);
+                rs.GetChunk(index, text);
             }
             return;
         case zentra::adLongVarBinary:
@@ -480,7 +546,8 @@ void CPrintRecords::RawValueText(CADORecordSet& rs, const Column& column, long p
             return;
         case zentra::adDBTime:
             if (value.vt() == zentra::VT_DATE) {
-                text = DateText(value.dblVal(), true);
+                text.clear();
+                AppendDateText(text, value.dblVal(), true);
                 return;
             }
             break;
@@ -491,14 +558,13 @@ void CPrintRecords::RawValueText(CADORecordSet& rs, const Column& column, long p
         case zentra::VT_NULL:
             text = L"NULL";
             break;
-        case zentra::VT_BOOL:
-            text = value.intVal() == zentra::VARIANT_TRUE ? L"YES" : L"NO";
-            break;
         case zentra::VT_BSTR:
             text = value.bstrVal();
             break;
         default:
-            text = FormatValue(value);
+            // Written into the text's own storage, kept from value to value.
+            text.clear();
+            AppendValue(text, value);
             break;
     }
 }
@@ -506,10 +572,15 @@ void CPrintRecords::RawValueText(CADORecordSet& rs, const Column& column, long p
 bool CPrintRecords::BuildColumns(CADORecordSet& rs, std::vector<Column>& columns) const {
     columns.clear();
     if (fieldMap_ && !fieldMap_->empty()) {
+        const long count = rs.GetFieldCount();
         for (const FIELD_MAP& entry : *fieldMap_) {
             Column column;
-            // A map entry naming no field of the result is left out.
-            if (!rs.GetFieldInfo(entry.strField.c_str(), &column.info)) continue;
+            // The first field of that name (in any case); a map entry naming no field of the
+            // result is left out.
+            for (long i = 0; i < count && column.index < 0; ++i)
+                if (rs.GetFieldInfo(i, &column.info) && zentra::EqualsNoCase(column.info.m_strName, entry.strField))
+                    column.index = i;
+            if (column.index < 0) continue;
             column.info.m_strDisplayName = entry.strCaption;
             columns.push_back(std::move(column));
         }
@@ -527,16 +598,13 @@ bool CPrintRecords::BuildColumns(CADORecordSet& rs, std::vector<Column>& columns
     return !columns.empty();
 }
 
-void CPrintRecords::MeasureColumns(CADORecordSet& rs, std::vector<Column>& columns, int fetchByIndex) const {
+void CPrintRecords::MeasureColumns(CADORecordSet& rs, std::vector<Column>& columns) const {
     // Text columns are measured in display columns as well, so that wide characters get their room.
     _variant_t value;
     auto measureText = [&](size_t position) {
         Column& column = columns[position];
         if (!IsTextType(column.info.m_nType)) return;
-        if (fetchByIndex)
-            rs.GetFieldValue(static_cast<int>(position), value);
-        else
-            rs.GetFieldValue(column.info.m_strName.c_str(), value);
+        rs.GetFieldValue(static_cast<int>(column.index), value);
         if (value.vt() != zentra::VT_BSTR) return;
         CString text = value.bstrVal();
         // Measured as shown: control characters as their escapes.
@@ -555,9 +623,8 @@ void CPrintRecords::MeasureColumns(CADORecordSet& rs, std::vector<Column>& colum
     for (int measured = 0; !rs.IsEOF() && measured < kMeasuredAfterFirst;) {
         for (size_t i = 0; i < columns.size(); ++i) {
             Column& column = columns[i];
-            // By position when it is known: a result may hold two columns of the same name.
-            const long size = column.index >= 0 ? rs.GetFieldActualSize(column.index)
-                                                : rs.GetFieldActualSize(column.info.m_strName.c_str());
+            // By position: a result may hold two columns of the same name.
+            const long size = rs.GetFieldActualSize(column.index);
             if (size > column.info.m_lActualSize) column.info.m_lActualSize = size;
             measureText(i);
         }
@@ -577,7 +644,7 @@ void CPrintRecords::MeasureColumns(CADORecordSet& rs, std::vector<Column>& colum
     }
 }
 
-void CPrintRecords::PrintResult(int listLayout, int showIndex, int truncate, int fetchByIndex) {
+void CPrintRecords::PrintResult(const PrintOptions& options) {
     COutput* out = output_.load();
     CADORecordSet* rs = recordset_;
     if (!out || !rs || !out->IsEnable()) return;
@@ -585,21 +652,27 @@ void CPrintRecords::PrintResult(int listLayout, int showIndex, int truncate, int
     zentra::COutputBuffer buffer(*out);
     std::vector<Column> columns;
     const bool any = BuildColumns(*rs, columns);
-    MeasureColumns(*rs, columns, fetchByIndex);
+    MeasureColumns(*rs, columns);
     if (!any) return;
 
     stopFlag.store(0);
-    if (listLayout)
-        PrintList(*out, *rs, columns, fetchByIndex);
-    else
-        PrintTable(*out, *rs, columns, showIndex, truncate, fetchByIndex);
+    switch (options.layout) {
+        case PrintLayout::List:
+            PrintList(*out, *rs, columns);
+            break;
+        case PrintLayout::Table:
+            PrintTable(*out, *rs, columns, options);
+            break;
+    }
 
     if (stopFlag.load() == 1) out->PrintMessage(L"\r\n%s", zentra::LoadString(IDS_ABORTED));
     stopFlag.store(1);
 }
 
-void CPrintRecords::PrintTable(COutput& out, CADORecordSet& rs, std::vector<Column>& columns, int showIndex,
-                               int truncate, int fetchByIndex) {
+void CPrintRecords::PrintTable(COutput& out, CADORecordSet& rs, std::vector<Column>& columns,
+                               const PrintOptions& options) {
+    const bool showIndex = options.showIndex;
+    const int truncate = options.truncate ? 1 : 0;
     if (rs.IsEOF()) return;
 
     std::vector<int> widths;
@@ -626,21 +699,48 @@ void CPrintRecords::PrintTable(COutput& out, CADORecordSet& rs, std::vector<Colu
     text += separator;
     out.Write(text);
 
-    // One set of cells, one value and one text for every row.
+    // One value per cell and one text for every row, their storage kept from row to row.
     _variant_t scratch;
-    CString value;
+    std::vector<CString> values(widths.size());
+    const size_t first = showIndex ? 1 : 0;
     long count = 0;
     while (stopFlag.load() == 0) {
         ++count;
-        cells.RemoveAll();
-        if (showIndex) cells.AddValue(zentra::Format(L"%ld", count), widths.front());
-        for (size_t i = 0; i < columns.size(); ++i) {
-            const Column& column = columns[i];
-            ValueText(rs, column, static_cast<long>(i), fetchByIndex, scratch, value);
-            cells.AddValue(truncate ? CutToWidth(value, column.width) : std::wstring_view(value), column.width);
+        if (showIndex) {
+            values.front().clear();
+            AppendInteger(values.front(), count);
         }
+        for (size_t i = 0; i < columns.size(); ++i) ValueText(rs, columns[i], scratch, values[first + i]);
+        // A row of plain one-line texts is cut into pieces of the column widths here; any other
+        // goes through the cell splitter. (A row of empty texts prints no line at all.)
+        bool plain = true;
+        size_t lineCount = 0;
+        for (size_t i = 0; i < values.size() && plain; ++i) {
+            plain = widths[i] >= 1 && IsPlainLine(values[i]);
+            const size_t width = static_cast<size_t>(std::max(widths[i], 1));
+            lineCount = std::max(lineCount, (values[i].size() + width - 1) / width);
+        }
+        if (truncate) lineCount = std::min<size_t>(lineCount, 1);
         text.clear();
-        PrintRowLines(text, cells, widths, alignments, truncate);
+        if (plain) {
+            for (size_t line = 0; line < lineCount; ++line) {
+                text += L'|';
+                for (size_t i = 0; i < values.size(); ++i) {
+                    const size_t width = static_cast<size_t>(widths[i]);
+                    const size_t from = line * width;
+                    const std::wstring_view piece =
+                        from < values[i].size() ? std::wstring_view(values[i]).substr(from, width) : std::wstring_view();
+                    AppendCellLine(text, piece, static_cast<int>(piece.size()), widths[i], alignments[i]);
+                    text += L" |";
+                }
+                text += L"\r\n";
+            }
+        } else {
+            cells.RemoveAll();
+            for (size_t i = 0; i < values.size(); ++i)
+                cells.AddValue(truncate ? CutToWidth(values[i], widths[i]) : std::wstring_view(values[i]), widths[i]);
+            PrintRowLines(text, cells, widths, alignments, truncate);
+        }
         out.Write(text);
         rs.MoveNext();
         if (rs.IsEOF()) break;
@@ -648,11 +748,17 @@ void CPrintRecords::PrintTable(COutput& out, CADORecordSet& rs, std::vector<Colu
     out.Write(separator);
 }
 
-void CPrintRecords::PrintList(COutput& out, CADORecordSet& rs, const std::vector<Column>& columns, int fetchByIndex) {
+void CPrintRecords::PrintList(COutput& out, CADORecordSet& rs, const std::vector<Column>& columns) {
     if (rs.IsEOF()) return;
 
     int nameWidth = 0;
     for (const Column& column : columns) nameWidth = std::max(nameWidth, Columns(column.info.m_strDisplayName));
+    // Each column's line starts with its name right-aligned and ": ", made once.
+    std::vector<CString> names(columns.size());
+    for (size_t i = 0; i < columns.size(); ++i) {
+        PrintCell(names[i], columns[i].info.m_strDisplayName, nameWidth, kAlignRight, 1);
+        names[i] += L": ";
+    }
 
     _variant_t scratch;
     CString value;
@@ -660,17 +766,16 @@ void CPrintRecords::PrintList(COutput& out, CADORecordSet& rs, const std::vector
     long count = 0;
     while (stopFlag.load() == 0) {
         ++count;
-        out.Write(zentra::Format(L"*************************** %ld. row ***************************\r\n", count));
+        text.assign(L"*************************** ");
+        AppendInteger(text, count);
+        text += L". row ***************************\r\n";
         for (size_t i = 0; i < columns.size() && stopFlag.load() == 0; ++i) {
-            const Column& column = columns[i];
-            text.clear();
-            PrintCell(text, column.info.m_strDisplayName, nameWidth, kAlignRight, 1);
-            text += L": ";
-            ValueText(rs, column, static_cast<long>(i), fetchByIndex, scratch, value);
+            text += names[i];
+            ValueText(rs, columns[i], scratch, value);
             text += value;
             text += L"\r\n";
-            out.Write(text);
         }
+        out.Write(text);
         rs.MoveNext();
         if (rs.IsEOF()) break;
     }

@@ -69,6 +69,15 @@ public:
 
 using FieldMapArray = std::vector<FIELD_MAP>;
 
+// How a result is laid out; the numbers are those of the settings file.
+enum class PrintLayout { Table = 0, List = 1 };
+
+struct PrintOptions {
+    PrintLayout layout = PrintLayout::Table;
+    bool truncate = false;   // table cells cut at their width instead of continued on more lines
+    bool showIndex = false;  // the table starts with a column of record numbers
+};
+
 class CPrintRecords {
 public:
     explicit CPrintRecords(zentra::COutput* output, zentra::CADORecordSet* recordset = nullptr,
@@ -78,8 +87,9 @@ public:
     CPrintRecords& operator=(const CPrintRecords&) = delete;
 
     void Attach(zentra::CADORecordSet* recordset, const FieldMapArray* fieldMap);
-    // Prints the attached recordset from its current position.
-    void PrintResult(int listLayout, int showIndex, int truncate, int fetchByIndex);
+    // Prints the attached recordset from its current position. Values are read by each column's
+    // own position in the recordset (a field map entry: the first field of its name).
+    void PrintResult(const PrintOptions& options);
     // 1 while a printout runs.
     int IsPrinting() const { return stopFlag.load() == 0 ? 1 : 0; }
     // Requests the running printout to stop (from any thread).
@@ -91,6 +101,8 @@ public:
 
     // Texts of values, as printed (exposed for the schema commands and the tests).
     static CString FormatValue(const zentra::_variant_t& value);
+    // The same appended to `out`.
+    static void AppendValue(CString& out, const zentra::_variant_t& value);
     static int GetDisplayWidth(const zentra::CADOFieldInfo& info);
     static int GetAlignment(int adoType);
 
@@ -105,27 +117,25 @@ private:
     // One printed column.
     struct Column {
         zentra::CADOFieldInfo info;
-        long index = -1;   // position in the recordset, -1 when only the name is known
+        long index = -1;   // position in the recordset
         int width = 0;     // table cell width in display columns
         int alignment = 1;
     };
 
     bool BuildColumns(zentra::CADORecordSet& rs, std::vector<Column>& columns) const;
-    void MeasureColumns(zentra::CADORecordSet& rs, std::vector<Column>& columns, int fetchByIndex) const;
+    void MeasureColumns(zentra::CADORecordSet& rs, std::vector<Column>& columns) const;
     void PrintTable(zentra::COutput& out, zentra::CADORecordSet& rs, std::vector<Column>& columns,
-                    int showIndex, int truncate, int fetchByIndex);
-    void PrintList(zentra::COutput& out, zentra::CADORecordSet& rs, const std::vector<Column>& columns,
-                   int fetchByIndex);
+                    const PrintOptions& options);
+    void PrintList(zentra::COutput& out, zentra::CADORecordSet& rs, const std::vector<Column>& columns);
     // Appends the lines of one row (nothing when no cell has a line).
     static void PrintRowLines(CString& out, const CRowCells& cells, const std::vector<int>& widths,
                               const std::vector<int>& alignments, int truncate);
     // The text of a value as printed (control characters as escapes), into `text`; `value` is
     // scratch space.
-    static void ValueText(zentra::CADORecordSet& rs, const Column& column, long position, int fetchByIndex,
-                          zentra::_variant_t& value, CString& text);
+    static void ValueText(zentra::CADORecordSet& rs, const Column& column, zentra::_variant_t& value, CString& text);
     // The same before the escapes.
-    static void RawValueText(zentra::CADORecordSet& rs, const Column& column, long position, int fetchByIndex,
-                             zentra::_variant_t& value, CString& text);
+    static void RawValueText(zentra::CADORecordSet& rs, const Column& column, zentra::_variant_t& value,
+                             CString& text);
 
     std::atomic<zentra::COutput*> output_;
     zentra::CADORecordSet* recordset_;
@@ -136,5 +146,13 @@ private:
 
 // The shell's one printer, bound to the shell's current output (State().output).
 CPrintRecords& Printer();
+
+// The printer options of the shell's settings (SET TABLE, SET TRUNCATE, SET INDEX).
+PrintOptions CurrentPrintOptions();
+
+// The "Query Okay" line after a statement that took `elapsed` seconds: `count` rows in set
+// (a result) or affected (a change).
+enum class QueryOkay { InSet, Affected };
+void PrintQueryOkay(zentra::COutput& out, QueryOkay kind, long count, const CString& elapsed);
 
 }  // namespace orva

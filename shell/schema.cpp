@@ -19,9 +19,8 @@ using zentra::CADORecordSet;
 using zentra::CSafeArray;
 using zentra::EqualsNoCase;
 
-// String-table texts 32 and 38.
+// String-table text 32.
 constexpr wchar_t kIds32ObjectNotSpecified[] = L"Object no specified.";
-constexpr wchar_t kIds38QueryOkayInSet[] = L"Query Okay, %ld %s in set (%s sec)";
 
 // Delimiters of a SHOW command line.
 constexpr const wchar_t* kShowDelimiters = L", \t\r\n;";
@@ -364,12 +363,12 @@ int ShowCommand(const CString& text) {
         const CString elapsed = timer.GetTotalTime();
         CPrintRecords& printer = Printer();
         printer.Attach(&recordset, &fieldMap);
-        printer.PrintResult(state.resultViewType, state.displayRecordNum, state.truncValue, 0);
+        printer.PrintResult(CurrentPrintOptions());
         // The recordset and the map end with this command: leave the printer pointing at neither.
         printer.Attach(nullptr, nullptr);
         long count = static_cast<long>(recordset.GetRecordCount()) - show.GetSkippedRows();
         if (count < 0) count = 0;
-        output->PrintMessage(kIds38QueryOkayInSet, count, count > 1 ? L"rows" : L"row", elapsed);
+        PrintQueryOkay(*output, QueryOkay::InSet, count, elapsed);
         return 1;
     }
     if (result == 0) {

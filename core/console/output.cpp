@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <ctime>
 #include <mutex>
 #include <vector>
 
@@ -30,6 +31,16 @@ void Unregister(COutput* output) {
     g_buffered.erase(std::remove(g_buffered.begin(), g_buffered.end(), output), g_buffered.end());
 }
 
+// Milliseconds of the system's coarse monotonic clock (a few ms of resolution, far finer than the
+// flush interval): read on every buffered write, where the precise clock costs a system call on
+// some machines.
+std::uint32_t CoarseTicks() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
+                                      static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u);
+}
+
 }  // namespace
 
 COutput::COutput(const COutput& other)
@@ -55,7 +66,7 @@ COutput::~COutput() {
 
 void COutput::BeginBuffer() {
     if (m_nBufferDepth++ == 0) {
-        m_dwLastFlush = GetTickCount();
+        m_dwLastFlush = CoarseTicks();
         Register(this);
     }
 }
@@ -69,7 +80,7 @@ void COutput::EndBuffer() {
 }
 
 void COutput::Flush() {
-    m_dwLastFlush = GetTickCount();
+    m_dwLastFlush = CoarseTicks();
     if (m_pending.empty()) return;
     CString text;
     text.swap(m_pending);
@@ -84,24 +95,26 @@ void COutput::FlushAll() {
     for (COutput* output : g_buffered) output->Flush();
 }
 
-void COutput::Write(const CString& text) {
+void COutput::Write(std::wstring_view text) {
     if (!m_bEnable || text.empty()) return;
     if (m_nBufferDepth > 0) {
         m_pending += text;
-        if (m_pending.size() >= kMaxPending ||
-            static_cast<std::uint32_t>(GetTickCount() - m_dwLastFlush) >= kFlushIntervalMs)
+        if (m_pending.size() >= kMaxPending || static_cast<std::uint32_t>(CoarseTicks() - m_dwLastFlush) >= kFlushIntervalMs)
             Flush();
         return;
     }
     WriteNow(text);
 }
 
-void COutput::WriteNow(const CString& text) {
+void COutput::WriteNow(std::wstring_view text) {
     const std::string bytes = WideToMultiByte(text, CP_ACP);
     // A failed console write is deliberately ignored: the next print tries again, and the
     // transcript still receives the text.
     detail::WriteAll(m_fd, bytes.data(), bytes.size());
-    if (m_pSpool) m_pSpool->WriteLog(text.c_str());
+    if (!m_pSpool) return;
+    // The transcript takes the same bytes, up to a NUL should the text hold one (the end of a
+    // text for the transcript).
+    m_pSpool->WriteBytes(std::string_view(bytes).substr(0, bytes.find('\0')));
 }
 
 void COutput::WriteMessage(CString text) {

@@ -81,7 +81,12 @@ CString CSpoolFile::GetFileName() const {
 int CSpoolFile::WriteLog(const wchar_t* text) {
     if (!m_bOpen) return 0;
     if (!text || !*text) return 1;
-    const std::string bytes = WideToMultiByte(text, CP_ACP);
+    return WriteBytes(WideToMultiByte(text, CP_ACP));
+}
+
+int CSpoolFile::WriteBytes(std::string_view bytes) {
+    if (!m_bOpen) return 0;
+    if (bytes.empty()) return 1;
     if (detail::WriteAll(m_fd, bytes.data(), bytes.size())) return 1;
     const int error = errno ? errno : EIO;
     if (!m_nWriteError) {  // the first failure is the one worth telling

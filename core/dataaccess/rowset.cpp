@@ -838,9 +838,11 @@ void RowSet::SetStatus(std::size_t row, std::uint8_t status) {
 namespace {
 
 // Buffers for piecewise reads, allocated once per result.
+// The buffers start small and grow to the longest value read: some drivers (SQLite's) fill the
+// whole buffer given to SQLGetData, so a large one costs its size on every value.
 struct Scratch {
-    std::vector<SQLWCHAR> wide = std::vector<SQLWCHAR>(16384);
-    std::vector<char> narrow = std::vector<char>(65536);
+    std::vector<SQLWCHAR> wide = std::vector<SQLWCHAR>(256);
+    std::vector<char> narrow = std::vector<char>(256);
     SqlWString wideAll;
     std::string narrowAll;
 };
@@ -876,6 +878,8 @@ std::string LowerGuid(std::string text) {
 // them kept for a terminating zero); `null` tells a NULL. The first call tells the whole length
 // (most drivers do), so the rest comes in one more call: drivers that convert the whole value on
 // every call would otherwise take time quadratic in its length.
+constexpr std::size_t kLargestReadUnits = 65536;
+
 template <typename Unit, typename Text>
 bool ReadWhole(SQLHSTMT stmt, SQLUSMALLINT index, SQLSMALLINT cType, std::size_t zero, std::vector<Unit>& buffer, Text& all,
                bool& null, OdbcError& error) {
@@ -898,6 +902,7 @@ bool ReadWhole(SQLHSTMT stmt, SQLUSMALLINT index, SQLSMALLINT cType, std::size_t
         }
         all.append(buffer.data(), room);
         if (ind != SQL_NO_TOTAL) buffer.resize(std::max(buffer.size(), units - room + zero));
+        else if (buffer.size() < kLargestReadUnits) buffer.resize(buffer.size() * 2);  // length unknown
     }
 }
 

@@ -123,10 +123,18 @@ int GetACP() {
 std::string WideToUtf8(std::wstring_view text) {
     std::string out;
     out.reserve(text.size());
-    for (wchar_t ch : text) {
-        char32_t c = static_cast<char32_t>(ch);
-        if (c < 0x80) out.push_back(static_cast<char>(c));
-        else AppendUtf8(out, c);
+    size_t i = 0;
+    while (i < text.size()) {
+        // A run of ASCII is copied in one step, the rest character by character.
+        size_t end = i;
+        while (end < text.size() && static_cast<char32_t>(text[end]) < 0x80) ++end;
+        if (end > i) {
+            const size_t at = out.size();
+            out.resize(at + (end - i));
+            for (char* p = out.data() + at; i < end; ++i) *p++ = static_cast<char>(text[i]);
+            continue;
+        }
+        AppendUtf8(out, static_cast<char32_t>(text[i++]));
     }
     return out;
 }

@@ -159,7 +159,8 @@ bool KeptAt(std::wstring_view text, size_t i) {
 
 void EscapeControls(std::wstring& text) {
     size_t i = 0;
-    while (i < text.size() && KeptAt(text, i)) ++i;
+    // Printable ASCII, the common case, is passed over without the full test.
+    while (i < text.size() && ((text[i] >= 0x20 && text[i] < 0x7F) || KeptAt(text, i))) ++i;
     if (i == text.size()) return;
     std::wstring out(text, 0, i);
     out.reserve(text.size() + 16);

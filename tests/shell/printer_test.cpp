@@ -330,11 +330,11 @@ TEST(PrinterFieldMap, ChoosesRenamesAndReordersColumnsFetchedByName) {
     const FieldMapArray map = {FIELD_MAP(L"name", L"NAME"), FIELD_MAP(L"missing", L"GONE"),
                                FIELD_MAP(L"id", L"Identifier")};
     Printer().Attach(&recordset, &map);
-    Printer().PrintResult(0, 0, 0, 0);
+    Printer().PrintResult({});
     EXPECT_EQ(s.Take(), Lines({"+--------+--------+", "| NAME   | Identi |", "+--------+--------+",
                                   "| seven  |      7 |", "+--------+--------+"}));
     recordset.MoveFirst();
-    Printer().PrintResult(1, 0, 0, 0);
+    Printer().PrintResult({orva::PrintLayout::List});
     EXPECT_EQ(s.Take(), Lines({"*************************** 1. row ***************************",
                                   "      NAME: seven", "Identifier: 7"}));
     EXPECT_FALSE(Printer().IsPrinting());
@@ -501,6 +501,11 @@ TEST(PrinterValues, FormatValueByVariantType) {
     st.wMilliseconds = 500;
     ASSERT_TRUE(zentra::SystemTimeToVariantTimeWithMilliseconds(st, date));
     EXPECT_EQ(CPrintRecords::FormatValue(_variant_t::Date(date)), L"2009-12-31");
+    // Every field zero-padded to its width: the first year an OLE date holds.
+    st.wYear = 100, st.wMonth = 1, st.wDay = 2, st.wHour = 3, st.wMinute = 4, st.wSecond = 5;
+    st.wMilliseconds = 7;
+    ASSERT_TRUE(zentra::SystemTimeToVariantTimeWithMilliseconds(st, date));
+    EXPECT_EQ(CPrintRecords::FormatValue(_variant_t::Date(date)), L"0100-01-02 03:04:05.007");
 }
 
 TEST(PrinterValues, DisplayWidthRules) {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "zentra/format.h"
 #include "zentra/strtable.h"
@@ -42,6 +43,8 @@ public:
     // 1 written (or a null/empty text: nothing to write), 0 not open or the write failed.
     int WriteLog(const wchar_t* text);
     int WriteLog(const CString& text) { return WriteLog(text.c_str()); }
+    // The same for text already converted to the code page.
+    int WriteBytes(std::string_view bytes);
     // A write that fails (a full disk, an I/O error) closes the file: what follows would only
     // leave a transcript with holes. The failure is kept until taken: 1 with the file's path and
     // the system's reason, once; 0 when no write failed since the last call.
@@ -137,11 +140,11 @@ public:
 
     // Writes text as is (no formatting): nothing when disabled or for empty text, else the console
     // and then the spool file.
-    void Write(const CString& text);
+    void Write(std::wstring_view text);
 
 private:
     void WriteMessage(CString text);
-    void WriteNow(const CString& text);
+    void WriteNow(std::wstring_view text);
 
     CSpoolFile* m_pSpool = nullptr;
     int m_bEnable = 1;
