@@ -960,7 +960,8 @@ bool ParseStoredDate(const std::string& text, ValueKind kind, SQL_TIMESTAMP_STRU
         if (mo < 1 || mo > 12 || d < 1 || d > 31) return false;
         static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
         const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-        if (d > days[mo - 1] + (mo == 2 && leap ? 1 : 0) || y < 1) return false;
+        // A variant date holds the years 100 to 9999; an earlier year stays text.
+        if (d > days[mo - 1] + (mo == 2 && leap ? 1 : 0) || y < 100) return false;
         if (pos == text.size()) {
             ts.year = static_cast<SQLSMALLINT>(y), ts.month = static_cast<SQLUSMALLINT>(mo), ts.day = static_cast<SQLUSMALLINT>(d);
             return true;
@@ -1005,6 +1006,18 @@ void StoreTyped(const ColumnInfo& c, const std::string& text, RowSet& rows) {
         return;
     case ValueKind::Int:
     case ValueKind::Bool:
+        // A string of several bits ("00101") keeps its digits as text.
+        if (c.kind == ValueKind::Bool && text.size() > 1 && text.find_first_not_of("01") == std::string::npos) {
+            rows.Tag(RowSet::AsText);
+            rows.AddAscii(text);
+            return;
+        }
+        // MariaDB's driver writes a bit as its byte, 0 or 1 (a NUL ends the text at once).
+        if (c.kind == ValueKind::Bool && (text.empty() || text == std::string(1, '\0') || text == "\x01")) {
+            rows.Tag(RowSet::AsColumn);
+            rows.AddBool(text == "\x01");
+            return;
+        }
         if (integer && (c.kind == ValueKind::Int || whole == 0 || whole == 1)) {
             rows.Tag(RowSet::AsColumn);
             if (c.kind == ValueKind::Int) rows.AddInt(whole);
@@ -1328,8 +1341,10 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
         // Dates and times come as the server's text too: a value outside the ODBC structures
         // (a duration beyond 24 hours, a year beyond 9999 or before 1, infinity, a zero date,
         // a fraction of a TIME) then arrives as that text, never as another date, and costs no row.
+        // So do bits: PostgreSQL's driver describes a BIT(5) as a single bit, and its digits
+        // must not collapse into YES.
         c.valueTyped = (caps.valueTyped && c.kind != ValueKind::Bytes) || c.kind == ValueKind::Date ||
-                       c.kind == ValueKind::Time || c.kind == ValueKind::Timestamp;
+                       c.kind == ValueKind::Time || c.kind == ValueKind::Timestamp || c.kind == ValueKind::Bool;
         anyLong = anyLong || c.isLong;
         anyVariable = anyVariable || IsVariable(c);
         rows.columns.push_back(std::move(c));
