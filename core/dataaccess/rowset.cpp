@@ -1395,6 +1395,17 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
     SQLULEN actual = 0;
     if (Succeeded(SQLGetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, &actual, 0, nullptr)) && actual > 0) blockRows = actual;
     std::vector<SQLUSMALLINT> status(blockRows, SQL_ROW_NOROW);
+    // The buffers die with this function: on every way out (an exception included) they are
+    // unbound and the status arrays detached before they go.
+    struct Unbind {
+        SQLHSTMT stmt;
+        ~Unbind() {
+            SQLFreeStmt(stmt, SQL_UNBIND);
+            SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+            SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+            SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0);
+        }
+    } unbind{stmt};
     if (!Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_HANDLE_STMT, stmt, error) ||
         !Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0), SQL_HANDLE_STMT, stmt, error))
         return false;
@@ -1432,11 +1443,6 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
         }
         if (!ok) break;
     }
-    // The buffers die with this function: unbind them and detach the status arrays first.
-    SQLFreeStmt(stmt, SQL_UNBIND);
-    SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
-    SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
-    SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0);
     rows.Finish();
     return ok;
 }

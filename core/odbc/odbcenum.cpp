@@ -46,34 +46,29 @@ CString BufferText(const char* buffer, size_t capacity, size_t maxChars = kTextC
 
 CDataSourceEnum::CDataSourceEnum(DSNTYPE type) : m_nType(type) {}
 
-CDataSourceEnum::~CDataSourceEnum() { FreeEnvironment(); }
+CDataSourceEnum::~CDataSourceEnum() = default;
 
-void CDataSourceEnum::FreeEnvironment() noexcept {
-    if (m_hEnv != nullptr) {
-        SQLFreeHandle(SQL_HANDLE_ENV, static_cast<SQLHENV>(m_hEnv));
-        m_hEnv = nullptr;
-    }
-}
+void CDataSourceEnum::FreeEnv::operator()(void* env) const noexcept { SQLFreeHandle(SQL_HANDLE_ENV, static_cast<SQLHENV>(env)); }
 
 bool CDataSourceEnum::AllocEnvironment() noexcept {
-    FreeEnvironment();
+    m_env.reset();
     m_listing = Listing::None;
     // The ODBC 2 allocation: enumeration needs no ODBC 3 behaviour, and unixODBC records the
     // environment as an ODBC 2 one, which SQLDrivers and SQLDataSources accept.
     SQLHENV env = SQL_NULL_HENV;
     if (!Succeeded(SQLAllocEnv(&env)) || env == SQL_NULL_HENV) return false;
-    m_hEnv = env;
+    m_env.reset(env);
     return true;
 }
 
 int CDataSourceEnum::FetchDriver(unsigned short direction, CString& name, CString& attributes) {
-    if (m_hEnv == nullptr || m_listing != Listing::Drivers) return 0;
+    if (!m_env || m_listing != Listing::Drivers) return 0;
     try {
         SQLCHAR desc[kDriverNameChars * 4 + 1] = {};
         SQLCHAR attr[kTextChars * 4 + 1] = {};
         SQLSMALLINT descLen = 0;
         SQLSMALLINT attrLen = 0;
-        SQLRETURN rc = SQLDrivers(static_cast<SQLHENV>(m_hEnv), direction, desc, sizeof desc - 1, &descLen, attr,
+        SQLRETURN rc = SQLDrivers(static_cast<SQLHENV>(m_env.get()), direction, desc, sizeof desc - 1, &descLen, attr,
                                   sizeof attr - 1, &attrLen);
         if (!Succeeded(rc)) {
             m_listing = Listing::None;
@@ -92,13 +87,13 @@ int CDataSourceEnum::FetchDriver(unsigned short direction, CString& name, CStrin
 
 int CDataSourceEnum::FetchDataSource(unsigned short direction, CString& name,
                                      CString& description) {
-    if (m_hEnv == nullptr || m_listing != Listing::DataSources) return 0;
+    if (!m_env || m_listing != Listing::DataSources) return 0;
     try {
         SQLCHAR dsn[kTextChars * 4 + 1] = {};
         SQLCHAR desc[kTextChars * 4 + 1] = {};
         SQLSMALLINT dsnLen = 0;
         SQLSMALLINT descLen = 0;
-        SQLRETURN rc = SQLDataSources(static_cast<SQLHENV>(m_hEnv), direction, dsn, sizeof dsn - 1, &dsnLen, desc,
+        SQLRETURN rc = SQLDataSources(static_cast<SQLHENV>(m_env.get()), direction, dsn, sizeof dsn - 1, &dsnLen, desc,
                                       sizeof desc - 1, &descLen);
         if (!Succeeded(rc)) {
             m_listing = Listing::None;
