@@ -440,7 +440,7 @@ CADORecordSet::WriteTable* CADORecordSet::Target(bool database) {
         }
         OdbcError error;
         if (!ResolveTarget(*m_pConnection, t, this, error)) {
-            Record(error.text, error.code);
+            Record(error);
             return nullptr;
         }
     }
@@ -488,7 +488,7 @@ bool CADORecordSet::SaveEdit() {
         OdbcError error;
         if (!WriteRow(*m_pConnection, rows.columns, t, adding ? RowWrite::Insert : RowWrite::Update, stored, after, write,
                       table->criteria, this, conflict, error)) {
-            Record(error.text, error.code);
+            Record(error);
             return false;
         }
     }
@@ -742,9 +742,9 @@ bool CADORecordSet::SendPending(AffectEnum affect) {
     OdbcError error;
     const bool own = !conn.inTransaction;
     if (own) {
-        if (!Check(SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+        if (!Check(Traced("SQLSetConnectAttrW", SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)),
                    SQL_HANDLE_DBC, dbc, error)) {
-            Record(error.text, error.code);
+            Record(error);
             return false;
         }
         conn.inTransaction = true;
@@ -756,9 +756,9 @@ bool CADORecordSet::SendPending(AffectEnum affect) {
     }
     auto endOwn = [&](bool commit) {
         OdbcError ignored;
-        bool ok = Check(SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK), SQL_HANDLE_DBC, dbc, error);
-        if (!ok && commit) SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK);
-        Check(SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0), SQL_HANDLE_DBC,
+        bool ok = Check(Traced("SQLEndTran", SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK)), SQL_HANDLE_DBC, dbc, error);
+        if (!ok && commit) Traced("SQLEndTran", SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK));
+        Check(Traced("SQLSetConnectAttrW", SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0)), SQL_HANDLE_DBC,
               dbc, ignored);
         conn.inTransaction = false;
         return ok;
@@ -812,7 +812,7 @@ bool CADORecordSet::SendPending(AffectEnum affect) {
             return false;
         }
         if (!endOwn(true)) {
-            Record(error.text, error.code);
+            Record(error);
             return false;
         }
     }
@@ -914,7 +914,7 @@ int CADORecordSet::Delete() {
             OdbcError error;
             if (!WriteRow(*m_pConnection, rows.columns, table->target, RowWrite::Delete, original, none,
                           std::vector<bool>(rows.columns.size(), false), table->criteria, this, conflict, error)) {
-                Record(error.text, error.code);
+                Record(error);
                 return 0;
             }
             rows.originals.erase(row);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <string>
 
+#include "../dataaccess/odbc_handle.h"
 #include "zentra/codepage.h"
 
 namespace zentra {
@@ -23,7 +24,6 @@ constexpr SQLSMALLINT kTextChars = 255;
 // what a kTextChars buffer holds.
 constexpr SQLSMALLINT kDriverNameChars = 1024;
 
-bool Succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
 
 // The text of a byte buffer up to its first NUL, and at most `maxChars` UTF-16 units (a
 // surrogate pair is not split). The names come from the configuration files as they are: UTF-8,
@@ -48,7 +48,7 @@ CDataSourceEnum::CDataSourceEnum(DSNTYPE type) : m_nType(type) {}
 
 CDataSourceEnum::~CDataSourceEnum() = default;
 
-void CDataSourceEnum::FreeEnv::operator()(void* env) const noexcept { SQLFreeHandle(SQL_HANDLE_ENV, static_cast<SQLHENV>(env)); }
+void CDataSourceEnum::FreeEnv::operator()(void* env) const noexcept { Traced("SQLFreeHandle", SQLFreeHandle(SQL_HANDLE_ENV, static_cast<SQLHENV>(env))); }
 
 bool CDataSourceEnum::AllocEnvironment() noexcept {
     m_env.reset();
@@ -56,7 +56,7 @@ bool CDataSourceEnum::AllocEnvironment() noexcept {
     // The ODBC 2 allocation: enumeration needs no ODBC 3 behaviour, and unixODBC records the
     // environment as an ODBC 2 one, which SQLDrivers and SQLDataSources accept.
     SQLHENV env = SQL_NULL_HENV;
-    if (!Succeeded(SQLAllocEnv(&env)) || env == SQL_NULL_HENV) return false;
+    if (!Succeeded(Traced("SQLAllocEnv", SQLAllocEnv(&env))) || env == SQL_NULL_HENV) return false;
     m_env.reset(env);
     return true;
 }
@@ -68,8 +68,8 @@ int CDataSourceEnum::FetchDriver(unsigned short direction, CString& name, CStrin
         SQLCHAR attr[kTextChars * 4 + 1] = {};
         SQLSMALLINT descLen = 0;
         SQLSMALLINT attrLen = 0;
-        SQLRETURN rc = SQLDrivers(static_cast<SQLHENV>(m_env.get()), direction, desc, sizeof desc - 1, &descLen, attr,
-                                  sizeof attr - 1, &attrLen);
+        SQLRETURN rc = Traced("SQLDrivers", SQLDrivers(static_cast<SQLHENV>(m_env.get()), direction, desc, sizeof desc - 1, &descLen, attr,
+                                  sizeof attr - 1, &attrLen));
         if (!Succeeded(rc)) {
             m_listing = Listing::None;
             return 0;
@@ -93,8 +93,8 @@ int CDataSourceEnum::FetchDataSource(unsigned short direction, CString& name,
         SQLCHAR desc[kTextChars * 4 + 1] = {};
         SQLSMALLINT dsnLen = 0;
         SQLSMALLINT descLen = 0;
-        SQLRETURN rc = SQLDataSources(static_cast<SQLHENV>(m_env.get()), direction, dsn, sizeof dsn - 1, &dsnLen, desc,
-                                      sizeof desc - 1, &descLen);
+        SQLRETURN rc = Traced("SQLDataSources", SQLDataSources(static_cast<SQLHENV>(m_env.get()), direction, dsn, sizeof dsn - 1, &dsnLen, desc,
+                                      sizeof desc - 1, &descLen));
         if (!Succeeded(rc)) {
             m_listing = Listing::None;
             return 0;

@@ -288,6 +288,13 @@ TEST_P(DriverBoundary, ErrorTextsArriveWhole) {
         const std::wstring text = rs.m_strLastError;
         EXPECT_EQ(std::wstring::npos, text.find(L'\0')) << U8(text);
         EXPECT_NE(std::wstring::npos, text.find(missing)) << U8(text);
+        // The driver's SQLSTATE is kept beside the text: syntax or access class 42, except
+        // SQLite's driver, which gives the general HY000.
+        EXPECT_EQ(kind() == Kind::SQLite ? "HY" : "42", rs.m_strSqlState.substr(0, 2)) << rs.m_strSqlState;
+        EXPECT_EQ(5u, rs.m_strSqlState.size());
+        // An error of the library's own has none.
+        EXPECT_EQ(0, rs.SetSort(L"nosuch"));
+        EXPECT_EQ("", rs.m_strSqlState);
     }
 }
 
