@@ -622,8 +622,8 @@ int CADOCommand::Run(RowSet* rows, const void* owner, std::wstring* statement) {
             }
         }
         return result;
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -656,8 +656,8 @@ int CADOCommand::AddParameter(CString name, int type, int direction, long size, 
         if (scale > 0) p->scale = scale;
         m_parameters.push_back(std::move(p));
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -708,8 +708,8 @@ int CADOCommand::AddParameter(_ParameterPtr parameter) {
     try {
         m_parameters.push_back(std::move(parameter));
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -738,8 +738,8 @@ int CADOCommand::SetParameterValue(int index, const _variant_t& value) {
     try {
         m_parameters[static_cast<std::size_t>(index)]->value = (value.vt() & VT_BYREF) ? value.ByValue() : value;
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -775,8 +775,8 @@ int CADOCommand::GetParameterValue(int index, _variant_t& value) {
     try {
         value = m_parameters[static_cast<std::size_t>(index)]->value;
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -823,8 +823,8 @@ int CADORecordSet::Execute(CADOCommand* command, int* affected) {
         if (command->m_parameters.empty()) m_pRecordset->source = statement;
         if (affected) *affected = static_cast<int>(m_pRecordset->rows->affected);
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }

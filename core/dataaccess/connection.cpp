@@ -306,8 +306,8 @@ int CADOConnection::Open(const wchar_t* connectionString, const wchar_t* user, c
             return 0;
         }
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -330,8 +330,8 @@ int CADOConnection::Execute(const wchar_t* sql, long /*options*/) {
         bool ok = m_pConnection->Run([&](SQLHSTMT h) { return ExecDirect(h, text, wide); }, nullptr, nullptr, this, error);
         if (!ok) Record(error);
         return ok ? 1 : 0;
-    } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -423,8 +423,8 @@ int CADOConnection::GetInfoText(const wchar_t* name, CString& value) {
 int CADOConnection::GetProperties(const wchar_t* name, CString& value) {
     try {
         return GetInfoText(name, value);
-    } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -478,8 +478,8 @@ int CADOConnection::SetProperties(const wchar_t* name, const wchar_t* value) {
             return 0;
         }
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }

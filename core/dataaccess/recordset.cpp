@@ -60,8 +60,8 @@ std::shared_ptr<RowSet> CADORecordSet::FetchRows(const std::wstring& sql) {
             return nullptr;
         }
         return rows;
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return nullptr;
     }
 }
@@ -119,8 +119,8 @@ int CADORecordSet::OpenSchema(int schema, _variant_t restrictions, const wchar_t
         }
         Adopt(std::move(rows));
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -403,8 +403,8 @@ int CADORecordSet::ReadCurrent(int index, T& out, Read read) {
     try {
         out = read(static_cast<std::size_t>(index));
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
