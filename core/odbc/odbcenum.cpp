@@ -8,6 +8,7 @@
 #include <string>
 
 #include "../dataaccess/odbc_handle.h"
+#include "../platform/fallback.h"
 #include "zentra/codepage.h"
 
 namespace zentra {
@@ -63,7 +64,7 @@ bool CDataSourceEnum::AllocEnvironment() noexcept {
 
 int CDataSourceEnum::FetchDriver(unsigned short direction, CString& name, CString& attributes) {
     if (!m_env || m_listing != Listing::Drivers) return 0;
-    try {
+    return OrFallback([&]() -> int {
         SQLCHAR desc[kDriverNameChars * 4 + 1] = {};
         SQLCHAR attr[kTextChars * 4 + 1] = {};
         SQLSMALLINT descLen = 0;
@@ -80,15 +81,13 @@ int CDataSourceEnum::FetchDriver(unsigned short direction, CString& name, CStrin
         name.swap(newName);
         attributes.swap(newAttributes);
         return 1;
-    } catch (...) {
-        return 0;
-    }
+    });
 }
 
 int CDataSourceEnum::FetchDataSource(unsigned short direction, CString& name,
                                      CString& description) {
     if (!m_env || m_listing != Listing::DataSources) return 0;
-    try {
+    return OrFallback([&]() -> int {
         SQLCHAR dsn[kTextChars * 4 + 1] = {};
         SQLCHAR desc[kTextChars * 4 + 1] = {};
         SQLSMALLINT dsnLen = 0;
@@ -104,9 +103,7 @@ int CDataSourceEnum::FetchDataSource(unsigned short direction, CString& name,
         name.swap(newName);
         description.swap(newDescription);
         return 1;
-    } catch (...) {
-        return 0;
-    }
+    });
 }
 
 int CDataSourceEnum::GetFirstDriver(CString& name, CString& attributes) {
