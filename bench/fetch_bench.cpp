@@ -1,9 +1,11 @@
 // Fetches a whole table into a recordset and walks it, reading every value:
 //
-//     fetch_bench CONNECTION_STRING QUERY   ->   "<rows> <fetch s> <walk s> <rows/s> <peak KiB> <storage bytes>"
+//     fetch_bench CONNECTION_STRING QUERY [SORT]
+//         ->   "<rows> <fetch s> <walk s> <rows/s> <peak KiB> <storage bytes> [<sort s>]"
 //
 // The fetch is the statement with all its rows arriving in memory; the walk moves over every
-// record and converts each value to the variant the printer would get.
+// record and converts each value to the variant the printer would get. With SORT, the time
+// SetSort(SORT) takes on the fetched rows follows (bench/sort_bench.sh: a case-blind text sort).
 #include <sys/resource.h>
 
 #include <chrono>
@@ -13,8 +15,8 @@
 #include "zentra/dataaccess.h"
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: fetch_bench CONNECTION_STRING QUERY\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: fetch_bench CONNECTION_STRING QUERY [SORT]\n");
         return 2;
     }
     std::wstring connectionString = zentra::Utf8ToWide(argv[1]);
@@ -49,7 +51,17 @@ int main(int argc, char** argv) {
     getrusage(RUSAGE_SELF, &usage);
     double fetch = std::chrono::duration<double>(t1 - t0).count();
     double walk = std::chrono::duration<double>(t2 - t1).count();
-    std::printf("%lu %.3f %.3f %.0f %ld %zu\n", rows, fetch, walk, rows / (fetch + walk), usage.ru_maxrss,
+    std::printf("%lu %.3f %.3f %.0f %ld %zu", rows, fetch, walk, rows / (fetch + walk), usage.ru_maxrss,
                 recordset.GetStorageSize());
+    if (argc == 4) {
+        const std::wstring sort = zentra::Utf8ToWide(argv[3]);
+        auto t3 = std::chrono::steady_clock::now();
+        if (!recordset.SetSort(sort.c_str())) {
+            std::fprintf(stderr, "\nsort failed: %s\n", zentra::WideToUtf8(recordset.m_strLastError).c_str());
+            return 1;
+        }
+        std::printf(" %.3f", std::chrono::duration<double>(std::chrono::steady_clock::now() - t3).count());
+    }
+    std::printf("\n");
     return rows == recordset.GetRecordCount() ? 0 : 1;
 }

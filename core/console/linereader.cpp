@@ -357,15 +357,17 @@ private:
 };
 
 CLineReader::CLineReader(int fd, int outFd) : m_fd(fd), m_outFd(outFd) {
-    if (pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0) m_wake[0] = m_wake[1] = -1;
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
+        m_wake[0].Reset(ends[0]);
+        m_wake[1].Reset(ends[1]);
+    }
     // What is written to the terminal from now on is the prompt an edited read shows again.
     if (m_outFd >= 0 && isatty(m_fd) && isatty(m_outFd)) detail::TrackLineTail(m_outFd);
 }
 
 CLineReader::~CLineReader() {
-    m_editor.reset();
-    for (int fd : m_wake)
-        if (fd >= 0) close(fd);
+    m_editor.reset();  // before the pipe it waits on
 }
 
 char CLineReader::KeyChar(int virtualKey) {
@@ -386,9 +388,9 @@ char CLineReader::KeyChar(int virtualKey) {
 }
 
 void CLineReader::Post(char token) {
-    if (m_wake[1] < 0) return;
+    if (m_wake[1].Get() < 0) return;
     // One byte is written whole or not at all; a full pipe (64 Ki keys not yet read) drops it.
-    while (write(m_wake[1], &token, 1) < 0 && errno == EINTR) {
+    while (write(m_wake[1].Get(), &token, 1) < 0 && errno == EINTR) {
     }
 }
 
@@ -407,7 +409,7 @@ size_t CLineReader::TakeInjected() {
     char keys[256];
     size_t added = 0;
     for (;;) {
-        const ssize_t n = read(m_wake[0], keys, sizeof keys);
+        const ssize_t n = read(m_wake[0].Get(), keys, sizeof keys);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         for (ssize_t i = 0; i < n; ++i) m_buffer += keys[i] == kInterrupt ? '\n' : keys[i];
@@ -419,7 +421,7 @@ size_t CLineReader::TakeInjected() {
 size_t CLineReader::FillEdited() {
     if (!m_editorTried) {
         m_editorTried = true;
-        m_editor = CLineEditor::Create(m_fd, m_outFd, m_wake[0], &m_completion);
+        m_editor = CLineEditor::Create(m_fd, m_outFd, m_wake[0].Get(), &m_completion);
     }
     if (!m_editor) return Fill(false);
     // The prompt written just before is drawn by the editor over the written one.
@@ -441,7 +443,7 @@ size_t CLineReader::Fill(bool edit) {
     if (edit && m_outFd >= 0 && isatty(m_fd) && isatty(m_outFd)) return FillEdited();
     const size_t old = m_buffer.size();
     for (;;) {
-        const int ready = WaitForInput(m_fd, m_wake[0]);
+        const int ready = WaitForInput(m_fd, m_wake[0].Get());
         if (ready == 2) {
             if (const size_t added = TakeInjected()) return added;
             continue;

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "zentra/console.h"
+#include "zentra/unique_fd.h"
 
 namespace zentra {
 
@@ -68,7 +69,7 @@ private:
 
     int m_fd;
     int m_outFd;
-    int m_wake[2] = {-1, -1};  // read and write end of the wake-up pipe
+    UniqueFd m_wake[2];  // read and write end of the wake-up pipe
     std::string m_buffer;
     size_t m_pos = 0;  // first byte of m_buffer not yet returned
     const CSQLBuffer* m_history = nullptr;

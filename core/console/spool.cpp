@@ -14,10 +14,6 @@ namespace zentra {
 
 namespace {
 
-void CloseFd(int fd) {
-    if (fd >= 0) close(fd);  // errors on close are swallowed: nothing useful can follow
-}
-
 bool SameFile(int a, int b) {
     struct stat sa, sb;
     return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
@@ -28,66 +24,57 @@ bool SameFile(int a, int b) {
 
 CSpoolFile::CSpoolFile() = default;
 
-CSpoolFile::~CSpoolFile() {
-    if (m_bOpen) CloseFd(m_fd);
-}
+CSpoolFile::~CSpoolFile() = default;
 
 int CSpoolFile::Open(const wchar_t* path) {
     if (!path || !*path) return 0;
     const std::string name = WideToMultiByte(path, CP_ACP);
     // Created when missing, never truncated; every write goes to the end.
-    int fd;
+    UniqueFd fd;
     do {
-        fd = open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return 0;
+        fd.Reset(open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0666));
+    } while (fd.Get() < 0 && errno == EINTR);
+    if (fd.Get() < 0) return 0;
 
-    if (m_bOpen && SameFile(fd, m_fd)) {
+    if (IsOpen() && SameFile(fd.Get(), m_fd.Get())) {
         // Already spooling into this file: keep the open, locked descriptor.
-        CloseFd(fd);
         m_path = path;
         return 1;
     }
     // No other opener (that locks) may share the transcript while it is open.
     int rc;
     do {
-        rc = flock(fd, LOCK_EX | LOCK_NB);
+        rc = flock(fd.Get(), LOCK_EX | LOCK_NB);
     } while (rc < 0 && errno == EINTR);
-    if (rc < 0) {
-        CloseFd(fd);
-        return 0;
-    }
+    if (rc < 0) return 0;
     Close();
-    m_fd = fd;
+    m_fd = std::move(fd);
     m_path = path;
-    m_bOpen = 1;
     return 1;
 }
 
 void CSpoolFile::Close() {
-    if (!m_bOpen) return;
-    CloseFd(m_fd);
-    m_fd = -1;
-    m_bOpen = 0;
+    // Errors on close are swallowed: nothing useful can follow.
+    m_fd.Reset();
     m_path.clear();
 }
 
 CString CSpoolFile::GetFileName() const {
-    if (!m_bOpen) return CString();
+    if (!IsOpen()) return CString();
     const size_t slash = m_path.find_last_of(L'/');
     return slash == CString::npos ? m_path : m_path.substr(slash + 1);
 }
 
 int CSpoolFile::WriteLog(const wchar_t* text) {
-    if (!m_bOpen) return 0;
+    if (!IsOpen()) return 0;
     if (!text || !*text) return 1;
     return WriteBytes(WideToMultiByte(text, CP_ACP));
 }
 
 int CSpoolFile::WriteBytes(std::string_view bytes) {
-    if (!m_bOpen) return 0;
+    if (!IsOpen()) return 0;
     if (bytes.empty()) return 1;
-    if (detail::WriteAll(m_fd, bytes.data(), bytes.size())) return 1;
+    if (detail::WriteAll(m_fd.Get(), bytes.data(), bytes.size())) return 1;
     const int error = errno ? errno : EIO;
     if (!m_nWriteError) {  // the first failure is the one worth telling
         m_nWriteError = error;

@@ -520,6 +520,13 @@ CADOCommand::~CADOCommand() = default;
 void CADOCommand::Record(const CString& text, std::uint32_t code) {
     m_strLastError = text;
     m_dwLastError = code;
+    m_strSqlState.clear();
+}
+
+void CADOCommand::Record(const OdbcError& error) {
+    m_strLastError = error.text;
+    m_dwLastError = error.code;
+    m_strSqlState = error.state;
 }
 
 void CADOCommand::SetConnection(CADOConnection* connection) {
@@ -583,16 +590,16 @@ int CADOCommand::Run(RowSet* rows, const void* owner, std::wstring* statement) {
                 if (timeout > 0) {
                     // A driver that cannot time out a statement keeps its own value (usually
                     // 0, with "option value changed"); the watchdog then cancels it.
-                    SQLSetStmtAttrW(h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout)), 0);
+                    Traced("SQLSetStmtAttrW", SQLSetStmtAttrW(h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout)), 0));
                     SQLULEN applied = 0;
-                    if (!Succeeded(SQLGetStmtAttrW(h, SQL_ATTR_QUERY_TIMEOUT, &applied, sizeof applied, nullptr)) ||
+                    if (!Succeeded(Traced("SQLGetStmtAttrW", SQLGetStmtAttrW(h, SQL_ATTR_QUERY_TIMEOUT, &applied, sizeof applied, nullptr))) ||
                         applied != static_cast<SQLULEN>(timeout))
                         watchdog.Start(timeout, core, owner);
                 }
                 for (std::size_t i = 0; i < bindings.size(); ++i) {
                     Binding& b = bindings[i];
-                    SQLRETURN rc = SQLBindParameter(h, static_cast<SQLUSMALLINT>(i + 1), b.io, b.map.cType, b.map.sqlType,
-                                                    b.columnSize, b.digits, b.data(), b.capacity, &b.indicator);
+                    SQLRETURN rc = Traced("SQLBindParameter", SQLBindParameter(h, static_cast<SQLUSMALLINT>(i + 1), b.io, b.map.cType, b.map.sqlType,
+                                                    b.columnSize, b.digits, b.data(), b.capacity, &b.indicator));
                     if (!Succeeded(rc)) return rc;
                 }
                 return ExecDirect(h, sql, wide);
@@ -600,7 +607,7 @@ int CADOCommand::Run(RowSet* rows, const void* owner, std::wstring* statement) {
             rows, &affected, owner, error, oneResult);
         if (!ok) {
             if (watchdog.Fired()) Record(L"Query timeout expired", ZE_FAIL);
-            else Record(error.text, error.code);
+            else Record(error);
             return 0;
         }
         m_nRecordsAffected = static_cast<int>(affected);
@@ -615,8 +622,8 @@ int CADOCommand::Run(RowSet* rows, const void* owner, std::wstring* statement) {
             }
         }
         return result;
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -649,8 +656,8 @@ int CADOCommand::AddParameter(CString name, int type, int direction, long size, 
         if (scale > 0) p->scale = scale;
         m_parameters.push_back(std::move(p));
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -701,8 +708,8 @@ int CADOCommand::AddParameter(_ParameterPtr parameter) {
     try {
         m_parameters.push_back(std::move(parameter));
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -731,8 +738,8 @@ int CADOCommand::SetParameterValue(int index, const _variant_t& value) {
     try {
         m_parameters[static_cast<std::size_t>(index)]->value = (value.vt() & VT_BYREF) ? value.ByValue() : value;
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -768,8 +775,8 @@ int CADOCommand::GetParameterValue(int index, _variant_t& value) {
     try {
         value = m_parameters[static_cast<std::size_t>(index)]->value;
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -816,8 +823,8 @@ int CADORecordSet::Execute(CADOCommand* command, int* affected) {
         if (command->m_parameters.empty()) m_pRecordset->source = statement;
         if (affected) *affected = static_cast<int>(m_pRecordset->rows->affected);
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }

@@ -50,13 +50,13 @@ bool ProbeWideText(SQLHDBC dbc) {
     StmtHandle stmt;
     OdbcError error;
     if (!stmt.Alloc(dbc, error)) return true;
-    if (!Succeeded(SQLGetTypeInfoW(stmt.get(), SQL_ALL_TYPES)) || !Succeeded(SQLFetch(stmt.get()))) return true;
+    if (!Succeeded(Traced("SQLGetTypeInfoW", SQLGetTypeInfoW(stmt.get(), SQL_ALL_TYPES))) || !Succeeded(Traced("SQLFetch", SQLFetch(stmt.get())))) return true;
     SQLWCHAR buffer[256];
     SQLLEN ind = 0;
-    SQLRETURN rc = SQLGetData(stmt.get(), 1, SQL_C_WCHAR, buffer, sizeof buffer, &ind);
+    SQLRETURN rc = Traced("SQLGetData", SQLGetData(stmt.get(), 1, SQL_C_WCHAR, buffer, sizeof buffer, &ind));
     if (Succeeded(rc)) return true;
-    std::string state = ReadDiagnostics(SQL_HANDLE_STMT, stmt.get(), error);
-    return !(state == "07006" || state == "HY003" || state == "HYC00");
+    ReadDiagnostics(SQL_HANDLE_STMT, stmt.get(), error);
+    return !(error.state == "07006" || error.state == "HY003" || error.state == "HYC00");
 }
 
 // Whether the driver has wide entry points. The driver manager answers SQLGetFunctions for a
@@ -65,15 +65,15 @@ bool ProbeWideText(SQLHDBC dbc) {
 bool ProbeWideCalls(SQLHDBC dbc) {
     SQLUINTEGER conversions = 0;
     const SQLUINTEGER wideTypes = SQL_CVT_WCHAR | SQL_CVT_WVARCHAR | SQL_CVT_WLONGVARCHAR;
-    if (Succeeded(SQLGetInfo(dbc, SQL_CONVERT_VARCHAR, &conversions, sizeof conversions, nullptr)) &&
+    if (Succeeded(Traced("SQLGetInfo", SQLGetInfo(dbc, SQL_CONVERT_VARCHAR, &conversions, sizeof conversions, nullptr))) &&
         (conversions & wideTypes) != 0)
         return true;
     for (SQLSMALLINT type : {SQL_WVARCHAR, SQL_WCHAR, SQL_WLONGVARCHAR}) {
         StmtHandle stmt;
         OdbcError error;
         if (!stmt.Alloc(dbc, error)) return true;
-        if (!Succeeded(SQLGetTypeInfo(stmt.get(), type))) return true;  // no answer: keep the wide calls
-        if (Succeeded(SQLFetch(stmt.get()))) return true;
+        if (!Succeeded(Traced("SQLGetTypeInfo", SQLGetTypeInfo(stmt.get(), type)))) return true;  // no answer: keep the wide calls
+        if (Succeeded(Traced("SQLFetch", SQLFetch(stmt.get())))) return true;
     }
     return false;
 }
@@ -94,9 +94,9 @@ struct ConnectAttempt {
     void Run() {
         SQLWCHAR out[1024];
         SQLSMALLINT outLength = 0;
-        SQLRETURN result = SQLDriverConnectW(dbc.get(), nullptr, connectionString.data(),
+        SQLRETURN result = Traced("SQLDriverConnectW", SQLDriverConnectW(dbc.get(), nullptr, connectionString.data(),
                                              static_cast<SQLSMALLINT>(connectionString.size()), out, 1024, &outLength,
-                                             SQL_DRIVER_NOPROMPT);
+                                             SQL_DRIVER_NOPROMPT));
         std::lock_guard<std::mutex> lock(mutex);
         rc = result;
         if (Succeeded(rc)) dbc.SetConnected(true);
@@ -123,8 +123,8 @@ bool ConnectionCore::Connect(const std::wstring& connectionString, long loginTim
     attempt->connectionString = ToSqlW(connectionString);
     if (!attempt->dbc.Alloc(env_->get(), error)) return false;
     if (loginTimeout > 0) {
-        SQLSetConnectAttrW(attempt->dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
-                           reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(loginTimeout)), 0);
+        Traced("SQLSetConnectAttrW", SQLSetConnectAttrW(attempt->dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
+                           reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(loginTimeout)), 0));
         try {
             std::thread([attempt] { attempt->Run(); }).detach();
         } catch (const std::system_error&) {
@@ -148,7 +148,7 @@ bool ConnectionCore::Connect(const std::wstring& connectionString, long loginTim
     dbc_.Swap(attempt->dbc);
     inTransaction = false;
     SQLUINTEGER extensions = 0;
-    if (Succeeded(SQLGetInfoW(dbc_.get(), SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions, nullptr))) {
+    if (Succeeded(Traced("SQLGetInfoW", SQLGetInfoW(dbc_.get(), SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions, nullptr)))) {
         caps_.getDataBlock = (extensions & SQL_GD_BLOCK) != 0;
         caps_.getDataBound = (extensions & SQL_GD_BOUND) != 0;
     }
@@ -175,11 +175,15 @@ bool ConnectionCore::Run(const std::function<SQLRETURN(SQLHSTMT)>& start, RowSet
         return false;
     }
     if (RunStatement(start, rows, affected, owner, error, oneResult)) return true;
-    // A failure that took the link with it leaves the connection closed, so that IsConnect
-    // tells it and the next statement says so.
+    // A failure that took the link with it (SQLSTATE class 08, or the driver says the connection
+    // is dead) leaves the connection closed, so that IsConnect tells it and the next statement
+    // says so.
     SQLUINTEGER dead = SQL_CD_FALSE;
-    if (Succeeded(SQLGetConnectAttr(dbc_.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) && dead == SQL_CD_TRUE &&
-        IsOpen()) {
+    const bool linkGone =
+        error.state.rfind("08", 0) == 0 ||
+        (Succeeded(Traced("SQLGetConnectAttr", SQLGetConnectAttr(dbc_.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr))) &&
+         dead == SQL_CD_TRUE);
+    if (linkGone && IsOpen()) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (running_.empty()) {
             dbc_.Reset();
@@ -221,17 +225,17 @@ bool ConnectionCore::RunStatement(const std::function<SQLRETURN(SQLHSTMT)>& star
     long total = -1;
     for (;;) {
         SQLSMALLINT columns = 0;
-        if (!Check(SQLNumResultCols(h, &columns), SQL_HANDLE_STMT, h, error)) return false;
+        if (!Check(Traced("SQLNumResultCols", SQLNumResultCols(h, &columns)), SQL_HANDLE_STMT, h, error)) return false;
         if (columns > 0 && rows) {
             if (!FetchResult(h, caps_, *rows, running.cancelled, error)) return false;
             break;
         }
         if (columns == 0) {
             SQLLEN count = -1;
-            if (Succeeded(SQLRowCount(h, &count)) && count >= 0) total = (total < 0 ? 0 : total) + static_cast<long>(count);
+            if (Succeeded(Traced("SQLRowCount", SQLRowCount(h, &count))) && count >= 0) total = (total < 0 ? 0 : total) + static_cast<long>(count);
         }
         if (oneResult && columns == 0) break;
-        rc = SQLMoreResults(h);
+        rc = Traced("SQLMoreResults", SQLMoreResults(h));
         if (rc == SQL_NO_DATA) break;
         if (!Check(rc, SQL_HANDLE_STMT, h, error)) return false;
     }
@@ -245,7 +249,7 @@ void ConnectionCore::Cancel(const void* owner) {
     for (Running* r : running_) {
         if (owner && r->owner != owner) continue;
         r->cancelled.store(true);
-        SQLCancel(r->stmt);
+        Traced("SQLCancel", SQLCancel(r->stmt));
     }
 }
 
@@ -271,6 +275,13 @@ CADOConnection::~CADOConnection() {
 void CADOConnection::Record(const CString& text, std::uint32_t code) {
     m_strLastError = text;
     m_dwLastError = code;
+    m_strSqlState.clear();
+}
+
+void CADOConnection::Record(const OdbcError& error) {
+    m_strLastError = error.text;
+    m_dwLastError = error.code;
+    m_strSqlState = error.state;
 }
 
 int CADOConnection::Open(const wchar_t* connectionString, const wchar_t* user, const wchar_t* password,
@@ -291,12 +302,12 @@ int CADOConnection::Open(const wchar_t* connectionString, const wchar_t* user, c
         }
         OdbcError error;
         if (!m_pConnection->Connect(text, m_lConnectionTimeout, error)) {
-            Record(error.text, error.code);
+            Record(error);
             return 0;
         }
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -317,10 +328,10 @@ int CADOConnection::Execute(const wchar_t* sql, long /*options*/) {
         const bool wide = m_pConnection->caps().wideCalls;
         OdbcError error;
         bool ok = m_pConnection->Run([&](SQLHSTMT h) { return ExecDirect(h, text, wide); }, nullptr, nullptr, this, error);
-        if (!ok) Record(error.text, error.code);
+        if (!ok) Record(error);
         return ok ? 1 : 0;
-    } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -336,9 +347,9 @@ long CADOConnection::BeginTrans() {
     }
     OdbcError error;
     SQLHDBC dbc = m_pConnection->dbc();
-    if (!Check(SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+    if (!Check(Traced("SQLSetConnectAttrW", SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)),
                SQL_HANDLE_DBC, dbc, error)) {
-        Record(error.text, error.code);
+        Record(error);
         return -1;
     }
     m_pConnection->inTransaction = true;
@@ -354,12 +365,12 @@ void CADOConnection::EndTrans(bool commit) {
     if (!m_pConnection->inTransaction) return Record(L"No transaction is active.", ZE_FAIL);
     OdbcError error;
     SQLHDBC dbc = m_pConnection->dbc();
-    if (!Check(SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK), SQL_HANDLE_DBC, dbc, error))
-        Record(error.text, error.code);
+    if (!Check(Traced("SQLEndTran", SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK)), SQL_HANDLE_DBC, dbc, error))
+        Record(error);
     m_pConnection->inTransaction = false;
-    if (!Check(SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0),
+    if (!Check(Traced("SQLSetConnectAttrW", SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0)),
                SQL_HANDLE_DBC, dbc, error))
-        Record(error.text, error.code);
+        Record(error);
 }
 
 void CADOConnection::Cancel() {
@@ -392,7 +403,7 @@ int CADOConnection::GetInfoText(const wchar_t* name, CString& value) {
     const bool wide = m_pConnection->caps().wideCalls;
     if (EqualsNoCase(name, kCurrentCatalog)) {
         if (!CurrentCatalog(dbc, wide, value, error)) {
-            Record(error.text, error.code);
+            Record(error);
             return 0;
         }
         return 1;
@@ -400,7 +411,7 @@ int CADOConnection::GetInfoText(const wchar_t* name, CString& value) {
     for (const auto& p : kTextProperties) {
         if (!EqualsNoCase(name, p.name)) continue;
         if (!zentra::GetInfoText(dbc, p.info, wide, value, error)) {
-            Record(error.text, error.code);
+            Record(error);
             return 0;
         }
         return 1;
@@ -412,8 +423,8 @@ int CADOConnection::GetInfoText(const wchar_t* name, CString& value) {
 int CADOConnection::GetProperties(const wchar_t* name, CString& value) {
     try {
         return GetInfoText(name, value);
-    } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -460,15 +471,15 @@ int CADOConnection::SetProperties(const wchar_t* name, const wchar_t* value) {
         SQLHDBC dbc = m_pConnection->dbc();
         OdbcError error;
         const SQLINTEGER bytes = wide ? text.Length() * static_cast<SQLINTEGER>(sizeof(SQLWCHAR)) : text.Length();
-        if (!Check(wide ? SQLSetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, text.W(), bytes)
-                        : SQLSetConnectAttr(dbc, SQL_ATTR_CURRENT_CATALOG, text.A(), bytes),
+        if (!Check(wide ? Traced("SQLSetConnectAttrW", SQLSetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, text.W(), bytes))
+                        : Traced("SQLSetConnectAttr", SQLSetConnectAttr(dbc, SQL_ATTR_CURRENT_CATALOG, text.A(), bytes)),
                    SQL_HANDLE_DBC, dbc, error)) {
-            Record(error.text, error.code);
+            Record(error);
             return 0;
         }
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }

@@ -376,8 +376,8 @@ int CADORecordSet::StoreField(long index, const _variant_t& value) {
     try {
         if (!BeginEdit()) return 0;
         return SetPending(index, value);
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -440,7 +440,7 @@ CADORecordSet::WriteTable* CADORecordSet::Target(bool database) {
         }
         OdbcError error;
         if (!ResolveTarget(*m_pConnection, t, this, error)) {
-            Record(error.text, error.code);
+            Record(error);
             return nullptr;
         }
     }
@@ -488,7 +488,7 @@ bool CADORecordSet::SaveEdit() {
         OdbcError error;
         if (!WriteRow(*m_pConnection, rows.columns, t, adding ? RowWrite::Insert : RowWrite::Update, stored, after, write,
                       table->criteria, this, conflict, error)) {
-            Record(error.text, error.code);
+            Record(error);
             return false;
         }
     }
@@ -587,9 +587,9 @@ int CADORecordSet::Edit() {
     try {
         m_nEditStatus = 2;
         return BeginEdit() ? 1 : 0;
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
         m_nEditStatus = 0;
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -649,10 +649,10 @@ int CADORecordSet::AddNew(const _variant_t& fields, const _variant_t& values) {
             return 0;
         }
         return 1;
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
         DropEdit();
         m_nEditStatus = 0;
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -674,10 +674,10 @@ int CADORecordSet::AddNew(CADORecordBinding& binding) {
                 return 0;
             }
         }
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
         DropEdit();
         m_nEditStatus = 0;
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
     return Update();
@@ -693,8 +693,8 @@ int CADORecordSet::Update() {
     bool ok = false;
     try {
         ok = SaveEdit();
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
     }
     if (!ok) DropEdit();  // a failed save cancels the edit, as CancelUpdate does
     m_nEditStatus = 0;
@@ -742,9 +742,9 @@ bool CADORecordSet::SendPending(AffectEnum affect) {
     OdbcError error;
     const bool own = !conn.inTransaction;
     if (own) {
-        if (!Check(SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+        if (!Check(Traced("SQLSetConnectAttrW", SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)),
                    SQL_HANDLE_DBC, dbc, error)) {
-            Record(error.text, error.code);
+            Record(error);
             return false;
         }
         conn.inTransaction = true;
@@ -756,9 +756,9 @@ bool CADORecordSet::SendPending(AffectEnum affect) {
     }
     auto endOwn = [&](bool commit) {
         OdbcError ignored;
-        bool ok = Check(SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK), SQL_HANDLE_DBC, dbc, error);
-        if (!ok && commit) SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK);
-        Check(SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0), SQL_HANDLE_DBC,
+        bool ok = Check(Traced("SQLEndTran", SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK)), SQL_HANDLE_DBC, dbc, error);
+        if (!ok && commit) Traced("SQLEndTran", SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK));
+        Check(Traced("SQLSetConnectAttrW", SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0)), SQL_HANDLE_DBC,
               dbc, ignored);
         conn.inTransaction = false;
         return ok;
@@ -812,7 +812,7 @@ bool CADORecordSet::SendPending(AffectEnum affect) {
             return false;
         }
         if (!endOwn(true)) {
-            Record(error.text, error.code);
+            Record(error);
             return false;
         }
     }
@@ -848,8 +848,8 @@ int CADORecordSet::UpdateBatch(AffectEnum affect) {
     bool ok = false;
     try {
         ok = SendPending(affect);
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
     }
     EnterRecord();
     return ok ? 1 : 0;
@@ -878,8 +878,8 @@ int CADORecordSet::CancelBatch(AffectEnum affect) {
             rows.SetStatus(row, RowSet::Unchanged);
         }
         if (c.OnRecord() && c.CurrentDeleted()) c.Settle(c.position, 1);
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
     EnterRecord();
@@ -914,7 +914,7 @@ int CADORecordSet::Delete() {
             OdbcError error;
             if (!WriteRow(*m_pConnection, rows.columns, table->target, RowWrite::Delete, original, none,
                           std::vector<bool>(rows.columns.size(), false), table->criteria, this, conflict, error)) {
-                Record(error.text, error.code);
+                Record(error);
                 return 0;
             }
             rows.originals.erase(row);
@@ -926,8 +926,8 @@ int CADORecordSet::Delete() {
             if (!rows.originals.count(row)) rows.originals[row] = rows.RowValues(row);
             rows.SetStatus(row, status | RowSet::Deleted);
         }
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
     DropEdit();
@@ -968,8 +968,8 @@ int CADORecordSet::RecordBinding(CADORecordBinding& binding) {
                 return 0;
             }
         }
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
     m_pRecBinding = &binding;
@@ -990,8 +990,8 @@ void CADORecordSet::FillBinding() {
             if (e.status) *e.status = status;
             if (e.length) *e.length = length;
         }
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
     }
 }
 
@@ -1027,8 +1027,8 @@ int CADORecordSet::Requery() {
             const std::wstring filter = c.filter, sort = c.sort;
             if (!ApplyView(filter, sort)) return 0;
         }
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
     EnterRecord();
@@ -1081,8 +1081,8 @@ int CADORecordSet::AppendChunk(int index, const void* data, UINT length) {
         }
         Record(Format(L"The field \"%s\" takes no chunks: only text and binary fields do.", col.name), ZE_INVALIDARG);
         return 0;
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }

@@ -60,8 +60,8 @@ FieldPtr CADORecordSet::GetField(int index) {
         field->cursor = m_pRecordset;
         field->column = static_cast<std::size_t>(index);
         return field;
-    } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return nullptr;
     }
 }
@@ -171,8 +171,8 @@ CString CADOField::GetOriginalVal() {
         if (!f || !OriginalValue(f, v, m_strLastError, m_dwLastError)) return CString();
         VariantToString(v, text, 0);
         return text;
-    } catch (const std::bad_alloc&) {
-        FieldAccess::Fail(m_strLastError, m_dwLastError, ZE_OUTOFMEMORY, L"Out of memory.");
+    } catch (...) {
+        RecordException([&](const wchar_t* text, std::uint32_t code) { FieldAccess::Fail(m_strLastError, m_dwLastError, code, text); });
         return CString();
     }
 }
@@ -207,8 +207,8 @@ int ReadExact(const FieldPtr& field, VARTYPE vt, VARTYPE vt2, CString& errorText
         }
         take(v);
         return 1;
-    } catch (const std::bad_alloc&) {
-        FieldAccess::Fail(errorText, errorCode, ZE_OUTOFMEMORY, L"Out of memory.");
+    } catch (...) {
+        RecordException([&](const wchar_t* text, std::uint32_t code) { FieldAccess::Fail(errorText, errorCode, code, text); });
         return 0;
     }
 }
@@ -267,8 +267,8 @@ int CADOField::GetValue(_variant_t& value) {
         if (!ReadValue(m_pField, v, m_strLastError, m_dwLastError)) return 0;
         value = std::move(v);
         return 1;
-    } catch (const std::bad_alloc&) {
-        FieldAccess::Fail(m_strLastError, m_dwLastError, ZE_OUTOFMEMORY, L"Out of memory.");
+    } catch (...) {
+        RecordException([&](const wchar_t* text, std::uint32_t code) { FieldAccess::Fail(m_strLastError, m_dwLastError, code, text); });
         return 0;
     }
 }
@@ -298,8 +298,8 @@ int CADOField::SetValue(double value) { return WriteValue(m_pField, _variant_t::
 int CADOField::SetValue(const CString& value) {
     try {
         return WriteValue(m_pField, _variant_t::Bstr(value), m_strLastError, m_dwLastError);
-    } catch (const std::bad_alloc&) {
-        FieldAccess::Fail(m_strLastError, m_dwLastError, ZE_OUTOFMEMORY, L"Out of memory.");
+    } catch (...) {
+        RecordException([&](const wchar_t* text, std::uint32_t code) { FieldAccess::Fail(m_strLastError, m_dwLastError, code, text); });
         return 0;
     }
 }
@@ -337,8 +337,8 @@ int CADOField::GetProperties(const wchar_t* name, bool& value) {
         }
         value = v.boolVal();
         return 1;
-    } catch (const std::bad_alloc&) {
-        FieldAccess::Fail(m_strLastError, m_dwLastError, ZE_OUTOFMEMORY, L"Out of memory.");
+    } catch (...) {
+        RecordException([&](const wchar_t* text, std::uint32_t code) { FieldAccess::Fail(m_strLastError, m_dwLastError, code, text); });
         return 0;
     }
 }
@@ -358,8 +358,8 @@ int CADOField::GetProperties(const wchar_t* name, CString& value) {
         if (v.vt() == VT_BSTR) value = v.bstrVal();
         else if (!VariantToText(v, value)) value.clear();
         return 1;
-    } catch (const std::bad_alloc&) {
-        FieldAccess::Fail(m_strLastError, m_dwLastError, ZE_OUTOFMEMORY, L"Out of memory.");
+    } catch (...) {
+        RecordException([&](const wchar_t* text, std::uint32_t code) { FieldAccess::Fail(m_strLastError, m_dwLastError, code, text); });
         return 0;
     }
 }

@@ -564,8 +564,8 @@ int CADORecordSet::GetChunk(int index, void* buffer) {
             return 0;
         }
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -610,8 +610,8 @@ CString CADORecordSet::GetString(const wchar_t* columnDelimiter, const wchar_t* 
             if (m_pRecordset != before || m_pRecordset->position == position) return CString();  // the move failed
         }
         return out;
-    } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return CString();
     }
 }

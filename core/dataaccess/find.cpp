@@ -72,8 +72,8 @@ int CADORecordSet::Search(const CString& criteria, int direction, bool next) {
         c.position = direction > 0 ? count : -1;
         m_varSearchPosition.Clear();
         return 0;
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -173,8 +173,8 @@ int CADORecordSet::ApplyView(const CString& filter, const CString& sort) {
         c.Settle(0, 1);
         EnterRecord();
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -225,8 +225,8 @@ int CADORecordSet::Clone(CADORecordSet& other) {
         other.m_varBookmark.Clear();
         other.EnterRecord();
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -255,8 +255,8 @@ int CADORecordSet::SaveAsXML(const wchar_t* path) {
             return 0;
         }
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -281,8 +281,8 @@ int CADORecordSet::OpenXML(const wchar_t* path) {
         m_nSearchDirection = adSearchForward;
         Adopt(std::move(rows));
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }

@@ -3,6 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
+#include <new>
+
+#include "zentra/dataaccess.h"
 
 namespace zentra {
 
@@ -19,5 +23,25 @@ inline constexpr const wchar_t* kConnectionLost = L"The connection to the databa
 inline constexpr const wchar_t* kIllegalOperation = L"Operation is not allowed in this context.";
 inline constexpr std::uint32_t kInvalidArgumentCode = 0x800A0BB9u;   // adErrInvalidArgument
 inline constexpr std::uint32_t kIllegalOperationCode = 0x800A0C93u;  // adErrIllegalOperation
+
+inline constexpr const wchar_t* kUnexpected = L"The operation failed unexpectedly.";
+
+// The library's error boundary, called from the catch (...) handler of a public function: the
+// exception under way is told to `record(text, code)` (out of memory as kOutOfMemory, anything
+// else as kUnexpected) and goes no further. Nothing is thrown across the library's boundary.
+template <class Record>
+void RecordException(Record&& record) noexcept {
+    try {
+        try {
+            throw;
+        } catch (const std::bad_alloc&) {
+            record(kOutOfMemory, ZE_OUTOFMEMORY);
+        } catch (...) {
+            record(kUnexpected, ZE_FAIL);
+        }
+    } catch (...) {
+        // Recording needs memory too; with none left the earlier error stays.
+    }
+}
 
 }  // namespace zentra

@@ -1,7 +1,10 @@
 #include "odbc_handle.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <unordered_set>
 #include <vector>
@@ -20,6 +23,55 @@ SqlWString ToSqlW(std::wstring_view text) {
 std::wstring FromSqlW(const SQLWCHAR* text, std::size_t length) {
     std::u16string u16(text, text + length);
     return Utf16ToWide(u16);
+}
+
+namespace {
+
+// Where ORVANTA_ODBC_TRACE sends the trace: nowhere, standard error, or a file opened once.
+struct TraceSink {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file{nullptr, &std::fclose};
+    std::FILE* out = nullptr;
+    std::mutex mutex;
+    TraceSink() {
+        const char* setting = std::getenv("ORVANTA_ODBC_TRACE");
+        if (!setting || !*setting || std::strcmp(setting, "0") == 0) return;
+        if (std::strcmp(setting, "1") == 0) {
+            out = stderr;
+            return;
+        }
+        file.reset(std::fopen(setting, "ae"));
+        out = file.get();
+    }
+};
+
+TraceSink& Sink() {
+    static TraceSink sink;
+    return sink;
+}
+
+const char* ReturnName(SQLRETURN rc) {
+    switch (rc) {
+    case SQL_SUCCESS: return "SQL_SUCCESS";
+    case SQL_SUCCESS_WITH_INFO: return "SQL_SUCCESS_WITH_INFO";
+    case SQL_NO_DATA: return "SQL_NO_DATA";
+    case SQL_ERROR: return "SQL_ERROR";
+    case SQL_INVALID_HANDLE: return "SQL_INVALID_HANDLE";
+    case SQL_NEED_DATA: return "SQL_NEED_DATA";
+    case SQL_STILL_EXECUTING: return "SQL_STILL_EXECUTING";
+    default: return "?";
+    }
+}
+
+}  // namespace
+
+SQLRETURN Traced(const char* call, SQLRETURN rc) noexcept {
+    TraceSink& sink = Sink();
+    if (sink.out) {
+        std::lock_guard<std::mutex> lock(sink.mutex);
+        std::fprintf(sink.out, "%s %d %s\n", call, static_cast<int>(rc), ReturnName(rc));
+        std::fflush(sink.out);
+    }
+    return rc;
 }
 
 namespace {
@@ -73,14 +125,14 @@ std::wstring FromDriver(const void* buffer, std::size_t length, std::size_t capa
 
 SQLRETURN ExecDirect(SQLHSTMT stmt, std::wstring_view sql, bool wide) {
     DriverText text(sql, wide);
-    return wide ? SQLExecDirectW(stmt, text.W(), text.Length()) : SQLExecDirect(stmt, text.A(), text.Length());
+    return wide ? Traced("SQLExecDirectW", SQLExecDirectW(stmt, text.W(), text.Length())) : Traced("SQLExecDirect", SQLExecDirect(stmt, text.A(), text.Length()));
 }
 
 bool GetInfoText(SQLHDBC dbc, SQLUSMALLINT info, bool wide, std::wstring& text, OdbcError& error) {
     std::vector<SQLWCHAR> buffer(1024);  // also holds the narrow form
     const SQLSMALLINT size = static_cast<SQLSMALLINT>(buffer.size() * sizeof(SQLWCHAR));
     SQLSMALLINT length = 0;
-    SQLRETURN rc = wide ? SQLGetInfoW(dbc, info, buffer.data(), size, &length) : SQLGetInfo(dbc, info, buffer.data(), size, &length);
+    SQLRETURN rc = wide ? Traced("SQLGetInfoW", SQLGetInfoW(dbc, info, buffer.data(), size, &length)) : Traced("SQLGetInfo", SQLGetInfo(dbc, info, buffer.data(), size, &length));
     if (!Check(rc, SQL_HANDLE_DBC, dbc, error)) return false;
     const std::size_t n = static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0));
     text = wide ? FromDriver(buffer.data(), n / sizeof(SQLWCHAR), buffer.size() - 1, true)
@@ -98,8 +150,8 @@ bool CurrentCatalog(SQLHDBC dbc, bool wide, std::wstring& catalog, OdbcError& er
     std::vector<SQLWCHAR> buffer(1024);
     const SQLINTEGER size = static_cast<SQLINTEGER>(buffer.size() * sizeof(SQLWCHAR));
     SQLINTEGER length = 0;
-    SQLRETURN rc = wide ? SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, buffer.data(), size, &length)
-                        : SQLGetConnectAttr(dbc, SQL_ATTR_CURRENT_CATALOG, buffer.data(), size, &length);
+    SQLRETURN rc = wide ? Traced("SQLGetConnectAttrW", SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, buffer.data(), size, &length))
+                        : Traced("SQLGetConnectAttr", SQLGetConnectAttr(dbc, SQL_ATTR_CURRENT_CATALOG, buffer.data(), size, &length));
     if (!Check(rc, SQL_HANDLE_DBC, dbc, error)) return false;
     const std::size_t n = static_cast<std::size_t>(std::max<SQLINTEGER>(length, 0));
     catalog = wide ? FromDriver(buffer.data(), n / sizeof(SQLWCHAR), buffer.size() - 1, true)
@@ -117,7 +169,7 @@ CString TrimErrorTags(const CString& text) {
     return result;
 }
 
-std::string ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle, OdbcError& error, const wchar_t* fallback) {
+void ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle, OdbcError& error, const wchar_t* fallback) {
     std::wstring text;
     std::uint32_t code = 0;
     std::string firstState;
@@ -133,9 +185,9 @@ std::string ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle, OdbcError&
             SQLSMALLINT length = 0;
             auto read = [&]() {
                 const SQLSMALLINT room = static_cast<SQLSMALLINT>(wide ? message.size() : message.size() * sizeof(SQLWCHAR));
-                return wide ? SQLGetDiagRecW(handleType, handle, record, state, &native, message.data(), room, &length)
-                            : SQLGetDiagRec(handleType, handle, record, narrowState, &native,
-                                            reinterpret_cast<SQLCHAR*>(message.data()), room, &length);
+                return wide ? Traced("SQLGetDiagRecW", SQLGetDiagRecW(handleType, handle, record, state, &native, message.data(), room, &length))
+                            : Traced("SQLGetDiagRec", SQLGetDiagRec(handleType, handle, record, narrowState, &native,
+                                            reinterpret_cast<SQLCHAR*>(message.data()), room, &length));
             };
             SQLRETURN rc = read();
             const std::size_t capacity = wide ? message.size() - 1 : message.size() * sizeof(SQLWCHAR) - 1;
@@ -164,8 +216,7 @@ std::string ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle, OdbcError&
     }
     if (text.empty()) text = fallback;
     if (code == 0) code = ZE_FAIL;
-    error.Set(std::move(text), code);
-    return firstState;
+    error.Set(std::move(text), code, std::move(firstState));
 }
 
 bool Check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, OdbcError& error) {
@@ -183,17 +234,17 @@ bool Check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, OdbcError& er
 }
 
 EnvHandle::~EnvHandle() noexcept {
-    if (handle_ != SQL_NULL_HENV) SQLFreeHandle(SQL_HANDLE_ENV, handle_);
+    if (handle_ != SQL_NULL_HENV) Traced("SQLFreeHandle", SQLFreeHandle(SQL_HANDLE_ENV, handle_));
 }
 
 bool EnvHandle::Alloc(OdbcError& error) {
     if (handle_ != SQL_NULL_HENV) return true;
-    if (!Succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handle_))) {
+    if (!Succeeded(Traced("SQLAllocHandle", SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handle_)))) {
         handle_ = SQL_NULL_HENV;
         error.Set(L"The ODBC environment could not be allocated.", ZE_OUTOFMEMORY);
         return false;
     }
-    return Check(SQLSetEnvAttr(handle_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
+    return Check(Traced("SQLSetEnvAttr", SQLSetEnvAttr(handle_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0)),
                  SQL_HANDLE_ENV, handle_, error);
 }
 
@@ -201,7 +252,7 @@ DbcHandle::~DbcHandle() noexcept { Reset(); }
 
 bool DbcHandle::Alloc(SQLHENV env, OdbcError& error) {
     Reset();
-    return Check(SQLAllocHandle(SQL_HANDLE_DBC, env, &handle_), SQL_HANDLE_ENV, env, error);
+    return Check(Traced("SQLAllocHandle", SQLAllocHandle(SQL_HANDLE_DBC, env, &handle_)), SQL_HANDLE_ENV, env, error);
 }
 
 void DbcHandle::SetWideCalls(bool wide) {
@@ -211,15 +262,15 @@ void DbcHandle::SetWideCalls(bool wide) {
 void DbcHandle::Reset() noexcept {
     if (handle_ == SQL_NULL_HDBC) return;
     if (connected_) {
-        if (!Succeeded(SQLDisconnect(handle_))) {
+        if (!Succeeded(Traced("SQLDisconnect", SQLDisconnect(handle_)))) {
             // An open transaction blocks the disconnect: roll it back and try again.
-            SQLEndTran(SQL_HANDLE_DBC, handle_, SQL_ROLLBACK);
-            SQLDisconnect(handle_);
+            Traced("SQLEndTran", SQLEndTran(SQL_HANDLE_DBC, handle_, SQL_ROLLBACK));
+            Traced("SQLDisconnect", SQLDisconnect(handle_));
         }
         connected_ = false;
     }
     MarkNarrow(handle_, false);
-    SQLFreeHandle(SQL_HANDLE_DBC, handle_);
+    Traced("SQLFreeHandle", SQLFreeHandle(SQL_HANDLE_DBC, handle_));
     handle_ = SQL_NULL_HDBC;
 }
 
@@ -227,7 +278,7 @@ StmtHandle::~StmtHandle() noexcept { Reset(); }
 
 bool StmtHandle::Alloc(SQLHDBC dbc, OdbcError& error) {
     Reset();
-    if (!Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &handle_), SQL_HANDLE_DBC, dbc, error)) {
+    if (!Check(Traced("SQLAllocHandle", SQLAllocHandle(SQL_HANDLE_STMT, dbc, &handle_)), SQL_HANDLE_DBC, dbc, error)) {
         handle_ = SQL_NULL_HSTMT;
         return false;
     }
@@ -238,7 +289,7 @@ bool StmtHandle::Alloc(SQLHDBC dbc, OdbcError& error) {
 void StmtHandle::Reset() noexcept {
     if (handle_ == SQL_NULL_HSTMT) return;
     MarkNarrow(handle_, false);
-    SQLFreeHandle(SQL_HANDLE_STMT, handle_);
+    Traced("SQLFreeHandle", SQLFreeHandle(SQL_HANDLE_STMT, handle_));
     handle_ = SQL_NULL_HSTMT;
 }
 

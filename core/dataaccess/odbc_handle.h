@@ -20,20 +20,28 @@ using SqlWString = std::basic_string<SQLWCHAR>;
 SqlWString ToSqlW(std::wstring_view text);
 std::wstring FromSqlW(const SQLWCHAR* text, std::size_t length);
 
-// The last failure of an operation: cleaned message and code.
+// Every ODBC call of the library goes through here and gives back its return code. With the
+// environment variable ORVANTA_ODBC_TRACE set (a file to append to, or 1 for standard error), each
+// call's name and return code are written there, one line each.
+SQLRETURN Traced(const char* call, SQLRETURN rc) noexcept;
+
+// The last failure of an operation: cleaned message, code, and the SQLSTATE of the driver's
+// first diagnostic record ("" when the failure is the library's own).
 struct OdbcError {
     std::wstring text;
     std::uint32_t code = 0;
-    void Set(std::wstring message, std::uint32_t errorCode) {
+    std::string state;
+    void Set(std::wstring message, std::uint32_t errorCode, std::string sqlState = {}) {
         text = std::move(message);
         code = errorCode;
+        state = std::move(sqlState);
     }
 };
 
-// Reads every diagnostic record of `handle` into `error` (messages trimmed of their bracketed
-// tags, joined by "\r\n"; code: first nonzero native error, else E_FAIL). `fallback` is used when
-// the driver gives no record at all. Also returns the SQLSTATE of the first record.
-std::string ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle, OdbcError& error,
+// The one reader of diagnostics: every record of `handle` into `error` (messages trimmed of their
+// bracketed tags, joined by "\r\n"; code: first nonzero native error, else E_FAIL; state: the
+// SQLSTATE of the first record). `fallback` is used when the driver gives no record at all.
+void ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle, OdbcError& error,
                             const wchar_t* fallback = L"The ODBC call failed.");
 
 // The one checked path for ODBC calls: true for SQL_SUCCESS, SQL_SUCCESS_WITH_INFO and

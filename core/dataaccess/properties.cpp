@@ -275,8 +275,8 @@ int CADORecordSet::GetProperties(const wchar_t* name, CString& value) {
         _variant_t v;
         if (!ReadProperty(name, v)) return 0;
         return TextOf(v, value);
-    } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -292,8 +292,8 @@ int CADORecordSet::GetProperties(const wchar_t* name, int& value) {
             return 0;
         }
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -301,8 +301,8 @@ int CADORecordSet::GetProperties(const wchar_t* name, int& value) {
 int CADORecordSet::SetProperties(const wchar_t* name, const wchar_t* value) {
     try {
         return WriteProperty(name, _variant_t::Bstr(value ? value : L""));
-    } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -310,8 +310,8 @@ int CADORecordSet::SetProperties(const wchar_t* name, const wchar_t* value) {
 int CADORecordSet::SetProperties(const wchar_t* name, int value) {
     try {
         return WriteProperty(name, _variant_t::I4(value));
-    } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -378,8 +378,8 @@ int CADORecordSet::GetFieldProperties(const wchar_t* field, const wchar_t* prope
         _variant_t v;
         if (index < 0 || !ReadFieldProperty(index, property, v)) return 0;
         return TextOf(v, value);
-    } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -395,8 +395,8 @@ int CADORecordSet::GetFieldProperties(const wchar_t* field, const wchar_t* prope
         }
         value = v.boolVal() ? -1 : 0;
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -405,8 +405,8 @@ int CADORecordSet::SetFieldProperties(const wchar_t* field, const wchar_t* prope
     try {
         const long index = FindField(field);
         return index < 0 ? 0 : WriteFieldProperty(index, property, _variant_t::Bstr(value ? value : L""));
-    } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -415,8 +415,8 @@ int CADORecordSet::SetFieldProperties(const wchar_t* field, const wchar_t* prope
     try {
         const long index = FindField(field);
         return index < 0 ? 0 : WriteFieldProperty(index, property, _variant_t::I4(value));
-    } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }

@@ -27,6 +27,13 @@ CADORecordSet::~CADORecordSet() {
 void CADORecordSet::Record(const CString& text, std::uint32_t code) {
     m_strLastError = text;
     m_dwLastError = code;
+    m_strSqlState.clear();
+}
+
+void CADORecordSet::Record(const OdbcError& error) {
+    m_strLastError = error.text;
+    m_dwLastError = error.code;
+    m_strSqlState = error.state;
 }
 
 void CADORecordSet::SetConnection(_ConnectionPtr connection) { m_pConnection = std::move(connection); }
@@ -49,12 +56,12 @@ std::shared_ptr<RowSet> CADORecordSet::FetchRows(const std::wstring& sql) {
         const bool wide = m_pConnection->caps().wideCalls;
         OdbcError error;
         if (!m_pConnection->Run([&](SQLHSTMT h) { return ExecDirect(h, sql, wide); }, rows.get(), nullptr, this, error)) {
-            Record(error.text, error.code);
+            Record(error);
             return nullptr;
         }
         return rows;
-    } catch (const std::bad_alloc&) {
-        Record(kOutOfMemory, ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return nullptr;
     }
 }
@@ -107,13 +114,13 @@ int CADORecordSet::OpenSchema(int schema, _variant_t restrictions, const wchar_t
         auto rows = std::make_shared<RowSet>();
         OdbcError error;
         if (!BuildSchemaRowset(*m_pConnection, schema, restrictions, *rows, this, error)) {
-            Record(error.text, error.code);
+            Record(error);
             return 0;
         }
         Adopt(std::move(rows));
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }
@@ -396,8 +403,8 @@ int CADORecordSet::ReadCurrent(int index, T& out, Read read) {
     try {
         out = read(static_cast<std::size_t>(index));
         return 1;
-    } catch (const std::bad_alloc&) {
-        Record(L"Out of memory.", ZE_OUTOFMEMORY);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
         return 0;
     }
 }

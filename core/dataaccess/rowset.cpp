@@ -888,7 +888,7 @@ bool ReadWhole(SQLHSTMT stmt, SQLUSMALLINT index, SQLSMALLINT cType, std::size_t
     for (;;) {
         const std::size_t room = buffer.size() - zero;
         SQLLEN ind = 0;
-        SQLRETURN rc = SQLGetData(stmt, index, cType, buffer.data(), static_cast<SQLLEN>(buffer.size() * sizeof(Unit)), &ind);
+        SQLRETURN rc = Traced("SQLGetData", SQLGetData(stmt, index, cType, buffer.data(), static_cast<SQLLEN>(buffer.size() * sizeof(Unit)), &ind));
         if (rc == SQL_NO_DATA) return true;
         if (!Succeeded(rc)) return Check(rc, SQL_HANDLE_STMT, stmt, error);
         if (ind == SQL_NULL_DATA) {
@@ -965,7 +965,8 @@ bool ParseStoredDate(const std::string& text, ValueKind kind, SQL_TIMESTAMP_STRU
         if (mo < 1 || mo > 12 || d < 1 || d > 31) return false;
         static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
         const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-        if (d > days[mo - 1] + (mo == 2 && leap ? 1 : 0) || y < 1) return false;
+        // A variant date holds the years 100 to 9999; an earlier year stays text.
+        if (d > days[mo - 1] + (mo == 2 && leap ? 1 : 0) || y < 100) return false;
         if (pos == text.size()) {
             ts.year = static_cast<SQLSMALLINT>(y), ts.month = static_cast<SQLUSMALLINT>(mo), ts.day = static_cast<SQLUSMALLINT>(d);
             return true;
@@ -1010,6 +1011,18 @@ void StoreTyped(const ColumnInfo& c, const std::string& text, RowSet& rows) {
         return;
     case ValueKind::Int:
     case ValueKind::Bool:
+        // A string of several bits ("00101") keeps its digits as text.
+        if (c.kind == ValueKind::Bool && text.size() > 1 && text.find_first_not_of("01") == std::string::npos) {
+            rows.Tag(RowSet::AsText);
+            rows.AddAscii(text);
+            return;
+        }
+        // MariaDB's driver writes a bit as its byte, 0 or 1 (a NUL ends the text at once).
+        if (c.kind == ValueKind::Bool && (text.empty() || text == std::string(1, '\0') || text == "\x01")) {
+            rows.Tag(RowSet::AsColumn);
+            rows.AddBool(text == "\x01");
+            return;
+        }
         if (integer && (c.kind == ValueKind::Int || whole == 0 || whole == 1)) {
             rows.Tag(RowSet::AsColumn);
             if (c.kind == ValueKind::Int) rows.AddInt(whole);
@@ -1087,7 +1100,7 @@ bool GetWholeValue(SQLHSTMT stmt, const DriverCaps& caps, const ColumnInfo& c, S
     case ValueKind::Int:
     case ValueKind::UInt: {
         std::int64_t v = 0;
-        rc = SQLGetData(stmt, index, c.kind == ValueKind::Int ? SQL_C_SBIGINT : SQL_C_UBIGINT, &v, sizeof v, &ind);
+        rc = Traced("SQLGetData", SQLGetData(stmt, index, c.kind == ValueKind::Int ? SQL_C_SBIGINT : SQL_C_UBIGINT, &v, sizeof v, &ind));
         if (!Succeeded(rc)) return fail();
         if (ind == SQL_NULL_DATA) rows.AddNull();
         else if (c.kind == ValueKind::Int) rows.AddInt(v);
@@ -1096,42 +1109,42 @@ bool GetWholeValue(SQLHSTMT stmt, const DriverCaps& caps, const ColumnInfo& c, S
     }
     case ValueKind::Float: {
         float v = 0;
-        rc = SQLGetData(stmt, index, SQL_C_FLOAT, &v, sizeof v, &ind);
+        rc = Traced("SQLGetData", SQLGetData(stmt, index, SQL_C_FLOAT, &v, sizeof v, &ind));
         if (!Succeeded(rc)) return fail();
         if (ind == SQL_NULL_DATA) rows.AddNull(); else rows.AddFloat(v);
         return true;
     }
     case ValueKind::Double: {
         double v = 0;
-        rc = SQLGetData(stmt, index, SQL_C_DOUBLE, &v, sizeof v, &ind);
+        rc = Traced("SQLGetData", SQLGetData(stmt, index, SQL_C_DOUBLE, &v, sizeof v, &ind));
         if (!Succeeded(rc)) return fail();
         if (ind == SQL_NULL_DATA) rows.AddNull(); else rows.AddDouble(v);
         return true;
     }
     case ValueKind::Bool: {
         unsigned char v = 0;
-        rc = SQLGetData(stmt, index, SQL_C_BIT, &v, sizeof v, &ind);
+        rc = Traced("SQLGetData", SQLGetData(stmt, index, SQL_C_BIT, &v, sizeof v, &ind));
         if (!Succeeded(rc)) return fail();
         if (ind == SQL_NULL_DATA) rows.AddNull(); else rows.AddBool(v != 0);
         return true;
     }
     case ValueKind::Date: {
         SQL_DATE_STRUCT v{};
-        rc = SQLGetData(stmt, index, SQL_C_TYPE_DATE, &v, sizeof v, &ind);
+        rc = Traced("SQLGetData", SQLGetData(stmt, index, SQL_C_TYPE_DATE, &v, sizeof v, &ind));
         if (!Succeeded(rc)) return fail();
         if (ind == SQL_NULL_DATA) rows.AddNull(); else rows.AddDate(v);
         return true;
     }
     case ValueKind::Time: {
         SQL_TIME_STRUCT v{};
-        rc = SQLGetData(stmt, index, SQL_C_TYPE_TIME, &v, sizeof v, &ind);
+        rc = Traced("SQLGetData", SQLGetData(stmt, index, SQL_C_TYPE_TIME, &v, sizeof v, &ind));
         if (!Succeeded(rc)) return fail();
         if (ind == SQL_NULL_DATA) rows.AddNull(); else rows.AddTime(v);
         return true;
     }
     case ValueKind::Timestamp: {
         SQL_TIMESTAMP_STRUCT v{};
-        rc = SQLGetData(stmt, index, SQL_C_TYPE_TIMESTAMP, &v, sizeof v, &ind);
+        rc = Traced("SQLGetData", SQLGetData(stmt, index, SQL_C_TYPE_TIMESTAMP, &v, sizeof v, &ind));
         if (!Succeeded(rc)) return fail();
         if (ind == SQL_NULL_DATA) rows.AddNull(); else rows.AddTimestamp(v);
         return true;
@@ -1227,7 +1240,7 @@ bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<Colu
         else if (c.kind == ValueKind::Bytes) truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element;
         if (truncated) {
             if (!positioned) {
-                if (!Check(SQLSetPos(stmt, static_cast<SQLSETPOSIROW>(r + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE),
+                if (!Check(Traced("SQLSetPos", SQLSetPos(stmt, static_cast<SQLSETPOSIROW>(r + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE)),
                            SQL_HANDLE_STMT, stmt, error))
                     return false;
                 positioned = true;
@@ -1276,8 +1289,8 @@ void DescribeBase(SQLHSTMT stmt, SQLUSMALLINT index, bool wide, ColumnInfo& c) {
     auto text = [&](SQLUSMALLINT field, std::wstring& out) {
         SQLWCHAR buffer[512] = {};  // also holds the narrow form
         SQLSMALLINT length = 0;
-        if (!Succeeded(wide ? SQLColAttributeW(stmt, index, field, buffer, sizeof buffer, &length, nullptr)
-                            : SQLColAttribute(stmt, index, field, buffer, sizeof buffer, &length, nullptr)))
+        if (!Succeeded(wide ? Traced("SQLColAttributeW", SQLColAttributeW(stmt, index, field, buffer, sizeof buffer, &length, nullptr))
+                            : Traced("SQLColAttribute", SQLColAttribute(stmt, index, field, buffer, sizeof buffer, &length, nullptr))))
             return;
         const std::size_t n = static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0));
         out = wide ? FromDriver(buffer, n / sizeof(SQLWCHAR), 511, true) : FromDriver(buffer, n, sizeof buffer - 1, false);
@@ -1287,7 +1300,7 @@ void DescribeBase(SQLHSTMT stmt, SQLUSMALLINT index, bool wide, ColumnInfo& c) {
     text(SQL_DESC_SCHEMA_NAME, c.baseSchema);
     text(SQL_DESC_CATALOG_NAME, c.baseCatalog);
     SQLLEN autoUnique = SQL_FALSE;
-    if (Succeeded(SQLColAttributeW(stmt, index, SQL_DESC_AUTO_UNIQUE_VALUE, nullptr, 0, nullptr, &autoUnique)))
+    if (Succeeded(Traced("SQLColAttributeW", SQLColAttributeW(stmt, index, SQL_DESC_AUTO_UNIQUE_VALUE, nullptr, 0, nullptr, &autoUnique))))
         c.autoIncrement = autoUnique == SQL_TRUE;
 }
 
@@ -1296,7 +1309,7 @@ void DescribeBase(SQLHSTMT stmt, SQLUSMALLINT index, bool wide, ColumnInfo& c) {
 bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std::atomic<bool>& cancelled,
                  OdbcError& error) {
     SQLSMALLINT count = 0;
-    if (!Check(SQLNumResultCols(stmt, &count), SQL_HANDLE_STMT, stmt, error)) return false;
+    if (!Check(Traced("SQLNumResultCols", SQLNumResultCols(stmt, &count)), SQL_HANDLE_STMT, stmt, error)) return false;
     rows.columns.clear();
     rows.columns.reserve(static_cast<std::size_t>(std::max<SQLSMALLINT>(count, 0)));
     bool anyLong = false, anyVariable = false;
@@ -1304,23 +1317,23 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
         ColumnInfo c;
         SQLWCHAR name[1024] = {};  // also holds the narrow form
         SQLSMALLINT nameLength = 0, nullable = SQL_NULLABLE_UNKNOWN;
-        if (!Check(caps.wideCalls ? SQLDescribeColW(stmt, i, name, 1024, &nameLength, &c.sqlType, &c.columnSize, &c.digits, &nullable)
-                                  : SQLDescribeCol(stmt, i, reinterpret_cast<SQLCHAR*>(name), sizeof name, &nameLength,
-                                                   &c.sqlType, &c.columnSize, &c.digits, &nullable),
+        if (!Check(caps.wideCalls ? Traced("SQLDescribeColW", SQLDescribeColW(stmt, i, name, 1024, &nameLength, &c.sqlType, &c.columnSize, &c.digits, &nullable))
+                                  : Traced("SQLDescribeCol", SQLDescribeCol(stmt, i, reinterpret_cast<SQLCHAR*>(name), sizeof name, &nameLength,
+                                                   &c.sqlType, &c.columnSize, &c.digits, &nullable)),
                    SQL_HANDLE_STMT, stmt, error))
             return false;
         const std::size_t nameUnits = static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0));
         c.name = caps.wideCalls ? FromDriver(name, nameUnits, 1023, true) : FromDriver(name, nameUnits, sizeof name - 1, false);
         c.nullable = nullable != SQL_NO_NULLS;
         SQLLEN isUnsigned = SQL_FALSE;
-        if (Succeeded(SQLColAttributeW(stmt, i, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned)))
+        if (Succeeded(Traced("SQLColAttributeW", SQLColAttributeW(stmt, i, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned))))
             c.isUnsigned = isUnsigned == SQL_TRUE;
         DescribeBase(stmt, i, caps.wideCalls, c);
         DeriveColumn(c);
         if (c.kind == ValueKind::Double || c.kind == ValueKind::Float) {
             SQLCHAR typeName[64] = {};
             SQLSMALLINT typeLength = 0;
-            if (Succeeded(SQLColAttribute(stmt, i, SQL_DESC_TYPE_NAME, typeName, sizeof typeName, &typeLength, nullptr)) &&
+            if (Succeeded(Traced("SQLColAttribute", SQLColAttribute(stmt, i, SQL_DESC_TYPE_NAME, typeName, sizeof typeName, &typeLength, nullptr))) &&
                 EqualsNoCase(AsciiToWide(reinterpret_cast<const char*>(typeName)), L"money")) {
                 c.money = true;
                 c.kind = ValueKind::Decimal;
@@ -1333,8 +1346,10 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
         // Dates and times come as the server's text too: a value outside the ODBC structures
         // (a duration beyond 24 hours, a year beyond 9999 or before 1, infinity, a zero date,
         // a fraction of a TIME) then arrives as that text, never as another date, and costs no row.
+        // So do bits: PostgreSQL's driver describes a BIT(5) as a single bit, and its digits
+        // must not collapse into YES.
         c.valueTyped = (caps.valueTyped && c.kind != ValueKind::Bytes) || c.kind == ValueKind::Date ||
-                       c.kind == ValueKind::Time || c.kind == ValueKind::Timestamp;
+                       c.kind == ValueKind::Time || c.kind == ValueKind::Timestamp || c.kind == ValueKind::Bool;
         anyLong = anyLong || c.isLong;
         anyVariable = anyVariable || IsVariable(c);
         rows.columns.push_back(std::move(c));
@@ -1351,7 +1366,7 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
                 error.Set(kCancelled, ZE_FAIL);
                 return false;
             }
-            SQLRETURN rc = SQLFetch(stmt);
+            SQLRETURN rc = Traced("SQLFetch", SQLFetch(stmt));
             if (rc == SQL_NO_DATA) break;
             if (!Check(rc, SQL_HANDLE_STMT, stmt, error)) return false;
             for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -1376,24 +1391,35 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
     }
     SQLULEN blockRows = std::clamp<std::size_t>(kBlockBudget / std::max<std::size_t>(rowBytes, 1), 1, kMaxBlockRows);
     SQLULEN fetched = 0;
-    if (!Succeeded(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0)) ||
-        !Succeeded(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(blockRows), 0))) {
+    if (!Succeeded(Traced("SQLSetStmtAttr", SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0))) ||
+        !Succeeded(Traced("SQLSetStmtAttr", SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(blockRows), 0)))) {
         blockRows = 1;
-        SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0);
+        Traced("SQLSetStmtAttr", SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0));
     }
     // The driver may have chosen another size.
     SQLULEN actual = 0;
-    if (Succeeded(SQLGetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, &actual, 0, nullptr)) && actual > 0) blockRows = actual;
+    if (Succeeded(Traced("SQLGetStmtAttr", SQLGetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, &actual, 0, nullptr))) && actual > 0) blockRows = actual;
     std::vector<SQLUSMALLINT> status(blockRows, SQL_ROW_NOROW);
-    if (!Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_HANDLE_STMT, stmt, error) ||
-        !Check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0), SQL_HANDLE_STMT, stmt, error))
+    // The buffers die with this function: on every way out (an exception included) they are
+    // unbound and the status arrays detached before they go.
+    struct Unbind {
+        SQLHSTMT stmt;
+        ~Unbind() {
+            Traced("SQLFreeStmt", SQLFreeStmt(stmt, SQL_UNBIND));
+            Traced("SQLSetStmtAttr", SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0));
+            Traced("SQLSetStmtAttr", SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0));
+            Traced("SQLSetStmtAttr", SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0));
+        }
+    } unbind{stmt};
+    if (!Check(Traced("SQLSetStmtAttr", SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0)), SQL_HANDLE_STMT, stmt, error) ||
+        !Check(Traced("SQLSetStmtAttr", SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0)), SQL_HANDLE_STMT, stmt, error))
         return false;
     for (std::size_t i = 0; i < columns.size(); ++i) {
         BoundColumn& b = bound[i];
         b.buffer.assign(b.element * blockRows, 0);
         b.indicators.assign(blockRows, 0);
-        if (!Check(SQLBindCol(stmt, static_cast<SQLUSMALLINT>(i + 1), b.cType, b.buffer.data(), static_cast<SQLLEN>(b.element),
-                              b.indicators.data()),
+        if (!Check(Traced("SQLBindCol", SQLBindCol(stmt, static_cast<SQLUSMALLINT>(i + 1), b.cType, b.buffer.data(), static_cast<SQLLEN>(b.element),
+                              b.indicators.data())),
                    SQL_HANDLE_STMT, stmt, error))
             return false;
     }
@@ -1405,7 +1431,7 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
             break;
         }
         fetched = 0;
-        SQLRETURN rc = SQLFetchScroll(stmt, SQL_FETCH_NEXT, 0);
+        SQLRETURN rc = Traced("SQLFetchScroll", SQLFetchScroll(stmt, SQL_FETCH_NEXT, 0));
         if (rc == SQL_NO_DATA) break;
         if (!Check(rc, SQL_HANDLE_STMT, stmt, error)) {
             ok = false;
@@ -1422,11 +1448,6 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
         }
         if (!ok) break;
     }
-    // The buffers die with this function: unbind them and detach the status arrays first.
-    SQLFreeStmt(stmt, SQL_UNBIND);
-    SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
-    SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
-    SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0);
     rows.Finish();
     return ok;
 }

@@ -147,8 +147,8 @@ bool Catalogs(ConnectionCore& core, const Restrictions& r, Output& out, const vo
     const bool wide = core.caps().wideCalls;
     Arg all(OptText(L"%"), wide), empty(OptText(L""), wide);
     if (!CatalogRows(core, [&](SQLHSTMT h) {
-            return wide ? SQLTablesW(h, all.W(), all.len(), empty.W(), 0, empty.W(), 0, nullptr, 0)
-                        : SQLTables(h, all.A(), all.len(), empty.A(), 0, empty.A(), 0, nullptr, 0);
+            return wide ? Traced("SQLTablesW", SQLTablesW(h, all.W(), all.len(), empty.W(), 0, empty.W(), 0, nullptr, 0))
+                        : Traced("SQLTables", SQLTables(h, all.A(), all.len(), empty.A(), 0, empty.A(), 0, nullptr, 0));
         }, raw, owner, error))
         return false;
     std::set<std::wstring> seen;
@@ -176,8 +176,8 @@ bool Tables(ConnectionCore& core, const Restrictions& r, Output& out, const void
     Arg cat(r.Text(0), wide), schema(r.Text(1), wide), name(r.Text(2), wide), type(r.Text(3), wide);
     std::vector<Row> raw;
     if (!CatalogRows(core, [&](SQLHSTMT h) {
-            return wide ? SQLTablesW(h, cat.W(), cat.len(), schema.W(), schema.len(), name.W(), name.len(), type.W(), type.len())
-                        : SQLTables(h, cat.A(), cat.len(), schema.A(), schema.len(), name.A(), name.len(), type.A(), type.len());
+            return wide ? Traced("SQLTablesW", SQLTablesW(h, cat.W(), cat.len(), schema.W(), schema.len(), name.W(), name.len(), type.W(), type.len()))
+                        : Traced("SQLTables", SQLTables(h, cat.A(), cat.len(), schema.A(), schema.len(), name.A(), name.len(), type.A(), type.len()));
         }, raw, owner, error))
         return false;
     for (const Row& row : raw)
@@ -212,10 +212,10 @@ bool Columns(ConnectionCore& core, const Restrictions& r, Output& out, const voi
     Arg cat(r.Text(0), wide), schema(r.Text(1), wide), table(r.Text(2), wide), column(r.Text(3), wide);
     std::vector<Row> raw;
     if (!CatalogRows(core, [&](SQLHSTMT h) {
-            return wide ? SQLColumnsW(h, cat.W(), cat.len(), schema.W(), schema.len(), table.W(), table.len(), column.W(),
-                                      column.len())
-                        : SQLColumns(h, cat.A(), cat.len(), schema.A(), schema.len(), table.A(), table.len(), column.A(),
-                                     column.len());
+            return wide ? Traced("SQLColumnsW", SQLColumnsW(h, cat.W(), cat.len(), schema.W(), schema.len(), table.W(), table.len(), column.W(),
+                                      column.len()))
+                        : Traced("SQLColumns", SQLColumns(h, cat.A(), cat.len(), schema.A(), schema.len(), table.A(), table.len(), column.A(),
+                                     column.len()));
         }, raw, owner, error))
         return false;
     for (const Row& row : raw) {
@@ -267,8 +267,8 @@ bool Procedures(ConnectionCore& core, const Restrictions& r, Output& out, const 
     Arg cat(r.Text(0), wide), schema(r.Text(1), wide), name(r.Text(2), wide);
     std::vector<Row> raw;
     if (!CatalogRows(core, [&](SQLHSTMT h) {
-            return wide ? SQLProceduresW(h, cat.W(), cat.len(), schema.W(), schema.len(), name.W(), name.len())
-                        : SQLProcedures(h, cat.A(), cat.len(), schema.A(), schema.len(), name.A(), name.len());
+            return wide ? Traced("SQLProceduresW", SQLProceduresW(h, cat.W(), cat.len(), schema.W(), schema.len(), name.W(), name.len()))
+                        : Traced("SQLProcedures", SQLProcedures(h, cat.A(), cat.len(), schema.A(), schema.len(), name.A(), name.len()));
         }, raw, owner, error))
         return false;
     for (const Row& row : raw) {
@@ -332,17 +332,17 @@ bool Indexes(ConnectionCore& core, const Restrictions& r, Output& out, const voi
         Arg cat(t.catalog, wide), schema(t.schema, wide), name(OptText(t.name), wide);
         std::vector<Row> stats, keys;
         if (!CatalogRows(core, [&](SQLHSTMT h) {
-                return wide ? SQLStatisticsW(h, cat.W(), cat.len(), schema.W(), schema.len(), name.W(), name.len(),
-                                             SQL_INDEX_ALL, SQL_QUICK)
-                            : SQLStatistics(h, cat.A(), cat.len(), schema.A(), schema.len(), name.A(), name.len(),
-                                            SQL_INDEX_ALL, SQL_QUICK);
+                return wide ? Traced("SQLStatisticsW", SQLStatisticsW(h, cat.W(), cat.len(), schema.W(), schema.len(), name.W(), name.len(),
+                                             SQL_INDEX_ALL, SQL_QUICK))
+                            : Traced("SQLStatistics", SQLStatistics(h, cat.A(), cat.len(), schema.A(), schema.len(), name.A(), name.len(),
+                                            SQL_INDEX_ALL, SQL_QUICK));
             }, stats, owner, error))
             return false;
         // Primary-key columns decide PRIMARY_KEY; a driver that can't list them leaves it false.
         OdbcError ignored;
         CatalogRows(core, [&](SQLHSTMT h) {
-            return wide ? SQLPrimaryKeysW(h, cat.W(), cat.len(), schema.W(), schema.len(), name.W(), name.len())
-                        : SQLPrimaryKeys(h, cat.A(), cat.len(), schema.A(), schema.len(), name.A(), name.len());
+            return wide ? Traced("SQLPrimaryKeysW", SQLPrimaryKeysW(h, cat.W(), cat.len(), schema.W(), schema.len(), name.W(), name.len()))
+                        : Traced("SQLPrimaryKeys", SQLPrimaryKeys(h, cat.A(), cat.len(), schema.A(), schema.len(), name.A(), name.len()));
         }, keys, owner, ignored);
         std::set<std::wstring> keyColumns;
         OptText keyName;

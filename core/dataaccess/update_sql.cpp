@@ -57,13 +57,13 @@ std::vector<std::wstring> SplitQualified(const std::wstring& name) {
 std::wstring InfoText(SQLHDBC dbc, SQLUSMALLINT info) {
     SQLWCHAR buffer[256] = {};
     SQLSMALLINT length = 0;
-    if (!Succeeded(SQLGetInfoW(dbc, info, buffer, sizeof buffer, &length))) return std::wstring();
+    if (!Succeeded(Traced("SQLGetInfoW", SQLGetInfoW(dbc, info, buffer, sizeof buffer, &length)))) return std::wstring();
     return FromSqlW(buffer, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) / sizeof(SQLWCHAR), 255));
 }
 
 SQLUINTEGER InfoMask(SQLHDBC dbc, SQLUSMALLINT info) {
     SQLUINTEGER value = 0;
-    if (!Succeeded(SQLGetInfoW(dbc, info, &value, sizeof value, nullptr))) return 0;
+    if (!Succeeded(Traced("SQLGetInfoW", SQLGetInfoW(dbc, info, &value, sizeof value, nullptr)))) return 0;
     return value;
 }
 
@@ -297,8 +297,8 @@ bool Execute(ConnectionCore& connection, Statement& s, RowSet* rows, long* affec
         [&](SQLHSTMT h) -> SQLRETURN {
             for (std::size_t i = 0; i < s.params.size(); ++i) {
                 Param& p = s.params[i];
-                SQLRETURN rc = SQLBindParameter(h, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, p.cType, p.sqlType, p.size,
-                                                p.digits, p.data.data(), static_cast<SQLLEN>(p.data.size()), &p.ind);
+                SQLRETURN rc = Traced("SQLBindParameter", SQLBindParameter(h, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, p.cType, p.sqlType, p.size,
+                                                p.digits, p.data.data(), static_cast<SQLLEN>(p.data.size()), &p.ind));
                 if (!Succeeded(rc)) return rc;
             }
             return ExecDirect(h, s.text, wide);
@@ -473,8 +473,8 @@ bool LimitToOneRow(const TableTarget& t, Statement& s, std::size_t whereAt) {
 
 bool SetAutoCommit(ConnectionCore& connection, bool on, OdbcError& error) {
     SQLHDBC dbc = connection.dbc();
-    return Check(SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT,
-                                    reinterpret_cast<SQLPOINTER>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF), 0),
+    return Check(Traced("SQLSetConnectAttrW", SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT,
+                                    reinterpret_cast<SQLPOINTER>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF), 0)),
                  SQL_HANDLE_DBC, dbc, error);
 }
 
@@ -520,8 +520,8 @@ public:
             return ok;
         }
         SQLHDBC dbc = connection_.dbc();
-        bool ok = Check(SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK), SQL_HANDLE_DBC, dbc, error);
-        if (!ok && commit) SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK);
+        bool ok = Check(Traced("SQLEndTran", SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK)), SQL_HANDLE_DBC, dbc, error);
+        if (!ok && commit) Traced("SQLEndTran", SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK));
         OdbcError ignored;
         SetAutoCommit(connection_, true, ignored);
         connection_.inTransaction = false;
@@ -880,7 +880,7 @@ bool ResolveTarget(ConnectionCore& connection, TableTarget& t, const void* owner
     {
         SQLWCHAR buffer[256] = {};
         SQLINTEGER length = 0;
-        if (Succeeded(SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, buffer, sizeof buffer, &length)))
+        if (Succeeded(Traced("SQLGetConnectAttrW", SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, buffer, sizeof buffer, &length))))
             current = FromSqlW(buffer, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLINTEGER>(length, 0)) / sizeof(SQLWCHAR), 255));
     }
     t.name.clear();
@@ -900,10 +900,10 @@ bool ResolveTarget(ConnectionCore& connection, TableTarget& t, const void* owner
     t.key.clear();
     if (connection.Run(
             [&](SQLHSTMT h) {
-                return wide ? SQLPrimaryKeysW(h, catalog.W(), catalog.ShortLength(), schema.W(), schema.ShortLength(), table.W(),
-                                              table.ShortLength())
-                            : SQLPrimaryKeys(h, catalog.A(), catalog.ShortLength(), schema.A(), schema.ShortLength(), table.A(),
-                                             table.ShortLength());
+                return wide ? Traced("SQLPrimaryKeysW", SQLPrimaryKeysW(h, catalog.W(), catalog.ShortLength(), schema.W(), schema.ShortLength(), table.W(),
+                                              table.ShortLength()))
+                            : Traced("SQLPrimaryKeys", SQLPrimaryKeys(h, catalog.A(), catalog.ShortLength(), schema.A(), schema.ShortLength(), table.A(),
+                                             table.ShortLength()));
             },
             &keys, nullptr, owner, ignored) &&
         keys.columns.size() >= 5) {
@@ -926,12 +926,12 @@ bool ResolveTarget(ConnectionCore& connection, TableTarget& t, const void* owner
         RowSet special;
         if (connection.Run(
                 [&](SQLHSTMT h) {
-                    return wide ? SQLSpecialColumnsW(h, SQL_BEST_ROWID, catalog.W(), catalog.ShortLength(), schema.W(),
+                    return wide ? Traced("SQLSpecialColumnsW", SQLSpecialColumnsW(h, SQL_BEST_ROWID, catalog.W(), catalog.ShortLength(), schema.W(),
                                                      schema.ShortLength(), table.W(), table.ShortLength(), SQL_SCOPE_CURROW,
-                                                     SQL_NULLABLE)
-                                : SQLSpecialColumns(h, SQL_BEST_ROWID, catalog.A(), catalog.ShortLength(), schema.A(),
+                                                     SQL_NULLABLE))
+                                : Traced("SQLSpecialColumns", SQLSpecialColumns(h, SQL_BEST_ROWID, catalog.A(), catalog.ShortLength(), schema.A(),
                                                     schema.ShortLength(), table.A(), table.ShortLength(), SQL_SCOPE_CURROW,
-                                                    SQL_NULLABLE);
+                                                    SQL_NULLABLE));
                 },
                 &special, nullptr, owner, ignored) &&
             special.columns.size() >= 8)
@@ -943,10 +943,10 @@ bool ResolveTarget(ConnectionCore& connection, TableTarget& t, const void* owner
     RowSet tableColumns;
     if (connection.Run(
             [&](SQLHSTMT h) {
-                return wide ? SQLColumnsW(h, catalog.W(), catalog.ShortLength(), schema.W(), schema.ShortLength(), table.W(),
-                                          table.ShortLength(), nullptr, 0)
-                            : SQLColumns(h, catalog.A(), catalog.ShortLength(), schema.A(), schema.ShortLength(), table.A(),
-                                         table.ShortLength(), nullptr, 0);
+                return wide ? Traced("SQLColumnsW", SQLColumnsW(h, catalog.W(), catalog.ShortLength(), schema.W(), schema.ShortLength(), table.W(),
+                                          table.ShortLength(), nullptr, 0))
+                            : Traced("SQLColumns", SQLColumns(h, catalog.A(), catalog.ShortLength(), schema.A(), schema.ShortLength(), table.A(),
+                                         table.ShortLength(), nullptr, 0));
             },
             &tableColumns, nullptr, owner, ignored) &&
         tableColumns.columns.size() >= 4 && tableColumns.RowCount() > 0) {

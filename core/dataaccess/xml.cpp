@@ -15,7 +15,7 @@
 #include <system_error>
 #include <unordered_map>
 
-#include "../platform/unique_fd.h"
+#include "zentra/unique_fd.h"
 #include "zentra/codepage.h"
 #include "zentra/dataaccess.h"
 #include "zentra/format.h"

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <string>
 
+#include "../dataaccess/odbc_handle.h"
+#include "../platform/fallback.h"
 #include "zentra/codepage.h"
 
 namespace zentra {
@@ -23,7 +25,6 @@ constexpr SQLSMALLINT kTextChars = 255;
 // what a kTextChars buffer holds.
 constexpr SQLSMALLINT kDriverNameChars = 1024;
 
-bool Succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
 
 // The text of a byte buffer up to its first NUL, and at most `maxChars` UTF-16 units (a
 // surrogate pair is not split). The names come from the configuration files as they are: UTF-8,
@@ -46,35 +47,30 @@ CString BufferText(const char* buffer, size_t capacity, size_t maxChars = kTextC
 
 CDataSourceEnum::CDataSourceEnum(DSNTYPE type) : m_nType(type) {}
 
-CDataSourceEnum::~CDataSourceEnum() { FreeEnvironment(); }
+CDataSourceEnum::~CDataSourceEnum() = default;
 
-void CDataSourceEnum::FreeEnvironment() noexcept {
-    if (m_hEnv != nullptr) {
-        SQLFreeHandle(SQL_HANDLE_ENV, static_cast<SQLHENV>(m_hEnv));
-        m_hEnv = nullptr;
-    }
-}
+void CDataSourceEnum::FreeEnv::operator()(void* env) const noexcept { Traced("SQLFreeHandle", SQLFreeHandle(SQL_HANDLE_ENV, static_cast<SQLHENV>(env))); }
 
 bool CDataSourceEnum::AllocEnvironment() noexcept {
-    FreeEnvironment();
+    m_env.reset();
     m_listing = Listing::None;
     // The ODBC 2 allocation: enumeration needs no ODBC 3 behaviour, and unixODBC records the
     // environment as an ODBC 2 one, which SQLDrivers and SQLDataSources accept.
     SQLHENV env = SQL_NULL_HENV;
-    if (!Succeeded(SQLAllocEnv(&env)) || env == SQL_NULL_HENV) return false;
-    m_hEnv = env;
+    if (!Succeeded(Traced("SQLAllocEnv", SQLAllocEnv(&env))) || env == SQL_NULL_HENV) return false;
+    m_env.reset(env);
     return true;
 }
 
 int CDataSourceEnum::FetchDriver(unsigned short direction, CString& name, CString& attributes) {
-    if (m_hEnv == nullptr || m_listing != Listing::Drivers) return 0;
-    try {
+    if (!m_env || m_listing != Listing::Drivers) return 0;
+    return OrFallback([&]() -> int {
         SQLCHAR desc[kDriverNameChars * 4 + 1] = {};
         SQLCHAR attr[kTextChars * 4 + 1] = {};
         SQLSMALLINT descLen = 0;
         SQLSMALLINT attrLen = 0;
-        SQLRETURN rc = SQLDrivers(static_cast<SQLHENV>(m_hEnv), direction, desc, sizeof desc - 1, &descLen, attr,
-                                  sizeof attr - 1, &attrLen);
+        SQLRETURN rc = Traced("SQLDrivers", SQLDrivers(static_cast<SQLHENV>(m_env.get()), direction, desc, sizeof desc - 1, &descLen, attr,
+                                  sizeof attr - 1, &attrLen));
         if (!Succeeded(rc)) {
             m_listing = Listing::None;
             return 0;
@@ -85,21 +81,19 @@ int CDataSourceEnum::FetchDriver(unsigned short direction, CString& name, CStrin
         name.swap(newName);
         attributes.swap(newAttributes);
         return 1;
-    } catch (...) {
-        return 0;
-    }
+    });
 }
 
 int CDataSourceEnum::FetchDataSource(unsigned short direction, CString& name,
                                      CString& description) {
-    if (m_hEnv == nullptr || m_listing != Listing::DataSources) return 0;
-    try {
+    if (!m_env || m_listing != Listing::DataSources) return 0;
+    return OrFallback([&]() -> int {
         SQLCHAR dsn[kTextChars * 4 + 1] = {};
         SQLCHAR desc[kTextChars * 4 + 1] = {};
         SQLSMALLINT dsnLen = 0;
         SQLSMALLINT descLen = 0;
-        SQLRETURN rc = SQLDataSources(static_cast<SQLHENV>(m_hEnv), direction, dsn, sizeof dsn - 1, &dsnLen, desc,
-                                      sizeof desc - 1, &descLen);
+        SQLRETURN rc = Traced("SQLDataSources", SQLDataSources(static_cast<SQLHENV>(m_env.get()), direction, dsn, sizeof dsn - 1, &dsnLen, desc,
+                                      sizeof desc - 1, &descLen));
         if (!Succeeded(rc)) {
             m_listing = Listing::None;
             return 0;
@@ -109,9 +103,7 @@ int CDataSourceEnum::FetchDataSource(unsigned short direction, CString& name,
         name.swap(newName);
         description.swap(newDescription);
         return 1;
-    } catch (...) {
-        return 0;
-    }
+    });
 }
 
 int CDataSourceEnum::GetFirstDriver(CString& name, CString& attributes) {

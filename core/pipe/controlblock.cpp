@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "../platform/unique_fd.h"
+#include "zentra/unique_fd.h"
 #include "zentra/codepage.h"
 #include "zentra/pipe.h"
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "../console/fdio.h"
-#include "../platform/unique_fd.h"
+#include "zentra/unique_fd.h"
 #include "zentra/codepage.h"
 #include "zentra/format.h"
 #include "zentra/pipe.h"

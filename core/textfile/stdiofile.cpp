@@ -87,28 +87,26 @@ BOOL CStdioFile::Open(const wchar_t* path, UINT flags, CFileException* error) {
         oflags |= O_CREAT;
         if (!(flags & modeNoTruncate)) oflags |= O_TRUNC;
     }
-    int fd = (path && *path) ? ::open(NativePath(path).c_str(), oflags, 0666) : -1;
-    int failure = fd < 0 ? ((path && *path) ? errno : ENOENT) : 0;
-    if (fd >= 0) {
+    UniqueFd fd((path && *path) ? ::open(NativePath(path).c_str(), oflags, 0666) : -1);
+    int failure = fd.Get() < 0 ? ((path && *path) ? errno : ENOENT) : 0;
+    if (fd.Get() >= 0) {
         struct stat st {};
-        if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-            ::close(fd);
-            fd = -1;
+        if (::fstat(fd.Get(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            fd.Reset();
             failure = EISDIR;
         }
     }
-    if (fd < 0) {
+    if (fd.Get() < 0) {
         m_lastError.SetFromErrno(failure, m_strFileName);
         if (error) *error = m_lastError;
         return 0;
     }
-    m_fd = fd;
+    m_fd = std::move(fd);
     return 1;
 }
 
 void CStdioFile::Close() {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = -1;
+    m_fd.Reset();
     DropReadBuffer();
 }
 
@@ -120,10 +118,10 @@ void CStdioFile::DropReadBuffer() {
 }
 
 bool CStdioFile::Fill() {
-    if (m_fd < 0) return false;
+    if (m_fd.Get() < 0) return false;
     if (m_buffer.size() < kReadAhead) m_buffer.resize(kReadAhead);
     for (;;) {
-        ssize_t n = ::read(m_fd, m_buffer.data(), m_buffer.size());
+        ssize_t n = ::read(m_fd.Get(), m_buffer.data(), m_buffer.size());
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) RecordError(errno);
         m_bufPos = 0;
@@ -147,19 +145,19 @@ UINT CStdioFile::Read(void* buffer, UINT count) {
 }
 
 bool CStdioFile::Write(const void* buffer, UINT count) {
-    if (m_fd < 0) {
+    if (m_fd.Get() < 0) {
         RecordError(EBADF);
         return false;
     }
     // Bytes read ahead but not consumed: put the position back where the caller is.
     if (m_bufPos < m_bufLen) {
-        ::lseek(m_fd, -static_cast<off_t>(m_bufLen - m_bufPos), SEEK_CUR);
+        ::lseek(m_fd.Get(), -static_cast<off_t>(m_bufLen - m_bufPos), SEEK_CUR);
     }
     DropReadBuffer();
     const auto* p = static_cast<const char*>(buffer);
     size_t left = buffer ? count : 0;
     while (left > 0) {
-        ssize_t n = ::write(m_fd, p, left);
+        ssize_t n = ::write(m_fd.Get(), p, left);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             RecordError(n < 0 ? errno : ENOSPC);
@@ -219,14 +217,14 @@ void CStdioFile::WriteString(const wchar_t* text) {
 }
 
 ULONGLONG CStdioFile::Seek(LONGLONG offset, UINT from) {
-    if (m_fd < 0) {
+    if (m_fd.Get() < 0) {
         RecordError(EBADF);
         return static_cast<ULONGLONG>(-1);
     }
     int whence = from == current ? SEEK_CUR : from == end ? SEEK_END : SEEK_SET;
     if (whence == SEEK_CUR) offset -= static_cast<LONGLONG>(m_bufLen - m_bufPos);
     DropReadBuffer();
-    off_t pos = ::lseek(m_fd, static_cast<off_t>(offset), whence);
+    off_t pos = ::lseek(m_fd.Get(), static_cast<off_t>(offset), whence);
     if (pos < 0) {
         m_lastError.SetFromErrno(errno, m_strFileName);
         m_lastError.m_cause = CFileException::badSeek;
@@ -236,15 +234,15 @@ ULONGLONG CStdioFile::Seek(LONGLONG offset, UINT from) {
 }
 
 ULONGLONG CStdioFile::GetPosition() const {
-    if (m_fd < 0) return 0;
-    off_t pos = ::lseek(m_fd, 0, SEEK_CUR);
+    if (m_fd.Get() < 0) return 0;
+    off_t pos = ::lseek(m_fd.Get(), 0, SEEK_CUR);
     if (pos < 0) return 0;
     return static_cast<ULONGLONG>(pos) - (m_bufLen - m_bufPos);
 }
 
 ULONGLONG CStdioFile::GetLength() const {
     struct stat st {};
-    if (m_fd < 0 || ::fstat(m_fd, &st) != 0) return 0;
+    if (m_fd.Get() < 0 || ::fstat(m_fd.Get(), &st) != 0) return 0;
     return static_cast<ULONGLONG>(st.st_size);
 }
 

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstring>
 
+#include "../platform/fallback.h"
 #include "zentra/format.h"
 #include "zentra/strtable.h"
 
@@ -46,7 +47,7 @@ bool VerQueryValue(const VersionBlock& block, std::wstring_view subBlock, const 
                    unsigned* length) {
     if (value == nullptr || length == nullptr) return false;
     if (!subBlock.empty() && subBlock.front() == L'\\') subBlock.remove_prefix(1);
-    try {
+    return OrFallback([&]() -> bool {
         CStringArray parts = Split(subBlock, L'\\');
         if (parts.size() == 2 && EqualsNoCase(parts[0], L"VarFileInfo") &&
             EqualsNoCase(parts[1], L"Translation")) {
@@ -64,16 +65,15 @@ bool VerQueryValue(const VersionBlock& block, std::wstring_view subBlock, const 
             *length = static_cast<unsigned>(entry->second.size() + 1);
             return true;
         }
-    } catch (...) {
-    }
-    return false;
+        return false;
+    });
 }
 
 CString CAppVersionInfo::m_csFileVersion;
 CString CAppVersionInfo::m_csProductVersion;
 
 CString CAppVersionInfo::GetVersionInfo(const VersionBlock* module, const CString& name) {
-    try {
+    return OrFallback([&]() -> CString {
         const VersionBlock* block = module != nullptr ? module : GetRegisteredVersionBlock();
         if (block == nullptr) return CString();
 
@@ -95,13 +95,12 @@ CString CAppVersionInfo::GetVersionInfo(const VersionBlock* module, const CStrin
         if (VerQueryValue(*block, path, &data, &size)) {
             return CString(static_cast<const wchar_t*>(data));
         }
-    } catch (...) {
-    }
-    return CString();
+        return CString();
+    });
 }
 
 CString CAppVersionInfo::FormatVersion(const CString& text) {
-    try {
+    return OrFallback([&]() -> CString {
         CString rest = Trim(text);
         if (rest.empty()) return CString();
 
@@ -128,13 +127,11 @@ CString CAppVersionInfo::FormatVersion(const CString& text) {
             if (i < 2 && i < last) result += L'.';
         }
         return result;
-    } catch (...) {
-        return CString();
-    }
+    });
 }
 
 CString CAppVersionInfo::GetFileVersionX() {
-    try {
+    return OrFallback([&]() -> CString {
         if (m_csFileVersion.empty()) {
             m_csFileVersion =
                 Format(L"Version %s (Build %s)",
@@ -142,36 +139,28 @@ CString CAppVersionInfo::GetFileVersionX() {
                        GetVersionInfo(nullptr, L"SpecialBuild"));
         }
         return m_csFileVersion;
-    } catch (...) {
-        return CString();
-    }
+    });
 }
 
 CString CAppVersionInfo::GetProductVersionX() {
-    try {
+    return OrFallback([&]() -> CString {
         if (m_csProductVersion.empty()) {
             m_csProductVersion = FormatVersion(GetVersionInfo(nullptr, L"ProductVersion"));
         }
         return m_csProductVersion;
-    } catch (...) {
-        return CString();
-    }
+    });
 }
 
 CString AppNameWithVersion(const wchar_t* name) {
-    try {
+    return OrFallback([&]() -> CString {
         return Format(L"%s %s", name, CAppVersionInfo::GetProductVersionX());
-    } catch (...) {
-        return CString();
-    }
+    });
 }
 
 CString AppNameWithVersion(unsigned id) {
-    try {
+    return OrFallback([&]() -> CString {
         return AppNameWithVersion(LoadString(id).c_str());
-    } catch (...) {
-        return CString();
-    }
+    });
 }
 
 }  // namespace zentra

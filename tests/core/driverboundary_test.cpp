@@ -234,6 +234,35 @@ TEST_P(DriverBoundary, DatesAndTimesOutsideTheStructuresArriveAsText) {
     }
 }
 
+// A string of bits keeps its digits, a single bit is a boolean or its digit; a date before the year 100 (beyond a variant date) arrives as its text.
+TEST_P(DriverBoundary, BitsKeepTheirDigitsAndEarlyDatesTheirText) {
+    if (kind() == Kind::SQLite) GTEST_SKIP() << "SQLite has neither bit strings nor a date type";
+    const std::wstring t = T(L"bits");
+    Recreate(t, L"k int, b1 bit(1), b5 bit(5), d date");
+    Exec(L"insert into " + t + L" values (1, b'1', b'10101', '0050-06-07'), (2, b'0', b'00000', '2001-02-03')");
+    CADORecordSet rs(&conn, 1);
+    Query(rs, L"select b1, b5, d from " + t + L" order by k");
+    const std::vector<std::vector<std::string>> expected = {{"YES", "10101", "0050-06-07"}, {"NO", "00000", "2001-02-03"}};
+    for (const auto& row : expected) {
+        ASSERT_FALSE(rs.IsEOF());
+        _variant_t b1, b5, d;
+        ASSERT_EQ(1, rs.GetFieldValue(0, b1));
+        ASSERT_EQ(1, rs.GetFieldValue(1, b5));
+        ASSERT_EQ(1, rs.GetFieldValue(2, d));
+        if (kind() == Kind::MariaDB) {
+            // MariaDB's driver describes BIT(1) as a bit and BIT(5) as binary.
+            EXPECT_EQ(VT_BOOL, b1.vt());
+            EXPECT_EQ(row[0], b1.boolVal() ? "YES" : "NO");
+        } else {
+            // PostgreSQL's describes BIT(1) as text and BIT(5) as a bit.
+            EXPECT_EQ(row[0] == "YES" ? "1" : "0", U8(Plain(b1)));
+            EXPECT_EQ(row[1], U8(Plain(b5)));
+        }
+        EXPECT_EQ(row[2], U8(Plain(d)).substr(0, 10));
+        rs.MoveNext();
+    }
+}
+
 // Money beyond what a double holds keeps its cents; a uuid comes in the server's lower case.
 TEST_P(DriverBoundary, PostgresMoneyAndUuidExact) {
     if (!testdb::IsPostgres(kind())) GTEST_SKIP() << "money and uuid are PostgreSQL types here";
@@ -259,6 +288,13 @@ TEST_P(DriverBoundary, ErrorTextsArriveWhole) {
         const std::wstring text = rs.m_strLastError;
         EXPECT_EQ(std::wstring::npos, text.find(L'\0')) << U8(text);
         EXPECT_NE(std::wstring::npos, text.find(missing)) << U8(text);
+        // The driver's SQLSTATE is kept beside the text: syntax or access class 42, except
+        // SQLite's driver, which gives the general HY000.
+        EXPECT_EQ(kind() == Kind::SQLite ? "HY" : "42", rs.m_strSqlState.substr(0, 2)) << rs.m_strSqlState;
+        EXPECT_EQ(5u, rs.m_strSqlState.size());
+        // An error of the library's own has none.
+        EXPECT_EQ(0, rs.SetSort(L"nosuch"));
+        EXPECT_EQ("", rs.m_strSqlState);
     }
 }
 

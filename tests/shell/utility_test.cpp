@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <clocale>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -496,3 +497,20 @@ TEST_F(UtilityScript, AFailedCommitIsAFailure) {
 }
 
 }  // namespace
+
+// ORVANTA_ODBC_TRACE names a file that gets one line per ODBC call: its name and return code.
+TEST(OdbcTrace, EveryCallAndItsReturnCodeGoToTheNamedFile) {
+    const std::string db = "/tmp/orva-trace-" + std::to_string(getpid()) + ".db";
+    const std::string trace = db + ".trace";
+    std::remove(trace.c_str());
+    const auto run = orvatest::RunOrva({"-t", "sqlite3", "-d", db}, "select 1 as x;\nselect * from nosuch;\nexit\n",
+                                       {"ORVANTA_ODBC_TRACE=" + trace});
+    EXPECT_NE(std::string::npos, run.out.find("Query Okay")) << run.out;
+    const std::string text = ReadFile(trace);
+    EXPECT_NE(std::string::npos, text.find("SQLDriverConnectW 0 SQL_SUCCESS\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("SQLFetch 100 SQL_NO_DATA\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("SQLExecDirect -1 SQL_ERROR\n")) << "the failed statement: " << text;
+    EXPECT_EQ(std::string::npos, run.out.find("SQLFetch")) << "nothing on the console";
+    std::remove(trace.c_str());
+    std::remove(db.c_str());
+}

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "zentra/format.h"
+#include "zentra/unique_fd.h"
 #include "zentra/strtable.h"
 #include "zentra/text.h"
 
@@ -37,7 +38,7 @@ public:
     // Opening the file that is already open keeps it open and returns 1.
     int Open(const wchar_t* path);
     virtual void Close();
-    int IsOpen() const { return m_bOpen; }
+    int IsOpen() const { return m_fd.Get() >= 0; }
     // The file's name without its directory; "" when not open.
     CString GetFileName() const;
     // 1 written (or a null/empty text: nothing to write), 0 not open or the write failed.
@@ -51,8 +52,7 @@ public:
     int TakeWriteError(CString& path, CString& reason);
 
 private:
-    int m_bOpen = 0;
-    int m_fd = -1;
+    UniqueFd m_fd;  // open and locked while spooling
     CString m_path;
     int m_nWriteError = 0;
     CString m_failedPath;

@@ -156,6 +156,7 @@ constexpr std::uint32_t ZE_OUTOFMEMORY = 0x8007000Eu;
 // Opaque handles shared between the wrappers (the connection's `_Connection`, the recordset's
 // `_Recordset`). Their definitions are private to the library.
 class ConnectionCore;
+struct OdbcError;
 class Cursor;
 struct FieldCore;
 struct ParameterCore;
@@ -223,9 +224,11 @@ public:
 
     CString m_strLastError;
     std::uint32_t m_dwLastError = 0;
+    std::string m_strSqlState;  // the driver's SQLSTATE behind the last error ("" when none)
 
 private:
     void Record(const CString& text, std::uint32_t code);
+    void Record(const OdbcError& error);
     int GetInfoText(const wchar_t* name, CString& value);
     // Commits or rolls back the open transaction and returns to auto-commit.
     void EndTrans(bool commit);
@@ -480,10 +483,12 @@ public:
 
     CString m_strLastError;
     std::uint32_t m_dwLastError = 0;
+    std::string m_strSqlState;  // the driver's SQLSTATE behind the last error ("" when none)
 
 private:
     friend class CADOCommand;
     void Record(const CString& text, std::uint32_t code);
+    void Record(const OdbcError& error);
     int Run(const std::wstring& sql);
     // Runs `sql` on the connection and gives its rows; null (recorded) when it fails.
     std::shared_ptr<RowSet> FetchRows(const std::wstring& sql);
@@ -702,11 +707,13 @@ public:
 
     CString m_strLastError;
     std::uint32_t m_dwLastError = 0;
+    std::string m_strSqlState;  // the driver's SQLSTATE behind the last error ("" when none)
 
 private:
     friend class CADORecordSet;
     // ---- private helpers of the command code ----
     void Record(const CString& text, std::uint32_t code);
+    void Record(const OdbcError& error);
     // The index of the parameter named `name` (case-insensitive), -1 (recorded) when none.
     long FindParameter(const wchar_t* name);
     // Runs the command with its parameters bound: the first result with columns goes to `rows`

@@ -8,6 +8,8 @@
 // call of the kind that is not under way returns 0.
 #pragma once
 
+#include <memory>
+
 #include "zentra/text.h"
 
 namespace zentra {
@@ -38,15 +40,17 @@ public:
     int GetNextDataSource(CString& name, CString& description);
 
 private:
-    // Frees the environment, if one is held.
-    void FreeEnvironment() noexcept;
+    // Frees an ODBC environment handle (SQLHENV).
+    struct FreeEnv {
+        void operator()(void* env) const noexcept;
+    };
     // Allocates a fresh environment; false on failure.
     bool AllocEnvironment() noexcept;
     enum class Listing { None, Drivers, DataSources };
     int FetchDriver(unsigned short direction, CString& name, CString& attributes);
     int FetchDataSource(unsigned short direction, CString& name, CString& description);
 
-    void* m_hEnv = nullptr;  // the ODBC environment handle (SQLHENV), owned
+    std::unique_ptr<void, FreeEnv> m_env;  // the ODBC environment handle (SQLHENV)
     DSNTYPE m_nType;
     Listing m_listing = Listing::None;  // the listing under way; None once it has returned 0
 };

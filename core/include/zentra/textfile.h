@@ -14,6 +14,7 @@
 #include <string>
 
 #include "zentra/text.h"
+#include "zentra/unique_fd.h"
 
 namespace zentra {
 
@@ -83,7 +84,7 @@ public:
     // modeNoTruncate is given. Share flags are accepted and have no effect.
     virtual BOOL Open(const wchar_t* path, UINT flags, CFileException* error = nullptr);
     virtual void Close();
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const { return m_fd.Get() >= 0; }
 
     // Raw bytes. Read returns the number read (0 at the end or on error).
     UINT Read(void* buffer, UINT count);
@@ -119,7 +120,7 @@ protected:
     void DropReadBuffer();
     void RecordError(int error);
 
-    int m_fd = -1;
+    UniqueFd m_fd;
     CString m_strFileName;
     CFileException m_lastError;
     std::string m_buffer;  // bytes read ahead
