@@ -62,7 +62,11 @@ int Connect(zentra::CADOConnection* connection, CONNECT_INFO& info) {
             break;
         st.output->Print(L"%s\r\n\r\n", connection->m_strLastError);
     }
-    return connection->IsConnect();
+    if (!connection->IsConnect()) return 0;
+    CString dbmsName;
+    connection->GetProperties(L"DBMS Name", dbmsName);
+    SetSqlLexis(SqlLexisOf(info.type, dbmsName));
+    return 1;
 }
 
 void PrintServerInfo(zentra::CADOConnection* connection) {

@@ -68,6 +68,41 @@ CommandKind CCommandHelper::ClassifyCommand(const CString& text) const {
     return CMD_NONE;
 }
 
+namespace {
+SqlLexis g_sqlLexis;
+
+bool IsDollarTagChar(wchar_t c, bool first) {
+    if (c == L'_' || (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || c >= 0x80) return true;
+    return !first && c >= L'0' && c <= L'9';
+}
+}  // namespace
+
+const SqlLexis& CurrentSqlLexis() { return g_sqlLexis; }
+void SetSqlLexis(const SqlLexis& lexis) { g_sqlLexis = lexis; }
+
+SqlLexis SqlLexisOf(int type, const CString& dbmsName) {
+    const zentra::CONNECT_STRING_CONFIG* row = RowOfType(type);
+    const CString key = row ? row->strKey : CString();
+    // A data source names no DBMS of its own: the server's name tells.
+    const auto named = [&](const wchar_t* word) { return zentra::FindNoCase(dbmsName, word) != CString::npos; };
+    const bool postgres = key == L"pgsql" || (key == L"dsn" && named(L"PostgreSQL"));
+    const bool mysql = key == L"mysql" || (key == L"dsn" && (named(L"MySQL") || named(L"MariaDB")));
+    const bool sqlite = key == L"sqlite3" || (key == L"dsn" && named(L"SQLite"));
+    SqlLexis lexis;
+    lexis.dollarQuotes = postgres;
+    lexis.hashComments = mysql;
+    lexis.backtickQuotes = mysql || sqlite;
+    return lexis;
+}
+
+size_t CSqlScanner::DollarTagLength(const CString& text, size_t i) {
+    // Not after a name character: "a$b$" is a name, "$1" a parameter.
+    if (i > 0 && (IsDollarTagChar(text[i - 1], false) || text[i - 1] == L'$')) return 0;
+    size_t k = i + 1;
+    while (k < text.size() && IsDollarTagChar(text[k], k == i + 1)) ++k;
+    return k < text.size() && text[k] == L'$' ? k + 1 - i : 0;
+}
+
 size_t CSqlScanner::Step(const CString& text, size_t i, bool& plain) {
     plain = false;
     const wchar_t c = text[i];
@@ -82,6 +117,17 @@ size_t CSqlScanner::Step(const CString& text, size_t i, bool& plain) {
                 return i + 2;
             }
             return i + 1;
+        case kDollar:
+            // Nothing is special in a dollar quote but its own closing delimiter.
+            if (c == L'$' && text.compare(i, m_dollarTag.size(), m_dollarTag) == 0) {
+                m_mode = kPlain;
+                return i + m_dollarTag.size();
+            }
+            return i + 1;
+        case kBacktick:
+            // A doubled backtick stands for one: it closes and opens again.
+            if (c == L'`') m_mode = kPlain;
+            return i + 1;
         default: break;
     }
     if (c == L'\\') {
@@ -93,6 +139,10 @@ size_t CSqlScanner::Step(const CString& text, size_t i, bool& plain) {
             m_mode = kLineComment;
             return i + 2;
         }
+        if (c == L'#' && m_lexis.hashComments) {
+            m_mode = kLineComment;
+            return i + 1;
+        }
         if (c == L'/' && next == L'*') {
             m_mode = kBlockComment;
             // "/*!" (MySQL's versioned code) and "/*+" (optimizer hints) are statement text.
@@ -100,6 +150,19 @@ size_t CSqlScanner::Step(const CString& text, size_t i, bool& plain) {
             m_codeComment = third == L'!' || third == L'+';
             if (m_codeComment) m_onlyComments = false;
             return i + 2;
+        }
+        if (c == L'`' && m_lexis.backtickQuotes) {
+            m_onlyComments = false;
+            m_mode = kBacktick;
+            return i + 1;
+        }
+        if (c == L'$' && m_lexis.dollarQuotes) {
+            if (const size_t length = DollarTagLength(text, i); length > 0) {
+                m_onlyComments = false;
+                m_dollarTag = text.substr(i, length);
+                m_mode = kDollar;
+                return i + length;
+            }
         }
     }
     if (!zentra::IsBlank(c) && c != L'\r' && c != L'\n') m_onlyComments = false;

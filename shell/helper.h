@@ -27,21 +27,39 @@ enum CommandKind {
     CMD_PAUSE,
 };
 
+// What the connected DBMS's SQL adds to the plain lexis below: PostgreSQL's dollar-quoted
+// strings ($$...$$, $tag$...$tag$), MySQL's `quoted names` and its "#" comments (to the end of
+// the line). SQLite also takes `quoted names`.
+struct SqlLexis {
+    bool dollarQuotes = false;
+    bool backtickQuotes = false;
+    bool hashComments = false;
+};
+
+// The lexis of the current connection, which every scanner starts with (none before a connect).
+const SqlLexis& CurrentSqlLexis();
+void SetSqlLexis(const SqlLexis& lexis);
+// The lexis of a connection of catalogue type `type` to the DBMS that names itself `dbmsName`.
+SqlLexis SqlLexisOf(int type, const CString& dbmsName);
+
 // The lexical state of SQL text read from its start: inside an apostrophe or double-quote
-// stretch, inside a "--" comment (to the end of the line) or a "/* */" comment, or in plain text.
-// A backslash outside comments skips the next character; either quote character opens or switches
-// the quoted state. Comments open no quote and quotes open no comment.
+// stretch, inside a "--" comment (to the end of the line) or a "/* */" comment, or in plain text,
+// and inside the quotes and comments the lexis adds. A backslash in plain text or in an apostrophe
+// or double-quote stretch skips the next character; either quote character opens or switches the
+// quoted state. Comments open no quote and quotes open no comment.
 class CSqlScanner {
 public:
-    enum Mode { kPlain, kApostrophe, kDouble, kLineComment, kBlockComment };
+    enum Mode { kPlain, kApostrophe, kDouble, kLineComment, kBlockComment, kBacktick, kDollar };
+
+    explicit CSqlScanner(const SqlLexis& lexis = CurrentSqlLexis()) : m_lexis(lexis) {}
 
     // Scans text[from, end) and returns the index of the first `ch` found in plain text (the state
     // is then the one at that character), or npos with the state at `end`. A `ch` of 0 finds
     // nothing. Characters before `from` are only looked at to tell a "--" or "/*" opener apart.
     size_t Find(const CString& text, size_t from, wchar_t ch, size_t end = CString::npos);
-    // Reads the character at `i` (with the one after it when the two open or close a comment, or
-    // follow a backslash) and returns the index after them; `plain` tells whether text[i] is a
-    // character of plain text (not quoted, not in a comment, not a quote or an escape).
+    // Reads the character at `i` (with the ones after it when they open or close a comment or a
+    // dollar quote, or follow a backslash) and returns the index after them; `plain` tells whether
+    // text[i] is a character of plain text (not quoted, not in a comment, not a quote or an escape).
     size_t Step(const CString& text, size_t i, bool& plain);
     Mode GetMode() const { return m_mode; }
     // True inside a "/*!" or "/*+" comment, which is statement text to the server.
@@ -50,9 +68,14 @@ public:
     bool OnlyComments() const { return m_onlyComments; }
 
 private:
+    // The length of the dollar-quote delimiter ("$$" or "$tag$") at text[i], 0 when none starts there.
+    static size_t DollarTagLength(const CString& text, size_t i);
+
+    SqlLexis m_lexis;
     Mode m_mode = kPlain;
     bool m_onlyComments = true;
     bool m_codeComment = false;
+    CString m_dollarTag;  // the delimiter that closes the open dollar quote
 };
 
 // Splits a text of several statements in one pass: each statement ends at a '/' that starts a

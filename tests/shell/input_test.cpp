@@ -284,6 +284,18 @@ TEST(InputScripts, MariaDbWithoutMultiStatementsRunsTheBatchStatementByStatement
     std::remove(script.c_str());
 }
 
+// "#" comments and `quoted names` hide a ';' from the statement's end, typed or piped.
+TEST(InputLines, MariaDbHashCommentsAndBackticksHideTheEnd) {
+    if (!std::getenv("ORVANTA_TEST_MARIA_PORT")) GTEST_SKIP() << "MariaDB is not running (tests/dbservers.sh)";
+    const std::string t = "hash_" + std::to_string(getpid());
+    AskMaria("drop table if exists " + t + "; create table " + t + "(\\`a;b\\` int)");
+    auto run = RunMaria({}, "insert into " + t + " # it's one; row\n(`a;b`) values (1);\ninsert into " + t +
+                                " values (2); # done; really\nselect count(*) as n from " + t + ";\n");
+    EXPECT_TRUE(Contains(run.out, "| 1 |          2 |")) << run.out;
+    EXPECT_FALSE(Contains(run.out, "error")) << run.out;
+    EXPECT_EQ(AskMaria("select group_concat(\\`a;b\\` order by 1) from " + t + "; drop table " + t), "1,2");
+}
+
 // A trigger whose body holds several ';' runs as one statement, from -f and from @ alike.
 TEST(InputScripts, MariaDbTriggerBodyScriptCreatesTheTrigger) {
     if (!std::getenv("ORVANTA_TEST_MARIA_PORT")) GTEST_SKIP() << "MariaDB is not running (tests/dbservers.sh)";
@@ -306,6 +318,24 @@ TEST(InputScripts, MariaDbTriggerBodyScriptCreatesTheTrigger) {
 }  // namespace
 
 namespace {
+
+// A function body between dollar quotes, typed over several lines, is one statement.
+TEST(InputLines, PostgreSqlDollarQuotedBodiesAreOneStatement) {
+    const char* port = std::getenv("ORVANTA_TEST_PG_PORT");
+    if (!port) GTEST_SKIP() << "PostgreSQL is not running (tests/dbservers.sh)";
+    const std::string f = "dq_" + std::to_string(getpid());
+    auto run = RunOrva({"-t", "pgsql", "-h", "127.0.0.1", "-P", port, "-u", testdb::Env("ORVANTA_TEST_USER"), "-d",
+                        testdb::Env("ORVANTA_TEST_DB")},
+                       "create function " + f + "(x int) returns int as $fn$\nbegin\n  x := x + 1;\n  return x * 2;"
+                       "\nend;\n$fn$ language plpgsql;\nselect " + f + "(4) as v;\n",
+                       {"ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD")});
+    EXPECT_TRUE(Contains(run.out, "| 1 |     10 |")) << run.out;
+    const std::string psql = "PGPASSWORD='" + testdb::Env("ORVANTA_TEST_PASSWORD") + "' psql -h 127.0.0.1 -p " +
+                             port + " -U '" + testdb::Env("ORVANTA_TEST_USER") + "' -d '" +
+                             testdb::Env("ORVANTA_TEST_DB") + "' -At -c ";
+    EXPECT_EQ(orvatest::Capture(psql + "'select " + f + "(4)'"), "10");
+    orvatest::Capture(psql + "'drop function " + f + "'");
+}
 
 // A COPY that streams through the client would hang the driver: refused, and the shell goes on.
 TEST(InputLines, PostgreSqlCopyThroughTheClientIsRefused) {

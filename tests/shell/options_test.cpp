@@ -260,6 +260,52 @@ TEST(ShellDispatch, OnePassSplitMatchesASplitFromEveryStart) {
     }
 }
 
+// The statements a text splits into under a lexis.
+std::vector<CString> SplitUnder(const SqlLexis& lexis, const CString& text) {
+    const SqlLexis saved = CurrentSqlLexis();
+    SetSqlLexis(lexis);
+    std::vector<CString> pieces;
+    CStatementSplitter splitter(text);
+    for (CString piece; splitter.Next(piece);) pieces.push_back(zentra::Trim(piece));
+    SetSqlLexis(saved);
+    return pieces;
+}
+
+TEST(ShellDispatch, DialectQuotesAndCommentsHideTerminators) {
+    SqlLexis pg;
+    pg.dollarQuotes = true;
+    SqlLexis my;
+    my.hashComments = my.backtickQuotes = true;
+    using V = std::vector<CString>;
+    // PostgreSQL: a function body between dollar quotes is one statement, tags must match.
+    EXPECT_EQ(SplitUnder(pg, L"create function f() returns int as $$ select 1; $$ language sql; select 2;"),
+              (V{L"create function f() returns int as $$ select 1; $$ language sql", L"select 2"}));
+    EXPECT_EQ(SplitUnder(pg, L"do $body$ begin perform '$$;'; end $body$; select 3"),
+              (V{L"do $body$ begin perform '$$;'; end $body$", L"select 3"}));
+    // "$1" is a parameter and "a$b" a name: neither opens a quote. No backslash escape inside.
+    EXPECT_EQ(SplitUnder(pg, L"select $1; select a$b$; select $q$\\$q$; x"),
+              (V{L"select $1", L"select a$b$", L"select $q$\\$q$", L"x"}));
+    // Elsewhere a dollar sign is plain text.
+    EXPECT_EQ(SplitUnder(SqlLexis{}, L"select $$;$$"), (V{L"select $$", L"$$"}));
+    // MySQL: "#" comments to the end of the line, `names` quoted; a doubled backtick stays inside.
+    EXPECT_EQ(SplitUnder(my, L"select 1 # it's; a comment\n, 2; select `a;``b`; select 3"),
+              (V{L"select 1 # it's; a comment\n, 2", L"select `a;``b`", L"select 3"}));
+    EXPECT_EQ(SplitUnder(SqlLexis{}, L"select 1 # x; y"), (V{L"select 1 # x", L"y"}));
+    // The same for the batch splitter and the comment trimmer.
+    SetSqlLexis(my);
+    EXPECT_EQ(SplitBatch(L"select 1; # two; three\nselect `;`"), (V{L"select 1", L"select `;`"}));
+    EXPECT_EQ(WithoutEdgeComments(L"# lead\nselect 1 # tail"), L"select 1");
+    EXPECT_TRUE(IsOnlyComments(L"# only ; this\n"));
+    SetSqlLexis(SqlLexis{});
+    // The lexis follows the connection's type, or the server's name behind a data source.
+    EXPECT_TRUE(SqlLexisOf(3, L"").dollarQuotes);
+    EXPECT_TRUE(SqlLexisOf(2, L"").hashComments);
+    EXPECT_TRUE(SqlLexisOf(15, L"MariaDB").hashComments);
+    EXPECT_TRUE(SqlLexisOf(22, L"").backtickQuotes);
+    EXPECT_FALSE(SqlLexisOf(22, L"").hashComments);
+    EXPECT_FALSE(SqlLexisOf(1, L"PostgreSQL").dollarQuotes);
+}
+
 TEST(ShellDispatch, TerminatorsOutsideQuotes) {
     CCommandHelper h;
     EXPECT_EQ(h.FindOutsideQuotes(L"select 'a;b';", L';', 0), 12);
