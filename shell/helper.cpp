@@ -380,6 +380,9 @@ CString CCommandHelper::BuildConnectionString(CONNECT_INFO& info) {
     info.host = zentra::Trim(info.host);
     info.user = zentra::Trim(info.user);
     info.driver = zentra::Trim(info.driver);
+    // SQLite without a file: a database in memory, as the sqlite3 client opens (the driver would
+    // otherwise create a file named after the whole connection string).
+    if (row && row->strKey == L"sqlite3" && info.database.empty()) info.database = L":memory:";
 
     struct Placeholder {
         const wchar_t* name;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <string>
 
@@ -46,6 +47,20 @@ TEST(InputLines, ManyStatementsOnOneLineRunInOrder) {
 }  // namespace
 
 namespace {
+
+// SQLite without a database file works in memory, as the sqlite3 client does, and leaves no file.
+TEST(InputLines, SqliteWithoutAFileWorksInMemory) {
+    const auto strayFiles = [] {
+        int n = 0;
+        for (const auto& entry : std::filesystem::directory_iterator("."))
+            n += entry.path().filename().string().rfind("Driver=", 0) == 0;
+        return n;
+    };
+    const int before = strayFiles();
+    auto run = RunOrva({"-t", "sqlite3"}, "create table t(x);\ninsert into t values (42);\nselect x from t;\n");
+    EXPECT_TRUE(Contains(run.out, "| 1 |     42 |")) << run.out;
+    EXPECT_EQ(strayFiles(), before);
+}
 
 TEST(InputLines, ClosedInputEndsAsEndOfInput) {
     orvatest::RunOptions closed;
