@@ -267,6 +267,28 @@ bool IsOnlyComments(const CString& text) {
     return scanner.OnlyComments();
 }
 
+bool IsClientCopy(const CString& statement) {
+    CSqlScanner scanner;
+    std::vector<CString> words;
+    CString word;
+    bool plain = false;
+    for (size_t i = 0; i <= statement.size();) {
+        const size_t next = i < statement.size() ? scanner.Step(statement, i, plain) : i + 1;
+        if (i < statement.size() && plain && (std::iswalnum(statement[i]) || statement[i] == L'_')) {
+            word += statement[i];
+        } else if (!word.empty()) {
+            words.push_back(zentra::ToUpper(word));
+            word.clear();
+            if (words.front() != L"COPY") return false;
+        }
+        i = next;
+    }
+    for (size_t k = 1; k + 1 < words.size(); ++k)
+        if ((words[k] == L"FROM" && words[k + 1] == L"STDIN") || (words[k] == L"TO" && words[k + 1] == L"STDOUT"))
+            return true;
+    return false;
+}
+
 size_t CStatementSplitter::Position() {
     while (m_pos < m_text.size() && (zentra::IsBlank(m_text[m_pos]) || m_text[m_pos] == L'\r' || m_text[m_pos] == L'\n'))
         ++m_pos;

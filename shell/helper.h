@@ -110,6 +110,10 @@ CString WithoutEdgeComments(const CString& text);
 // True when the text holds nothing but blanks and comments.
 bool IsOnlyComments(const CString& text);
 
+// True for PostgreSQL's COPY ... FROM STDIN or COPY ... TO STDOUT, which streams its data through
+// the client (words in quotes and comments do not count).
+bool IsClientCopy(const CString& statement);
+
 class CCommandHelper {
 public:
     // The kind of the text's first word (compared without regard to case).

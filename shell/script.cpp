@@ -2,6 +2,7 @@
 #include "commands.h"
 #include "helper.h"
 #include "resources.h"
+#include "schema.h"
 #include "utility.h"
 #include "zentra/console.h"
 #include "zentra/dataaccess.h"
@@ -88,9 +89,17 @@ int RunBatch(CADOConnection& connection, BatchTransaction& transaction, const CS
         error = TooLongText();
         return 0;
     }
+    const std::vector<CString> statements = SplitBatch(text);
+    // A COPY that streams through the client would leave PostgreSQL's driver spinning: the batch
+    // is refused before any of it runs.
+    if (State().connectInfo.type == kDbmsPostgreSql)
+        for (const CString& statement : statements)
+            if (IsClientCopy(statement)) {
+                error = zentra::LoadString(IDS_COPY_STREAM_REFUSED);
+                return 0;
+            }
     if (ExecuteBatch(connection, text, error)) return 1;
     if (!RefusedSeveralStatements(error)) return 0;
-    const std::vector<CString> statements = SplitBatch(text);
     if (statements.size() < 2) return 0;
     transaction.Rollback();
     transaction.Begin();

@@ -364,6 +364,22 @@ TEST(InputLines, PostgreSqlCopyThroughTheClientIsRefused) {
                        {"ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD")}, limit);
     EXPECT_EQ(Count(run.out, "COPY FROM STDIN and COPY TO STDOUT are not run"), 2u) << run.out;
     EXPECT_TRUE(Contains(run.out, "|      3 |")) << run.out;
+
+    // In a script the whole batch is refused before any of it runs, and the shell goes on.
+    const std::string table = "cps_" + std::to_string(getpid());
+    const std::string script = testdb::NewSqliteFile() + ".sql";
+    orvatest::WriteFile(script, "create table " + table + "(x int);\ncopy " + table + " from stdin;\n");
+    run = RunOrva({"-t", "pgsql", "-h", "127.0.0.1", "-P", port, "-u", testdb::Env("ORVANTA_TEST_USER"), "-d",
+                   testdb::Env("ORVANTA_TEST_DB")},
+                  "@ " + script + "\nselect 4 as z;\n", {"ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD")},
+                  limit);
+    EXPECT_TRUE(Contains(run.out, "COPY FROM STDIN and COPY TO STDOUT are not run")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "|      4 |")) << run.out;
+    const std::string psql = "PGPASSWORD='" + testdb::Env("ORVANTA_TEST_PASSWORD") + "' psql -h 127.0.0.1 -p " +
+                             port + " -U '" + testdb::Env("ORVANTA_TEST_USER") + "' -d '" +
+                             testdb::Env("ORVANTA_TEST_DB") + "' -At -c ";
+    EXPECT_EQ(orvatest::Capture(psql + "\"select count(*) from pg_tables where tablename = '" + table + "'\""), "0");
+    std::remove(script.c_str());
 }
 
 }  // namespace

@@ -306,6 +306,16 @@ TEST(ShellDispatch, DialectQuotesAndCommentsHideTerminators) {
     EXPECT_FALSE(SqlLexisOf(1, L"PostgreSQL").dollarQuotes);
 }
 
+TEST(ShellDispatch, ClientCopyIsFoundByItsWords) {
+    EXPECT_TRUE(IsClientCopy(L"copy t from stdin"));
+    EXPECT_TRUE(IsClientCopy(L"-- load\nCOPY t (a, b) FROM /* here */ STDIN with csv"));
+    EXPECT_TRUE(IsClientCopy(L"copy (select 1) to stdout"));
+    EXPECT_FALSE(IsClientCopy(L"copy (select 'from stdin') to '/tmp/x'"));
+    EXPECT_FALSE(IsClientCopy(L"copy t /* to stdout */ from '/data/f'"));
+    EXPECT_FALSE(IsClientCopy(L"select 'copy t from stdin'"));
+    EXPECT_FALSE(IsClientCopy(L"copy_t from stdin"));
+}
+
 TEST(ShellDispatch, TerminatorsOutsideQuotes) {
     CCommandHelper h;
     EXPECT_EQ(h.FindOutsideQuotes(L"select 'a;b';", L';', 0), 12);
