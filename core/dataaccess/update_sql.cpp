@@ -776,13 +776,16 @@ bool ParsePlainSelect(const std::wstring& sql, PlainSelect& out) {
     return true;
 }
 
-// Some drivers (SQLite's) give a column's label as its base column: `select a as b` would name b.
-// Where the statement is a plain select, the column each item names is the base column.
+// Some drivers (SQLite's) give a column's label as its base column: `select a as b` would name b,
+// and so would `select upper(a) as b`. Where the statement is a plain select, the column each item
+// names is the base column, and an item that is an expression has none.
 void BaseColumnsFromSelect(const std::wstring& source, std::size_t count, TableTarget& t) {
     PlainSelect plain;
     if (!ParsePlainSelect(source, plain) || plain.star || plain.columns.size() != count) return;
-    for (std::size_t i = 0; i < count; ++i)
-        if (!t.base[i].empty() && !plain.columns[i].empty()) t.base[i] = plain.columns[i];
+    for (std::size_t i = 0; i < count; ++i) {
+        if (plain.columns[i].empty()) t.base[i].clear();
+        else if (!t.base[i].empty()) t.base[i] = plain.columns[i];
+    }
 }
 
 void DescribeTarget(const std::vector<ColumnInfo>& columns, const std::wstring& uniqueCatalog, const std::wstring& uniqueSchema,
