@@ -1,6 +1,8 @@
 // The read and the dispatch of the read–process loop.
 #include "reader.h"
 
+#include <unistd.h>
+
 #include "commands.h"
 #include "completion.h"
 #include "helper.h"
@@ -166,8 +168,13 @@ CString ReadStatement() {
             st.output->PrintError(IDS_INPUT_TOO_LONG, static_cast<int>(zentra::kMaxInputLine));
             return CString();
         }
-        // End of input: the statement gathered so far is returned (and run) as it stands.
-        if (st.input->IsEof() && text.empty()) break;
+        // End of input: the statement gathered so far is returned (and run) as it stands, as a
+        // script's last statement without its ';'. On a terminal, Ctrl+D on a continuation line
+        // gives the statement up instead: a half-typed DELETE must not run.
+        if (st.input->IsEof() && text.empty()) {
+            if (line > 1 && isatty(STDIN_FILENO)) return CString();
+            break;
+        }
         if (text.find(L'\0') != CString::npos && zentra::Trim(Without(text, L'\0')).empty()) {
             // A line of nothing but NUL characters carries no text: dropped by itself.
             st.output->PrintError(IDS_NUL_REFUSED);
