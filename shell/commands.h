@@ -1,6 +1,7 @@
 // The command handlers that the dispatcher calls, and the shell's shared services. Each group is
 // implemented in its own file: executor and printer (printer.cpp), schema commands (schema.cpp),
-// environment and utility commands (utility.cpp), interrupts, link and settings (interrupts.cpp),
+// environment and utility commands (utility.cpp), interrupts and link (interrupts.cpp), settings
+// and SET (settings.h),
 // connecting (connect.cpp), reading and dispatch (reader.cpp).
 #pragma once
 
@@ -45,7 +46,6 @@ int ShowCommand(const CString& text);
 // ---- Environment and utility commands (utility.cpp) ----
 
 void ShowHelp();
-int SetOption(const CString& text);
 // `word` is null when the command has no argument.
 int RedoCommand(const CString* word);
 // True inside a REDO that has been stopped (Ctrl+C, or too many entries run): what it runs ends.
@@ -60,10 +60,10 @@ void ReportSpoolWriteError();
 // The error beep (789 Hz, 100 ms on Windows): BEL to the terminal when ERRBEEP is on.
 void ErrorBeep();
 
-// ---- Interrupts, front-end link and settings persistence (interrupts.cpp) ----
+// ---- Interrupts and front-end link (interrupts.cpp) ----
 
-void LoadSettings();
-void SaveSettings();
+// When the process is being ended by a hang-up or termination, waits for that end (no return).
+void AwaitShutdownIfUnderway();
 // Starts the thread that waits for console signals (Ctrl+C, Ctrl+Break, hang-up, termination).
 void InstallConsoleControlHandler();
 // Starts the front-end link thread over the control block named by `linkName`.

@@ -2,9 +2,11 @@
 
 #include <cwctype>
 #include <initializer_list>
+#include <span>
 
 #include "helper.h"
 #include "schema.h"
+#include "settings.h"
 #include "zentra/values.h"
 
 namespace orva {
@@ -19,7 +21,6 @@ constexpr const wchar_t* kCommands[] = {L"DECLARE", L"DESC", L"EDIT", L"EXIT", L
                                         L"QUIT", L"REDO", L"SERVER", L"SET", L"SHOW", L"SPOOL", L"START", L"USE"};
 constexpr const wchar_t* kShowObjects[] = {L"COLUMNS", L"DATABASES", L"FUNCTIONS", L"INDEX",
                                            L"PROCEDURES", L"TABLES", L"VIEWS"};
-constexpr const wchar_t* kSetOptions[] = {L"EDITOR", L"ERRBEEP", L"INDEX", L"SQLPROMPT", L"TABLE", L"TRUNCATE"};
 
 // Words that begin a statement.
 constexpr const wchar_t* kStatementWords[] = {
@@ -56,8 +57,7 @@ bool IsOneOf(const CString& word, std::initializer_list<const wchar_t*> words) {
 
 // Adds the `words` that start with `prefix`, in the letter case the prefix was typed in (capitals
 // when it is empty or starts with one).
-template <size_t N>
-void AddWords(const wchar_t* const (&words)[N], const CString& prefix, CStringArray& out) {
+void AddWords(std::span<const wchar_t* const> words, const CString& prefix, CStringArray& out) {
     const bool upper = prefix.empty() || std::iswupper(prefix[0]);
     for (const wchar_t* w : words) {
         const CString word = w;
@@ -263,9 +263,10 @@ void CCompleter::Complete(const CString& beforeCursor, zentra::COMPLETION& resul
         return;
     }
     if (first == L"set") {
-        if (n == 1) AddWords(kSetOptions, prefix, out);
-        else if (n == 2 && IsOneOf(tokens[1], {L"table", L"tab", L"truncate", L"trunc", L"beep", L"errbeep",
-                                               L"index", L"ind"})) {
+        const SettingDef* setting = n == 2 ? FindSetting(tokens[1]) : nullptr;
+        if (n == 1) {
+            AddWords(SettingWords(), prefix, out);
+        } else if (setting && setting->kind == SettingKind::Switch) {
             constexpr const wchar_t* kSwitch[] = {L"OFF", L"ON"};
             AddWords(kSwitch, prefix, out);
         }

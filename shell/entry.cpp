@@ -13,6 +13,7 @@
 #include "options.h"
 #include "orva.h"
 #include "resources.h"
+#include "settings.h"
 #include "zentra/codepage.h"
 #include "zentra/console.h"
 #include "zentra/dataaccess.h"
@@ -117,12 +118,8 @@ int Main(int argc, char** argv) {
 
     // 10. and 11. Display state, then the saved settings and history.
     st.exitRequested.store(0);
-    st.resultViewType = 0;
-    st.truncValue = 0;
-    st.displayRecordNum = 0;
-    st.editor = L"notepad";
+    ResetSettings(st, false);
     st.lastStatement.clear();
-    st.errorBeep = 1;
     LoadSettings();
 
     // 12. and 13. The start-up command and script.

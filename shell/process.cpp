@@ -16,6 +16,7 @@
 #include "utility.h"
 #include "zentra/codepage.h"
 #include "zentra/console.h"
+#include "zentra/settings.h"
 #include "zentra/spawn.h"
 #include "zentra/textfile.h"
 
@@ -178,7 +179,7 @@ int RunShellCommand(const CString& command, int outFd, int& error) {
 }
 
 CString EditorCommand(const CString& setting) {
-    if (!zentra::Trim(setting).empty() && !zentra::EqualsNoCase(zentra::Trim(setting), L"notepad")) return setting;
+    if (!zentra::Trim(setting).empty() && !zentra::EqualsNoCase(zentra::Trim(setting), zentra::kDefaultEditor)) return setting;
     for (const char* name : {"VISUAL", "EDITOR"}) {
         const CString value = EnvText(name);
         if (!zentra::Trim(value).empty()) return value;

@@ -5,6 +5,7 @@
 #include "completion.h"
 #include "helper.h"
 #include "resources.h"
+#include "settings.h"
 #include "zentra/console.h"
 #include "zentra/dataaccess.h"
 #include "zentra/words.h"

@@ -44,8 +44,9 @@ struct ShellState {
     std::unique_ptr<zentra::CADOConnection> connection;
     // Held while the connection is replaced (USE) and while another thread cancels on it.
     std::mutex connectionMutex;
-    CString editor = L"notepad";
-    CString prompt = L"SQL> ";
+    // The settings (settings.h has their defaults, set by the constructor).
+    CString editor;
+    CString prompt;
     CString lastStatement;
     std::atomic<std::int32_t> exitRequested{0};
     // 1 while a REDO runs; redoStop asks it to stop (Ctrl+C), and the shell goes on.

@@ -11,6 +11,7 @@
 #include "commands.h"
 #include "reader.h"
 #include "run_orva.h"
+#include "settings.h"
 #include "utility.h"
 #include "zentra/variant.h"
 
