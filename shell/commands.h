@@ -29,7 +29,7 @@ int Connect(zentra::CADOConnection* connection, CONNECT_INFO& info);
 void PrintServerInfo(zentra::CADOConnection* connection);
 // USE: changes the current database; 1 changed, 0 not.
 int ChangeDatabase(std::unique_ptr<zentra::CADOConnection>* connection, CONNECT_INFO& info,
-                   const wchar_t* name, int type);
+                   const wchar_t* name, zentra::DbmsType type);
 
 // ---- Query execution (printer.cpp) ----
 

@@ -96,7 +96,7 @@ bool IsClauseWord(const CString& token) {
 
 }  // namespace
 
-void CCompleter::SetConnection(zentra::CADOConnection* connection, int dbmsType, const CString& database,
+void CCompleter::SetConnection(zentra::CADOConnection* connection, zentra::DbmsType dbmsType, const CString& database,
                                const CString& schema) {
     if (connection == m_connection && dbmsType == m_type && database == m_database && schema == m_schema) return;
     m_connection = connection;
@@ -179,7 +179,8 @@ CString CCompleter::Quoted(const CString& name) const {
     bool plain = !name.empty() && !std::iswdigit(name[0]);
     for (wchar_t c : name) plain = plain && IsNameChar(c);
     if (plain) return name;
-    return m_type == kDbmsMySql ? L"`" + name + L"`" : L"\"" + name + L"\"";
+    const zentra::DbmsDialect& dialect = zentra::DialectOfType(m_type);
+    return dialect.quoteOpen + name + dialect.quoteClose;
 }
 
 void CCompleter::AddTables(const CString& prefix, CStringArray& out) {

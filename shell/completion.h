@@ -12,6 +12,7 @@
 
 #include "zentra/console.h"
 #include "zentra/dataaccess.h"
+#include "zentra/dialect.h"
 
 namespace orva {
 
@@ -22,7 +23,7 @@ class CCompleter {
 public:
     // `dbmsType` and `schema` are those of the connection (schema restricts the table list on
     // DBMS types with schemas).
-    void SetConnection(zentra::CADOConnection* connection, int dbmsType, const CString& database,
+    void SetConnection(zentra::CADOConnection* connection, zentra::DbmsType dbmsType, const CString& database,
                        const CString& schema);
     // The lines of the statement read before the current one ("\r\n" after each).
     void SetPending(const CString& text) { m_pending = text; }
@@ -45,7 +46,7 @@ private:
     CString Quoted(const CString& name) const;
 
     zentra::CADOConnection* m_connection = nullptr;
-    int m_type = 0;
+    zentra::DbmsType m_type = zentra::kDbmsNone;
     CString m_database;
     CString m_schema;
     CString m_pending;

@@ -80,7 +80,7 @@ int Main(int argc, char** argv) {
     TakePasswordFromEnvironment(st.connectInfo, PasswordOptionGiven(args) && !parsed.askPassword);
 
     // 5. A DBMS type is required.
-    if (st.connectInfo.type == 0) {
+    if (st.connectInfo.type == zentra::kDbmsNone) {
         st.output->Print(UsageText());
         return 1;
     }

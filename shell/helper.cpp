@@ -308,8 +308,8 @@ CString CCommandHelper::ResolveHost(const wchar_t* host) {
 CString CCommandHelper::BuildConnectionString(CONNECT_INFO& info) {
     const zentra::CONNECT_STRING_CONFIG* row = RowOfType(info.type);
     CString pattern = row ? row->strConnectString : CString();
-    if (info.type == 0) return pattern;
-    if (info.type == 15) {
+    if (info.type == zentra::kDbmsNone) return pattern;
+    if (zentra::DialectOfType(info.type).namesDataSource) {
         pattern = zentra::szDsn;
         info.driver = info.database.find(L":\\") != CString::npos ? L"FILEDSN" : L"DSN";
     }

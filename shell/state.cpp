@@ -20,7 +20,7 @@ ShellState::ShellState()
     input->SetCompletion([this](const CString& beforeCursor, zentra::COMPLETION& result) {
         const bool open = connection && connection->IsConnect();
         completer->SetConnection(open ? connection.get() : nullptr, connectInfo.type, connectInfo.database,
-                                 connectInfo.type == kDbmsOdbcDsn ? CString() : connectInfo.schema);
+                                 zentra::DialectOfType(connectInfo.type).namesDataSource ? CString() : connectInfo.schema);
         completer->Complete(beforeCursor, result);
     });
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 
+#include "zentra/dialect.h"
 #include "zentra/text.h"
 
 namespace zentra {
@@ -22,7 +23,7 @@ using zentra::CString;
 
 // Connection parameters filled from the command line and the catalogue.
 struct CONNECT_INFO {
-    int type = 0;  // DBMS type id of the catalogue; 0 = none
+    zentra::DbmsType type = zentra::kDbmsNone;  // the catalogue type
     CString host;
     int port = 0;
     CString driver;  // the installed ODBC driver name, or "DSN"/"FILEDSN"

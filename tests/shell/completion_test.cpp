@@ -67,7 +67,7 @@ TEST(CompletionCandidates, NamesFromTheCatalogue) {
     ASSERT_EQ(connection.Execute(L"create table order_lines(order_id int, item text)"), 1);
     ASSERT_EQ(connection.Execute(L"create view big_orders as select * from orders where amount > 100"), 1);
     CCompleter c;
-    c.SetConnection(&connection, 7, L"", L"");
+    c.SetConnection(&connection, zentra::kDbmsXls, L"", L"");
     EXPECT_EQ(Candidates(c, L"select * from ord"), (CStringArray{L"order_lines", L"orders"}));
     EXPECT_EQ(Candidates(c, L"select * from orders, b"), (CStringArray{L"big_orders"}));
     EXPECT_EQ(Candidates(c, L"desc order_"), (CStringArray{L"order_lines"}));
@@ -92,7 +92,7 @@ TEST(CompletionCandidates, NamesFromTheCatalogue) {
     c.Forget();
     EXPECT_EQ(Candidates(c, L"select * from \"Order D"), (CStringArray{L"Order Details\""}));
     // A connection that is gone gives no names, and the words still complete.
-    c.SetConnection(nullptr, 7, L"", L"");
+    c.SetConnection(nullptr, zentra::kDbmsXls, L"", L"");
     EXPECT_TRUE(Candidates(c, L"select * from ord").empty());
     EXPECT_EQ(Candidates(c, L"sel"), (CStringArray{L"select"}));
 }

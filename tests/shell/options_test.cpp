@@ -147,7 +147,7 @@ TEST_F(ShellOptions, BannerUsesEnglishNames) {
     EXPECT_EQ(BannerText(t), L"Orvanta: Release 3.0.01 - Production on Monday, Dec 07 09:05:03, 2026");
 }
 
-CONNECT_INFO Info(int type, CString host, int port, CString user, CString password, CString db) {
+CONNECT_INFO Info(zentra::DbmsType type, CString host, int port, CString user, CString password, CString db) {
     CONNECT_INFO info;
     info.type = type;
     info.host = std::move(host);
@@ -160,32 +160,32 @@ CONNECT_INFO Info(int type, CString host, int port, CString user, CString passwo
 
 TEST(ShellConnectionString, TemplatesAndSpecialRows) {
     CCommandHelper helper;
-    CONNECT_INFO mssql = Info(1, L"localhost", 1433, L"sa", L"pw", L"master");
+    CONNECT_INFO mssql = Info(zentra::kDbmsMsSql, L"localhost", 1433, L"sa", L"pw", L"master");
     mssql.driver = L"SQL Server";
     EXPECT_EQ(helper.BuildConnectionString(mssql).rfind(L"Driver={SQL Server};Server=127.0.0.1,1433;", 0), 0u);
 
-    CONNECT_INFO unresolved = Info(1, L"no-such-host.invalid", 1433, L"sa", L"", L"");
+    CONNECT_INFO unresolved = Info(zentra::kDbmsMsSql, L"no-such-host.invalid", 1433, L"sa", L"", L"");
     EXPECT_NE(helper.BuildConnectionString(unresolved).find(L"Server=,1433;"), CString::npos);
 
-    CONNECT_INFO fileDsn = Info(15, L"", 0, L"u", L"p", L"C:\\dsn\\x.dsn");
+    CONNECT_INFO fileDsn = Info(zentra::kDbmsOdbcDsn, L"", 0, L"u", L"p", L"C:\\dsn\\x.dsn");
     EXPECT_EQ(helper.BuildConnectionString(fileDsn), L"FILEDSN=C:\\dsn\\x.dsn;Uid=u;Pwd=p;");
-    CONNECT_INFO dsn = Info(15, L"", 0, L"", L"", L"Sales");
+    CONNECT_INFO dsn = Info(zentra::kDbmsOdbcDsn, L"", 0, L"", L"", L"Sales");
     EXPECT_EQ(helper.BuildConnectionString(dsn), L"DSN=Sales;Uid=;Pwd=;");
 
-    CONNECT_INFO none = Info(0, L"h", 1, L"u", L"p", L"d");
+    CONNECT_INFO none = Info(zentra::kDbmsNone, L"h", 1, L"u", L"p", L"d");
     EXPECT_EQ(helper.BuildConnectionString(none), L"");
 }
 
 TEST(ShellConnectionString, ValuesCannotInjectKeywords) {
     CCommandHelper helper;
     // A password holding a later placeholder reaches the driver as typed.
-    CONNECT_INFO pg = Info(3, L"127.0.0.1", 5432, L"me", L"a%dbc%user", L"sales");
+    CONNECT_INFO pg = Info(zentra::kDbmsPostgreSql, L"127.0.0.1", 5432, L"me", L"a%dbc%user", L"sales");
     pg.driver = L"PostgreSQL Unicode";
     EXPECT_EQ(helper.BuildConnectionString(pg),
               L"Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=5432;Database=sales;Uid=me;Pwd=a%dbc%user;");
 
     // ';', braces and leading blanks are quoted so they cannot start a keyword of their own.
-    CONNECT_INFO evil = Info(3, L"127.0.0.1", 5432, L"me;Driver=x", L"  p}w;", L"d{b");
+    CONNECT_INFO evil = Info(zentra::kDbmsPostgreSql, L"127.0.0.1", 5432, L"me;Driver=x", L"  p}w;", L"d{b");
     evil.driver = L"PostgreSQL Unicode";
     CString s = helper.BuildConnectionString(evil);
     EXPECT_NE(s.find(L"Uid={me;Driver=x};"), CString::npos) << s;
@@ -193,7 +193,7 @@ TEST(ShellConnectionString, ValuesCannotInjectKeywords) {
     EXPECT_NE(s.find(L"Database={d{b};"), CString::npos) << s;
 
     // A user with leading blanks loses them (trimmed), a password keeps them.
-    CONNECT_INFO blanks = Info(2, L" localhost ", 3306, L"  root", L"  pw", L"");
+    CONNECT_INFO blanks = Info(zentra::kDbmsMySql, L" localhost ", 3306, L"  root", L"  pw", L"");
     blanks.driver = L"MariaDB Unicode";
     s = helper.BuildConnectionString(blanks);
     EXPECT_NE(s.find(L"User=root;Password={  pw};"), CString::npos) << s;
@@ -204,18 +204,18 @@ TEST(ShellConnectionString, ValuesCannotInjectKeywords) {
 TEST(ShellDriverSearch, FindsInstalledDriversOrNamesTheDownloadPage) {
     CCommandHelper helper;
     CString driver, error;
-    auto find = [&](int type) {
+    auto find = [&](zentra::DbmsType type) {
         CONNECT_INFO info;
         info.type = type;
         return helper.FindDriver(driver, error, info);
     };
-    ASSERT_EQ(find(22), 1) << error;  // SQLite3
+    ASSERT_EQ(find(zentra::kDbmsSqlite3), 1) << error;  // SQLite3
     EXPECT_NE(zentra::ToUpper(driver).find(L"SQLITE3"), CString::npos);
-    EXPECT_EQ(find(11), 0);  // IBM DB2: no such driver here
+    EXPECT_EQ(find(zentra::kDbmsDb2), 0);  // IBM DB2: no such driver here
     EXPECT_EQ(error.rfind(L"ODBC Driver is not found!\r\nPlease visit: http", 0), 0u) << error;
-    EXPECT_EQ(find(24), 1);  // an OLE DB provider row: no driver needed
+    EXPECT_EQ(find(zentra::kDbmsIndexServer), 1);  // an OLE DB provider row: no driver needed
     EXPECT_TRUE(driver.empty());
-    EXPECT_EQ(find(99), 0);
+    EXPECT_EQ(find(static_cast<zentra::DbmsType>(99)), 0);
     EXPECT_EQ(error, L"Server type has not existed!");
 }
 
