@@ -4,9 +4,9 @@
 #include <initializer_list>
 #include <span>
 
-#include "helper.h"
 #include "schema.h"
 #include "settings.h"
+#include "sqltext.h"
 #include "zentra/values.h"
 
 namespace orva {

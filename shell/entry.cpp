@@ -10,10 +10,14 @@
 #include <ctime>
 
 #include "commands.h"
+#include "connect.h"
+#include "interrupts.h"
 #include "options.h"
 #include "orva.h"
+#include "reader.h"
 #include "resources.h"
 #include "settings.h"
+#include "utility.h"
 #include "zentra/codepage.h"
 #include "zentra/console.h"
 #include "zentra/dataaccess.h"

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "commands.h"
+#include "interrupts.h"
 #include "resources.h"
 #include "utility.h"
 #include "zentra/codepage.h"

@@ -3,9 +3,13 @@
 
 #include "commands.h"
 #include "completion.h"
+#include "connect.h"
 #include "helper.h"
 #include "resources.h"
+#include "schema.h"
 #include "settings.h"
+#include "sqltext.h"
+#include "utility.h"
 #include "zentra/console.h"
 #include "zentra/dataaccess.h"
 #include "zentra/words.h"

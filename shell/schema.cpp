@@ -5,6 +5,7 @@
 
 #include "commands.h"
 #include "printer.h"
+#include "reader.h"
 #include "resources.h"
 #include "zentra/console.h"
 #include "zentra/dataaccess.h"

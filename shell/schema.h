@@ -69,4 +69,8 @@ private:
     long skippedRows = 0;
 };
 
+// SHOW: 1 when a result was printed, 0 on error, otherwise the result of the text processed as a
+// server statement.
+int ShowCommand(const CString& text);
+
 }  // namespace orva

@@ -1,12 +1,12 @@
 // START and @: running a script file batch by batch, each batch in a transaction of its own.
 #include "commands.h"
-#include "helper.h"
 #include "resources.h"
+#include "sqltext.h"
 #include "utility.h"
 #include "zentra/console.h"
 #include "zentra/dataaccess.h"
-#include "zentra/textfile.h"
 #include "zentra/strtable.h"
+#include "zentra/textfile.h"
 #include "zentra/words.h"
 
 namespace orva {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "interrupts.h"
 #include "resources.h"
 #include "utility.h"
 #include "zentra/console.h"

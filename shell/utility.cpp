@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "commands.h"
+#include "reader.h"
 #include "resources.h"
 #include "settings.h"
 #include "zentra/console.h"

@@ -12,6 +12,7 @@
 #include "options.h"
 #include "reader.h"
 #include "resources.h"
+#include "sqltext.h"
 #include "state.h"
 #include "zentra/codepage.h"
 #include "zentra/console.h"

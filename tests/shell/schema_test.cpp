@@ -6,6 +6,7 @@
 #include <string>
 
 #include "commands.h"
+#include "reader.h"
 #include "run_orva.h"
 #include "schema.h"
 

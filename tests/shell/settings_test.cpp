@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "settings.h"
 #include "run_orva.h"
+#include "settings.h"
 
 namespace {
 
