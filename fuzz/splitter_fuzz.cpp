@@ -1,5 +1,5 @@
-// The statement splitter of typed and piped input, under each SQL lexis (the first byte picks
-// dollar quotes, backtick quotes and "#" comments). Properties: one splitter over the whole text
+// The statement splitter of typed and piped input, under each SQL lexis (the bits of the first byte
+// pick its rules). Properties: one splitter over the whole text
 // cuts the same statements as a fresh split of each remainder; each statement is the text from
 // its start up to its terminator, and a statement ended by ';' holds no ';' of plain text itself;
 // the batch splitter's pieces come from the text in order.
@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "helper.h"
+#include "sqltext.h"
 #include "zentra/codepage.h"
 #include "zentra/text.h"
 
@@ -17,10 +17,15 @@ using orva::CStatementSplitter;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
-    orva::SqlLexis lexis;
+    zentra::SqlLexis lexis;
     lexis.dollarQuotes = data[0] & 1;
     lexis.backtickQuotes = data[0] & 2;
     lexis.hashComments = data[0] & 4;
+    lexis.backslashEscapes = data[0] & 8;
+    lexis.escapeStrings = data[0] & 16;
+    lexis.bracketQuotes = data[0] & 32;
+    lexis.dashCommentNeedsBlank = data[0] & 64;
+    lexis.nestedComments = data[0] & 128;
     orva::SetSqlLexis(lexis);
     const std::wstring text = zentra::Utf8ToWide(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
 

@@ -4,9 +4,9 @@
 #include <algorithm>
 
 #include "commands.h"
-#include "helper.h"
 #include "resources.h"
 #include "schema.h"
+#include "sqltext.h"
 #include "zentra/console.h"
 #include "zentra/format.h"
 #include "zentra/strtable.h"
@@ -163,7 +163,7 @@ int ExecuteStatement(zentra::CADOConnection* connection, const CString& statemen
 
     // PostgreSQL's driver spins for ever, deaf to Ctrl+C, on a COPY that streams through the
     // client: refused before it is sent.
-    if (state.connectInfo.type == kDbmsPostgreSql && IsClientCopy(statement)) {
+    if (state.connectInfo.type == zentra::kDbmsPostgreSql && IsClientCopy(statement)) {
         if (out) out->PrintMessage(IDS_COPY_STREAM_REFUSED);
         if (state.errorBeep) ErrorBeep();
         return 0;

@@ -5,8 +5,13 @@
 
 #include "commands.h"
 #include "completion.h"
+#include "connect.h"
 #include "helper.h"
 #include "resources.h"
+#include "schema.h"
+#include "settings.h"
+#include "sqltext.h"
+#include "utility.h"
 #include "zentra/console.h"
 #include "zentra/dataaccess.h"
 #include "zentra/words.h"
@@ -144,7 +149,7 @@ CString ReadStatement() {
     auto complete = [&](const CString& line) {
         bool ended = false;
         const size_t from = result.size();
-        result += line + L"\r\n";
+        result += line + L"\n";
         for (size_t at = from; at < result.size();) {
             const size_t semicolon = scanner.Find(result, at, L';');
             if (semicolon == CString::npos) break;
@@ -156,10 +161,14 @@ CString ReadStatement() {
     bool block = false;
     bool tooLong = false;
     int line = 1;
+    // Completion sees the lines of the statement before the current one.
+    struct PendingText {
+        CCompleter& completer;
+        ~PendingText() { completer.SetPending(nullptr); }
+    } pending{*st.completer};
+    st.completer->SetPending(&result);
     PrintPrompt(line);
     for (;;) {
-        // Completion sees the lines of the statement before this one.
-        st.completer->SetPending(result);
         CString text = st.input->GetString(0);
         // Ctrl+C at a continuation line ends the shell as it does at the first.
         if (st.exitRequested.load() != 0) return CString();
@@ -190,7 +199,7 @@ CString ReadStatement() {
         CommandKind kind = helper.ClassifyStart(text, 0);
         if (line == 1) {
             if (kind == CMD_DECLARE) {
-                result += text + L"\r\n";
+                result += text + L"\n";
                 block = true;
             } else if (kind == CMD_RUN) {
                 result = st.lastStatement;
@@ -204,7 +213,8 @@ CString ReadStatement() {
                 break;
             }
         } else {
-            if (kind == CMD_RUN) break;
+            // A "/" or GO line inside a string or comment is text of the statement.
+            if (kind == CMD_RUN && scanner.GetMode() == CSqlScanner::kPlain) break;
             if (complete(text) && !block) break;
         }
         if (st.input->IsEof()) break;

@@ -352,6 +352,34 @@ TEST(InputLines, PostgreSqlDollarQuotedBodiesAreOneStatement) {
     orvatest::Capture(psql + "'drop function " + f + "'");
 }
 
+// What a string holds stays in it: JSON with double quotes, a backslash, a "/" or GO line and
+// indented lines inside a multi-line string; lines reach the server with the line ends of this
+// system. Checked with psql, typed through a pipe and from a script.
+TEST(InputLines, PostgreSqlStringsHideStatementEndsAndKeepTheirLines) {
+    const char* port = std::getenv("ORVANTA_TEST_PG_PORT");
+    if (!port) GTEST_SKIP() << "PostgreSQL is not running (tests/dbservers.sh)";
+    const std::string t = "strs_" + std::to_string(getpid());
+    const std::string psql = "PGPASSWORD='" + testdb::Env("ORVANTA_TEST_PASSWORD") + "' psql -h 127.0.0.1 -p " +
+                             port + " -U '" + testdb::Env("ORVANTA_TEST_USER") + "' -d '" +
+                             testdb::Env("ORVANTA_TEST_DB") + "' -At -c ";
+    orvatest::Capture(psql + "'create table " + t + "(k int, v text); insert into " + t + " values (0, null)'");
+    const std::vector<std::string> args{"-t", "pgsql", "-h", "127.0.0.1", "-P", port, "-u",
+                                        testdb::Env("ORVANTA_TEST_USER"), "-d", testdb::Env("ORVANTA_TEST_DB")};
+    const std::string statements =
+        "select '{\"a\":1}' as j;\nselect 'note; delete from " + t + "; ' as note;\nselect 'C:\\' as p;\n"
+        "insert into " + t + " values (1, 'x;y');\ninsert into " + t + " values (2, 'l1\n   l2\n/\ngo\nl3');\n";
+    const std::string script = testdb::NewSqliteFile() + ".sql";
+    orvatest::WriteFile(script, "insert into " + t + " values (3, $$a\n/\n  b$$);\nGO\n");
+    auto run = RunOrva(args, statements + "@ " + script + "\n",
+                       {"ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD")});
+    EXPECT_TRUE(Contains(run.out, "Execute script success.")) << run.out;
+    EXPECT_EQ(orvatest::Capture(psql + "\"select k, replace(replace(coalesce(v, '-'), chr(13), '<CR>'), chr(10), '|') from " +
+                                t + " order by k\""),
+              "0|-\n1|x;y\n2|l1|   l2|/|go|l3\n3|a|/|  b");
+    orvatest::Capture(psql + "'drop table " + t + "'");
+    std::remove(script.c_str());
+}
+
 // A COPY that streams through the client would hang the driver: refused, and the shell goes on.
 TEST(InputLines, PostgreSqlCopyThroughTheClientIsRefused) {
     const char* port = std::getenv("ORVANTA_TEST_PG_PORT");
