@@ -8,7 +8,7 @@ ROOT=$PWD
 SECONDS_EACH=${1:-300}
 shift || true
 TARGETS=("$@")
-[ ${#TARGETS[@]} -eq 0 ] && TARGETS=(settings xml decoder criteria textfile words cmdline controlblock)
+[ ${#TARGETS[@]} -eq 0 ] && TARGETS=(settings xml decoder criteria textfile words cmdline controlblock splitter)
 
 cmake -S "$ROOT" -B "$ROOT/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
   -DCMAKE_CXX_COMPILER=clang++ -DORVANTA_BUILD_GUI=OFF >/dev/null

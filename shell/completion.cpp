@@ -2,9 +2,11 @@
 
 #include <cwctype>
 #include <initializer_list>
+#include <span>
 
-#include "helper.h"
 #include "schema.h"
+#include "settings.h"
+#include "sqltext.h"
 #include "zentra/values.h"
 
 namespace orva {
@@ -19,7 +21,6 @@ constexpr const wchar_t* kCommands[] = {L"DECLARE", L"DESC", L"EDIT", L"EXIT", L
                                         L"QUIT", L"REDO", L"SERVER", L"SET", L"SHOW", L"SPOOL", L"START", L"USE"};
 constexpr const wchar_t* kShowObjects[] = {L"COLUMNS", L"DATABASES", L"FUNCTIONS", L"INDEX",
                                            L"PROCEDURES", L"TABLES", L"VIEWS"};
-constexpr const wchar_t* kSetOptions[] = {L"EDITOR", L"ERRBEEP", L"INDEX", L"SQLPROMPT", L"TABLE", L"TRUNCATE"};
 
 // Words that begin a statement.
 constexpr const wchar_t* kStatementWords[] = {
@@ -56,8 +57,7 @@ bool IsOneOf(const CString& word, std::initializer_list<const wchar_t*> words) {
 
 // Adds the `words` that start with `prefix`, in the letter case the prefix was typed in (capitals
 // when it is empty or starts with one).
-template <size_t N>
-void AddWords(const wchar_t* const (&words)[N], const CString& prefix, CStringArray& out) {
+void AddWords(std::span<const wchar_t* const> words, const CString& prefix, CStringArray& out) {
     const bool upper = prefix.empty() || std::iswupper(prefix[0]);
     for (const wchar_t* w : words) {
         const CString word = w;
@@ -96,7 +96,7 @@ bool IsClauseWord(const CString& token) {
 
 }  // namespace
 
-void CCompleter::SetConnection(zentra::CADOConnection* connection, int dbmsType, const CString& database,
+void CCompleter::SetConnection(zentra::CADOConnection* connection, zentra::DbmsType dbmsType, const CString& database,
                                const CString& schema) {
     if (connection == m_connection && dbmsType == m_type && database == m_database && schema == m_schema) return;
     m_connection = connection;
@@ -179,7 +179,8 @@ CString CCompleter::Quoted(const CString& name) const {
     bool plain = !name.empty() && !std::iswdigit(name[0]);
     for (wchar_t c : name) plain = plain && IsNameChar(c);
     if (plain) return name;
-    return m_type == kDbmsMySql ? L"`" + name + L"`" : L"\"" + name + L"\"";
+    const zentra::DbmsDialect& dialect = zentra::DialectOfType(m_type);
+    return dialect.quoteOpen + name + dialect.quoteClose;
 }
 
 void CCompleter::AddTables(const CString& prefix, CStringArray& out) {
@@ -195,7 +196,7 @@ void CCompleter::AddColumns(const CStringArray& tables, const CString& prefix, C
 
 void CCompleter::Complete(const CString& beforeCursor, zentra::COMPLETION& result) {
     result = zentra::COMPLETION{};
-    const CString text = m_pending + beforeCursor;
+    const CString text = (m_pending ? *m_pending : CString()) + beforeCursor;
     // The plain text of the statement at the cursor: quoted text and comments become blanks.
     CSqlScanner scanner;
     CString plain(text.size(), L' ');
@@ -263,9 +264,10 @@ void CCompleter::Complete(const CString& beforeCursor, zentra::COMPLETION& resul
         return;
     }
     if (first == L"set") {
-        if (n == 1) AddWords(kSetOptions, prefix, out);
-        else if (n == 2 && IsOneOf(tokens[1], {L"table", L"tab", L"truncate", L"trunc", L"beep", L"errbeep",
-                                               L"index", L"ind"})) {
+        const SettingDef* setting = n == 2 ? FindSetting(tokens[1]) : nullptr;
+        if (n == 1) {
+            AddWords(SettingWords(), prefix, out);
+        } else if (setting && setting->kind == SettingKind::Switch) {
             constexpr const wchar_t* kSwitch[] = {L"OFF", L"ON"};
             AddWords(kSwitch, prefix, out);
         }

@@ -12,6 +12,7 @@
 
 #include "zentra/console.h"
 #include "zentra/dataaccess.h"
+#include "zentra/dialect.h"
 
 namespace orva {
 
@@ -22,10 +23,12 @@ class CCompleter {
 public:
     // `dbmsType` and `schema` are those of the connection (schema restricts the table list on
     // DBMS types with schemas).
-    void SetConnection(zentra::CADOConnection* connection, int dbmsType, const CString& database,
+    void SetConnection(zentra::CADOConnection* connection, zentra::DbmsType dbmsType, const CString& database,
                        const CString& schema);
-    // The lines of the statement read before the current one ("\r\n" after each).
-    void SetPending(const CString& text) { m_pending = text; }
+    // The lines of the statement read before the current one ("\n" after each), kept by the caller
+    // for as long as completion may be asked for (null: none). Not copied: a statement of many lines
+    // would otherwise be copied once per line.
+    void SetPending(const CString* text) { m_pending = text; }
     // Drops the names read when `statement` creates, drops or alters something.
     void NoteStatement(const CString& statement);
     void Forget();
@@ -45,10 +48,10 @@ private:
     CString Quoted(const CString& name) const;
 
     zentra::CADOConnection* m_connection = nullptr;
-    int m_type = 0;
+    zentra::DbmsType m_type = zentra::kDbmsNone;
     CString m_database;
     CString m_schema;
-    CString m_pending;
+    const CString* m_pending = nullptr;
     bool m_haveTables = false;
     std::vector<Table> m_tables;
     std::map<CString, CStringArray> m_columns;  // by lower-case table name

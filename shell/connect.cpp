@@ -7,6 +7,7 @@
 #include "commands.h"
 #include "helper.h"
 #include "resources.h"
+#include "sqltext.h"
 #include "zentra/console.h"
 #include "zentra/dataaccess.h"
 
@@ -28,7 +29,7 @@ bool AskLogin(CONNECT_INFO& info) {
     CString prompt = zentra::Format(zentra::LoadString(IDS_PROMPT_PASSWORD), info.user);
     info.password = in.Prompt(prompt.c_str(), 1);
     if (givenUp()) return false;
-    CString database = in.Prompt(info.type == 15 ? IDS_PROMPT_DSN : IDS_PROMPT_DATABASE, 0);
+    CString database = in.Prompt(zentra::DialectOfType(info.type).namesDataSource ? IDS_PROMPT_DSN : IDS_PROMPT_DATABASE, 0);
     if (givenUp()) return false;
     database = zentra::Trim(database);
     if (!database.empty()) info.database = database;
@@ -62,7 +63,11 @@ int Connect(zentra::CADOConnection* connection, CONNECT_INFO& info) {
             break;
         st.output->Print(L"%s\r\n\r\n", connection->m_strLastError);
     }
-    return connection->IsConnect();
+    if (!connection->IsConnect()) return 0;
+    CString dbmsName;
+    connection->GetProperties(L"DBMS Name", dbmsName);
+    SetSqlLexis(SqlLexisOf(info.type, dbmsName));
+    return 1;
 }
 
 void PrintServerInfo(zentra::CADOConnection* connection) {
@@ -72,12 +77,12 @@ void PrintServerInfo(zentra::CADOConnection* connection) {
 }
 
 int ChangeDatabase(std::unique_ptr<zentra::CADOConnection>* slot, CONNECT_INFO& info,
-                   const wchar_t* name, int type) {
+                   const wchar_t* name, zentra::DbmsType type) {
     ShellState& st = State();
     if (!slot || !*slot) return 0;
     CString database = name ? name : L"";
 
-    if (type == 2) {
+    if (zentra::DialectOfType(type).useByStatement) {
         zentra::CADOCommand command(slot->get(), L"", zentra::adCmdText);
         command.SetText(zentra::Format(L"use %s", database));
         if (!command.Execute(zentra::adCmdText | zentra::adExecuteNoRecords)) {

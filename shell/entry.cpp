@@ -10,9 +10,14 @@
 #include <ctime>
 
 #include "commands.h"
+#include "connect.h"
+#include "interrupts.h"
 #include "options.h"
 #include "orva.h"
+#include "reader.h"
 #include "resources.h"
+#include "settings.h"
+#include "utility.h"
 #include "zentra/codepage.h"
 #include "zentra/console.h"
 #include "zentra/dataaccess.h"
@@ -79,7 +84,7 @@ int Main(int argc, char** argv) {
     TakePasswordFromEnvironment(st.connectInfo, PasswordOptionGiven(args) && !parsed.askPassword);
 
     // 5. A DBMS type is required.
-    if (st.connectInfo.type == 0) {
+    if (st.connectInfo.type == zentra::kDbmsNone) {
         st.output->Print(UsageText());
         return 1;
     }
@@ -117,12 +122,8 @@ int Main(int argc, char** argv) {
 
     // 10. and 11. Display state, then the saved settings and history.
     st.exitRequested.store(0);
-    st.resultViewType = 0;
-    st.truncValue = 0;
-    st.displayRecordNum = 0;
-    st.editor = L"notepad";
+    ResetSettings(st, false);
     st.lastStatement.clear();
-    st.errorBeep = 1;
     LoadSettings();
 
     // 12. and 13. The start-up command and script.

@@ -1,4 +1,4 @@
-// Console signals, the front-end link and the settings kept between runs.
+// Console signals and the front-end link.
 //
 // Signals take the place of the console control events: SIGINT is Ctrl+C, SIGQUIT Ctrl+Break,
 // SIGHUP a closed terminal, SIGTERM log-off and shutdown. They are blocked in every thread (the
@@ -25,9 +25,7 @@
 #include "resources.h"
 #include "zentra/console.h"
 #include "zentra/dataaccess.h"
-#include "zentra/history.h"
 #include "zentra/pipe.h"
-#include "zentra/settings.h"
 #include "zentra/tick.h"
 
 namespace orva {
@@ -339,41 +337,8 @@ void EndForegroundProgram(bool interrupted) {
     fg.endedAt = zentra::GetTickCount();
 }
 
-void LoadSettings() {
-    ShellState& st = State();
-    zentra::CSetting setting;
-    st.resultViewType = setting.GetResultViewType();
-    st.displayRecordNum = setting.GetDisplayRecordNum();
-    st.truncValue = setting.GetTruncValue();
-    zentra::CStringArray commands;
-    if (setting.GetHistoryCommands(&commands)) st.history->SetCommandArray(&commands);
-    CString editor;
-    if (setting.GetEditor(editor)) st.editor = editor.empty() ? CString(L"notepad") : editor;
-    st.errorBeep = setting.GetErrorBeep();
-    // A settings file that can't be used is said once; the save at exit then stays quiet about it.
-    st.settingsProblem = setting.GetLastErrorText();
-    if (!st.settingsProblem.empty()) st.output->PrintMessage(L"%s", st.settingsProblem);
-    // Line editing on a terminal recalls the shell's own history.
-    st.input->SetHistory(st.history.get());
-}
-
-void SaveSettings() {
-    // A closed terminal ends the shell without saving, even when its input ended first.
+void AwaitShutdownIfUnderway() {
     if (ShutdownUnderway()) AwaitShutdown();
-    ShellState& st = State();
-    zentra::CSetting setting;
-    // One change of the file for all of them.
-    setting.BeginUpdate();
-    setting.SetHistoryCommands(st.history->GetCommandArray());
-    setting.SetResultViewType(st.resultViewType);
-    setting.SetTruncValue(st.truncValue);
-    setting.SetDisplayRecordNum(st.displayRecordNum);
-    setting.SetEditor(st.editor.c_str());
-    setting.SetErrorBeep(st.errorBeep);
-    if (!setting.EndUpdate() && st.settingsProblem.empty()) {
-        CString why = setting.GetLastErrorText();
-        st.output->PrintMessage(L"%s", why.empty() ? CString(L"Settings were not saved.") : why);
-    }
 }
 
 }  // namespace orva

@@ -108,14 +108,14 @@ bool MatchOption(const std::vector<CString>& args, size_t& index, const wchar_t*
     return true;
 }
 
-int LookupTypeByKey(const CString& key) {
+zentra::DbmsType LookupTypeByKey(const CString& key) {
     CString wanted = zentra::Trim(key);
     for (const auto& row : zentra::g_ConnConfs) {
         if (row.strKey.empty()) continue;
         for (const auto& alternative : zentra::Split(row.strKey, L'|'))
-            if (zentra::EqualsNoCase(zentra::Trim(alternative), wanted)) return row.nType;
+            if (zentra::EqualsNoCase(zentra::Trim(alternative), wanted)) return static_cast<zentra::DbmsType>(row.nType);
     }
-    return 0;
+    return zentra::kDbmsNone;
 }
 
 CString ProductName() { return zentra::CAppVersionInfo::GetVersionInfo(nullptr, L"ProductName"); }
@@ -231,7 +231,7 @@ ParsedOptions ParseCommandLine(const std::vector<CString>& args, ShellState& sta
     }
 
     for (const auto& row : zentra::g_ConnConfs) {
-        if (info.type == 0 || row.nType != info.type) continue;
+        if (info.type == zentra::kDbmsNone || row.nType != info.type) continue;
         if (!row.strHost.empty() && info.host.empty()) info.host = row.strHost;
         if (row.nPort > 0 && info.port < 1) info.port = row.nPort;
         if (!row.strUser.empty() && info.user.empty()) info.user = row.strUser;

@@ -22,7 +22,7 @@ bool MatchOption(const std::vector<CString>& args, size_t& index, const wchar_t*
 
 // The type id whose catalogue key matches `key` (alternatives split at '|', compared without
 // regard to case, blanks trimmed); 0 when none does.
-int LookupTypeByKey(const CString& key);
+zentra::DbmsType LookupTypeByKey(const CString& key);
 
 struct ParsedOptions {
     // Set when the program ends after parsing (help, version, unknown option): the exit code.

@@ -3,11 +3,11 @@
 
 #include <algorithm>
 #include <charconv>
-#include <regex>
 
 #include "commands.h"
 #include "resources.h"
 #include "schema.h"
+#include "sqltext.h"
 #include "zentra/console.h"
 #include "zentra/format.h"
 #include "zentra/strtable.h"
@@ -209,8 +209,7 @@ int ExecuteStatement(zentra::CADOConnection* connection, const CString& statemen
 
     // PostgreSQL's driver spins for ever, deaf to Ctrl+C, on a COPY that streams through the
     // client: refused before it is sent.
-    static const std::wregex kCopyStream(L"^\\s*COPY\\b[\\s\\S]*\\b(FROM\\s+STDIN|TO\\s+STDOUT)\\b", std::regex::icase);
-    if (state.connectInfo.type == kDbmsPostgreSql && std::regex_search(statement, kCopyStream)) {
+    if (state.connectInfo.type == zentra::kDbmsPostgreSql && IsClientCopy(statement)) {
         if (out) out->PrintMessage(IDS_COPY_STREAM_REFUSED);
         if (state.errorBeep) ErrorBeep();
         return 0;

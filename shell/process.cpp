@@ -12,10 +12,12 @@
 #include <string>
 
 #include "commands.h"
+#include "interrupts.h"
 #include "resources.h"
 #include "utility.h"
 #include "zentra/codepage.h"
 #include "zentra/console.h"
+#include "zentra/settings.h"
 #include "zentra/spawn.h"
 #include "zentra/textfile.h"
 
@@ -82,7 +84,7 @@ int WriteEditFile(const CString& path, const CString& statement) {
     return 1;
 }
 
-// Reads the edited file back: its lines joined by "\r\n", trimmed. 1 read; 0 with the error
+// Reads the edited file back: its lines joined by "\n", trimmed. 1 read; 0 with the error
 // printed.
 int ReadEditFile(const CString& path, CString& text) {
     CStdioFileEx file;
@@ -94,7 +96,7 @@ int ReadEditFile(const CString& path, CString& text) {
     CString joined, line;
     bool first = true;
     while (file.ReadString(line)) {
-        if (!first) joined += L"\r\n";
+        if (!first) joined += L"\n";
         joined += line;
         first = false;
     }
@@ -178,7 +180,7 @@ int RunShellCommand(const CString& command, int outFd, int& error) {
 }
 
 CString EditorCommand(const CString& setting) {
-    if (!zentra::Trim(setting).empty() && !zentra::EqualsNoCase(zentra::Trim(setting), L"notepad")) return setting;
+    if (!zentra::Trim(setting).empty() && !zentra::EqualsNoCase(zentra::Trim(setting), zentra::kDefaultEditor)) return setting;
     for (const char* name : {"VISUAL", "EDITOR"}) {
         const CString value = EnvText(name);
         if (!zentra::Trim(value).empty()) return value;

@@ -1,10 +1,17 @@
 // The read and the dispatch of the read–process loop.
 #include "reader.h"
 
+#include <unistd.h>
+
 #include "commands.h"
 #include "completion.h"
+#include "connect.h"
 #include "helper.h"
 #include "resources.h"
+#include "schema.h"
+#include "settings.h"
+#include "sqltext.h"
+#include "utility.h"
 #include "zentra/console.h"
 #include "zentra/dataaccess.h"
 #include "zentra/words.h"
@@ -142,7 +149,7 @@ CString ReadStatement() {
     auto complete = [&](const CString& line) {
         bool ended = false;
         const size_t from = result.size();
-        result += line + L"\r\n";
+        result += line + L"\n";
         for (size_t at = from; at < result.size();) {
             const size_t semicolon = scanner.Find(result, at, L';');
             if (semicolon == CString::npos) break;
@@ -154,10 +161,14 @@ CString ReadStatement() {
     bool block = false;
     bool tooLong = false;
     int line = 1;
+    // Completion sees the lines of the statement before the current one.
+    struct PendingText {
+        CCompleter& completer;
+        ~PendingText() { completer.SetPending(nullptr); }
+    } pending{*st.completer};
+    st.completer->SetPending(&result);
     PrintPrompt(line);
     for (;;) {
-        // Completion sees the lines of the statement before this one.
-        st.completer->SetPending(result);
         CString text = st.input->GetString(0);
         // Ctrl+C at a continuation line ends the shell as it does at the first.
         if (st.exitRequested.load() != 0) return CString();
@@ -166,8 +177,13 @@ CString ReadStatement() {
             st.output->PrintError(IDS_INPUT_TOO_LONG, static_cast<int>(zentra::kMaxInputLine));
             return CString();
         }
-        // End of input: the statement gathered so far is returned (and run) as it stands.
-        if (st.input->IsEof() && text.empty()) break;
+        // End of input: the statement gathered so far is returned (and run) as it stands, as a
+        // script's last statement without its ';'. On a terminal, Ctrl+D on a continuation line
+        // gives the statement up instead: a half-typed DELETE must not run.
+        if (st.input->IsEof() && text.empty()) {
+            if (line > 1 && isatty(STDIN_FILENO)) return CString();
+            break;
+        }
         if (text.find(L'\0') != CString::npos && zentra::Trim(Without(text, L'\0')).empty()) {
             // A line of nothing but NUL characters carries no text: dropped by itself.
             st.output->PrintError(IDS_NUL_REFUSED);
@@ -183,7 +199,7 @@ CString ReadStatement() {
         CommandKind kind = helper.ClassifyStart(text, 0);
         if (line == 1) {
             if (kind == CMD_DECLARE) {
-                result += text + L"\r\n";
+                result += text + L"\n";
                 block = true;
             } else if (kind == CMD_RUN) {
                 result = st.lastStatement;
@@ -197,7 +213,8 @@ CString ReadStatement() {
                 break;
             }
         } else {
-            if (kind == CMD_RUN) break;
+            // A "/" or GO line inside a string or comment is text of the statement.
+            if (kind == CMD_RUN && scanner.GetMode() == CSqlScanner::kPlain) break;
             if (complete(text) && !block) break;
         }
         if (st.input->IsEof()) break;

@@ -5,6 +5,7 @@
 
 #include "commands.h"
 #include "printer.h"
+#include "reader.h"
 #include "resources.h"
 #include "zentra/console.h"
 #include "zentra/dataaccess.h"
@@ -24,48 +25,6 @@ constexpr wchar_t kIds32ObjectNotSpecified[] = L"Object no specified.";
 
 // Delimiters of a SHOW command line.
 constexpr const wchar_t* kShowDelimiters = L", \t\r\n;";
-
-// Catalogue queries.
-constexpr const wchar_t* kMySqlDatabases = L"SHOW DATABASES";
-constexpr const wchar_t* kPgDatabases = L"SELECT datname FROM pg_database WHERE datallowconn ORDER BY datname";
-constexpr const wchar_t* kOracleDatabases = L"SELECT NAME FROM V$DATABASE";
-
-// The column default is read with pg_get_expr: pg_attrdef.adsrc no longer exists from
-// PostgreSQL 12 on, and pg_get_expr gives the same text on every version.
-constexpr const wchar_t* kPgColumns =
-    L"select col.attname as Field_Name, pg_type.typname as Field_Type, (case when col.attlen<0 then "
-    L"col.atttypmod else col.attlen end) as Length, (select count(*) from pg_constraint ct where "
-    L"ct.contype='p'::char and col.attnum = any (conkey) and ct.conrelid=tbl.oid) as IsPk, (case when "
-    L"seq.oid is null then 'No' else 'Yes' end) as IsAutoIncrease, (case when col.attnotnull=false then "
-    L"'Yes' else 'No' end) as Nullable, pg_get_expr(pg_attrdef.adbin, pg_attrdef.adrelid) as DefaultValue "
-    L"from pg_attribute col inner join pg_class tbl on col.attrelid=tbl.oid and (tbl.relkind='r'::char or "
-    L"tbl.relkind='v'::char) left join pg_depend dp on tbl.oid=dp.refobjid and col.attnum=dp.refobjsubid "
-    L"and deptype='i'::char left join pg_class seq on dp.objid=seq.oid and seq.relkind='S'::char left join "
-    L"pg_type on col.atttypid=pg_type.oid  left join pg_attrdef on pg_attrdef.adrelid=tbl.oid and "
-    L"pg_attrdef.adnum=col.attnum left join pg_namespace nsp on nsp.oid=tbl.relnamespace where "
-    L"col.attnum>0 ";
-constexpr const wchar_t* kPgColumnsOrder = L" order by tbl.relname, col.attnum";
-
-constexpr const wchar_t* kPgIndexes =
-    L"SELECT f.relname AS index_name, a.attname AS column_name, CASE WHEN i.indisprimary THEN 'YES' ELSE "
-    L"'NO' END AS primary, CASE WHEN i.indisunique THEN 'YES' ELSE 'NO' END AS unique, CASE WHEN "
-    L"a.attnotnull THEN 'YES' ELSE 'NO'END AS isnotnull FROM pg_class t JOIN pg_index i ON "
-    L"i.indrelid=t.oid LEFT JOIN pg_attribute a ON a.attrelid=t.oid AND a.attnum=ANY(i.indkey) JOIN "
-    L"pg_class f ON i.indexrelid=f.oid LEFT JOIN pg_namespace nsp ON t.relnamespace=nsp.oid WHERE ";
-
-constexpr const wchar_t* kOracleColumns =
-    L"SELECT COLUMN_NAME as name, DATA_TYPE as type, DATA_LENGTH as length, NULLABLE as nullable, "
-    L"DATA_DEFAULT as defvalue FROM ALL_TAB_COLUMNS where UPPER(TABLE_NAME)=UPPER('%s') ORDER BY COLUMN_ID";
-
-constexpr const wchar_t* kOracleIndexes =
-    L"SELECT b.INDEX_NAME as iname, c.COLUMN_NAME as cname, "
-    L"DECODE(d.CONSTRAINT_NAME, NULL, 'N', 'Y') as prk, "
-    L"DECODE(b.UNIQUENESS,'UNIQUE', 'Y', 'N') as uni "
-    L"FROM USER_INDEXES b, USER_IND_COLUMNS c, "
-    L"(SELECT CONSTRAINT_NAME FROM USER_CONSTRAINTS WHERE CONSTRAINT_TYPE='P') d "
-    L"WHERE b.INDEX_NAME=c.INDEX_NAME AND b.INDEX_NAME=d.CONSTRAINT_NAME(+) "
-    L"AND b.TABLE_NAME=UPPER('";
-constexpr const wchar_t* kOracleIndexesOrder = L"') ORDER BY c.COLUMN_POSITION";
 
 // The index type of the table-statistics row as SQLStatistics gives it (SQL_TABLE_STAT); the
 // index rowset leaves the type of that row null.
@@ -106,7 +65,7 @@ bool IsIntegerType(zentra::VARTYPE vt) {
 
 }  // namespace
 
-CSchemaShow::CSchemaShow(zentra::COutput* out, int type) : output(out), dbmsType(type) {}
+CSchemaShow::CSchemaShow(zentra::COutput* out, zentra::DbmsType type) : output(out), dialect(zentra::DialectOfType(type)) {}
 
 CSchemaShow::~CSchemaShow() = default;
 
@@ -140,10 +99,35 @@ CString CSchemaShow::EscapeBackquoted(const CString& text) {
 }
 
 int CSchemaShow::HasSchemas() const {
-    return (dbmsType == kDbmsMsSql || dbmsType == kDbmsPostgreSql || dbmsType == kDbmsOracle ||
-            dbmsType == kDbmsDb2)
-               ? 1
-               : 0;
+    return dialect.hasSchemas ? 1 : 0;
+}
+
+// The condition that picks the table `name` for the PostgreSQL catalogue queries (on the table's
+// pg_class "t" and its namespace "nsp"): "schema.table" names both; a table name alone means the
+// table that the search path finds or, when the path finds none, the only table of that name.
+static CString PgTableCondition(const CString& name) {
+    const size_t dot = name.find(L'.');
+    if (dot != CString::npos)
+        return zentra::Format(L"lower(nsp.nspname)=lower('%s') and lower(t.relname)=lower('%s')",
+                              CSchemaShow::EscapePgLiteral(name.substr(0, dot)),
+                              CSchemaShow::EscapePgLiteral(name.substr(dot + 1)));
+    const CString table = CSchemaShow::EscapePgLiteral(name);
+    auto named = [&](const wchar_t* a) {
+        return zentra::Format(L"lower(%s.relname)=lower('%s') and %s.relkind in ('r','v','m','p','f')", a, table, a);
+    };
+    return zentra::Format(L"t.oid=(select c.oid from pg_class c where %s and (pg_catalog.pg_table_is_visible(c.oid) or "
+                          L"(select count(*) from pg_class d where %s)=1) order by pg_catalog.pg_table_is_visible(c.oid) "
+                          L"desc limit 1)",
+                          named(L"c"), named(L"d"));
+}
+
+CString CSchemaShow::NativeQuery(const wchar_t* query, const CString& table) const {
+    switch (dialect.tableName) {
+        case zentra::TableNameForm::Literal: return zentra::Format(query, EscapeLiteral(table));
+        case zentra::TableNameForm::Backquoted: return zentra::Format(query, EscapeBackquoted(table));
+        case zentra::TableNameForm::PgCondition: return zentra::Format(query, PgTableCondition(table));
+    }
+    return CString();
 }
 
 int CSchemaShow::Show(const CString& text, CADORecordSet& recordset, FieldMapArray& fieldMap,
@@ -197,12 +181,7 @@ int CSchemaShow::Show(const CString& text, CADORecordSet& recordset, FieldMapArr
 }
 
 int CSchemaShow::ShowDatabases(CADORecordSet& recordset, FieldMapArray& fieldMap) {
-    switch (dbmsType) {
-        case kDbmsMySql: return Execute(recordset, kMySqlDatabases);
-        case kDbmsPostgreSql: return Execute(recordset, kPgDatabases);
-        case kDbmsOracle: return Execute(recordset, kOracleDatabases);
-        default: break;
-    }
+    if (dialect.databasesQuery) return Execute(recordset, dialect.databasesQuery);
     AddDefault(fieldMap, {{L"CATALOG_NAME", L"Database"}});
     return recordset.OpenSchema(zentra::adSchemaCatalogs);
 }
@@ -230,28 +209,9 @@ int CSchemaShow::ShowRoutines(CADORecordSet& recordset, FieldMapArray& fieldMap,
         AddDefault(fieldMap, {{L"PROCEDURE_SCHEMA", L"Schema"}, {L"PROCEDURE_NAME", L"Procedure"}});
     else AddDefault(fieldMap, {{L"PROCEDURE_NAME", L"Procedure"}});
     CSafeArray restrictions(4);
-    if (dbmsType == kDbmsMsSql) restrictions.SetAt(0, database);
+    if (dialect.catalogRestricted) restrictions.SetAt(0, database);
     restrictions.SetAt(3, procedureType);
     return OpenSchema(recordset, zentra::adSchemaProcedures, restrictions);
-}
-
-// The condition that picks the table `name` for the PostgreSQL catalogue queries (`alias` is the
-// table's pg_class, nsp its namespace): "schema.table" names both; a table name alone means the
-// table that the search path finds or, when the path finds none, the only table of that name.
-static CString PgTableCondition(const wchar_t* alias, const CString& name) {
-    const size_t dot = name.find(L'.');
-    if (dot != CString::npos)
-        return zentra::Format(L"lower(nsp.nspname)=lower('%s') and lower(%s.relname)=lower('%s')",
-                              CSchemaShow::EscapePgLiteral(name.substr(0, dot)), alias,
-                              CSchemaShow::EscapePgLiteral(name.substr(dot + 1)));
-    const CString table = CSchemaShow::EscapePgLiteral(name);
-    auto named = [&](const wchar_t* a) {
-        return zentra::Format(L"lower(%s.relname)=lower('%s') and %s.relkind in ('r','v','m','p','f')", a, table, a);
-    };
-    return zentra::Format(L"%s.oid=(select c.oid from pg_class c where %s and (pg_catalog.pg_table_is_visible(c.oid) or "
-                          L"(select count(*) from pg_class d where %s)=1) order by pg_catalog.pg_table_is_visible(c.oid) "
-                          L"desc limit 1)",
-                          alias, named(L"c"), named(L"d"));
 }
 
 int CSchemaShow::ShowProcedures(CADORecordSet& recordset, FieldMapArray& fieldMap, const CString& database) {
@@ -263,18 +223,7 @@ int CSchemaShow::ShowFunctions(CADORecordSet& recordset, FieldMapArray& fieldMap
 }
 
 int CSchemaShow::ShowColumns(CADORecordSet& recordset, FieldMapArray& fieldMap, const CString& table) {
-    switch (dbmsType) {
-        case kDbmsMsSql:
-            return Execute(recordset, zentra::Format(L"sp_columns '%s'", EscapeLiteral(table)));
-        case kDbmsMySql:
-            return Execute(recordset, zentra::Format(L"SHOW COLUMNS FROM `%s`", EscapeBackquoted(table)));
-        case kDbmsPostgreSql:
-            return Execute(recordset, CString(kPgColumns) + L"and " + PgTableCondition(L"tbl", table) + kPgColumnsOrder);
-        case kDbmsOracle:
-            return Execute(recordset, zentra::Format(kOracleColumns, EscapeLiteral(table)));
-        default:
-            break;
-    }
+    if (dialect.columnsQuery) return Execute(recordset, NativeQuery(dialect.columnsQuery, table));
     AddDefault(fieldMap, {{L"COLUMN_NAME", L"Field"},
                           {L"DATA_TYPE", L"Type"},
                           {L"CHARACTER_MAXIMUM_LENGTH", L"Size"},
@@ -295,23 +244,14 @@ int CSchemaShow::ShowColumns(CADORecordSet& recordset, FieldMapArray& fieldMap, 
 
 int CSchemaShow::ShowIndexes(CADORecordSet& recordset, FieldMapArray& fieldMap, const CString& database,
                              const CString& table) {
-    switch (dbmsType) {
-        case kDbmsMySql:
-            return Execute(recordset, zentra::Format(L"SHOW INDEX FROM `%s`", EscapeBackquoted(table)));
-        case kDbmsPostgreSql:
-            return Execute(recordset, CString(kPgIndexes) + PgTableCondition(L"t", table));
-        case kDbmsOracle:
-            return Execute(recordset, CString(kOracleIndexes) + EscapeLiteral(table) + kOracleIndexesOrder);
-        default:
-            break;
-    }
+    if (dialect.indexesQuery) return Execute(recordset, NativeQuery(dialect.indexesQuery, table));
     AddDefault(fieldMap, {{L"INDEX_NAME", L"Index"},
                           {L"COLUMN_NAME", L"Field"},
                           {L"CLUSTERED", L"Clustered"},
                           {L"UNIQUE", L"Unique"},
                           {L"NULLS", L"Null"}});
     CSafeArray restrictions(5);
-    if (dbmsType == kDbmsMsSql) restrictions.SetAt(0, database);
+    if (dialect.catalogRestricted) restrictions.SetAt(0, database);
     restrictions.SetAt(4, table);
     const int result = OpenSchema(recordset, zentra::adSchemaIndexes, restrictions);
     if (result) SkipTableStatistics(recordset);
@@ -344,16 +284,14 @@ void CSchemaShow::SkipTableStatistics(CADORecordSet& recordset) {
 int ShowCommand(const CString& text) {
     ShellState& state = State();
     zentra::COutput* output = state.output.get();
-    const int type = state.connectInfo.type;
-
-    CSchemaShow show(output, type);
+    CSchemaShow show(output, state.connectInfo.type);
     CADORecordSet recordset(state.connection.get(), 1);
     FieldMapArray fieldMap;
     zentra::CTimeStat timer(1);
 
     CString database;
     CString schema;
-    if (type != kDbmsOdbcDsn) {
+    if (!zentra::DialectOfType(state.connectInfo.type).namesDataSource) {
         database = state.connectInfo.database;
         schema = state.connectInfo.schema;
     }

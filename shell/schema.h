@@ -6,6 +6,7 @@
 
 #include "printer.h"
 #include "state.h"
+#include "zentra/dialect.h"
 
 namespace zentra {
 class COutput;
@@ -14,21 +15,11 @@ class CADORecordSet;
 
 namespace orva {
 
-// DBMS type ids of the catalogue that the schema commands treat specially.
-enum SchemaDbmsType : int {
-    kDbmsMsSql = 1,
-    kDbmsMySql = 2,
-    kDbmsPostgreSql = 3,
-    kDbmsOracle = 4,
-    kDbmsDb2 = 11,
-    kDbmsOdbcDsn = 15,
-};
-
 // Produces the result of one SHOW command in a recordset, together with the field map that picks
 // and names the columns to print. Created for one command and destroyed after it.
 class CSchemaShow {
 public:
-    CSchemaShow(zentra::COutput* output, int dbmsType);
+    CSchemaShow(zentra::COutput* output, zentra::DbmsType dbmsType);
     virtual ~CSchemaShow();
     CSchemaShow(const CSchemaShow&) = delete;
     CSchemaShow& operator=(const CSchemaShow&) = delete;
@@ -68,12 +59,18 @@ private:
                      int procedureType);
     // 1 for the DBMS types whose schema rowsets carry a meaningful schema column.
     int HasSchemas() const;
+    // The native query `query` of the dialect with the table name in its form.
+    CString NativeQuery(const wchar_t* query, const CString& table) const;
     // Steps over the table-statistics row when the index rowset starts with one.
     void SkipTableStatistics(zentra::CADORecordSet& recordset);
 
     zentra::COutput* output;
-    int dbmsType;
+    const zentra::DbmsDialect& dialect;
     long skippedRows = 0;
 };
+
+// SHOW: 1 when a result was printed, 0 on error, otherwise the result of the text processed as a
+// server statement.
+int ShowCommand(const CString& text);
 
 }  // namespace orva

@@ -1,12 +1,12 @@
 // START and @: running a script file batch by batch, each batch in a transaction of its own.
 #include "commands.h"
-#include "helper.h"
 #include "resources.h"
+#include "sqltext.h"
 #include "utility.h"
 #include "zentra/console.h"
 #include "zentra/dataaccess.h"
-#include "zentra/textfile.h"
 #include "zentra/strtable.h"
+#include "zentra/textfile.h"
 #include "zentra/words.h"
 
 namespace orva {
@@ -88,9 +88,17 @@ int RunBatch(CADOConnection& connection, BatchTransaction& transaction, const CS
         error = TooLongText();
         return 0;
     }
+    const std::vector<CString> statements = SplitBatch(text);
+    // A COPY that streams through the client would leave PostgreSQL's driver spinning: the batch
+    // is refused before any of it runs.
+    if (State().connectInfo.type == zentra::kDbmsPostgreSql)
+        for (const CString& statement : statements)
+            if (IsClientCopy(statement)) {
+                error = zentra::LoadString(IDS_COPY_STREAM_REFUSED);
+                return 0;
+            }
     if (ExecuteBatch(connection, text, error)) return 1;
     if (!RefusedSeveralStatements(error)) return 0;
-    const std::vector<CString> statements = SplitBatch(text);
     if (statements.size() < 2) return 0;
     transaction.Rollback();
     transaction.Begin();
@@ -138,15 +146,20 @@ int RunScript(CADOConnection* connection, const CString& arguments) {
     transaction.Begin();
     CString batch, line, error;
     file.SetMaxLineLength(zentra::kMaxInputLine);
+    // The batch's text as far as it is read: a "/" or GO line inside a string or comment is text.
+    CSqlScanner scanner;
     while (file.ReadString(line)) {
         if (file.LineTooLong()) {
             transaction.Rollback();
             return Fail(TooLongText());
         }
-        line = zentra::Trim(line);
-        if (!IsBatchEnd(line)) {
+        // Lines go to the server as they stand: blanks inside a string that spans lines are data.
+        if (!line.empty() && line.back() == L'\r') line.pop_back();
+        if (scanner.GetMode() != CSqlScanner::kPlain || !IsBatchEnd(zentra::Trim(line))) {
+            const size_t from = batch.size();
             batch += line;
-            batch += L"\r\n";
+            batch += L"\n";
+            scanner.Find(batch, from, L'\0');
             // A batch too large to hold is refused as it grows, not once it is all read.
             if (batch.size() > zentra::kMaxInputLine) {
                 transaction.Rollback();
@@ -160,6 +173,7 @@ int RunScript(CADOConnection* connection, const CString& arguments) {
             return Fail(error);
         }
         batch.clear();
+        scanner = CSqlScanner();
         if (!transaction.Commit(error)) return Fail(error);
         transaction.Begin();
     }

@@ -2,6 +2,7 @@
 
 #include "completion.h"
 #include "schema.h"
+#include "settings.h"
 
 #include "zentra/console.h"
 #include "zentra/dataaccess.h"
@@ -15,10 +16,11 @@ ShellState::ShellState()
       input(std::make_unique<zentra::CInput>(spool.get())),
       history(std::make_unique<zentra::CSQLBuffer>(20)),
       completer(std::make_unique<CCompleter>()) {
+    ResetSettings(*this, true);
     input->SetCompletion([this](const CString& beforeCursor, zentra::COMPLETION& result) {
         const bool open = connection && connection->IsConnect();
         completer->SetConnection(open ? connection.get() : nullptr, connectInfo.type, connectInfo.database,
-                                 connectInfo.type == kDbmsOdbcDsn ? CString() : connectInfo.schema);
+                                 zentra::DialectOfType(connectInfo.type).namesDataSource ? CString() : connectInfo.schema);
         completer->Complete(beforeCursor, result);
     });
 }

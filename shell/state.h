@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 
+#include "zentra/dialect.h"
 #include "zentra/text.h"
 
 namespace zentra {
@@ -22,7 +23,7 @@ using zentra::CString;
 
 // Connection parameters filled from the command line and the catalogue.
 struct CONNECT_INFO {
-    int type = 0;  // DBMS type id of the catalogue; 0 = none
+    zentra::DbmsType type = zentra::kDbmsNone;  // the catalogue type
     CString host;
     int port = 0;
     CString driver;  // the installed ODBC driver name, or "DSN"/"FILEDSN"
@@ -44,8 +45,9 @@ struct ShellState {
     std::unique_ptr<zentra::CADOConnection> connection;
     // Held while the connection is replaced (USE) and while another thread cancels on it.
     std::mutex connectionMutex;
-    CString editor = L"notepad";
-    CString prompt = L"SQL> ";
+    // The settings (settings.h has their defaults, set by the constructor).
+    CString editor;
+    CString prompt;
     CString lastStatement;
     std::atomic<std::int32_t> exitRequested{0};
     // 1 while a REDO runs; redoStop asks it to stop (Ctrl+C), and the shell goes on.

@@ -1,27 +1,24 @@
-// The shell's own environment commands: HELP, SET, REDO/HI, PAUSE and SPOOL.
+// The shell's own environment commands: HELP, REDO/HI, PAUSE and SPOOL.
 #include "utility.h"
 
 #include <climits>
-#include <initializer_list>
 
 #include "commands.h"
+#include "reader.h"
 #include "resources.h"
+#include "settings.h"
 #include "zentra/console.h"
 #include "zentra/dataaccess.h"
 #include "zentra/history.h"
 #include "zentra/strtable.h"
-#include "zentra/words.h"
 
 namespace orva {
 
 using zentra::COutput;
-using zentra::CWordPaster;
 using zentra::EqualsNoCase;
 using zentra::LoadString;
 
 namespace {
-
-constexpr wchar_t kDefaultPrompt[] = L"SQL> ";
 
 // History entries longer than this are listed shortened.
 constexpr size_t kListedLength = 30;
@@ -58,16 +55,10 @@ constexpr const wchar_t* kHelpLines[] = {
     L"SERVER|. <DBMS command>",
     L"                  Indicated it is a DBMS command",
     L"SET [OPTION]      Modify the Orvanta environment.",
-    L"          ED[ITOR]      Set command editor.",
-    L"          [ERR]BEEP {ON|OFF}",
-    L"                        Beep when command error.",
-    L"          IND[EX] {ON|OFF}",
-    L"                        Enable/disable dispaly record index.",
-    L"          TAB[LE] {ON|OFF}",
-    L"                        Display recrods as table(ON) or list(OFF).",
-    L"          [SQL]PROMPT   Change Orvanta prompt.",
-    L"          TRUNC[ATE] {ON|OFF}",
-    L"                        Enable/disable truncate values.",
+};
+
+// After the SET options.
+constexpr const wchar_t* kHelpLinesAfterSet[] = {
     L"SHOW [OPTIONS]    Show object schemas.",
     L"          COL[UMNS] FROM <table>",
     L"                        Show table columns information.",
@@ -82,46 +73,6 @@ constexpr const wchar_t* kHelpLines[] = {
     L"SPOOL {file|OFF}  Append screen context into given file.",
     L"USE [database]    Use another database or view current database.",
 };
-
-bool IsOneOf(const CString& word, std::initializer_list<const wchar_t*> names) {
-    for (const wchar_t* name : names)
-        if (EqualsNoCase(word, name)) return true;
-    return false;
-}
-
-// The options that take ON or OFF.
-struct Switch {
-    int* value;
-    unsigned message;
-    int onValue;       // the value ON stores; OFF stores the other of 0 and 1
-    unsigned onText;   // the message argument for the ON state
-    unsigned offText;  // and for the OFF state
-    int queryResult;   // the result of a query (no word 2)
-};
-
-int ApplySwitch(const CWordPaster& words, const Switch& sw) {
-    COutput& out = *State().output;
-    const int count = words.GetWordCount();
-    const auto text = [&](bool on) { return LoadString(on ? sw.onText : sw.offText); };
-    if (count == 2) {
-        const bool on = sw.onValue ? *sw.value != 0 : *sw.value == 0;
-        out.PrintMessage(sw.message, text(on));
-        return sw.queryResult;
-    }
-    const CString word = words.GetWord(2);
-    if (EqualsNoCase(word, L"ON")) {
-        *sw.value = sw.onValue;
-        out.PrintMessage(sw.message, text(true));
-        return 1;
-    }
-    if (EqualsNoCase(word, L"OFF")) {
-        *sw.value = 1 - sw.onValue;
-        out.PrintMessage(sw.message, text(false));
-        return 1;
-    }
-    out.PrintMessage(IDS_UNKNOWN_SET_OPTION, word);
-    return 0;
-}
 
 // The decimal number at the start of `word` (optional blanks and sign, then digits; 0 when there
 // are none), held within the range of int.
@@ -144,69 +95,11 @@ int LeadingNumber(const CString& word) {
 
 void ShowHelp() {
     CString text;
-    for (const wchar_t* line : kHelpLines) {
-        text += line;
-        text += L"\r\n";
-    }
+    for (const wchar_t* line : kHelpLines) text += CString(line) + L"\r\n";
+    text += SettingsHelp();
+    for (const wchar_t* line : kHelpLinesAfterSet) text += CString(line) + L"\r\n";
     text += L"\r\n";
     State().output->Print(L"%s", text);
-}
-
-int SetOption(const CString& text) {
-    ShellState& st = State();
-    COutput& out = *st.output;
-    CWordPaster words(text.c_str(), nullptr, nullptr);
-    const int count = words.GetWordCount();
-    if (count < 2) {
-        out.PrintError(IDS_NO_OPTIONS);
-        return 0;
-    }
-    const CString option = words.GetWord(1);
-
-    if (IsOneOf(option, {L"SQLPROMPT", L"PROMPT"})) {
-        if (count == 2) {
-            st.prompt = kDefaultPrompt;
-            out.PrintMessage(IDS_DEFAULT_PROMPT, st.prompt);
-        } else {
-            st.prompt = words.GetWord(2);
-            out.PrintMessage(IDS_PROMPT_SET, st.prompt);
-        }
-        return 1;
-    }
-    if (IsOneOf(option, {L"TABLE", L"TAB"}))
-        return ApplySwitch(words, {&st.resultViewType, IDS_DISPLAY_AS, 0, IDS_TABLE, IDS_LIST, 0});
-    if (IsOneOf(option, {L"TRUNCATE", L"TRUNC"}))
-        return ApplySwitch(words, {&st.truncValue, IDS_TRUNCATE, 1, IDS_ON, IDS_OFF, 0});
-    if (IsOneOf(option, {L"BEEP", L"ERRBEEP"}))
-        return ApplySwitch(words, {&st.errorBeep, IDS_ERROR_BEEP, 1, IDS_ON, IDS_OFF, 0});
-    if (IsOneOf(option, {L"INDEX", L"IND"})) {
-        if (count > 3) {
-            out.PrintMessage(IDS_UNKNOWN_SET_OPTION, words.GetWord(3));
-            return 0;
-        }
-        return ApplySwitch(words, {&st.displayRecordNum, IDS_RECORD_INDEX, 1, IDS_ON, IDS_OFF, 1});
-    }
-    if (IsOneOf(option, {L"EDITOR", L"ED"})) {
-        if (count == 2) {
-            out.PrintMessage(IDS_CURRENT_EDITOR, EditorCommand(st.editor));
-            return 0;
-        }
-        if (count > 3) {
-            out.PrintMessage(IDS_UNKNOWN_SET_OPTION, words.GetWord(3));
-            return 0;
-        }
-        st.editor = words.GetWord(2);
-        out.PrintMessage(IDS_CURRENT_EDITOR, EditorCommand(st.editor));
-        return 1;
-    }
-
-    // Not one of ours (SET NAMES utf8, SET AUTOCOMMIT OFF, ...): the server's.
-    if (st.connection && st.connection->IsConnect()) {
-        zentra::CADORecordSet recordset(st.connection.get(), 1);
-        return ExecuteStatement(st.connection.get(), text, recordset);
-    }
-    out.PrintError(IDS_NO_DATABASE);
-    return 0;
 }
 
 int RedoCommand(const CString* word) {

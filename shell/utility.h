@@ -1,10 +1,29 @@
-// Helpers of the environment and utility commands (HELP, SET, REDO, HOST, EDIT, PAUSE, START,
-// SPOOL). The handlers themselves are declared in commands.h.
+// The environment and utility commands (HELP, REDO, HOST, EDIT, PAUSE, START, SPOOL) and their
+// helpers.
 #pragma once
 
 #include "state.h"
 
+namespace zentra {
+class CADOConnection;
+}  // namespace zentra
+
 namespace orva {
+
+// ---- The commands (utility.cpp, process.cpp, script.cpp) ----
+
+void ShowHelp();
+// `word` is null when the command has no argument.
+int RedoCommand(const CString* word);
+// True inside a REDO that has been stopped (Ctrl+C, or too many entries run): what it runs ends.
+bool RedoStopped();
+int RunHostCommand(const CString& command);
+int EditBuffer(const CString* word);
+void PauseShell(const CString& hint);
+int RunScript(zentra::CADOConnection* connection, const CString& arguments);
+int SpoolCommand(int wordCount, const CString& word1, const CString& rest);
+// Tells, once, that a write to the spool file failed and spooling stopped.
+void ReportSpoolWriteError();
 
 // ---- Running a command through the shell (process.cpp) ----
 

@@ -132,25 +132,4 @@ const CONNECT_STRING_CONFIG g_ConnConfs[kConnConfCount] = {
      L"", 0, L"", L"", L"", L"MS Excel 2007 file (*.xls?)\t*.xls?\t", 1},
 };
 
-std::vector<CString> LinuxDriverFallbacks(int type) {
-    switch (type) {
-        case 1:   // mssql
-        case 17:  // sybase
-            return {L"FreeTDS"};
-        case 2:  // mysql
-            return {L"MariaDB"};
-        case 3:  // pgsql: Debian registers "PostgreSQL Unicode" and "PostgreSQL ANSI"
-            return {L"PostgreSQL"};
-        case 4:  // oracle: Oracle's Instant Client registers "Oracle 21 ODBC driver" and alike
-            return {L"Oracle"};
-        case 5:  // mdb
-        case 6:  // accdb
-            return {L"MDBTools"};
-        case 22:  // sqlite3
-            return {L"SQLite3"};
-        default:
-            return {};
-    }
-}
-
 }  // namespace zentra

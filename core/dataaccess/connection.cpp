@@ -155,10 +155,11 @@ bool ConnectionCore::Connect(const std::wstring& connectionString, long loginTim
     caps_.wideText = ProbeWideText(dbc_.get());
     caps_.wideCalls = ProbeWideCalls(dbc_.get());
     dbc_.SetWideCalls(caps_.wideCalls);
-    // SQLite keeps a type per value; its columns' types only describe the first value or the
-    // declaration.
-    caps_.valueTyped = FindNoCase(InfoText(dbc_.get(), SQL_DBMS_NAME, caps_.wideCalls), L"sqlite") != std::wstring::npos;
-    caps_.splitsAtSemicolons = FindNoCase(InfoText(dbc_.get(), SQL_DRIVER_NAME, caps_.wideCalls), L"maodbc") != std::wstring::npos;
+    // The DBMS's dialect, once for the connection: its quirks (SQLite keeps a type per value, its
+    // columns' types only describe the first value or the declaration) and how its rows are edited.
+    caps_.dialect = &DialectOfDbms(InfoText(dbc_.get(), SQL_DBMS_NAME, caps_.wideCalls));
+    caps_.valueTyped = caps_.dialect->valueTyped;
+    caps_.splitsAtSemicolons = SplitsBatches(*caps_.dialect, InfoText(dbc_.get(), SQL_DRIVER_NAME, caps_.wideCalls));
     return true;
 }
 

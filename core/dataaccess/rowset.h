@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "odbc_handle.h"
+#include "zentra/dialect.h"
 #include "zentra/variant.h"
 
 namespace zentra {
@@ -162,6 +163,8 @@ struct DriverCaps {
     // BEGIN ... END body that the server runs as one statement; asking it for a next result then
     // reads a sub-statement it never prepared and crashes.
     bool splitsAtSemicolons = false;
+    // The dialect of the DBMS the driver reports, found when the connection opens.
+    const DbmsDialect* dialect = &DialectOfType(kDbmsNone);
 };
 
 // Describes the result of `stmt` and fetches all its rows into `rows`. Stops with an error when

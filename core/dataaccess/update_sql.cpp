@@ -268,10 +268,10 @@ std::wstring SqliteNullTest(const ColumnInfo& c) {
 // as text); SQLite keeps dates as texts in whatever form they were written, and the comparison
 // through strftime only narrows; a type the driver reports by its own code has no known equality.
 Compare HowCompared(const ColumnInfo& c, const TableTarget& t, const _variant_t& v) {
-    if (v.vt() == VT_EMPTY || v.vt() == VT_NULL) return SqliteNullTest(c).empty() || t.dbms != Dbms::SQLite ? Compare::Exact : Compare::Loose;
+    if (v.vt() == VT_EMPTY || v.vt() == VT_NULL) return SqliteNullTest(c).empty() || !t.dialect->valueTyped ? Compare::Exact : Compare::Loose;
     if (IsTemporal(c)) {
         if (v.vt() == VT_BSTR) return Compare::Exact;  // the stored text or the whole stored value
-        if (t.dbms == Dbms::SQLite) return Compare::Loose;
+        if (t.dialect->valueTyped) return Compare::Loose;
         if (c.kind == ValueKind::Timestamp) return c.digits <= 3 ? Compare::Exact : Compare::None;
         if (c.kind == ValueKind::Time) return c.digits <= 0 ? Compare::Exact : Compare::None;
         return Compare::Exact;
@@ -279,10 +279,10 @@ Compare HowCompared(const ColumnInfo& c, const TableTarget& t, const _variant_t&
     if (c.kind == ValueKind::Text) return IsTextType(c.sqlType) ? Compare::Exact : Compare::None;
     // SQLite types values, not columns: a text or numeric column may hold a REAL value, which the
     // driver gives as its text to fifteen digits.
-    if (t.dbms == Dbms::SQLite && (IsFloating(c) || c.kind == ValueKind::Decimal || c.kind == ValueKind::Text))
+    if (t.dialect->valueTyped && (IsFloating(c) || c.kind == ValueKind::Decimal || c.kind == ValueKind::Text))
         return Compare::Loose;
     // Its integer columns may hold REAL values too, except the row id.
-    if (t.dbms == Dbms::SQLite && IsInteger(c) && !c.autoIncrement) return Compare::Loose;
+    if (t.dialect->valueTyped && IsInteger(c) && !c.autoIncrement) return Compare::Loose;
     return Compare::Exact;
 }
 
@@ -314,12 +314,12 @@ void AppendCondition(const ColumnInfo& c, const TableTarget& t, std::size_t i, c
                      bool folded = false) {
     const std::wstring column = t.Quote(t.base[i]);
     if (v.vt() == VT_EMPTY || v.vt() == VT_NULL) {
-        const std::wstring other = t.dbms == Dbms::SQLite ? SqliteNullTest(c) : std::wstring();
+        const std::wstring other = t.dialect->valueTyped ? SqliteNullTest(c) : std::wstring();
         if (other.empty()) s.text += column + L" IS NULL";
         else s.text += L"(" + column + L" IS NULL OR " + Format(other, column) + L")";
         return;
     }
-    if (t.dbms == Dbms::SQLite && IsTemporal(c) && v.vt() != VT_BSTR) {
+    if (t.dialect->valueTyped && IsTemporal(c) && v.vt() != VT_BSTR) {
         // The form the date was written in is unknown: compare what it stands for, to the millisecond.
         SYSTEMTIME st{};
         VariantToSystemTimeWithMilliseconds(v.dblVal(), st);
@@ -342,7 +342,7 @@ void AppendCondition(const ColumnInfo& c, const TableTarget& t, std::size_t i, c
         s.params.push_back(MakeParam(shape, _variant_t::Bstr(text), t.wideText));
         return;
     }
-    if (t.dbms == Dbms::SQLite && IsFloating(c) && v.vt() != VT_BSTR) {
+    if (t.dialect->valueTyped && IsFloating(c) && v.vt() != VT_BSTR) {
         // The SQLite driver hands REAL values over to fifteen digits: compare to fifteen digits.
         ColumnInfo shape;
         shape.kind = ValueKind::Text;
@@ -359,7 +359,7 @@ void AppendCondition(const ColumnInfo& c, const TableTarget& t, std::size_t i, c
         s.params.push_back(MakeParam(shape, _variant_t::Bstr(Utf8ToWide(std::string_view(text, end - text))), t.wideText));
         return;
     }
-    if (t.dbms == Dbms::SQLite &&
+    if (t.dialect->valueTyped &&
         (c.kind == ValueKind::Decimal || c.kind == ValueKind::Text || (IsFloating(c) && v.vt() == VT_BSTR))) {
         // The value as the driver gave it: the stored text, the digits of an integer, a REAL
         // value to fifteen digits (also one beyond a double, which arrives as that text).
@@ -375,7 +375,7 @@ void AppendCondition(const ColumnInfo& c, const TableTarget& t, std::size_t i, c
         s.params.push_back(MakeParam(shape, _variant_t::Bstr(text), t.wideText));
         return;
     }
-    if (t.dbms == Dbms::SQLite && IsInteger(c) && !c.autoIncrement && v.vt() != VT_R8 && v.vt() != VT_R4) {
+    if (t.dialect->valueTyped && IsInteger(c) && !c.autoIncrement && v.vt() != VT_R8 && v.vt() != VT_R4) {
         // A REAL value in an integer column reads as its whole part: compare that part.
         s.text += L"CAST(" + column + L" AS INTEGER) = ?";
         s.params.push_back(MakeParam(c, v, t.wideText));
@@ -384,7 +384,7 @@ void AppendCondition(const ColumnInfo& c, const TableTarget& t, std::size_t i, c
     s.text += column + L" = ?";
     s.params.push_back(MakeParam(c, v, t.wideText));
     if (c.kind != ValueKind::Text) return;
-    if (t.dbms == Dbms::MySQL && !folded) {
+    if (t.dialect->type == kDbmsMySql && !folded) {
         // `=` above finds the row by the column's index; this makes the comparison exact.
         s.text += L" AND CAST(CONVERT(" + column + L" USING utf8mb4) AS BINARY) = CAST(CONVERT(? USING utf8mb4) AS BINARY)";
         s.params.push_back(MakeParam(c, v, t.wideText));
@@ -445,7 +445,7 @@ Match MatchColumns(const std::vector<ColumnInfo>& columns, const TableTarget& t,
         m.unique = true;
     } else if (m.loose.empty() && t.allColumns) {
         m.copies = true;
-    } else if (t.dbms == Dbms::SQLite && t.allColumns) {
+    } else if (t.dialect->valueTyped && t.allColumns) {
         m.sqliteCopies = m.columns.size() == static_cast<std::size_t>(std::count_if(
                                                  t.base.begin(), t.base.end(), [](const std::wstring& b) { return !b.empty(); }));
     }
@@ -455,18 +455,17 @@ Match MatchColumns(const std::vector<ColumnInfo>& columns, const TableTarget& t,
 // Limits a statement that may reach several copies of one row to one of them where the DBMS
 // allows it. False when it could not be limited.
 bool LimitToOneRow(const TableTarget& t, Statement& s, std::size_t whereAt) {
-    switch (t.dbms) {
-    case Dbms::MySQL: s.text += L" LIMIT 1"; return true;
-    case Dbms::PostgreSQL:
-    case Dbms::SQLite: {
+    switch (t.dialect->oneRow) {
+    case OneRowLimit::LimitClause: s.text += L" LIMIT 1"; return true;
+    case OneRowLimit::RowIdSubquery: {
         if (!t.rowIdentifier) return false;
-        const std::wstring id = t.dbms == Dbms::PostgreSQL ? L"ctid" : L"rowid";
+        const std::wstring id = t.dialect->rowId;
         std::wstring where = s.text.substr(whereAt);
         s.text.erase(whereAt);
         s.text += L" WHERE " + id + L" = (SELECT " + id + L" FROM " + t.name + where + L" LIMIT 1)";
         return true;
     }
-    case Dbms::Other: break;
+    case OneRowLimit::None: break;
     }
     return false;
 }
@@ -776,13 +775,16 @@ bool ParsePlainSelect(const std::wstring& sql, PlainSelect& out) {
     return true;
 }
 
-// Some drivers (SQLite's) give a column's label as its base column: `select a as b` would name b.
-// Where the statement is a plain select, the column each item names is the base column.
+// Some drivers (SQLite's) give a column's label as its base column: `select a as b` would name b,
+// and so would `select upper(a) as b`. Where the statement is a plain select, the column each item
+// names is the base column, and an item that is an expression has none.
 void BaseColumnsFromSelect(const std::wstring& source, std::size_t count, TableTarget& t) {
     PlainSelect plain;
     if (!ParsePlainSelect(source, plain) || plain.star || plain.columns.size() != count) return;
-    for (std::size_t i = 0; i < count; ++i)
-        if (!t.base[i].empty() && !plain.columns[i].empty()) t.base[i] = plain.columns[i];
+    for (std::size_t i = 0; i < count; ++i) {
+        if (plain.columns[i].empty()) t.base[i].clear();
+        else if (!t.base[i].empty()) t.base[i] = plain.columns[i];
+    }
 }
 
 void DescribeTarget(const std::vector<ColumnInfo>& columns, const std::wstring& uniqueCatalog, const std::wstring& uniqueSchema,
@@ -867,12 +869,7 @@ bool ResolveTarget(ConnectionCore& connection, TableTarget& t, const void* owner
     SQLHDBC dbc = connection.dbc();
     std::wstring quote = InfoText(dbc, SQL_IDENTIFIER_QUOTE_CHAR);
     t.quote = quote == L" " ? std::wstring() : quote;
-    std::wstring dbms = InfoText(dbc, SQL_DBMS_NAME);
-    t.dbms = FindNoCase(dbms, L"sqlite") != std::wstring::npos       ? Dbms::SQLite
-             : FindNoCase(dbms, L"postgres") != std::wstring::npos   ? Dbms::PostgreSQL
-             : FindNoCase(dbms, L"mariadb") != std::wstring::npos || FindNoCase(dbms, L"mysql") != std::wstring::npos
-                 ? Dbms::MySQL
-                 : Dbms::Other;
+    t.dialect = connection.caps().dialect;
     t.wideText = connection.caps().wideText;
 
     // The catalog only when it is not the current one (some servers take no other).
@@ -960,7 +957,7 @@ bool ResolveTarget(ConnectionCore& connection, TableTarget& t, const void* owner
     // Without a key, PostgreSQL finds one row of equal ones by its ctid, which only plain tables
     // have (a view has none, and in a partitioned table it is unique only per partition).
     t.rowIdentifier = true;
-    if (t.key.empty() && t.dbms == Dbms::PostgreSQL) {
+    if (t.key.empty() && t.dialect->type == kDbmsPostgreSql) {
         Statement kind{L"SELECT c.relkind FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
                        L"WHERE c.relname = ? AND n.nspname = " +
                            std::wstring(t.schema.empty() ? L"current_schema()" : L"?"),
@@ -997,10 +994,10 @@ bool WriteRow(ConnectionCore& connection, const std::vector<ColumnInfo>& columns
             s.params.push_back(MakeParam(columns[i], values[i], t.wideText));
         }
         if (names.empty())
-            s.text = L"INSERT INTO " + t.name + (t.dbms == Dbms::MySQL ? L" () VALUES ()" : L" DEFAULT VALUES");
+            s.text = L"INSERT INTO " + t.name + (t.dialect->type == kDbmsMySql ? L" () VALUES ()" : L" DEFAULT VALUES");
         else
             s.text = L"INSERT INTO " + t.name + L" (" + names + L") VALUES (" + marks + L")";
-        if (t.dbms == Dbms::PostgreSQL) {
+        if (t.dialect->type == kDbmsPostgreSql) {
             std::wstring list;
             for (std::size_t i = 0; i < columns.size(); ++i) {
                 if (t.base[i].empty()) continue;
@@ -1067,7 +1064,7 @@ bool WriteRow(ConnectionCore& connection, const std::vector<ColumnInfo>& columns
         RowGuard guard(connection, owner);
         if (!limited) {
             if (!guard.Begin(error)) return false;
-            if (t.dbms == Dbms::MySQL) {
+            if (t.dialect->type == kDbmsMySql) {
                 // Tables of engines without transactions can't be undone: count first, then
                 // write one row at most.
                 Statement check{L"SELECT COUNT(*) FROM " + t.name + s.text.substr(whereAt),
@@ -1096,7 +1093,7 @@ bool WriteRow(ConnectionCore& connection, const std::vector<ColumnInfo>& columns
             return false;
         }
         if (!limited && !guard.End(true, error)) return false;
-        if (affected == 0 && kind == RowWrite::Update && t.dbms == Dbms::MySQL) {
+        if (affected == 0 && kind == RowWrite::Update && t.dialect->type == kDbmsMySql) {
             // MySQL counts changed rows, not found ones: a row that already holds the new values
             // counts 0. Look for it with the new values in place of the old.
             std::vector<_variant_t> now = original;
@@ -1131,7 +1128,7 @@ bool WriteRow(ConnectionCore& connection, const std::vector<ColumnInfo>& columns
         TakeBack(columns, returned, back, values);
         return true;
     }
-    if (t.dbms == Dbms::SQLite) {
+    if (t.dialect->valueTyped) {
         // The whole new row (rowid tables; a table without rowid keeps the values it was given).
         std::vector<std::size_t> all;
         std::wstring list;
@@ -1144,7 +1141,7 @@ bool WriteRow(ConnectionCore& connection, const std::vector<ColumnInfo>& columns
         RowSet row;
         OdbcError ignored;
         if (!list.empty() && Execute(connection, again, &row, nullptr, owner, ignored)) TakeBack(columns, all, row, values);
-    } else if (t.dbms == Dbms::MySQL) {
+    } else if (t.dialect->type == kDbmsMySql) {
         for (std::size_t i = 0; i < columns.size(); ++i) {
             if (!columns[i].autoIncrement || t.base[i].empty()) continue;
             const _variant_t& given = values[i];

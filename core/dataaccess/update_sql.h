@@ -12,8 +12,6 @@
 
 namespace zentra {
 
-enum class Dbms { Other, SQLite, PostgreSQL, MySQL };
-
 // The table that the changes of one result go to.
 struct TableTarget {
     // From the column descriptions (and the "Unique Table" property).
@@ -25,7 +23,7 @@ struct TableTarget {
     bool resolved = false;
     std::wstring name;               // the qualified, quoted table name
     std::wstring quote;              // the identifier quote ("" when the driver has none)
-    Dbms dbms = Dbms::Other;
+    const DbmsDialect* dialect = &DialectOfType(kDbmsNone);  // the connection's
     bool wideText = true;            // text goes as SQL_C_WCHAR, else as SQL_C_CHAR bytes
     std::vector<std::size_t> key;    // result columns of the table's key; empty: match all values
     bool rowIdentifier = true;       // without a key: the DBMS's row id (ctid, rowid) picks one row

@@ -68,73 +68,43 @@ CString CSetting::GetDatabase() {
 
 // ---- display and shell options ---------------------------------------------------------------
 
-void CSetting::SetSQLPrompt(const wchar_t* prompt) {
-    if (SetKey(SettingPath(), 1)) WriteString(L"Prompt", prompt ? prompt : L"");
+int CSetting::GetSettingInt(const wchar_t* name, int absent) {
+    if (!SetKey(SettingPath(), 0)) return absent;
+    return ReadInt(name, absent);
 }
 
-int CSetting::GetSQLPrompt(CString& prompt) {
-    prompt = L"SQL> ";
+int CSetting::SetSettingInt(const wchar_t* name, int value, int create) {
+    if (!SetKey(SettingPath(), create)) return 0;
+    return WriteInt(name, value);
+}
+
+int CSetting::GetSettingText(const wchar_t* name, const wchar_t* absent, CString& text) {
+    text = absent;
     if (!SetKey(SettingPath(), 0)) return 0;
-    prompt = ReadString(L"Prompt", prompt);
+    text = ReadString(name, text);
     return 1;
 }
 
-void CSetting::SetResultViewType(int type) {
-    if (SetKey(SettingPath(), 1)) WriteInt(L"ResultView", type);
-}
-
-int CSetting::GetResultViewType() {
-    if (!SetKey(SettingPath(), 0)) return 0;
-    return ReadInt(L"ResultView", 0);
-}
-
-void CSetting::SetTruncValue(int trunc) {
-    if (SetKey(SettingPath(), 1)) WriteInt(L"TruncValue", trunc);
-}
-
-int CSetting::GetTruncValue() {
-    if (!SetKey(SettingPath(), 0)) return 0;
-    return ReadInt(L"TruncValue", 0);
-}
-
-void CSetting::SetDisplayRecordNum(int show) {
-    if (SetKey(SettingPath(), 1)) WriteInt(L"RecordNum", show);
-}
-
-int CSetting::GetDisplayRecordNum() {
-    if (!SetKey(SettingPath(), 0)) return 1;
-    return ReadInt(L"RecordNum", 1);
-}
-
-int CSetting::SetEditor(const wchar_t* editor) {
+int CSetting::SetSettingText(const wchar_t* name, const wchar_t* text) {
     if (!SetKey(SettingPath(), 1)) return 0;
-    return WriteString(L"Editor", editor ? editor : L"");
+    return WriteString(name, text ? text : L"");
 }
 
-int CSetting::GetEditor(CString& editor) {
-    editor = L"notepad";
-    if (!SetKey(SettingPath(), 0)) return 0;
-    editor = ReadString(L"Editor", editor);
-    return 1;
-}
-
-void CSetting::SetAutoWrap(int wrap) {
-    if (SetKey(SettingPath(), 1)) WriteInt(L"AutoWrap", wrap);
-}
-
-int CSetting::GetAutoWrap() {
-    if (!SetKey(SettingPath(), 0)) return 1;
-    return ReadInt(L"AutoWrap", 1);
-}
-
-void CSetting::SetErrorBeep(int beep) {
-    if (SetKey(SettingPath(), 0)) WriteInt(L"ErrorBeep", beep);
-}
-
-int CSetting::GetErrorBeep() {
-    if (!SetKey(SettingPath(), 0)) return 1;
-    return ReadInt(L"ErrorBeep", 1);
-}
+void CSetting::SetSQLPrompt(const wchar_t* prompt) { SetSettingText(L"Prompt", prompt); }
+int CSetting::GetSQLPrompt(CString& prompt) { return GetSettingText(L"Prompt", kDefaultSqlPrompt, prompt); }
+void CSetting::SetResultViewType(int type) { SetSettingInt(L"ResultView", type); }
+int CSetting::GetResultViewType() { return GetSettingInt(L"ResultView", 0); }
+void CSetting::SetTruncValue(int trunc) { SetSettingInt(L"TruncValue", trunc); }
+int CSetting::GetTruncValue() { return GetSettingInt(L"TruncValue", 0); }
+void CSetting::SetDisplayRecordNum(int show) { SetSettingInt(L"RecordNum", show); }
+int CSetting::GetDisplayRecordNum() { return GetSettingInt(L"RecordNum", 1); }
+int CSetting::SetEditor(const wchar_t* editor) { return SetSettingText(L"Editor", editor); }
+int CSetting::GetEditor(CString& editor) { return GetSettingText(L"Editor", kDefaultEditor, editor); }
+void CSetting::SetAutoWrap(int wrap) { SetSettingInt(L"AutoWrap", wrap); }
+int CSetting::GetAutoWrap() { return GetSettingInt(L"AutoWrap", 1); }
+// Written only into an existing key.
+void CSetting::SetErrorBeep(int beep) { SetSettingInt(L"ErrorBeep", beep, 0); }
+int CSetting::GetErrorBeep() { return GetSettingInt(L"ErrorBeep", 1); }
 
 // ---- history ---------------------------------------------------------------------------------
 

@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "zentra/catalogue.h"
+#include "zentra/dialect.h"
 #include "zentra/text.h"
 
 using namespace zentra;
@@ -166,4 +167,42 @@ TEST(Catalogue, LinuxDriverFallbacks) {
               std::wstring::npos);
     EXPECT_NE(ToUpper(L"MariaDB Unicode").find(ToUpper(LinuxDriverFallbacks(2)[0])),
               std::wstring::npos);
+}
+
+// Every catalogue row's id is a named type, and the dialect records belong to catalogue types;
+// a driver's DBMS name finds the record that edits and fetches its way.
+TEST(Catalogue, DialectRecords) {
+    std::set<std::int32_t> ids;
+    for (const auto& row : g_ConnConfs) {
+        ids.insert(row.nType);
+        EXPECT_TRUE(row.nType >= kDbmsMsSql && row.nType <= kDbms4D) << row.nType;
+        // A record found by type is that type's or the plain one.
+        const DbmsType found = DialectOfType(row.nType).type;
+        EXPECT_TRUE(found == row.nType || found == kDbmsNone) << row.nType;
+    }
+    EXPECT_EQ(ids.size(), static_cast<size_t>(kConnConfCount));
+
+    EXPECT_EQ(DialectOfDbms(L"SQLite").type, kDbmsSqlite3);
+    EXPECT_TRUE(DialectOfDbms(L"SQLite").valueTyped);
+    EXPECT_EQ(DialectOfDbms(L"PostgreSQL").oneRow, OneRowLimit::RowIdSubquery);
+    EXPECT_EQ(CString(DialectOfDbms(L"PostgreSQL").rowId), L"ctid");
+    EXPECT_EQ(DialectOfDbms(L"MariaDB").type, kDbmsMySql);
+    EXPECT_EQ(DialectOfDbms(L"MySQL").oneRow, OneRowLimit::LimitClause);
+    EXPECT_EQ(DialectOfDbms(L"Microsoft SQL Server").type, kDbmsNone);
+    EXPECT_FALSE(DialectOfDbms(L"Microsoft SQL Server").valueTyped);
+    EXPECT_TRUE(SplitsBatches(DialectOfDbms(L"MariaDB"), L"libmaodbc.so"));
+    EXPECT_FALSE(SplitsBatches(DialectOfDbms(L"MySQL"), L"libmyodbc8w.so"));
+    EXPECT_FALSE(SplitsBatches(DialectOfDbms(L"PostgreSQL"), L"libmaodbc.so"));
+
+    // The native catalogue queries take the table in one "%s".
+    for (const auto& row : g_ConnConfs) {
+        const DbmsDialect& d = DialectOfType(row.nType);
+        for (const wchar_t* query : {d.columnsQuery, d.indexesQuery}) {
+            if (!query) continue;
+            const CString text = query;
+            const size_t at = text.find(L'%');
+            EXPECT_EQ(text.substr(at, 2), L"%s") << row.nType;
+            EXPECT_EQ(text.find(L'%', at + 1), CString::npos) << row.nType;
+        }
+    }
 }

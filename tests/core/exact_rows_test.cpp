@@ -174,6 +174,14 @@ TEST_P(ExactRows, AnAliasedFieldWritesTheColumnItReads) {
     rs.MoveLast();
     ASSERT_EQ(1, Set(rs, L"a", _variant_t::Bstr(L"NEWB"))) << U8(rs.m_strLastError);
     EXPECT_EQ((Lines{"1|NEWA|p", "2|q|NEWB"}), Native(L"select id, a, b from " + table + L" order by id"));
+    // An expression labelled with a column's name is no column: a write to it changes nothing.
+    CADORecordSet expr(&conn, 0);
+    Open(expr, L"select id, upper(a) as b, 'x' a from " + table + L" order by id");
+    EXPECT_NE(1, Set(expr, L"b", _variant_t::Bstr(L"LOST")));
+    expr.CancelUpdate();
+    EXPECT_NE(1, Set(expr, L"a", _variant_t::Bstr(L"LOST")));
+    expr.CancelUpdate();
+    EXPECT_EQ((Lines{"1|NEWA|p", "2|q|NEWB"}), Native(L"select id, a, b from " + table + L" order by id"));
 }
 
 TEST_P(ExactRows, ResultsWhoseRowsAreNotTableRowsAreRefused) {

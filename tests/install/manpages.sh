@@ -8,8 +8,9 @@ fail=0
 pages=(orva)
 [[ $gui == 1 ]] && pages+=(worva)
 for page in "${pages[@]}"; do
-    file=$root/usr/share/man/man1/$page.1
+    file=$root/usr/share/man/man1/$page.1.gz
     [[ -f $file ]] || { echo "$file is not installed" >&2; fail=1; continue; }
+    gzip -t "$file" || { echo "$file is not a whole gzip file" >&2; fail=1; continue; }
     text=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$file" 2>"$file.warnings")
     if [[ -s $file.warnings ]]; then
         echo "man --warnings on $page.1:" >&2
@@ -22,7 +23,7 @@ for page in "${pages[@]}"; do
     done
 done
 
-text=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$root/usr/share/man/man1/orva.1" 2>/dev/null)
+text=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$root/usr/share/man/man1/orva.1.gz" 2>/dev/null)
 for section in "DBMS TYPES" COMMANDS "EXIT STATUS" ENVIRONMENT EXAMPLES; do
     grep -q "^$section" <<<"$text" || { echo "orva.1 has no $section section" >&2; fail=1; }
 done

@@ -53,9 +53,11 @@ TEST(CompletionCandidates, ATabInALiteralOrACommentIsText) {
     EXPECT_EQ(Ask(c, L"select /* sh").insertTab, 1);
     EXPECT_EQ(Ask(c, L"select 'it''s' fr").insertTab, 0);
     // A literal opened on an earlier line of the statement.
-    c.SetPending(L"insert into t values ('first\r\n");
+    const CString firstLine = L"insert into t values ('first\n";
+    c.SetPending(&firstLine);
     EXPECT_EQ(Ask(c, L"second").insertTab, 1);
-    c.SetPending(L"insert into t values ('first',\r\n");
+    const CString firstTwo = L"insert into t values ('first',\n";
+    c.SetPending(&firstTwo);
     EXPECT_EQ(Ask(c, L"'x', 'y') ; sh").insertTab, 0);
     EXPECT_EQ(Candidates(c, L"'x', 'y') ; sh"), (CStringArray{L"show"}));
 }
@@ -67,7 +69,7 @@ TEST(CompletionCandidates, NamesFromTheCatalogue) {
     ASSERT_EQ(connection.Execute(L"create table order_lines(order_id int, item text)"), 1);
     ASSERT_EQ(connection.Execute(L"create view big_orders as select * from orders where amount > 100"), 1);
     CCompleter c;
-    c.SetConnection(&connection, 7, L"", L"");
+    c.SetConnection(&connection, zentra::kDbmsXls, L"", L"");
     EXPECT_EQ(Candidates(c, L"select * from ord"), (CStringArray{L"order_lines", L"orders"}));
     EXPECT_EQ(Candidates(c, L"select * from orders, b"), (CStringArray{L"big_orders"}));
     EXPECT_EQ(Candidates(c, L"desc order_"), (CStringArray{L"order_lines"}));
@@ -92,7 +94,7 @@ TEST(CompletionCandidates, NamesFromTheCatalogue) {
     c.Forget();
     EXPECT_EQ(Candidates(c, L"select * from \"Order D"), (CStringArray{L"Order Details\""}));
     // A connection that is gone gives no names, and the words still complete.
-    c.SetConnection(nullptr, 7, L"", L"");
+    c.SetConnection(nullptr, zentra::kDbmsXls, L"", L"");
     EXPECT_TRUE(Candidates(c, L"select * from ord").empty());
     EXPECT_EQ(Candidates(c, L"sel"), (CStringArray{L"select"}));
 }

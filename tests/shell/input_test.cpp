@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <string>
 
@@ -46,6 +47,20 @@ TEST(InputLines, ManyStatementsOnOneLineRunInOrder) {
 }  // namespace
 
 namespace {
+
+// SQLite without a database file works in memory, as the sqlite3 client does, and leaves no file.
+TEST(InputLines, SqliteWithoutAFileWorksInMemory) {
+    const auto strayFiles = [] {
+        int n = 0;
+        for (const auto& entry : std::filesystem::directory_iterator("."))
+            n += entry.path().filename().string().rfind("Driver=", 0) == 0;
+        return n;
+    };
+    const int before = strayFiles();
+    auto run = RunOrva({"-t", "sqlite3"}, "create table t(x);\ninsert into t values (42);\nselect x from t;\n");
+    EXPECT_TRUE(Contains(run.out, "| 1 |     42 |")) << run.out;
+    EXPECT_EQ(strayFiles(), before);
+}
 
 TEST(InputLines, ClosedInputEndsAsEndOfInput) {
     orvatest::RunOptions closed;
@@ -284,6 +299,18 @@ TEST(InputScripts, MariaDbWithoutMultiStatementsRunsTheBatchStatementByStatement
     std::remove(script.c_str());
 }
 
+// "#" comments and `quoted names` hide a ';' from the statement's end, typed or piped.
+TEST(InputLines, MariaDbHashCommentsAndBackticksHideTheEnd) {
+    if (!std::getenv("ORVANTA_TEST_MARIA_PORT")) GTEST_SKIP() << "MariaDB is not running (tests/dbservers.sh)";
+    const std::string t = "hash_" + std::to_string(getpid());
+    AskMaria("drop table if exists " + t + "; create table " + t + "(\\`a;b\\` int)");
+    auto run = RunMaria({}, "insert into " + t + " # it's one; row\n(`a;b`) values (1);\ninsert into " + t +
+                                " values (2); # done; really\nselect count(*) as n from " + t + ";\n");
+    EXPECT_TRUE(Contains(run.out, "| 1 |          2 |")) << run.out;
+    EXPECT_FALSE(Contains(run.out, "error")) << run.out;
+    EXPECT_EQ(AskMaria("select group_concat(\\`a;b\\` order by 1) from " + t + "; drop table " + t), "1,2");
+}
+
 // A trigger whose body holds several ';' runs as one statement, from -f and from @ alike.
 TEST(InputScripts, MariaDbTriggerBodyScriptCreatesTheTrigger) {
     if (!std::getenv("ORVANTA_TEST_MARIA_PORT")) GTEST_SKIP() << "MariaDB is not running (tests/dbservers.sh)";
@@ -307,6 +334,52 @@ TEST(InputScripts, MariaDbTriggerBodyScriptCreatesTheTrigger) {
 
 namespace {
 
+// A function body between dollar quotes, typed over several lines, is one statement.
+TEST(InputLines, PostgreSqlDollarQuotedBodiesAreOneStatement) {
+    const char* port = std::getenv("ORVANTA_TEST_PG_PORT");
+    if (!port) GTEST_SKIP() << "PostgreSQL is not running (tests/dbservers.sh)";
+    const std::string f = "dq_" + std::to_string(getpid());
+    auto run = RunOrva({"-t", "pgsql", "-h", "127.0.0.1", "-P", port, "-u", testdb::Env("ORVANTA_TEST_USER"), "-d",
+                        testdb::Env("ORVANTA_TEST_DB")},
+                       "create function " + f + "(x int) returns int as $fn$\nbegin\n  x := x + 1;\n  return x * 2;"
+                       "\nend;\n$fn$ language plpgsql;\nselect " + f + "(4) as v;\n",
+                       {"ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD")});
+    EXPECT_TRUE(Contains(run.out, "| 1 |     10 |")) << run.out;
+    const std::string psql = "PGPASSWORD='" + testdb::Env("ORVANTA_TEST_PASSWORD") + "' psql -h 127.0.0.1 -p " +
+                             port + " -U '" + testdb::Env("ORVANTA_TEST_USER") + "' -d '" +
+                             testdb::Env("ORVANTA_TEST_DB") + "' -At -c ";
+    EXPECT_EQ(orvatest::Capture(psql + "'select " + f + "(4)'"), "10");
+    orvatest::Capture(psql + "'drop function " + f + "'");
+}
+
+// What a string holds stays in it: JSON with double quotes, a backslash, a "/" or GO line and
+// indented lines inside a multi-line string; lines reach the server with the line ends of this
+// system. Checked with psql, typed through a pipe and from a script.
+TEST(InputLines, PostgreSqlStringsHideStatementEndsAndKeepTheirLines) {
+    const char* port = std::getenv("ORVANTA_TEST_PG_PORT");
+    if (!port) GTEST_SKIP() << "PostgreSQL is not running (tests/dbservers.sh)";
+    const std::string t = "strs_" + std::to_string(getpid());
+    const std::string psql = "PGPASSWORD='" + testdb::Env("ORVANTA_TEST_PASSWORD") + "' psql -h 127.0.0.1 -p " +
+                             port + " -U '" + testdb::Env("ORVANTA_TEST_USER") + "' -d '" +
+                             testdb::Env("ORVANTA_TEST_DB") + "' -At -c ";
+    orvatest::Capture(psql + "'create table " + t + "(k int, v text); insert into " + t + " values (0, null)'");
+    const std::vector<std::string> args{"-t", "pgsql", "-h", "127.0.0.1", "-P", port, "-u",
+                                        testdb::Env("ORVANTA_TEST_USER"), "-d", testdb::Env("ORVANTA_TEST_DB")};
+    const std::string statements =
+        "select '{\"a\":1}' as j;\nselect 'note; delete from " + t + "; ' as note;\nselect 'C:\\' as p;\n"
+        "insert into " + t + " values (1, 'x;y');\ninsert into " + t + " values (2, 'l1\n   l2\n/\ngo\nl3');\n";
+    const std::string script = testdb::NewSqliteFile() + ".sql";
+    orvatest::WriteFile(script, "insert into " + t + " values (3, $$a\n/\n  b$$);\nGO\n");
+    auto run = RunOrva(args, statements + "@ " + script + "\n",
+                       {"ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD")});
+    EXPECT_TRUE(Contains(run.out, "Execute script success.")) << run.out;
+    EXPECT_EQ(orvatest::Capture(psql + "\"select k, replace(replace(coalesce(v, '-'), chr(13), '<CR>'), chr(10), '|') from " +
+                                t + " order by k\""),
+              "0|-\n1|x;y\n2|l1|   l2|/|go|l3\n3|a|/|  b");
+    orvatest::Capture(psql + "'drop table " + t + "'");
+    std::remove(script.c_str());
+}
+
 // A COPY that streams through the client would hang the driver: refused, and the shell goes on.
 TEST(InputLines, PostgreSqlCopyThroughTheClientIsRefused) {
     const char* port = std::getenv("ORVANTA_TEST_PG_PORT");
@@ -319,6 +392,22 @@ TEST(InputLines, PostgreSqlCopyThroughTheClientIsRefused) {
                        {"ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD")}, limit);
     EXPECT_EQ(Count(run.out, "COPY FROM STDIN and COPY TO STDOUT are not run"), 2u) << run.out;
     EXPECT_TRUE(Contains(run.out, "|      3 |")) << run.out;
+
+    // In a script the whole batch is refused before any of it runs, and the shell goes on.
+    const std::string table = "cps_" + std::to_string(getpid());
+    const std::string script = testdb::NewSqliteFile() + ".sql";
+    orvatest::WriteFile(script, "create table " + table + "(x int);\ncopy " + table + " from stdin;\n");
+    run = RunOrva({"-t", "pgsql", "-h", "127.0.0.1", "-P", port, "-u", testdb::Env("ORVANTA_TEST_USER"), "-d",
+                   testdb::Env("ORVANTA_TEST_DB")},
+                  "@ " + script + "\nselect 4 as z;\n", {"ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD")},
+                  limit);
+    EXPECT_TRUE(Contains(run.out, "COPY FROM STDIN and COPY TO STDOUT are not run")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "|      4 |")) << run.out;
+    const std::string psql = "PGPASSWORD='" + testdb::Env("ORVANTA_TEST_PASSWORD") + "' psql -h 127.0.0.1 -p " +
+                             port + " -U '" + testdb::Env("ORVANTA_TEST_USER") + "' -d '" +
+                             testdb::Env("ORVANTA_TEST_DB") + "' -At -c ";
+    EXPECT_EQ(orvatest::Capture(psql + "\"select count(*) from pg_tables where tablename = '" + table + "'\""), "0");
+    std::remove(script.c_str());
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "options.h"
 #include "reader.h"
 #include "resources.h"
+#include "sqltext.h"
 #include "state.h"
 #include "zentra/codepage.h"
 #include "zentra/console.h"
@@ -147,7 +148,7 @@ TEST_F(ShellOptions, BannerUsesEnglishNames) {
     EXPECT_EQ(BannerText(t), L"Orvanta: Release 3.0.01 - Production on Monday, Dec 07 09:05:03, 2026");
 }
 
-CONNECT_INFO Info(int type, CString host, int port, CString user, CString password, CString db) {
+CONNECT_INFO Info(zentra::DbmsType type, CString host, int port, CString user, CString password, CString db) {
     CONNECT_INFO info;
     info.type = type;
     info.host = std::move(host);
@@ -160,32 +161,32 @@ CONNECT_INFO Info(int type, CString host, int port, CString user, CString passwo
 
 TEST(ShellConnectionString, TemplatesAndSpecialRows) {
     CCommandHelper helper;
-    CONNECT_INFO mssql = Info(1, L"localhost", 1433, L"sa", L"pw", L"master");
+    CONNECT_INFO mssql = Info(zentra::kDbmsMsSql, L"localhost", 1433, L"sa", L"pw", L"master");
     mssql.driver = L"SQL Server";
     EXPECT_EQ(helper.BuildConnectionString(mssql).rfind(L"Driver={SQL Server};Server=127.0.0.1,1433;", 0), 0u);
 
-    CONNECT_INFO unresolved = Info(1, L"no-such-host.invalid", 1433, L"sa", L"", L"");
+    CONNECT_INFO unresolved = Info(zentra::kDbmsMsSql, L"no-such-host.invalid", 1433, L"sa", L"", L"");
     EXPECT_NE(helper.BuildConnectionString(unresolved).find(L"Server=,1433;"), CString::npos);
 
-    CONNECT_INFO fileDsn = Info(15, L"", 0, L"u", L"p", L"C:\\dsn\\x.dsn");
+    CONNECT_INFO fileDsn = Info(zentra::kDbmsOdbcDsn, L"", 0, L"u", L"p", L"C:\\dsn\\x.dsn");
     EXPECT_EQ(helper.BuildConnectionString(fileDsn), L"FILEDSN=C:\\dsn\\x.dsn;Uid=u;Pwd=p;");
-    CONNECT_INFO dsn = Info(15, L"", 0, L"", L"", L"Sales");
+    CONNECT_INFO dsn = Info(zentra::kDbmsOdbcDsn, L"", 0, L"", L"", L"Sales");
     EXPECT_EQ(helper.BuildConnectionString(dsn), L"DSN=Sales;Uid=;Pwd=;");
 
-    CONNECT_INFO none = Info(0, L"h", 1, L"u", L"p", L"d");
+    CONNECT_INFO none = Info(zentra::kDbmsNone, L"h", 1, L"u", L"p", L"d");
     EXPECT_EQ(helper.BuildConnectionString(none), L"");
 }
 
 TEST(ShellConnectionString, ValuesCannotInjectKeywords) {
     CCommandHelper helper;
     // A password holding a later placeholder reaches the driver as typed.
-    CONNECT_INFO pg = Info(3, L"127.0.0.1", 5432, L"me", L"a%dbc%user", L"sales");
+    CONNECT_INFO pg = Info(zentra::kDbmsPostgreSql, L"127.0.0.1", 5432, L"me", L"a%dbc%user", L"sales");
     pg.driver = L"PostgreSQL Unicode";
     EXPECT_EQ(helper.BuildConnectionString(pg),
               L"Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=5432;Database=sales;Uid=me;Pwd=a%dbc%user;");
 
     // ';', braces and leading blanks are quoted so they cannot start a keyword of their own.
-    CONNECT_INFO evil = Info(3, L"127.0.0.1", 5432, L"me;Driver=x", L"  p}w;", L"d{b");
+    CONNECT_INFO evil = Info(zentra::kDbmsPostgreSql, L"127.0.0.1", 5432, L"me;Driver=x", L"  p}w;", L"d{b");
     evil.driver = L"PostgreSQL Unicode";
     CString s = helper.BuildConnectionString(evil);
     EXPECT_NE(s.find(L"Uid={me;Driver=x};"), CString::npos) << s;
@@ -193,7 +194,7 @@ TEST(ShellConnectionString, ValuesCannotInjectKeywords) {
     EXPECT_NE(s.find(L"Database={d{b};"), CString::npos) << s;
 
     // A user with leading blanks loses them (trimmed), a password keeps them.
-    CONNECT_INFO blanks = Info(2, L" localhost ", 3306, L"  root", L"  pw", L"");
+    CONNECT_INFO blanks = Info(zentra::kDbmsMySql, L" localhost ", 3306, L"  root", L"  pw", L"");
     blanks.driver = L"MariaDB Unicode";
     s = helper.BuildConnectionString(blanks);
     EXPECT_NE(s.find(L"User=root;Password={  pw};"), CString::npos) << s;
@@ -204,18 +205,18 @@ TEST(ShellConnectionString, ValuesCannotInjectKeywords) {
 TEST(ShellDriverSearch, FindsInstalledDriversOrNamesTheDownloadPage) {
     CCommandHelper helper;
     CString driver, error;
-    auto find = [&](int type) {
+    auto find = [&](zentra::DbmsType type) {
         CONNECT_INFO info;
         info.type = type;
         return helper.FindDriver(driver, error, info);
     };
-    ASSERT_EQ(find(22), 1) << error;  // SQLite3
+    ASSERT_EQ(find(zentra::kDbmsSqlite3), 1) << error;  // SQLite3
     EXPECT_NE(zentra::ToUpper(driver).find(L"SQLITE3"), CString::npos);
-    EXPECT_EQ(find(11), 0);  // IBM DB2: no such driver here
+    EXPECT_EQ(find(zentra::kDbmsDb2), 0);  // IBM DB2: no such driver here
     EXPECT_EQ(error.rfind(L"ODBC Driver is not found!\r\nPlease visit: http", 0), 0u) << error;
-    EXPECT_EQ(find(24), 1);  // an OLE DB provider row: no driver needed
+    EXPECT_EQ(find(zentra::kDbmsIndexServer), 1);  // an OLE DB provider row: no driver needed
     EXPECT_TRUE(driver.empty());
-    EXPECT_EQ(find(99), 0);
+    EXPECT_EQ(find(static_cast<zentra::DbmsType>(99)), 0);
     EXPECT_EQ(error, L"Server type has not existed!");
 }
 
@@ -260,11 +261,84 @@ TEST(ShellDispatch, OnePassSplitMatchesASplitFromEveryStart) {
     }
 }
 
+using zentra::SqlLexis;
+
+// The statements a text splits into under a lexis.
+std::vector<CString> SplitUnder(const SqlLexis& lexis, const CString& text) {
+    const SqlLexis saved = CurrentSqlLexis();
+    SetSqlLexis(lexis);
+    std::vector<CString> pieces;
+    CStatementSplitter splitter(text);
+    for (CString piece; splitter.Next(piece);) pieces.push_back(zentra::Trim(piece));
+    SetSqlLexis(saved);
+    return pieces;
+}
+
+TEST(ShellDispatch, EachDbmsQuotesAndCommentsHideTerminators) {
+    const SqlLexis pg = zentra::DialectOfType(zentra::kDbmsPostgreSql).lexis;
+    const SqlLexis my = zentra::DialectOfType(zentra::kDbmsMySql).lexis;
+    const SqlLexis lite = zentra::DialectOfType(zentra::kDbmsSqlite3).lexis;
+    using V = std::vector<CString>;
+    // Every DBMS: a quote closes only at its own character, so JSON in a string or an apostrophe in
+    // a name hides nothing that follows.
+    for (const SqlLexis& lexis : {SqlLexis{}, pg, my, lite}) {
+        EXPECT_EQ(SplitUnder(lexis, L"select '{\"a\":1}' as j; select 'note; delete from x' as n; select \"it's\";"),
+                  (V{L"select '{\"a\":1}' as j", L"select 'note; delete from x' as n", L"select \"it's\""}));
+        EXPECT_EQ(SplitUnder(lexis, L"select 'it''s; fine', \"a\"\"b;\"; x"),
+                  (V{L"select 'it''s; fine', \"a\"\"b;\"", L"x"}));
+    }
+    // PostgreSQL: a function body between dollar quotes is one statement, tags must match; a
+    // backslash is a plain character but in E'' strings; /* */ comments nest.
+    EXPECT_EQ(SplitUnder(pg, L"create function f() returns int as $$ select 1; $$ language sql; select 2;"),
+              (V{L"create function f() returns int as $$ select 1; $$ language sql", L"select 2"}));
+    EXPECT_EQ(SplitUnder(pg, L"do $body$ begin perform '$$;'; end $body$; select 3"),
+              (V{L"do $body$ begin perform '$$;'; end $body$", L"select 3"}));
+    EXPECT_EQ(SplitUnder(pg, L"select $1; select a$b$; select $q$\\$q$; x"),
+              (V{L"select $1", L"select a$b$", L"select $q$\\$q$", L"x"}));
+    EXPECT_EQ(SplitUnder(pg, L"select 'C:\\'; select E'a\\';b'; select 'x'"),
+              (V{L"select 'C:\\'", L"select E'a\\';b'", L"select 'x'"}));
+    EXPECT_EQ(SplitUnder(pg, L"select 1 /* a /* b */ ; delete */ as one; x"), (V{L"select 1 /* a /* b */ ; delete */ as one", L"x"}));
+    // Elsewhere a dollar sign is plain text, and a backslash escapes (the rule kept for the others).
+    EXPECT_EQ(SplitUnder(SqlLexis{}, L"select $$;$$"), (V{L"select $$", L"$$"}));
+    EXPECT_EQ(SplitUnder(SqlLexis{}, L"select 'a\\';b'; c"), (V{L"select 'a\\';b'", L"c"}));
+    // MySQL: "#" comments to the end of the line, `names` quoted, "--" a comment only before a blank.
+    EXPECT_EQ(SplitUnder(my, L"select 1 # it's; a comment\n, 2; select `a;``b`; select 3"),
+              (V{L"select 1 # it's; a comment\n, 2", L"select `a;``b`", L"select 3"}));
+    EXPECT_EQ(SplitUnder(my, L"select 1--1; select 2 -- x; y\n; z"), (V{L"select 1--1", L"select 2 -- x; y", L"z"}));
+    EXPECT_EQ(SplitUnder(my, L"select 'a\\';b'; c"), (V{L"select 'a\\';b'", L"c"}));
+    EXPECT_EQ(SplitUnder(SqlLexis{}, L"select 1 # x; y"), (V{L"select 1 # x", L"y"}));
+    // SQLite: [names] and `names`; a backslash is plain.
+    EXPECT_EQ(SplitUnder(lite, L"select 1 as [a'b;c], `d;e`, 'f\\'; g"), (V{L"select 1 as [a'b;c], `d;e`, 'f\\'", L"g"}));
+    // The same for the batch splitter and the comment trimmer.
+    SetSqlLexis(my);
+    EXPECT_EQ(SplitBatch(L"select 1; # two; three\nselect `;`"), (V{L"select 1", L"select `;`"}));
+    EXPECT_EQ(WithoutEdgeComments(L"# lead\nselect 1 # tail"), L"select 1");
+    EXPECT_TRUE(IsOnlyComments(L"# only ; this\n"));
+    SetSqlLexis(SqlLexis{});
+    // The lexis follows the connection's type, or the server's name behind a data source.
+    EXPECT_TRUE(SqlLexisOf(zentra::kDbmsPostgreSql, L"").dollarQuotes);
+    EXPECT_TRUE(SqlLexisOf(zentra::kDbmsMySql, L"").hashComments);
+    EXPECT_TRUE(SqlLexisOf(zentra::kDbmsOdbcDsn, L"MariaDB").hashComments);
+    EXPECT_TRUE(SqlLexisOf(zentra::kDbmsOdbcDsn, L"PostgreSQL").dollarQuotes);
+    EXPECT_FALSE(SqlLexisOf(zentra::kDbmsSqlite3, L"").hashComments);
+    EXPECT_FALSE(SqlLexisOf(zentra::kDbmsMsSql, L"PostgreSQL").dollarQuotes);
+}
+
+TEST(ShellDispatch, ClientCopyIsFoundByItsWords) {
+    EXPECT_TRUE(IsClientCopy(L"copy t from stdin"));
+    EXPECT_TRUE(IsClientCopy(L"-- load\nCOPY t (a, b) FROM /* here */ STDIN with csv"));
+    EXPECT_TRUE(IsClientCopy(L"copy (select 1) to stdout"));
+    EXPECT_FALSE(IsClientCopy(L"copy (select 'from stdin') to '/tmp/x'"));
+    EXPECT_FALSE(IsClientCopy(L"copy t /* to stdout */ from '/data/f'"));
+    EXPECT_FALSE(IsClientCopy(L"select 'copy t from stdin'"));
+    EXPECT_FALSE(IsClientCopy(L"copy_t from stdin"));
+}
+
 TEST(ShellDispatch, TerminatorsOutsideQuotes) {
     CCommandHelper h;
     EXPECT_EQ(h.FindOutsideQuotes(L"select 'a;b';", L';', 0), 12);
     EXPECT_EQ(h.FindOutsideQuotes(L"a\\;b", L';', 0), -1);
-    EXPECT_EQ(h.FindOutsideQuotes(L"\"it's\";", L';', -5), -1);  // the inner ' switches the state
+    EXPECT_EQ(h.FindOutsideQuotes(L"\"it's\";", L';', -5), 6);  // a ' inside "..." is text
     // Comments open no quote and hide a ';'.
     EXPECT_EQ(h.FindOutsideQuotes(L"-- don't;\n;", L';', 0), 10);
     EXPECT_EQ(h.FindOutsideQuotes(L"/* ';' */ x;", L';', 0), 11);

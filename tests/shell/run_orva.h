@@ -249,7 +249,7 @@ public:
     }
 
     // A new connection as the shell's, with `type` as its catalogue type.
-    bool Connect(const std::wstring& connectionString, int type = 22) {
+    bool Connect(const std::wstring& connectionString, zentra::DbmsType type = zentra::kDbmsSqlite3) {
         orva::State().connection = std::make_unique<zentra::CADOConnection>();
         orva::State().connectInfo.type = type;
         if (orva::State().connection->Open(connectionString.c_str())) return true;

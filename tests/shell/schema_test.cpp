@@ -6,6 +6,7 @@
 #include <string>
 
 #include "commands.h"
+#include "reader.h"
 #include "run_orva.h"
 #include "schema.h"
 
@@ -17,10 +18,10 @@ using orva::State;
 using zentra::CADOConnection;
 using zentra::CADORecordSet;
 
-constexpr int kSqlite = 22;
-constexpr int kMySql = 2;
-constexpr int kPostgres = 3;
-constexpr int kOdbcDsn = 15;
+constexpr zentra::DbmsType kSqlite = zentra::kDbmsSqlite3;
+constexpr zentra::DbmsType kMySql = zentra::kDbmsMySql;
+constexpr zentra::DbmsType kPostgres = zentra::kDbmsPostgreSql;
+constexpr zentra::DbmsType kOdbcDsn = zentra::kDbmsOdbcDsn;
 
 // Exposes the per-object operations, so that names the word splitter could never deliver reach
 // the native queries.
@@ -76,7 +77,7 @@ testdb::Backend FindBackend(testdb::Kind kind) {
 
 // The record count of ShowColumns (indexes false) or ShowIndexes (true) for `table` on the
 // shell's connection; -1 when the query failed.
-long RowsFor(int type, const std::wstring& table, bool indexes) {
+long RowsFor(zentra::DbmsType type, const std::wstring& table, bool indexes) {
     OpenSchemaShow show(State().output.get(), type);
     CADORecordSet recordset(State().connection.get(), 1);
     FieldMapArray map;
@@ -129,14 +130,14 @@ TEST(SchemaCommandForms, DefaultMapsHaveASchemaColumnOnlyWhereSchemasMatter) {
     // Types 1, 3, 4 and 11 head the listings with a Schema column; the others do not. The
     // recordset has no connection: the map is filled before the query fails.
     const struct {
-        int type;
+        zentra::DbmsType type;
         const wchar_t* line;
         std::vector<std::wstring> captions;
     } cases[] = {
-        {1, L"SHOW TABLES", {L"Schema", L"Table"}},           {kSqlite, L"SHOW tab", {L"Table"}},
-        {11, L"SHOW VIEWS", {L"Schema", L"View"}},            {kOdbcDsn, L"SHOW vie", {L"View"}},
-        {4, L"SHOW FUNC", {L"Schema", L"Procedure"}},         {kSqlite, L"SHOW procedures", {L"Procedure"}},
-        {1, L"SHOW ind from t", {L"Index", L"Field", L"Clustered", L"Unique", L"Null"}},
+        {zentra::kDbmsMsSql, L"SHOW TABLES", {L"Schema", L"Table"}},           {kSqlite, L"SHOW tab", {L"Table"}},
+        {zentra::kDbmsDb2, L"SHOW VIEWS", {L"Schema", L"View"}},            {kOdbcDsn, L"SHOW vie", {L"View"}},
+        {zentra::kDbmsOracle, L"SHOW FUNC", {L"Schema", L"Procedure"}},         {kSqlite, L"SHOW procedures", {L"Procedure"}},
+        {zentra::kDbmsMsSql, L"SHOW ind from t", {L"Index", L"Field", L"Clustered", L"Unique", L"Null"}},
     };
     for (const auto& c : cases) {
         CSchemaShow show(State().output.get(), c.type);
@@ -423,7 +424,7 @@ TEST_F(SchemaPostgres, NamesWithQuotesAndBackslashesCannotChangeTheQuery) {
     EXPECT_EQ(RowsFor(kPostgres, W(odd), false), 1);
     EXPECT_EQ(RowsFor(kPostgres, W(odd), true), 1);
     // A name written to widen the condition finds nothing instead of every table's rows.
-    EXPECT_EQ(RowsFor(kPostgres, W("x') or lower(tbl.relname)=lower('" + table), false), 0);
+    EXPECT_EQ(RowsFor(kPostgres, W("x') or lower(t.relname)=lower('" + table), false), 0);
     EXPECT_EQ(RowsFor(kPostgres, W("x') or lower(t.relname)=lower('" + table), true), 0);
     // With standard_conforming_strings off a backslash in a literal escapes; the name still matches.
     session.Exec(L"SET standard_conforming_strings = off");

@@ -49,6 +49,24 @@ TEST(TerminalInput, TabsReachTheStatement) {
     std::filesystem::remove_all(dir);
 }
 
+// Ctrl+D on a continuation line gives the half-typed statement up: it is not run.
+TEST(TerminalInput, EndOfInputOnAContinuationLineRunsNothing) {
+    const std::string db = testdb::NewSqliteFile();
+    ASSERT_EQ(std::system(("sqlite3 '" + db + "' 'create table m(v text); insert into m values (1), (2)'").c_str()), 0);
+    const std::string dir = FreshDir();
+    Terminal term({"-t", "sqlite3", "-d", db}, Env(dir));
+    ASSERT_TRUE(term.Ready()) << term.Output();
+    const size_t mark = term.Output().size();
+    term.Send("delete from m\r");
+    ASSERT_TRUE(term.WaitFor("~ 2", mark)) << term.Output().substr(mark);
+    term.Send("\x04");
+    const int status = term.Wait(10000);
+    EXPECT_TRUE(WIFEXITED(status)) << term.Output().substr(mark);
+    EXPECT_EQ(term.Output().find("Query Okay", mark), std::string::npos) << term.Output().substr(mark);
+    EXPECT_EQ(Ask(db, "select count(*) from m"), "2");
+    std::filesystem::remove_all(dir);
+}
+
 TEST(TerminalLogin, CtrlCAtTheLoginPromptGivesUp) {
     const std::string dir = FreshDir();
     Terminal term({"-t", "sqlite3", "-d", "/nonexistent/dir/x.db"}, Env(dir));

@@ -12,6 +12,7 @@
 #include "commands.h"
 #include "reader.h"
 #include "run_orva.h"
+#include "settings.h"
 #include "utility.h"
 #include "zentra/variant.h"
 
@@ -239,7 +240,7 @@ TEST_F(UtilitySpool, CapturesPromptsInputAndOutputUntilOff) {
 
     Type("select 7 as seven\n;\n");
     const std::wstring statement = orva::ReadStatement();
-    EXPECT_EQ(statement, L"select 7 as seven\r\n;");
+    EXPECT_EQ(statement, L"select 7 as seven\n;");
     EXPECT_EQ(Take(), "SQL>   ~ 2 ");
     const std::string shown = Line(statement).substr(2);
     EXPECT_TRUE(Contains(shown, "seven"));
@@ -328,7 +329,7 @@ TEST_F(UtilityEdit, TheEditorChangesTheLastStatement) {
     EXPECT_EQ(Line(L"ED"), "1 All commands must end with ';'.\r\n\r\n");
     // The editor saw the statement as lines of this system's text files.
     EXPECT_EQ(ReadFile(seen), "select a\nfrom t\n");
-    EXPECT_EQ(State().lastStatement, L"select a\r\nfrom t\r\nwhere a = 1;");
+    EXPECT_EQ(State().lastStatement, L"select a\nfrom t\nwhere a = 1;");
     const fs::path file = dir_ / "state" / "orvanta" / "buf.sql";
     EXPECT_EQ(ReadFile(file), "select a\nfrom t\nwhere a = 1;\n");
     EXPECT_EQ(fs::status(file.parent_path()).permissions() & fs::perms::all, fs::perms::owner_all);
@@ -338,7 +339,7 @@ TEST_F(UtilityEdit, TheEditorChangesTheLastStatement) {
     Exec(L"create table t(a int)");
     Exec(L"insert into t values(1)");
     Type("/\n");
-    EXPECT_EQ(orva::ReadStatement(), L"select a\r\nfrom t\r\nwhere a = 1;");
+    EXPECT_EQ(orva::ReadStatement(), L"select a\nfrom t\nwhere a = 1;");
 }
 
 TEST_F(UtilityEdit, NamedFilesAndQuotedPaths) {

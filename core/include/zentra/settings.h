@@ -186,10 +186,23 @@ private:
     std::shared_ptr<RegistryStore> m_pStore;
 };
 
+// The defaults of the prompt and the editor setting.
+inline constexpr wchar_t kDefaultSqlPrompt[] = L"SQL> ";
+inline constexpr wchar_t kDefaultEditor[] = L"notepad";
+
 class CSetting : public CRegistry {
 public:
     CSetting();
     virtual ~CSetting() = default;
+
+    // A value of the shell's settings key by its name. GetSettingInt gives `absent` when the key
+    // or the value is missing. GetSettingText stores `absent` in `text` first and returns 0 when
+    // the key doesn't exist, else 1 with the stored text or `absent`. The setters create the key
+    // when `create` is nonzero and return the result of the write.
+    int GetSettingInt(const wchar_t* name, int absent);
+    int SetSettingInt(const wchar_t* name, int value, int create = 1);
+    int GetSettingText(const wchar_t* name, const wchar_t* absent, CString& text);
+    int SetSettingText(const wchar_t* name, const wchar_t* text);
 
     void SetServerType(UINT type);
     UINT GetServerType();
@@ -203,7 +216,7 @@ public:
     CString GetDatabase();
 
     void SetSQLPrompt(const wchar_t* prompt);
-    // Stores "SQL> " in `prompt` first; 0 when the setting key doesn't exist, else 1 with the
+    // Stores kDefaultSqlPrompt in `prompt` first; 0 when the setting key doesn't exist, else 1 with the
     // stored value or the default.
     int GetSQLPrompt(CString& prompt);
     void SetResultViewType(int type);
@@ -213,7 +226,7 @@ public:
     void SetDisplayRecordNum(int show);
     int GetDisplayRecordNum();
     int SetEditor(const wchar_t* editor);
-    // Stores "notepad" in `editor` first; 0 when the setting key doesn't exist, else 1.
+    // Stores kDefaultEditor in `editor` first; 0 when the setting key doesn't exist, else 1.
     int GetEditor(CString& editor);
     void SetAutoWrap(int wrap);
     int GetAutoWrap();
