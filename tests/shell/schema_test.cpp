@@ -127,7 +127,7 @@ TEST(SchemaCommandForms, LinesThatAreNotTheShellsShowBelongToTheServer) {
 
 TEST(SchemaCommandForms, DefaultMapsHaveASchemaColumnOnlyWhereSchemasMatter) {
     ShellSession session;
-    // Types 1, 3, 4 and 11 head the listings with a Schema column; the others do not. The
+    // MS SQL, PostgreSQL, Oracle and DB2 head the listings with a Schema column; the others do not. The
     // recordset has no connection: the map is filled before the query fails.
     const struct {
         zentra::DbmsType type;
