@@ -82,7 +82,8 @@ int ChangeDatabase(std::unique_ptr<zentra::CADOConnection>* slot, CONNECT_INFO& 
     if (!slot || !*slot) return 0;
     CString database = name ? name : L"";
 
-    if (zentra::DialectOfType(type).useByStatement) {
+    // A connection that was lost is opened again, with the database asked for: USE is the way back.
+    if (zentra::DialectOfType(type).useByStatement && (*slot)->IsConnect()) {
         zentra::CADOCommand command(slot->get(), L"", zentra::adCmdText);
         command.SetText(zentra::Format(L"use %s", database));
         if (!command.Execute(zentra::adCmdText | zentra::adExecuteNoRecords)) {

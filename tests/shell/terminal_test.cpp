@@ -69,6 +69,40 @@ TEST(TerminalInput, EndOfInputOnAContinuationLineRunsNothing) {
     std::filesystem::remove_all(dir);
 }
 
+// A MariaDB session killed on the server: the next statement says so, and USE connects again.
+TEST(TerminalServer, UseConnectsAgainAfterALostMariaDbConnection) {
+    if (!std::getenv("ORVANTA_TEST_MARIA_PORT")) GTEST_SKIP() << "MariaDB is not running (tests/dbservers.sh)";
+    const std::string db = testdb::Env("ORVANTA_TEST_DB");
+    const std::string dir = FreshDir();
+    std::vector<std::string> env = Env(dir);
+    env.push_back("ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD"));
+    Terminal term({"-t", "mysql", "-h", "127.0.0.1", "-P", testdb::Env("ORVANTA_TEST_MARIA_PORT"), "-u",
+                   testdb::Env("ORVANTA_TEST_USER"), "-d", db, "-c", "set table off"},
+                  env);
+    ASSERT_TRUE(term.Ready()) << term.Output();
+    size_t mark = term.Output().size();
+    term.Send("select connection_id() as cid;\r");
+    ASSERT_TRUE(term.WaitFor("Query Okay", mark)) << term.Output().substr(mark);
+    std::smatch id;
+    const std::string shown = term.Output().substr(mark);
+    ASSERT_TRUE(std::regex_search(shown, id, std::regex("cid: ([0-9]+)"))) << shown;
+    orvatest::Capture("mariadb -h 127.0.0.1 -P " + testdb::Env("ORVANTA_TEST_MARIA_PORT") + " -u '" +
+                      testdb::Env("ORVANTA_TEST_USER") + "' -p'" + testdb::Env("ORVANTA_TEST_PASSWORD") + "' -e 'kill " +
+                      id[1].str() + "'");
+    mark = term.Output().size();
+    term.Send("select 1 as one;\r");
+    ASSERT_TRUE(term.WaitFor("SQL> ", mark + 1)) << term.Output().substr(mark);
+    mark = term.Output().size();
+    term.Send("use " + db + ";\r");
+    ASSERT_TRUE(term.WaitFor("Database changed.", mark)) << term.Output().substr(mark);
+    mark = term.Output().size();
+    term.Send("select 40 + 2 as v;\r");
+    ASSERT_TRUE(term.WaitFor("Query Okay", mark)) << term.Output().substr(mark);
+    EXPECT_NE(term.Output().find("v: 42", mark), std::string::npos) << term.Output().substr(mark);
+    EXPECT_TRUE(term.Exit()) << term.Output();
+    std::filesystem::remove_all(dir);
+}
+
 TEST(TerminalLogin, CtrlCAtTheLoginPromptGivesUp) {
     const std::string dir = FreshDir();
     Terminal term({"-t", "sqlite3", "-d", "/nonexistent/dir/x.db"}, Env(dir));
