@@ -33,20 +33,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < size; ++i) {
         const std::uint8_t op = data[i];
         switch (op % 4) {
-            case 0: block.Abort(); ctrlC = true; break;
-            case 1: block.Disconnect(); cancel = true; break;
-            case 2: block.KeyDown(op >> 2); key = true; lastKey = op >> 2; break;
-            case 3: {
-                int code = -1;
-                const CControlLink::Request got = link.TakeRequest(&code);
-                CControlLink::Request want = CControlLink::None;
-                if (ctrlC) want = CControlLink::CtrlC, ctrlC = false;
-                else if (cancel) want = CControlLink::Cancel, cancel = false;
-                else if (key) want = CControlLink::Key, key = false;
-                if (got != want) std::abort();
-                if (got == CControlLink::Key && code != lastKey) std::abort();
-                break;
-            }
+        case 0:
+            block.Abort();
+            ctrlC = true;
+            break;
+        case 1:
+            block.Disconnect();
+            cancel = true;
+            break;
+        case 2:
+            block.KeyDown(op >> 2);
+            key = true;
+            lastKey = op >> 2;
+            break;
+        case 3: {
+            int code = -1;
+            const CControlLink::Request got = link.TakeRequest(&code);
+            CControlLink::Request want = CControlLink::None;
+            if (ctrlC) want = CControlLink::CtrlC, ctrlC = false;
+            else if (cancel) want = CControlLink::Cancel, cancel = false;
+            else if (key) want = CControlLink::Key, key = false;
+            if (got != want) std::abort();
+            if (got == CControlLink::Key && code != lastKey) std::abort();
+            break;
+        }
         }
     }
     return 0;

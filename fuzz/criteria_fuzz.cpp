@@ -31,9 +31,11 @@ std::unique_ptr<RowSet> Rows() {
     }
     const wchar_t* names[] = {L"Ann", L"bob", L"O'Brien", L"", L"zoë"};
     for (int r = 0; r < 5; ++r) {
-        if (r == 3) rows->AddNull(); else rows->AddInt(r * 7 - 3);
+        if (r == 3) rows->AddNull();
+        else rows->AddInt(r * 7 - 3);
         rows->AddText(names[r]);
-        if (r == 1) rows->AddNull(); else rows->AddDouble(r * 2.5 - 1);
+        if (r == 1) rows->AddNull();
+        else rows->AddDouble(r * 2.5 - 1);
         rows->AddTimestamp(SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(1990 + r), 1, 15, 12, 0, 0, 0});
         rows->AddBool(r % 2 == 0);
         rows->EndRow();

@@ -24,8 +24,7 @@ bool SameColumns(const RowSet& a, const RowSet& b) {
     if (a.columns.size() != b.columns.size()) return false;
     for (std::size_t i = 0; i < a.columns.size(); ++i) {
         const ColumnInfo &x = a.columns[i], &y = b.columns[i];
-        if (x.name != y.name || x.adoType != y.adoType || x.kind != y.kind || x.nullable != y.nullable)
-            return false;
+        if (x.name != y.name || x.adoType != y.adoType || x.kind != y.kind || x.nullable != y.nullable) return false;
     }
     return true;
 }

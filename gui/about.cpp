@@ -65,7 +65,8 @@ void CHyperLink::mouseReleaseEvent(QMouseEvent* event) {
         UpdateLook();
     } else {
         QApplication::beep();
-        QMessageBox::warning(this, LoadQString(AFX_IDS_APP_TITLE), QStringLiteral("Unable to open hyperlink:\n\n") + why);
+        QMessageBox::warning(this, LoadQString(AFX_IDS_APP_TITLE),
+                             QStringLiteral("Unable to open hyperlink:\n\n") + why);
         UpdateLook();
     }
 }
@@ -118,8 +119,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     setWindowIcon(AppIcon());
     auto* icon = new QLabel(this);
     icon->setPixmap(AppIcon().pixmap(48, 48));
-    if (icon->pixmap().isNull())
-        icon->setPixmap(style()->standardIcon(QStyle::SP_ComputerIcon).pixmap(48, 48));
+    if (icon->pixmap().isNull()) icon->setPixmap(style()->standardIcon(QStyle::SP_ComputerIcon).pixmap(48, 48));
     m_pVersion = new QLabel(this);
     m_pVersion->setAlignment(Qt::AlignCenter);
     m_pVersion->setTextFormat(Qt::PlainText);
@@ -142,8 +142,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     grid->setSizeConstraint(QLayout::SetFixedSize);
     const QFontMetrics title(QApplication::font("QMdiSubWindowTitleBar"));
     icon->setMinimumWidth(48);
-    m_pVersion->setMinimumWidth(std::max(m_pVersion->sizeHint().width(),
-                                         title.horizontalAdvance(windowTitle()) + 120 - 48 - 16));
+    m_pVersion->setMinimumWidth(
+        std::max(m_pVersion->sizeHint().width(), title.horizontalAdvance(windowTitle()) + 120 - 48 - 16));
 }
 
 }  // namespace worva

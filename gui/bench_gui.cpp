@@ -56,9 +56,7 @@ void TypeLine(CCommandEdit* view, const QString& line) {
     QCoreApplication::sendEvent(view, &enter);
 }
 
-int CountOf(CCommandEdit* view, const QString& text) {
-    return view->toPlainText().count(text);
-}
+int CountOf(CCommandEdit* view, const QString& text) { return view->toPlainText().count(text); }
 
 // The text of the last few lines of the view.
 QString Tail(CCommandEdit* view, int lines = 4) {
@@ -129,8 +127,8 @@ private:
             return;
         }
         m_posted.push_back(m_clock.elapsed());
-        QCoreApplication::postEvent(m_pView, new QKeyEvent(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier,
-                                                           QString(), true));
+        QCoreApplication::postEvent(m_pView,
+                                    new QKeyEvent(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier, QString(), true));
     }
 
     QWidget* m_pView;
@@ -172,8 +170,9 @@ Run Measure(CCommandEdit* view, InputProbe& probe, const QString& line, const QS
     probe.Start();
     TypeLine(view, line);
     // Only the last lines are looked at, so that watching costs the window nothing.
-    run.done = WaitFor([&] { return !view->IsBusy() && Tail(view, 3).contains(last) && Tail(view, 1).startsWith("SQL> "); },
-                       timeoutMs);
+    run.done =
+        WaitFor([&] { return !view->IsBusy() && Tail(view, 3).contains(last) && Tail(view, 1).startsWith("SQL> "); },
+                timeoutMs);
     run.seconds = elapsed.elapsed() / 1000.0;
     run.worstInputMs = probe.Stop();
     run.longestEventMs = g_longestEventMs;
@@ -186,9 +185,8 @@ void Print(const char* what, const Run& run) {
         std::printf("%-44s did not finish in time (worst input latency so far %lld ms)\n", what,
                     static_cast<long long>(run.worstInputMs));
     else
-        std::printf("%-44s %8.3f s   worst input latency %5lld ms   longest event %4lld ms\n", what,
-                    run.seconds, static_cast<long long>(run.worstInputMs),
-                    static_cast<long long>(run.longestEventMs));
+        std::printf("%-44s %8.3f s   worst input latency %5lld ms   longest event %4lld ms\n", what, run.seconds,
+                    static_cast<long long>(run.worstInputMs), static_cast<long long>(run.longestEventMs));
 }
 
 int Benchmark(int rows, long long longLine, long long shortLines) {
@@ -205,7 +203,8 @@ int Benchmark(int rows, long long longLine, long long shortLines) {
     TypeLine(view, QStringLiteral("create table big as with recursive n(i) as (select 1 union all "
                                   "select i + 1 from n where i < %1) select i as id, 'name ' || i as "
                                   "name, i * 0.25 as amount, date('2020-01-01', '+' || (i % 1000) || "
-                                  "' days') as day from n;").arg(rows));
+                                  "' days') as day from n;")
+                       .arg(rows));
     if (!WaitFor([&] { return CountOf(view, "Query Okay") >= 1 || CountOf(view, "ERROR") > 0; }, 60000) ||
         !WaitForPrompt(view, 30000)) {
         std::fprintf(stderr, "could not make the table:\n%s\n", qPrintable(Tail(view, 10)));
@@ -216,14 +215,16 @@ int Benchmark(int rows, long long longLine, long long shortLines) {
 
     const long long rssBefore = ResidentBytes();
     const long long charsBefore = view->document()->characterCount();
-    const Run result = Measure(view, probe, QStringLiteral("select * from big;"), QStringLiteral("rows in set"), 600000);
+    const Run result =
+        Measure(view, probe, QStringLiteral("select * from big;"), QStringLiteral("rows in set"), 600000);
     const long long chars = view->document()->characterCount() - charsBefore;
     const long long rssAfter = ResidentBytes();
     double load[1] = {0};
     getloadavg(load, 1);
-    std::printf("(load average at the start: %.1f on %d cores; an input latency includes waits for the CPU,\n"
-                " the longest event is the time the window itself spent on one event)\n",
-                load[0], QThread::idealThreadCount());
+    std::printf(
+        "(load average at the start: %.1f on %d cores; an input latency includes waits for the CPU,\n"
+        " the longest event is the time the window itself spent on one event)\n",
+        load[0], QThread::idealThreadCount());
     std::printf("%d-row result: %lld characters shown\n", rows, chars);
     Print("window shows the result after", result);
     std::printf("%-44s %8.2f bytes per character of text\n", "memory taken by the result",
@@ -232,8 +233,7 @@ int Benchmark(int rows, long long longLine, long long shortLines) {
     const struct mallinfo2 heap = mallinfo2();
     std::printf("%-44s %8.1f MB text, %lld lines in %d blocks, %d laid out; heap %.1f MB in use, %.1f MB free\n",
                 "  the view's store", store.textBytes / 1e6, static_cast<long long>(view->LineCount()), store.blocks,
-                store.laidOutBlocks,
-                (heap.uordblks + heap.hblkhd) / 1e6, heap.fordblks / 1e6);
+                store.laidOutBlocks, (heap.uordblks + heap.hblkhd) / 1e6, heap.fordblks / 1e6);
     view->OnClear();
     WaitForPrompt(view, 30000);
     std::printf("%-44s %8.1f MB (was %.1f MB before the result, %.1f MB with it)\n", "resident after Clear",
@@ -309,11 +309,13 @@ int Screenshot(const QString& shot, const QString& out, const QString& database,
         about.show();
         return SavePicture(&about, out) ? 0 : 1;
     }
-    const QString line = shot == "cjk"
-        ? QString::fromUtf8("select * from (select 'Beijing' as city, '北京' as local_name, 'China' as country "
-                            "union all select 'Tokyo', '東京', '日本' union all select 'Seoul', '서울', '대한민국' "
-                            "union all select 'Osaka', 'おおさか', 'Japan' union all select 'Taipei', '臺北', '中華民國');")
-        : query;
+    const QString line =
+        shot == "cjk"
+            ? QString::fromUtf8(
+                  "select * from (select 'Beijing' as city, '北京' as local_name, 'China' as country "
+                  "union all select 'Tokyo', '東京', '日本' union all select 'Seoul', '서울', '대한민국' "
+                  "union all select 'Osaka', 'おおさか', 'Japan' union all select 'Taipei', '臺北', '中華民國');")
+            : query;
     TypeLine(view, line);
     if (!WaitFor([&] { return CountOf(view, "Query Okay") >= 1; }, 60000) || !WaitForPrompt(view, 30000)) {
         std::fprintf(stderr, "no result:\n%s\n", qPrintable(Tail(view, 10)));

@@ -68,8 +68,7 @@ QList<QPair<int, int>> FindLinks(const QString& text) {
 }
 
 QUrl LinkToUrl(const QString& link) {
-    if (link.startsWith(QLatin1String("www."), Qt::CaseInsensitive))
-        return QUrl(QStringLiteral("http://") + link);
+    if (link.startsWith(QLatin1String("www."), Qt::CaseInsensitive)) return QUrl(QStringLiteral("http://") + link);
     return QUrl(link);
 }
 
@@ -201,7 +200,7 @@ void CCommandEdit::TakeOutput() {
     if (pending.terminated) {
         m_TypeAhead.clear();
         AppendOutput(QStringLiteral("%1%2\n").arg(EndsWithNewline() ? QString() : QStringLiteral("\n"),
-                                                   LoadQString(IDS_SESSION_ENDED)));
+                                                  LoadQString(IDS_SESSION_ENDED)));
         QTextCursor cursor = textCursor();
         cursor.movePosition(QTextCursor::End);
         setTextCursor(cursor);
@@ -345,7 +344,8 @@ void CCommandEdit::ReleaseLayouts() {
     const int keepLast = last.isValid() ? last.blockNumber() : -1;
     const int caret = textCursor().blockNumber();
     auto release = [&](QTextBlock block, int lastNumber) {
-        for (int number = block.blockNumber(); block.isValid() && number <= lastNumber; block = block.next(), ++number) {
+        for (int number = block.blockNumber(); block.isValid() && number <= lastNumber;
+             block = block.next(), ++number) {
             if ((number >= keepFirst && number <= keepLast) || number == caret) continue;
             QTextLayout*& layout = LayoutSlot(block);
             delete layout;
@@ -427,7 +427,8 @@ void CCommandEdit::Decorate(long from) {
                 code = QChar::surrogateToUcs4(c, text.at(i + 1));
                 units = 2;
             }
-            const int cells = code >= 0x80 && code != kLineSeparator ? zentra::CharDisplayWidth(static_cast<wchar_t>(code)) : 0;
+            const int cells =
+                code >= 0x80 && code != kLineSeparator ? zentra::CharDisplayWidth(static_cast<wchar_t>(code)) : 0;
             const qreal spacing = cells > 0 ? CellSpacing(code, text.mid(i, units), cells) : 0;
             if (spacing != 0) {
                 if (runStart >= 0 && spacing != runSpacing) flush(i);
@@ -453,8 +454,8 @@ qreal CCommandEdit::CellSpacing(char32_t code, const QString& character, int cel
     auto it = m_WideSpacing.find(code);
     if (it == m_WideSpacing.end()) {
         const QFontMetricsF metrics(m_WideFont);
-        it = m_WideSpacing.insert(code, cells * metrics.horizontalAdvance(QLatin1Char('x')) -
-                                            metrics.horizontalAdvance(character));
+        it = m_WideSpacing.insert(
+            code, cells * metrics.horizontalAdvance(QLatin1Char('x')) - metrics.horizontalAdvance(character));
     }
     return *it;
 }
@@ -573,11 +574,8 @@ bool CCommandEdit::event(QEvent* event) {
         break;
     }
     case QEvent::KeyPress:
-    case QEvent::InputMethod:
-        UpdateReadOnly();
-        break;
-    default:
-        break;
+    case QEvent::InputMethod: UpdateReadOnly(); break;
+    default: break;
     }
     return CPromptEdit::event(event);
 }
@@ -613,10 +611,10 @@ void CCommandEdit::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void CCommandEdit::mousePressEvent(QMouseEvent* event) {
     CPromptEdit::mousePressEvent(event);
-    const bool triple = event->button() == Qt::LeftButton && m_DoubleClicked.isValid() &&
-                        m_DoubleClicked.elapsed() < QApplication::doubleClickInterval() &&
-                        (event->position().toPoint() - m_DoubleClickPos).manhattanLength() <
-                            QApplication::startDragDistance();
+    const bool triple =
+        event->button() == Qt::LeftButton && m_DoubleClicked.isValid() &&
+        m_DoubleClicked.elapsed() < QApplication::doubleClickInterval() &&
+        (event->position().toPoint() - m_DoubleClickPos).manhattanLength() < QApplication::startDragDistance();
     m_DoubleClicked.invalidate();
     if (!triple) return;
     // A triple click selects the block, with its end; where lines share a block, the line.
@@ -691,10 +689,8 @@ int CCommandEdit::StartChild(const CONNECT_PARAMS& params) {
     const CString line = BuildCommandLine(params, FindChildProgram());
     // The password goes to the child in its environment, never on its command line; the child
     // removes it from its own environment at once, and it is removed here right after the start.
-    if (!params.strPassword.empty())
-        setenv("ORVANTA_PASSWORD", zentra::WideToMultiByte(params.strPassword).c_str(), 1);
-    else
-        unsetenv("ORVANTA_PASSWORD");
+    if (!params.strPassword.empty()) setenv("ORVANTA_PASSWORD", zentra::WideToMultiByte(params.strPassword).c_str(), 1);
+    else unsetenv("ORVANTA_PASSWORD");
     const int started = m_Redir.Start(line.c_str());
     unsetenv("ORVANTA_PASSWORD");
     UpdateReadOnly();
@@ -789,8 +785,8 @@ void CCommandEdit::OnOpenScript() {
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setNameFilters(FilterToNameFilters(zentra::LoadString(IDS_SQL_SCRIPT_FILTER) +
-                                              zentra::LoadString(IDS_ALL_FILES_FILTER)));
+    dialog.setNameFilters(
+        FilterToNameFilters(zentra::LoadString(IDS_SQL_SCRIPT_FILTER) + zentra::LoadString(IDS_ALL_FILES_FILTER)));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
     const QString path = dialog.selectedFiles().first();
     ClearInput();

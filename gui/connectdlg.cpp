@@ -47,8 +47,7 @@ constexpr std::uint32_t kTypeText = 13;
 
 }  // namespace
 
-CConnectDlg::CConnectDlg(const CONNECT_PARAMS& params, QWidget* parent)
-    : QDialog(parent), m_Params(params) {
+CConnectDlg::CConnectDlg(const CONNECT_PARAMS& params, QWidget* parent) : QDialog(parent), m_Params(params) {
     setWindowTitle(tr("Connect"));
     setObjectName(QStringLiteral("ConnectDialog"));
     m_pType = new QComboBox(this);

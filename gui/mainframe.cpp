@@ -158,9 +158,8 @@ void CMainFrame::CenterOnScreen() {
 void CMainFrame::OnScrollBack() {
     bool ok = false;
     const int lines = QInputDialog::getInt(this, tr("Scroll-back Limit"),
-                                           tr("Lines of output kept for scrolling back:"),
-                                           m_pView->GetScrollBack(), CCommandEdit::kMinScrollBack,
-                                           std::numeric_limits<int>::max(), 100000, &ok);
+                                           tr("Lines of output kept for scrolling back:"), m_pView->GetScrollBack(),
+                                           CCommandEdit::kMinScrollBack, std::numeric_limits<int>::max(), 100000, &ok);
     if (ok) m_pView->SetScrollBack(lines);
 }
 

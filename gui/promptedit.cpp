@@ -21,11 +21,11 @@ QFont ConsoleFont() {
     // exactly two cells. A font that holds both the narrow and the wide characters at those
     // widths keeps that at any size, as long as a cell is a whole number of pixels.
     const QString name = QLocale::system().name();
-    const char* region = name.startsWith(QLatin1String("ja"))      ? "JP"
-                         : name.startsWith(QLatin1String("ko"))    ? "KR"
-                         : name == QLatin1String("zh_TW")          ? "TC"
-                         : name == QLatin1String("zh_HK")          ? "HK"
-                                                                   : "SC";
+    const char* region = name.startsWith(QLatin1String("ja"))   ? "JP"
+                         : name.startsWith(QLatin1String("ko")) ? "KR"
+                         : name == QLatin1String("zh_TW")       ? "TC"
+                         : name == QLatin1String("zh_HK")       ? "HK"
+                                                                : "SC";
     const QString family = QStringLiteral("Noto Sans Mono CJK ") + QLatin1String(region);
     if (QFontDatabase::hasFamily(family)) {
         int pixels = font.pixelSize();
@@ -47,9 +47,7 @@ CPromptEdit::CPromptEdit(QWidget* parent) : QPlainTextEdit(parent) {
     setTabChangesFocus(false);
 }
 
-long CPromptEdit::EndPosition() const {
-    return static_cast<long>(document()->characterCount()) - 1;
-}
+long CPromptEdit::EndPosition() const { return static_cast<long>(document()->characterCount()) - 1; }
 
 void CPromptEdit::StartInputAtEnd() {
     QTextCursor cursor = textCursor();
@@ -165,8 +163,8 @@ void CPromptEdit::ClearInput() {
 
 void CPromptEdit::keyPressEvent(QKeyEvent* event) {
     const int key = event->key();
-    if (key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt ||
-        key == Qt::Key_Meta || key == Qt::Key_AltGr) {
+    if (key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt || key == Qt::Key_Meta ||
+        key == Qt::Key_AltGr) {
         QPlainTextEdit::keyPressEvent(event);
         return;
     }
@@ -311,8 +309,7 @@ void CPromptEdit::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void CPromptEdit::dragMoveEvent(QDragMoveEvent* event) {
-    if (IsConsoleReadOnly() ||
-        cursorForPosition(event->position().toPoint()).position() < InsertLimit()) {
+    if (IsConsoleReadOnly() || cursorForPosition(event->position().toPoint()).position() < InsertLimit()) {
         event->ignore();
         return;
     }
@@ -320,14 +317,12 @@ void CPromptEdit::dragMoveEvent(QDragMoveEvent* event) {
 }
 
 void CPromptEdit::dropEvent(QDropEvent* event) {
-    if (IsConsoleReadOnly() ||
-        cursorForPosition(event->position().toPoint()).position() < InsertLimit()) {
+    if (IsConsoleReadOnly() || cursorForPosition(event->position().toPoint()).position() < InsertLimit()) {
         event->ignore();
         return;
     }
     // A drag out of this view copies: moving would delete the dragged text, output included.
-    if (event->source() == this || event->source() == viewport())
-        event->setDropAction(Qt::CopyAction);
+    if (event->source() == this || event->source() == viewport()) event->setDropAction(Qt::CopyAction);
     QPlainTextEdit::dropEvent(event);
 }
 
@@ -345,8 +340,7 @@ void CPromptEdit::contextMenuEvent(QContextMenuEvent* event) {
     else if (chosen == all) selectAll();
     else if (chosen == actPaste) {
         QTextCursor cursor = textCursor();
-        if (cursor.selectionStart() >= InsertLimit() && cursor.selectionEnd() >= InsertLimit())
-            QPlainTextEdit::paste();
+        if (cursor.selectionStart() >= InsertLimit() && cursor.selectionEnd() >= InsertLimit()) QPlainTextEdit::paste();
     }
 }
 

@@ -15,8 +15,8 @@ QString HomePage() {
     // The README installed beside the program (bin/../share/doc/orvanta), else the one of the
     // source tree this program was built from; the installed place when neither is there, so
     // that a click says which file is missing.
-    const QString installed = QDir::cleanPath(QCoreApplication::applicationDirPath() +
-                                              QStringLiteral("/../share/doc/orvanta/README.md"));
+    const QString installed =
+        QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/doc/orvanta/README.md"));
     QString page = installed;
 #ifdef ORVANTA_SOURCE_README
     if (!QFileInfo::exists(installed) && QFileInfo::exists(QStringLiteral(ORVANTA_SOURCE_README)))
@@ -47,13 +47,12 @@ const zentra::StringTableEntry kStrings[] = {
     {IDS_SESSION_ENDED, L"-- The session has ended. Choose Connect on the File menu to connect again. --"},
 };
 
-const zentra::VersionBlock kVersion{
-    {0x04B00409},
-    {{L"040904B0",
-      {{L"ProductName", L"Orvanta"},
-       {L"ProductVersion", L"3, 0, 0, 1"},
-       {L"FileVersion", L"3, 0, 0, 1"},
-       {L"FileDescription", L"Orvanta Windows"}}}}};
+const zentra::VersionBlock kVersion{{0x04B00409},
+                                    {{L"040904B0",
+                                      {{L"ProductName", L"Orvanta"},
+                                       {L"ProductVersion", L"3, 0, 0, 1"},
+                                       {L"FileVersion", L"3, 0, 0, 1"},
+                                       {L"FileDescription", L"Orvanta Windows"}}}}};
 
 }  // namespace
 

@@ -86,9 +86,9 @@ public:
 struct CONNECT_PARAMS {
     std::uint32_t nType = 0;  // catalogue type id; 0 = none chosen yet
     CString strHost;
-    int nPort = 0;            // 0 or less: not given
+    int nPort = 0;  // 0 or less: not given
     CString strUser;
-    CString strPassword;      // never stored
+    CString strPassword;  // never stored
     CString strDatabase;
 };
 
@@ -276,10 +276,10 @@ public:
     // adds its block and fragment records; a line's layout (its glyphs and line breaks, several
     // hundred bytes) is kept only while the line is in sight, and made again when it comes back.
     struct StoreFigures {
-        qint64 textBytes = 0;      // the document's text buffer in use
-        qint64 bufferBytes = 0;    // the same buffer as allocated
+        qint64 textBytes = 0;    // the document's text buffer in use
+        qint64 bufferBytes = 0;  // the same buffer as allocated
         int blocks = 0;
-        int laidOutBlocks = 0;     // blocks holding a layout
+        int laidOutBlocks = 0;  // blocks holding a layout
     };
     StoreFigures GetStoreFigures() const;
     // Frees the layouts of the lines laid out since the last call that are now out of sight; the
@@ -295,7 +295,7 @@ signals:
     void childEnded();
 
 public slots:
-    void TakeOutput();    // the reader has queued output or an event
+    void TakeOutput();  // the reader has queued output or an event
 
 protected:
     bool OnKeyDown(QKeyEvent* event) override;
@@ -354,7 +354,7 @@ private:
     bool m_bAppended = false;
     bool m_bRelaidOut = false;
     QElapsedTimer m_DoubleClicked;  // since the last double click, for a triple click
-    QPoint m_DoubleClickPos;  // the document laid out every block again (a new width or wrap mode)
+    QPoint m_DoubleClickPos;        // the document laid out every block again (a new width or wrap mode)
     QTimer m_ReleaseTimer;
     qint64 m_nTakenSinceTrim = 0;  // characters of output since memory was last given back
 };

@@ -15,7 +15,7 @@ PACKAGES=(
   qt6-base-dev xvfb xauth
   qt6-svg-dev qt6-base-private-dev fonts-noto-cjk xdotool openbox
   man-db groff-base desktop-file-utils appstream librsvg2-bin bash-completion dpkg-dev file
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
 )
 
 # A locale that writes decimal commas, for the tests that check US-English number texts.

@@ -21,6 +21,9 @@ if [ -x "$ROOT/tests/dbservers.sh" ]; then
   fi
 fi
 
+echo "== Formatting"
+"$ROOT/scripts/check_format.sh"
+
 # The windowed front end is built and tested with the rest; its tests run headless.
 export QT_QPA_PLATFORM=offscreen
 

@@ -14,8 +14,7 @@ class CADORecordSet;
 namespace orva {
 
 // Runs a statement, prints its rows and the "Query Okay" line. 1 ran, 0 failed.
-int ExecuteStatement(zentra::CADOConnection* connection, const CString& statement,
-                     zentra::CADORecordSet& recordset);
+int ExecuteStatement(zentra::CADOConnection* connection, const CString& statement, zentra::CADORecordSet& recordset);
 
 // The error beep (789 Hz, 100 ms on Windows): BEL to the terminal when ERRBEEP is on.
 void ErrorBeep();

@@ -14,14 +14,12 @@ struct CommandWord {
 };
 
 constexpr CommandWord kCommandWords[] = {
-    {L"use", CMD_USE},         {L"quit", CMD_EXIT},    {L"exit", CMD_EXIT},
-    {L"help", CMD_HELP},       {L"?", CMD_HELP},       {L"redo", CMD_REDO},
-    {L"hi", CMD_REDO},         {L"set", CMD_SET},      {L"start", CMD_START},
-    {L"@", CMD_START},         {L"spool", CMD_SPOOL},  {L"declare", CMD_DECLARE},
-    {L"decl", CMD_DECLARE},    {L"host", CMD_HOST},    {L"!", CMD_HOST},
-    {L"show", CMD_SHOW},       {L"desc", CMD_DESC},    {L"server", CMD_SERVER},
-    {L".", CMD_SERVER},        {L"edit", CMD_EDIT},    {L"ed", CMD_EDIT},
-    {L"/", CMD_RUN},           {L"go", CMD_RUN},       {L"pause", CMD_PAUSE},
+    {L"use", CMD_USE},      {L"quit", CMD_EXIT},     {L"exit", CMD_EXIT},   {L"help", CMD_HELP},
+    {L"?", CMD_HELP},       {L"redo", CMD_REDO},     {L"hi", CMD_REDO},     {L"set", CMD_SET},
+    {L"start", CMD_START},  {L"@", CMD_START},       {L"spool", CMD_SPOOL}, {L"declare", CMD_DECLARE},
+    {L"decl", CMD_DECLARE}, {L"host", CMD_HOST},     {L"!", CMD_HOST},      {L"show", CMD_SHOW},
+    {L"desc", CMD_DESC},    {L"server", CMD_SERVER}, {L".", CMD_SERVER},    {L"edit", CMD_EDIT},
+    {L"ed", CMD_EDIT},      {L"/", CMD_RUN},         {L"go", CMD_RUN},      {L"pause", CMD_PAUSE},
     {L"pau", CMD_PAUSE},
 };
 

@@ -17,26 +17,27 @@ using zentra::CADORecordSet;
 using zentra::EqualsNoCase;
 
 // The shell's own commands, by their full words.
-constexpr const wchar_t* kCommands[] = {L"DECLARE", L"DESC", L"EDIT", L"EXIT", L"HELP", L"HOST", L"PAUSE",
-                                        L"QUIT", L"REDO", L"SERVER", L"SET", L"SHOW", L"SPOOL", L"START", L"USE"};
-constexpr const wchar_t* kShowObjects[] = {L"COLUMNS", L"DATABASES", L"FUNCTIONS", L"INDEX",
-                                           L"PROCEDURES", L"TABLES", L"VIEWS"};
+constexpr const wchar_t* kCommands[] = {L"DECLARE", L"DESC",   L"EDIT", L"EXIT", L"HELP",  L"HOST",  L"PAUSE", L"QUIT",
+                                        L"REDO",    L"SERVER", L"SET",  L"SHOW", L"SPOOL", L"START", L"USE"};
+constexpr const wchar_t* kShowObjects[] = {L"COLUMNS",    L"DATABASES", L"FUNCTIONS", L"INDEX",
+                                           L"PROCEDURES", L"TABLES",    L"VIEWS"};
 
 // Words that begin a statement.
-constexpr const wchar_t* kStatementWords[] = {
-    L"ALTER", L"BEGIN", L"CALL", L"COMMIT", L"CREATE", L"DELETE", L"DROP", L"EXPLAIN", L"GRANT",
-    L"INSERT", L"MERGE", L"REPLACE", L"REVOKE", L"ROLLBACK", L"SAVEPOINT", L"SELECT", L"TRUNCATE",
-    L"UPDATE", L"VALUES", L"WITH"};
+constexpr const wchar_t* kStatementWords[] = {L"ALTER",  L"BEGIN",    L"CALL",    L"COMMIT",   L"CREATE",
+                                              L"DELETE", L"DROP",     L"EXPLAIN", L"GRANT",    L"INSERT",
+                                              L"MERGE",  L"REPLACE",  L"REVOKE",  L"ROLLBACK", L"SAVEPOINT",
+                                              L"SELECT", L"TRUNCATE", L"UPDATE",  L"VALUES",   L"WITH"};
 // Words met inside statements.
 constexpr const wchar_t* kKeywords[] = {
-    L"ADD", L"ALL", L"AND", L"ANY", L"AS", L"ASC", L"AVG", L"BETWEEN", L"BIGINT", L"BY", L"CASCADE",
-    L"CASE", L"CAST", L"CHAR", L"CHECK", L"COALESCE", L"COLUMN", L"CONSTRAINT", L"COUNT", L"CROSS",
-    L"DATE", L"DECIMAL", L"DEFAULT", L"DESC", L"DISTINCT", L"DOUBLE", L"ELSE", L"END", L"EXCEPT",
-    L"EXISTS", L"FALSE", L"FOREIGN", L"FROM", L"FULL", L"GROUP", L"HAVING", L"IF", L"IN", L"INDEX",
-    L"INNER", L"INTEGER", L"INTERSECT", L"INTO", L"IS", L"JOIN", L"KEY", L"LEFT", L"LIKE", L"LIMIT",
-    L"MAX", L"MIN", L"NATURAL", L"NOT", L"NULL", L"NUMERIC", L"OFFSET", L"ON", L"OR", L"ORDER",
-    L"OUTER", L"PRIMARY", L"REFERENCES", L"RIGHT", L"SET", L"SUM", L"TABLE", L"TEXT", L"THEN",
-    L"TIMESTAMP", L"TRUE", L"UNION", L"UNIQUE", L"USING", L"VARCHAR", L"VIEW", L"WHEN", L"WHERE"};
+    L"ADD",     L"ALL",     L"AND",    L"ANY",     L"AS",      L"ASC",       L"AVG",      L"BETWEEN",    L"BIGINT",
+    L"BY",      L"CASCADE", L"CASE",   L"CAST",    L"CHAR",    L"CHECK",     L"COALESCE", L"COLUMN",     L"CONSTRAINT",
+    L"COUNT",   L"CROSS",   L"DATE",   L"DECIMAL", L"DEFAULT", L"DESC",      L"DISTINCT", L"DOUBLE",     L"ELSE",
+    L"END",     L"EXCEPT",  L"EXISTS", L"FALSE",   L"FOREIGN", L"FROM",      L"FULL",     L"GROUP",      L"HAVING",
+    L"IF",      L"IN",      L"INDEX",  L"INNER",   L"INTEGER", L"INTERSECT", L"INTO",     L"IS",         L"JOIN",
+    L"KEY",     L"LEFT",    L"LIKE",   L"LIMIT",   L"MAX",     L"MIN",       L"NATURAL",  L"NOT",        L"NULL",
+    L"NUMERIC", L"OFFSET",  L"ON",     L"OR",      L"ORDER",   L"OUTER",     L"PRIMARY",  L"REFERENCES", L"RIGHT",
+    L"SET",     L"SUM",     L"TABLE",  L"TEXT",    L"THEN",    L"TIMESTAMP", L"TRUE",     L"UNION",      L"UNIQUE",
+    L"USING",   L"VARCHAR", L"VIEW",   L"WHEN",    L"WHERE"};
 
 bool IsNameChar(wchar_t c) { return std::iswalnum(c) || c == L'_' || c == L'$'; }
 
@@ -89,9 +90,8 @@ bool IsTableIntroducer(const CString& token) {
 }
 
 bool IsClauseWord(const CString& token) {
-    return IsTableIntroducer(token) ||
-           IsOneOf(token, {L"select", L"where", L"on", L"by", L"having", L"set", L"values", L"limit", L"and",
-                           L"or", L"using"});
+    return IsTableIntroducer(token) || IsOneOf(token, {L"select", L"where", L"on", L"by", L"having", L"set", L"values",
+                                                       L"limit", L"and", L"or", L"using"});
 }
 
 }  // namespace
@@ -213,20 +213,20 @@ void CCompleter::Complete(const CString& beforeCursor, zentra::COMPLETION& resul
         i = next;
     }
     switch (scanner.GetMode()) {
-        case CSqlScanner::kPlain: break;
-        case CSqlScanner::kDouble: {
-            // A quoted name: completed with its closing quote.
-            const CString prefix = text.substr(quoteStart);
-            if (prefix.find_first_of(L"\r\n") != CString::npos) return;
-            result.wordLength = prefix.size();
-            for (const Table& t : Tables())
-                if (StartsNoCase(t.name, prefix)) result.candidates.push_back(t.name + L"\"");
-            return;
-        }
-        default:
-            // Inside a literal or a comment a Tab is text.
-            result.insertTab = 1;
-            return;
+    case CSqlScanner::kPlain: break;
+    case CSqlScanner::kDouble: {
+        // A quoted name: completed with its closing quote.
+        const CString prefix = text.substr(quoteStart);
+        if (prefix.find_first_of(L"\r\n") != CString::npos) return;
+        result.wordLength = prefix.size();
+        for (const Table& t : Tables())
+            if (StartsNoCase(t.name, prefix)) result.candidates.push_back(t.name + L"\"");
+        return;
+    }
+    default:
+        // Inside a literal or a comment a Tab is text.
+        result.insertTab = 1;
+        return;
     }
 
     // The word at the cursor, with its qualifier ("t." in "t.na").
@@ -275,8 +275,8 @@ void CCompleter::Complete(const CString& beforeCursor, zentra::COMPLETION& resul
     }
     if (first == L"server" || first == L".") {
         tokens.erase(tokens.begin());
-    } else if (IsOneOf(first, {L"use", L"quit", L"exit", L"help", L"?", L"redo", L"hi", L"start", L"@",
-                               L"spool", L"host", L"!", L"edit", L"ed", L"pause", L"pau", L"/", L"go"})) {
+    } else if (IsOneOf(first, {L"use", L"quit", L"exit", L"help", L"?", L"redo", L"hi", L"start", L"@", L"spool",
+                               L"host", L"!", L"edit", L"ed", L"pause", L"pau", L"/", L"go"})) {
         return;
     }
 

@@ -29,7 +29,8 @@ bool AskLogin(CONNECT_INFO& info) {
     CString prompt = zentra::Format(zentra::LoadString(IDS_PROMPT_PASSWORD), info.user);
     info.password = in.Prompt(prompt.c_str(), 1);
     if (givenUp()) return false;
-    CString database = in.Prompt(zentra::DialectOfType(info.type).namesDataSource ? IDS_PROMPT_DSN : IDS_PROMPT_DATABASE, 0);
+    CString database =
+        in.Prompt(zentra::DialectOfType(info.type).namesDataSource ? IDS_PROMPT_DSN : IDS_PROMPT_DATABASE, 0);
     if (givenUp()) return false;
     database = zentra::Trim(database);
     if (!database.empty()) info.database = database;
@@ -76,8 +77,8 @@ void PrintServerInfo(zentra::CADOConnection* connection) {
         State().output->Print(L"%s %s\r\n\r\n", name, version);
 }
 
-int ChangeDatabase(std::unique_ptr<zentra::CADOConnection>* slot, CONNECT_INFO& info,
-                   const wchar_t* name, zentra::DbmsType type) {
+int ChangeDatabase(std::unique_ptr<zentra::CADOConnection>* slot, CONNECT_INFO& info, const wchar_t* name,
+                   zentra::DbmsType type) {
     ShellState& st = State();
     if (!slot || !*slot) return 0;
     CString database = name ? name : L"";

@@ -55,8 +55,7 @@ int CCommandHelper::FindDriver(CString& driver, CString& error, const CONNECT_IN
     {
         zentra::CDataSourceEnum drivers(zentra::DSN_ALL);
         CString name, attributes;
-        for (int ok = drivers.GetFirstDriver(name, attributes); ok;
-             ok = drivers.GetNextDriver(name, attributes))
+        for (int ok = drivers.GetFirstDriver(name, attributes); ok; ok = drivers.GetNextDriver(name, attributes))
             installed.push_back(name);
     }
     std::vector<CString> wanted{row->strDriver};

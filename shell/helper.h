@@ -54,5 +54,4 @@ public:
     CString ResolveHost(const wchar_t* host);
 };
 
-
 }  // namespace orva

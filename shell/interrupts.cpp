@@ -250,11 +250,11 @@ void SignalLoop(sigset_t set) {
         int signal = 0;
         if (sigwait(&set, &signal) != 0) continue;
         switch (signal) {
-            case SIGINT:
-            case SIGQUIT: Interrupt(); break;
-            case SIGHUP:
-            case SIGTERM: Shutdown(signal);
-            default: break;
+        case SIGINT:
+        case SIGQUIT: Interrupt(); break;
+        case SIGHUP:
+        case SIGTERM: Shutdown(signal);
+        default: break;
         }
     }
 }
@@ -268,22 +268,22 @@ void LinkLoop(CString name) {
     while (!g_exiting.load() && st.exitRequested.load() == 0) {
         int key = 0;
         switch (link.TakeRequest(&key)) {
-            case zentra::CControlLink::CtrlC:
-                // Ctrl+C for every process of our group (ours and the children we started); the
-                // signal thread handles ours.
-                kill(0, SIGINT);
-                break;
-            case zentra::CControlLink::Cancel:
-                // Cancel: the printout, else the statement that runs; nothing when idle.
-                if (Printer().IsPrinting()) {
-                    Printer().Stop();
-                    WaitForPrintout(100, 5000);
-                } else {
-                    CancelRunningStatement();
-                }
-                break;
-            case zentra::CControlLink::Key: st.input->InjectKey(key & 0xFF); break;
-            default: Sleep(100); break;
+        case zentra::CControlLink::CtrlC:
+            // Ctrl+C for every process of our group (ours and the children we started); the
+            // signal thread handles ours.
+            kill(0, SIGINT);
+            break;
+        case zentra::CControlLink::Cancel:
+            // Cancel: the printout, else the statement that runs; nothing when idle.
+            if (Printer().IsPrinting()) {
+                Printer().Stop();
+                WaitForPrintout(100, 5000);
+            } else {
+                CancelRunningStatement();
+            }
+            break;
+        case zentra::CControlLink::Key: st.input->InjectKey(key & 0xFF); break;
+        default: Sleep(100); break;
         }
     }
 }

@@ -26,21 +26,33 @@ struct OptionDef {
     bool takesValue;
 };
 
-enum OptionIndex { kHelp, kVersion, kCommand, kFile, kSmn, kType, kHost, kPort, kUser, kPassword,
-                   kPrompt, kDatabase, kSchema, kOptionCount };
+enum OptionIndex {
+    kHelp,
+    kVersion,
+    kCommand,
+    kFile,
+    kSmn,
+    kType,
+    kHost,
+    kPort,
+    kUser,
+    kPassword,
+    kPrompt,
+    kDatabase,
+    kSchema,
+    kOptionCount
+};
 
 // Tried in this order against each argument; the first that matches wins.
 constexpr OptionDef kOptions[kOptionCount] = {
-    {L"?", L"help", false},     {L"v", L"version", false}, {L"c", L"command", true},
-    {L"f", L"file", true},      {nullptr, L"SMN", true},   {L"t", L"type", true},
-    {L"h", L"host", true},      {L"P", L"port", true},     {L"u", L"user", true},
-    {L"p", L"password", true},  {nullptr, L"prompt", true}, {L"d", L"database", true},
+    {L"?", L"help", false},  {L"v", L"version", false}, {L"c", L"command", true},   {L"f", L"file", true},
+    {nullptr, L"SMN", true}, {L"t", L"type", true},     {L"h", L"host", true},      {L"P", L"port", true},
+    {L"u", L"user", true},   {L"p", L"password", true}, {nullptr, L"prompt", true}, {L"d", L"database", true},
     {L"s", L"schema", true},
 };
 
 void StripQuotes(CString& value) {
-    if (value.size() >= 2 && value.front() == value.back() &&
-        (value.front() == L'\'' || value.front() == L'"')) {
+    if (value.size() >= 2 && value.front() == value.back() && (value.front() == L'\'' || value.front() == L'"')) {
         value = value.substr(1, value.size() - 2);
     }
 }
@@ -75,8 +87,8 @@ bool IsOption(const CString& arg) {
 
 }  // namespace
 
-bool MatchOption(const std::vector<CString>& args, size_t& index, const wchar_t* name,
-                 bool takesValue, CString& value, bool* valueMissing) {
+bool MatchOption(const std::vector<CString>& args, size_t& index, const wchar_t* name, bool takesValue, CString& value,
+                 bool* valueMissing) {
     const CString& arg = args[index];
     const size_t nameLength = std::wcslen(name);
     if (arg.empty() || arg[0] != L'-' || nameLength == 0) return false;
@@ -113,7 +125,8 @@ zentra::DbmsType LookupTypeByKey(const CString& key) {
     for (const auto& row : zentra::g_ConnConfs) {
         if (row.strKey.empty()) continue;
         for (const auto& alternative : zentra::Split(row.strKey, L'|'))
-            if (zentra::EqualsNoCase(zentra::Trim(alternative), wanted)) return static_cast<zentra::DbmsType>(row.nType);
+            if (zentra::EqualsNoCase(zentra::Trim(alternative), wanted))
+                return static_cast<zentra::DbmsType>(row.nType);
     }
     return zentra::kDbmsNone;
 }
@@ -134,22 +147,24 @@ CString VersionString() {
 
 CString UsageText() {
     CString text = Format(L"%s ver %s, for Linux.\r\n\r\n", ProductName(), VersionString());
-    text += L"Usage: orva -t type [OPTIONS]\r\n"
-            L"  -?, --help          Display this help and exit.\r\n"
-            L"  -c, --command=#     Execute command after connected.\r\n"
-            L"  -d, --database=name Database to use.\r\n"
-            L"  -f, --file=path     Execute script file after connected.\r\n"
-            L"  -h, --host[=name]   Connect to host.\r\n"
-            L"  -p, --password[=name]\r\n"
-            L"                      Password to use when connection to server or database.\r\n"
-            L"                      If password is not given it's asked from the tty.\r\n"
-            L"  -P, --port[=#]      Port number to use for connection.\r\n"
-            L"  --prompt[=name]     Set the Orvanta prompt to this value.\r\n"
-            L"  -t, --type=name     DBMS type.\r\n";
+    text +=
+        L"Usage: orva -t type [OPTIONS]\r\n"
+        L"  -?, --help          Display this help and exit.\r\n"
+        L"  -c, --command=#     Execute command after connected.\r\n"
+        L"  -d, --database=name Database to use.\r\n"
+        L"  -f, --file=path     Execute script file after connected.\r\n"
+        L"  -h, --host[=name]   Connect to host.\r\n"
+        L"  -p, --password[=name]\r\n"
+        L"                      Password to use when connection to server or database.\r\n"
+        L"                      If password is not given it's asked from the tty.\r\n"
+        L"  -P, --port[=#]      Port number to use for connection.\r\n"
+        L"  --prompt[=name]     Set the Orvanta prompt to this value.\r\n"
+        L"  -t, --type=name     DBMS type.\r\n";
     for (const auto& row : zentra::g_ConnConfs)
         text += Format(L"                      %s\t->  %s\r\n", row.strKey, row.strName);
-    text += L"  -u, --user[=name]   User for login if not current user.\r\n"
-            L"  -v, --version       Display program version\r\n";
+    text +=
+        L"  -u, --user[=name]   User for login if not current user.\r\n"
+        L"  -v, --version       Display program version\r\n";
     return text;
 }
 
@@ -157,14 +172,12 @@ CString BannerText(const struct tm& localTime) {
     // Day and month names in English whatever the user's locale.
     static locale_t english = newlocale(LC_TIME_MASK, "C", static_cast<locale_t>(0));
     char buffer[128];
-    size_t n = english ? strftime_l(buffer, sizeof buffer, "%A, %b %d %H:%M:%S, %Y", &localTime, english)
-                       : 0;
+    size_t n = english ? strftime_l(buffer, sizeof buffer, "%A, %b %d %H:%M:%S, %Y", &localTime, english) : 0;
     CString date = zentra::AsciiToWide(std::string_view(buffer, n));
     return Format(zentra::LoadString(IDS_BANNER), VersionString(), date);
 }
 
-ParsedOptions ParseCommandLine(const std::vector<CString>& args, ShellState& state,
-                               zentra::COutput& out) {
+ParsedOptions ParseCommandLine(const std::vector<CString>& args, ShellState& state, zentra::COutput& out) {
     ParsedOptions result;
     CONNECT_INFO& info = state.connectInfo;
     info = CONNECT_INFO{};
@@ -183,8 +196,7 @@ ParsedOptions ParseCommandLine(const std::vector<CString>& args, ShellState& sta
                 if (o == kPassword && opt.takesValue) {
                     size_t probe = index;
                     CString probeValue;
-                    if (MatchOption(args, probe, name, true, probeValue) && probe != index &&
-                        IsOption(args[probe])) {
+                    if (MatchOption(args, probe, name, true, probeValue) && probe != index && IsOption(args[probe])) {
                         result.askPassword = true;
                         matched = true;
                         break;
@@ -194,31 +206,31 @@ ParsedOptions ParseCommandLine(const std::vector<CString>& args, ShellState& sta
                 index = at;
                 matched = true;
                 switch (o) {
-                    case kHelp:
-                        out.Print(UsageText());
-                        result.exitCode = 1;
-                        return result;
-                    case kVersion:
-                        out.PrintMessage(L"%s %s", ProductName(), VersionString());
-                        result.exitCode = 1;
-                        return result;
-                    case kCommand: state.startupCommand = zentra::Trim(value); break;
-                    case kFile: state.startupScript = zentra::Trim(value); break;
-                    case kSmn: state.linkName = value; break;
-                    case kType: info.type = LookupTypeByKey(value); break;
-                    case kHost: info.host = value; break;
-                    case kPort: info.port = ReadInteger(value); break;
-                    case kUser: info.user = value; break;
-                    case kPassword:
-                        info.password = value;
-                        if (missing) result.askPassword = true;
-                        else if (at != optionAt) result.passwordValues.emplace_back(at, 0);
-                        else result.passwordValues.emplace_back(at, std::wcslen(name) == 1 ? 2 : std::wcslen(name) + 3);
-                        break;
-                    case kPrompt: state.prompt = value; break;
-                    case kDatabase: info.database = value; break;
-                    case kSchema: info.schema = value; break;
-                    default: break;
+                case kHelp:
+                    out.Print(UsageText());
+                    result.exitCode = 1;
+                    return result;
+                case kVersion:
+                    out.PrintMessage(L"%s %s", ProductName(), VersionString());
+                    result.exitCode = 1;
+                    return result;
+                case kCommand: state.startupCommand = zentra::Trim(value); break;
+                case kFile: state.startupScript = zentra::Trim(value); break;
+                case kSmn: state.linkName = value; break;
+                case kType: info.type = LookupTypeByKey(value); break;
+                case kHost: info.host = value; break;
+                case kPort: info.port = ReadInteger(value); break;
+                case kUser: info.user = value; break;
+                case kPassword:
+                    info.password = value;
+                    if (missing) result.askPassword = true;
+                    else if (at != optionAt) result.passwordValues.emplace_back(at, 0);
+                    else result.passwordValues.emplace_back(at, std::wcslen(name) == 1 ? 2 : std::wcslen(name) + 3);
+                    break;
+                case kPrompt: state.prompt = value; break;
+                case kDatabase: info.database = value; break;
+                case kSchema: info.schema = value; break;
+                default: break;
                 }
                 break;
             }

@@ -17,8 +17,8 @@ namespace orva {
 // option). On a match returns true; for a value-taking option `value` receives the value (one
 // pair of matching ' or " quotes removed) and `index` advances past a value taken from the next
 // argument. `valueMissing` is set when a value-taking option is the last argument.
-bool MatchOption(const std::vector<CString>& args, size_t& index, const wchar_t* name,
-                 bool takesValue, CString& value, bool* valueMissing = nullptr);
+bool MatchOption(const std::vector<CString>& args, size_t& index, const wchar_t* name, bool takesValue, CString& value,
+                 bool* valueMissing = nullptr);
 
 // The type id whose catalogue key matches `key` (alternatives split at '|', compared without
 // regard to case, blanks trimmed); 0 when none does.
@@ -36,8 +36,7 @@ struct ParsedOptions {
 
 // Parses args[1..] into `state` and fills the catalogue's defaults. Prints the usage text, the
 // version line or the unknown-option message through `out` where the command line asks for them.
-ParsedOptions ParseCommandLine(const std::vector<CString>& args, ShellState& state,
-                               zentra::COutput& out);
+ParsedOptions ParseCommandLine(const std::vector<CString>& args, ShellState& state, zentra::COutput& out);
 
 // Overwrites the password values of the program's own argument strings in place, so that the
 // process's command line (ps, /proc/<pid>/cmdline) no longer shows them.

@@ -105,37 +105,33 @@ bool IsPlainLine(std::wstring_view text) {
 void AppendAligned(CString& out, std::wstring_view text, int columns, int width, int alignment) {
     const int pad = width - columns;
     switch (alignment) {
-        case kAlignLeft:
-            out += text;
-            AppendSpaces(out, pad);
-            break;
-        case kAlignRight:
-            AppendSpaces(out, pad);
-            out += text;
-            break;
-        case kAlignCentre:
-            AppendSpaces(out, pad / 2);
-            out += text;
-            AppendSpaces(out, pad - pad / 2);
-            break;
-        default:
-            out += text;
-            break;
+    case kAlignLeft:
+        out += text;
+        AppendSpaces(out, pad);
+        break;
+    case kAlignRight:
+        AppendSpaces(out, pad);
+        out += text;
+        break;
+    case kAlignCentre:
+        AppendSpaces(out, pad / 2);
+        out += text;
+        AppendSpaces(out, pad - pad / 2);
+        break;
+    default: out += text; break;
     }
 }
 
 bool IsTextType(int adoType) {
     switch (adoType) {
-        case zentra::adBSTR:
-        case zentra::adChar:
-        case zentra::adWChar:
-        case zentra::adVarChar:
-        case zentra::adVarWChar:
-        case zentra::adLongVarChar:
-        case zentra::adLongVarWChar:
-            return true;
-        default:
-            return false;
+    case zentra::adBSTR:
+    case zentra::adChar:
+    case zentra::adWChar:
+    case zentra::adVarChar:
+    case zentra::adVarWChar:
+    case zentra::adLongVarChar:
+    case zentra::adLongVarWChar: return true;
+    default: return false;
     }
 }
 
@@ -235,14 +231,15 @@ int ExecuteStatement(zentra::CADOConnection* connection, const CString& statemen
 }
 
 void PrintQueryOkay(COutput& out, QueryOkay kind, long count, const CString& elapsed) {
-    out.PrintMessage(kind == QueryOkay::InSet ? IDS_ROWS_IN_SET : IDS_ROWS_AFFECTED, count, count < 2 ? L"row" : L"rows",
-                     elapsed);
+    out.PrintMessage(kind == QueryOkay::InSet ? IDS_ROWS_IN_SET : IDS_ROWS_AFFECTED, count,
+                     count < 2 ? L"row" : L"rows", elapsed);
 }
 
 PrintOptions CurrentPrintOptions() {
     const ShellState& state = State();
     PrintOptions options;
-    options.layout = state.resultViewType == static_cast<int>(PrintLayout::List) ? PrintLayout::List : PrintLayout::Table;
+    options.layout =
+        state.resultViewType == static_cast<int>(PrintLayout::List) ? PrintLayout::List : PrintLayout::Table;
     options.truncate = state.truncValue != 0;
     options.showIndex = state.displayRecordNum != 0;
     return options;
@@ -263,61 +260,48 @@ void CPrintRecords::Attach(CADORecordSet* recordset, const FieldMapArray* fieldM
 
 int CPrintRecords::GetAlignment(int adoType) {
     switch (adoType) {
-        case zentra::adSmallInt:
-        case zentra::adInteger:
-        case zentra::adSingle:
-        case zentra::adDouble:
-        case zentra::adCurrency:
-        case zentra::adDecimal:
-        case zentra::adTinyInt:
-        case zentra::adUnsignedTinyInt:
-        case zentra::adUnsignedSmallInt:
-        case zentra::adUnsignedInt:
-        case zentra::adBigInt:
-        case zentra::adUnsignedBigInt:
-        case zentra::adNumeric:
-        case zentra::adVarNumeric:
-            return kAlignRight;
-        default:
-            return kAlignLeft;
+    case zentra::adSmallInt:
+    case zentra::adInteger:
+    case zentra::adSingle:
+    case zentra::adDouble:
+    case zentra::adCurrency:
+    case zentra::adDecimal:
+    case zentra::adTinyInt:
+    case zentra::adUnsignedTinyInt:
+    case zentra::adUnsignedSmallInt:
+    case zentra::adUnsignedInt:
+    case zentra::adBigInt:
+    case zentra::adUnsignedBigInt:
+    case zentra::adNumeric:
+    case zentra::adVarNumeric: return kAlignRight;
+    default: return kAlignLeft;
     }
 }
 
 int CPrintRecords::GetDisplayWidth(const CADOFieldInfo& info) {
     long w = info.m_lActualSize + 1;
     if (w <= 0) {
-        if (info.m_lDefinedSize > 0)
-            w = info.m_lDefinedSize;
-        else if (info.m_nPrecision + info.m_nNumericScale > 0)
-            w = info.m_nPrecision + info.m_nNumericScale;
+        if (info.m_lDefinedSize > 0) w = info.m_lDefinedSize;
+        else if (info.m_nPrecision + info.m_nNumericScale > 0) w = info.m_nPrecision + info.m_nNumericScale;
     }
     switch (info.m_nType) {
-        case zentra::adSmallInt:
-        case zentra::adInteger:
-        case zentra::adTinyInt:
-        case zentra::adBigInt:
-            w += 1;
-            break;
-        case zentra::adSingle:
-        case zentra::adDouble:
-        case zentra::adCurrency:
-        case zentra::adDecimal:
-        case zentra::adNumeric:
-            w += 2;
-            break;
-        case zentra::adDBDate:
-        case zentra::adDBTime:
-        case zentra::adDBTimeStamp:
-            w += 3;
-            break;
-        case zentra::adBoolean:
-            return 4;
-        case zentra::adBinary:
-        case zentra::adVarBinary:
-        case zentra::adLongVarBinary:
-            return 6;
-        default:
-            break;
+    case zentra::adSmallInt:
+    case zentra::adInteger:
+    case zentra::adTinyInt:
+    case zentra::adBigInt: w += 1; break;
+    case zentra::adSingle:
+    case zentra::adDouble:
+    case zentra::adCurrency:
+    case zentra::adDecimal:
+    case zentra::adNumeric: w += 2; break;
+    case zentra::adDBDate:
+    case zentra::adDBTime:
+    case zentra::adDBTimeStamp: w += 3; break;
+    case zentra::adBoolean: return 4;
+    case zentra::adBinary:
+    case zentra::adVarBinary:
+    case zentra::adLongVarBinary: return 6;
+    default: break;
     }
     if (w <= 0) return 8;
     if (w < 4) return 4;
@@ -347,59 +331,28 @@ void CPrintRecords::AppendValue(CString& out, const _variant_t& value) {
         return;
     }
     switch (vt) {
-        case zentra::VT_EMPTY:
-        case zentra::VT_NULL:
-            break;
-        case zentra::VT_I1:
-        case zentra::VT_UI1:
-        case zentra::VT_I2:
-        case zentra::VT_UI2:
-        case zentra::VT_INT:
-            AppendInteger(out, static_cast<int>(value.intVal()));
-            break;
-        case zentra::VT_UINT:
-            AppendInteger(out, static_cast<unsigned int>(value.uintVal()));
-            break;
-        case zentra::VT_I4:
-            AppendInteger(out, static_cast<std::int32_t>(value.intVal()));
-            break;
-        case zentra::VT_UI4:
-            AppendInteger(out, static_cast<std::uint32_t>(value.uintVal()));
-            break;
-        case zentra::VT_I8:
-            AppendInteger(out, value.intVal());
-            break;
-        case zentra::VT_UI8:
-            AppendInteger(out, value.uintVal());
-            break;
-        case zentra::VT_R4:
-            out += zentra::DblToStr(value.fltVal());
-            break;
-        case zentra::VT_R8:
-            out += zentra::DblToStr(value.dblVal());
-            break;
-        case zentra::VT_DECIMAL:
-            out += zentra::DecToStr(value);
-            break;
-        case zentra::VT_CY:
-            out += zentra::CurrencyToText(value.cyVal());
-            break;
-        case zentra::VT_BSTR:
-            out += value.bstrVal();
-            break;
-        case zentra::VT_BOOL:
-            out += value.intVal() == zentra::VARIANT_TRUE ? L"YES" : L"NO";
-            break;
-        case zentra::VT_DATE:
-            AppendDateText(out, value.dblVal(), false);
-            break;
-        case zentra::VT_ARRAY | zentra::VT_I1:
-        case zentra::VT_ARRAY | zentra::VT_UI1:
-            out += zentra::CSafeArray(value).ToString();
-            break;
-        default:
-            out += L"<LOB>";
-            break;
+    case zentra::VT_EMPTY:
+    case zentra::VT_NULL: break;
+    case zentra::VT_I1:
+    case zentra::VT_UI1:
+    case zentra::VT_I2:
+    case zentra::VT_UI2:
+    case zentra::VT_INT: AppendInteger(out, static_cast<int>(value.intVal())); break;
+    case zentra::VT_UINT: AppendInteger(out, static_cast<unsigned int>(value.uintVal())); break;
+    case zentra::VT_I4: AppendInteger(out, static_cast<std::int32_t>(value.intVal())); break;
+    case zentra::VT_UI4: AppendInteger(out, static_cast<std::uint32_t>(value.uintVal())); break;
+    case zentra::VT_I8: AppendInteger(out, value.intVal()); break;
+    case zentra::VT_UI8: AppendInteger(out, value.uintVal()); break;
+    case zentra::VT_R4: out += zentra::DblToStr(value.fltVal()); break;
+    case zentra::VT_R8: out += zentra::DblToStr(value.dblVal()); break;
+    case zentra::VT_DECIMAL: out += zentra::DecToStr(value); break;
+    case zentra::VT_CY: out += zentra::CurrencyToText(value.cyVal()); break;
+    case zentra::VT_BSTR: out += value.bstrVal(); break;
+    case zentra::VT_BOOL: out += value.intVal() == zentra::VARIANT_TRUE ? L"YES" : L"NO"; break;
+    case zentra::VT_DATE: AppendDateText(out, value.dblVal(), false); break;
+    case zentra::VT_ARRAY | zentra::VT_I1:
+    case zentra::VT_ARRAY | zentra::VT_UI1: out += zentra::CSafeArray(value).ToString(); break;
+    default: out += L"<LOB>"; break;
     }
 }
 
@@ -528,43 +481,36 @@ void CPrintRecords::RawValueText(CADORecordSet& rs, const Column& column, _varia
     rs.GetFieldValue(index, value);
 
     switch (info.m_nType) {
-        case zentra::adLongVarChar:
-        case zentra::adLongVarWChar:
-            // A NULL long text prints NULL like any other NULL, not as an empty text.
-            if (value.vt() == zentra::VT_NULL) {
-                text = L"NULL";
-            } else if (value.vt() == zentra::VT_BSTR) {
-                text = value.bstrVal();
-            } else {
-                text.clear();
-                rs.GetChunk(index, text);
-            }
+    case zentra::adLongVarChar:
+    case zentra::adLongVarWChar:
+        // A NULL long text prints NULL like any other NULL, not as an empty text.
+        if (value.vt() == zentra::VT_NULL) {
+            text = L"NULL";
+        } else if (value.vt() == zentra::VT_BSTR) {
+            text = value.bstrVal();
+        } else {
+            text.clear();
+            rs.GetChunk(index, text);
+        }
+        return;
+    case zentra::adLongVarBinary: text = value.vt() == zentra::VT_NULL ? L"NULL" : L"<BLOB>"; return;
+    case zentra::adDBTime:
+        if (value.vt() == zentra::VT_DATE) {
+            text.clear();
+            AppendDateText(text, value.dblVal(), true);
             return;
-        case zentra::adLongVarBinary:
-            text = value.vt() == zentra::VT_NULL ? L"NULL" : L"<BLOB>";
-            return;
-        case zentra::adDBTime:
-            if (value.vt() == zentra::VT_DATE) {
-                text.clear();
-                AppendDateText(text, value.dblVal(), true);
-                return;
-            }
-            break;
-        default:
-            break;
+        }
+        break;
+    default: break;
     }
     switch (value.vt()) {
-        case zentra::VT_NULL:
-            text = L"NULL";
-            break;
-        case zentra::VT_BSTR:
-            text = value.bstrVal();
-            break;
-        default:
-            // Written into the text's own storage, kept from value to value.
-            text.clear();
-            AppendValue(text, value);
-            break;
+    case zentra::VT_NULL: text = L"NULL"; break;
+    case zentra::VT_BSTR: text = value.bstrVal(); break;
+    default:
+        // Written into the text's own storage, kept from value to value.
+        text.clear();
+        AppendValue(text, value);
+        break;
     }
 }
 
@@ -628,10 +574,8 @@ void CPrintRecords::MeasureColumns(CADORecordSet& rs, std::vector<Column>& colum
             measureText(i);
         }
         ++measured;
-        if (measured < kMeasuredAfterFirst)
-            rs.MoveNext();
-        else
-            rs.MoveLast();
+        if (measured < kMeasuredAfterFirst) rs.MoveNext();
+        else rs.MoveLast();
     }
     if (start >= 1) {
         rs.SetAbsolutePosition(static_cast<int>(start));
@@ -656,12 +600,8 @@ void CPrintRecords::PrintResult(const PrintOptions& options) {
 
     stopFlag.store(0);
     switch (options.layout) {
-        case PrintLayout::List:
-            PrintList(*out, *rs, columns);
-            break;
-        case PrintLayout::Table:
-            PrintTable(*out, *rs, columns, options);
-            break;
+    case PrintLayout::List: PrintList(*out, *rs, columns); break;
+    case PrintLayout::Table: PrintTable(*out, *rs, columns, options); break;
     }
 
     if (stopFlag.load() == 1) out->PrintMessage(L"\r\n%s", zentra::LoadString(IDS_ABORTED));
@@ -727,8 +667,9 @@ void CPrintRecords::PrintTable(COutput& out, CADORecordSet& rs, std::vector<Colu
                 for (size_t i = 0; i < values.size(); ++i) {
                     const size_t width = static_cast<size_t>(widths[i]);
                     const size_t from = line * width;
-                    const std::wstring_view piece =
-                        from < values[i].size() ? std::wstring_view(values[i]).substr(from, width) : std::wstring_view();
+                    const std::wstring_view piece = from < values[i].size()
+                                                        ? std::wstring_view(values[i]).substr(from, width)
+                                                        : std::wstring_view();
                     AppendCellLine(text, piece, static_cast<int>(piece.size()), widths[i], alignments[i]);
                     text += L" |";
                 }

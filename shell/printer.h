@@ -57,8 +57,7 @@ private:
 class FIELD_MAP {
 public:
     FIELD_MAP() = default;
-    FIELD_MAP(CString field, CString caption)
-        : strField(std::move(field)), strCaption(std::move(caption)) {}
+    FIELD_MAP(CString field, CString caption) : strField(std::move(field)), strCaption(std::move(caption)) {}
     virtual ~FIELD_MAP() = default;
     FIELD_MAP(const FIELD_MAP&) = default;
     FIELD_MAP& operator=(const FIELD_MAP&) = default;
@@ -117,8 +116,8 @@ private:
     // One printed column.
     struct Column {
         zentra::CADOFieldInfo info;
-        long index = -1;   // position in the recordset
-        int width = 0;     // table cell width in display columns
+        long index = -1;  // position in the recordset
+        int width = 0;    // table cell width in display columns
         int alignment = 1;
     };
 
@@ -134,8 +133,7 @@ private:
     // scratch space.
     static void ValueText(zentra::CADORecordSet& rs, const Column& column, zentra::_variant_t& value, CString& text);
     // The same before the escapes.
-    static void RawValueText(zentra::CADORecordSet& rs, const Column& column, zentra::_variant_t& value,
-                             CString& text);
+    static void RawValueText(zentra::CADORecordSet& rs, const Column& column, zentra::_variant_t& value, CString& text);
 
     std::atomic<zentra::COutput*> output_;
     zentra::CADORecordSet* recordset_;

@@ -170,8 +170,9 @@ int RunShellCommand(const CString& command, int outFd, int& error) {
         EndForegroundProgram(false);
         return 0;
     }
-    const bool interrupted = (WIFSIGNALED(status) && (WTERMSIG(status) == SIGINT || WTERMSIG(status) == SIGQUIT)) ||
-                             (WIFEXITED(status) && (WEXITSTATUS(status) == 128 + SIGINT || WEXITSTATUS(status) == 128 + SIGQUIT));
+    const bool interrupted =
+        (WIFSIGNALED(status) && (WTERMSIG(status) == SIGINT || WTERMSIG(status) == SIGQUIT)) ||
+        (WIFEXITED(status) && (WEXITSTATUS(status) == 128 + SIGINT || WEXITSTATUS(status) == 128 + SIGQUIT));
     EndForegroundProgram(interrupted);
     StartFreshLine(outFd);
     if (WIFEXITED(status)) return WEXITSTATUS(status);
@@ -180,7 +181,8 @@ int RunShellCommand(const CString& command, int outFd, int& error) {
 }
 
 CString EditorCommand(const CString& setting) {
-    if (!zentra::Trim(setting).empty() && !zentra::EqualsNoCase(zentra::Trim(setting), zentra::kDefaultEditor)) return setting;
+    if (!zentra::Trim(setting).empty() && !zentra::EqualsNoCase(zentra::Trim(setting), zentra::kDefaultEditor))
+        return setting;
     for (const char* name : {"VISUAL", "EDITOR"}) {
         const CString value = EnvText(name);
         if (!zentra::Trim(value).empty()) return value;

@@ -47,70 +47,70 @@ int Dispatch(CommandKind kind, const CString& statement) {
     zentra::CWordPaster words(statement.c_str(), nullptr, nullptr);
     const int count = words.GetWordCount();
     switch (kind) {
-        case CMD_EXIT: return -1;
-        case CMD_HELP: ShowHelp(); return 1;
-        case CMD_USE:
-            if (count > 1) {
-                CString name = words.GetWord(1);
-                return ChangeDatabase(&st.connection, st.connectInfo, name.c_str(), st.connectInfo.type);
-            }
-            st.output->PrintMessage(IDS_CURRENT_DATABASE,
-                                    st.connectInfo.database.empty() ? CString(L"(none)") : st.connectInfo.database);
-            return 1;
-        case CMD_REDO: {
-            if (count > 1) {
-                CString word = words.GetWord(1);
-                RedoCommand(&word);
-            } else {
-                RedoCommand(nullptr);
-            }
-            return 2;
+    case CMD_EXIT: return -1;
+    case CMD_HELP: ShowHelp(); return 1;
+    case CMD_USE:
+        if (count > 1) {
+            CString name = words.GetWord(1);
+            return ChangeDatabase(&st.connection, st.connectInfo, name.c_str(), st.connectInfo.type);
         }
-        case CMD_SET:
-            if (count < 2) {
-                st.output->PrintError(IDS_NO_OPTIONS);
-                return 0;
-            }
-            return SetOption(statement);
-        case CMD_START: return RunScript(st.connection.get(), TextAfterFirstBlank(statement));
-        case CMD_SPOOL:
-            return SpoolCommand(count, count > 1 ? words.GetWord(1) : CString(), TextAfterFirstBlank(statement));
-        case CMD_HOST:
-            if (count < 2) {
-                st.output->PrintError(IDS_TAKES_OS_COMMAND);
-                return 0;
-            }
-            return RunHostCommand(TextAfterFirstBlank(statement));
-        case CMD_SHOW: return ShowCommand(statement);
-        case CMD_DESC: {
-            size_t at = zentra::FindNoCase(statement, L"desc");
-            CString rest = at == CString::npos ? CString() : statement.substr(at + 4);
-            return ProcessLine(L"SHOW COLUMNS FROM " + rest, 1);
+        st.output->PrintMessage(IDS_CURRENT_DATABASE,
+                                st.connectInfo.database.empty() ? CString(L"(none)") : st.connectInfo.database);
+        return 1;
+    case CMD_REDO: {
+        if (count > 1) {
+            CString word = words.GetWord(1);
+            RedoCommand(&word);
+        } else {
+            RedoCommand(nullptr);
         }
-        case CMD_EDIT: {
-            if (count > 2) {
-                st.output->PrintError(IDS_UNKNOWN_SET_OPTION, words.GetWord(2));
-                return 0;
-            }
-            if (count > 1) {
-                CString word = words.GetWord(1);
-                return EditBuffer(&word);
-            }
-            return EditBuffer(nullptr);
-        }
-        case CMD_PAUSE: {
-            size_t at = zentra::FindNoCase(statement, L"pause");
-            size_t length = 5;
-            if (at == CString::npos) {
-                at = zentra::FindNoCase(statement, L"pau");
-                length = 3;
-            }
-            CString hint = at == CString::npos ? CString() : zentra::Trim(statement.substr(at + length));
-            PauseShell(hint);
+        return 2;
+    }
+    case CMD_SET:
+        if (count < 2) {
+            st.output->PrintError(IDS_NO_OPTIONS);
             return 0;
         }
-        case CMD_RUN: return 0;
-        default: return 0;
+        return SetOption(statement);
+    case CMD_START: return RunScript(st.connection.get(), TextAfterFirstBlank(statement));
+    case CMD_SPOOL:
+        return SpoolCommand(count, count > 1 ? words.GetWord(1) : CString(), TextAfterFirstBlank(statement));
+    case CMD_HOST:
+        if (count < 2) {
+            st.output->PrintError(IDS_TAKES_OS_COMMAND);
+            return 0;
+        }
+        return RunHostCommand(TextAfterFirstBlank(statement));
+    case CMD_SHOW: return ShowCommand(statement);
+    case CMD_DESC: {
+        size_t at = zentra::FindNoCase(statement, L"desc");
+        CString rest = at == CString::npos ? CString() : statement.substr(at + 4);
+        return ProcessLine(L"SHOW COLUMNS FROM " + rest, 1);
+    }
+    case CMD_EDIT: {
+        if (count > 2) {
+            st.output->PrintError(IDS_UNKNOWN_SET_OPTION, words.GetWord(2));
+            return 0;
+        }
+        if (count > 1) {
+            CString word = words.GetWord(1);
+            return EditBuffer(&word);
+        }
+        return EditBuffer(nullptr);
+    }
+    case CMD_PAUSE: {
+        size_t at = zentra::FindNoCase(statement, L"pause");
+        size_t length = 5;
+        if (at == CString::npos) {
+            at = zentra::FindNoCase(statement, L"pau");
+            length = 3;
+        }
+        CString hint = at == CString::npos ? CString() : zentra::Trim(statement.substr(at + length));
+        PauseShell(hint);
+        return 0;
+    }
+    case CMD_RUN: return 0;
+    default: return 0;
     }
 }
 

@@ -37,7 +37,8 @@ const zentra::StringTableEntry kStrings[] = {
     {IDS_PROMPT_SET, L"PROMPT set to '%s'"},
     {IDS_UNKNOWN_SET_OPTION, L"Unknow option '%s'"},
     {IDS_ABORTED, L"Aborted"},
-    {IDS_COPY_STREAM_REFUSED, L"COPY FROM STDIN and COPY TO STDOUT are not run: the shell cannot pass COPY data through ODBC."},
+    {IDS_COPY_STREAM_REFUSED,
+     L"COPY FROM STDIN and COPY TO STDOUT are not run: the shell cannot pass COPY data through ODBC."},
     {IDS_CREATE_PROCESS_FAILED, L"CreateProcess failed (%d)."},
     {IDS_OBJECT_NOT_SPECIFIED, L"Object no specified."},
     {IDS_DATABASE_CHANGED, L"Database changed."},
@@ -63,16 +64,15 @@ const zentra::StringTableEntry kStrings[] = {
     {IDS_STATEMENT_GIVEN_UP, L"Statement given up: the server does not answer; the connection is closed."},
 };
 
-const zentra::VersionBlock kVersion{
-    {0x04B00409},  // language 0x0409 (English, United States), code page 0x04B0
-    {{L"040904B0",
-      {{L"CompanyName", L"Orvanta"},
-       {L"FileDescription", L"Orvanta console SQL shell"},
-       {L"FileVersion", L"3, 0, 0, 1"},
-       {L"InternalName", L"orva"},
-       {L"OriginalFilename", L"orva"},
-       {L"ProductName", L"Orvanta"},
-       {L"ProductVersion", L"3, 0, 0, 1"}}}}};
+const zentra::VersionBlock kVersion{{0x04B00409},  // language 0x0409 (English, United States), code page 0x04B0
+                                    {{L"040904B0",
+                                      {{L"CompanyName", L"Orvanta"},
+                                       {L"FileDescription", L"Orvanta console SQL shell"},
+                                       {L"FileVersion", L"3, 0, 0, 1"},
+                                       {L"InternalName", L"orva"},
+                                       {L"OriginalFilename", L"orva"},
+                                       {L"ProductName", L"Orvanta"},
+                                       {L"ProductVersion", L"3, 0, 0, 1"}}}}};
 
 }  // namespace
 

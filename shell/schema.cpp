@@ -54,18 +54,24 @@ long FindColumn(CADORecordSet& recordset, const wchar_t* name) {
 
 bool IsIntegerType(zentra::VARTYPE vt) {
     switch (vt) {
-        case zentra::VT_I1: case zentra::VT_UI1: case zentra::VT_I2: case zentra::VT_UI2:
-        case zentra::VT_I4: case zentra::VT_UI4: case zentra::VT_I8: case zentra::VT_UI8:
-        case zentra::VT_INT: case zentra::VT_UINT:
-            return true;
-        default:
-            return false;
+    case zentra::VT_I1:
+    case zentra::VT_UI1:
+    case zentra::VT_I2:
+    case zentra::VT_UI2:
+    case zentra::VT_I4:
+    case zentra::VT_UI4:
+    case zentra::VT_I8:
+    case zentra::VT_UI8:
+    case zentra::VT_INT:
+    case zentra::VT_UINT: return true;
+    default: return false;
     }
 }
 
 }  // namespace
 
-CSchemaShow::CSchemaShow(zentra::COutput* out, zentra::DbmsType type) : output(out), dialect(zentra::DialectOfType(type)) {}
+CSchemaShow::CSchemaShow(zentra::COutput* out, zentra::DbmsType type)
+    : output(out), dialect(zentra::DialectOfType(type)) {}
 
 CSchemaShow::~CSchemaShow() = default;
 
@@ -98,9 +104,7 @@ CString CSchemaShow::EscapeBackquoted(const CString& text) {
     return result;
 }
 
-int CSchemaShow::HasSchemas() const {
-    return dialect.hasSchemas ? 1 : 0;
-}
+int CSchemaShow::HasSchemas() const { return dialect.hasSchemas ? 1 : 0; }
 
 // The condition that picks the table `name` for the PostgreSQL catalogue queries (on the table's
 // pg_class "t" and its namespace "nsp"): "schema.table" names both; a table name alone means the
@@ -115,23 +119,24 @@ static CString PgTableCondition(const CString& name) {
     auto named = [&](const wchar_t* a) {
         return zentra::Format(L"lower(%s.relname)=lower('%s') and %s.relkind in ('r','v','m','p','f')", a, table, a);
     };
-    return zentra::Format(L"t.oid=(select c.oid from pg_class c where %s and (pg_catalog.pg_table_is_visible(c.oid) or "
-                          L"(select count(*) from pg_class d where %s)=1) order by pg_catalog.pg_table_is_visible(c.oid) "
-                          L"desc limit 1)",
-                          named(L"c"), named(L"d"));
+    return zentra::Format(
+        L"t.oid=(select c.oid from pg_class c where %s and (pg_catalog.pg_table_is_visible(c.oid) or "
+        L"(select count(*) from pg_class d where %s)=1) order by pg_catalog.pg_table_is_visible(c.oid) "
+        L"desc limit 1)",
+        named(L"c"), named(L"d"));
 }
 
 CString CSchemaShow::NativeQuery(const wchar_t* query, const CString& table) const {
     switch (dialect.tableName) {
-        case zentra::TableNameForm::Literal: return zentra::Format(query, EscapeLiteral(table));
-        case zentra::TableNameForm::Backquoted: return zentra::Format(query, EscapeBackquoted(table));
-        case zentra::TableNameForm::PgCondition: return zentra::Format(query, PgTableCondition(table));
+    case zentra::TableNameForm::Literal: return zentra::Format(query, EscapeLiteral(table));
+    case zentra::TableNameForm::Backquoted: return zentra::Format(query, EscapeBackquoted(table));
+    case zentra::TableNameForm::PgCondition: return zentra::Format(query, PgTableCondition(table));
     }
     return CString();
 }
 
-int CSchemaShow::Show(const CString& text, CADORecordSet& recordset, FieldMapArray& fieldMap,
-                      const CString& database, const CString& schema) {
+int CSchemaShow::Show(const CString& text, CADORecordSet& recordset, FieldMapArray& fieldMap, const CString& database,
+                      const CString& schema) {
     skippedRows = 0;
     zentra::CWordPaster words(text.c_str(), kShowDelimiters);
     const int count = words.GetWordCount();
@@ -169,13 +174,13 @@ int CSchemaShow::Show(const CString& text, CADORecordSet& recordset, FieldMapArr
     table = StripQuotes(table);
 
     switch (object) {
-        case Object::Databases: return ShowDatabases(recordset, fieldMap);
-        case Object::Tables: return ShowTables(recordset, fieldMap, sch);
-        case Object::Views: return ShowViews(recordset, fieldMap);
-        case Object::Procedures: return ShowProcedures(recordset, fieldMap, db);
-        case Object::Functions: return ShowFunctions(recordset, fieldMap, db);
-        case Object::Columns: return ShowColumns(recordset, fieldMap, table);
-        case Object::Indexes: return ShowIndexes(recordset, fieldMap, db, table);
+    case Object::Databases: return ShowDatabases(recordset, fieldMap);
+    case Object::Tables: return ShowTables(recordset, fieldMap, sch);
+    case Object::Views: return ShowViews(recordset, fieldMap);
+    case Object::Procedures: return ShowProcedures(recordset, fieldMap, db);
+    case Object::Functions: return ShowFunctions(recordset, fieldMap, db);
+    case Object::Columns: return ShowColumns(recordset, fieldMap, table);
+    case Object::Indexes: return ShowIndexes(recordset, fieldMap, db, table);
     }
     return 2;
 }
@@ -205,8 +210,7 @@ int CSchemaShow::ShowViews(CADORecordSet& recordset, FieldMapArray& fieldMap) {
 
 int CSchemaShow::ShowRoutines(CADORecordSet& recordset, FieldMapArray& fieldMap, const CString& database,
                               int procedureType) {
-    if (HasSchemas())
-        AddDefault(fieldMap, {{L"PROCEDURE_SCHEMA", L"Schema"}, {L"PROCEDURE_NAME", L"Procedure"}});
+    if (HasSchemas()) AddDefault(fieldMap, {{L"PROCEDURE_SCHEMA", L"Schema"}, {L"PROCEDURE_NAME", L"Procedure"}});
     else AddDefault(fieldMap, {{L"PROCEDURE_NAME", L"Procedure"}});
     CSafeArray restrictions(4);
     if (dialect.catalogRestricted) restrictions.SetAt(0, database);
@@ -266,15 +270,14 @@ void CSchemaShow::SkipTableStatistics(CADORecordSet& recordset) {
     if (nameColumn < 0) return;
     zentra::_variant_t name;
     if (!recordset.GetFieldValue(static_cast<int>(nameColumn), name)) return;
-    const bool unnamed = name.IsNull() || name.IsEmpty() ||
-                         (name.vt() == zentra::VT_BSTR && name.bstrVal().empty());
+    const bool unnamed = name.IsNull() || name.IsEmpty() || (name.vt() == zentra::VT_BSTR && name.bstrVal().empty());
     if (!unnamed) return;
     const long typeColumn = FindColumn(recordset, L"TYPE");
     if (typeColumn >= 0) {
         zentra::_variant_t type;
         if (!recordset.GetFieldValue(static_cast<int>(typeColumn), type)) return;
-        const bool statType = type.IsNull() || type.IsEmpty() ||
-                              (IsIntegerType(type.vt()) && type.intVal() == kTableStatType);
+        const bool statType =
+            type.IsNull() || type.IsEmpty() || (IsIntegerType(type.vt()) && type.intVal() == kTableStatType);
         if (!statType) return;
     }
     recordset.MoveNext();

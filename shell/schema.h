@@ -27,8 +27,8 @@ public:
     // Runs the SHOW command `text` on `recordset` (bound to the connection). 1: the recordset
     // holds the result to print with `fieldMap`; 0: the query failed and the recordset holds the
     // error text; 2: the text is not one of the shell's SHOW forms and belongs to the server.
-    int Show(const CString& text, zentra::CADORecordSet& recordset, FieldMapArray& fieldMap,
-             const CString& database, const CString& schema);
+    int Show(const CString& text, zentra::CADORecordSet& recordset, FieldMapArray& fieldMap, const CString& database,
+             const CString& schema);
 
     // Records at the start of the recordset that were stepped over and are not part of the
     // result (the table-statistics row of an index rowset).

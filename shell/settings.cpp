@@ -26,20 +26,20 @@ using zentra::LoadString;
 
 namespace {
 
-constexpr SettingDef Switch(const wchar_t* word, const wchar_t* shortWord, int ShellState::*member,
-                            unsigned message, int onValue, unsigned onText, unsigned offText, int queryResult,
-                            bool oneValue, const wchar_t* usage, const wchar_t* help, int helpOrder,
-                            const wchar_t* stored, int defaultValue) {
-    return {word, shortWord, SettingKind::Switch, member, nullptr, message, 0, onValue, onText, offText,
-            queryResult, oneValue, usage, help, helpOrder, stored, defaultValue, nullptr};
+constexpr SettingDef Switch(const wchar_t* word, const wchar_t* shortWord, int ShellState::*member, unsigned message,
+                            int onValue, unsigned onText, unsigned offText, int queryResult, bool oneValue,
+                            const wchar_t* usage, const wchar_t* help, int helpOrder, const wchar_t* stored,
+                            int defaultValue) {
+    return {word,         shortWord, SettingKind::Switch, member,   nullptr, message, 0,         onValue,
+            onText,       offText,   queryResult,         oneValue, usage,   help,    helpOrder, stored,
+            defaultValue, nullptr};
 }
 
-constexpr SettingDef Text(const wchar_t* word, const wchar_t* shortWord, SettingKind kind,
-                          CString ShellState::*member, unsigned message, unsigned resetMessage, bool oneValue,
-                          const wchar_t* usage, const wchar_t* help, int helpOrder, const wchar_t* stored,
-                          const wchar_t* defaultValue) {
-    return {word, shortWord, kind, nullptr, member, message, resetMessage, 0, 0, 0, 0, oneValue, usage, help,
-            helpOrder, stored, 0, defaultValue};
+constexpr SettingDef Text(const wchar_t* word, const wchar_t* shortWord, SettingKind kind, CString ShellState::*member,
+                          unsigned message, unsigned resetMessage, bool oneValue, const wchar_t* usage,
+                          const wchar_t* help, int helpOrder, const wchar_t* stored, const wchar_t* defaultValue) {
+    return {word, shortWord, kind,     nullptr, member, message,   resetMessage, 0, 0,
+            0,    0,         oneValue, usage,   help,   helpOrder, stored,       0, defaultValue};
 }
 
 // In the order the settings file keeps them (after the history).
@@ -54,8 +54,8 @@ const SettingDef kSettings[] = {
          L"Set command editor.", 1, L"Editor", zentra::kDefaultEditor),
     Switch(L"ERRBEEP", L"BEEP", &ShellState::errorBeep, IDS_ERROR_BEEP, 1, IDS_ON, IDS_OFF, 0, false,
            L"[ERR]BEEP {ON|OFF}", L"Beep when command error.", 2, L"ErrorBeep", 1),
-    Text(L"SQLPROMPT", L"PROMPT", SettingKind::Prompt, &ShellState::prompt, IDS_PROMPT_SET, IDS_DEFAULT_PROMPT,
-         false, L"[SQL]PROMPT", L"Change Orvanta prompt.", 5, nullptr, zentra::kDefaultSqlPrompt),
+    Text(L"SQLPROMPT", L"PROMPT", SettingKind::Prompt, &ShellState::prompt, IDS_PROMPT_SET, IDS_DEFAULT_PROMPT, false,
+         L"[SQL]PROMPT", L"Change Orvanta prompt.", 5, nullptr, zentra::kDefaultSqlPrompt),
 };
 
 // The help's columns: the usage at 10, the text at 24.
@@ -129,7 +129,8 @@ std::span<const wchar_t* const> SettingWords() {
 CString SettingsHelp() {
     std::vector<const SettingDef*> rows;
     for (const SettingDef& def : kSettings) rows.push_back(&def);
-    std::sort(rows.begin(), rows.end(), [](const SettingDef* a, const SettingDef* b) { return a->helpOrder < b->helpOrder; });
+    std::sort(rows.begin(), rows.end(),
+              [](const SettingDef* a, const SettingDef* b) { return a->helpOrder < b->helpOrder; });
     CString text;
     for (const SettingDef* row : rows) {
         const SettingDef& def = *row;

@@ -43,39 +43,39 @@ size_t CSqlScanner::Step(const CString& text, size_t i, bool& plain) {
     const wchar_t c = text[i];
     const wchar_t next = i + 1 < text.size() ? text[i + 1] : L'\0';
     switch (m_mode) {
-        case kPlain: return StepPlain(text, i, plain);
-        case kLineComment:
-            if (c == L'\n') m_mode = kPlain;
-            return i + 1;
-        case kBlockComment:
-            if (c == L'*' && next == L'/') {
-                if (--m_commentDepth <= 0) m_mode = kPlain;
-                return i + 2;
-            }
-            if (c == L'/' && next == L'*' && m_lexis.nestedComments) {
-                ++m_commentDepth;
-                return i + 2;
-            }
-            return i + 1;
-        case kDollar:
-            // Nothing is special in a dollar quote but its own closing delimiter.
-            if (c == L'$' && text.compare(i, m_dollarTag.size(), m_dollarTag) == 0) {
-                m_mode = kPlain;
-                return i + m_dollarTag.size();
-            }
-            return i + 1;
-        case kBacktick:
-            if (c == L'`') m_mode = kPlain;
-            return i + 1;
-        case kBracket:
-            if (c == L']' && next == L']') return i + 2;  // "]]" stands for one
-            if (c == L']') m_mode = kPlain;
-            return i + 1;
-        case kApostrophe:
-        case kDouble:
-            if (c == L'\\' && m_escapes) return i + 2;
-            if (c == (m_mode == kApostrophe ? L'\'' : L'"')) m_mode = kPlain;
-            return i + 1;
+    case kPlain: return StepPlain(text, i, plain);
+    case kLineComment:
+        if (c == L'\n') m_mode = kPlain;
+        return i + 1;
+    case kBlockComment:
+        if (c == L'*' && next == L'/') {
+            if (--m_commentDepth <= 0) m_mode = kPlain;
+            return i + 2;
+        }
+        if (c == L'/' && next == L'*' && m_lexis.nestedComments) {
+            ++m_commentDepth;
+            return i + 2;
+        }
+        return i + 1;
+    case kDollar:
+        // Nothing is special in a dollar quote but its own closing delimiter.
+        if (c == L'$' && text.compare(i, m_dollarTag.size(), m_dollarTag) == 0) {
+            m_mode = kPlain;
+            return i + m_dollarTag.size();
+        }
+        return i + 1;
+    case kBacktick:
+        if (c == L'`') m_mode = kPlain;
+        return i + 1;
+    case kBracket:
+        if (c == L']' && next == L']') return i + 2;  // "]]" stands for one
+        if (c == L']') m_mode = kPlain;
+        return i + 1;
+    case kApostrophe:
+    case kDouble:
+        if (c == L'\\' && m_escapes) return i + 2;
+        if (c == (m_mode == kApostrophe ? L'\'' : L'"')) m_mode = kPlain;
+        return i + 1;
     }
     return i + 1;
 }
@@ -107,34 +107,34 @@ size_t CSqlScanner::StepPlain(const CString& text, size_t i, bool& plain) {
     }
     if (!zentra::IsBlank(c) && c != L'\r' && c != L'\n') m_onlyComments = false;
     switch (c) {
-        case L'\'':
-            m_mode = kApostrophe;
-            // E'...' takes backslash escapes where other strings do not.
-            m_escapes = m_lexis.backslashEscapes ||
-                        (m_lexis.escapeStrings && i > 0 && (text[i - 1] == L'E' || text[i - 1] == L'e') &&
-                         (i == 1 || !IsNameChar(text[i - 2])));
-            return i + 1;
-        case L'"':
-            m_mode = kDouble;
-            m_escapes = m_lexis.backslashEscapes;
-            return i + 1;
-        case L'`':
-            if (!m_lexis.backtickQuotes) break;
-            m_mode = kBacktick;
-            return i + 1;
-        case L'[':
-            if (!m_lexis.bracketQuotes) break;
-            m_mode = kBracket;
-            return i + 1;
-        case L'$':
-            if (!m_lexis.dollarQuotes) break;
-            if (const size_t length = DollarTagLength(text, i); length > 0) {
-                m_dollarTag = text.substr(i, length);
-                m_mode = kDollar;
-                return i + length;
-            }
-            break;
-        default: break;
+    case L'\'':
+        m_mode = kApostrophe;
+        // E'...' takes backslash escapes where other strings do not.
+        m_escapes = m_lexis.backslashEscapes ||
+                    (m_lexis.escapeStrings && i > 0 && (text[i - 1] == L'E' || text[i - 1] == L'e') &&
+                     (i == 1 || !IsNameChar(text[i - 2])));
+        return i + 1;
+    case L'"':
+        m_mode = kDouble;
+        m_escapes = m_lexis.backslashEscapes;
+        return i + 1;
+    case L'`':
+        if (!m_lexis.backtickQuotes) break;
+        m_mode = kBacktick;
+        return i + 1;
+    case L'[':
+        if (!m_lexis.bracketQuotes) break;
+        m_mode = kBracket;
+        return i + 1;
+    case L'$':
+        if (!m_lexis.dollarQuotes) break;
+        if (const size_t length = DollarTagLength(text, i); length > 0) {
+            m_dollarTag = text.substr(i, length);
+            m_mode = kDollar;
+            return i + length;
+        }
+        break;
+    default: break;
     }
     plain = true;
     return i + 1;
@@ -254,7 +254,8 @@ bool IsOnlyComments(const CString& text) {
 }
 
 size_t CStatementSplitter::Position() {
-    while (m_pos < m_text.size() && (zentra::IsBlank(m_text[m_pos]) || m_text[m_pos] == L'\r' || m_text[m_pos] == L'\n'))
+    while (m_pos < m_text.size() &&
+           (zentra::IsBlank(m_text[m_pos]) || m_text[m_pos] == L'\r' || m_text[m_pos] == L'\n'))
         ++m_pos;
     return m_pos;
 }
@@ -270,8 +271,7 @@ bool CStatementSplitter::Next(CString& statement) {
         m_slashFrom = start;
     }
     size_t at = CString::npos;
-    if (m_slash != CString::npos &&
-        (m_slash == start || m_text[m_slash - 1] == L'\r' || m_text[m_slash - 1] == L'\n'))
+    if (m_slash != CString::npos && (m_slash == start || m_text[m_slash - 1] == L'\r' || m_text[m_slash - 1] == L'\n'))
         at = m_slash;
     if (at == CString::npos) {
         CSqlScanner scanner;

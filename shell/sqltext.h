@@ -73,7 +73,7 @@ public:
 private:
     const CString& m_text;
     size_t m_pos = 0;
-    size_t m_slash = 0;          // the first '/' in plain text at or after m_slashFrom
+    size_t m_slash = 0;                  // the first '/' in plain text at or after m_slashFrom
     size_t m_slashFrom = CString::npos;  // npos: not searched yet
 };
 

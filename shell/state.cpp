@@ -19,8 +19,9 @@ ShellState::ShellState()
     ResetSettings(*this, true);
     input->SetCompletion([this](const CString& beforeCursor, zentra::COMPLETION& result) {
         const bool open = connection && connection->IsConnect();
-        completer->SetConnection(open ? connection.get() : nullptr, connectInfo.type, connectInfo.database,
-                                 zentra::DialectOfType(connectInfo.type).namesDataSource ? CString() : connectInfo.schema);
+        completer->SetConnection(
+            open ? connection.get() : nullptr, connectInfo.type, connectInfo.database,
+            zentra::DialectOfType(connectInfo.type).namesDataSource ? CString() : connectInfo.schema);
         completer->Complete(beforeCursor, result);
     });
 }

@@ -156,9 +156,7 @@ int RedoCommand(const CString* word) {
     return 2;
 }
 
-bool RedoStopped() {
-    return g_redoDepth > 0 && (g_redoLimitHit || State().redoStop.load() != 0);
-}
+bool RedoStopped() { return g_redoDepth > 0 && (g_redoLimitHit || State().redoStop.load() != 0); }
 
 void PauseShell(const CString& hint) {
     ShellState& st = State();

@@ -52,7 +52,7 @@ constexpr SqlLexis kMysqlLexis{.backtickQuotes = true, .hashComments = true, .da
 
 // A record that sets only the type: plain in every other respect.
 constexpr DbmsDialect Plain(DbmsType type, const wchar_t* linuxDrivers = nullptr, SqlLexis lexis = SqlLexis{}) {
-    return {type,  nullptr, linuxDrivers, nullptr, false, OneRowLimit::None, nullptr, L'"', L'"', false, false,
+    return {type,  nullptr, linuxDrivers, nullptr, false,   OneRowLimit::None,      nullptr, L'"', L'"', false, false,
             false, false,   nullptr,      nullptr, nullptr, TableNameForm::Literal, lexis};
 }
 
@@ -63,26 +63,26 @@ constexpr DbmsDialect kPlain = Plain(kDbmsNone);
 // databases, columns and indexes queries, table name form, lexis. A DBMS name is looked for in this
 // order.
 const DbmsDialect kDialects[] = {
-    {kDbmsMsSql, nullptr, L"FreeTDS", nullptr, false, OneRowLimit::None, nullptr, L'"', L'"', false, false,
-     true, true, nullptr, L"sp_columns '%s'", nullptr, TableNameForm::Literal, kBracketNames},
-    {kDbmsSqlite3, L"sqlite", L"SQLite3", nullptr, true, OneRowLimit::RowIdSubquery, L"rowid", L'"', L'"', false,
-     false, false, false, nullptr, nullptr, nullptr, TableNameForm::Literal, kSqliteLexis},
+    {kDbmsMsSql, nullptr, L"FreeTDS", nullptr, false, OneRowLimit::None, nullptr, L'"', L'"', false, false, true, true,
+     nullptr, L"sp_columns '%s'", nullptr, TableNameForm::Literal, kBracketNames},
+    {kDbmsSqlite3, L"sqlite", L"SQLite3", nullptr, true, OneRowLimit::RowIdSubquery, L"rowid", L'"', L'"', false, false,
+     false, false, nullptr, nullptr, nullptr, TableNameForm::Literal, kSqliteLexis},
     // Debian registers "PostgreSQL Unicode" and "PostgreSQL ANSI".
-    {kDbmsPostgreSql, L"postgres", L"PostgreSQL", nullptr, false, OneRowLimit::RowIdSubquery, L"ctid", L'"',
-     L'"', false, false, true, false, L"SELECT datname FROM pg_database WHERE datallowconn ORDER BY datname",
-     kPgColumns, kPgIndexes, TableNameForm::PgCondition, kPostgresLexis},
-    {kDbmsMySql, L"mariadb|mysql", L"MariaDB", L"maodbc", false, OneRowLimit::LimitClause, nullptr, L'`',
-     L'`', true, false, false, false, L"SHOW DATABASES", L"SHOW COLUMNS FROM `%s`", L"SHOW INDEX FROM `%s`",
+    {kDbmsPostgreSql, L"postgres", L"PostgreSQL", nullptr, false, OneRowLimit::RowIdSubquery, L"ctid", L'"', L'"',
+     false, false, true, false, L"SELECT datname FROM pg_database WHERE datallowconn ORDER BY datname", kPgColumns,
+     kPgIndexes, TableNameForm::PgCondition, kPostgresLexis},
+    {kDbmsMySql, L"mariadb|mysql", L"MariaDB", L"maodbc", false, OneRowLimit::LimitClause, nullptr, L'`', L'`', true,
+     false, false, false, L"SHOW DATABASES", L"SHOW COLUMNS FROM `%s`", L"SHOW INDEX FROM `%s`",
      TableNameForm::Backquoted, kMysqlLexis},
     // Oracle's Instant Client registers "Oracle 21 ODBC driver" and alike.
-    {kDbmsOracle, nullptr, L"Oracle", nullptr, false, OneRowLimit::None, nullptr, L'"', L'"', false, false, true,
-     false, L"SELECT NAME FROM V$DATABASE", kOracleColumns, kOracleIndexes, TableNameForm::Literal, kLiteralBackslash},
+    {kDbmsOracle, nullptr, L"Oracle", nullptr, false, OneRowLimit::None, nullptr, L'"', L'"', false, false, true, false,
+     L"SELECT NAME FROM V$DATABASE", kOracleColumns, kOracleIndexes, TableNameForm::Literal, kLiteralBackslash},
     Plain(kDbmsMdb, L"MDBTools", kBracketNames),
     Plain(kDbmsAccdb, L"MDBTools", kBracketNames),
     {kDbmsDb2, nullptr, nullptr, nullptr, false, OneRowLimit::None, nullptr, L'"', L'"', false, false, true, false,
      nullptr, nullptr, nullptr, TableNameForm::Literal, kLiteralBackslash},
-    {kDbmsOdbcDsn, nullptr, nullptr, nullptr, false, OneRowLimit::None, nullptr, L'"', L'"', false, true, false,
-     false, nullptr, nullptr, nullptr, TableNameForm::Literal},
+    {kDbmsOdbcDsn, nullptr, nullptr, nullptr, false, OneRowLimit::None, nullptr, L'"', L'"', false, true, false, false,
+     nullptr, nullptr, nullptr, TableNameForm::Literal},
     Plain(kDbmsSybase, L"FreeTDS", kBracketNames),
 };
 

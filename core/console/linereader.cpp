@@ -341,10 +341,10 @@ private:
     int m_outFd;
     int m_wakeFd;
     const CompletionSource* m_source;
-    std::string m_pending;      // bytes read ahead and put back
-    bool m_putBack = false;     // the last byte came from m_pending
-    bool m_pasting = false;     // between the paste markers
-    unsigned long long m_keys = 0;     // characters handed to the editor
+    std::string m_pending;                 // bytes read ahead and put back
+    bool m_putBack = false;                // the last byte came from m_pending
+    bool m_pasting = false;                // between the paste markers
+    unsigned long long m_keys = 0;         // characters handed to the editor
     unsigned long long m_lastTab = ~0ull;  // the number of the last Tab
     FILE* m_in = nullptr;
     FILE* m_out = nullptr;
@@ -371,19 +371,19 @@ CLineReader::~CLineReader() {
 }
 
 char CLineReader::KeyChar(int virtualKey) {
-    if (virtualKey == 13) return '\n';                                       // Enter
-    if (virtualKey == 9) return '\t';                                        // Tab
-    if (virtualKey == 32) return ' ';                                        // Space
+    if (virtualKey == 13) return '\n';  // Enter
+    if (virtualKey == 9) return '\t';   // Tab
+    if (virtualKey == 32) return ' ';   // Space
     if (virtualKey >= '0' && virtualKey <= '9') return static_cast<char>(virtualKey);
     if (virtualKey >= 'A' && virtualKey <= 'Z') return static_cast<char>(virtualKey);
     if (virtualKey >= 0x60 && virtualKey <= 0x69) return static_cast<char>('0' + virtualKey - 0x60);  // keypad digits
     switch (virtualKey) {
-        case 0x6A: return '*';
-        case 0x6B: return '+';
-        case 0x6D: return '-';
-        case 0x6E: return '.';
-        case 0x6F: return '/';
-        default: return 0;
+    case 0x6A: return '*';
+    case 0x6B: return '+';
+    case 0x6D: return '-';
+    case 0x6E: return '.';
+    case 0x6F: return '/';
+    default: return 0;
     }
 }
 

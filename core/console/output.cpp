@@ -43,8 +43,7 @@ std::uint32_t CoarseTicks() {
 
 }  // namespace
 
-COutput::COutput(const COutput& other)
-    : m_pSpool(other.m_pSpool), m_bEnable(other.m_bEnable), m_fd(other.m_fd) {}
+COutput::COutput(const COutput& other) : m_pSpool(other.m_pSpool), m_bEnable(other.m_bEnable), m_fd(other.m_fd) {}
 
 COutput& COutput::operator=(const COutput& other) {
     if (this == &other) return *this;
@@ -99,7 +98,8 @@ void COutput::Write(std::wstring_view text) {
     if (!m_bEnable || text.empty()) return;
     if (m_nBufferDepth > 0) {
         m_pending += text;
-        if (m_pending.size() >= kMaxPending || static_cast<std::uint32_t>(CoarseTicks() - m_dwLastFlush) >= kFlushIntervalMs)
+        if (m_pending.size() >= kMaxPending ||
+            static_cast<std::uint32_t>(CoarseTicks() - m_dwLastFlush) >= kFlushIntervalMs)
             Flush();
         return;
     }

@@ -24,8 +24,7 @@ void RegisterStringTable(const StringTableEntry* entries, size_t count) {
     if (!entries) return;
     StringTable& table = Table();
     std::unique_lock guard(table.lock);
-    for (size_t i = 0; i < count; ++i)
-        table.texts[entries[i].id] = entries[i].text ? entries[i].text : L"";
+    for (size_t i = 0; i < count; ++i) table.texts[entries[i].id] = entries[i].text ? entries[i].text : L"";
 }
 
 CString LoadString(unsigned id) {

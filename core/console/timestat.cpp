@@ -19,8 +19,7 @@ CString CTimeStat::GetTotalTime() const {
 }
 
 CString CTimeStat::FormatElapsed(std::uint32_t elapsedMs) {
-    return Format(L"%ld.%03d", static_cast<long>(elapsedMs / 1000u),
-                  static_cast<int>(elapsedMs % 1000u));
+    return Format(L"%ld.%03d", static_cast<long>(elapsedMs / 1000u), static_cast<int>(elapsedMs % 1000u));
 }
 
 }  // namespace zentra

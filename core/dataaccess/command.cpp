@@ -37,15 +37,39 @@ constexpr SQLLEN kNotDelivered = SQL_NTS;
 
 bool KnownType(int type) {
     switch (type) {
-    case adEmpty: case adSmallInt: case adInteger: case adSingle: case adDouble: case adCurrency:
-    case adDate: case adBSTR: case adBoolean: case adVariant: case adDecimal: case adTinyInt:
-    case adUnsignedTinyInt: case adUnsignedSmallInt: case adUnsignedInt: case adBigInt:
-    case adUnsignedBigInt: case adGUID: case adBinary: case adChar: case adWChar: case adNumeric:
-    case adDBDate: case adDBTime: case adDBTimeStamp: case adVarNumeric: case adVarChar:
-    case adLongVarChar: case adVarWChar: case adLongVarWChar: case adVarBinary: case adLongVarBinary:
-        return true;
-    default:
-        return false;
+    case adEmpty:
+    case adSmallInt:
+    case adInteger:
+    case adSingle:
+    case adDouble:
+    case adCurrency:
+    case adDate:
+    case adBSTR:
+    case adBoolean:
+    case adVariant:
+    case adDecimal:
+    case adTinyInt:
+    case adUnsignedTinyInt:
+    case adUnsignedSmallInt:
+    case adUnsignedInt:
+    case adBigInt:
+    case adUnsignedBigInt:
+    case adGUID:
+    case adBinary:
+    case adChar:
+    case adWChar:
+    case adNumeric:
+    case adDBDate:
+    case adDBTime:
+    case adDBTimeStamp:
+    case adVarNumeric:
+    case adVarChar:
+    case adLongVarChar:
+    case adVarWChar:
+    case adLongVarWChar:
+    case adVarBinary:
+    case adLongVarBinary: return true;
+    default: return false;
     }
 }
 
@@ -56,9 +80,15 @@ bool IsOutput(int direction) {
 // The type a parameter of type adEmpty or adVariant takes from its value.
 int TypeOfValue(const _variant_t& value) {
     switch (value.vt() & ~VT_BYREF) {
-    case VT_I1: case VT_UI1: case VT_I2: return adSmallInt;
-    case VT_I4: case VT_INT: case VT_UI2: return adInteger;
-    case VT_UI4: case VT_UINT: case VT_I8: return adBigInt;
+    case VT_I1:
+    case VT_UI1:
+    case VT_I2: return adSmallInt;
+    case VT_I4:
+    case VT_INT:
+    case VT_UI2: return adInteger;
+    case VT_UI4:
+    case VT_UINT:
+    case VT_I8: return adBigInt;
     case VT_UI8: return adUnsignedBigInt;
     case VT_R4: return adSingle;
     case VT_R8: return adDouble;
@@ -66,7 +96,8 @@ int TypeOfValue(const _variant_t& value) {
     case VT_DECIMAL: return adNumeric;
     case VT_DATE: return adDBTimeStamp;
     case VT_BOOL: return adBoolean;
-    case VT_ARRAY | VT_UI1: case VT_ARRAY | VT_I1: return adVarBinary;
+    case VT_ARRAY | VT_UI1:
+    case VT_ARRAY | VT_I1: return adVarBinary;
     default: return adVarWChar;
     }
 }
@@ -93,9 +124,12 @@ TypeMap MapType(int type) {
     case adDouble: return {SQL_C_DOUBLE, SQL_DOUBLE, ValueKind::Double};
     case adBoolean: return {SQL_C_BIT, SQL_BIT, ValueKind::Bool};
     // Exact numbers travel as their decimal text, which every driver converts without loss.
-    case adCurrency: case adDecimal: case adNumeric: case adVarNumeric:
-        return {SQL_C_CHAR, SQL_NUMERIC, ValueKind::Decimal};
-    case adDate: case adDBTimeStamp: return {SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, ValueKind::Timestamp};
+    case adCurrency:
+    case adDecimal:
+    case adNumeric:
+    case adVarNumeric: return {SQL_C_CHAR, SQL_NUMERIC, ValueKind::Decimal};
+    case adDate:
+    case adDBTimeStamp: return {SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, ValueKind::Timestamp};
     case adDBDate: return {SQL_C_TYPE_DATE, SQL_TYPE_DATE, ValueKind::Date};
     case adDBTime: return {SQL_C_TYPE_TIME, SQL_TYPE_TIME, ValueKind::Time};
     case adBinary: return {SQL_C_BINARY, SQL_BINARY, ValueKind::Bytes};
@@ -216,7 +250,8 @@ void Prepare(Binding& b, const ParameterCore& p, const _variant_t& v, const Driv
         if (traits.wideText && !(out && traits.textOutputs)) {
             SqlWString wide = ToSqlW(text);
             wide.push_back(0);
-            b.Put(wide.data(), (wide.size() - 1) * sizeof(SQLWCHAR), (std::max(room, wide.size() - 1) + 1) * sizeof(SQLWCHAR));
+            b.Put(wide.data(), (wide.size() - 1) * sizeof(SQLWCHAR),
+                  (std::max(room, wide.size() - 1) + 1) * sizeof(SQLWCHAR));
             b.columnSize = std::max<SQLULEN>({size, wide.size() - 1, 1});
         } else {
             b.map.cType = SQL_C_CHAR;
@@ -230,7 +265,8 @@ void Prepare(Binding& b, const ParameterCore& p, const _variant_t& v, const Driv
     case ValueKind::Bytes: {
         const SAFEARRAY* array = null ? nullptr : v.parray();
         const std::size_t length = array ? array->bytes.size() : 0;
-        b.Put(array && length ? array->bytes.data() : nullptr, length, std::max(length, out ? std::max(size, kOutputRoom) : 0));
+        b.Put(array && length ? array->bytes.data() : nullptr, length,
+              std::max(length, out ? std::max(size, kOutputRoom) : 0));
         b.columnSize = std::max<SQLULEN>({size, length, 1});
         break;
     }
@@ -243,8 +279,8 @@ void Prepare(Binding& b, const ParameterCore& p, const _variant_t& v, const Driv
             std::wstring text = b.map.kind == ValueKind::Date ? Format(L"%04d-%02d-%02d", st.wYear, st.wMonth, st.wDay)
                                 : b.map.kind == ValueKind::Time
                                     ? Format(L"%02d:%02d:%02d", st.wHour, st.wMinute, st.wSecond)
-                                    : Format(L"%04d-%02d-%02d %02d:%02d:%02d.%03d", st.wYear, st.wMonth, st.wDay, st.wHour,
-                                             st.wMinute, st.wSecond, st.wMilliseconds);
+                                    : Format(L"%04d-%02d-%02d %02d:%02d:%02d.%03d", st.wYear, st.wMonth, st.wDay,
+                                             st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
             std::string ascii = WideToAscii(text);
             b.map.cType = SQL_C_CHAR;
             b.Put(ascii.c_str(), ascii.size(), 64);
@@ -259,8 +295,13 @@ void Prepare(Binding& b, const ParameterCore& p, const _variant_t& v, const Driv
             PutValue(b, t);
             b.columnSize = 8;
         } else {
-            SQL_TIMESTAMP_STRUCT s{static_cast<SQLSMALLINT>(st.wYear), st.wMonth, st.wDay, st.wHour, st.wMinute,
-                                   st.wSecond, static_cast<SQLUINTEGER>(st.wMilliseconds) * 1000000u};
+            SQL_TIMESTAMP_STRUCT s{static_cast<SQLSMALLINT>(st.wYear),
+                                   st.wMonth,
+                                   st.wDay,
+                                   st.wHour,
+                                   st.wMinute,
+                                   st.wSecond,
+                                   static_cast<SQLUINTEGER>(st.wMilliseconds) * 1000000u};
             PutValue(b, s);
             b.columnSize = 23;
             b.digits = 3;
@@ -300,7 +341,8 @@ bool CurrencyFromText(const std::wstring& text, CY& amount) {
     units += roundUp ? 1 : 0;
     const unsigned __int128 limit = static_cast<unsigned __int128>(INT64_MAX) + (negative ? 1 : 0);
     if (units > limit) return false;
-    amount.int64 = negative ? static_cast<std::int64_t>(-static_cast<__int128>(units)) : static_cast<std::int64_t>(units);
+    amount.int64 =
+        negative ? static_cast<std::int64_t>(-static_cast<__int128>(units)) : static_cast<std::int64_t>(units);
     return true;
 }
 
@@ -321,10 +363,11 @@ bool Collect(Binding& b, const RowSet& convert, std::size_t column, _variant_t& 
     const bool variable = b.map.cType == SQL_C_CHAR || b.map.cType == SQL_C_WCHAR || b.map.cType == SQL_C_BINARY;
     // Text buffers keep room for the terminating zero.
     const SQLLEN room = b.map.kind == ValueKind::Bytes ? b.capacity
-                        : b.map.cType == SQL_C_WCHAR ? b.capacity - static_cast<SQLLEN>(sizeof(SQLWCHAR))
-                                                     : b.capacity - 1;
+                        : b.map.cType == SQL_C_WCHAR   ? b.capacity - static_cast<SQLLEN>(sizeof(SQLWCHAR))
+                                                       : b.capacity - 1;
     bool truncated = variable && (b.indicator == SQL_NO_TOTAL || b.indicator > room);
-    const std::size_t length = variable ? static_cast<std::size_t>(truncated ? room : std::max<SQLLEN>(b.indicator, 0)) : 0;
+    const std::size_t length =
+        variable ? static_cast<std::size_t>(truncated ? room : std::max<SQLLEN>(b.indicator, 0)) : 0;
     switch (b.map.cType) {
     case SQL_C_STINYINT: value = _variant_t::I1(read(std::int8_t{})); break;
     case SQL_C_SSHORT: value = _variant_t::I2(read(std::int16_t{})); break;
@@ -349,8 +392,8 @@ bool Collect(Binding& b, const RowSet& convert, std::size_t column, _variant_t& 
     }
     case SQL_C_TYPE_TIMESTAMP: {
         auto s = read(SQL_TIMESTAMP_STRUCT{});
-        value = _variant_t::Date(MakeOleDate(s.year, s.month, s.day, s.hour, s.minute, s.second,
-                                             static_cast<int>(s.fraction / 1000000u)));
+        value = _variant_t::Date(
+            MakeOleDate(s.year, s.month, s.day, s.hour, s.minute, s.second, static_cast<int>(s.fraction / 1000000u)));
         break;
     }
     case SQL_C_BINARY: value = _variant_t::Bytes(bytes, length); break;
@@ -543,7 +586,8 @@ int CADOCommand::Run(RowSet* rows, const void* owner, std::wstring* statement) {
     try {
         const std::wstring sql = CommandStatement(m_strText, m_nType, m_parameters);
         if (statement) *statement = sql;
-        const DriverTraits traits = m_pConnection->IsOpen() && !m_parameters.empty() ? ProbeDriver(*m_pConnection) : DriverTraits();
+        const DriverTraits traits =
+            m_pConnection->IsOpen() && !m_parameters.empty() ? ProbeDriver(*m_pConnection) : DriverTraits();
 
         // Convert every input value to its parameter's type first: a value that does not fit
         // fails the command before anything runs.
@@ -583,23 +627,28 @@ int CADOCommand::Run(RowSet* rows, const void* owner, std::wstring* statement) {
         // A ';' inside the text (a BEGIN ... END body: the connection runs one statement per
         // text) would make a splitting driver look for results that do not exist.
         const std::size_t lastCode = sql.find_last_not_of(L" \t\r\n;");
-        const bool oneResult = core.caps().splitsAtSemicolons && lastCode != std::wstring::npos &&
-                               sql.find(L';') < lastCode;
+        const bool oneResult =
+            core.caps().splitsAtSemicolons && lastCode != std::wstring::npos && sql.find(L';') < lastCode;
         bool ok = m_pConnection->Run(
             [&](SQLHSTMT h) {
                 if (timeout > 0) {
                     // A driver that cannot time out a statement keeps its own value (usually
                     // 0, with "option value changed"); the watchdog then cancels it.
-                    Traced("SQLSetStmtAttrW", SQLSetStmtAttrW(h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout)), 0));
+                    Traced("SQLSetStmtAttrW",
+                           SQLSetStmtAttrW(h, SQL_ATTR_QUERY_TIMEOUT,
+                                           reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout)), 0));
                     SQLULEN applied = 0;
-                    if (!Succeeded(Traced("SQLGetStmtAttrW", SQLGetStmtAttrW(h, SQL_ATTR_QUERY_TIMEOUT, &applied, sizeof applied, nullptr))) ||
+                    if (!Succeeded(Traced("SQLGetStmtAttrW", SQLGetStmtAttrW(h, SQL_ATTR_QUERY_TIMEOUT, &applied,
+                                                                             sizeof applied, nullptr))) ||
                         applied != static_cast<SQLULEN>(timeout))
                         watchdog.Start(timeout, core, owner);
                 }
                 for (std::size_t i = 0; i < bindings.size(); ++i) {
                     Binding& b = bindings[i];
-                    SQLRETURN rc = Traced("SQLBindParameter", SQLBindParameter(h, static_cast<SQLUSMALLINT>(i + 1), b.io, b.map.cType, b.map.sqlType,
-                                                    b.columnSize, b.digits, b.data(), b.capacity, &b.indicator));
+                    SQLRETURN rc =
+                        Traced("SQLBindParameter",
+                               SQLBindParameter(h, static_cast<SQLUSMALLINT>(i + 1), b.io, b.map.cType, b.map.sqlType,
+                                                b.columnSize, b.digits, b.data(), b.capacity, &b.indicator));
                     if (!Succeeded(rc)) return rc;
                 }
                 return ExecDirect(h, sql, wide);
@@ -749,11 +798,17 @@ int CADOCommand::SetParameterValue(const wchar_t* name, const _variant_t& value)
     return index < 0 ? 0 : SetParameterValue(static_cast<int>(index), value);
 }
 
-int CADOCommand::SetParameterValue(const wchar_t* name, int value) { return SetParameterValue(name, _variant_t::I4(value)); }
+int CADOCommand::SetParameterValue(const wchar_t* name, int value) {
+    return SetParameterValue(name, _variant_t::I4(value));
+}
 
-int CADOCommand::SetParameterValue(const wchar_t* name, long value) { return SetParameterValue(name, LongVariant(value)); }
+int CADOCommand::SetParameterValue(const wchar_t* name, long value) {
+    return SetParameterValue(name, LongVariant(value));
+}
 
-int CADOCommand::SetParameterValue(const wchar_t* name, double value) { return SetParameterValue(name, _variant_t::R8(value)); }
+int CADOCommand::SetParameterValue(const wchar_t* name, double value) {
+    return SetParameterValue(name, _variant_t::R8(value));
+}
 
 int CADOCommand::SetParameterValue(const wchar_t* name, const wchar_t* value) {
     return SetParameterValue(name, value ? _variant_t::Bstr(value) : _variant_t::Null());

@@ -13,7 +13,6 @@ namespace zentra {
 
 namespace {
 
-
 // One ODBC environment for the process, created on first use; every connection keeps it alive.
 std::shared_ptr<EnvHandle> SharedEnvironment(OdbcError& error) {
     static std::mutex mutex;
@@ -50,7 +49,9 @@ bool ProbeWideText(SQLHDBC dbc) {
     StmtHandle stmt;
     OdbcError error;
     if (!stmt.Alloc(dbc, error)) return true;
-    if (!Succeeded(Traced("SQLGetTypeInfoW", SQLGetTypeInfoW(stmt.get(), SQL_ALL_TYPES))) || !Succeeded(Traced("SQLFetch", SQLFetch(stmt.get())))) return true;
+    if (!Succeeded(Traced("SQLGetTypeInfoW", SQLGetTypeInfoW(stmt.get(), SQL_ALL_TYPES))) ||
+        !Succeeded(Traced("SQLFetch", SQLFetch(stmt.get()))))
+        return true;
     SQLWCHAR buffer[256];
     SQLLEN ind = 0;
     SQLRETURN rc = Traced("SQLGetData", SQLGetData(stmt.get(), 1, SQL_C_WCHAR, buffer, sizeof buffer, &ind));
@@ -65,14 +66,16 @@ bool ProbeWideText(SQLHDBC dbc) {
 bool ProbeWideCalls(SQLHDBC dbc) {
     SQLUINTEGER conversions = 0;
     const SQLUINTEGER wideTypes = SQL_CVT_WCHAR | SQL_CVT_WVARCHAR | SQL_CVT_WLONGVARCHAR;
-    if (Succeeded(Traced("SQLGetInfo", SQLGetInfo(dbc, SQL_CONVERT_VARCHAR, &conversions, sizeof conversions, nullptr))) &&
+    if (Succeeded(
+            Traced("SQLGetInfo", SQLGetInfo(dbc, SQL_CONVERT_VARCHAR, &conversions, sizeof conversions, nullptr))) &&
         (conversions & wideTypes) != 0)
         return true;
     for (SQLSMALLINT type : {SQL_WVARCHAR, SQL_WCHAR, SQL_WLONGVARCHAR}) {
         StmtHandle stmt;
         OdbcError error;
         if (!stmt.Alloc(dbc, error)) return true;
-        if (!Succeeded(Traced("SQLGetTypeInfo", SQLGetTypeInfo(stmt.get(), type)))) return true;  // no answer: keep the wide calls
+        if (!Succeeded(Traced("SQLGetTypeInfo", SQLGetTypeInfo(stmt.get(), type))))
+            return true;  // no answer: keep the wide calls
         if (Succeeded(Traced("SQLFetch", SQLFetch(stmt.get())))) return true;
     }
     return false;
@@ -94,9 +97,10 @@ struct ConnectAttempt {
     void Run() {
         SQLWCHAR out[1024];
         SQLSMALLINT outLength = 0;
-        SQLRETURN result = Traced("SQLDriverConnectW", SQLDriverConnectW(dbc.get(), nullptr, connectionString.data(),
-                                             static_cast<SQLSMALLINT>(connectionString.size()), out, 1024, &outLength,
-                                             SQL_DRIVER_NOPROMPT));
+        SQLRETURN result =
+            Traced("SQLDriverConnectW", SQLDriverConnectW(dbc.get(), nullptr, connectionString.data(),
+                                                          static_cast<SQLSMALLINT>(connectionString.size()), out, 1024,
+                                                          &outLength, SQL_DRIVER_NOPROMPT));
         std::lock_guard<std::mutex> lock(mutex);
         rc = result;
         if (Succeeded(rc)) dbc.SetConnected(true);
@@ -123,8 +127,9 @@ bool ConnectionCore::Connect(const std::wstring& connectionString, long loginTim
     attempt->connectionString = ToSqlW(connectionString);
     if (!attempt->dbc.Alloc(env_->get(), error)) return false;
     if (loginTimeout > 0) {
-        Traced("SQLSetConnectAttrW", SQLSetConnectAttrW(attempt->dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
-                           reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(loginTimeout)), 0));
+        Traced("SQLSetConnectAttrW",
+               SQLSetConnectAttrW(attempt->dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
+                                  reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(loginTimeout)), 0));
         try {
             std::thread([attempt] { attempt->Run(); }).detach();
         } catch (const std::system_error&) {
@@ -148,7 +153,8 @@ bool ConnectionCore::Connect(const std::wstring& connectionString, long loginTim
     dbc_.Swap(attempt->dbc);
     inTransaction = false;
     SQLUINTEGER extensions = 0;
-    if (Succeeded(Traced("SQLGetInfoW", SQLGetInfoW(dbc_.get(), SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions, nullptr)))) {
+    if (Succeeded(Traced("SQLGetInfoW",
+                         SQLGetInfoW(dbc_.get(), SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions, nullptr)))) {
         caps_.getDataBlock = (extensions & SQL_GD_BLOCK) != 0;
         caps_.getDataBound = (extensions & SQL_GD_BOUND) != 0;
     }
@@ -180,10 +186,10 @@ bool ConnectionCore::Run(const std::function<SQLRETURN(SQLHSTMT)>& start, RowSet
     // is dead) leaves the connection closed, so that IsConnect tells it and the next statement
     // says so.
     SQLUINTEGER dead = SQL_CD_FALSE;
-    const bool linkGone =
-        error.state.rfind("08", 0) == 0 ||
-        (Succeeded(Traced("SQLGetConnectAttr", SQLGetConnectAttr(dbc_.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr))) &&
-         dead == SQL_CD_TRUE);
+    const bool linkGone = error.state.rfind("08", 0) == 0 ||
+                          (Succeeded(Traced("SQLGetConnectAttr", SQLGetConnectAttr(dbc_.get(), SQL_ATTR_CONNECTION_DEAD,
+                                                                                   &dead, 0, nullptr))) &&
+                           dead == SQL_CD_TRUE);
     if (linkGone && IsOpen()) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (running_.empty()) {
@@ -210,7 +216,8 @@ bool ConnectionCore::RunStatement(const std::function<SQLRETURN(SQLHSTMT)>& star
         Running* running;
         ~Unregister() {
             std::lock_guard<std::mutex> lock(core->mutex_);
-            core->running_.erase(std::remove(core->running_.begin(), core->running_.end(), running), core->running_.end());
+            core->running_.erase(std::remove(core->running_.begin(), core->running_.end(), running),
+                                 core->running_.end());
         }
     } unregister{this, &running};
 
@@ -233,7 +240,8 @@ bool ConnectionCore::RunStatement(const std::function<SQLRETURN(SQLHSTMT)>& star
         }
         if (columns == 0) {
             SQLLEN count = -1;
-            if (Succeeded(Traced("SQLRowCount", SQLRowCount(h, &count))) && count >= 0) total = (total < 0 ? 0 : total) + static_cast<long>(count);
+            if (Succeeded(Traced("SQLRowCount", SQLRowCount(h, &count))) && count >= 0)
+                total = (total < 0 ? 0 : total) + static_cast<long>(count);
         }
         if (oneResult && columns == 0) break;
         rc = Traced("SQLMoreResults", SQLMoreResults(h));
@@ -328,7 +336,8 @@ int CADOConnection::Execute(const wchar_t* sql, long /*options*/) {
         const std::wstring text = sql ? sql : L"";
         const bool wide = m_pConnection->caps().wideCalls;
         OdbcError error;
-        bool ok = m_pConnection->Run([&](SQLHSTMT h) { return ExecDirect(h, text, wide); }, nullptr, nullptr, this, error);
+        bool ok =
+            m_pConnection->Run([&](SQLHSTMT h) { return ExecDirect(h, text, wide); }, nullptr, nullptr, this, error);
         if (!ok) Record(error);
         return ok ? 1 : 0;
     } catch (...) {
@@ -348,7 +357,8 @@ long CADOConnection::BeginTrans() {
     }
     OdbcError error;
     SQLHDBC dbc = m_pConnection->dbc();
-    if (!Check(Traced("SQLSetConnectAttrW", SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)),
+    if (!Check(Traced("SQLSetConnectAttrW", SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT,
+                                                               reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)),
                SQL_HANDLE_DBC, dbc, error)) {
         Record(error);
         return -1;
@@ -366,10 +376,12 @@ void CADOConnection::EndTrans(bool commit) {
     if (!m_pConnection->inTransaction) return Record(L"No transaction is active.", ZE_FAIL);
     OdbcError error;
     SQLHDBC dbc = m_pConnection->dbc();
-    if (!Check(Traced("SQLEndTran", SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK)), SQL_HANDLE_DBC, dbc, error))
+    if (!Check(Traced("SQLEndTran", SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK)),
+               SQL_HANDLE_DBC, dbc, error))
         Record(error);
     m_pConnection->inTransaction = false;
-    if (!Check(Traced("SQLSetConnectAttrW", SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0)),
+    if (!Check(Traced("SQLSetConnectAttrW",
+                      SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0)),
                SQL_HANDLE_DBC, dbc, error))
         Record(error);
 }
@@ -472,9 +484,10 @@ int CADOConnection::SetProperties(const wchar_t* name, const wchar_t* value) {
         SQLHDBC dbc = m_pConnection->dbc();
         OdbcError error;
         const SQLINTEGER bytes = wide ? text.Length() * static_cast<SQLINTEGER>(sizeof(SQLWCHAR)) : text.Length();
-        if (!Check(wide ? Traced("SQLSetConnectAttrW", SQLSetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, text.W(), bytes))
-                        : Traced("SQLSetConnectAttr", SQLSetConnectAttr(dbc, SQL_ATTR_CURRENT_CATALOG, text.A(), bytes)),
-                   SQL_HANDLE_DBC, dbc, error)) {
+        if (!Check(
+                wide ? Traced("SQLSetConnectAttrW", SQLSetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, text.W(), bytes))
+                     : Traced("SQLSetConnectAttr", SQLSetConnectAttr(dbc, SQL_ATTR_CURRENT_CATALOG, text.A(), bytes)),
+                SQL_HANDLE_DBC, dbc, error)) {
             Record(error);
             return 0;
         }

@@ -15,7 +15,8 @@ const wchar_t* const kBadCriteria =
 
 namespace {
 
-const wchar_t* const kNoColumn = L"Item cannot be found in the collection corresponding to the requested name or ordinal.";
+const wchar_t* const kNoColumn =
+    L"Item cannot be found in the collection corresponding to the requested name or ordinal.";
 
 // ---- numbers ----
 
@@ -103,7 +104,8 @@ bool LiteralToPlain(std::wstring_view literal, std::string& out) {
     } else if (wholeDigits >= static_cast<long>(digits.size())) {
         text = digits + std::string(static_cast<std::size_t>(wholeDigits) - digits.size(), '0');
     } else {
-        text = digits.substr(0, static_cast<std::size_t>(wholeDigits)) + "." + digits.substr(static_cast<std::size_t>(wholeDigits));
+        text = digits.substr(0, static_cast<std::size_t>(wholeDigits)) + "." +
+               digits.substr(static_cast<std::size_t>(wholeDigits));
     }
     out = negative ? "-" + text : text;
     return true;
@@ -127,7 +129,6 @@ template <class T>
 int Compare3(T a, T b) {
     return a < b ? -1 : a > b ? 1 : 0;
 }
-
 
 // ---- tokens ----
 
@@ -191,7 +192,8 @@ bool Tokenize(std::wstring_view s, std::vector<Token>& tokens) {
             ++i;
             if (ch != L'=' && i < n && (s[i] == L'=' || (ch == L'<' && s[i] == L'>'))) t.text.push_back(s[i++]);
         } else if (digitAt(i) || (ch == L'.' && digitAt(i + 1)) ||
-                   ((ch == L'-' || ch == L'+') && (digitAt(i + 1) || (i + 1 < n && s[i + 1] == L'.' && digitAt(i + 2))))) {
+                   ((ch == L'-' || ch == L'+') &&
+                    (digitAt(i + 1) || (i + 1 < n && s[i + 1] == L'.' && digitAt(i + 2))))) {
             t.type = Tok::Number;
             const std::size_t start = i++;
             while (i < n && !IsWordBreak(s[i])) {
@@ -233,14 +235,14 @@ struct Comparison {
     ValueKind kind = ValueKind::Text;
     Op op = Op::Eq;
     // The value, in the form that suits the column's kind.
-    std::string number;           // Int, UInt, Decimal: plain decimal text
-    bool haveInt = false;         // Int: `number` fits a 64-bit integer
+    std::string number;    // Int, UInt, Decimal: plain decimal text
+    bool haveInt = false;  // Int: `number` fits a 64-bit integer
     std::int64_t intValue = 0;
-    bool haveUInt = false;        // UInt: `number` fits an unsigned 64-bit integer
+    bool haveUInt = false;  // UInt: `number` fits an unsigned 64-bit integer
     std::uint64_t uintValue = 0;
-    double real = 0;              // Float, Double; dates as LinearDate
-    bool flag = false;            // Bool
-    std::wstring text;            // Text; the LIKE pattern without its wildcards
+    double real = 0;    // Float, Double; dates as LinearDate
+    bool flag = false;  // Bool
+    std::wstring text;  // Text; the LIKE pattern without its wildcards
     enum class Like { Exact, Prefix, Contains } like = Like::Exact;
 };
 
@@ -267,7 +269,8 @@ bool Evaluate(const Comparison& cmp, const RowSet& rows) {
         switch (cmp.like) {
         case Comparison::Like::Exact: return EqualsNoCase(value, cmp.text);
         case Comparison::Like::Prefix:
-            return value.size() >= cmp.text.size() && EqualsNoCase(std::wstring_view(value).substr(0, cmp.text.size()), cmp.text);
+            return value.size() >= cmp.text.size() &&
+                   EqualsNoCase(std::wstring_view(value).substr(0, cmp.text.size()), cmp.text);
         case Comparison::Like::Contains: return FindNoCase(value, cmp.text) != std::wstring::npos;
         }
         return false;
@@ -419,8 +422,12 @@ public:
             return LikePattern(pattern.text, cmp);
         }
         if (op.type != Tok::Op) return Fail();
-        cmp.op = op.text == L"=" ? Op::Eq : op.text == L"<>" ? Op::Ne : op.text == L"<" ? Op::Lt
-               : op.text == L">" ? Op::Gt : op.text == L"<=" ? Op::Le : Op::Ge;
+        cmp.op = op.text == L"="    ? Op::Eq
+                 : op.text == L"<>" ? Op::Ne
+                 : op.text == L"<"  ? Op::Lt
+                 : op.text == L">"  ? Op::Gt
+                 : op.text == L"<=" ? Op::Le
+                                    : Op::Ge;
         const Token& value = Next();
         if (IsKeyword(value, L"NULL")) {
             if (cmp.op != Op::Eq && cmp.op != Op::Ne) return Fail();

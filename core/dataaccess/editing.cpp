@@ -61,16 +61,18 @@ struct CADORecordSet::WriteTable {
         for (std::size_t i = 0; i < values.size(); ++i) {
             const ColumnInfo& c = rowSet.columns[i];
             SQL_TIMESTAMP_STRUCT ts;
-            if (c.kind != ValueKind::Timestamp || c.digits <= 3 || !rowSet.StoredTimestamp(i, ts) || ts.year < 1) continue;
+            if (c.kind != ValueKind::Timestamp || c.digits <= 3 || !rowSet.StoredTimestamp(i, ts) || ts.year < 1)
+                continue;
             std::wstring fraction = Format(L"%09ld", static_cast<long>(ts.fraction));
             fraction.resize(static_cast<std::size_t>(std::min<int>(c.digits, 9)));
-            values[i] = _variant_t::Bstr(Format(L"%04d-%02d-%02d %02d:%02d:%02d.%s", ts.year, ts.month, ts.day, ts.hour, ts.minute,
-                                                ts.second, fraction));
+            values[i] = _variant_t::Bstr(Format(L"%04d-%02d-%02d %02d:%02d:%02d.%s", ts.year, ts.month, ts.day, ts.hour,
+                                                ts.minute, ts.second, fraction));
         }
         return values;
     }
     // Records that `row` now holds `values` where `write` is set (all of it when `write` is empty).
-    void Written(RowSet& rowSet, std::size_t row, const std::vector<_variant_t>& values, const std::vector<bool>& write) {
+    void Written(RowSet& rowSet, std::size_t row, const std::vector<_variant_t>& values,
+                 const std::vector<bool>& write) {
         std::vector<_variant_t> now = write.empty() ? values : Exact(rowSet, row);
         for (std::size_t i = 0; i < write.size() && i < now.size(); ++i)
             if (write[i]) now[i] = values[i];
@@ -80,9 +82,7 @@ struct CADORecordSet::WriteTable {
 
 namespace {
 
-
 bool IsNullish(const _variant_t& v) { return v.vt() == VT_EMPTY || v.vt() == VT_NULL; }
-
 
 // Converts with the rules of a column of `kind` (and ADO type `adoType`).
 bool ConvertAs(ValueKind kind, int adoType, const _variant_t& in, _variant_t& out) {
@@ -112,13 +112,26 @@ T GetMember(const void* buffer) {
 
 std::size_t MemberSize(int type) {
     switch (type) {
-    case adTinyInt: case adUnsignedTinyInt: return 1;
-    case adSmallInt: case adUnsignedSmallInt: case adBoolean: return 2;
-    case adInteger: case adUnsignedInt: case adSingle: return 4;
-    case adBigInt: case adUnsignedBigInt: case adDouble: case adCurrency: case adDate: return 8;
+    case adTinyInt:
+    case adUnsignedTinyInt: return 1;
+    case adSmallInt:
+    case adUnsignedSmallInt:
+    case adBoolean: return 2;
+    case adInteger:
+    case adUnsignedInt:
+    case adSingle: return 4;
+    case adBigInt:
+    case adUnsignedBigInt:
+    case adDouble:
+    case adCurrency:
+    case adDate: return 8;
     case adDecimal: return sizeof(DECIMAL);
-    case adVarWChar: case adWChar: return sizeof(wchar_t);
-    case adVarChar: case adChar: case adVarBinary: case adBinary: return 1;
+    case adVarWChar:
+    case adWChar: return sizeof(wchar_t);
+    case adVarChar:
+    case adChar:
+    case adVarBinary:
+    case adBinary: return 1;
     default: return 0;
     }
 }
@@ -127,7 +140,8 @@ std::size_t MemberSize(int type) {
 long FillMember(const CADORecordBinding::Entry& e, const _variant_t& value, long& length) {
     length = 0;
     if (IsNullish(value)) {
-        if ((e.type == adVarWChar || e.type == adWChar) && e.size >= sizeof(wchar_t)) static_cast<wchar_t*>(e.buffer)[0] = 0;
+        if ((e.type == adVarWChar || e.type == adWChar) && e.size >= sizeof(wchar_t))
+            static_cast<wchar_t*>(e.buffer)[0] = 0;
         if ((e.type == adVarChar || e.type == adChar) && e.size >= 1) static_cast<char*>(e.buffer)[0] = 0;
         return adFldNull;
     }
@@ -164,8 +178,10 @@ long FillMember(const CADORecordBinding::Entry& e, const _variant_t& value, long
     switch (e.type) {
     case adTinyInt: return integer(-128, 127, true);
     case adSmallInt: return integer(-32768, 32767, true);
-    case adInteger: return integer(std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max(), true);
-    case adBigInt: return integer(std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max(), true);
+    case adInteger:
+        return integer(std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max(), true);
+    case adBigInt:
+        return integer(std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max(), true);
     case adUnsignedTinyInt: return integer(0, 0xFF, false);
     case adUnsignedSmallInt: return integer(0, 0xFFFF, false);
     case adUnsignedInt: return integer(0, 0xFFFFFFFFu, false);
@@ -242,7 +258,8 @@ long FillMember(const CADORecordBinding::Entry& e, const _variant_t& value, long
             truncated = true;
             std::size_t keep = std::min(text.size(), e.size - 1);
             bytes = WideToMultiByte(std::wstring_view(text).substr(0, keep), CP_ACP);
-            while (keep > 0 && bytes.size() > e.size - 1) bytes = WideToMultiByte(std::wstring_view(text).substr(0, --keep), CP_ACP);
+            while (keep > 0 && bytes.size() > e.size - 1)
+                bytes = WideToMultiByte(std::wstring_view(text).substr(0, --keep), CP_ACP);
         }
         std::memcpy(e.buffer, bytes.data(), bytes.size());
         static_cast<char*>(e.buffer)[bytes.size()] = 0;
@@ -286,7 +303,8 @@ _variant_t ReadMember(const CADORecordBinding::Entry& e) {
     case adWChar: {
         const auto* text = static_cast<const wchar_t*>(p);
         std::size_t room = e.size / sizeof(wchar_t);
-        if (e.length && *e.length >= 0) room = std::min<std::size_t>(room, static_cast<std::size_t>(*e.length) / sizeof(wchar_t));
+        if (e.length && *e.length >= 0)
+            room = std::min<std::size_t>(room, static_cast<std::size_t>(*e.length) / sizeof(wchar_t));
         std::size_t n = 0;
         while (n < room && text[n]) ++n;
         return _variant_t::Bstr(std::wstring_view(text, n));
@@ -427,7 +445,9 @@ CADORecordSet::WriteTable* CADORecordSet::Target(bool database) {
         DescribeTarget(c.rows->columns, catalog, schema, table, c.source, m_pWriteTable->target);
     }
     std::wstring criteriaText = property(L"update criteria");
-    m_pWriteTable->criteria = criteriaText == L"0" ? kCriteriaKey : criteriaText == L"1" ? kCriteriaAllColumns : kCriteriaChangedColumns;
+    m_pWriteTable->criteria = criteriaText == L"0"   ? kCriteriaKey
+                              : criteriaText == L"1" ? kCriteriaAllColumns
+                                                     : kCriteriaChangedColumns;
     TableTarget& t = m_pWriteTable->target;
     if (!t.refusal.empty()) {
         Record(t.refusal, ZE_FAIL);
@@ -476,8 +496,8 @@ bool CADORecordSet::SaveEdit() {
     const TableTarget& t = table->target;
     for (std::size_t i = 0; i < n; ++i)
         if (write[i] && t.base[i].empty()) {
-            Record(Format(L"The field \"%s\" cannot be updated: it is not a column of the table \"%s\".", rows.columns[i].name,
-                          t.table),
+            Record(Format(L"The field \"%s\" cannot be updated: it is not a column of the table \"%s\".",
+                          rows.columns[i].name, t.table),
                    ZE_FAIL);
             return false;
         }
@@ -486,8 +506,8 @@ bool CADORecordSet::SaveEdit() {
     if (m_nMode == 0) {
         bool conflict = false;
         OdbcError error;
-        if (!WriteRow(*m_pConnection, rows.columns, t, adding ? RowWrite::Insert : RowWrite::Update, stored, after, write,
-                      table->criteria, this, conflict, error)) {
+        if (!WriteRow(*m_pConnection, rows.columns, t, adding ? RowWrite::Insert : RowWrite::Update, stored, after,
+                      write, table->criteria, this, conflict, error)) {
             Record(error);
             return false;
         }
@@ -515,7 +535,9 @@ bool CADORecordSet::SaveEdit() {
 // ---- typed values ----
 
 int CADORecordSet::SetFieldValue(int index, const CString& value) { return StoreField(index, _variant_t::Bstr(value)); }
-int CADORecordSet::SetFieldValue(const wchar_t* name, const CString& value) { return StoreField(name, _variant_t::Bstr(value)); }
+int CADORecordSet::SetFieldValue(const wchar_t* name, const CString& value) {
+    return StoreField(name, _variant_t::Bstr(value));
+}
 int CADORecordSet::SetFieldValue(int index, const wchar_t* value) {
     return StoreField(index, _variant_t::Bstr(value ? value : L""));
 }
@@ -558,11 +580,15 @@ _variant_t CurrencyVariant(const COleCurrency& value) {
 }  // namespace
 
 int CADORecordSet::SetFieldValue(int index, COleDateTime value) { return StoreField(index, DateVariant(value)); }
-int CADORecordSet::SetFieldValue(const wchar_t* name, COleDateTime value) { return StoreField(name, DateVariant(value)); }
+int CADORecordSet::SetFieldValue(const wchar_t* name, COleDateTime value) {
+    return StoreField(name, DateVariant(value));
+}
 int CADORecordSet::SetFieldValue(int index, bool value) { return StoreField(index, _variant_t::Bool(value)); }
 int CADORecordSet::SetFieldValue(const wchar_t* name, bool value) { return StoreField(name, _variant_t::Bool(value)); }
 int CADORecordSet::SetFieldValue(int index, COleCurrency value) { return StoreField(index, CurrencyVariant(value)); }
-int CADORecordSet::SetFieldValue(const wchar_t* name, COleCurrency value) { return StoreField(name, CurrencyVariant(value)); }
+int CADORecordSet::SetFieldValue(const wchar_t* name, COleCurrency value) {
+    return StoreField(name, CurrencyVariant(value));
+}
 int CADORecordSet::SetFieldValue(int index, const _variant_t& value) { return StoreField(index, value); }
 int CADORecordSet::SetFieldValue(const wchar_t* name, const _variant_t& value) { return StoreField(name, value); }
 int CADORecordSet::SetFieldEmpty(int index) { return StoreField(index, _variant_t()); }
@@ -742,24 +768,29 @@ bool CADORecordSet::SendPending(AffectEnum affect) {
     OdbcError error;
     const bool own = !conn.inTransaction;
     if (own) {
-        if (!Check(Traced("SQLSetConnectAttrW", SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)),
-                   SQL_HANDLE_DBC, dbc, error)) {
+        if (!Check(
+                Traced("SQLSetConnectAttrW", SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT,
+                                                                reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)),
+                SQL_HANDLE_DBC, dbc, error)) {
             Record(error);
             return false;
         }
         conn.inTransaction = true;
     } else if (!RunStatement(conn, L"SAVEPOINT orvanta_batch", this, error)) {
         // Inside the caller's transaction a savepoint undoes a batch that fails part way.
-        Record(Format(L"The changes cannot be made undoable inside the transaction, so they were not sent: %s", error.text),
+        Record(Format(L"The changes cannot be made undoable inside the transaction, so they were not sent: %s",
+                      error.text),
                ZE_FAIL);
         return false;
     }
     auto endOwn = [&](bool commit) {
         OdbcError ignored;
-        bool ok = Check(Traced("SQLEndTran", SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK)), SQL_HANDLE_DBC, dbc, error);
+        bool ok = Check(Traced("SQLEndTran", SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK)),
+                        SQL_HANDLE_DBC, dbc, error);
         if (!ok && commit) Traced("SQLEndTran", SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK));
-        Check(Traced("SQLSetConnectAttrW", SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0)), SQL_HANDLE_DBC,
-              dbc, ignored);
+        Check(Traced("SQLSetConnectAttrW",
+                     SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0)),
+              SQL_HANDLE_DBC, dbc, ignored);
         conn.inTransaction = false;
         return ok;
     };
@@ -963,7 +994,8 @@ int CADORecordSet::RecordBinding(CADORecordBinding& binding) {
                 return 0;
             }
             if (!e.buffer || MemberSize(e.type) == 0 || e.size < MemberSize(e.type)) {
-                Record(Format(L"The member bound to field %ld has no buffer, an unknown type or too small a size.", e.ordinal),
+                Record(Format(L"The member bound to field %ld has no buffer, an unknown type or too small a size.",
+                              e.ordinal),
                        ZE_INVALIDARG);
                 return 0;
             }

@@ -172,7 +172,9 @@ CString CADOField::GetOriginalVal() {
         VariantToString(v, text, 0);
         return text;
     } catch (...) {
-        RecordException([&](const wchar_t* text, std::uint32_t code) { FieldAccess::Fail(m_strLastError, m_dwLastError, code, text); });
+        RecordException([&](const wchar_t* text, std::uint32_t code) {
+            FieldAccess::Fail(m_strLastError, m_dwLastError, code, text);
+        });
         return CString();
     }
 }
@@ -208,7 +210,8 @@ int ReadExact(const FieldPtr& field, VARTYPE vt, VARTYPE vt2, CString& errorText
         take(v);
         return 1;
     } catch (...) {
-        RecordException([&](const wchar_t* text, std::uint32_t code) { FieldAccess::Fail(errorText, errorCode, code, text); });
+        RecordException(
+            [&](const wchar_t* text, std::uint32_t code) { FieldAccess::Fail(errorText, errorCode, code, text); });
         return 0;
     }
 }
@@ -242,11 +245,13 @@ int CADOField::GetValue(long& value) {
 }
 
 int CADOField::GetValue(float& value) {
-    return ReadExact(m_pField, VT_R4, VT_R4, m_strLastError, m_dwLastError, [&](const _variant_t& v) { value = v.fltVal(); });
+    return ReadExact(m_pField, VT_R4, VT_R4, m_strLastError, m_dwLastError,
+                     [&](const _variant_t& v) { value = v.fltVal(); });
 }
 
 int CADOField::GetValue(double& value) {
-    return ReadExact(m_pField, VT_R8, VT_R8, m_strLastError, m_dwLastError, [&](const _variant_t& v) { value = v.dblVal(); });
+    return ReadExact(m_pField, VT_R8, VT_R8, m_strLastError, m_dwLastError,
+                     [&](const _variant_t& v) { value = v.dblVal(); });
 }
 
 int CADOField::GetValue(CString& value) {
@@ -268,7 +273,9 @@ int CADOField::GetValue(_variant_t& value) {
         value = std::move(v);
         return 1;
     } catch (...) {
-        RecordException([&](const wchar_t* text, std::uint32_t code) { FieldAccess::Fail(m_strLastError, m_dwLastError, code, text); });
+        RecordException([&](const wchar_t* text, std::uint32_t code) {
+            FieldAccess::Fail(m_strLastError, m_dwLastError, code, text);
+        });
         return 0;
     }
 }
@@ -291,20 +298,28 @@ int CADOField::SetValue(long value) {
     return WriteValue(m_pField, _variant_t::I4(static_cast<std::int32_t>(value)), m_strLastError, m_dwLastError);
 }
 
-int CADOField::SetValue(float value) { return WriteValue(m_pField, _variant_t::R4(value), m_strLastError, m_dwLastError); }
+int CADOField::SetValue(float value) {
+    return WriteValue(m_pField, _variant_t::R4(value), m_strLastError, m_dwLastError);
+}
 
-int CADOField::SetValue(double value) { return WriteValue(m_pField, _variant_t::R8(value), m_strLastError, m_dwLastError); }
+int CADOField::SetValue(double value) {
+    return WriteValue(m_pField, _variant_t::R8(value), m_strLastError, m_dwLastError);
+}
 
 int CADOField::SetValue(const CString& value) {
     try {
         return WriteValue(m_pField, _variant_t::Bstr(value), m_strLastError, m_dwLastError);
     } catch (...) {
-        RecordException([&](const wchar_t* text, std::uint32_t code) { FieldAccess::Fail(m_strLastError, m_dwLastError, code, text); });
+        RecordException([&](const wchar_t* text, std::uint32_t code) {
+            FieldAccess::Fail(m_strLastError, m_dwLastError, code, text);
+        });
         return 0;
     }
 }
 
-int CADOField::SetValue(bool value) { return WriteValue(m_pField, _variant_t::Bool(value), m_strLastError, m_dwLastError); }
+int CADOField::SetValue(bool value) {
+    return WriteValue(m_pField, _variant_t::Bool(value), m_strLastError, m_dwLastError);
+}
 
 // A null date stores NULL.
 int CADOField::SetValue(COleDateTime value) {
@@ -338,7 +353,9 @@ int CADOField::GetProperties(const wchar_t* name, bool& value) {
         value = v.boolVal();
         return 1;
     } catch (...) {
-        RecordException([&](const wchar_t* text, std::uint32_t code) { FieldAccess::Fail(m_strLastError, m_dwLastError, code, text); });
+        RecordException([&](const wchar_t* text, std::uint32_t code) {
+            FieldAccess::Fail(m_strLastError, m_dwLastError, code, text);
+        });
         return 0;
     }
 }
@@ -359,7 +376,9 @@ int CADOField::GetProperties(const wchar_t* name, CString& value) {
         else if (!VariantToText(v, value)) value.clear();
         return 1;
     } catch (...) {
-        RecordException([&](const wchar_t* text, std::uint32_t code) { FieldAccess::Fail(m_strLastError, m_dwLastError, code, text); });
+        RecordException([&](const wchar_t* text, std::uint32_t code) {
+            FieldAccess::Fail(m_strLastError, m_dwLastError, code, text);
+        });
         return 0;
     }
 }

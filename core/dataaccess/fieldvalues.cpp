@@ -146,8 +146,9 @@ Outcome RoundText(const TextNumber& n, std::int64_t& out) {
     const long whole = size + n.exponent;  // digits before the point
     if (whole > 20) return Outcome::Overflow;
     unsigned __int128 magnitude = 0;
-    for (long k = 0; k < whole; ++k) magnitude = magnitude * 10 + static_cast<unsigned>(k < size ? n.digits[static_cast<std::size_t>(k)] - '0' : 0);
-    int first = 0;  // the first digit of the fraction
+    for (long k = 0; k < whole; ++k)
+        magnitude = magnitude * 10 + static_cast<unsigned>(k < size ? n.digits[static_cast<std::size_t>(k)] - '0' : 0);
+    int first = 0;      // the first digit of the fraction
     bool rest = false;  // any nonzero digit after it
     if (whole >= 0 && whole < size) {
         first = n.digits[static_cast<std::size_t>(whole)] - '0';
@@ -249,7 +250,8 @@ bool ToReal(const _variant_t& value, double& out) {
         std::string text = (n.negative ? "-" : "") + n.digits + "e" + std::to_string(n.exponent);
         double d = 0;
         auto res = std::from_chars(text.data(), text.data() + text.size(), d);
-        if (res.ec == std::errc::result_out_of_range && static_cast<long>(n.digits.size()) + n.exponent < 0) d = 0;  // too small
+        if (res.ec == std::errc::result_out_of_range && static_cast<long>(n.digits.size()) + n.exponent < 0)
+            d = 0;  // too small
         else if (res.ec != std::errc() || !std::isfinite(d)) return false;
         out = d;
         return true;
@@ -483,23 +485,55 @@ int CADORecordSet::TypedResult(int outcome) {
     return 0;
 }
 
-int CADORecordSet::GetFieldValue(int index, double& value) { return TypedResult(ReadAs(*this, index, value, VariantToDouble)); }
-int CADORecordSet::GetFieldValue(const wchar_t* name, double& value) { return TypedResult(ReadAs(*this, name, value, VariantToDouble)); }
-int CADORecordSet::GetFieldValue(int index, long& value) { return TypedResult(ReadAs(*this, index, value, LongOrNothing)); }
-int CADORecordSet::GetFieldValue(const wchar_t* name, long& value) { return TypedResult(ReadAs(*this, name, value, LongOrNothing)); }
-int CADORecordSet::GetFieldValue(int index, unsigned long& value) { return TypedResult(ReadAs(*this, index, value, ULongOrNothing)); }
-int CADORecordSet::GetFieldValue(const wchar_t* name, unsigned long& value) { return TypedResult(ReadAs(*this, name, value, ULongOrNothing)); }
-int CADORecordSet::GetFieldValue(int index, int& value) { return TypedResult(ReadAs(*this, index, value, VariantToInt)); }
-int CADORecordSet::GetFieldValue(const wchar_t* name, int& value) { return TypedResult(ReadAs(*this, name, value, VariantToInt)); }
-int CADORecordSet::GetFieldValue(int index, bool& value) { return TypedResult(ReadAs(*this, index, value, VariantToBool)); }
-int CADORecordSet::GetFieldValue(const wchar_t* name, bool& value) { return TypedResult(ReadAs(*this, name, value, VariantToBool)); }
-int CADORecordSet::GetFieldValue(int index, COleDateTime& value) { return TypedResult(ReadAs(*this, index, value, VariantToDateTime)); }
-int CADORecordSet::GetFieldValue(const wchar_t* name, COleDateTime& value) { return TypedResult(ReadAs(*this, name, value, VariantToDateTime)); }
-int CADORecordSet::GetFieldValue(int index, COleCurrency& value) { return TypedResult(ReadAs(*this, index, value, VariantToCurrency)); }
-int CADORecordSet::GetFieldValue(const wchar_t* name, COleCurrency& value) { return TypedResult(ReadAs(*this, name, value, VariantToCurrency)); }
+int CADORecordSet::GetFieldValue(int index, double& value) {
+    return TypedResult(ReadAs(*this, index, value, VariantToDouble));
+}
+int CADORecordSet::GetFieldValue(const wchar_t* name, double& value) {
+    return TypedResult(ReadAs(*this, name, value, VariantToDouble));
+}
+int CADORecordSet::GetFieldValue(int index, long& value) {
+    return TypedResult(ReadAs(*this, index, value, LongOrNothing));
+}
+int CADORecordSet::GetFieldValue(const wchar_t* name, long& value) {
+    return TypedResult(ReadAs(*this, name, value, LongOrNothing));
+}
+int CADORecordSet::GetFieldValue(int index, unsigned long& value) {
+    return TypedResult(ReadAs(*this, index, value, ULongOrNothing));
+}
+int CADORecordSet::GetFieldValue(const wchar_t* name, unsigned long& value) {
+    return TypedResult(ReadAs(*this, name, value, ULongOrNothing));
+}
+int CADORecordSet::GetFieldValue(int index, int& value) {
+    return TypedResult(ReadAs(*this, index, value, VariantToInt));
+}
+int CADORecordSet::GetFieldValue(const wchar_t* name, int& value) {
+    return TypedResult(ReadAs(*this, name, value, VariantToInt));
+}
+int CADORecordSet::GetFieldValue(int index, bool& value) {
+    return TypedResult(ReadAs(*this, index, value, VariantToBool));
+}
+int CADORecordSet::GetFieldValue(const wchar_t* name, bool& value) {
+    return TypedResult(ReadAs(*this, name, value, VariantToBool));
+}
+int CADORecordSet::GetFieldValue(int index, COleDateTime& value) {
+    return TypedResult(ReadAs(*this, index, value, VariantToDateTime));
+}
+int CADORecordSet::GetFieldValue(const wchar_t* name, COleDateTime& value) {
+    return TypedResult(ReadAs(*this, name, value, VariantToDateTime));
+}
+int CADORecordSet::GetFieldValue(int index, COleCurrency& value) {
+    return TypedResult(ReadAs(*this, index, value, VariantToCurrency));
+}
+int CADORecordSet::GetFieldValue(const wchar_t* name, COleCurrency& value) {
+    return TypedResult(ReadAs(*this, name, value, VariantToCurrency));
+}
 // `format` is reserved (see VariantToString).
-int CADORecordSet::GetFieldValue(int index, CString& value, int /*format*/) { return TypedResult(ReadAs(*this, index, value, Text)); }
-int CADORecordSet::GetFieldValue(const wchar_t* name, CString& value, int /*format*/) { return TypedResult(ReadAs(*this, name, value, Text)); }
+int CADORecordSet::GetFieldValue(int index, CString& value, int /*format*/) {
+    return TypedResult(ReadAs(*this, index, value, Text));
+}
+int CADORecordSet::GetFieldValue(const wchar_t* name, CString& value, int /*format*/) {
+    return TypedResult(ReadAs(*this, name, value, Text));
+}
 
 int CADORecordSet::IsFieldNull(int index) {
     _variant_t v;
@@ -557,7 +591,8 @@ int CADORecordSet::GetChunk(int index, void* buffer) {
         }
         const std::size_t limit = std::min(total, static_cast<std::size_t>(room));
         auto* out = static_cast<std::uint8_t*>(buffer);
-        for (std::size_t done = 0; done < limit; done += 100) std::memcpy(out + done, data + done, std::min<std::size_t>(100, limit - done));
+        for (std::size_t done = 0; done < limit; done += 100)
+            std::memcpy(out + done, data + done, std::min<std::size_t>(100, limit - done));
         if (limit < total) {
             Record(Format(L"The value has %I64u bytes; the buffer holds %ld.", static_cast<std::uint64_t>(total), room),
                    ZE_INVALIDARG);

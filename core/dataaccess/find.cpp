@@ -12,7 +12,8 @@ namespace zentra {
 
 namespace {
 
-const wchar_t* const kBadBookmark = L"The bookmarked record is no longer available: it was deleted or is hidden by the filter.";
+const wchar_t* const kBadBookmark =
+    L"The bookmarked record is no longer available: it was deleted or is hidden by the filter.";
 
 // The row a bookmark names, or -1 when the variant is not a bookmark of a row in `rows`.
 long BookmarkRow(const _variant_t& bookmark, const RowSet& rows) {
@@ -154,7 +155,8 @@ int CADORecordSet::ApplyView(const CString& filter, const CString& sort) {
         std::vector<SortKey> keys;
         CriteriaError error;
         const bool haveFilter = !Trim(filter).empty(), haveSort = !Trim(sort).empty();
-        if ((haveFilter && !criteria.ParseFilter(filter, rows, error)) || (haveSort && !ParseSort(sort, rows, keys, error))) {
+        if ((haveFilter && !criteria.ParseFilter(filter, rows, error)) ||
+            (haveSort && !ParseSort(sort, rows, keys, error))) {
             Record(error.text, error.code);
             return 0;
         }

@@ -15,7 +15,8 @@ inline constexpr const wchar_t* kNoItem =
 inline constexpr const wchar_t* kNoCurrentRecord =
     L"Either BOF or EOF is True, or the current record has been deleted. Requested operation requires a current record.";
 inline constexpr const wchar_t* kClosed = L"Operation is not allowed when the object is closed.";
-inline constexpr const wchar_t* kChangesNotSent = L"The recordset has changes that were not sent: call UpdateBatch or CancelBatch first.";
+inline constexpr const wchar_t* kChangesNotSent =
+    L"The recordset has changes that were not sent: call UpdateBatch or CancelBatch first.";
 inline constexpr const wchar_t* kOutOfMemory = L"Out of memory.";
 inline constexpr const wchar_t* kTypeMismatch = L"Type mismatch.";
 inline constexpr const wchar_t* kNotOpen = L"The connection is not open.";

@@ -99,7 +99,8 @@ DriverText::DriverText(std::wstring_view text, bool wide) : wide_form_(wide) {
     else narrow_ = WideToUtf8(text);
 }
 
-DriverText::DriverText(const std::optional<std::wstring>& text, bool wide) : present_(text.has_value()), wide_form_(wide) {
+DriverText::DriverText(const std::optional<std::wstring>& text, bool wide)
+    : present_(text.has_value()), wide_form_(wide) {
     if (!present_) return;
     if (wide) wide_ = ToSqlW(*text);
     else narrow_ = WideToUtf8(*text);
@@ -125,14 +126,16 @@ std::wstring FromDriver(const void* buffer, std::size_t length, std::size_t capa
 
 SQLRETURN ExecDirect(SQLHSTMT stmt, std::wstring_view sql, bool wide) {
     DriverText text(sql, wide);
-    return wide ? Traced("SQLExecDirectW", SQLExecDirectW(stmt, text.W(), text.Length())) : Traced("SQLExecDirect", SQLExecDirect(stmt, text.A(), text.Length()));
+    return wide ? Traced("SQLExecDirectW", SQLExecDirectW(stmt, text.W(), text.Length()))
+                : Traced("SQLExecDirect", SQLExecDirect(stmt, text.A(), text.Length()));
 }
 
 bool GetInfoText(SQLHDBC dbc, SQLUSMALLINT info, bool wide, std::wstring& text, OdbcError& error) {
     std::vector<SQLWCHAR> buffer(1024);  // also holds the narrow form
     const SQLSMALLINT size = static_cast<SQLSMALLINT>(buffer.size() * sizeof(SQLWCHAR));
     SQLSMALLINT length = 0;
-    SQLRETURN rc = wide ? Traced("SQLGetInfoW", SQLGetInfoW(dbc, info, buffer.data(), size, &length)) : Traced("SQLGetInfo", SQLGetInfo(dbc, info, buffer.data(), size, &length));
+    SQLRETURN rc = wide ? Traced("SQLGetInfoW", SQLGetInfoW(dbc, info, buffer.data(), size, &length))
+                        : Traced("SQLGetInfo", SQLGetInfo(dbc, info, buffer.data(), size, &length));
     if (!Check(rc, SQL_HANDLE_DBC, dbc, error)) return false;
     const std::size_t n = static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0));
     text = wide ? FromDriver(buffer.data(), n / sizeof(SQLWCHAR), buffer.size() - 1, true)
@@ -150,8 +153,10 @@ bool CurrentCatalog(SQLHDBC dbc, bool wide, std::wstring& catalog, OdbcError& er
     std::vector<SQLWCHAR> buffer(1024);
     const SQLINTEGER size = static_cast<SQLINTEGER>(buffer.size() * sizeof(SQLWCHAR));
     SQLINTEGER length = 0;
-    SQLRETURN rc = wide ? Traced("SQLGetConnectAttrW", SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, buffer.data(), size, &length))
-                        : Traced("SQLGetConnectAttr", SQLGetConnectAttr(dbc, SQL_ATTR_CURRENT_CATALOG, buffer.data(), size, &length));
+    SQLRETURN rc = wide ? Traced("SQLGetConnectAttrW",
+                                 SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, buffer.data(), size, &length))
+                        : Traced("SQLGetConnectAttr",
+                                 SQLGetConnectAttr(dbc, SQL_ATTR_CURRENT_CATALOG, buffer.data(), size, &length));
     if (!Check(rc, SQL_HANDLE_DBC, dbc, error)) return false;
     const std::size_t n = static_cast<std::size_t>(std::max<SQLINTEGER>(length, 0));
     catalog = wide ? FromDriver(buffer.data(), n / sizeof(SQLWCHAR), buffer.size() - 1, true)
@@ -184,10 +189,13 @@ void ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle, OdbcError& error,
             std::vector<SQLWCHAR> message(1024);
             SQLSMALLINT length = 0;
             auto read = [&]() {
-                const SQLSMALLINT room = static_cast<SQLSMALLINT>(wide ? message.size() : message.size() * sizeof(SQLWCHAR));
-                return wide ? Traced("SQLGetDiagRecW", SQLGetDiagRecW(handleType, handle, record, state, &native, message.data(), room, &length))
-                            : Traced("SQLGetDiagRec", SQLGetDiagRec(handleType, handle, record, narrowState, &native,
-                                            reinterpret_cast<SQLCHAR*>(message.data()), room, &length));
+                const SQLSMALLINT room =
+                    static_cast<SQLSMALLINT>(wide ? message.size() : message.size() * sizeof(SQLWCHAR));
+                return wide ? Traced("SQLGetDiagRecW", SQLGetDiagRecW(handleType, handle, record, state, &native,
+                                                                      message.data(), room, &length))
+                            : Traced("SQLGetDiagRec",
+                                     SQLGetDiagRec(handleType, handle, record, narrowState, &native,
+                                                   reinterpret_cast<SQLCHAR*>(message.data()), room, &length));
             };
             SQLRETURN rc = read();
             const std::size_t capacity = wide ? message.size() - 1 : message.size() * sizeof(SQLWCHAR) - 1;
@@ -200,8 +208,8 @@ void ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle, OdbcError& error,
             if (!wide)
                 for (int i = 0; i < 5; ++i) state[i] = narrowState[i];
             const std::size_t room = wide ? message.size() - 1 : message.size() * sizeof(SQLWCHAR) - 1;
-            std::wstring one = TrimErrorTags(
-                Trim(FromDriver(message.data(), static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), room, wide)));
+            std::wstring one = TrimErrorTags(Trim(
+                FromDriver(message.data(), static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), room, wide)));
             if (record == 1) {
                 for (int i = 0; i < 5 && state[i]; ++i) firstState.push_back(static_cast<char>(state[i]));
             }
@@ -244,7 +252,8 @@ bool EnvHandle::Alloc(OdbcError& error) {
         error.Set(L"The ODBC environment could not be allocated.", ZE_OUTOFMEMORY);
         return false;
     }
-    return Check(Traced("SQLSetEnvAttr", SQLSetEnvAttr(handle_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0)),
+    return Check(Traced("SQLSetEnvAttr",
+                        SQLSetEnvAttr(handle_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0)),
                  SQL_HANDLE_ENV, handle_, error);
 }
 

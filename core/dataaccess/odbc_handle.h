@@ -42,7 +42,7 @@ struct OdbcError {
 // bracketed tags, joined by "\r\n"; code: first nonzero native error, else E_FAIL; state: the
 // SQLSTATE of the first record). `fallback` is used when the driver gives no record at all.
 void ReadDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle, OdbcError& error,
-                            const wchar_t* fallback = L"The ODBC call failed.");
+                     const wchar_t* fallback = L"The ODBC call failed.");
 
 // The one checked path for ODBC calls: true for SQL_SUCCESS, SQL_SUCCESS_WITH_INFO and
 // SQL_NO_DATA (callers that care test the code themselves); otherwise the diagnostics of

@@ -51,14 +51,10 @@ struct Property {
 };
 
 const Property kRecordsetProperties[] = {
-    {L"Unique Table", Kind::Text, true, 0, 0, 0},
-    {L"Unique Schema", Kind::Text, true, 0, 0, 0},
-    {L"Unique Catalog", Kind::Text, true, 0, 0, 0},
-    {L"Update Criteria", Kind::Number, true, 0, 2, 2},
-    {L"Maximum Rows", Kind::Number, false, 0, 0, 0},
-    {L"Asynchronous Rowset Processing", Kind::Number, false, 0, 0, 0},
-    {L"Bookmarkable", Kind::Boolean, false, 0, 0, 1},
-    {L"Server Cursor", Kind::Boolean, false, 0, 0, 0},
+    {L"Unique Table", Kind::Text, true, 0, 0, 0},     {L"Unique Schema", Kind::Text, true, 0, 0, 0},
+    {L"Unique Catalog", Kind::Text, true, 0, 0, 0},   {L"Update Criteria", Kind::Number, true, 0, 2, 2},
+    {L"Maximum Rows", Kind::Number, false, 0, 0, 0},  {L"Asynchronous Rowset Processing", Kind::Number, false, 0, 0, 0},
+    {L"Bookmarkable", Kind::Boolean, false, 0, 0, 1}, {L"Server Cursor", Kind::Boolean, false, 0, 0, 0},
     {L"Updatability", Kind::Number, false, 0, 0, 7},
 };
 
@@ -70,8 +66,8 @@ struct FieldPropertyName {
 };
 
 const FieldPropertyName kFieldProperties[] = {
-    {L"BASECATALOGNAME", FieldProperty::BaseCatalog}, {L"BASESCHEMANAME", FieldProperty::BaseSchema},
-    {L"BASETABLENAME", FieldProperty::BaseTable},     {L"BASECOLUMNNAME", FieldProperty::BaseColumn},
+    {L"BASECATALOGNAME", FieldProperty::BaseCatalog},   {L"BASESCHEMANAME", FieldProperty::BaseSchema},
+    {L"BASETABLENAME", FieldProperty::BaseTable},       {L"BASECOLUMNNAME", FieldProperty::BaseColumn},
     {L"ISAUTOINCREMENT", FieldProperty::AutoIncrement}, {L"Optimize", FieldProperty::Optimize},
 };
 
@@ -259,7 +255,8 @@ int CADORecordSet::WriteProperty(const wchar_t* name, const _variant_t& value) {
     }
     _variant_t stored;
     if (!Coerce(p->kind, value, stored)) {
-        Record(p->kind == Kind::Text ? kNotBoolean : kInvalidArgument, p->kind == Kind::Text ? ZE_INVALIDARG : kInvalidArgumentCode);
+        Record(p->kind == Kind::Text ? kNotBoolean : kInvalidArgument,
+               p->kind == Kind::Text ? ZE_INVALIDARG : kInvalidArgumentCode);
         return 0;
     }
     if (p->kind == Kind::Number && (stored.intVal() < p->low || stored.intVal() > p->high)) {
@@ -349,7 +346,8 @@ int CADORecordSet::ReadFieldProperty(long column, const wchar_t* property, _vari
     }
     CString error;
     std::uint32_t code = 0;
-    if (column < 0 || !ReadFieldPropertyOf(*m_pRecordset, static_cast<std::size_t>(column), property, value, error, code)) {
+    if (column < 0 ||
+        !ReadFieldPropertyOf(*m_pRecordset, static_cast<std::size_t>(column), property, value, error, code)) {
         Record(column < 0 ? CString(kNoItem) : error, column < 0 ? ZE_INVALIDARG : code);
         return 0;
     }

@@ -55,7 +55,8 @@ std::shared_ptr<RowSet> CADORecordSet::FetchRows(const std::wstring& sql) {
         auto rows = std::make_shared<RowSet>();
         const bool wide = m_pConnection->caps().wideCalls;
         OdbcError error;
-        if (!m_pConnection->Run([&](SQLHSTMT h) { return ExecDirect(h, sql, wide); }, rows.get(), nullptr, this, error)) {
+        if (!m_pConnection->Run([&](SQLHSTMT h) { return ExecDirect(h, sql, wide); }, rows.get(), nullptr, this,
+                                error)) {
             Record(error);
             return nullptr;
         }
@@ -350,12 +351,16 @@ int CADORecordSet::GetFieldInfo(const wchar_t* name, CADOFieldInfo* info) {
 
 long CADORecordSet::GetFieldActualSize(long index) {
     long size = 0;
-    return ReadCurrent(static_cast<int>(index), size, [this](std::size_t i) {
-        const Cursor& c = *m_pRecordset;
-        if (c.editMode != 0 && i < c.editChanged.size() && c.editChanged[i]) return PendingSize(c.rows->columns[i], c.editValues[i]);
-        if (c.editMode == 2) return 0L;
-        return c.rows->ActualSize(i);
-    }) ? size : 0;
+    return ReadCurrent(static_cast<int>(index), size,
+                       [this](std::size_t i) {
+                           const Cursor& c = *m_pRecordset;
+                           if (c.editMode != 0 && i < c.editChanged.size() && c.editChanged[i])
+                               return PendingSize(c.rows->columns[i], c.editValues[i]);
+                           if (c.editMode == 2) return 0L;
+                           return c.rows->ActualSize(i);
+                       })
+               ? size
+               : 0;
 }
 
 long CADORecordSet::GetFieldActualSize(const wchar_t* name) {
@@ -373,19 +378,23 @@ static long Utf16Bytes(const std::wstring& text) {
 // The size of the buffer that GetChunk fills: bytes for binary values, UTF-16 bytes for text.
 long CADORecordSet::GetChunkSize(long index) {
     long size = 0;
-    return ReadCurrent(static_cast<int>(index), size, [this](std::size_t i) {
-        const Cursor& c = *m_pRecordset;
-        const ColumnInfo& column = c.rows->columns[i];
-        const bool pending = c.editMode != 0 && i < c.editChanged.size() && c.editChanged[i];
-        if (column.kind == ValueKind::Text) {
-            if (pending) return c.editValues[i].vt() == VT_BSTR ? Utf16Bytes(c.editValues[i].bstrVal()) : 0L;
-            if (c.editMode == 2) return 0L;
-            return Utf16Bytes(c.rows->Text(i));
-        }
-        if (pending) return PendingSize(column, c.editValues[i]);
-        if (c.editMode == 2) return 0L;
-        return c.rows->ActualSize(i);
-    }) ? size : -1;
+    return ReadCurrent(static_cast<int>(index), size,
+                       [this](std::size_t i) {
+                           const Cursor& c = *m_pRecordset;
+                           const ColumnInfo& column = c.rows->columns[i];
+                           const bool pending = c.editMode != 0 && i < c.editChanged.size() && c.editChanged[i];
+                           if (column.kind == ValueKind::Text) {
+                               if (pending)
+                                   return c.editValues[i].vt() == VT_BSTR ? Utf16Bytes(c.editValues[i].bstrVal()) : 0L;
+                               if (c.editMode == 2) return 0L;
+                               return Utf16Bytes(c.rows->Text(i));
+                           }
+                           if (pending) return PendingSize(column, c.editValues[i]);
+                           if (c.editMode == 2) return 0L;
+                           return c.rows->ActualSize(i);
+                       })
+               ? size
+               : -1;
 }
 
 long CADORecordSet::GetChunkSize(const wchar_t* name) {

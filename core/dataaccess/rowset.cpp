@@ -15,9 +15,9 @@ namespace zentra {
 
 namespace {
 
-constexpr std::size_t kBatchBytes = 4u << 20;       // row storage grows in blocks of 4 MiB
-constexpr SQLULEN kLongThreshold = 4000;            // larger text/binary columns are read piecewise
-constexpr std::size_t kBlockBudget = 1u << 20;      // bytes of bound buffers per fetched block
+constexpr std::size_t kBatchBytes = 4u << 20;   // row storage grows in blocks of 4 MiB
+constexpr SQLULEN kLongThreshold = 4000;        // larger text/binary columns are read piecewise
+constexpr std::size_t kBlockBudget = 1u << 20;  // bytes of bound buffers per fetched block
 constexpr std::size_t kMaxBlockRows = 1024;
 constexpr long kUnlimited = 2147483647;
 
@@ -43,7 +43,8 @@ _variant_t SignedVariant(int adoType, std::int64_t v) {
     if (adoType == adTinyInt && v >= -128 && v <= 127) return _variant_t::I1(static_cast<std::int8_t>(v));
     if ((adoType == adTinyInt || adoType == adSmallInt) && v >= -32768 && v <= 32767)
         return _variant_t::I2(static_cast<std::int16_t>(v));
-    if (adoType != adBigInt && v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max())
+    if (adoType != adBigInt && v >= std::numeric_limits<std::int32_t>::min() &&
+        v <= std::numeric_limits<std::int32_t>::max())
         return _variant_t::I4(static_cast<std::int32_t>(v));
     return _variant_t::I8(v);
 }
@@ -60,7 +61,8 @@ _variant_t UnsignedVariant(int adoType, std::uint64_t u) {
 
 DATE MakeOleDate(int year, int month, int day, int hour, int minute, int second, int millisecond) {
     // 1899-12-30 is day 0; days since 1970-01-01 of it: -25569.
-    double days = static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + 25569);
+    double days =
+        static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + 25569);
     double fraction = ((hour * 3600.0 + minute * 60.0 + second) * 1000.0 + millisecond) / 86400000.0;
     // OLE dates before day 0 carry the time of day as a positive fraction below the day.
     return days < 0 ? days - fraction : days + fraction;
@@ -76,65 +78,129 @@ void DeriveColumn(ColumnInfo& c) {
     c.isLong = false;
     switch (c.sqlType) {
     case SQL_BIT:
-        c.kind = ValueKind::Bool; c.adoType = adBoolean; c.definedSize = 2; break;
+        c.kind = ValueKind::Bool;
+        c.adoType = adBoolean;
+        c.definedSize = 2;
+        break;
     case SQL_TINYINT:
         c.kind = c.isUnsigned ? ValueKind::UInt : ValueKind::Int;
-        c.adoType = c.isUnsigned ? adUnsignedTinyInt : adTinyInt; c.definedSize = 1; c.precision = 3; break;
+        c.adoType = c.isUnsigned ? adUnsignedTinyInt : adTinyInt;
+        c.definedSize = 1;
+        c.precision = 3;
+        break;
     case SQL_SMALLINT:
         c.kind = c.isUnsigned ? ValueKind::UInt : ValueKind::Int;
-        c.adoType = c.isUnsigned ? adUnsignedSmallInt : adSmallInt; c.definedSize = 2; c.precision = 5; break;
+        c.adoType = c.isUnsigned ? adUnsignedSmallInt : adSmallInt;
+        c.definedSize = 2;
+        c.precision = 5;
+        break;
     case SQL_INTEGER:
         c.kind = c.isUnsigned ? ValueKind::UInt : ValueKind::Int;
-        c.adoType = c.isUnsigned ? adUnsignedInt : adInteger; c.definedSize = 4; c.precision = 10; break;
+        c.adoType = c.isUnsigned ? adUnsignedInt : adInteger;
+        c.definedSize = 4;
+        c.precision = 10;
+        break;
     case SQL_BIGINT:
         c.kind = c.isUnsigned ? ValueKind::UInt : ValueKind::Int;
-        c.adoType = c.isUnsigned ? adUnsignedBigInt : adBigInt; c.definedSize = 8;
-        c.precision = c.isUnsigned ? 20 : 19; break;
+        c.adoType = c.isUnsigned ? adUnsignedBigInt : adBigInt;
+        c.definedSize = 8;
+        c.precision = c.isUnsigned ? 20 : 19;
+        break;
     case SQL_REAL:
-        c.kind = ValueKind::Float; c.adoType = adSingle; c.definedSize = 4; c.precision = 7; break;
+        c.kind = ValueKind::Float;
+        c.adoType = adSingle;
+        c.definedSize = 4;
+        c.precision = 7;
+        break;
     case SQL_FLOAT:
     case SQL_DOUBLE:
-        c.kind = ValueKind::Double; c.adoType = adDouble; c.definedSize = 8; c.precision = 15; break;
+        c.kind = ValueKind::Double;
+        c.adoType = adDouble;
+        c.definedSize = 8;
+        c.precision = 15;
+        break;
     case SQL_DECIMAL:
     case SQL_NUMERIC:
-        c.kind = ValueKind::Decimal; c.adoType = adNumeric; c.definedSize = 19;
+        c.kind = ValueKind::Decimal;
+        c.adoType = adNumeric;
+        c.definedSize = 19;
         c.precision = static_cast<int>(std::min<SQLULEN>(c.columnSize, 255));
-        c.scale = std::clamp<int>(c.digits, 0, 255); break;
+        c.scale = std::clamp<int>(c.digits, 0, 255);
+        break;
     case SQL_TYPE_DATE:
     case SQL_DATE:
-        c.kind = ValueKind::Date; c.adoType = adDBDate; c.definedSize = 6; c.precision = 10; break;
+        c.kind = ValueKind::Date;
+        c.adoType = adDBDate;
+        c.definedSize = 6;
+        c.precision = 10;
+        break;
     case SQL_TYPE_TIME:
     case SQL_TIME:
-        c.kind = ValueKind::Time; c.adoType = adDBTime; c.definedSize = 6; c.precision = 8; break;
+        c.kind = ValueKind::Time;
+        c.adoType = adDBTime;
+        c.definedSize = 6;
+        c.precision = 8;
+        break;
     case SQL_TYPE_TIMESTAMP:
     case SQL_TIMESTAMP:
-        c.kind = ValueKind::Timestamp; c.adoType = adDBTimeStamp; c.definedSize = 16;
-        c.precision = c.digits > 0 ? 20 + c.digits : 19; c.scale = std::clamp<int>(c.digits, 0, 255); break;
+        c.kind = ValueKind::Timestamp;
+        c.adoType = adDBTimeStamp;
+        c.definedSize = 16;
+        c.precision = c.digits > 0 ? 20 + c.digits : 19;
+        c.scale = std::clamp<int>(c.digits, 0, 255);
+        break;
     case SQL_GUID:
-        c.kind = ValueKind::Text; c.adoType = adGUID; c.definedSize = 16; break;
+        c.kind = ValueKind::Text;
+        c.adoType = adGUID;
+        c.definedSize = 16;
+        break;
     case SQL_CHAR:
     case SQL_WCHAR:
-        c.kind = ValueKind::Text; c.adoType = c.sqlType == SQL_CHAR ? adChar : adWChar; c.definedSize = size; break;
+        c.kind = ValueKind::Text;
+        c.adoType = c.sqlType == SQL_CHAR ? adChar : adWChar;
+        c.definedSize = size;
+        break;
     case SQL_VARCHAR:
     case SQL_WVARCHAR:
         fixed = false;
-        c.kind = ValueKind::Text; c.adoType = c.sqlType == SQL_VARCHAR ? adVarChar : adVarWChar; c.definedSize = size; break;
+        c.kind = ValueKind::Text;
+        c.adoType = c.sqlType == SQL_VARCHAR ? adVarChar : adVarWChar;
+        c.definedSize = size;
+        break;
     case SQL_LONGVARCHAR:
     case SQL_WLONGVARCHAR:
-        fixed = false; c.isLong = true;
-        c.kind = ValueKind::Text; c.adoType = c.sqlType == SQL_LONGVARCHAR ? adLongVarChar : adLongVarWChar;
-        c.definedSize = size > 0 ? size : kUnlimited; break;
+        fixed = false;
+        c.isLong = true;
+        c.kind = ValueKind::Text;
+        c.adoType = c.sqlType == SQL_LONGVARCHAR ? adLongVarChar : adLongVarWChar;
+        c.definedSize = size > 0 ? size : kUnlimited;
+        break;
     case SQL_BINARY:
-        c.kind = ValueKind::Bytes; c.adoType = adBinary; c.definedSize = size; break;
+        c.kind = ValueKind::Bytes;
+        c.adoType = adBinary;
+        c.definedSize = size;
+        break;
     case SQL_VARBINARY:
-        fixed = false; c.kind = ValueKind::Bytes; c.adoType = adVarBinary; c.definedSize = size; break;
+        fixed = false;
+        c.kind = ValueKind::Bytes;
+        c.adoType = adVarBinary;
+        c.definedSize = size;
+        break;
     case SQL_LONGVARBINARY:
-        fixed = false; c.isLong = true; c.kind = ValueKind::Bytes; c.adoType = adLongVarBinary;
-        c.definedSize = size > 0 ? size : kUnlimited; break;
+        fixed = false;
+        c.isLong = true;
+        c.kind = ValueKind::Bytes;
+        c.adoType = adLongVarBinary;
+        c.definedSize = size > 0 ? size : kUnlimited;
+        break;
     default:
         // Types without an ADO counterpart (intervals, driver-specific types) come as text.
-        fixed = false; c.kind = ValueKind::Text; c.adoType = adVarWChar; c.definedSize = size > 0 ? size : kUnlimited;
-        c.isLong = true; break;
+        fixed = false;
+        c.kind = ValueKind::Text;
+        c.adoType = adVarWChar;
+        c.definedSize = size > 0 ? size : kUnlimited;
+        c.isLong = true;
+        break;
     }
     if ((c.kind == ValueKind::Text || c.kind == ValueKind::Bytes) && c.adoType != adGUID &&
         (c.columnSize == 0 || c.columnSize > kLongThreshold))
@@ -304,12 +370,12 @@ void RowSet::AddTimestamp(const SQL_TIMESTAMP_STRUCT& s) {
     Header(11);
     std::uint16_t y = static_cast<std::uint16_t>(s.year);
     std::uint32_t f = s.fraction;
-    pending_.insert(pending_.end(),
-                    {static_cast<std::uint8_t>(y), static_cast<std::uint8_t>(y >> 8), static_cast<std::uint8_t>(s.month),
-                     static_cast<std::uint8_t>(s.day), static_cast<std::uint8_t>(s.hour),
-                     static_cast<std::uint8_t>(s.minute), static_cast<std::uint8_t>(s.second),
-                     static_cast<std::uint8_t>(f), static_cast<std::uint8_t>(f >> 8),
-                     static_cast<std::uint8_t>(f >> 16), static_cast<std::uint8_t>(f >> 24)});
+    pending_.insert(
+        pending_.end(),
+        {static_cast<std::uint8_t>(y), static_cast<std::uint8_t>(y >> 8), static_cast<std::uint8_t>(s.month),
+         static_cast<std::uint8_t>(s.day), static_cast<std::uint8_t>(s.hour), static_cast<std::uint8_t>(s.minute),
+         static_cast<std::uint8_t>(s.second), static_cast<std::uint8_t>(f), static_cast<std::uint8_t>(f >> 8),
+         static_cast<std::uint8_t>(f >> 16), static_cast<std::uint8_t>(f >> 24)});
 }
 
 void RowSet::AddVariant(const _variant_t& v, ValueKind kind) {
@@ -455,7 +521,7 @@ bool RowSet::StoredTimestamp(std::size_t column, SQL_TIMESTAMP_STRUCT& out) cons
     const Cell& cell = cells_[column];
     if (cell.null || cell.length != 11) return false;
     const std::uint8_t* p = cell.data;
-    out = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(ReadUInt(p, 2)), p[2], p[3], p[4], p[5], p[6],
+    out = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(ReadUInt(p, 2)),    p[2], p[3], p[4], p[5], p[6],
                                static_cast<SQLUINTEGER>(ReadUInt(p + 7, 4))};
     return true;
 }
@@ -496,8 +562,16 @@ namespace {
 
 bool IsIntegerType(VARTYPE t) {
     switch (t) {
-    case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4:
-    case VT_I8: case VT_UI8: case VT_INT: case VT_UINT: return true;
+    case VT_I1:
+    case VT_UI1:
+    case VT_I2:
+    case VT_UI2:
+    case VT_I4:
+    case VT_UI4:
+    case VT_I8:
+    case VT_UI8:
+    case VT_INT:
+    case VT_UINT: return true;
     default: return false;
     }
 }
@@ -541,7 +615,8 @@ bool ParseDateText(std::wstring_view input, DATE& date) {
     auto number = [&](int& out, std::size_t maxDigits) {
         std::size_t start = pos;
         out = 0;
-        while (pos < s.size() && pos - start < maxDigits && s[pos] >= '0' && s[pos] <= '9') out = out * 10 + (s[pos++] - '0');
+        while (pos < s.size() && pos - start < maxDigits && s[pos] >= '0' && s[pos] <= '9')
+            out = out * 10 + (s[pos++] - '0');
         return pos > start;
     };
     auto take = [&](char ch) {
@@ -672,7 +747,8 @@ bool RowSet::Coerce(std::size_t column, const _variant_t& input, _variant_t& out
     case ValueKind::Float:
     case ValueKind::Double: {
         double d = 0;
-        if (IsIntegerType(t)) d = IsUnsignedType(t) ? static_cast<double>(in.uintVal()) : static_cast<double>(in.intVal());
+        if (IsIntegerType(t))
+            d = IsUnsignedType(t) ? static_cast<double>(in.uintVal()) : static_cast<double>(in.intVal());
         else if (t == VT_R4 || t == VT_R8 || t == VT_DATE) d = in.dblVal();
         else if (t == VT_BOOL) d = in.boolVal() ? 1 : 0;
         else if (t == VT_CY) d = static_cast<double>(in.cyVal().int64) / 10000.0;
@@ -703,15 +779,17 @@ bool RowSet::Coerce(std::size_t column, const _variant_t& input, _variant_t& out
     case ValueKind::Decimal: {
         std::wstring text;
         if (t == VT_DECIMAL) text = DecimalToText(in.decVal());
-        else if (IsIntegerType(t)) text = IsUnsignedType(t) ? std::to_wstring(in.uintVal()) : std::to_wstring(in.intVal());
+        else if (IsIntegerType(t))
+            text = IsUnsignedType(t) ? std::to_wstring(in.uintVal()) : std::to_wstring(in.intVal());
         else if (t == VT_BOOL) text = in.boolVal() ? L"1" : L"0";
         else if (t == VT_CY) text = CurrencyToText(in.cyVal());
         else if (t == VT_R4 || t == VT_R8) {
             const double d = in.dblVal();
             if (!std::isfinite(d)) return fail();
             char buffer[400];
-            auto [end, ec] = t == VT_R4 ? std::to_chars(buffer, buffer + sizeof buffer, in.fltVal(), std::chars_format::fixed)
-                                        : std::to_chars(buffer, buffer + sizeof buffer, d, std::chars_format::fixed);
+            auto [end, ec] = t == VT_R4
+                                 ? std::to_chars(buffer, buffer + sizeof buffer, in.fltVal(), std::chars_format::fixed)
+                                 : std::to_chars(buffer, buffer + sizeof buffer, d, std::chars_format::fixed);
             if (ec != std::errc()) return fail();
             text = AsciiToWide(std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
         } else if (t == VT_BSTR) {
@@ -770,8 +848,7 @@ void RowSet::AddStored(const _variant_t& v, const ColumnInfo& c) {
     case ValueKind::Float: return AddFloat(v.fltVal());
     case ValueKind::Double: return AddDouble(v.dblVal());
     case ValueKind::Bool: return AddBool(v.boolVal());
-    case ValueKind::Decimal:
-        return AddAscii(Narrow(v.vt() == VT_DECIMAL ? DecimalToText(v.decVal()) : v.bstrVal()));
+    case ValueKind::Decimal: return AddAscii(Narrow(v.vt() == VT_DECIMAL ? DecimalToText(v.decVal()) : v.bstrVal()));
     case ValueKind::Text: return AddText(v.bstrVal());
     case ValueKind::Bytes: {
         const SAFEARRAY* a = v.parray();
@@ -790,7 +867,12 @@ void RowSet::AddStored(const _variant_t& v, const ColumnInfo& c) {
             SQL_TIME_STRUCT tm{st.wHour, st.wMinute, st.wSecond};
             return AddTime(tm);
         }
-        SQL_TIMESTAMP_STRUCT ts{static_cast<SQLSMALLINT>(st.wYear), st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond,
+        SQL_TIMESTAMP_STRUCT ts{static_cast<SQLSMALLINT>(st.wYear),
+                                st.wMonth,
+                                st.wDay,
+                                st.wHour,
+                                st.wMinute,
+                                st.wSecond,
                                 static_cast<SQLUINTEGER>(st.wMilliseconds) * 1000000u};
         return AddTimestamp(ts);
     }
@@ -881,14 +963,15 @@ std::string LowerGuid(std::string text) {
 constexpr std::size_t kLargestReadUnits = 65536;
 
 template <typename Unit, typename Text>
-bool ReadWhole(SQLHSTMT stmt, SQLUSMALLINT index, SQLSMALLINT cType, std::size_t zero, std::vector<Unit>& buffer, Text& all,
-               bool& null, OdbcError& error) {
+bool ReadWhole(SQLHSTMT stmt, SQLUSMALLINT index, SQLSMALLINT cType, std::size_t zero, std::vector<Unit>& buffer,
+               Text& all, bool& null, OdbcError& error) {
     null = false;
     all.clear();
     for (;;) {
         const std::size_t room = buffer.size() - zero;
         SQLLEN ind = 0;
-        SQLRETURN rc = Traced("SQLGetData", SQLGetData(stmt, index, cType, buffer.data(), static_cast<SQLLEN>(buffer.size() * sizeof(Unit)), &ind));
+        SQLRETURN rc = Traced("SQLGetData", SQLGetData(stmt, index, cType, buffer.data(),
+                                                       static_cast<SQLLEN>(buffer.size() * sizeof(Unit)), &ind));
         if (rc == SQL_NO_DATA) return true;
         if (!Succeeded(rc)) return Check(rc, SQL_HANDLE_STMT, stmt, error);
         if (ind == SQL_NULL_DATA) {
@@ -912,7 +995,8 @@ bool GetNarrowValue(SQLHSTMT stmt, const ColumnInfo& c, SQLUSMALLINT index, RowS
     const bool text = c.kind != ValueKind::Bytes;
     bool null = false;
     std::string& all = scratch.narrowAll;
-    if (!ReadWhole(stmt, index, text ? SQL_C_CHAR : SQL_C_BINARY, text ? 1 : 0, scratch.narrow, all, null, error)) return false;
+    if (!ReadWhole(stmt, index, text ? SQL_C_CHAR : SQL_C_BINARY, text ? 1 : 0, scratch.narrow, all, null, error))
+        return false;
     if (null) rows.AddNull();
     else if (c.kind == ValueKind::Decimal) rows.AddAscii(c.money ? MoneyDigits(all) : all);
     else rows.AddBytes(all.data(), all.size());
@@ -921,8 +1005,8 @@ bool GetNarrowValue(SQLHSTMT stmt, const ColumnInfo& c, SQLUSMALLINT index, RowS
 
 // Reads the value of column `index` whole as text, in UTF-8; `null` tells a NULL. A driver
 // without wide entry points gives its text in its own bytes, without a conversion to UTF-16.
-bool ReadText(SQLHSTMT stmt, const DriverCaps& caps, SQLUSMALLINT index, Scratch& scratch, std::string& utf8, bool& null,
-              OdbcError& error) {
+bool ReadText(SQLHSTMT stmt, const DriverCaps& caps, SQLUSMALLINT index, Scratch& scratch, std::string& utf8,
+              bool& null, OdbcError& error) {
     if (caps.wideText && caps.wideCalls) {
         if (!ReadWhole(stmt, index, SQL_C_WCHAR, 1, scratch.wide, scratch.wideAll, null, error)) return false;
         utf8 = WideToStored(scratch.wideAll.data(), scratch.wideAll.size());
@@ -968,7 +1052,8 @@ bool ParseStoredDate(const std::string& text, ValueKind kind, SQL_TIMESTAMP_STRU
         // A variant date holds the years 100 to 9999; an earlier year stays text.
         if (d > days[mo - 1] + (mo == 2 && leap ? 1 : 0) || y < 100) return false;
         if (pos == text.size()) {
-            ts.year = static_cast<SQLSMALLINT>(y), ts.month = static_cast<SQLUSMALLINT>(mo), ts.day = static_cast<SQLUSMALLINT>(d);
+            ts.year = static_cast<SQLSMALLINT>(y), ts.month = static_cast<SQLUSMALLINT>(mo),
+            ts.day = static_cast<SQLUSMALLINT>(d);
             return true;
         }
         if (kind == ValueKind::Date || !(take(' ') || take('T'))) return false;
@@ -989,8 +1074,13 @@ bool ParseStoredDate(const std::string& text, ValueKind kind, SQL_TIMESTAMP_STRU
         if ((kind == ValueKind::Time && fraction != 0) || fraction % 1000000 != 0) return false;
     }
     if (pos != text.size()) return false;
-    ts = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(y), static_cast<SQLUSMALLINT>(mo), static_cast<SQLUSMALLINT>(d),
-                              static_cast<SQLUSMALLINT>(h), static_cast<SQLUSMALLINT>(mi), static_cast<SQLUSMALLINT>(sec), fraction};
+    ts = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(y),
+                              static_cast<SQLUSMALLINT>(mo),
+                              static_cast<SQLUSMALLINT>(d),
+                              static_cast<SQLUSMALLINT>(h),
+                              static_cast<SQLUSMALLINT>(mi),
+                              static_cast<SQLUSMALLINT>(sec),
+                              fraction};
     return true;
 }
 
@@ -1100,7 +1190,8 @@ bool GetWholeValue(SQLHSTMT stmt, const DriverCaps& caps, const ColumnInfo& c, S
     case ValueKind::Int:
     case ValueKind::UInt: {
         std::int64_t v = 0;
-        rc = Traced("SQLGetData", SQLGetData(stmt, index, c.kind == ValueKind::Int ? SQL_C_SBIGINT : SQL_C_UBIGINT, &v, sizeof v, &ind));
+        rc = Traced("SQLGetData", SQLGetData(stmt, index, c.kind == ValueKind::Int ? SQL_C_SBIGINT : SQL_C_UBIGINT, &v,
+                                             sizeof v, &ind));
         if (!Succeeded(rc)) return fail();
         if (ind == SQL_NULL_DATA) rows.AddNull();
         else if (c.kind == ValueKind::Int) rows.AddInt(v);
@@ -1111,42 +1202,48 @@ bool GetWholeValue(SQLHSTMT stmt, const DriverCaps& caps, const ColumnInfo& c, S
         float v = 0;
         rc = Traced("SQLGetData", SQLGetData(stmt, index, SQL_C_FLOAT, &v, sizeof v, &ind));
         if (!Succeeded(rc)) return fail();
-        if (ind == SQL_NULL_DATA) rows.AddNull(); else rows.AddFloat(v);
+        if (ind == SQL_NULL_DATA) rows.AddNull();
+        else rows.AddFloat(v);
         return true;
     }
     case ValueKind::Double: {
         double v = 0;
         rc = Traced("SQLGetData", SQLGetData(stmt, index, SQL_C_DOUBLE, &v, sizeof v, &ind));
         if (!Succeeded(rc)) return fail();
-        if (ind == SQL_NULL_DATA) rows.AddNull(); else rows.AddDouble(v);
+        if (ind == SQL_NULL_DATA) rows.AddNull();
+        else rows.AddDouble(v);
         return true;
     }
     case ValueKind::Bool: {
         unsigned char v = 0;
         rc = Traced("SQLGetData", SQLGetData(stmt, index, SQL_C_BIT, &v, sizeof v, &ind));
         if (!Succeeded(rc)) return fail();
-        if (ind == SQL_NULL_DATA) rows.AddNull(); else rows.AddBool(v != 0);
+        if (ind == SQL_NULL_DATA) rows.AddNull();
+        else rows.AddBool(v != 0);
         return true;
     }
     case ValueKind::Date: {
         SQL_DATE_STRUCT v{};
         rc = Traced("SQLGetData", SQLGetData(stmt, index, SQL_C_TYPE_DATE, &v, sizeof v, &ind));
         if (!Succeeded(rc)) return fail();
-        if (ind == SQL_NULL_DATA) rows.AddNull(); else rows.AddDate(v);
+        if (ind == SQL_NULL_DATA) rows.AddNull();
+        else rows.AddDate(v);
         return true;
     }
     case ValueKind::Time: {
         SQL_TIME_STRUCT v{};
         rc = Traced("SQLGetData", SQLGetData(stmt, index, SQL_C_TYPE_TIME, &v, sizeof v, &ind));
         if (!Succeeded(rc)) return fail();
-        if (ind == SQL_NULL_DATA) rows.AddNull(); else rows.AddTime(v);
+        if (ind == SQL_NULL_DATA) rows.AddNull();
+        else rows.AddTime(v);
         return true;
     }
     case ValueKind::Timestamp: {
         SQL_TIMESTAMP_STRUCT v{};
         rc = Traced("SQLGetData", SQLGetData(stmt, index, SQL_C_TYPE_TIMESTAMP, &v, sizeof v, &ind));
         if (!Succeeded(rc)) return fail();
-        if (ind == SQL_NULL_DATA) rows.AddNull(); else rows.AddTimestamp(v);
+        if (ind == SQL_NULL_DATA) rows.AddNull();
+        else rows.AddTimestamp(v);
         return true;
     }
     case ValueKind::Text: {
@@ -1177,16 +1274,40 @@ void PlanBinding(const DriverCaps& caps, const ColumnInfo& c, BoundColumn& b) {
     // Value-typed columns come as text: room for any date, time or interval a server writes.
     const ValueKind kind = c.valueTyped ? ValueKind::Text : c.kind;
     switch (kind) {
-    case ValueKind::Int: b.cType = SQL_C_SBIGINT; b.element = 8; break;
-    case ValueKind::UInt: b.cType = SQL_C_UBIGINT; b.element = 8; break;
+    case ValueKind::Int:
+        b.cType = SQL_C_SBIGINT;
+        b.element = 8;
+        break;
+    case ValueKind::UInt:
+        b.cType = SQL_C_UBIGINT;
+        b.element = 8;
+        break;
     // Single precision travels as SQL_C_DOUBLE (exact): some drivers (MariaDB's) step through
     // SQL_C_FLOAT arrays by eight bytes and would write past a four-byte array.
-    case ValueKind::Float: b.cType = SQL_C_DOUBLE; b.element = sizeof(double); break;
-    case ValueKind::Double: b.cType = SQL_C_DOUBLE; b.element = sizeof(double); break;
-    case ValueKind::Bool: b.cType = SQL_C_BIT; b.element = 1; break;
-    case ValueKind::Date: b.cType = SQL_C_TYPE_DATE; b.element = sizeof(SQL_DATE_STRUCT); break;
-    case ValueKind::Time: b.cType = SQL_C_TYPE_TIME; b.element = sizeof(SQL_TIME_STRUCT); break;
-    case ValueKind::Timestamp: b.cType = SQL_C_TYPE_TIMESTAMP; b.element = sizeof(SQL_TIMESTAMP_STRUCT); break;
+    case ValueKind::Float:
+        b.cType = SQL_C_DOUBLE;
+        b.element = sizeof(double);
+        break;
+    case ValueKind::Double:
+        b.cType = SQL_C_DOUBLE;
+        b.element = sizeof(double);
+        break;
+    case ValueKind::Bool:
+        b.cType = SQL_C_BIT;
+        b.element = 1;
+        break;
+    case ValueKind::Date:
+        b.cType = SQL_C_TYPE_DATE;
+        b.element = sizeof(SQL_DATE_STRUCT);
+        break;
+    case ValueKind::Time:
+        b.cType = SQL_C_TYPE_TIME;
+        b.element = sizeof(SQL_TIME_STRUCT);
+        break;
+    case ValueKind::Timestamp:
+        b.cType = SQL_C_TYPE_TIMESTAMP;
+        b.element = sizeof(SQL_TIMESTAMP_STRUCT);
+        break;
     case ValueKind::Decimal:
         b.cType = SQL_C_CHAR;
         b.element = std::max<std::size_t>(static_cast<std::size_t>(c.columnSize) + 4, 48);
@@ -1214,13 +1335,14 @@ void PlanBinding(const DriverCaps& caps, const ColumnInfo& c, BoundColumn& b) {
 
 // The text of a bound text buffer of `ind` bytes, in UTF-8.
 std::string BoundText(const DriverCaps& caps, const std::uint8_t* p, SQLLEN ind) {
-    if (caps.wideText) return WideToStored(reinterpret_cast<const SQLWCHAR*>(p), static_cast<std::size_t>(ind) / sizeof(SQLWCHAR));
+    if (caps.wideText)
+        return WideToStored(reinterpret_cast<const SQLWCHAR*>(p), static_cast<std::size_t>(ind) / sizeof(SQLWCHAR));
     return NarrowToUtf8(std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(ind)));
 }
 
 // Stores row `r` of the bound block; a value the buffer truncated is read again in full.
-bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<ColumnInfo>& columns, std::vector<BoundColumn>& bound,
-                   std::size_t r, RowSet& rows, Scratch& scratch, OdbcError& error) {
+bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<ColumnInfo>& columns,
+                   std::vector<BoundColumn>& bound, std::size_t r, RowSet& rows, Scratch& scratch, OdbcError& error) {
     bool positioned = false;
     for (std::size_t i = 0; i < columns.size(); ++i) {
         const ColumnInfo& c = columns[i];
@@ -1232,15 +1354,19 @@ bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<Colu
             continue;
         }
         bool truncated = false;
-        if (c.valueTyped && caps.wideText) truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element - sizeof(SQLWCHAR);
+        if (c.valueTyped && caps.wideText)
+            truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element - sizeof(SQLWCHAR);
         else if (c.valueTyped) truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) >= b.element;
         else if (c.kind == ValueKind::Text && caps.wideText)
             truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element - sizeof(SQLWCHAR);
-        else if (c.kind == ValueKind::Text || c.kind == ValueKind::Decimal) truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) >= b.element;
-        else if (c.kind == ValueKind::Bytes) truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element;
+        else if (c.kind == ValueKind::Text || c.kind == ValueKind::Decimal)
+            truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) >= b.element;
+        else if (c.kind == ValueKind::Bytes)
+            truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element;
         if (truncated) {
             if (!positioned) {
-                if (!Check(Traced("SQLSetPos", SQLSetPos(stmt, static_cast<SQLSETPOSIROW>(r + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE)),
+                if (!Check(Traced("SQLSetPos",
+                                  SQLSetPos(stmt, static_cast<SQLSETPOSIROW>(r + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE)),
                            SQL_HANDLE_STMT, stmt, error))
                     return false;
                 positioned = true;
@@ -1256,14 +1382,49 @@ bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<Colu
             continue;
         }
         switch (c.kind) {
-        case ValueKind::Int: { std::int64_t v; std::memcpy(&v, p, 8); rows.AddInt(v); break; }
-        case ValueKind::UInt: { std::uint64_t v; std::memcpy(&v, p, 8); rows.AddUInt(v); break; }
-        case ValueKind::Float: { double v; std::memcpy(&v, p, sizeof v); rows.AddFloat(static_cast<float>(v)); break; }
-        case ValueKind::Double: { double v; std::memcpy(&v, p, sizeof v); rows.AddDouble(v); break; }
+        case ValueKind::Int: {
+            std::int64_t v;
+            std::memcpy(&v, p, 8);
+            rows.AddInt(v);
+            break;
+        }
+        case ValueKind::UInt: {
+            std::uint64_t v;
+            std::memcpy(&v, p, 8);
+            rows.AddUInt(v);
+            break;
+        }
+        case ValueKind::Float: {
+            double v;
+            std::memcpy(&v, p, sizeof v);
+            rows.AddFloat(static_cast<float>(v));
+            break;
+        }
+        case ValueKind::Double: {
+            double v;
+            std::memcpy(&v, p, sizeof v);
+            rows.AddDouble(v);
+            break;
+        }
         case ValueKind::Bool: rows.AddBool(p[0] != 0); break;
-        case ValueKind::Date: { SQL_DATE_STRUCT v; std::memcpy(&v, p, sizeof v); rows.AddDate(v); break; }
-        case ValueKind::Time: { SQL_TIME_STRUCT v; std::memcpy(&v, p, sizeof v); rows.AddTime(v); break; }
-        case ValueKind::Timestamp: { SQL_TIMESTAMP_STRUCT v; std::memcpy(&v, p, sizeof v); rows.AddTimestamp(v); break; }
+        case ValueKind::Date: {
+            SQL_DATE_STRUCT v;
+            std::memcpy(&v, p, sizeof v);
+            rows.AddDate(v);
+            break;
+        }
+        case ValueKind::Time: {
+            SQL_TIME_STRUCT v;
+            std::memcpy(&v, p, sizeof v);
+            rows.AddTime(v);
+            break;
+        }
+        case ValueKind::Timestamp: {
+            SQL_TIMESTAMP_STRUCT v;
+            std::memcpy(&v, p, sizeof v);
+            rows.AddTimestamp(v);
+            break;
+        }
         case ValueKind::Decimal: {
             const std::string text(reinterpret_cast<const char*>(p), static_cast<std::size_t>(ind));
             rows.AddAscii(c.money ? MoneyDigits(text) : text);
@@ -1289,18 +1450,22 @@ void DescribeBase(SQLHSTMT stmt, SQLUSMALLINT index, bool wide, ColumnInfo& c) {
     auto text = [&](SQLUSMALLINT field, std::wstring& out) {
         SQLWCHAR buffer[512] = {};  // also holds the narrow form
         SQLSMALLINT length = 0;
-        if (!Succeeded(wide ? Traced("SQLColAttributeW", SQLColAttributeW(stmt, index, field, buffer, sizeof buffer, &length, nullptr))
-                            : Traced("SQLColAttribute", SQLColAttribute(stmt, index, field, buffer, sizeof buffer, &length, nullptr))))
+        if (!Succeeded(wide ? Traced("SQLColAttributeW",
+                                     SQLColAttributeW(stmt, index, field, buffer, sizeof buffer, &length, nullptr))
+                            : Traced("SQLColAttribute",
+                                     SQLColAttribute(stmt, index, field, buffer, sizeof buffer, &length, nullptr))))
             return;
         const std::size_t n = static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0));
-        out = wide ? FromDriver(buffer, n / sizeof(SQLWCHAR), 511, true) : FromDriver(buffer, n, sizeof buffer - 1, false);
+        out = wide ? FromDriver(buffer, n / sizeof(SQLWCHAR), 511, true)
+                   : FromDriver(buffer, n, sizeof buffer - 1, false);
     };
     text(SQL_DESC_BASE_TABLE_NAME, c.baseTable);
     text(SQL_DESC_BASE_COLUMN_NAME, c.baseColumn);
     text(SQL_DESC_SCHEMA_NAME, c.baseSchema);
     text(SQL_DESC_CATALOG_NAME, c.baseCatalog);
     SQLLEN autoUnique = SQL_FALSE;
-    if (Succeeded(Traced("SQLColAttributeW", SQLColAttributeW(stmt, index, SQL_DESC_AUTO_UNIQUE_VALUE, nullptr, 0, nullptr, &autoUnique))))
+    if (Succeeded(Traced("SQLColAttributeW",
+                         SQLColAttributeW(stmt, index, SQL_DESC_AUTO_UNIQUE_VALUE, nullptr, 0, nullptr, &autoUnique))))
         c.autoIncrement = autoUnique == SQL_TRUE;
 }
 
@@ -1317,23 +1482,29 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
         ColumnInfo c;
         SQLWCHAR name[1024] = {};  // also holds the narrow form
         SQLSMALLINT nameLength = 0, nullable = SQL_NULLABLE_UNKNOWN;
-        if (!Check(caps.wideCalls ? Traced("SQLDescribeColW", SQLDescribeColW(stmt, i, name, 1024, &nameLength, &c.sqlType, &c.columnSize, &c.digits, &nullable))
-                                  : Traced("SQLDescribeCol", SQLDescribeCol(stmt, i, reinterpret_cast<SQLCHAR*>(name), sizeof name, &nameLength,
-                                                   &c.sqlType, &c.columnSize, &c.digits, &nullable)),
+        if (!Check(caps.wideCalls
+                       ? Traced("SQLDescribeColW", SQLDescribeColW(stmt, i, name, 1024, &nameLength, &c.sqlType,
+                                                                   &c.columnSize, &c.digits, &nullable))
+                       : Traced("SQLDescribeCol",
+                                SQLDescribeCol(stmt, i, reinterpret_cast<SQLCHAR*>(name), sizeof name, &nameLength,
+                                               &c.sqlType, &c.columnSize, &c.digits, &nullable)),
                    SQL_HANDLE_STMT, stmt, error))
             return false;
         const std::size_t nameUnits = static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0));
-        c.name = caps.wideCalls ? FromDriver(name, nameUnits, 1023, true) : FromDriver(name, nameUnits, sizeof name - 1, false);
+        c.name = caps.wideCalls ? FromDriver(name, nameUnits, 1023, true)
+                                : FromDriver(name, nameUnits, sizeof name - 1, false);
         c.nullable = nullable != SQL_NO_NULLS;
         SQLLEN isUnsigned = SQL_FALSE;
-        if (Succeeded(Traced("SQLColAttributeW", SQLColAttributeW(stmt, i, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned))))
+        if (Succeeded(Traced("SQLColAttributeW",
+                             SQLColAttributeW(stmt, i, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned))))
             c.isUnsigned = isUnsigned == SQL_TRUE;
         DescribeBase(stmt, i, caps.wideCalls, c);
         DeriveColumn(c);
         if (c.kind == ValueKind::Double || c.kind == ValueKind::Float) {
             SQLCHAR typeName[64] = {};
             SQLSMALLINT typeLength = 0;
-            if (Succeeded(Traced("SQLColAttribute", SQLColAttribute(stmt, i, SQL_DESC_TYPE_NAME, typeName, sizeof typeName, &typeLength, nullptr))) &&
+            if (Succeeded(Traced("SQLColAttribute", SQLColAttribute(stmt, i, SQL_DESC_TYPE_NAME, typeName,
+                                                                    sizeof typeName, &typeLength, nullptr))) &&
                 EqualsNoCase(AsciiToWide(reinterpret_cast<const char*>(typeName)), L"money")) {
                 c.money = true;
                 c.kind = ValueKind::Decimal;
@@ -1391,14 +1562,19 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
     }
     SQLULEN blockRows = std::clamp<std::size_t>(kBlockBudget / std::max<std::size_t>(rowBytes, 1), 1, kMaxBlockRows);
     SQLULEN fetched = 0;
-    if (!Succeeded(Traced("SQLSetStmtAttr", SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0))) ||
-        !Succeeded(Traced("SQLSetStmtAttr", SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(blockRows), 0)))) {
+    if (!Succeeded(Traced("SQLSetStmtAttr", SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE,
+                                                           reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0))) ||
+        !Succeeded(Traced("SQLSetStmtAttr",
+                          SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(blockRows), 0)))) {
         blockRows = 1;
-        Traced("SQLSetStmtAttr", SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0));
+        Traced("SQLSetStmtAttr",
+               SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0));
     }
     // The driver may have chosen another size.
     SQLULEN actual = 0;
-    if (Succeeded(Traced("SQLGetStmtAttr", SQLGetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, &actual, 0, nullptr))) && actual > 0) blockRows = actual;
+    if (Succeeded(Traced("SQLGetStmtAttr", SQLGetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, &actual, 0, nullptr))) &&
+        actual > 0)
+        blockRows = actual;
     std::vector<SQLUSMALLINT> status(blockRows, SQL_ROW_NOROW);
     // The buffers die with this function: on every way out (an exception included) they are
     // unbound and the status arrays detached before they go.
@@ -1408,18 +1584,21 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
             Traced("SQLFreeStmt", SQLFreeStmt(stmt, SQL_UNBIND));
             Traced("SQLSetStmtAttr", SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0));
             Traced("SQLSetStmtAttr", SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0));
-            Traced("SQLSetStmtAttr", SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0));
+            Traced("SQLSetStmtAttr",
+                   SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0));
         }
     } unbind{stmt};
-    if (!Check(Traced("SQLSetStmtAttr", SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0)), SQL_HANDLE_STMT, stmt, error) ||
-        !Check(Traced("SQLSetStmtAttr", SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0)), SQL_HANDLE_STMT, stmt, error))
+    if (!Check(Traced("SQLSetStmtAttr", SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0)), SQL_HANDLE_STMT,
+               stmt, error) ||
+        !Check(Traced("SQLSetStmtAttr", SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0)),
+               SQL_HANDLE_STMT, stmt, error))
         return false;
     for (std::size_t i = 0; i < columns.size(); ++i) {
         BoundColumn& b = bound[i];
         b.buffer.assign(b.element * blockRows, 0);
         b.indicators.assign(blockRows, 0);
-        if (!Check(Traced("SQLBindCol", SQLBindCol(stmt, static_cast<SQLUSMALLINT>(i + 1), b.cType, b.buffer.data(), static_cast<SQLLEN>(b.element),
-                              b.indicators.data())),
+        if (!Check(Traced("SQLBindCol", SQLBindCol(stmt, static_cast<SQLUSMALLINT>(i + 1), b.cType, b.buffer.data(),
+                                                   static_cast<SQLLEN>(b.element), b.indicators.data())),
                    SQL_HANDLE_STMT, stmt, error))
             return false;
     }

@@ -52,15 +52,21 @@ OptText VText(const _variant_t& v) {
 
 std::optional<std::int64_t> VInt(const _variant_t& v) {
     switch (v.vt()) {
-    case VT_I1: case VT_I2: case VT_I4: case VT_I8: case VT_INT:
-    case VT_UI1: case VT_UI2: case VT_UI4: case VT_UI8: case VT_UINT:
-        return v.intVal();
+    case VT_I1:
+    case VT_I2:
+    case VT_I4:
+    case VT_I8:
+    case VT_INT:
+    case VT_UI1:
+    case VT_UI2:
+    case VT_UI4:
+    case VT_UI8:
+    case VT_UINT: return v.intVal();
     case VT_BOOL: return v.boolVal() ? 1 : 0;
-    case VT_R4: case VT_R8: return static_cast<std::int64_t>(v.dblVal());
+    case VT_R4:
+    case VT_R8: return static_cast<std::int64_t>(v.dblVal());
     case VT_DECIMAL: return static_cast<std::int64_t>(DecimalToDouble(v.decVal()));
-    case VT_BSTR:
-        try {
-            return std::stoll(v.bstrVal());
+    case VT_BSTR: try { return std::stoll(v.bstrVal());
         } catch (const std::exception&) {
             return std::nullopt;
         }
@@ -146,10 +152,15 @@ bool Catalogs(ConnectionCore& core, const Restrictions& r, Output& out, const vo
     std::vector<Row> raw;
     const bool wide = core.caps().wideCalls;
     Arg all(OptText(L"%"), wide), empty(OptText(L""), wide);
-    if (!CatalogRows(core, [&](SQLHSTMT h) {
-            return wide ? Traced("SQLTablesW", SQLTablesW(h, all.W(), all.len(), empty.W(), 0, empty.W(), 0, nullptr, 0))
-                        : Traced("SQLTables", SQLTables(h, all.A(), all.len(), empty.A(), 0, empty.A(), 0, nullptr, 0));
-        }, raw, owner, error))
+    if (!CatalogRows(
+            core,
+            [&](SQLHSTMT h) {
+                return wide ? Traced("SQLTablesW",
+                                     SQLTablesW(h, all.W(), all.len(), empty.W(), 0, empty.W(), 0, nullptr, 0))
+                            : Traced("SQLTables",
+                                     SQLTables(h, all.A(), all.len(), empty.A(), 0, empty.A(), 0, nullptr, 0));
+            },
+            raw, owner, error))
         return false;
     std::set<std::wstring> seen;
     for (const Row& row : raw) {
@@ -175,10 +186,15 @@ bool Tables(ConnectionCore& core, const Restrictions& r, Output& out, const void
     const bool wide = core.caps().wideCalls;
     Arg cat(r.Text(0), wide), schema(r.Text(1), wide), name(r.Text(2), wide), type(r.Text(3), wide);
     std::vector<Row> raw;
-    if (!CatalogRows(core, [&](SQLHSTMT h) {
-            return wide ? Traced("SQLTablesW", SQLTablesW(h, cat.W(), cat.len(), schema.W(), schema.len(), name.W(), name.len(), type.W(), type.len()))
-                        : Traced("SQLTables", SQLTables(h, cat.A(), cat.len(), schema.A(), schema.len(), name.A(), name.len(), type.A(), type.len()));
-        }, raw, owner, error))
+    if (!CatalogRows(
+            core,
+            [&](SQLHSTMT h) {
+                return wide ? Traced("SQLTablesW", SQLTablesW(h, cat.W(), cat.len(), schema.W(), schema.len(), name.W(),
+                                                              name.len(), type.W(), type.len()))
+                            : Traced("SQLTables", SQLTables(h, cat.A(), cat.len(), schema.A(), schema.len(), name.A(),
+                                                            name.len(), type.A(), type.len()));
+            },
+            raw, owner, error))
         return false;
     for (const Row& row : raw)
         out.rows.push_back({Txt(VText(At(row, 0))), Txt(VText(At(row, 1))), Txt(VText(At(row, 2))),
@@ -211,12 +227,15 @@ bool Columns(ConnectionCore& core, const Restrictions& r, Output& out, const voi
     const bool wide = core.caps().wideCalls;
     Arg cat(r.Text(0), wide), schema(r.Text(1), wide), table(r.Text(2), wide), column(r.Text(3), wide);
     std::vector<Row> raw;
-    if (!CatalogRows(core, [&](SQLHSTMT h) {
-            return wide ? Traced("SQLColumnsW", SQLColumnsW(h, cat.W(), cat.len(), schema.W(), schema.len(), table.W(), table.len(), column.W(),
-                                      column.len()))
-                        : Traced("SQLColumns", SQLColumns(h, cat.A(), cat.len(), schema.A(), schema.len(), table.A(), table.len(), column.A(),
-                                     column.len()));
-        }, raw, owner, error))
+    if (!CatalogRows(
+            core,
+            [&](SQLHSTMT h) {
+                return wide ? Traced("SQLColumnsW", SQLColumnsW(h, cat.W(), cat.len(), schema.W(), schema.len(),
+                                                                table.W(), table.len(), column.W(), column.len()))
+                            : Traced("SQLColumns", SQLColumns(h, cat.A(), cat.len(), schema.A(), schema.len(),
+                                                              table.A(), table.len(), column.A(), column.len()));
+            },
+            raw, owner, error))
         return false;
     for (const Row& row : raw) {
         ColumnInfo c;
@@ -234,7 +253,10 @@ bool Columns(ConnectionCore& core, const Restrictions& r, Output& out, const voi
         OptText def = VText(At(row, 12));
         std::optional<std::int64_t> nullable = VInt(At(row, 10));
         out.rows.push_back({
-            Txt(VText(At(row, 0))), Txt(VText(At(row, 1))), Txt(VText(At(row, 2))), Txt(VText(At(row, 3))),
+            Txt(VText(At(row, 0))),
+            Txt(VText(At(row, 1))),
+            Txt(VText(At(row, 2))),
+            Txt(VText(At(row, 3))),
             Num(VInt(At(row, 16))),
             Flag(def.has_value()),
             Txt(def),
@@ -266,10 +288,15 @@ bool Procedures(ConnectionCore& core, const Restrictions& r, Output& out, const 
     const bool wide = core.caps().wideCalls;
     Arg cat(r.Text(0), wide), schema(r.Text(1), wide), name(r.Text(2), wide);
     std::vector<Row> raw;
-    if (!CatalogRows(core, [&](SQLHSTMT h) {
-            return wide ? Traced("SQLProceduresW", SQLProceduresW(h, cat.W(), cat.len(), schema.W(), schema.len(), name.W(), name.len()))
-                        : Traced("SQLProcedures", SQLProcedures(h, cat.A(), cat.len(), schema.A(), schema.len(), name.A(), name.len()));
-        }, raw, owner, error))
+    if (!CatalogRows(
+            core,
+            [&](SQLHSTMT h) {
+                return wide ? Traced("SQLProceduresW", SQLProceduresW(h, cat.W(), cat.len(), schema.W(), schema.len(),
+                                                                      name.W(), name.len()))
+                            : Traced("SQLProcedures", SQLProcedures(h, cat.A(), cat.len(), schema.A(), schema.len(),
+                                                                    name.A(), name.len()));
+            },
+            raw, owner, error))
         return false;
     for (const Row& row : raw) {
         // ODBC's SQL_PT_UNKNOWN/PROCEDURE/FUNCTION (0, 1, 2) are OLE DB's DB_PT_* (1, 2, 3).
@@ -291,8 +318,8 @@ struct TableRef {
 };
 
 bool Indexes(ConnectionCore& core, const Restrictions& r, Output& out, const void* owner, OdbcError& error) {
-    const wchar_t* names[] = {L"TABLE_CATALOG", L"TABLE_SCHEMA", L"TABLE_NAME", L"INDEX_CATALOG", L"INDEX_SCHEMA",
-                              L"INDEX_NAME"};
+    const wchar_t* names[] = {L"TABLE_CATALOG", L"TABLE_SCHEMA", L"TABLE_NAME",
+                              L"INDEX_CATALOG", L"INDEX_SCHEMA", L"INDEX_NAME"};
     for (const wchar_t* n : names) out.Add(n, adVarWChar);
     out.Add(L"PRIMARY_KEY", adBoolean);
     out.Add(L"UNIQUE", adBoolean);
@@ -318,9 +345,10 @@ bool Indexes(ConnectionCore& core, const Restrictions& r, Output& out, const voi
         tables.push_back({r.Text(0), r.Text(1), *table});
     } else {
         Output list;
-        if (!Tables(core, Restrictions{{r.Text(0) ? _variant_t::Bstr(*r.Text(0)) : _variant_t(),
-                                        r.Text(1) ? _variant_t::Bstr(*r.Text(1)) : _variant_t(), _variant_t(),
-                                        _variant_t::Bstr(L"TABLE")}},
+        if (!Tables(core,
+                    Restrictions{{r.Text(0) ? _variant_t::Bstr(*r.Text(0)) : _variant_t(),
+                                  r.Text(1) ? _variant_t::Bstr(*r.Text(1)) : _variant_t(), _variant_t(),
+                                  _variant_t::Bstr(L"TABLE")}},
                     list, owner, error))
             return false;
         for (const Row& row : list.rows)
@@ -331,19 +359,29 @@ bool Indexes(ConnectionCore& core, const Restrictions& r, Output& out, const voi
         const bool wide = core.caps().wideCalls;
         Arg cat(t.catalog, wide), schema(t.schema, wide), name(OptText(t.name), wide);
         std::vector<Row> stats, keys;
-        if (!CatalogRows(core, [&](SQLHSTMT h) {
-                return wide ? Traced("SQLStatisticsW", SQLStatisticsW(h, cat.W(), cat.len(), schema.W(), schema.len(), name.W(), name.len(),
-                                             SQL_INDEX_ALL, SQL_QUICK))
-                            : Traced("SQLStatistics", SQLStatistics(h, cat.A(), cat.len(), schema.A(), schema.len(), name.A(), name.len(),
-                                            SQL_INDEX_ALL, SQL_QUICK));
-            }, stats, owner, error))
+        if (!CatalogRows(
+                core,
+                [&](SQLHSTMT h) {
+                    return wide
+                               ? Traced("SQLStatisticsW",
+                                        SQLStatisticsW(h, cat.W(), cat.len(), schema.W(), schema.len(), name.W(),
+                                                       name.len(), SQL_INDEX_ALL, SQL_QUICK))
+                               : Traced("SQLStatistics", SQLStatistics(h, cat.A(), cat.len(), schema.A(), schema.len(),
+                                                                       name.A(), name.len(), SQL_INDEX_ALL, SQL_QUICK));
+                },
+                stats, owner, error))
             return false;
         // Primary-key columns decide PRIMARY_KEY; a driver that can't list them leaves it false.
         OdbcError ignored;
-        CatalogRows(core, [&](SQLHSTMT h) {
-            return wide ? Traced("SQLPrimaryKeysW", SQLPrimaryKeysW(h, cat.W(), cat.len(), schema.W(), schema.len(), name.W(), name.len()))
-                        : Traced("SQLPrimaryKeys", SQLPrimaryKeys(h, cat.A(), cat.len(), schema.A(), schema.len(), name.A(), name.len()));
-        }, keys, owner, ignored);
+        CatalogRows(
+            core,
+            [&](SQLHSTMT h) {
+                return wide ? Traced("SQLPrimaryKeysW", SQLPrimaryKeysW(h, cat.W(), cat.len(), schema.W(), schema.len(),
+                                                                        name.W(), name.len()))
+                            : Traced("SQLPrimaryKeys", SQLPrimaryKeys(h, cat.A(), cat.len(), schema.A(), schema.len(),
+                                                                      name.A(), name.len()));
+            },
+            keys, owner, ignored);
         std::set<std::wstring> keyColumns;
         OptText keyName;
         for (const Row& k : keys) {
@@ -384,7 +422,9 @@ bool Indexes(ConnectionCore& core, const Restrictions& r, Output& out, const voi
             row[out.Index(L"UNIQUE")] = _variant_t::Bool(unique);
             row[out.Index(L"CLUSTERED")] = _variant_t::Bool(type == SQL_INDEX_CLUSTERED);
             // OLE DB index types: 1 B-tree, 2 hash, 4 other.
-            row[out.Index(L"TYPE")] = _variant_t::I8(type == SQL_INDEX_HASHED ? 2 : type == SQL_INDEX_CLUSTERED ? 1 : 4);
+            row[out.Index(L"TYPE")] = _variant_t::I8(type == SQL_INDEX_HASHED      ? 2
+                                                     : type == SQL_INDEX_CLUSTERED ? 1
+                                                                                   : 4);
             row[out.Index(L"ORDINAL_POSITION")] = Num(VInt(At(s, 7)));
             row[out.Index(L"COLUMN_NAME")] = Txt(VText(At(s, 8)));
             OptText order = VText(At(s, 9));
@@ -420,9 +460,7 @@ bool BuildSchemaRowset(ConnectionCore& core, int schema, const _variant_t& restr
     case adSchemaColumns: ok = Columns(core, r, out, owner, error); break;
     case adSchemaProcedures: ok = Procedures(core, r, out, owner, error); break;
     case adSchemaIndexes: ok = Indexes(core, r, out, owner, error); break;
-    default:
-        error.Set(L"The schema rowset is not supported.", ZE_INVALIDARG);
-        return false;
+    default: error.Set(L"The schema rowset is not supported.", ZE_INVALIDARG); return false;
     }
     if (!ok) return false;
     out.Store(rows);

@@ -8,7 +8,7 @@
 
 namespace zentra {
 
-bool BuildSchemaRowset(ConnectionCore& core, int schema, const _variant_t& restrictions, RowSet& out,
-                       const void* owner, OdbcError& error);
+bool BuildSchemaRowset(ConnectionCore& core, int schema, const _variant_t& restrictions, RowSet& out, const void* owner,
+                       OdbcError& error);
 
 }  // namespace zentra

@@ -26,8 +26,9 @@ const wchar_t* const kTooManyRows = L"Insufficient key column information for up
 
 std::wstring Unquote(std::wstring part) {
     part = Trim(part);
-    if (part.size() >= 2 && ((part.front() == L'"' && part.back() == L'"') || (part.front() == L'`' && part.back() == L'`') ||
-                             (part.front() == L'[' && part.back() == L']'))) {
+    if (part.size() >= 2 &&
+        ((part.front() == L'"' && part.back() == L'"') || (part.front() == L'`' && part.back() == L'`') ||
+         (part.front() == L'[' && part.back() == L']'))) {
         const wchar_t q = part.back();
         part = part.substr(1, part.size() - 2);
         ReplaceAll(part, std::wstring(2, q), std::wstring(1, q));
@@ -57,8 +58,10 @@ std::vector<std::wstring> SplitQualified(const std::wstring& name) {
 std::wstring InfoText(SQLHDBC dbc, SQLUSMALLINT info) {
     SQLWCHAR buffer[256] = {};
     SQLSMALLINT length = 0;
-    if (!Succeeded(Traced("SQLGetInfoW", SQLGetInfoW(dbc, info, buffer, sizeof buffer, &length)))) return std::wstring();
-    return FromSqlW(buffer, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) / sizeof(SQLWCHAR), 255));
+    if (!Succeeded(Traced("SQLGetInfoW", SQLGetInfoW(dbc, info, buffer, sizeof buffer, &length))))
+        return std::wstring();
+    return FromSqlW(buffer, std::min<std::size_t>(
+                                static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) / sizeof(SQLWCHAR), 255));
 }
 
 SQLUINTEGER InfoMask(SQLHDBC dbc, SQLUSMALLINT info) {
@@ -111,7 +114,12 @@ void Put(Param& p, const T& value) {
 
 bool IsTextType(SQLSMALLINT t) {
     switch (t) {
-    case SQL_CHAR: case SQL_VARCHAR: case SQL_LONGVARCHAR: case SQL_WCHAR: case SQL_WVARCHAR: case SQL_WLONGVARCHAR:
+    case SQL_CHAR:
+    case SQL_VARCHAR:
+    case SQL_LONGVARCHAR:
+    case SQL_WCHAR:
+    case SQL_WVARCHAR:
+    case SQL_WLONGVARCHAR:
     case SQL_GUID: return true;
     default: return false;
     }
@@ -152,9 +160,18 @@ Param MakeParam(const ColumnInfo& c, const _variant_t& v, bool wideText) {
         p.cType = SQL_C_SBIGINT;
         if (!null) Put(p, static_cast<std::int64_t>(v.intVal()));
         break;
-    case ValueKind::Float: p.cType = SQL_C_FLOAT; if (!null) Put(p, v.fltVal()); break;
-    case ValueKind::Double: p.cType = SQL_C_DOUBLE; if (!null) Put(p, v.dblVal()); break;
-    case ValueKind::Bool: p.cType = SQL_C_BIT; if (!null) Put(p, static_cast<unsigned char>(v.boolVal() ? 1 : 0)); break;
+    case ValueKind::Float:
+        p.cType = SQL_C_FLOAT;
+        if (!null) Put(p, v.fltVal());
+        break;
+    case ValueKind::Double:
+        p.cType = SQL_C_DOUBLE;
+        if (!null) Put(p, v.dblVal());
+        break;
+    case ValueKind::Bool:
+        p.cType = SQL_C_BIT;
+        if (!null) Put(p, static_cast<unsigned char>(v.boolVal() ? 1 : 0));
+        break;
     case ValueKind::Decimal: {
         p.cType = SQL_C_CHAR;
         if (null) break;
@@ -221,8 +238,8 @@ Param MakeParam(const ColumnInfo& c, const _variant_t& v, bool wideText) {
                 std::uint32_t unit = 1;
                 for (int d = p.digits; d < 9; ++d) unit *= 10;
                 fraction -= fraction % unit;
-                Put(p, SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(st.wYear), st.wMonth, st.wDay, st.wHour, st.wMinute,
-                                            st.wSecond, fraction});
+                Put(p, SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(st.wYear), st.wMonth, st.wDay, st.wHour,
+                                            st.wMinute, st.wSecond, fraction});
             }
         }
         break;
@@ -256,9 +273,14 @@ bool IsTemporal(const ColumnInfo& c) {
 // value).
 std::wstring SqliteNullTest(const ColumnInfo& c) {
     switch (c.kind) {
-    case ValueKind::Int: case ValueKind::UInt: case ValueKind::Bool: case ValueKind::Float: case ValueKind::Double:
-        return L"typeof(%s) IN ('text', 'blob')";
-    case ValueKind::Date: case ValueKind::Time: case ValueKind::Timestamp: return L"julianday(%s) IS NULL";
+    case ValueKind::Int:
+    case ValueKind::UInt:
+    case ValueKind::Bool:
+    case ValueKind::Float:
+    case ValueKind::Double: return L"typeof(%s) IN ('text', 'blob')";
+    case ValueKind::Date:
+    case ValueKind::Time:
+    case ValueKind::Timestamp: return L"julianday(%s) IS NULL";
     default: return std::wstring();
     }
 }
@@ -268,7 +290,8 @@ std::wstring SqliteNullTest(const ColumnInfo& c) {
 // as text); SQLite keeps dates as texts in whatever form they were written, and the comparison
 // through strftime only narrows; a type the driver reports by its own code has no known equality.
 Compare HowCompared(const ColumnInfo& c, const TableTarget& t, const _variant_t& v) {
-    if (v.vt() == VT_EMPTY || v.vt() == VT_NULL) return SqliteNullTest(c).empty() || !t.dialect->valueTyped ? Compare::Exact : Compare::Loose;
+    if (v.vt() == VT_EMPTY || v.vt() == VT_NULL)
+        return SqliteNullTest(c).empty() || !t.dialect->valueTyped ? Compare::Exact : Compare::Loose;
     if (IsTemporal(c)) {
         if (v.vt() == VT_BSTR) return Compare::Exact;  // the stored text or the whole stored value
         if (t.dialect->valueTyped) return Compare::Loose;
@@ -291,14 +314,17 @@ struct Statement {
     std::vector<Param> params;
 };
 
-bool Execute(ConnectionCore& connection, Statement& s, RowSet* rows, long* affected, const void* owner, OdbcError& error) {
+bool Execute(ConnectionCore& connection, Statement& s, RowSet* rows, long* affected, const void* owner,
+             OdbcError& error) {
     const bool wide = connection.caps().wideCalls;
     return connection.Run(
         [&](SQLHSTMT h) -> SQLRETURN {
             for (std::size_t i = 0; i < s.params.size(); ++i) {
                 Param& p = s.params[i];
-                SQLRETURN rc = Traced("SQLBindParameter", SQLBindParameter(h, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, p.cType, p.sqlType, p.size,
-                                                p.digits, p.data.data(), static_cast<SQLLEN>(p.data.size()), &p.ind));
+                SQLRETURN rc =
+                    Traced("SQLBindParameter", SQLBindParameter(h, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT,
+                                                                p.cType, p.sqlType, p.size, p.digits, p.data.data(),
+                                                                static_cast<SQLLEN>(p.data.size()), &p.ind));
                 if (!Succeeded(rc)) return rc;
             }
             return ExecDirect(h, s.text, wide);
@@ -356,7 +382,8 @@ void AppendCondition(const ColumnInfo& c, const TableTarget& t, std::size_t i, c
         char text[40];
         const auto end = std::to_chars(text, text + sizeof text, d, std::chars_format::general, 15).ptr;
         s.text += L"printf('%.15g', " + column + L") = ?";
-        s.params.push_back(MakeParam(shape, _variant_t::Bstr(Utf8ToWide(std::string_view(text, end - text))), t.wideText));
+        s.params.push_back(
+            MakeParam(shape, _variant_t::Bstr(Utf8ToWide(std::string_view(text, end - text))), t.wideText));
         return;
     }
     if (t.dialect->valueTyped &&
@@ -386,7 +413,8 @@ void AppendCondition(const ColumnInfo& c, const TableTarget& t, std::size_t i, c
     if (c.kind != ValueKind::Text) return;
     if (t.dialect->type == kDbmsMySql && !folded) {
         // `=` above finds the row by the column's index; this makes the comparison exact.
-        s.text += L" AND CAST(CONVERT(" + column + L" USING utf8mb4) AS BINARY) = CAST(CONVERT(? USING utf8mb4) AS BINARY)";
+        s.text +=
+            L" AND CAST(CONVERT(" + column + L" USING utf8mb4) AS BINARY) = CAST(CONVERT(? USING utf8mb4) AS BINARY)";
         s.params.push_back(MakeParam(c, v, t.wideText));
     }
 }
@@ -409,8 +437,8 @@ struct Match {
 
 // The key and the changed columns, or, without a key that can be compared exactly, every column
 // that can be compared.
-Match MatchColumns(const std::vector<ColumnInfo>& columns, const TableTarget& t, const std::vector<_variant_t>& original,
-                   const std::vector<bool>& changed, int criteria) {
+Match MatchColumns(const std::vector<ColumnInfo>& columns, const TableTarget& t,
+                   const std::vector<_variant_t>& original, const std::vector<bool>& changed, int criteria) {
     Match m;
     auto how = [&](std::size_t i) { return HowCompared(columns[i], t, original[i]); };
     auto note = [&](std::size_t i) {
@@ -419,9 +447,11 @@ Match MatchColumns(const std::vector<ColumnInfo>& columns, const TableTarget& t,
     auto isNull = [&](std::size_t i) { return original[i].vt() == VT_EMPTY || original[i].vt() == VT_NULL; };
     for (std::size_t i : t.key)
         if (isNull(i) && m.nullKey.empty()) m.nullKey = columns[i].name;
-    const bool keyExact = !t.key.empty() && m.nullKey.empty() &&
-                          std::all_of(t.key.begin(), t.key.end(), [&](std::size_t i) { return how(i) == Compare::Exact; });
-    const bool keyUsable = !t.key.empty() && std::all_of(t.key.begin(), t.key.end(), [&](std::size_t i) { return how(i) != Compare::None; });
+    const bool keyExact =
+        !t.key.empty() && m.nullKey.empty() &&
+        std::all_of(t.key.begin(), t.key.end(), [&](std::size_t i) { return how(i) == Compare::Exact; });
+    const bool keyUsable = !t.key.empty() && std::all_of(t.key.begin(), t.key.end(),
+                                                         [&](std::size_t i) { return how(i) != Compare::None; });
     if (keyUsable && criteria != kCriteriaAllColumns) {
         // A key compared loosely still finds the row, but may find others: the count decides.
         m.columns = t.key;
@@ -446,8 +476,9 @@ Match MatchColumns(const std::vector<ColumnInfo>& columns, const TableTarget& t,
     } else if (m.loose.empty() && t.allColumns) {
         m.copies = true;
     } else if (t.dialect->valueTyped && t.allColumns) {
-        m.sqliteCopies = m.columns.size() == static_cast<std::size_t>(std::count_if(
-                                                 t.base.begin(), t.base.end(), [](const std::wstring& b) { return !b.empty(); }));
+        m.sqliteCopies =
+            m.columns.size() == static_cast<std::size_t>(std::count_if(
+                                    t.base.begin(), t.base.end(), [](const std::wstring& b) { return !b.empty(); }));
     }
     return m;
 }
@@ -472,9 +503,11 @@ bool LimitToOneRow(const TableTarget& t, Statement& s, std::size_t whereAt) {
 
 bool SetAutoCommit(ConnectionCore& connection, bool on, OdbcError& error) {
     SQLHDBC dbc = connection.dbc();
-    return Check(Traced("SQLSetConnectAttrW", SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT,
-                                    reinterpret_cast<SQLPOINTER>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF), 0)),
-                 SQL_HANDLE_DBC, dbc, error);
+    return Check(
+        Traced("SQLSetConnectAttrW",
+               SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT,
+                                  reinterpret_cast<SQLPOINTER>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF), 0)),
+        SQL_HANDLE_DBC, dbc, error);
 }
 
 // Makes one statement undoable: a transaction of its own, or, inside the caller's transaction,
@@ -493,7 +526,8 @@ public:
         if (connection_.inTransaction) {
             Statement save{L"SAVEPOINT orvanta_row", {}};
             if (!Execute(connection_, save, nullptr, nullptr, owner_, error)) {
-                error.Set(Format(L"The change cannot be made undoable inside the transaction, so it was not made: %s", error.text),
+                error.Set(Format(L"The change cannot be made undoable inside the transaction, so it was not made: %s",
+                                 error.text),
                           ZE_FAIL);
                 return false;
             }
@@ -519,7 +553,8 @@ public:
             return ok;
         }
         SQLHDBC dbc = connection_.dbc();
-        bool ok = Check(Traced("SQLEndTran", SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK)), SQL_HANDLE_DBC, dbc, error);
+        bool ok = Check(Traced("SQLEndTran", SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK)),
+                        SQL_HANDLE_DBC, dbc, error);
         if (!ok && commit) Traced("SQLEndTran", SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK));
         OdbcError ignored;
         SetAutoCommit(connection_, true, ignored);
@@ -639,12 +674,43 @@ std::wstring NotOneRowEach(const std::wstring& sql, bool joinNamed) {
             if (it->query) return *it;
         return stack.front();
     };
-    static const wchar_t* const aggregates[] = {
-        L"COUNT", L"SUM", L"AVG", L"MIN", L"MAX", L"GROUP_CONCAT", L"STRING_AGG", L"ARRAY_AGG", L"JSON_AGG", L"JSONB_AGG",
-        L"JSON_OBJECT_AGG", L"JSONB_OBJECT_AGG", L"XMLAGG", L"BOOL_AND", L"BOOL_OR", L"EVERY", L"BIT_AND", L"BIT_OR",
-        L"BIT_XOR", L"STDDEV", L"STDDEV_POP", L"STDDEV_SAMP", L"VARIANCE", L"VAR_POP", L"VAR_SAMP", L"TOTAL",
-        L"JSON_GROUP_ARRAY", L"JSON_GROUP_OBJECT", L"JSON_ARRAYAGG", L"JSON_OBJECTAGG", L"PERCENTILE_CONT",
-        L"PERCENTILE_DISC", L"MODE", L"CORR", L"COVAR_POP", L"COVAR_SAMP", L"MEDIAN"};
+    static const wchar_t* const aggregates[] = {L"COUNT",
+                                                L"SUM",
+                                                L"AVG",
+                                                L"MIN",
+                                                L"MAX",
+                                                L"GROUP_CONCAT",
+                                                L"STRING_AGG",
+                                                L"ARRAY_AGG",
+                                                L"JSON_AGG",
+                                                L"JSONB_AGG",
+                                                L"JSON_OBJECT_AGG",
+                                                L"JSONB_OBJECT_AGG",
+                                                L"XMLAGG",
+                                                L"BOOL_AND",
+                                                L"BOOL_OR",
+                                                L"EVERY",
+                                                L"BIT_AND",
+                                                L"BIT_OR",
+                                                L"BIT_XOR",
+                                                L"STDDEV",
+                                                L"STDDEV_POP",
+                                                L"STDDEV_SAMP",
+                                                L"VARIANCE",
+                                                L"VAR_POP",
+                                                L"VAR_SAMP",
+                                                L"TOTAL",
+                                                L"JSON_GROUP_ARRAY",
+                                                L"JSON_GROUP_OBJECT",
+                                                L"JSON_ARRAYAGG",
+                                                L"JSON_OBJECTAGG",
+                                                L"PERCENTILE_CONT",
+                                                L"PERCENTILE_DISC",
+                                                L"MODE",
+                                                L"CORR",
+                                                L"COVAR_POP",
+                                                L"COVAR_SAMP",
+                                                L"MEDIAN"};
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         const Token& t = tokens[i];
         const bool next = i + 1 < tokens.size();
@@ -674,7 +740,8 @@ std::wstring NotOneRowEach(const std::wstring& sql, bool joinNamed) {
             if (next && (Is(tokens[i + 1], L"DISTINCT") || Is(tokens[i + 1], L"DISTINCTROW"))) return L"DISTINCT";
         } else if (Is(t, L"FROM") && own) {
             q.clause = Clause::From;
-        } else if (own && (Is(t, L"WHERE") || Is(t, L"ORDER") || Is(t, L"LIMIT") || Is(t, L"OFFSET") || Is(t, L"FETCH"))) {
+        } else if (own &&
+                   (Is(t, L"WHERE") || Is(t, L"ORDER") || Is(t, L"LIMIT") || Is(t, L"OFFSET") || Is(t, L"FETCH"))) {
             q.clause = Clause::Other;
         } else if (Is(t, L"WITH") && own) {
             q.clause = Clause::None;  // the queries it names give rows
@@ -695,7 +762,8 @@ std::wstring NotOneRowEach(const std::wstring& sql, bool joinNamed) {
                 bool arguments = false;
                 const int depth = tokens[i + 1].depth;
                 for (std::size_t k = i + 2; k < tokens.size() && tokens[k].depth > depth; ++k)
-                    if (tokens[k].depth == depth + 1 && tokens[k].kind == Token::Symbol && tokens[k].text == L",") arguments = true;
+                    if (tokens[k].depth == depth + 1 && tokens[k].kind == Token::Symbol && tokens[k].text == L",")
+                        arguments = true;
                 if (arguments && (Is(t, L"MIN") || Is(t, L"MAX"))) break;
                 return L"the aggregate function " + ToUpper(t.text);
             }
@@ -759,8 +827,8 @@ bool ParsePlainSelect(const std::wstring& sql, PlainSelect& out) {
     if (out.table.empty() || out.table.size() > 3) return false;
     if (i < tokens.size() && Is(tokens[i], L"AS")) ++i;
     if (i < tokens.size() && IsName(tokens[i]) && !EndsTable(tokens[i])) {
-        for (const wchar_t* w : {L"JOIN", L"INNER", L"LEFT", L"RIGHT", L"FULL", L"CROSS", L"NATURAL", L"GROUP", L"HAVING",
-                                 L"UNION", L"INTERSECT", L"EXCEPT", L"WINDOW"})
+        for (const wchar_t* w : {L"JOIN", L"INNER", L"LEFT", L"RIGHT", L"FULL", L"CROSS", L"NATURAL", L"GROUP",
+                                 L"HAVING", L"UNION", L"INTERSECT", L"EXCEPT", L"WINDOW"})
             if (Is(tokens[i], w)) return false;
         ++i;
     }
@@ -787,15 +855,17 @@ void BaseColumnsFromSelect(const std::wstring& source, std::size_t count, TableT
     }
 }
 
-void DescribeTarget(const std::vector<ColumnInfo>& columns, const std::wstring& uniqueCatalog, const std::wstring& uniqueSchema,
-                    const std::wstring& uniqueTable, const std::wstring& source, TableTarget& t) {
+void DescribeTarget(const std::vector<ColumnInfo>& columns, const std::wstring& uniqueCatalog,
+                    const std::wstring& uniqueSchema, const std::wstring& uniqueTable, const std::wstring& source,
+                    TableTarget& t) {
     t = TableTarget();
     t.base.assign(columns.size(), std::wstring());
     const std::wstring what = NotOneRowEach(source, !Trim(uniqueTable).empty());
     if (!what.empty()) {
-        t.refusal = Format(L"%s The rows of the result are not rows of one table each (%s): a change could reach other rows "
-                           L"than the one asked for.",
-                           std::wstring(kNoBaseTable), what);
+        t.refusal = Format(
+            L"%s The rows of the result are not rows of one table each (%s): a change could reach other rows "
+            L"than the one asked for.",
+            std::wstring(kNoBaseTable), what);
         return;
     }
     if (!Trim(uniqueTable).empty()) {
@@ -824,8 +894,9 @@ void DescribeTarget(const std::vector<ColumnInfo>& columns, const std::wstring& 
             any = true;
             t.base[i] = c.baseColumn;
         }
-        if (!any) t.refusal = Format(L"%s The table \"%s\" of the \"Unique Table\" property gives no column of the result.",
-                                     std::wstring(kNoBaseTable), uniqueTable);
+        if (!any)
+            t.refusal = Format(L"%s The table \"%s\" of the \"Unique Table\" property gives no column of the result.",
+                               std::wstring(kNoBaseTable), uniqueTable);
         else BaseColumnsFromSelect(source, columns.size(), t);
         return;
     }
@@ -838,21 +909,24 @@ void DescribeTarget(const std::vector<ColumnInfo>& columns, const std::wstring& 
     if (tables.empty()) {
         // The driver tells nothing: a plain select of one table says it.
         PlainSelect plain;
-        const bool described = std::any_of(columns.begin(), columns.end(), [](const ColumnInfo& c) { return !c.baseColumn.empty(); });
+        const bool described =
+            std::any_of(columns.begin(), columns.end(), [](const ColumnInfo& c) { return !c.baseColumn.empty(); });
         if (!described && ParsePlainSelect(source, plain) && (plain.star || plain.columns.size() == columns.size())) {
             t.table = plain.table.back();
             if (plain.table.size() >= 2) t.schema = plain.table[plain.table.size() - 2];
             if (plain.table.size() >= 3) t.catalog = plain.table[0];
-            for (std::size_t i = 0; i < columns.size(); ++i) t.base[i] = plain.star ? columns[i].name : plain.columns[i];
+            for (std::size_t i = 0; i < columns.size(); ++i)
+                t.base[i] = plain.star ? columns[i].name : plain.columns[i];
             return;
         }
         t.refusal = Format(L"%s The result has no column of a table.", std::wstring(kNoBaseTable));
         return;
     }
     if (tables.size() > 1) {
-        t.refusal = Format(L"%s The rows come from more than one table (\"%s\", \"%s\"); the \"Unique Table\" property "
-                           L"can name the one to change.",
-                           std::wstring(kNoBaseTable), std::get<2>(tables[0]), std::get<2>(tables[1]));
+        t.refusal = Format(
+            L"%s The rows come from more than one table (\"%s\", \"%s\"); the \"Unique Table\" property "
+            L"can name the one to change.",
+            std::wstring(kNoBaseTable), std::get<2>(tables[0]), std::get<2>(tables[1]));
         return;
     }
     std::tie(t.catalog, t.schema, t.table) = tables[0];
@@ -877,30 +951,37 @@ bool ResolveTarget(ConnectionCore& connection, TableTarget& t, const void* owner
     {
         SQLWCHAR buffer[256] = {};
         SQLINTEGER length = 0;
-        if (Succeeded(Traced("SQLGetConnectAttrW", SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, buffer, sizeof buffer, &length))))
-            current = FromSqlW(buffer, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLINTEGER>(length, 0)) / sizeof(SQLWCHAR), 255));
+        if (Succeeded(Traced("SQLGetConnectAttrW",
+                             SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, buffer, sizeof buffer, &length))))
+            current = FromSqlW(buffer,
+                               std::min<std::size_t>(
+                                   static_cast<std::size_t>(std::max<SQLINTEGER>(length, 0)) / sizeof(SQLWCHAR), 255));
     }
     t.name.clear();
     if (!t.catalog.empty() && (InfoMask(dbc, SQL_CATALOG_USAGE) & SQL_CU_DML_STATEMENTS) && t.catalog != current) {
         std::wstring separator = InfoText(dbc, SQL_CATALOG_NAME_SEPARATOR);
         t.name = t.Quote(t.catalog) + (separator.empty() ? L"." : separator);
     }
-    if (!t.schema.empty() && (InfoMask(dbc, SQL_SCHEMA_USAGE) & SQL_SU_DML_STATEMENTS)) t.name += t.Quote(t.schema) + L".";
+    if (!t.schema.empty() && (InfoMask(dbc, SQL_SCHEMA_USAGE) & SQL_SU_DML_STATEMENTS))
+        t.name += t.Quote(t.schema) + L".";
     t.name += t.Quote(t.table);
 
     // The key: the primary key, else the best row identifier, when all its columns are in the result.
     const bool wide = connection.caps().wideCalls;
     auto optional = [](const std::wstring& s) { return s.empty() ? std::nullopt : std::optional<std::wstring>(s); };
-    DriverText catalog(optional(t.catalog), wide), schema(optional(t.schema), wide), table(std::wstring_view(t.table), wide);
+    DriverText catalog(optional(t.catalog), wide), schema(optional(t.schema), wide),
+        table(std::wstring_view(t.table), wide);
     RowSet keys;
     OdbcError ignored;
     t.key.clear();
     if (connection.Run(
             [&](SQLHSTMT h) {
-                return wide ? Traced("SQLPrimaryKeysW", SQLPrimaryKeysW(h, catalog.W(), catalog.ShortLength(), schema.W(), schema.ShortLength(), table.W(),
-                                              table.ShortLength()))
-                            : Traced("SQLPrimaryKeys", SQLPrimaryKeys(h, catalog.A(), catalog.ShortLength(), schema.A(), schema.ShortLength(), table.A(),
-                                             table.ShortLength()));
+                return wide ? Traced("SQLPrimaryKeysW",
+                                     SQLPrimaryKeysW(h, catalog.W(), catalog.ShortLength(), schema.W(),
+                                                     schema.ShortLength(), table.W(), table.ShortLength()))
+                            : Traced("SQLPrimaryKeys",
+                                     SQLPrimaryKeys(h, catalog.A(), catalog.ShortLength(), schema.A(),
+                                                    schema.ShortLength(), table.A(), table.ShortLength()));
             },
             &keys, nullptr, owner, ignored) &&
         keys.columns.size() >= 5) {
@@ -923,16 +1004,19 @@ bool ResolveTarget(ConnectionCore& connection, TableTarget& t, const void* owner
         RowSet special;
         if (connection.Run(
                 [&](SQLHSTMT h) {
-                    return wide ? Traced("SQLSpecialColumnsW", SQLSpecialColumnsW(h, SQL_BEST_ROWID, catalog.W(), catalog.ShortLength(), schema.W(),
-                                                     schema.ShortLength(), table.W(), table.ShortLength(), SQL_SCOPE_CURROW,
-                                                     SQL_NULLABLE))
-                                : Traced("SQLSpecialColumns", SQLSpecialColumns(h, SQL_BEST_ROWID, catalog.A(), catalog.ShortLength(), schema.A(),
-                                                    schema.ShortLength(), table.A(), table.ShortLength(), SQL_SCOPE_CURROW,
-                                                    SQL_NULLABLE));
+                    return wide ? Traced("SQLSpecialColumnsW",
+                                         SQLSpecialColumnsW(h, SQL_BEST_ROWID, catalog.W(), catalog.ShortLength(),
+                                                            schema.W(), schema.ShortLength(), table.W(),
+                                                            table.ShortLength(), SQL_SCOPE_CURROW, SQL_NULLABLE))
+                                : Traced("SQLSpecialColumns",
+                                         SQLSpecialColumns(h, SQL_BEST_ROWID, catalog.A(), catalog.ShortLength(),
+                                                           schema.A(), schema.ShortLength(), table.A(),
+                                                           table.ShortLength(), SQL_SCOPE_CURROW, SQL_NULLABLE));
                 },
                 &special, nullptr, owner, ignored) &&
             special.columns.size() >= 8)
-            t.key = KeyFrom(special, 1, t, [](RowSet& r) { return !r.IsNull(7) && r.Value(7).intVal() == SQL_PC_PSEUDO; });
+            t.key =
+                KeyFrom(special, 1, t, [](RowSet& r) { return !r.IsNull(7) && r.Value(7).intVal() == SQL_PC_PSEUDO; });
     }
     // Whether the result holds every column of the table: only then are rows equal in the result
     // copies of each other in the table.
@@ -940,10 +1024,12 @@ bool ResolveTarget(ConnectionCore& connection, TableTarget& t, const void* owner
     RowSet tableColumns;
     if (connection.Run(
             [&](SQLHSTMT h) {
-                return wide ? Traced("SQLColumnsW", SQLColumnsW(h, catalog.W(), catalog.ShortLength(), schema.W(), schema.ShortLength(), table.W(),
-                                          table.ShortLength(), nullptr, 0))
-                            : Traced("SQLColumns", SQLColumns(h, catalog.A(), catalog.ShortLength(), schema.A(), schema.ShortLength(), table.A(),
-                                         table.ShortLength(), nullptr, 0));
+                return wide ? Traced("SQLColumnsW",
+                                     SQLColumnsW(h, catalog.W(), catalog.ShortLength(), schema.W(),
+                                                 schema.ShortLength(), table.W(), table.ShortLength(), nullptr, 0))
+                            : Traced("SQLColumns",
+                                     SQLColumns(h, catalog.A(), catalog.ShortLength(), schema.A(), schema.ShortLength(),
+                                                table.A(), table.ShortLength(), nullptr, 0));
             },
             &tableColumns, nullptr, owner, ignored) &&
         tableColumns.columns.size() >= 4 && tableColumns.RowCount() > 0) {
@@ -958,10 +1044,11 @@ bool ResolveTarget(ConnectionCore& connection, TableTarget& t, const void* owner
     // have (a view has none, and in a partitioned table it is unique only per partition).
     t.rowIdentifier = true;
     if (t.key.empty() && t.dialect->type == kDbmsPostgreSql) {
-        Statement kind{L"SELECT c.relkind FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
-                       L"WHERE c.relname = ? AND n.nspname = " +
-                           std::wstring(t.schema.empty() ? L"current_schema()" : L"?"),
-                       {}};
+        Statement kind{
+            L"SELECT c.relkind FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
+            L"WHERE c.relname = ? AND n.nspname = " +
+                std::wstring(t.schema.empty() ? L"current_schema()" : L"?"),
+            {}};
         ColumnInfo text;
         text.kind = ValueKind::Text;
         text.sqlType = SQL_VARCHAR;
@@ -995,8 +1082,7 @@ bool WriteRow(ConnectionCore& connection, const std::vector<ColumnInfo>& columns
         }
         if (names.empty())
             s.text = L"INSERT INTO " + t.name + (t.dialect->type == kDbmsMySql ? L" () VALUES ()" : L" DEFAULT VALUES");
-        else
-            s.text = L"INSERT INTO " + t.name + L" (" + names + L") VALUES (" + marks + L")";
+        else s.text = L"INSERT INTO " + t.name + L" (" + names + L") VALUES (" + marks + L")";
         if (t.dialect->type == kDbmsPostgreSql) {
             std::wstring list;
             for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -1038,7 +1124,9 @@ bool WriteRow(ConnectionCore& connection, const std::vector<ColumnInfo>& columns
         if (!limited && match.sqliteCopies && t.rowIdentifier) {
             // SQLite: the rows that match are copies when each loosely compared column holds one
             // stored value among them.
-            Statement distinct{L"SELECT COUNT(*)", std::vector<Param>(s.params.begin() + static_cast<std::ptrdiff_t>(setParams), s.params.end())};
+            Statement distinct{
+                L"SELECT COUNT(*)",
+                std::vector<Param>(s.params.begin() + static_cast<std::ptrdiff_t>(setParams), s.params.end())};
             for (std::size_t i : match.columns)
                 if (HowCompared(columns[i], t, original[i]) != Compare::Exact)
                     distinct.text += L", COUNT(DISTINCT quote(" + t.Quote(t.base[i]) + L"))";
@@ -1048,18 +1136,19 @@ bool WriteRow(ConnectionCore& connection, const std::vector<ColumnInfo>& columns
             bool copies = counts.RowCount() == 1;
             if (copies) {
                 counts.Load(0);
-                for (std::size_t k = 1; k < counts.columns.size(); ++k) copies = copies && counts.Value(k).intVal() <= 1;
+                for (std::size_t k = 1; k < counts.columns.size(); ++k)
+                    copies = copies && counts.Value(k).intVal() <= 1;
             }
             limited = copies && LimitToOneRow(t, s, whereAt);
         }
         auto several = [&](long count) {
-            std::wstring why = !match.nullKey.empty()
-                                   ? Format(L"the key column \"%s\" holds NULL, which does not tell rows apart", match.nullKey)
-                               : match.loose.empty()
-                                   ? std::wstring(L"the table has no key and the rows hold the same values")
-                                   : Format(L"the column \"%s\" cannot be compared exactly", match.loose);
-            return Format(L"%s %ld rows of the table match this row (%s); nothing was changed.", std::wstring(kTooManyRows), count,
-                          why);
+            std::wstring why =
+                !match.nullKey.empty()
+                    ? Format(L"the key column \"%s\" holds NULL, which does not tell rows apart", match.nullKey)
+                : match.loose.empty() ? std::wstring(L"the table has no key and the rows hold the same values")
+                                      : Format(L"the column \"%s\" cannot be compared exactly", match.loose);
+            return Format(L"%s %ld rows of the table match this row (%s); nothing was changed.",
+                          std::wstring(kTooManyRows), count, why);
         };
         RowGuard guard(connection, owner);
         if (!limited) {
@@ -1067,8 +1156,9 @@ bool WriteRow(ConnectionCore& connection, const std::vector<ColumnInfo>& columns
             if (t.dialect->type == kDbmsMySql) {
                 // Tables of engines without transactions can't be undone: count first, then
                 // write one row at most.
-                Statement check{L"SELECT COUNT(*) FROM " + t.name + s.text.substr(whereAt),
-                                std::vector<Param>(s.params.begin() + static_cast<std::ptrdiff_t>(setParams), s.params.end())};
+                Statement check{
+                    L"SELECT COUNT(*) FROM " + t.name + s.text.substr(whereAt),
+                    std::vector<Param>(s.params.begin() + static_cast<std::ptrdiff_t>(setParams), s.params.end())};
                 RowSet count;
                 if (!Execute(connection, check, &count, nullptr, owner, error)) return false;
                 count.Load(0);
@@ -1086,7 +1176,8 @@ bool WriteRow(ConnectionCore& connection, const std::vector<ColumnInfo>& columns
             OdbcError ignored;
             if (limited || !guard.End(false, ignored)) {
                 // Nothing could undo it (a caller's transaction without savepoints).
-                error.Set(Format(L"%s %ld rows were changed instead of one.", std::wstring(kTooManyRows), affected), ZE_FAIL);
+                error.Set(Format(L"%s %ld rows were changed instead of one.", std::wstring(kTooManyRows), affected),
+                          ZE_FAIL);
                 return false;
             }
             error.Set(several(affected), ZE_FAIL);
@@ -1140,7 +1231,8 @@ bool WriteRow(ConnectionCore& connection, const std::vector<ColumnInfo>& columns
         Statement again{L"SELECT " + list + L" FROM " + t.name + L" WHERE rowid = last_insert_rowid()", {}};
         RowSet row;
         OdbcError ignored;
-        if (!list.empty() && Execute(connection, again, &row, nullptr, owner, ignored)) TakeBack(columns, all, row, values);
+        if (!list.empty() && Execute(connection, again, &row, nullptr, owner, ignored))
+            TakeBack(columns, all, row, values);
     } else if (t.dialect->type == kDbmsMySql) {
         for (std::size_t i = 0; i < columns.size(); ++i) {
             if (!columns[i].autoIncrement || t.base[i].empty()) continue;

@@ -21,13 +21,13 @@ struct TableTarget {
 
     // From the database, on the first write.
     bool resolved = false;
-    std::wstring name;               // the qualified, quoted table name
-    std::wstring quote;              // the identifier quote ("" when the driver has none)
+    std::wstring name;                                       // the qualified, quoted table name
+    std::wstring quote;                                      // the identifier quote ("" when the driver has none)
     const DbmsDialect* dialect = &DialectOfType(kDbmsNone);  // the connection's
-    bool wideText = true;            // text goes as SQL_C_WCHAR, else as SQL_C_CHAR bytes
-    std::vector<std::size_t> key;    // result columns of the table's key; empty: match all values
-    bool rowIdentifier = true;       // without a key: the DBMS's row id (ctid, rowid) picks one row
-    bool allColumns = false;         // every column of the table is a column of the result
+    bool wideText = true;                                    // text goes as SQL_C_WCHAR, else as SQL_C_CHAR bytes
+    std::vector<std::size_t> key;  // result columns of the table's key; empty: match all values
+    bool rowIdentifier = true;     // without a key: the DBMS's row id (ctid, rowid) picks one row
+    bool allColumns = false;       // every column of the table is a column of the result
 
     std::wstring Quote(const std::wstring& identifier) const;
 };
@@ -35,8 +35,9 @@ struct TableTarget {
 // Finds the table from the result's columns. `uniqueTable` ("" none; may be qualified) names it
 // when set, in the schema and catalog given (when not ""). When the driver describes no column's
 // table, a plain single-table `source` statement (see ParsePlainSelect) names it.
-void DescribeTarget(const std::vector<ColumnInfo>& columns, const std::wstring& uniqueCatalog, const std::wstring& uniqueSchema,
-                    const std::wstring& uniqueTable, const std::wstring& source, TableTarget& target);
+void DescribeTarget(const std::vector<ColumnInfo>& columns, const std::wstring& uniqueCatalog,
+                    const std::wstring& uniqueSchema, const std::wstring& uniqueTable, const std::wstring& source,
+                    TableTarget& target);
 
 // A statement of the form "SELECT list FROM table [[AS] alias] [WHERE ...] [ORDER BY ...] ...":
 // the table's name parts (catalog, schema, table as written, unquoted) and, per item of the

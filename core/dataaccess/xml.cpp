@@ -45,8 +45,10 @@ std::wstring ErrnoText(int error) { return MultiByteToWide(std::generic_category
 class XmlErrors {
 public:
     XmlErrors()
-        : genericContext_(xmlGenericErrorContext), generic_(xmlGenericError),
-          structuredContext_(xmlStructuredErrorContext), structured_(xmlStructuredError) {
+        : genericContext_(xmlGenericErrorContext),
+          generic_(xmlGenericError),
+          structuredContext_(xmlStructuredErrorContext),
+          structured_(xmlStructuredError) {
         xmlSetGenericErrorFunc(this, &XmlErrors::Generic);
         xmlSetStructuredErrorFunc(this, &XmlErrors::Structured);
     }
@@ -233,8 +235,8 @@ bool HoldsColumnNumber(ValueKind kind, VARTYPE vt) {
     switch (kind) {
     case ValueKind::Int:
     case ValueKind::UInt:
-        return vt == VT_I1 || vt == VT_UI1 || vt == VT_I2 || vt == VT_UI2 || vt == VT_I4 || vt == VT_UI4 || vt == VT_I8 ||
-               vt == VT_UI8 || vt == VT_INT || vt == VT_UINT;
+        return vt == VT_I1 || vt == VT_UI1 || vt == VT_I2 || vt == VT_UI2 || vt == VT_I4 || vt == VT_UI4 ||
+               vt == VT_I8 || vt == VT_UI8 || vt == VT_INT || vt == VT_UINT;
     case ValueKind::Float: return vt == VT_R4;
     case ValueKind::Double: return vt == VT_R8;
     default: return true;
@@ -273,7 +275,8 @@ std::wstring XmlValue(const RowSet& rows, std::size_t col) {
         if (!VariantToSystemTimeWithMilliseconds(rows.Value(col).dblVal(), st)) return std::wstring();
         if (c.kind == ValueKind::Date) return Format(L"%04d-%02d-%02d", st.wYear, st.wMonth, st.wDay);
         if (c.kind == ValueKind::Time) return Format(L"%02d:%02d:%02d", st.wHour, st.wMinute, st.wSecond);
-        std::wstring text = Format(L"%04d-%02d-%02dT%02d:%02d:%02d", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond);
+        std::wstring text =
+            Format(L"%04d-%02d-%02dT%02d:%02d:%02d", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond);
         if (st.wMilliseconds) text += Format(L".%03d", st.wMilliseconds);
         return text;
     }
@@ -292,10 +295,30 @@ bool ExactNumber(ValueKind kind, std::string_view text, _variant_t& out) {
         return ec == std::errc() && end == last && first != last;
     };
     switch (kind) {
-    case ValueKind::Int: { std::int64_t v; if (!whole(v)) return false; out = _variant_t::I8(v); return true; }
-    case ValueKind::UInt: { std::uint64_t v; if (!whole(v)) return false; out = _variant_t::UI8(v); return true; }
-    case ValueKind::Float: { float v; if (!whole(v)) return false; out = _variant_t::R4(v); return true; }
-    case ValueKind::Double: { double v; if (!whole(v)) return false; out = _variant_t::R8(v); return true; }
+    case ValueKind::Int: {
+        std::int64_t v;
+        if (!whole(v)) return false;
+        out = _variant_t::I8(v);
+        return true;
+    }
+    case ValueKind::UInt: {
+        std::uint64_t v;
+        if (!whole(v)) return false;
+        out = _variant_t::UI8(v);
+        return true;
+    }
+    case ValueKind::Float: {
+        float v;
+        if (!whole(v)) return false;
+        out = _variant_t::R4(v);
+        return true;
+    }
+    case ValueKind::Double: {
+        double v;
+        if (!whole(v)) return false;
+        out = _variant_t::R8(v);
+        return true;
+    }
     default: return false;
     }
 }
@@ -383,7 +406,8 @@ bool SaveRowsetXml(const std::wstring& path, Cursor& cursor, XmlError& error) {
     std::wstring escaped;
     wchar_t bad = 0;
     auto failBadChar = [&](const std::wstring& where) {
-        error.text = Format(L"The %s contains a character that XML cannot hold (code %d).", where, static_cast<int>(bad));
+        error.text =
+            Format(L"The %s contains a character that XML cannot hold (code %d).", where, static_cast<int>(bad));
         error.code = ZE_FAIL;
         return false;
     };
@@ -405,7 +429,8 @@ bool SaveRowsetXml(const std::wstring& path, Cursor& cursor, XmlError& error) {
         w.Start("s:AttributeType");
         w.AttributeRaw("name", names[i]);  // an XML name: nothing to escape
         if (names[i] != c.name) {
-            if (!EscapeAttribute(c.name, escaped, bad)) return failBadChar(Format(L"name of field %d", static_cast<int>(i + 1)));
+            if (!EscapeAttribute(c.name, escaped, bad))
+                return failBadChar(Format(L"name of field %d", static_cast<int>(i + 1)));
             w.AttributeRaw("rs:name", escaped);
         }
         w.Attribute("rs:number", std::to_string(i + 1));
@@ -413,12 +438,13 @@ bool SaveRowsetXml(const std::wstring& path, Cursor& cursor, XmlError& error) {
         if (c.attributes & adFldUpdatable) w.Attribute("rs:write", "true");
         if (c.attributes & adFldUnknownUpdatable) w.Attribute("rs:writeunknown", "true");
         const std::pair<const char*, const std::wstring*> bases[] = {{"rs:basecatalog", &c.baseCatalog},
-                                                                      {"rs:baseschema", &c.baseSchema},
-                                                                      {"rs:basetable", &c.baseTable},
-                                                                      {"rs:basecolumn", &c.baseColumn}};
+                                                                     {"rs:baseschema", &c.baseSchema},
+                                                                     {"rs:basetable", &c.baseTable},
+                                                                     {"rs:basecolumn", &c.baseColumn}};
         for (const auto& [attribute, value] : bases) {
             if (value->empty()) continue;
-            if (!EscapeAttribute(*value, escaped, bad)) return failBadChar(Format(L"description of field \"%s\"", c.name));
+            if (!EscapeAttribute(*value, escaped, bad))
+                return failBadChar(Format(L"description of field \"%s\"", c.name));
             w.AttributeRaw(attribute, escaped);
         }
         if (c.autoIncrement) w.Attribute("rs:autoincrement", "true");
@@ -459,7 +485,8 @@ bool SaveRowsetXml(const std::wstring& path, Cursor& cursor, XmlError& error) {
                 return false;
             }
             if (!EscapeAttribute(value, escaped, bad))
-                return failBadChar(Format(L"value of field \"%s\" in record %d", columns[col].name, static_cast<int>(i + 1)));
+                return failBadChar(
+                    Format(L"value of field \"%s\" in record %d", columns[col].name, static_cast<int>(i + 1)));
             w.AttributeRaw(attributeNames[col].c_str(), escaped);
         }
         w.End();
@@ -490,7 +517,9 @@ void ColumnFromAdoType(ColumnInfo& c, int adoType, long definedSize, int precisi
     case adNumeric:
     case adDecimal:
     case adVarNumeric:
-        c.columnSize = static_cast<SQLULEN>(precision >= 0 && precision != 255 ? precision : adoType == adCurrency ? 19 : 38);
+        c.columnSize = static_cast<SQLULEN>(precision >= 0 && precision != 255 ? precision
+                                            : adoType == adCurrency            ? 19
+                                                                               : 38);
         c.digits = static_cast<SQLSMALLINT>(scale >= 0 && scale != 255 ? scale : adoType == adCurrency ? 4 : 0);
         break;
     case adDate:
@@ -530,7 +559,10 @@ bool ParseLong(const std::string& text, long& value) {
 bool FromHex(std::string_view text, std::vector<std::uint8_t>& bytes) {
     if (text.size() % 2) return false;
     auto digit = [](char ch) {
-        return ch >= '0' && ch <= '9' ? ch - '0' : ch >= 'a' && ch <= 'f' ? ch - 'a' + 10 : ch >= 'A' && ch <= 'F' ? ch - 'A' + 10 : -1;
+        return ch >= '0' && ch <= '9'   ? ch - '0'
+               : ch >= 'a' && ch <= 'f' ? ch - 'a' + 10
+               : ch >= 'A' && ch <= 'F' ? ch - 'A' + 10
+                                        : -1;
     };
     bytes.resize(text.size() / 2);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -655,11 +687,12 @@ private:
         attrs_.clear();
         for (int i = 0; i < count; ++i) {
             const xmlChar** a = raw + 5 * i;
-            attrs_.push_back({C(a[0]), a[2] ? C(a[2]) : nullptr,
-                              std::string_view(C(a[3]), static_cast<std::size_t>(a[4] - a[3]))});
+            attrs_.push_back(
+                {C(a[0]), a[2] ? C(a[2]) : nullptr, std::string_view(C(a[3]), static_cast<std::size_t>(a[4] - a[3]))});
         }
         if (!sawRoot_) {
-            if (depth_ != 0 || !Is(local, uri, nullptr, "xml")) return void(Fail(L"The document is not a saved recordset."));
+            if (depth_ != 0 || !Is(local, uri, nullptr, "xml"))
+                return void(Fail(L"The document is not a saved recordset."));
             sawRoot_ = true;
             return;
         }
@@ -693,7 +726,8 @@ private:
             d.dbtype = Find(attrs_, "dbtype", kNsRowset).value_or("");
             long number = 0;
             if (auto v = Find(attrs_, "maxLength", kNsDataType)) {
-                if (!ParseLong(*v, number) || number < 0) return void(Fail(Format(L"The size of field \"%s\" is not a number.", d.name)));
+                if (!ParseLong(*v, number) || number < 0)
+                    return void(Fail(Format(L"The size of field \"%s\" is not a number.", d.name)));
                 d.maxLength = number;
             }
             if (auto v = Find(attrs_, "precision", kNsRowset)) {
@@ -740,7 +774,8 @@ private:
             if (d.isLong) attributes |= adFldLong;
             ColumnInfo c;
             c.name = d.name;
-            ColumnFromAdoType(c, AdoTypeOf(d.type, d.dbtype, d.fixed, d.isLong), d.maxLength, d.precision, d.scale, attributes);
+            ColumnFromAdoType(c, AdoTypeOf(d.type, d.dbtype, d.fixed, d.isLong), d.maxLength, d.precision, d.scale,
+                              attributes);
             c.baseCatalog = d.baseCatalog;
             c.baseSchema = d.baseSchema;
             c.baseTable = d.baseTable;
@@ -759,13 +794,15 @@ private:
             if (a.uri) continue;  // attributes of other vocabularies
             const auto it = byAttribute_.find(std::string(a.local));
             if (it == byAttribute_.end())
-                return void(Fail(Format(L"Record %ld has a value for the unknown field \"%s\".", record_, Utf8ToWide(a.local))));
+                return void(Fail(
+                    Format(L"Record %ld has a value for the unknown field \"%s\".", record_, Utf8ToWide(a.local))));
             const std::size_t col = it->second;
             const ColumnInfo& c = rows_.columns[col];
             _variant_t in;
             if (c.kind == ValueKind::Bytes) {
                 if (!FromHex(a.value, bytes_))
-                    return void(Fail(Format(L"The value of field \"%s\" in record %ld is not hexadecimal.", c.name, record_)));
+                    return void(
+                        Fail(Format(L"The value of field \"%s\" in record %ld is not hexadecimal.", c.name, record_)));
                 in = _variant_t::Bytes(bytes_.data(), bytes_.size());
             } else if (!ExactNumber(c.kind, a.value, in)) {
                 in = _variant_t::Bstr(Utf8ToWide(a.value));
@@ -829,7 +866,8 @@ bool LoadRowsetXml(const std::wstring& path, RowSet& rows, XmlError& error) {
         return false;
     };
     struct stat info {};
-    if (::fstat(fd.Get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0) return invalid(L"The file is empty.");
+    if (::fstat(fd.Get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
+        return invalid(L"The file is empty.");
     std::wstring prolog;
     if (!CheckProlog(fd.Get(), prolog)) return invalid(prolog);
 

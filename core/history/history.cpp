@@ -7,8 +7,7 @@ namespace zentra {
 void CSQLBuffer::SetBufferSize(int size) {
     m_nBufferSize = size;
     if (size > 0 && m_arrCommands.size() > static_cast<size_t>(size))
-        m_arrCommands.erase(m_arrCommands.begin(),
-                            m_arrCommands.end() - static_cast<std::ptrdiff_t>(size));
+        m_arrCommands.erase(m_arrCommands.begin(), m_arrCommands.end() - static_cast<std::ptrdiff_t>(size));
 }
 
 void CSQLBuffer::Add(const wchar_t* text, int unique) {
@@ -22,8 +21,7 @@ void CSQLBuffer::Add(const wchar_t* text, int unique) {
     if (m_nBufferSize > 0) {
         const size_t keep = static_cast<size_t>(m_nBufferSize) - 1;
         if (m_arrCommands.size() > keep)
-            m_arrCommands.erase(m_arrCommands.begin(),
-                                m_arrCommands.end() - static_cast<std::ptrdiff_t>(keep));
+            m_arrCommands.erase(m_arrCommands.begin(), m_arrCommands.end() - static_cast<std::ptrdiff_t>(keep));
     }
     m_arrCommands.push_back(std::move(entry));
     m_nCurrentIndex = GetCommandCount();

@@ -25,7 +25,6 @@ constexpr SQLSMALLINT kTextChars = 255;
 // what a kTextChars buffer holds.
 constexpr SQLSMALLINT kDriverNameChars = 1024;
 
-
 // The text of a byte buffer up to its first NUL, and at most `maxChars` UTF-16 units (a
 // surrogate pair is not split). The names come from the configuration files as they are: UTF-8,
 // or the locale's character set when they are not valid UTF-8. (The wide calls would widen the
@@ -49,7 +48,9 @@ CDataSourceEnum::CDataSourceEnum(DSNTYPE type) : m_nType(type) {}
 
 CDataSourceEnum::~CDataSourceEnum() = default;
 
-void CDataSourceEnum::FreeEnv::operator()(void* env) const noexcept { Traced("SQLFreeHandle", SQLFreeHandle(SQL_HANDLE_ENV, static_cast<SQLHENV>(env))); }
+void CDataSourceEnum::FreeEnv::operator()(void* env) const noexcept {
+    Traced("SQLFreeHandle", SQLFreeHandle(SQL_HANDLE_ENV, static_cast<SQLHENV>(env)));
+}
 
 bool CDataSourceEnum::AllocEnvironment() noexcept {
     m_env.reset();
@@ -69,8 +70,8 @@ int CDataSourceEnum::FetchDriver(unsigned short direction, CString& name, CStrin
         SQLCHAR attr[kTextChars * 4 + 1] = {};
         SQLSMALLINT descLen = 0;
         SQLSMALLINT attrLen = 0;
-        SQLRETURN rc = Traced("SQLDrivers", SQLDrivers(static_cast<SQLHENV>(m_env.get()), direction, desc, sizeof desc - 1, &descLen, attr,
-                                  sizeof attr - 1, &attrLen));
+        SQLRETURN rc = Traced("SQLDrivers", SQLDrivers(static_cast<SQLHENV>(m_env.get()), direction, desc,
+                                                       sizeof desc - 1, &descLen, attr, sizeof attr - 1, &attrLen));
         if (!Succeeded(rc)) {
             m_listing = Listing::None;
             return 0;
@@ -84,16 +85,16 @@ int CDataSourceEnum::FetchDriver(unsigned short direction, CString& name, CStrin
     });
 }
 
-int CDataSourceEnum::FetchDataSource(unsigned short direction, CString& name,
-                                     CString& description) {
+int CDataSourceEnum::FetchDataSource(unsigned short direction, CString& name, CString& description) {
     if (!m_env || m_listing != Listing::DataSources) return 0;
     return OrFallback([&]() -> int {
         SQLCHAR dsn[kTextChars * 4 + 1] = {};
         SQLCHAR desc[kTextChars * 4 + 1] = {};
         SQLSMALLINT dsnLen = 0;
         SQLSMALLINT descLen = 0;
-        SQLRETURN rc = Traced("SQLDataSources", SQLDataSources(static_cast<SQLHENV>(m_env.get()), direction, dsn, sizeof dsn - 1, &dsnLen, desc,
-                                      sizeof desc - 1, &descLen));
+        SQLRETURN rc =
+            Traced("SQLDataSources", SQLDataSources(static_cast<SQLHENV>(m_env.get()), direction, dsn, sizeof dsn - 1,
+                                                    &dsnLen, desc, sizeof desc - 1, &descLen));
         if (!Succeeded(rc)) {
             m_listing = Listing::None;
             return 0;

@@ -27,7 +27,6 @@ static_assert(Word::is_always_lock_free, "control words need lock-free 32-bit at
 
 constexpr size_t kBlockSize = sizeof(SHARED_CONTROL_BLOCK);
 
-
 SHARED_CONTROL_BLOCK* MapBlock(int fd) {
     void* p = mmap(nullptr, kBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     return p == MAP_FAILED ? nullptr : static_cast<SHARED_CONTROL_BLOCK*>(p);
@@ -40,8 +39,7 @@ void UnmapBlock(SHARED_CONTROL_BLOCK*& block) {
 
 uint32_t RandomWord() {
     uint32_t value = 0;
-    if (getrandom(&value, sizeof value, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof value))
-        return value;
+    if (getrandom(&value, sizeof value, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof value)) return value;
     struct timespec ts = {0, 0};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<uint32_t>(ts.tv_nsec) ^ static_cast<uint32_t>(ts.tv_sec * 2654435761u);
@@ -88,8 +86,7 @@ std::string MakeName() {
     uint32_t r = RandomWord();
     for (int i = 7; i >= 0; --i, r >>= 4) hex[i] = digits[r & 15];
     hex[8] = '\0';
-    return "/" + NamePrefix() + std::to_string(getpid()) + "-" +
-           std::to_string(serial.fetch_add(1)) + "-" + hex;
+    return "/" + NamePrefix() + std::to_string(getpid()) + "-" + std::to_string(serial.fetch_add(1)) + "-" + hex;
 }
 
 }  // namespace
@@ -111,8 +108,7 @@ int CControlBlock::Create() {
         UniqueFd owner(fd);
         // The umask may have taken bits away; the block is exactly read/write for the owner.
         SHARED_CONTROL_BLOCK* block = nullptr;
-        if (fchmod(fd, S_IRUSR | S_IWUSR) != 0 || ftruncate(fd, kBlockSize) != 0 ||
-            (block = MapBlock(fd)) == nullptr) {
+        if (fchmod(fd, S_IRUSR | S_IWUSR) != 0 || ftruncate(fd, kBlockSize) != 0 || (block = MapBlock(fd)) == nullptr) {
             shm_unlink(name.c_str());
             return 0;
         }
@@ -155,8 +151,8 @@ int CControlLink::Open(const wchar_t* name) {
     if (!name) return 0;
     const std::string bytes = WideToMultiByte(name, CP_ACP);
     // One "/name" component, as the owner makes them.
-    if (bytes.size() < 2 || bytes.size() > NAME_MAX || bytes[0] != '/' ||
-        bytes.find('/', 1) != std::string::npos || bytes.find('\0') != std::string::npos)
+    if (bytes.size() < 2 || bytes.size() > NAME_MAX || bytes[0] != '/' || bytes.find('/', 1) != std::string::npos ||
+        bytes.find('\0') != std::string::npos)
         return 0;
     const int fd = shm_open(bytes.c_str(), O_RDWR | O_CLOEXEC, 0);
     if (fd < 0) return 0;

@@ -50,16 +50,14 @@ size_t CStreamDecoder::CompleteLength(std::string_view bytes, int codePage) {
     const auto* p = reinterpret_cast<const Byte*>(bytes.data());
     const size_t n = bytes.size();
     switch (codePage) {
-    case CP_UTF8:
-        return Utf8CompleteLength(bytes);
+    case CP_UTF8: return Utf8CompleteLength(bytes);
     case 932:
     case 936:
     case 949:
     case 950:
     case 54936:
     case 51932:
-    case 51949:
-        return DoubleByteComplete(p, n, codePage);
+    case 51949: return DoubleByteComplete(p, n, codePage);
     default:  // single-byte code pages
         return n;
     }

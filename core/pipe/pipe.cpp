@@ -89,9 +89,9 @@ int OpenPidFd(pid_t pid) {
 // reference, so the ends stay open for as long as it reads, whatever the owner does.
 struct CPipe::Child {
     pid_t pid = 0;
-    bool reaped = false;       // guarded by the pipe's m_lock
-    UniqueFd readEnd;          // child's output, read only by the reader thread
-    UniqueFd pidFd;            // wakes the reader when the child ends (-1 without pidfd support)
+    bool reaped = false;                 // guarded by the pipe's m_lock
+    UniqueFd readEnd;                    // child's output, read only by the reader thread
+    UniqueFd pidFd;                      // wakes the reader when the child ends (-1 without pidfd support)
     std::shared_ptr<UniqueFd> writeEnd;  // child's input; writers hold a reference while writing
 };
 

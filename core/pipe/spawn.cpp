@@ -23,8 +23,8 @@ CSpawnAttributes::CSpawnAttributes(bool newSession) {
     sigset_t none, defaults;
     sigemptyset(&none);
     sigemptyset(&defaults);
-    for (int sig : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2,
-                    SIGTSTP, SIGTTIN, SIGTTOU})
+    for (int sig :
+         {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2, SIGTSTP, SIGTTIN, SIGTTOU})
         sigaddset(&defaults, sig);
     if ((m_error = posix_spawnattr_setflags(&m_attr, flags)) != 0) return;
     if ((m_error = posix_spawnattr_setsigmask(&m_attr, &none)) != 0) return;

@@ -24,29 +24,26 @@ struct CodePageEntry {
 };
 
 constexpr CodePageEntry kCodePages[] = {
-    {65001, "UTF-8"},   {1200, "UTF-16LE"}, {1201, "UTF-16BE"}, {20127, "ASCII"},
-    {28591, "ISO-8859-1"}, {28592, "ISO-8859-2"}, {28595, "ISO-8859-5"}, {28597, "ISO-8859-7"},
-    {28605, "ISO-8859-15"}, {874, "CP874"},  {932, "CP932"},     {936, "GBK"},
-    {949, "CP949"},     {950, "BIG5"},      {1250, "CP1250"},    {1251, "CP1251"},
-    {1252, "CP1252"},   {1253, "CP1253"},   {1254, "CP1254"},    {1255, "CP1255"},
-    {1256, "CP1256"},   {1257, "CP1257"},   {1258, "CP1258"},    {437, "CP437"},
-    {850, "CP850"},     {866, "CP866"},     {20866, "KOI8-R"},   {54936, "GB18030"},
-    {51932, "EUC-JP"},  {51949, "EUC-KR"},
+    {65001, "UTF-8"},      {1200, "UTF-16LE"},    {1201, "UTF-16BE"},    {20127, "ASCII"},       {28591, "ISO-8859-1"},
+    {28592, "ISO-8859-2"}, {28595, "ISO-8859-5"}, {28597, "ISO-8859-7"}, {28605, "ISO-8859-15"}, {874, "CP874"},
+    {932, "CP932"},        {936, "GBK"},          {949, "CP949"},        {950, "BIG5"},          {1250, "CP1250"},
+    {1251, "CP1251"},      {1252, "CP1252"},      {1253, "CP1253"},      {1254, "CP1254"},       {1255, "CP1255"},
+    {1256, "CP1256"},      {1257, "CP1257"},      {1258, "CP1258"},      {437, "CP437"},         {850, "CP850"},
+    {866, "CP866"},        {20866, "KOI8-R"},     {54936, "GB18030"},    {51932, "EUC-JP"},      {51949, "EUC-KR"},
 };
 
 // Charsets that nl_langinfo reports, mapped to Windows numbers.
 constexpr CodePageEntry kLocaleCharsets[] = {
-    {65001, "UTF-8"},  {28591, "ISO-8859-1"}, {28592, "ISO-8859-2"}, {28605, "ISO-8859-15"},
-    {28595, "ISO-8859-5"}, {28597, "ISO-8859-7"}, {936, "GBK"}, {936, "GB2312"},
-    {54936, "GB18030"}, {950, "BIG5"},      {932, "SHIFT_JIS"}, {51932, "EUC-JP"},
-    {51949, "EUC-KR"}, {1251, "CP1251"},    {1252, "CP1252"},   {20866, "KOI8-R"},
+    {65001, "UTF-8"},      {28591, "ISO-8859-1"}, {28592, "ISO-8859-2"}, {28605, "ISO-8859-15"},
+    {28595, "ISO-8859-5"}, {28597, "ISO-8859-7"}, {936, "GBK"},          {936, "GB2312"},
+    {54936, "GB18030"},    {950, "BIG5"},         {932, "SHIFT_JIS"},    {51932, "EUC-JP"},
+    {51949, "EUC-KR"},     {1251, "CP1251"},      {1252, "CP1252"},      {20866, "KOI8-R"},
 };
 
 std::string LocaleCharset() {
     const char* cs = nl_langinfo(CODESET);
     std::string name = cs ? cs : "";
-    if (name.empty() || name == "ANSI_X3.4-1968" || name == "ASCII" || name == "US-ASCII")
-        return "UTF-8";
+    if (name.empty() || name == "ANSI_X3.4-1968" || name == "ASCII" || name == "US-ASCII") return "UTF-8";
     return name;
 }
 
@@ -352,10 +349,9 @@ std::wstring Utf16ToWide(std::u16string_view text) {
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         char16_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            char32_t full = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) +
-                            (static_cast<char32_t>(text[i + 1]) - 0xDC00);
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            char32_t full =
+                0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (static_cast<char32_t>(text[i + 1]) - 0xDC00);
             out.push_back(static_cast<wchar_t>(full));
             ++i;
         } else if (c >= 0xD800 && c <= 0xDFFF) {

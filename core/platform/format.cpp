@@ -7,43 +7,43 @@ namespace zentra {
 
 std::int64_t FormatArg::AsSigned() const {
     switch (kind_) {
-        case Kind::Signed: return i_;
-        case Kind::Unsigned:
-        case Kind::Char: {
-            // Reinterpret the value's own width as signed, as printf does for "%d" with an
-            // unsigned argument.
-            if (bytes_ >= 8) return static_cast<std::int64_t>(u_);
-            std::uint64_t mask = (std::uint64_t{1} << (bytes_ * 8)) - 1;
-            std::uint64_t v = u_ & mask;
-            std::uint64_t sign = std::uint64_t{1} << (bytes_ * 8 - 1);
-            return (v & sign) ? static_cast<std::int64_t>(v | ~mask) : static_cast<std::int64_t>(v);
-        }
-        case Kind::Float: return static_cast<std::int64_t>(d_);
-        default: return 0;
+    case Kind::Signed: return i_;
+    case Kind::Unsigned:
+    case Kind::Char: {
+        // Reinterpret the value's own width as signed, as printf does for "%d" with an
+        // unsigned argument.
+        if (bytes_ >= 8) return static_cast<std::int64_t>(u_);
+        std::uint64_t mask = (std::uint64_t{1} << (bytes_ * 8)) - 1;
+        std::uint64_t v = u_ & mask;
+        std::uint64_t sign = std::uint64_t{1} << (bytes_ * 8 - 1);
+        return (v & sign) ? static_cast<std::int64_t>(v | ~mask) : static_cast<std::int64_t>(v);
+    }
+    case Kind::Float: return static_cast<std::int64_t>(d_);
+    default: return 0;
     }
 }
 
 std::uint64_t FormatArg::AsUnsigned() const {
     switch (kind_) {
-        case Kind::Unsigned:
-        case Kind::Char: return u_;
-        case Kind::Signed: {
-            if (bytes_ >= 8) return static_cast<std::uint64_t>(i_);
-            std::uint64_t mask = (std::uint64_t{1} << (bytes_ * 8)) - 1;
-            return static_cast<std::uint64_t>(i_) & mask;
-        }
-        case Kind::Float: return static_cast<std::uint64_t>(d_);
-        default: return 0;
+    case Kind::Unsigned:
+    case Kind::Char: return u_;
+    case Kind::Signed: {
+        if (bytes_ >= 8) return static_cast<std::uint64_t>(i_);
+        std::uint64_t mask = (std::uint64_t{1} << (bytes_ * 8)) - 1;
+        return static_cast<std::uint64_t>(i_) & mask;
+    }
+    case Kind::Float: return static_cast<std::uint64_t>(d_);
+    default: return 0;
     }
 }
 
 double FormatArg::AsDouble() const {
     switch (kind_) {
-        case Kind::Float: return d_;
-        case Kind::Signed: return static_cast<double>(i_);
-        case Kind::Unsigned:
-        case Kind::Char: return static_cast<double>(u_);
-        default: return 0;
+    case Kind::Float: return d_;
+    case Kind::Signed: return static_cast<double>(i_);
+    case Kind::Unsigned:
+    case Kind::Char: return static_cast<double>(u_);
+    default: return 0;
     }
 }
 
@@ -71,8 +71,7 @@ void Pad(std::wstring& out, std::wstring_view body, const Spec& spec, bool numer
         // Zeros go after a sign or a 0x prefix.
         size_t prefix = 0;
         if (!body.empty() && (body[0] == L'-' || body[0] == L'+' || body[0] == L' ')) prefix = 1;
-        if (body.size() >= prefix + 2 && body[prefix] == L'0' &&
-            (body[prefix + 1] == L'x' || body[prefix + 1] == L'X'))
+        if (body.size() >= prefix + 2 && body[prefix] == L'0' && (body[prefix + 1] == L'x' || body[prefix + 1] == L'X'))
             prefix += 2;
         out.append(body.substr(0, prefix));
         out.append(fill, L'0');
@@ -103,28 +102,27 @@ void FormatInteger(std::wstring& out, const FormatArg& arg, Spec spec) {
     int base = 10;
     bool upper = false;
     switch (spec.conv) {
-        case L'd':
-        case L'i': {
-            std::int64_t v = arg.AsSigned();
-            if (spec.lengthBits == 16) v = static_cast<std::int16_t>(v);
-            if (spec.lengthBits == 8) v = static_cast<std::int8_t>(v);
-            negative = v < 0;
-            magnitude = negative ? (~static_cast<std::uint64_t>(v) + 1) : static_cast<std::uint64_t>(v);
-            break;
-        }
-        default: {
-            std::uint64_t v = arg.AsUnsigned();
-            if (spec.lengthBits == 16) v = static_cast<std::uint16_t>(v);
-            if (spec.lengthBits == 8) v = static_cast<std::uint8_t>(v);
-            magnitude = v;
-            if (spec.conv == L'x') base = 16;
-            if (spec.conv == L'X') base = 16, upper = true;
-            if (spec.conv == L'o') base = 8;
-            break;
-        }
+    case L'd':
+    case L'i': {
+        std::int64_t v = arg.AsSigned();
+        if (spec.lengthBits == 16) v = static_cast<std::int16_t>(v);
+        if (spec.lengthBits == 8) v = static_cast<std::int8_t>(v);
+        negative = v < 0;
+        magnitude = negative ? (~static_cast<std::uint64_t>(v) + 1) : static_cast<std::uint64_t>(v);
+        break;
     }
-    std::wstring digits = (spec.precision == 0 && magnitude == 0) ? std::wstring()
-                                                                  : Digits(magnitude, base, upper);
+    default: {
+        std::uint64_t v = arg.AsUnsigned();
+        if (spec.lengthBits == 16) v = static_cast<std::uint16_t>(v);
+        if (spec.lengthBits == 8) v = static_cast<std::uint8_t>(v);
+        magnitude = v;
+        if (spec.conv == L'x') base = 16;
+        if (spec.conv == L'X') base = 16, upper = true;
+        if (spec.conv == L'o') base = 8;
+        break;
+    }
+    }
+    std::wstring digits = (spec.precision == 0 && magnitude == 0) ? std::wstring() : Digits(magnitude, base, upper);
     if (spec.precision > static_cast<int>(digits.size()))
         digits.insert(0, static_cast<size_t>(spec.precision) - digits.size(), L'0');
     std::wstring body;
@@ -245,13 +243,12 @@ std::wstring FormatList(std::wstring_view format, const FormatArg* args, size_t 
             if (m == L'h') {
                 spec.lengthBits = spec.lengthBits == 16 ? 8 : 16;
                 ++i;
-            } else if (m == L'l' || m == L'L' || m == L'q' || m == L'j' || m == L'z' || m == L't' ||
-                       m == L'w') {
+            } else if (m == L'l' || m == L'L' || m == L'q' || m == L'j' || m == L'z' || m == L't' || m == L'w') {
                 ++i;
             } else if (m == L'I') {
                 ++i;
-                if (i + 1 < n && ((format[i] == L'6' && format[i + 1] == L'4') ||
-                                  (format[i] == L'3' && format[i + 1] == L'2')))
+                if (i + 1 < n &&
+                    ((format[i] == L'6' && format[i + 1] == L'4') || (format[i] == L'3' && format[i + 1] == L'2')))
                     i += 2;
             } else {
                 break;
@@ -263,76 +260,76 @@ std::wstring FormatList(std::wstring_view format, const FormatArg* args, size_t 
         }
         spec.conv = format[i++];
         switch (spec.conv) {
-            case L'd':
-            case L'i':
-            case L'u':
-            case L'x':
-            case L'X':
-            case L'o': {
-                const FormatArg* a = take();
-                if (!a) break;
-                if (a->kind() == FormatArg::Kind::Text) {
-                    Pad(out, a->text(), spec, false);
-                } else if (a->kind() == FormatArg::Kind::Float) {
-                    FormatArg whole(static_cast<long long>(a->AsDouble()));
-                    FormatInteger(out, whole, spec);
-                } else {
-                    FormatInteger(out, *a, spec);
-                }
-                break;
+        case L'd':
+        case L'i':
+        case L'u':
+        case L'x':
+        case L'X':
+        case L'o': {
+            const FormatArg* a = take();
+            if (!a) break;
+            if (a->kind() == FormatArg::Kind::Text) {
+                Pad(out, a->text(), spec, false);
+            } else if (a->kind() == FormatArg::Kind::Float) {
+                FormatArg whole(static_cast<long long>(a->AsDouble()));
+                FormatInteger(out, whole, spec);
+            } else {
+                FormatInteger(out, *a, spec);
             }
-            case L'f':
-            case L'F':
-            case L'e':
-            case L'E':
-            case L'g':
-            case L'G': {
-                const FormatArg* a = take();
-                if (!a) break;
-                if (a->kind() == FormatArg::Kind::Text) Pad(out, a->text(), spec, false);
-                else FormatFloat(out, a->AsDouble(), spec);
-                break;
-            }
-            case L'c':
-            case L'C': {
-                const FormatArg* a = take();
-                if (!a) break;
-                wchar_t c = static_cast<wchar_t>(a->AsUnsigned());
-                if (a->kind() == FormatArg::Kind::Text) c = a->text().empty() ? 0 : a->text()[0];
-                if (c == 0) break;
-                std::wstring one(1, c);
+            break;
+        }
+        case L'f':
+        case L'F':
+        case L'e':
+        case L'E':
+        case L'g':
+        case L'G': {
+            const FormatArg* a = take();
+            if (!a) break;
+            if (a->kind() == FormatArg::Kind::Text) Pad(out, a->text(), spec, false);
+            else FormatFloat(out, a->AsDouble(), spec);
+            break;
+        }
+        case L'c':
+        case L'C': {
+            const FormatArg* a = take();
+            if (!a) break;
+            wchar_t c = static_cast<wchar_t>(a->AsUnsigned());
+            if (a->kind() == FormatArg::Kind::Text) c = a->text().empty() ? 0 : a->text()[0];
+            if (c == 0) break;
+            std::wstring one(1, c);
+            Pad(out, one, spec, false);
+            break;
+        }
+        case L's':
+        case L'S': {
+            const FormatArg* a = take();
+            if (!a) break;
+            if (a->kind() == FormatArg::Kind::Text) {
+                std::wstring_view text = a->IsNullText() ? std::wstring_view(L"(null)") : a->text();
+                if (spec.precision >= 0 && static_cast<size_t>(spec.precision) < text.size())
+                    text = text.substr(0, static_cast<size_t>(spec.precision));
+                Pad(out, text, spec, false);
+            } else if (a->kind() == FormatArg::Kind::Float) {
+                Spec g = spec;
+                g.conv = L'g';
+                g.precision = 15;
+                FormatFloat(out, a->AsDouble(), g);
+            } else if (a->kind() == FormatArg::Kind::Char) {
+                std::wstring one(1, static_cast<wchar_t>(a->AsUnsigned()));
                 Pad(out, one, spec, false);
-                break;
+            } else {
+                Spec d = spec;
+                d.conv = a->kind() == FormatArg::Kind::Unsigned ? L'u' : L'd';
+                d.precision = -1;
+                FormatInteger(out, *a, d);
             }
-            case L's':
-            case L'S': {
-                const FormatArg* a = take();
-                if (!a) break;
-                if (a->kind() == FormatArg::Kind::Text) {
-                    std::wstring_view text = a->IsNullText() ? std::wstring_view(L"(null)") : a->text();
-                    if (spec.precision >= 0 && static_cast<size_t>(spec.precision) < text.size())
-                        text = text.substr(0, static_cast<size_t>(spec.precision));
-                    Pad(out, text, spec, false);
-                } else if (a->kind() == FormatArg::Kind::Float) {
-                    Spec g = spec;
-                    g.conv = L'g';
-                    g.precision = 15;
-                    FormatFloat(out, a->AsDouble(), g);
-                } else if (a->kind() == FormatArg::Kind::Char) {
-                    std::wstring one(1, static_cast<wchar_t>(a->AsUnsigned()));
-                    Pad(out, one, spec, false);
-                } else {
-                    Spec d = spec;
-                    d.conv = a->kind() == FormatArg::Kind::Unsigned ? L'u' : L'd';
-                    d.precision = -1;
-                    FormatInteger(out, *a, d);
-                }
-                break;
-            }
-            default:
-                // Not a conversion we know: keep the text as written.
-                out.append(format.substr(start, i - start));
-                break;
+            break;
+        }
+        default:
+            // Not a conversion we know: keep the text as written.
+            out.append(format.substr(start, i - start));
+            break;
         }
     }
     return out;

@@ -81,9 +81,7 @@ int CompareNoCase(std::wstring_view a, std::wstring_view b) {
     return a.size() < b.size() ? -1 : 1;
 }
 
-bool EqualsNoCase(std::wstring_view a, std::wstring_view b) {
-    return a.size() == b.size() && CompareNoCase(a, b) == 0;
-}
+bool EqualsNoCase(std::wstring_view a, std::wstring_view b) { return a.size() == b.size() && CompareNoCase(a, b) == 0; }
 
 size_t FindNoCase(std::wstring_view text, std::wstring_view what, size_t from) {
     if (what.empty()) return from <= text.size() ? from : std::wstring::npos;

@@ -26,8 +26,7 @@ constexpr std::uint32_t kRegBinary = 3;
 constexpr std::uint32_t kRegDword = 4;
 
 constexpr const wchar_t* kRootNames[] = {
-    L"HKEY_CLASSES_ROOT", L"HKEY_CURRENT_USER", L"HKEY_LOCAL_MACHINE", L"HKEY_USERS",
-    L"HKEY_CURRENT_CONFIG",
+    L"HKEY_CLASSES_ROOT", L"HKEY_CURRENT_USER", L"HKEY_LOCAL_MACHINE", L"HKEY_USERS", L"HKEY_CURRENT_CONFIG",
 };
 
 constexpr const char kHeader[] = "Windows Registry Editor Version 5.00";
@@ -105,11 +104,11 @@ std::wstring Quote(std::wstring_view text) {
     std::wstring out = L"\"";
     for (wchar_t ch : text) {
         switch (ch) {
-            case L'\\': out += L"\\\\"; break;
-            case L'"': out += L"\\\""; break;
-            case L'\n': out += L"\\n"; break;
-            case L'\r': out += L"\\r"; break;
-            default: out.push_back(ch);
+        case L'\\': out += L"\\\\"; break;
+        case L'"': out += L"\\\""; break;
+        case L'\n': out += L"\\n"; break;
+        case L'\r': out += L"\\r"; break;
+        default: out.push_back(ch);
         }
     }
     out.push_back(L'"');
@@ -196,8 +195,8 @@ std::wstring ValueLine(const Value& v) {
     if (v.type == kRegSz && TextForQuoting(v.data, text)) {
         line += Quote(text);
     } else if (v.type == kRegDword && v.data.size() == 4) {
-        std::uint32_t d = v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) |
-                          (static_cast<std::uint32_t>(v.data[3]) << 24);
+        std::uint32_t d =
+            v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) | (static_cast<std::uint32_t>(v.data[3]) << 24);
         static const wchar_t digits[] = L"0123456789abcdef";
         line += L"dword:";
         for (int shift = 28; shift >= 0; shift -= 4) line.push_back(digits[(d >> shift) & 0xF]);
@@ -243,8 +242,8 @@ Parsed ParseData(std::wstring_view s, std::uint32_t& type, std::vector<std::uint
             d = d * 16 + static_cast<std::uint32_t>(h);
         }
         type = kRegDword;
-        data = {static_cast<std::uint8_t>(d), static_cast<std::uint8_t>(d >> 8),
-                static_cast<std::uint8_t>(d >> 16), static_cast<std::uint8_t>(d >> 24)};
+        data = {static_cast<std::uint8_t>(d), static_cast<std::uint8_t>(d >> 8), static_cast<std::uint8_t>(d >> 16),
+                static_cast<std::uint8_t>(d >> 24)};
         return Parsed::Set;
     }
     if (rest.size() >= 4 && CompareNoCase(rest.substr(0, 3), L"hex") == 0) {
@@ -452,14 +451,14 @@ Hive Hive::Parse(std::string_view bytes) {
         std::uint32_t type = 0;
         std::vector<std::uint8_t> bytes;
         switch (ParseData(data, type, bytes)) {
-            case Parsed::Bad: break;
-            case Parsed::Delete: DeleteValue(*current, name); break;
-            case Parsed::Set:
-                SetValue(*current, name, type, std::move(bytes));
-                // A line that is not UTF-8 (a hand-edited Latin-1 text) is written back as it was
-                // read for as long as nothing changes the value.
-                FindValue(*current, name)->raw = raw;
-                break;
+        case Parsed::Bad: break;
+        case Parsed::Delete: DeleteValue(*current, name); break;
+        case Parsed::Set:
+            SetValue(*current, name, type, std::move(bytes));
+            // A line that is not UTF-8 (a hand-edited Latin-1 text) is written back as it was
+            // read for as long as nothing changes the value.
+            FindValue(*current, name)->raw = raw;
+            break;
         }
     }
     return hive;
@@ -511,8 +510,8 @@ std::string UserRegistryPath() {
             struct passwd pw {};
             struct passwd* found = nullptr;
             std::vector<char> buffer(16384);
-            if (getpwuid_r(getuid(), &pw, buffer.data(), buffer.size(), &found) == 0 && found &&
-                found->pw_dir && found->pw_dir[0] == '/')
+            if (getpwuid_r(getuid(), &pw, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir &&
+                found->pw_dir[0] == '/')
                 dir = found->pw_dir;
         }
         if (dir.empty()) return {};
@@ -620,8 +619,7 @@ void RemoveLeftovers(const std::string& path, const std::string& own) {
         std::string full = dir + "/" + std::string(name);
         if (full == own) continue;
         struct stat st {};
-        if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == me)
-            ::unlink(full.c_str());
+        if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == me) ::unlink(full.c_str());
     }
 }
 
@@ -674,17 +672,17 @@ Snapshot Read(const std::string& path) { return ReadFile(path, true); }
 std::wstring Describe(const std::string& path, const Snapshot& snapshot) {
     std::wstring file = PathText(path);
     switch (snapshot.state) {
-        case FileState::Read:
-        case FileState::Missing: return {};
-        case FileState::Unreadable:
-            return L"The settings file " + file + L" can't be read (" + ErrnoText(snapshot.error) +
-                   L"): defaults are used and the file is not written.";
-        case FileState::NotRegular:
-            return L"The settings file " + file +
-                   L" is not a regular file: defaults are used and nothing is written to it.";
-        case FileState::TooLarge:
-            return L"The settings file " + file +
-                   L" is too large to be settings: defaults are used and the file is not written.";
+    case FileState::Read:
+    case FileState::Missing: return {};
+    case FileState::Unreadable:
+        return L"The settings file " + file + L" can't be read (" + ErrnoText(snapshot.error) +
+               L"): defaults are used and the file is not written.";
+    case FileState::NotRegular:
+        return L"The settings file " + file +
+               L" is not a regular file: defaults are used and nothing is written to it.";
+    case FileState::TooLarge:
+        return L"The settings file " + file +
+               L" is too large to be settings: defaults are used and the file is not written.";
     }
     return {};
 }
@@ -713,8 +711,7 @@ bool Update(const std::string& path, const std::function<bool(Hive&)>& change, s
         if (S_ISLNK(st.st_mode))
             return refuse(L"the settings file " + file + L" is a symbolic link, which is not written through.");
         if (!S_ISREG(st.st_mode)) return refuse(L"the settings file " + file + L" is not a regular file.");
-        if (st.st_uid != ::geteuid())
-            return refuse(L"the settings file " + file + L" belongs to another user.");
+        if (st.st_uid != ::geteuid()) return refuse(L"the settings file " + file + L" belongs to another user.");
     }
     std::string dir = DirectoryOf(path);
     if (!MakeDirectories(dir)) return failed(L"can't create the directory of", errno ? errno : ENOTDIR);

@@ -47,7 +47,7 @@ struct Value {
 };
 
 struct Key {
-    std::wstring path;  // full path with the root's name, e.g. HKEY_CURRENT_USER\Software
+    std::wstring path;          // full path with the root's name, e.g. HKEY_CURRENT_USER\Software
     std::vector<Value> values;  // in the order they were added; changed only through Hive
     std::unordered_map<std::wstring, std::size_t> index;  // case-folded name -> position
 };
@@ -69,8 +69,7 @@ public:
     static Value* FindValue(Key& key, std::wstring_view name);
     static const Value* FindValue(const Key& key, std::wstring_view name);
     // Adds the value or replaces the type and data of an existing one (keeping its spelling).
-    static void SetValue(Key& key, std::wstring_view name, std::uint32_t type,
-                         std::vector<std::uint8_t> data);
+    static void SetValue(Key& key, std::wstring_view name, std::uint32_t type, std::vector<std::uint8_t> data);
     static bool DeleteValue(Key& key, std::wstring_view name);
     // Gives the value another name; false when it is missing or another value has that name.
     static bool RenameValue(Key& key, std::wstring_view name, std::wstring_view newName);
@@ -117,7 +116,7 @@ constexpr std::size_t kFileLimit = 4u << 20;
 
 struct Snapshot {
     FileState state = FileState::Missing;
-    int error = 0;  // errno for Unreadable
+    int error = 0;                     // errno for Unreadable
     std::shared_ptr<const Hive> hive;  // never null; empty unless state is Read
 };
 
@@ -139,7 +138,6 @@ Hive Load(const std::string& path);
 // link, a file of another user or a file that can't be read whole is refused. True only when
 // `change` returned true and the new file is in place; otherwise `error` (when given) tells why,
 // and stays empty when `change` declined.
-bool Update(const std::string& path, const std::function<bool(Hive&)>& change,
-            std::wstring* error = nullptr);
+bool Update(const std::string& path, const std::function<bool(Hive&)>& change, std::wstring* error = nullptr);
 
 }  // namespace zentra::regfile

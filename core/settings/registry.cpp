@@ -83,8 +83,7 @@ bool KeyPresent(RegistryStore& store, HKEY root, const CString& path) {
 }
 
 // Reads one value of the key; false when the key or the value is missing.
-bool ReadValue(RegistryStore& store, HKEY root, const CString& path, const CString& name, DWORD& type,
-               Bytes& data) {
+bool ReadValue(RegistryStore& store, HKEY root, const CString& path, const CString& name, DWORD& type, Bytes& data) {
     if (!RootName(root) || !regfile::IsValidSubKeyPath(path)) return false;
     auto hive = LoadRoot(store, root);
     bool exists = false;
@@ -98,8 +97,7 @@ bool ReadValue(RegistryStore& store, HKEY root, const CString& path, const CStri
 }
 
 // Changes the existing key at `path` (the root itself when empty) in one locked write.
-bool ChangeKey(RegistryStore& store, HKEY root, const CString& path,
-               std::function<bool(regfile::Key&)> change) {
+bool ChangeKey(RegistryStore& store, HKEY root, const CString& path, std::function<bool(regfile::Key&)> change) {
     if (!RootName(root) || !Writable(root) || !regfile::IsValidSubKeyPath(path)) return false;
     std::wstring full = FullPath(root, path);
     bool isRoot = path.empty();
@@ -109,8 +107,7 @@ bool ChangeKey(RegistryStore& store, HKEY root, const CString& path,
     });
 }
 
-bool WriteValue(RegistryStore& store, HKEY root, const CString& path, const CString& name, DWORD type,
-                Bytes data) {
+bool WriteValue(RegistryStore& store, HKEY root, const CString& path, const CString& name, DWORD type, Bytes data) {
     if (!regfile::IsValidValueName(name)) return false;
     return ChangeKey(store, root, path, [name, type, data](regfile::Key& key) {
         regfile::Hive::SetValue(key, name, type, data);
@@ -119,8 +116,7 @@ bool WriteValue(RegistryStore& store, HKEY root, const CString& path, const CStr
 }
 
 // Reads a binary value of at most `size` bytes into `out` (zero-filled beyond the stored bytes).
-bool ReadFixed(RegistryStore& store, HKEY root, const CString& path, const CString& name, size_t size,
-               Bytes& out) {
+bool ReadFixed(RegistryStore& store, HKEY root, const CString& path, const CString& name, size_t size, Bytes& out) {
     DWORD type = 0;
     Bytes data;
     if (!ReadValue(store, root, path, name, type, data) || data.size() > size) return false;
@@ -167,8 +163,8 @@ Bytes FromLogFont(const LOGFONTW& lf) {
     Bytes b;
     for (std::int32_t v : {lf.lfHeight, lf.lfWidth, lf.lfEscapement, lf.lfOrientation, lf.lfWeight})
         Put32(b, static_cast<std::uint32_t>(v));
-    for (std::uint8_t v : {lf.lfItalic, lf.lfUnderline, lf.lfStrikeOut, lf.lfCharSet,
-                           lf.lfOutPrecision, lf.lfClipPrecision, lf.lfQuality, lf.lfPitchAndFamily})
+    for (std::uint8_t v : {lf.lfItalic, lf.lfUnderline, lf.lfStrikeOut, lf.lfCharSet, lf.lfOutPrecision,
+                           lf.lfClipPrecision, lf.lfQuality, lf.lfPitchAndFamily})
         b.push_back(v);
     for (char16_t c : lf.lfFaceName) {
         b.push_back(static_cast<std::uint8_t>(c & 0xFF));
@@ -192,8 +188,7 @@ LOGFONTW ToLogFont(const Bytes& b) {
     lf.lfClipPrecision = b[25];
     lf.lfQuality = b[26];
     lf.lfPitchAndFamily = b[27];
-    for (size_t i = 0; i < 32; ++i)
-        lf.lfFaceName[i] = static_cast<char16_t>(b[28 + 2 * i] | (b[29 + 2 * i] << 8));
+    for (size_t i = 0; i < 32; ++i) lf.lfFaceName[i] = static_cast<char16_t>(b[28 + 2 * i] | (b[29 + 2 * i] << 8));
     lf.lfFaceName[31] = 0;
     return lf;
 }
@@ -254,10 +249,13 @@ int CRegistry::EndUpdate() {
     // The changes run again on the file as it is now: values another program saved since
     // BeginUpdate stay, and a change whose key has gone meanwhile is left out.
     std::wstring why;
-    bool ok = regfile::Update(FileOf(store.root), [&changes](regfile::Hive& hive) {
-        for (const Change& change : changes) change(hive);
-        return true;
-    }, &why);
+    bool ok = regfile::Update(
+        FileOf(store.root),
+        [&changes](regfile::Hive& hive) {
+            for (const Change& change : changes) change(hive);
+            return true;
+        },
+        &why);
     if (!why.empty()) store.lastError = why;
     return ok ? 1 : 0;
 }
@@ -283,8 +281,7 @@ int CRegistry::SetKey(CString path, int create) {
 
 int CRegistry::CreateKey(CString path) {
     if (!KeyPresent(*m_pStore, m_hRootKey, path)) {
-        if (!RootName(m_hRootKey) || !Writable(m_hRootKey) || !regfile::IsValidSubKeyPath(path))
-            return 0;
+        if (!RootName(m_hRootKey) || !Writable(m_hRootKey) || !regfile::IsValidSubKeyPath(path)) return 0;
         std::wstring full = FullPath(m_hRootKey, path);
         bool ok = ChangeHive([full](regfile::Hive& hive) {
             hive.Create(full);
@@ -325,9 +322,8 @@ int CRegistry::ValueExists(CString name) {
 }
 
 int CRegistry::DeleteValue(CString name) {
-    return ChangeKey(*m_pStore, m_hRootKey, m_strCurrentPath, [name](regfile::Key& key) {
-               return regfile::Hive::DeleteValue(key, name);
-           })
+    return ChangeKey(*m_pStore, m_hRootKey, m_strCurrentPath,
+                     [name](regfile::Key& key) { return regfile::Hive::DeleteValue(key, name); })
                ? 1
                : 0;
 }
@@ -365,9 +361,9 @@ int CRegistry::GetValueCount() {
 
 int CRegistry::RenameValue(CString oldName, CString newName) {
     if (!regfile::IsValidValueName(newName)) return 0;
-    return ChangeKey(*m_pStore, m_hRootKey, m_strCurrentPath, [oldName, newName](regfile::Key& key) {
-               return regfile::Hive::RenameValue(key, oldName, newName);
-           })
+    return ChangeKey(
+               *m_pStore, m_hRootKey, m_strCurrentPath,
+               [oldName, newName](regfile::Key& key) { return regfile::Hive::RenameValue(key, oldName, newName); })
                ? 1
                : 0;
 }
@@ -414,9 +410,7 @@ DWORD CRegistry::ReadDword(CString name, DWORD defaultValue) {
     return ReadFixed(*m_pStore, m_hRootKey, m_strCurrentPath, name, 4, b) ? Get32(b, 0) : defaultValue;
 }
 
-int CRegistry::WriteDword(CString name, DWORD value) {
-    return WriteInt(name, static_cast<int>(value));
-}
+int CRegistry::WriteDword(CString name, DWORD value) { return WriteInt(name, static_cast<int>(value)); }
 
 DWORD CRegistry::ReadColor(CString name, DWORD defaultValue) { return ReadDword(name, defaultValue); }
 int CRegistry::WriteColor(CString name, DWORD value) { return WriteDword(name, value); }
@@ -475,8 +469,7 @@ int CRegistry::ReadRect(CString name, CRect* rect) {
 int CRegistry::WriteRect(CString name, CRect* rect) {
     if (!rect) return 0;
     Bytes b;
-    for (std::int32_t v : {rect->left, rect->top, rect->right, rect->bottom})
-        Put32(b, static_cast<std::uint32_t>(v));
+    for (std::int32_t v : {rect->left, rect->top, rect->right, rect->bottom}) Put32(b, static_cast<std::uint32_t>(v));
     return WriteValue(*m_pStore, m_hRootKey, m_strCurrentPath, name, REG_BINARY, std::move(b)) ? 1 : 0;
 }
 

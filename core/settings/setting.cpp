@@ -124,10 +124,8 @@ int CSetting::SetHistoryCommands(CStringArray* commands) {
         for (size_t i = 0; i < items.size(); ++i) {
             CString name = Format(L"Item %d", static_cast<int>(i));
             std::vector<std::uint8_t> data = regfile::TextData(items[i]);
-            if (data.size() / 2 - 1 >= regfile::kTextLimit)
-                regfile::Hive::DeleteValue(*key, name);
-            else
-                regfile::Hive::SetValue(*key, name, REG_SZ, std::move(data));
+            if (data.size() / 2 - 1 >= regfile::kTextLimit) regfile::Hive::DeleteValue(*key, name);
+            else regfile::Hive::SetValue(*key, name, REG_SZ, std::move(data));
         }
         return true;
     });
@@ -146,11 +144,9 @@ int CSetting::GetHistoryCommands(CStringArray* commands) {
     if (!key) return 1;
     std::map<int, CString> found;
     for (const auto& value : key->values) {
-        if (value.name.size() < 6 || !EqualsNoCase(std::wstring_view(value.name).substr(0, 5), L"Item "))
-            continue;
+        if (value.name.size() < 6 || !EqualsNoCase(std::wstring_view(value.name).substr(0, 5), L"Item ")) continue;
         std::wstring digits = value.name.substr(5);
-        if (digits.empty() || digits.size() > 9 ||
-            digits.find_first_not_of(L"0123456789") != std::wstring::npos)
+        if (digits.empty() || digits.size() > 9 || digits.find_first_not_of(L"0123456789") != std::wstring::npos)
             continue;
         int index = std::stoi(digits);
         if (index >= count || Format(L"Item %d", index) != L"Item " + digits) continue;

@@ -5,13 +5,9 @@
 
 namespace zentra {
 
-CChar::CChar(const char* text, long length, UINT codePage) : m_nCodePage(codePage) {
-    SetData(text, length);
-}
+CChar::CChar(const char* text, long length, UINT codePage) : m_nCodePage(codePage) { SetData(text, length); }
 
-CChar::CChar(const wchar_t* text, long length, UINT codePage) : m_nCodePage(codePage) {
-    SetData(text, length);
-}
+CChar::CChar(const wchar_t* text, long length, UINT codePage) : m_nCodePage(codePage) { SetData(text, length); }
 
 void CChar::SetData(const char* text, long length) {
     m_ansi.clear();
@@ -68,8 +64,7 @@ long CChar::GetUnicodeLength() const {
 }
 
 void CChar::ConvertTo(UINT codePage) {
-    if (codePage == m_nCodePage || (m_nCodePage == 0 && codePage == static_cast<UINT>(GetACP())))
-        return;
+    if (codePage == m_nCodePage || (m_nCodePage == 0 && codePage == static_cast<UINT>(GetACP()))) return;
     if (m_hasWide) {
         m_nCodePage = codePage;
         m_hasAnsi = false;

@@ -25,47 +25,47 @@ void CFileException::SetFromErrno(int error, const CString& fileName) {
     m_lOsError = error;
     m_strFileName = fileName;
     switch (error) {
-        case 0: m_cause = none; break;
-        case ENOENT: m_cause = fileNotFound; break;
-        case ENOTDIR:
-        case ENAMETOOLONG:
-        case ELOOP: m_cause = badPath; break;
-        case EMFILE:
-        case ENFILE: m_cause = tooManyOpenFiles; break;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-        case EISDIR: m_cause = accessDenied; break;
-        case EBADF: m_cause = invalidFile; break;
-        case ESPIPE: m_cause = badSeek; break;
-        case EIO: m_cause = hardIO; break;
-        case ETXTBSY:
-        case EBUSY: m_cause = sharingViolation; break;
-        case EDEADLK:
-        case ENOLCK: m_cause = lockViolation; break;
-        case ENOSPC:
-        case EDQUOT:
-        case EFBIG: m_cause = diskFull; break;
-        default: m_cause = genericException; break;
+    case 0: m_cause = none; break;
+    case ENOENT: m_cause = fileNotFound; break;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP: m_cause = badPath; break;
+    case EMFILE:
+    case ENFILE: m_cause = tooManyOpenFiles; break;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR: m_cause = accessDenied; break;
+    case EBADF: m_cause = invalidFile; break;
+    case ESPIPE: m_cause = badSeek; break;
+    case EIO: m_cause = hardIO; break;
+    case ETXTBSY:
+    case EBUSY: m_cause = sharingViolation; break;
+    case EDEADLK:
+    case ENOLCK: m_cause = lockViolation; break;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: m_cause = diskFull; break;
+    default: m_cause = genericException; break;
     }
 }
 
 CString CFileException::GetErrorMessage() const {
     const CString& f = m_strFileName.empty() ? CString(L"an unnamed file") : m_strFileName;
     switch (m_cause) {
-        case none: return L"No error occurred.";
-        case fileNotFound: return Format(L"%s was not found.", f);
-        case badPath: return Format(L"%s contains an incorrect path.", f);
-        case tooManyOpenFiles: return Format(L"Could not open %s because there are too many open files.", f);
-        case accessDenied: return Format(L"Access to %s was denied.", f);
-        case invalidFile: return Format(L"An incorrect file handle was associated with %s.", f);
-        case badSeek: return Format(L"An error occurred while setting the file position for %s.", f);
-        case hardIO: return Format(L"A hardware I/O error was reported while accessing %s.", f);
-        case sharingViolation: return Format(L"A sharing violation occurred while accessing %s.", f);
-        case lockViolation: return Format(L"A locking violation occurred while accessing %s.", f);
-        case diskFull: return Format(L"There was not enough space on the disk for %s.", f);
-        case endOfFile: return Format(L"An attempt was made to access %s past its end.", f);
-        default: return Format(L"An unexpected error occurred while accessing %s.", f);
+    case none: return L"No error occurred.";
+    case fileNotFound: return Format(L"%s was not found.", f);
+    case badPath: return Format(L"%s contains an incorrect path.", f);
+    case tooManyOpenFiles: return Format(L"Could not open %s because there are too many open files.", f);
+    case accessDenied: return Format(L"Access to %s was denied.", f);
+    case invalidFile: return Format(L"An incorrect file handle was associated with %s.", f);
+    case badSeek: return Format(L"An error occurred while setting the file position for %s.", f);
+    case hardIO: return Format(L"A hardware I/O error was reported while accessing %s.", f);
+    case sharingViolation: return Format(L"A sharing violation occurred while accessing %s.", f);
+    case lockViolation: return Format(L"A locking violation occurred while accessing %s.", f);
+    case diskFull: return Format(L"There was not enough space on the disk for %s.", f);
+    case endOfFile: return Format(L"An attempt was made to access %s past its end.", f);
+    default: return Format(L"An unexpected error occurred while accessing %s.", f);
     }
 }
 
@@ -79,9 +79,9 @@ BOOL CStdioFile::Open(const wchar_t* path, UINT flags, CFileException* error) {
     m_strFileName = path ? path : L"";
     int oflags = O_CLOEXEC;
     switch (flags & 3) {
-        case modeRead: oflags |= O_RDONLY; break;
-        case modeWrite: oflags |= O_WRONLY; break;
-        default: oflags |= O_RDWR; break;
+    case modeRead: oflags |= O_RDONLY; break;
+    case modeWrite: oflags |= O_WRONLY; break;
+    default: oflags |= O_RDWR; break;
     }
     if (flags & modeCreate) {
         oflags |= O_CREAT;

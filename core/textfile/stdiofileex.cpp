@@ -81,8 +81,7 @@ BOOL CStdioFileEx::ReadString(CString& line) {
         if (m_bIsUnicodeText) {
             if (!(Read(mark, 2) == 2 && mark[0] == 0xFF && mark[1] == 0xFE)) Seek(0, begin);
         } else if (IsUtf8(m_nFileCodePage)) {
-            if (!(Read(mark, 3) == 3 && mark[0] == 0xEF && mark[1] == 0xBB && mark[2] == 0xBF))
-                Seek(0, begin);
+            if (!(Read(mark, 3) == 3 && mark[0] == 0xEF && mark[1] == 0xBB && mark[2] == 0xBF)) Seek(0, begin);
         }
         m_bAtStart = true;  // Seek set it; the flag falls after the first line
     }
@@ -173,8 +172,7 @@ bool CStdioFileEx::IsFileUnicode(const CString& path) {
 
 UINT CStdioFileEx::GetCurrentLocaleCodePage() { return static_cast<UINT>(GetACP()); }
 
-int CStdioFileEx::GetUnicodeStringFromMultiByteString(const char* src, wchar_t* dst, UINT dstChars,
-                                                      UINT codePage) {
+int CStdioFileEx::GetUnicodeStringFromMultiByteString(const char* src, wchar_t* dst, UINT dstChars, UINT codePage) {
     if (!src || !dst || dstChars == 0) return 0;
     std::wstring wide = Decode(src, codePage);
     if (wide.size() + 1 > dstChars) {
@@ -191,8 +189,8 @@ int CStdioFileEx::GetRequiredUnicodeLengthFromMultiByteString(const char* src, U
     return static_cast<int>(Decode(src, codePage).size() + 1);
 }
 
-int CStdioFileEx::GetMultiByteStringFromUnicodeString(const wchar_t* src, char* dst, int dstBytes,
-                                                      UINT codePage, char filler) {
+int CStdioFileEx::GetMultiByteStringFromUnicodeString(const wchar_t* src, char* dst, int dstBytes, UINT codePage,
+                                                      char filler) {
     if (!src || !dst || dstBytes <= 0) return 0;
     std::string bytes = Encode(src, codePage, filler);
     if (bytes.size() + 1 > static_cast<size_t>(dstBytes)) {
@@ -209,8 +207,7 @@ int CStdioFileEx::GetRequiredMultiByteLengthForUnicodeString(const wchar_t* src,
     return static_cast<int>(Encode(src, codePage, '?').size() + 1);
 }
 
-int CStdioFileEx::GetNewUnicodeStringFromMultiByteString(const char* src,
-                                                         CTemplateSmartPtrArray<wchar_t>& dst,
+int CStdioFileEx::GetNewUnicodeStringFromMultiByteString(const char* src, CTemplateSmartPtrArray<wchar_t>& dst,
                                                          int dstChars, UINT codePage) {
     if (!src) return 0;
     int need = GetRequiredUnicodeLengthFromMultiByteString(src, codePage);
@@ -221,8 +218,7 @@ int CStdioFileEx::GetNewUnicodeStringFromMultiByteString(const char* src,
     return GetUnicodeStringFromMultiByteString(src, dst.Get(), static_cast<UINT>(dstChars), codePage);
 }
 
-int CStdioFileEx::GetNewMultiByteStringFromUnicodeString(const wchar_t* src,
-                                                         CTemplateSmartPtrArray<char>& dst,
+int CStdioFileEx::GetNewMultiByteStringFromUnicodeString(const wchar_t* src, CTemplateSmartPtrArray<char>& dst,
                                                          int dstBytes, UINT codePage, char filler) {
     if (!src) return 0;
     int need = GetRequiredMultiByteLengthForUnicodeString(src, codePage);

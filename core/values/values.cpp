@@ -193,8 +193,7 @@ int VariantToSystemTimeWithMilliseconds(double date, SYSTEMTIME& time) {
     // calendar's first.
     SYSTEMTIME truncated;
     const double line = std::max(OleDateToTimeLine(date) - kHalfSecondInDays, kFirstDayOfCalendar);
-    if (!VariantTimeToSystemTime(TimeLineToOleDate(line), truncated))
-        return 0;
+    if (!VariantTimeToSystemTime(TimeLineToOleDate(line), truncated)) return 0;
     truncated.wMilliseconds = static_cast<std::uint16_t>(std::trunc(ms));
     time = truncated;
     return 1;
@@ -228,8 +227,7 @@ CSafeArray::~CSafeArray() { m_variant.Clear(); }
 
 int CSafeArray::SetAt(long index, int value) {
     SAFEARRAY* array = m_variant.vt() == (VT_ARRAY | VT_VARIANT) ? m_variant.parray() : nullptr;
-    if (array == nullptr || index < 0 || static_cast<std::uint64_t>(index) >= array->variants.size())
-        return 0;
+    if (array == nullptr || index < 0 || static_cast<std::uint64_t>(index) >= array->variants.size()) return 0;
     array->variants[static_cast<size_t>(index)] = _variant_t::Int(value);
     return 1;
 }
@@ -240,8 +238,7 @@ int CSafeArray::SetAt(long index, const wchar_t* text) {
 
 int CSafeArray::SetAt(long index, std::wstring_view text) {
     SAFEARRAY* array = m_variant.vt() == (VT_ARRAY | VT_VARIANT) ? m_variant.parray() : nullptr;
-    if (array == nullptr || index < 0 || static_cast<std::uint64_t>(index) >= array->variants.size())
-        return 0;
+    if (array == nullptr || index < 0 || static_cast<std::uint64_t>(index) >= array->variants.size()) return 0;
     // An empty restriction means no restriction: store nothing rather than an empty string.
     array->variants[static_cast<size_t>(index)] = text.empty() ? _variant_t() : _variant_t::Bstr(text);
     return 1;
@@ -315,10 +312,10 @@ CString Type2Name(unsigned int dbmsType, unsigned int row) {
     const bool hasColumn = (dbmsType >= 2 && dbmsType <= 11) || dbmsType == 13 || dbmsType == 14;
     if (!hasColumn) return CString();
     switch (row) {
-        case 1: return L"tinyint";
-        case 2: return L"smallint";
-        case 3: return L"int";
-        default: return CString();
+    case 1: return L"tinyint";
+    case 2: return L"smallint";
+    case 3: return L"int";
+    default: return CString();
     }
 }
 

@@ -135,43 +135,42 @@ bool ValueText(const _variant_t& v, std::wstring& text) {
     const VARTYPE vt = v.vt();
     if (vt & VT_ARRAY) {
         const VARTYPE element = vt & VT_TYPEMASK;
-        if ((element == VT_UI1 || element == VT_I1) && v.parray() != nullptr)
-            return ByteArrayText(*v.parray(), text);
+        if ((element == VT_UI1 || element == VT_I1) && v.parray() != nullptr) return ByteArrayText(*v.parray(), text);
         return false;
     }
     switch (vt) {
-        case VT_EMPTY: text.clear(); return true;
-        case VT_I1:
-        case VT_I2:
-        case VT_I4:
-        case VT_I8:
-        case VT_INT: text = IntegerText(v.intVal()); return true;
-        case VT_UI1:
-        case VT_UI2:
-        case VT_UI4:
-        case VT_UI8:
-        case VT_UINT: text = IntegerText(v.uintVal()); return true;
-        case VT_R4: text = RealText(v.fltVal(), 7); return true;
-        case VT_R8: text = RealText(v.dblVal(), 15); return true;
-        case VT_CY: text = CurrencyToText(v.cyVal()); return true;
-        case VT_DATE: return DateText(v.dblVal(), text);
-        case VT_BSTR: text = v.bstrVal(); return true;
-        case VT_BOOL: text = v.boolVal() ? L"True" : L"False"; return true;
-        case VT_DECIMAL: {
-            const DECIMAL d = v.decVal();
-            if (d.scale > kDecimalMaxScale) return false;
-            text = DecimalToText(d);
-            // The stored digits without the zeros that end the fraction.
-            if (d.scale > 0) {
-                size_t end = text.size();
-                while (text[end - 1] == L'0') --end;
-                if (text[end - 1] == L'.') --end;
-                text.resize(end);
-            }
-            if (text == L"-0") text = L"0";
-            return true;
+    case VT_EMPTY: text.clear(); return true;
+    case VT_I1:
+    case VT_I2:
+    case VT_I4:
+    case VT_I8:
+    case VT_INT: text = IntegerText(v.intVal()); return true;
+    case VT_UI1:
+    case VT_UI2:
+    case VT_UI4:
+    case VT_UI8:
+    case VT_UINT: text = IntegerText(v.uintVal()); return true;
+    case VT_R4: text = RealText(v.fltVal(), 7); return true;
+    case VT_R8: text = RealText(v.dblVal(), 15); return true;
+    case VT_CY: text = CurrencyToText(v.cyVal()); return true;
+    case VT_DATE: return DateText(v.dblVal(), text);
+    case VT_BSTR: text = v.bstrVal(); return true;
+    case VT_BOOL: text = v.boolVal() ? L"True" : L"False"; return true;
+    case VT_DECIMAL: {
+        const DECIMAL d = v.decVal();
+        if (d.scale > kDecimalMaxScale) return false;
+        text = DecimalToText(d);
+        // The stored digits without the zeros that end the fraction.
+        if (d.scale > 0) {
+            size_t end = text.size();
+            while (text[end - 1] == L'0') --end;
+            if (text[end - 1] == L'.') --end;
+            text.resize(end);
         }
-        default: return false;  // VT_NULL, VT_ERROR, VT_VARIANT and unknown codes
+        if (text == L"-0") text = L"0";
+        return true;
+    }
+    default: return false;  // VT_NULL, VT_ERROR, VT_VARIANT and unknown codes
     }
 }
 
@@ -180,9 +179,7 @@ bool ValueText(const _variant_t& v, std::wstring& text) {
 // ---------------------------------------------------------------------------------------------
 // SAFEARRAY and _variant_t
 
-std::size_t SAFEARRAY::Count() const {
-    return elementType == VT_VARIANT ? variants.size() : bytes.size();
-}
+std::size_t SAFEARRAY::Count() const { return elementType == VT_VARIANT ? variants.size() : bytes.size(); }
 
 _variant_t::_variant_t(const _variant_t& other)
     : vt_(other.vt_),
@@ -258,12 +255,12 @@ _variant_t _variant_t::Bool(bool value) {
     return v;
 }
 
-#define ZENTRA_INTEGER_FACTORY(name, type, code) \
-    _variant_t _variant_t::name(type value) {    \
-        _variant_t v;                            \
-        v.vt_ = code;                            \
+#define ZENTRA_INTEGER_FACTORY(name, type, code)   \
+    _variant_t _variant_t::name(type value) {      \
+        _variant_t v;                              \
+        v.vt_ = code;                              \
         v.i64_ = static_cast<std::int64_t>(value); \
-        return v;                                \
+        return v;                                  \
     }
 
 ZENTRA_INTEGER_FACTORY(I1, std::int8_t, VT_I1)
@@ -363,34 +360,34 @@ _variant_t _variant_t::ByValue() const {
         return v;
     }
     switch (type) {
-        case VT_I1: return I1(*static_cast<const std::int8_t*>(ref_));
-        case VT_UI1: return UI1(*static_cast<const std::uint8_t*>(ref_));
-        case VT_I2: return I2(*static_cast<const std::int16_t*>(ref_));
-        case VT_UI2: return UI2(*static_cast<const std::uint16_t*>(ref_));
-        case VT_I4: return I4(*static_cast<const std::int32_t*>(ref_));
-        case VT_UI4: return UI4(*static_cast<const std::uint32_t*>(ref_));
-        case VT_INT: return Int(*static_cast<const std::int32_t*>(ref_));
-        case VT_UINT: return UInt(*static_cast<const std::uint32_t*>(ref_));
-        case VT_I8: return I8(*static_cast<const std::int64_t*>(ref_));
-        case VT_UI8: return UI8(*static_cast<const std::uint64_t*>(ref_));
-        case VT_ERROR: return Error(*static_cast<const std::int32_t*>(ref_));
-        case VT_R4: return R4(*static_cast<const float*>(ref_));
-        case VT_R8: return R8(*static_cast<const double*>(ref_));
-        case VT_DATE: return Date(*static_cast<const double*>(ref_));
-        case VT_CY: return Currency(*static_cast<const CY*>(ref_));
-        case VT_DECIMAL: return Decimal(*static_cast<const DECIMAL*>(ref_));
-        case VT_BSTR: return Bstr(*static_cast<const std::wstring*>(ref_));
-        case VT_BOOL: return Bool(*static_cast<const VARIANT_BOOL*>(ref_) != VARIANT_FALSE);
-        case VT_VARIANT: {
-            const auto& target = *static_cast<const _variant_t*>(ref_);
-            // A variant that refers to another reference is followed once more at most.
-            if (target.vt_ & VT_BYREF) {
-                if (target.vt_ == (VT_BYREF | VT_VARIANT)) return _variant_t();
-                return target.ByValue();
-            }
-            return target;
+    case VT_I1: return I1(*static_cast<const std::int8_t*>(ref_));
+    case VT_UI1: return UI1(*static_cast<const std::uint8_t*>(ref_));
+    case VT_I2: return I2(*static_cast<const std::int16_t*>(ref_));
+    case VT_UI2: return UI2(*static_cast<const std::uint16_t*>(ref_));
+    case VT_I4: return I4(*static_cast<const std::int32_t*>(ref_));
+    case VT_UI4: return UI4(*static_cast<const std::uint32_t*>(ref_));
+    case VT_INT: return Int(*static_cast<const std::int32_t*>(ref_));
+    case VT_UINT: return UInt(*static_cast<const std::uint32_t*>(ref_));
+    case VT_I8: return I8(*static_cast<const std::int64_t*>(ref_));
+    case VT_UI8: return UI8(*static_cast<const std::uint64_t*>(ref_));
+    case VT_ERROR: return Error(*static_cast<const std::int32_t*>(ref_));
+    case VT_R4: return R4(*static_cast<const float*>(ref_));
+    case VT_R8: return R8(*static_cast<const double*>(ref_));
+    case VT_DATE: return Date(*static_cast<const double*>(ref_));
+    case VT_CY: return Currency(*static_cast<const CY*>(ref_));
+    case VT_DECIMAL: return Decimal(*static_cast<const DECIMAL*>(ref_));
+    case VT_BSTR: return Bstr(*static_cast<const std::wstring*>(ref_));
+    case VT_BOOL: return Bool(*static_cast<const VARIANT_BOOL*>(ref_) != VARIANT_FALSE);
+    case VT_VARIANT: {
+        const auto& target = *static_cast<const _variant_t*>(ref_);
+        // A variant that refers to another reference is followed once more at most.
+        if (target.vt_ & VT_BYREF) {
+            if (target.vt_ == (VT_BYREF | VT_VARIANT)) return _variant_t();
+            return target.ByValue();
         }
-        default: return _variant_t();
+        return target;
+    }
+    default: return _variant_t();
     }
 }
 
@@ -399,21 +396,21 @@ bool _variant_t::operator==(const _variant_t& other) const {
     if (vt_ & VT_BYREF) return ref_ == other.ref_;
     if (vt_ & VT_ARRAY) {
         if (!array_ || !other.array_) return array_ == other.array_;
-        return array_->elementType == other.array_->elementType &&
-               array_->variants == other.array_->variants && array_->bytes == other.array_->bytes;
+        return array_->elementType == other.array_->elementType && array_->variants == other.array_->variants &&
+               array_->bytes == other.array_->bytes;
     }
     switch (vt_) {
-        case VT_EMPTY:
-        case VT_NULL: return true;
-        case VT_R4:
-        case VT_R8:
-        case VT_DATE: return dbl_ == other.dbl_;
-        case VT_DECIMAL:
-            return dec_.scale == other.dec_.scale && dec_.sign == other.dec_.sign &&
-                   dec_.Hi32 == other.dec_.Hi32 && dec_.Lo64 == other.dec_.Lo64;
-        case VT_BSTR: return text_ == other.text_;
-        case VT_BOOL: return (i64_ != 0) == (other.i64_ != 0);
-        default: return i64_ == other.i64_;
+    case VT_EMPTY:
+    case VT_NULL: return true;
+    case VT_R4:
+    case VT_R8:
+    case VT_DATE: return dbl_ == other.dbl_;
+    case VT_DECIMAL:
+        return dec_.scale == other.dec_.scale && dec_.sign == other.dec_.sign && dec_.Hi32 == other.dec_.Hi32 &&
+               dec_.Lo64 == other.dec_.Lo64;
+    case VT_BSTR: return text_ == other.text_;
+    case VT_BOOL: return (i64_ != 0) == (other.i64_ != 0);
+    default: return i64_ == other.i64_;
     }
 }
 

@@ -43,14 +43,12 @@ void RegisterVersionBlock(const VersionBlock* block) { g_programBlock.store(bloc
 
 const VersionBlock* GetRegisteredVersionBlock() { return g_programBlock.load(); }
 
-bool VerQueryValue(const VersionBlock& block, std::wstring_view subBlock, const void** value,
-                   unsigned* length) {
+bool VerQueryValue(const VersionBlock& block, std::wstring_view subBlock, const void** value, unsigned* length) {
     if (value == nullptr || length == nullptr) return false;
     if (!subBlock.empty() && subBlock.front() == L'\\') subBlock.remove_prefix(1);
     return OrFallback([&]() -> bool {
         CStringArray parts = Split(subBlock, L'\\');
-        if (parts.size() == 2 && EqualsNoCase(parts[0], L"VarFileInfo") &&
-            EqualsNoCase(parts[1], L"Translation")) {
+        if (parts.size() == 2 && EqualsNoCase(parts[0], L"VarFileInfo") && EqualsNoCase(parts[1], L"Translation")) {
             if (block.translations.empty()) return false;
             *value = block.translations.data();
             *length = static_cast<unsigned>(block.translations.size() * sizeof(std::uint32_t));
@@ -85,8 +83,8 @@ CString CAppVersionInfo::GetVersionInfo(const VersionBlock* module, const CStrin
             std::memcpy(&t, data, sizeof t);
             unsigned language = t & 0xFFFFu;
             unsigned codePage = (t >> 16) & 0xFFFFu;
-            path = Format(L"\\StringFileInfo\\%02X%02X%02X%02X\\%s", language >> 8,
-                          language & 0xFFu, codePage >> 8, codePage & 0xFFu, name);
+            path = Format(L"\\StringFileInfo\\%02X%02X%02X%02X\\%s", language >> 8, language & 0xFFu, codePage >> 8,
+                          codePage & 0xFFu, name);
         } else {
             // No translation, or several: read under the user's language with code page 04B0.
             path = Format(L"\\StringFileInfo\\%04X04B0\\%s", unsigned(kUserDefaultLangId), name);
@@ -133,10 +131,8 @@ CString CAppVersionInfo::FormatVersion(const CString& text) {
 CString CAppVersionInfo::GetFileVersionX() {
     return OrFallback([&]() -> CString {
         if (m_csFileVersion.empty()) {
-            m_csFileVersion =
-                Format(L"Version %s (Build %s)",
-                       FormatVersion(GetVersionInfo(nullptr, L"FileVersion")),
-                       GetVersionInfo(nullptr, L"SpecialBuild"));
+            m_csFileVersion = Format(L"Version %s (Build %s)", FormatVersion(GetVersionInfo(nullptr, L"FileVersion")),
+                                     GetVersionInfo(nullptr, L"SpecialBuild"));
         }
         return m_csFileVersion;
     });
@@ -152,15 +148,11 @@ CString CAppVersionInfo::GetProductVersionX() {
 }
 
 CString AppNameWithVersion(const wchar_t* name) {
-    return OrFallback([&]() -> CString {
-        return Format(L"%s %s", name, CAppVersionInfo::GetProductVersionX());
-    });
+    return OrFallback([&]() -> CString { return Format(L"%s %s", name, CAppVersionInfo::GetProductVersionX()); });
 }
 
 CString AppNameWithVersion(unsigned id) {
-    return OrFallback([&]() -> CString {
-        return AppNameWithVersion(LoadString(id).c_str());
-    });
+    return OrFallback([&]() -> CString { return AppNameWithVersion(LoadString(id).c_str()); });
 }
 
 }  // namespace zentra

@@ -2,9 +2,7 @@
 
 namespace zentra {
 
-CWordPaster::CWordPaster(const wchar_t* text, const wchar_t* keys, const wchar_t* quotes) {
-    Paste(text, keys, quotes);
-}
+CWordPaster::CWordPaster(const wchar_t* text, const wchar_t* keys, const wchar_t* quotes) { Paste(text, keys, quotes); }
 
 void CWordPaster::Paste(const wchar_t* text, const wchar_t* keys, const wchar_t* quotes) {
     m_strKeys = keys && *keys ? keys : kDefaultKeys;
@@ -64,31 +62,21 @@ CString CWordPaster::GetWord(int index) const {
     return m_arrWords[static_cast<size_t>(index)];
 }
 
-int CWordPaster::IsKeys(wchar_t ch) const {
-    return m_strKeys.find(ch) != CString::npos ? 1 : 0;
-}
+int CWordPaster::IsKeys(wchar_t ch) const { return m_strKeys.find(ch) != CString::npos ? 1 : 0; }
 
-int CWordPaster::IsQuotes(wchar_t ch) const {
-    return m_strQuotes.find(ch) != CString::npos ? 1 : 0;
-}
+int CWordPaster::IsQuotes(wchar_t ch) const { return m_strQuotes.find(ch) != CString::npos ? 1 : 0; }
 
 CDelimiter::CDelimiter() : m_map(257) {}
 
-void CDelimiter::Add(const wchar_t* key, const wchar_t* value) {
-    m_map[key ? key : L""] = value ? value : L"";
-}
+void CDelimiter::Add(const wchar_t* key, const wchar_t* value) { m_map[key ? key : L""] = value ? value : L""; }
 
 CString CDelimiter::GetValue(const wchar_t* key) const {
     const auto it = m_map.find(key ? key : L"");
     return it == m_map.end() ? CString() : it->second;
 }
 
-void CDelimiter::Remove(const wchar_t* key) {
-    m_map.erase(key ? key : L"");
-}
+void CDelimiter::Remove(const wchar_t* key) { m_map.erase(key ? key : L""); }
 
-void CDelimiter::RemoveAll() {
-    m_map.clear();
-}
+void CDelimiter::RemoveAll() { m_map.clear(); }
 
 }  // namespace zentra

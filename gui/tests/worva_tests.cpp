@@ -79,8 +79,7 @@ public:
     QString Failure() const {
         if (!m_failure.isEmpty()) return m_failure;
         if (m_tries == 0) return QStringLiteral("no %1 opened").arg(Name());
-        if (m_dialog && m_dialog->isVisible())
-            return QStringLiteral("the %1 is still open").arg(Name());
+        if (m_dialog && m_dialog->isVisible()) return QStringLiteral("the %1 is still open").arg(Name());
         return {};
     }
 
@@ -135,10 +134,8 @@ private:
         for (int i = 0; i < 10; ++i) {
             QWidget* modal = QApplication::activeModalWidget();
             if (!modal) break;
-            if (auto* dialog = qobject_cast<QDialog*>(modal))
-                dialog->done(QDialog::Rejected);
-            else
-                modal->close();
+            if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->done(QDialog::Rejected);
+            else modal->close();
         }
     }
 
@@ -158,8 +155,7 @@ private:
 void ChooseFile(QFileDialog* dialog, const QString& path) {
     const QFileInfo info(path);
     dialog->setDirectory(info.absolutePath());
-    if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
-        name->setText(info.fileName());
+    if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) name->setText(info.fileName());
     static_cast<QDialog*>(dialog)->accept();
 }
 
@@ -384,7 +380,9 @@ private slots:
             QStringList files;
             for (const QString& name : all)
                 for (const QString& pattern : it.value())
-                    if (QRegularExpression(QRegularExpression::wildcardToRegularExpression(pattern)).match(name).hasMatch() &&
+                    if (QRegularExpression(QRegularExpression::wildcardToRegularExpression(pattern))
+                            .match(name)
+                            .hasMatch() &&
                         !files.contains(name))
                         files << name;
             it.value() = files;
@@ -481,9 +479,9 @@ private slots:
         QVERIFY(!view->toPlainText().contains("zzz"));
         // Ctrl+C reaches the child and stops the printout long before its end; the shell stays.
         QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
-        QVERIFY2(WaitFor([&] { return view->IsChildRunning() && !view->IsBusy() && LastLine(view) == "SQL> "; },
-                         120000),
-                 qPrintable(LastLine(view)));
+        QVERIFY2(
+            WaitFor([&] { return view->IsChildRunning() && !view->IsBusy() && LastLine(view) == "SQL> "; }, 120000),
+            qPrintable(LastLine(view)));
         QVERIFY2(view->document()->blockCount() < 2000000, qPrintable(QString::number(view->document()->blockCount())));
         QVERIFY(view->IsChildRunning());
     }
@@ -527,7 +525,8 @@ private slots:
         QFile cmdline(QString("/proc/%1/cmdline").arg(pid));
         QVERIFY(cmdline.open(QIODevice::ReadOnly));
         QByteArray args = cmdline.readAll();
-        QVERIFY2(args.contains("--type"), qPrintable(QString("pid %1: %2").arg(pid).arg(QString::fromLocal8Bit(args.replace('\0', ' ')))));
+        QVERIFY2(args.contains("--type"),
+                 qPrintable(QString("pid %1: %2").arg(pid).arg(QString::fromLocal8Bit(args.replace('\0', ' ')))));
         QVERIFY(!args.contains("Hidden-Pa55"));
         QVERIFY(!args.contains("--password"));
         QVERIFY(qgetenv("ORVANTA_PASSWORD").isNull());  // not left in our own environment
@@ -781,7 +780,8 @@ private slots:
         QTest::keyClicks(&view, ";");
         QTest::keyClick(&view, Qt::Key_Return);
         QVERIFY(view.TypeAheadCount() > 0);
-        QVERIFY2(WaitFor([&] { return view.toPlainText().contains("Query Okay"); }, 60000), qPrintable(LastLine(&view)));
+        QVERIFY2(WaitFor([&] { return view.toPlainText().contains("Query Okay"); }, 60000),
+                 qPrintable(LastLine(&view)));
         QVERIFY(WaitForPrompt(&view));
         const QString text = view.toPlainText();
         // (Under load the child may pause long enough mid-output to count as idle, so where the
@@ -885,7 +885,8 @@ private slots:
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         view.AppendOutput("first\nsecond line\nthird\nSQL> ");
-        QCOMPARE(view.document()->firstBlock().text(), QString("first") + QChar(0x2028) + "second line" + QChar(0x2028) + "third");
+        QCOMPARE(view.document()->firstBlock().text(),
+                 QString("first") + QChar(0x2028) + "second line" + QChar(0x2028) + "third");
         QTextCursor at(view.document());
         at.setPosition(8);
         const QPoint point = view.cursorRect(at).center();
@@ -933,7 +934,8 @@ private slots:
         QCOMPARE(view->toPlainText().count('\n') + 1, CCommandEdit::kMinScrollBack);
         // Complete lines share blocks: the document's records per line stay few.
         QVERIFY2(full.blocks * 4 <= CCommandEdit::kMinScrollBack, qPrintable(QString::number(full.blocks)));
-        QVERIFY2(full.textBytes <= 4 * 2 * view->document()->characterCount(), qPrintable(QString::number(full.textBytes)));
+        QVERIFY2(full.textBytes <= 4 * 2 * view->document()->characterCount(),
+                 qPrintable(QString::number(full.textBytes)));
         view->OnClear();
         const CCommandEdit::StoreFigures cleared = view->GetStoreFigures();
         QCOMPARE(cleared.blocks, 1);
@@ -953,7 +955,8 @@ private slots:
         about.show();
         QVERIFY(QTest::qWaitForWindowExposed(&about));
         const QFontMetrics title(QApplication::font("QMdiSubWindowTitleBar"));
-        QVERIFY2(about.width() >= title.horizontalAdvance("About Orvanta") + 100, qPrintable(QString::number(about.width())));
+        QVERIFY2(about.width() >= title.horizontalAdvance("About Orvanta") + 100,
+                 qPrintable(QString::number(about.width())));
         QVERIFY(about.VersionLabel()->width() >= about.VersionLabel()->sizeHint().width());
         QVERIFY(about.VersionLabel()->height() >= about.VersionLabel()->sizeHint().height());
         QVERIFY(about.Link()->width() >= about.Link()->sizeHint().width());
@@ -1007,8 +1010,9 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         QVERIFY(view.StartChild(Sqlite(dir.filePath("w.db"))));
         QVERIFY(WaitForPrompt(&view));
-        EnterLine(&view, QString::fromUtf8("select 'abcdefgh' as v union all select '中文漢字' union all select 'ÜüØøéèçñ' union all "
-                                           "select 'かなカナ' union all select '한국어글' union all select 'x';"));
+        EnterLine(&view, QString::fromUtf8(
+                             "select 'abcdefgh' as v union all select '中文漢字' union all select 'ÜüØøéèçñ' union all "
+                             "select 'かなカナ' union all select '한국어글' union all select 'x';"));
         QVERIFY(WaitFor([&] { return view.toPlainText().contains("Query Okay"); }));
         QVERIFY(WaitForPrompt(&view));
         const QFontMetricsF metrics(view.font());
@@ -1017,7 +1021,9 @@ private slots:
             int offset = 0;  // lines share a block, parted by line separators
             for (const QString& line : b.text().split(QChar(CPromptEdit::kLineSeparator))) {
                 offset += line.size() + 1;
-                if (!line.startsWith("| ") || !line.contains(QRegularExpression("[a-h\\x{c0}-\\x{ff}\\x{3000}-\\x{d7ff}]{4}"))) continue;
+                if (!line.startsWith("| ") ||
+                    !line.contains(QRegularExpression("[a-h\\x{c0}-\\x{ff}\\x{3000}-\\x{d7ff}]{4}")))
+                    continue;
                 for (QChar c : line) QVERIFY2(c.unicode() < 0x1100 || metrics.inFont(c), qPrintable(QString(c)));
                 QTextCursor at(view.document());
                 at.setPosition(b.position() + offset - 1);
@@ -1025,7 +1031,8 @@ private slots:
             }
         }
         QCOMPARE(ends.size(), 5);
-        for (qreal end : ends) QVERIFY2(qAbs(end - ends.first()) < 0.5, qPrintable(QString("%1 vs %2").arg(end).arg(ends.first())));
+        for (qreal end : ends)
+            QVERIFY2(qAbs(end - ends.first()) < 0.5, qPrintable(QString("%1 vs %2").arg(end).arg(ends.first())));
     }
 
 public:

@@ -28,13 +28,11 @@ TEST(Catalogue, RowsInStoredOrderWithUniqueIds) {
     static_assert(kConnConfCount == 25);
     static_assert(sizeof(g_ConnConfs) / sizeof(g_ConnConfs[0]) == 25);
 
-    const wchar_t* const keys[] = {L"4d",     L"accdb",   L"db2",    L"dbc",      L"dbf",
-                                   L"csv",    L"dsn",     L"fdb|gdb", L"idxs",    L"informix",
-                                   L"ingres", L"lotus",   L"mdb",    L"mimer",    L"mssql",
-                                   L"mysql",  L"netezza", L"olap",   L"oracle",   L"pgsql",
-                                   L"sqlite3", L"sybase", L"teradata", L"xls",    L"xlsx"};
-    const int types[] = {25, 6, 11, 9, 10, 13, 15, 18, 24, 12, 19, 14, 5,
-                         20, 1, 2,  21, 23, 4, 3, 22, 17, 16, 7, 8};
+    const wchar_t* const keys[] = {L"4d",      L"accdb",    L"db2",      L"dbc",    L"dbf",    L"csv",   L"dsn",
+                                   L"fdb|gdb", L"idxs",     L"informix", L"ingres", L"lotus",  L"mdb",   L"mimer",
+                                   L"mssql",   L"mysql",    L"netezza",  L"olap",   L"oracle", L"pgsql", L"sqlite3",
+                                   L"sybase",  L"teradata", L"xls",      L"xlsx"};
+    const int types[] = {25, 6, 11, 9, 10, 13, 15, 18, 24, 12, 19, 14, 5, 20, 1, 2, 21, 23, 4, 3, 22, 17, 16, 7, 8};
     // Every type 1 to 25 once, in the stored (not sorted: csv after dbf) order.
     for (int i = 0; i < kConnConfCount; ++i) {
         SCOPED_TRACE(i);
@@ -77,13 +75,11 @@ TEST(Catalogue, RowFieldsAsStored) {
     EXPECT_EQ(RowByKey(L"4d").nPort, 19813);
     EXPECT_EQ(RowByKey(L"ingres").nPort, 21071);
     EXPECT_EQ(RowByKey(L"pgsql").strDriver, L"POSTGRES");
-    EXPECT_EQ(RowByKey(L"xlsx").strDriver,
-              L"Microsoft Excel Driver (*.xls, *.xlsx, *.xlsm, *.xlsb)");
+    EXPECT_EQ(RowByKey(L"xlsx").strDriver, L"Microsoft Excel Driver (*.xls, *.xlsx, *.xlsm, *.xlsb)");
 }
 
 TEST(Catalogue, FileFiltersEndEveryPartWithATab) {
-    EXPECT_EQ(RowByKey(L"accdb").strFileFilter,
-              L"MS Access 2007 file (*.mdb;*.accd?)\t*.mdb;*.accd?\t");
+    EXPECT_EQ(RowByKey(L"accdb").strFileFilter, L"MS Access 2007 file (*.mdb;*.accd?)\t*.mdb;*.accd?\t");
     EXPECT_EQ(RowByKey(L"sqlite3").strFileFilter, L"SQLite3 Database (*.db;*.db3)\t*.db;*.db3\t");
     EXPECT_EQ(RowByKey(L"dsn").strFileFilter, L"File ODBC DSN (*.dsn)\t*.dsn\t");
     for (int i = 0; i < kConnConfCount; ++i) {
@@ -99,29 +95,28 @@ TEST(Catalogue, FileFiltersEndEveryPartWithATab) {
 
 TEST(Catalogue, TemplatesKeepTheirQuirks) {
     EXPECT_EQ(std::wstring(szFireBird), L"Driver={%drv};UID=%user;PWD=%pwd; DBNAME=%db;");
-    EXPECT_EQ(std::wstring(szInformix),
-              L"Provider=Ifxoledbc; Data Source=%db@%host; User ID=%user;Password=%pwd;");
-    EXPECT_EQ(std::wstring(szLotus),
-              L"Driver={%drv}; Server=%host; Database=%db; Uid=%user; Pwd=%pwd;");
+    EXPECT_EQ(std::wstring(szInformix), L"Provider=Ifxoledbc; Data Source=%db@%host; User ID=%user;Password=%pwd;");
+    EXPECT_EQ(std::wstring(szLotus), L"Driver={%drv}; Server=%host; Database=%db; Uid=%user; Pwd=%pwd;");
     EXPECT_EQ(std::wstring(szIngres),
               L"Driver={%drv};SRVR=%host;DB=%db;Persist Security Info=False;Uid=%user;Pwd=%pwd;"
               L"SELECTLOOPS=N;Extended Properties=\"SERVER=%host;DATABASE=%db;"
               L"SERVERTYPE=INGRES\";");
-    EXPECT_EQ(std::wstring(szXlsx), L"Driver={%drv};Dbq=%db;Extended Properties=\"Excel 12.0;"
-                                    L"HDR=YES\";");
+    EXPECT_EQ(std::wstring(szXlsx),
+              L"Driver={%drv};Dbq=%db;Extended Properties=\"Excel 12.0;"
+              L"HDR=YES\";");
     EXPECT_EQ(std::wstring(szDsn), L"%drv=%db;Uid=%user;Pwd=%pwd;");
-    EXPECT_EQ(std::wstring(szMssql), L"Driver={%drv};Server=%addr,%port;Database=%db;Uid=%user;"
-                                     L"Pwd=%pwd;");
+    EXPECT_EQ(std::wstring(szMssql),
+              L"Driver={%drv};Server=%addr,%port;Database=%db;Uid=%user;"
+              L"Pwd=%pwd;");
     const std::wstring teradata = szTeradata;
     EXPECT_EQ(teradata.substr(teradata.size() - 20), L";MaxRespSize=1048576");
     EXPECT_NE(teradata.find(L"DateTimeForMat=AAA;"), std::wstring::npos);
 
     // Every row's template is the text of its exported constant.
-    const wchar_t* const constants[] = {
-        sz4D,    szAccdb,  szDb2,      szDbc,    szDbf,     szCSV,        szDsn,
-        szFireBird, szMSIDXS, szInformix, szIngres, szLotus, szMdb,        szMimer,
-        szMssql, szMysql,  szNetezza,  szOLAP,   szOracle,  szPgsql,      szSQLite3,
-        szSybaseASE, szTeradata, szXls, szXlsx};
+    const wchar_t* const constants[] = {sz4D,        szAccdb,    szDb2,      szDbc,    szDbf,    szCSV,   szDsn,
+                                        szFireBird,  szMSIDXS,   szInformix, szIngres, szLotus,  szMdb,   szMimer,
+                                        szMssql,     szMysql,    szNetezza,  szOLAP,   szOracle, szPgsql, szSQLite3,
+                                        szSybaseASE, szTeradata, szXls,      szXlsx};
     for (int i = 0; i < kConnConfCount; ++i) {
         SCOPED_TRACE(g_ConnConfs[i].strKey);
         EXPECT_EQ(g_ConnConfs[i].strConnectString, constants[i]);
@@ -129,10 +124,9 @@ TEST(Catalogue, TemplatesKeepTheirQuirks) {
 }
 
 TEST(Catalogue, DownloadPagesOnTheMarkedRows) {
-    const std::set<std::wstring> withPage = {L"4d",     L"accdb",   L"db2",     L"dbc",
-                                             L"fdb|gdb", L"ingres", L"lotus",   L"mimer",
-                                             L"mysql",  L"netezza", L"pgsql",   L"sqlite3",
-                                             L"teradata", L"xlsx"};
+    const std::set<std::wstring> withPage = {L"4d",     L"accdb",   L"db2",      L"dbc",   L"fdb|gdb",
+                                             L"ingres", L"lotus",   L"mimer",    L"mysql", L"netezza",
+                                             L"pgsql",  L"sqlite3", L"teradata", L"xlsx"};
     EXPECT_EQ(withPage.size(), 14u);
     for (int i = 0; i < kConnConfCount; ++i) {
         const CONNECT_STRING_CONFIG& row = g_ConnConfs[i];
@@ -161,12 +155,9 @@ TEST(Catalogue, LinuxDriverFallbacks) {
 
     // Debian's drivers: the PostgreSQL and SQLite3 rows are already found by containment of the
     // upper-cased catalogue name; MariaDB needs its fallback.
-    EXPECT_NE(ToUpper(L"PostgreSQL Unicode").find(ToUpper(RowByKey(L"pgsql").strDriver)),
-              std::wstring::npos);
-    EXPECT_EQ(ToUpper(L"MariaDB Unicode").find(ToUpper(RowByKey(L"mysql").strDriver)),
-              std::wstring::npos);
-    EXPECT_NE(ToUpper(L"MariaDB Unicode").find(ToUpper(LinuxDriverFallbacks(2)[0])),
-              std::wstring::npos);
+    EXPECT_NE(ToUpper(L"PostgreSQL Unicode").find(ToUpper(RowByKey(L"pgsql").strDriver)), std::wstring::npos);
+    EXPECT_EQ(ToUpper(L"MariaDB Unicode").find(ToUpper(RowByKey(L"mysql").strDriver)), std::wstring::npos);
+    EXPECT_NE(ToUpper(L"MariaDB Unicode").find(ToUpper(LinuxDriverFallbacks(2)[0])), std::wstring::npos);
 }
 
 // Every catalogue row's id is a named type, and the dialect records belong to catalogue types;

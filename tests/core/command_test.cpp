@@ -182,12 +182,21 @@ TEST_P(CommandBackend, SelectMarkerReturnsEachInputValue) {
         return L"select cast(? as " + std::wstring(kind() == Kind::MariaDB ? mariaType : sqlType) + L")";
     };
     const std::wstring text = L"Grüße, 東京 — ąčę 🙂";
-    struct Case { const wchar_t* sqlType; const wchar_t* mariaType; int type; long size; _variant_t value; int precision, scale; std::wstring expected; };
+    struct Case {
+        const wchar_t* sqlType;
+        const wchar_t* mariaType;
+        int type;
+        long size;
+        _variant_t value;
+        int precision, scale;
+        std::wstring expected;
+    };
     const Case cases[] = {
         {L"integer", L"signed", adInteger, 0, _variant_t::I4(-123456), 0, 0, L"-123456"},
         {L"bigint", L"signed", adBigInt, 0, _variant_t::I8(-9000000000123LL), 0, 0, L"-9000000000123"},
         {L"double precision", L"double", adDouble, 0, _variant_t::R8(0.125), 0, 0, L"0.125"},
-        {L"numeric(12,4)", L"decimal(12,4)", adNumeric, 0, _variant_t::Bstr(L"-12345678.9012"), 12, 4, L"-12345678.9012"},
+        {L"numeric(12,4)", L"decimal(12,4)", adNumeric, 0, _variant_t::Bstr(L"-12345678.9012"), 12, 4,
+         L"-12345678.9012"},
         {L"varchar(100)", L"char(100)", adVarWChar, 100, _variant_t::Bstr(text), 0, 0, text},
     };
     for (const Case& c : cases) {
@@ -222,8 +231,9 @@ TEST_P(CommandBackend, InsertedParametersReadBackWithTheirTypes) {
     const std::wstring binary = postgres() ? L"bytea" : maria ? L"varbinary(64)" : L"blob";
     const std::wstring dbl = maria ? L"double" : L"double precision";
     const std::wstring stamp = maria ? L"datetime(3)" : L"timestamp";
-    Recreate(table, L"id integer, i integer, b bigint, d " + dbl + L", n numeric(12,4), t varchar(60), dt date, tm time, ts " +
-                        stamp + L", bin " + binary + L", flag smallint");
+    Recreate(table, L"id integer, i integer, b bigint, d " + dbl +
+                        L", n numeric(12,4), t varchar(60), dt date, tm time, ts " + stamp + L", bin " + binary +
+                        L", flag smallint");
 
     CADOCommand insert(&conn, L"insert into " + table + L" values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     const unsigned char bytes[] = {0, 1, 2, 0x7f, 0x80, 0xfe, 0xff, 0, 39, 92};
@@ -234,7 +244,8 @@ TEST_P(CommandBackend, InsertedParametersReadBackWithTheirTypes) {
     ASSERT_EQ(1, insert.AddParameter(L"n", adNumeric, adParamInput, 0, 1234.5678, 12, 4));
     ASSERT_EQ(1, insert.AddParameter(L"t", adVarWChar, adParamInput, 60, L"naïve café ½ 中文"));
     ASSERT_EQ(1, insert.AddParameter(L"dt", adDBDate, adParamInput, 0, _variant_t::Date(MakeDate(1999, 12, 31))));
-    ASSERT_EQ(1, insert.AddParameter(L"tm", adDBTime, adParamInput, 0, _variant_t::Date(MakeDate(1899, 12, 30, 23, 59, 58))));
+    ASSERT_EQ(
+        1, insert.AddParameter(L"tm", adDBTime, adParamInput, 0, _variant_t::Date(MakeDate(1899, 12, 30, 23, 59, 58))));
     ASSERT_EQ(1, insert.AddParameter(L"ts", adDBTimeStamp, adParamInput, 0,
                                      _variant_t::Date(MakeDate(2024, 2, 29, 13, 45, 30, 250))));
     ASSERT_EQ(1, insert.AddParameter(L"bin", adVarBinary, adParamInput, 64, _variant_t::Bytes(bytes, sizeof bytes)));
@@ -375,8 +386,9 @@ TEST_P(CommandBackend, StoredProceduresAsEachDriverSupportsThem) {
     case Kind::PostgreSQL:
     case Kind::PostgreSQLAnsi:
         Exec(L"create or replace function " + fn + L"(a integer) returns integer as 'select a + 1' language sql");
-        Exec(L"create or replace function " + rowsFn +
-             L"(n integer) returns table(k integer, name text) as 'select g, ''n'' || g from generate_series(1, n) g' language sql");
+        Exec(
+            L"create or replace function " + rowsFn +
+            L"(n integer) returns table(k integer, name text) as 'select g, ''n'' || g from generate_series(1, n) g' language sql");
         Exec(L"drop procedure if exists " + proc);
         Exec(L"create procedure " + proc +
              L"(in a text, out b text, out c numeric, out d timestamp, inout e integer) language plpgsql as $$ begin "
@@ -387,10 +399,12 @@ TEST_P(CommandBackend, StoredProceduresAsEachDriverSupportsThem) {
         Exec(L"drop procedure if exists " + rowsFn);
         Exec(L"drop procedure if exists " + proc);
         Exec(L"create function " + fn + L"(a int) returns int deterministic return a + 1");
-        Exec(L"create procedure " + rowsFn + L"(n int) select seq as k, concat('n', seq) as name from seq_1_to_100 where seq <= n");
-        Exec(L"create procedure " + proc +
-             L"(in a varchar(20), out b varchar(20), out c decimal(10,2), out d datetime(3), inout e int) begin "
-             L"select a as echoed; set b = concat(a, 'ü東'); set c = 12.5; set d = '2020-01-02 03:04:05.678'; set e = e * 2; end");
+        Exec(L"create procedure " + rowsFn +
+             L"(n int) select seq as k, concat('n', seq) as name from seq_1_to_100 where seq <= n");
+        Exec(
+            L"create procedure " + proc +
+            L"(in a varchar(20), out b varchar(20), out c decimal(10,2), out d datetime(3), inout e int) begin "
+            L"select a as echoed; set b = concat(a, 'ü東'); set c = 12.5; set d = '2020-01-02 03:04:05.678'; set e = e * 2; end");
         break;
     }
 

@@ -330,8 +330,7 @@ TEST(ConsoleInput, PromptAndHiddenEntryGoToConsoleAndTranscript) {
 
     // Prompt, answer and line break in the transcript, hidden entry included; nothing for the
     // line WaitForChar discarded, nor for the end of input.
-    EXPECT_EQ(ReadFile(dir.path / "in.log"),
-              "User: scott\r\nPassword: tiger\r\nHello %s, %d rows\r\nmore\r\n> ");
+    EXPECT_EQ(ReadFile(dir.path / "in.log"), "User: scott\r\nPassword: tiger\r\nHello %s, %d rows\r\nmore\r\n> ");
 }
 
 TEST(ConsoleInput, CopiesShareTheBuffer) {

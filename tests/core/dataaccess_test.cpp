@@ -126,7 +126,6 @@ protected:
         EXPECT_EQ(vt, v.vt()) << U8(name);
         return info.m_nType == adoType && v.vt() == vt;
     }
-
 };
 
 TEST_P(DataAccessBackend, ConnectsAndReportsTheDbms) {
@@ -250,22 +249,26 @@ TEST_P(DataAccessBackend, TypesAndValues) {
     std::wstring columns;
     switch (kind()) {
     case Kind::SQLite:
-        columns = L"i integer, s smallint, b bigint, d double, n decimal(38,10), v varchar(50), t text, "
-                  L"ts timestamp, dd date, tm time, bl blob";
+        columns =
+            L"i integer, s smallint, b bigint, d double, n decimal(38,10), v varchar(50), t text, "
+            L"ts timestamp, dd date, tm time, bl blob";
         break;
     case Kind::PostgreSQL:
     case Kind::PostgreSQLAnsi:
-        columns = L"i integer, s smallint, b bigint, d double precision, n numeric(38,10), v varchar(50), t text, "
-                  L"ts timestamp(3), dd date, tm time, bl bytea";
+        columns =
+            L"i integer, s smallint, b bigint, d double precision, n numeric(38,10), v varchar(50), t text, "
+            L"ts timestamp(3), dd date, tm time, bl bytea";
         break;
     case Kind::MariaDB:
-        columns = L"i integer, s smallint, b bigint, d double, n decimal(38,10), v varchar(50), t longtext, "
-                  L"ts datetime(3), dd date, tm time, bl longblob";
+        columns =
+            L"i integer, s smallint, b bigint, d double, n decimal(38,10), v varchar(50), t longtext, "
+            L"ts datetime(3), dd date, tm time, bl longblob";
         break;
     }
     Recreate(t, columns);
     const std::wstring blob = testdb::IsPostgres(kind()) ? L"'\\x00ff10'::bytea" : L"x'00ff10'";
-    Exec(L"insert into " + t + L" values (-2147483647, -32768, 9007199254740993, 0.1, "
+    Exec(L"insert into " + t +
+         L" values (-2147483647, -32768, 9007199254740993, 0.1, "
          L"12345678901234567890.1234567890, 'text', 'long', '2009-12-31 23:59:58.120', '2009-12-31', '08:15:00', " +
          blob + L")");
     Exec(L"insert into " + t + L" values (null, null, null, null, null, null, null, null, null, null, null)");
@@ -346,7 +349,8 @@ TEST_P(DataAccessBackend, NumericsBeyondNinetySixBitsStayExactText) {
     const wchar_t* type = kind() == Kind::MariaDB ? L"decimal(60,0)" : L"numeric(60,0)";
     CADORecordSet rs(&conn, 1);
     Query(rs, L"select cast('-123456789012345678901234567890123456789' as " + std::wstring(type) + L") as big, " +
-                  L"cast('0.001' as " + (kind() == Kind::MariaDB ? std::wstring(L"decimal(10,3)") : std::wstring(L"numeric(10,3)")) +
+                  L"cast('0.001' as " +
+                  (kind() == Kind::MariaDB ? std::wstring(L"decimal(10,3)") : std::wstring(L"numeric(10,3)")) +
                   L") as small");
     _variant_t v;
     ASSERT_EQ(1, rs.GetFieldValue(L"big", v));
@@ -400,9 +404,12 @@ TEST_P(DataAccessBackend, LongTextAndBinaryArriveWhole) {
     const std::wstring t = T(L"longs");
     const bool pg = testdb::IsPostgres(kind());
     Recreate(t, std::wstring(L"id integer, t ") + (kind() == Kind::MariaDB ? L"longtext" : L"text") + L", b " +
-                    (pg ? L"bytea" : kind() == Kind::MariaDB ? L"longblob" : L"blob"));
-    const std::wstring text = kind() == Kind::SQLite ? L"replace(hex(zeroblob(60000)), '00', 'ab')" : L"repeat('ab', 60000)";
-    const std::wstring bytes = pg ? L"decode(repeat('00ff', 70000), 'hex')"
+                    (pg                        ? L"bytea"
+                     : kind() == Kind::MariaDB ? L"longblob"
+                                               : L"blob"));
+    const std::wstring text =
+        kind() == Kind::SQLite ? L"replace(hex(zeroblob(60000)), '00', 'ab')" : L"repeat('ab', 60000)";
+    const std::wstring bytes = pg                        ? L"decode(repeat('00ff', 70000), 'hex')"
                                : kind() == Kind::MariaDB ? L"unhex(repeat('00ff', 70000))"
                                                          : L"zeroblob(140000)";
     Exec(L"insert into " + t + L" values (1, " + text + L", " + bytes + L")");
@@ -435,11 +442,14 @@ TEST_P(DataAccessBackend, ValuesLongerThanTheReportedColumnSizeAreNotTruncated) 
     CADORecordSet rs(&conn, 1);
     if (testdb::IsPostgres(kind())) {
         // Unbounded varchar is reported with 255 characters; the values are longer.
-        Query(rs, L"select g, repeat('x', g)::varchar as v, g::numeric * 1e40 as n from generate_series(250, 1300, 50) g");
+        Query(rs,
+              L"select g, repeat('x', g)::varchar as v, g::numeric * 1e40 as n from generate_series(250, 1300, 50) g");
     } else if (kind() == Kind::SQLite) {
         const std::wstring t = T(L"narrow");
         Recreate(t, L"g integer, v varchar(10)");
-        Exec(L"insert into " + t + L" values (250, replace(hex(zeroblob(125)), '00', 'xx')), (1300, replace(hex(zeroblob(650)), '00', 'xx'))");
+        Exec(
+            L"insert into " + t +
+            L" values (250, replace(hex(zeroblob(125)), '00', 'xx')), (1300, replace(hex(zeroblob(650)), '00', 'xx'))");
         Query(rs, L"select g, v from " + t + L" order by g");
     } else {
         GTEST_SKIP() << "MariaDB reports sizes that hold its values";
@@ -461,9 +471,11 @@ TEST_P(DataAccessBackend, ValuesLongerThanTheReportedColumnSizeAreNotTruncated) 
 
 TEST_P(DataAccessBackend, NonAsciiTextRoundTrips) {
     const std::wstring t = T(L"intl");
-    Recreate(t, kind() == Kind::MariaDB ? L"id integer, s varchar(60) character set utf8mb4, l longtext character set utf8mb4"
-                                        : L"id integer, s varchar(60), l text");
-    const std::wstring samples[] = {L"Zoë, café, Ångström, naïve", L"中文字符测试", L"mixed ü 中 €", L"emoji \U0001F600 end"};
+    Recreate(t, kind() == Kind::MariaDB
+                    ? L"id integer, s varchar(60) character set utf8mb4, l longtext character set utf8mb4"
+                    : L"id integer, s varchar(60), l text");
+    const std::wstring samples[] = {L"Zoë, café, Ångström, naïve", L"中文字符测试", L"mixed ü 中 €",
+                                    L"emoji \U0001F600 end"};
     int id = 0;
     for (const auto& s : samples) {
         std::wstring literal = L"'" + s + L"'";
@@ -471,7 +483,8 @@ TEST_P(DataAccessBackend, NonAsciiTextRoundTrips) {
             // For these ANSI-only drivers the driver manager converts statement text as UCS-2 and
             // garbles characters beyond the 16-bit range; the server builds this value, and
             // reading it back is what is tested.
-            literal = kind() == Kind::SQLite ? L"'emoji ' || char(128512) || ' end'" : L"'emoji ' || chr(128512) || ' end'";
+            literal =
+                kind() == Kind::SQLite ? L"'emoji ' || char(128512) || ' end'" : L"'emoji ' || chr(128512) || ' end'";
         }
         Exec(L"insert into " + t + L" values (" + std::to_wstring(++id) + L", " + literal + L", " + literal + L")");
     }
@@ -528,12 +541,14 @@ TEST_P(DataAccessBackend, SchemaRowsets) {
     CADORecordSet rs(&conn, 1);
 
     // Tables: exact names (the '_' in the name is no wildcard), and the type restriction.
-    ASSERT_EQ(1, rs.OpenSchema(adSchemaTables, Restriction(4, 2, _variant_t::Bstr(parent)), nullptr)) << U8(rs.m_strLastError);
+    ASSERT_EQ(1, rs.OpenSchema(adSchemaTables, Restriction(4, 2, _variant_t::Bstr(parent)), nullptr))
+        << U8(rs.m_strLastError);
     ASSERT_EQ(1u, rs.GetRecordCount());
     EXPECT_EQ(parent, TextOf(rs, L"TABLE_NAME"));
     EXPECT_EQ(1, EqualsNoCase(TextOf(rs, L"TABLE_TYPE"), L"TABLE"));
 
-    ASSERT_EQ(1, rs.OpenSchema(adSchemaTables, Restriction(4, 3, _variant_t::Bstr(L"TABLE")), L"")) << U8(rs.m_strLastError);
+    ASSERT_EQ(1, rs.OpenSchema(adSchemaTables, Restriction(4, 3, _variant_t::Bstr(L"TABLE")), L""))
+        << U8(rs.m_strLastError);
     bool sawParent = false, sawView = false;
     for (; !rs.IsEOF(); rs.MoveNext()) {
         sawParent = sawParent || TextOf(rs, L"TABLE_NAME") == parent;
@@ -541,11 +556,15 @@ TEST_P(DataAccessBackend, SchemaRowsets) {
     }
     EXPECT_TRUE(sawParent);
     EXPECT_FALSE(sawView);
-    ASSERT_EQ(1, rs.OpenSchema(adSchemaTables, RestrictionArray({_variant_t(), _variant_t(), _variant_t::Bstr(view), _variant_t::Bstr(L"VIEW")}), nullptr));
+    ASSERT_EQ(1, rs.OpenSchema(
+                     adSchemaTables,
+                     RestrictionArray({_variant_t(), _variant_t(), _variant_t::Bstr(view), _variant_t::Bstr(L"VIEW")}),
+                     nullptr));
     EXPECT_EQ(1u, rs.GetRecordCount());
 
     // Columns in ordinal order with OLE DB's names and ADO type codes.
-    ASSERT_EQ(1, rs.OpenSchema(adSchemaColumns, Restriction(4, 2, _variant_t::Bstr(parent)), nullptr)) << U8(rs.m_strLastError);
+    ASSERT_EQ(1, rs.OpenSchema(adSchemaColumns, Restriction(4, 2, _variant_t::Bstr(parent)), nullptr))
+        << U8(rs.m_strLastError);
     ASSERT_EQ(3u, rs.GetRecordCount());
     const wchar_t* names[] = {L"id", L"name", L"note"};
     for (int i = 0; i < 3; ++i, rs.MoveNext()) {
@@ -577,7 +596,8 @@ TEST_P(DataAccessBackend, SchemaRowsets) {
     }
 
     // Indexes: the statistics row first, then the index rows.
-    ASSERT_EQ(1, rs.OpenSchema(adSchemaIndexes, Restriction(5, 4, _variant_t::Bstr(parent)), nullptr)) << U8(rs.m_strLastError);
+    ASSERT_EQ(1, rs.OpenSchema(adSchemaIndexes, Restriction(5, 4, _variant_t::Bstr(parent)), nullptr))
+        << U8(rs.m_strLastError);
     ASSERT_GE(rs.GetRecordCount(), 3u);
     _variant_t v;
     ASSERT_EQ(1, rs.GetFieldValue(L"INDEX_NAME", v));
@@ -613,7 +633,8 @@ TEST_P(DataAccessBackend, SchemaRowsets) {
     ASSERT_GE(rs.GetRecordCount(), 1u);
     if (server()) {
         bool sawDb = false;
-        for (; !rs.IsEOF(); rs.MoveNext()) sawDb = sawDb || TextOf(rs, L"CATALOG_NAME") == testdb::Widen(testdb::Env("ORVANTA_TEST_DB"));
+        for (; !rs.IsEOF(); rs.MoveNext())
+            sawDb = sawDb || TextOf(rs, L"CATALOG_NAME") == testdb::Widen(testdb::Env("ORVANTA_TEST_DB"));
         EXPECT_TRUE(sawDb);
     }
 
@@ -627,7 +648,8 @@ TEST_P(DataAccessBackend, ProcedureRowsetsSeparateProceduresAndFunctions) {
     switch (kind()) {
     case Kind::SQLite: {
         CADORecordSet rs(&conn, 1);
-        ASSERT_EQ(1, rs.OpenSchema(adSchemaProcedures, Restriction(4, 3, _variant_t::Int(2)), nullptr)) << U8(rs.m_strLastError);
+        ASSERT_EQ(1, rs.OpenSchema(adSchemaProcedures, Restriction(4, 3, _variant_t::Int(2)), nullptr))
+            << U8(rs.m_strLastError);
         EXPECT_EQ(0u, rs.GetRecordCount());
         return;
     }
@@ -715,7 +737,9 @@ TEST_P(DataAccessBackend, DroppedConnectionFailsCleanly) {
     ASSERT_EQ(1, killer.Open(GetParam().connectionString.c_str())) << U8(killer.m_strLastError);
     CADORecordSet k(&killer, 1);
     const std::wstring pid = std::to_wstring(id.intVal());
-    ASSERT_EQ(1, k.Execute((kind() == Kind::MariaDB ? L"kill " + pid : L"select pg_terminate_backend(" + pid + L")").c_str(), nullptr))
+    ASSERT_EQ(
+        1, k.Execute((kind() == Kind::MariaDB ? L"kill " + pid : L"select pg_terminate_backend(" + pid + L")").c_str(),
+                     nullptr))
         << U8(k.m_strLastError);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the server finish the kill
 
@@ -735,15 +759,15 @@ TEST_P(DataAccessBackend, DroppedConnectionFailsCleanly) {
 }
 
 TEST_P(DataAccessBackend, MillionRowsStayCompact) {
-    if (kind() != Kind::SQLite && kind() != Kind::PostgreSQL) GTEST_SKIP() << "run on one embedded and one server backend";
+    if (kind() != Kind::SQLite && kind() != Kind::PostgreSQL)
+        GTEST_SKIP() << "run on one embedded and one server backend";
     CADORecordSet rs(&conn, 1);
-    const std::wstring sql =
-        kind() == Kind::SQLite
-            ? L"with recursive c(x) as (select 1 union all select x + 1 from c where x < 1000000) "
-              L"select x, 'name ' || x, x * 0.5, x % 7, 'row' from c"
-            // Bounded columns only, so the rows come in bound blocks.
-            : L"select x, ('name ' || x)::varchar(20), x * 0.5::float8, x % 7, 'row'::varchar(3) "
-              L"from generate_series(1, 1000000) x";
+    const std::wstring sql = kind() == Kind::SQLite
+                                 ? L"with recursive c(x) as (select 1 union all select x + 1 from c where x < 1000000) "
+                                   L"select x, 'name ' || x, x * 0.5, x % 7, 'row' from c"
+                                 // Bounded columns only, so the rows come in bound blocks.
+                                 : L"select x, ('name ' || x)::varchar(20), x * 0.5::float8, x % 7, 'row'::varchar(3) "
+                                   L"from generate_series(1, 1000000) x";
     Query(rs, sql);
     ASSERT_EQ(1000000u, rs.GetRecordCount());
     // The size of the result as text: every value written out, one byte per character.

@@ -67,8 +67,9 @@ TEST_P(DriverBoundary, SinglePrecisionColumnsInBlocks) {
     ASSERT_EQ(static_cast<unsigned long>(rows), rs.GetRecordCount());
     int mismatches = 0;
     for (int i = 1; !rs.IsEOF(); rs.MoveNext(), ++i) {
-        std::wstring got, want = std::to_wstring(i) + L" " + std::to_wstring(i) + L".5 " + std::to_wstring(i) + L".25 " +
-                                 (i % 2 ? L"1" : L"0") + L" 2001-02-" + two(i % 28 + 1) + L" 10:20:" + two(i % 60);
+        std::wstring got, want = std::to_wstring(i) + L" " + std::to_wstring(i) + L".5 " + std::to_wstring(i) +
+                                 L".25 " + (i % 2 ? L"1" : L"0") + L" 2001-02-" + two(i % 28 + 1) + L" 10:20:" +
+                                 two(i % 60);
         for (int c = 0; c < 6; ++c) {
             _variant_t v;
             ASSERT_EQ(1, rs.GetFieldValue(c, v));
@@ -77,7 +78,8 @@ TEST_P(DriverBoundary, SinglePrecisionColumnsInBlocks) {
             if (c == 5) text = text.substr(text.size() - 8);
             got += (c ? L" " : L"") + text;
         }
-        if (got != want && ++mismatches <= 3) ADD_FAILURE() << "row " << i << ": " << U8(got) << " instead of " << U8(want);
+        if (got != want && ++mismatches <= 3)
+            ADD_FAILURE() << "row " << i << ": " << U8(got) << " instead of " << U8(want);
     }
     EXPECT_EQ(0, mismatches);
 }
@@ -100,7 +102,8 @@ TEST_P(DriverBoundary, TextReachesTheDriverAsTyped) {
         Exec(L"delete from " + t + L" -- 😀\nwhere id = 1");
         EXPECT_EQ("2\n", testdb::NativeQuery(GetParam(), "select count(*) from " + U8(t) + ";"));
         Exec(L"insert into " + t + L" values (10, 'ключ😀é\u00e0\u4e2d')");
-        EXPECT_EQ(U8(L"ключ😀é\u00e0\u4e2d\n"), testdb::NativeQuery(GetParam(), "select name from " + U8(t) + " where id = 10;"));
+        EXPECT_EQ(U8(L"ключ😀é\u00e0\u4e2d\n"),
+                  testdb::NativeQuery(GetParam(), "select name from " + U8(t) + " where id = 10;"));
 
         CADORecordSet rs(&conn, 1);
         Query(rs, L"select name as " + quoted + L" from " + t + L" where id = 10");
@@ -145,9 +148,11 @@ TEST_P(DriverBoundary, SqliteValuesArriveByStorageClass) {
 
     const std::wstring t = T(L"classes");
     Recreate(t, L"k int, i integer, d date, r real, n numeric, ts timestamp");
-    Exec(L"insert into " + t + L" values (1, 7, '2001-02-03', 1.5, 12.25, '2001-02-03 04:05:06'),"
-         L"(2, 'abc', 'yesterday', 'txt', 'n/a', 'later'), (3, 1.5, '2001-13-45', 1.7976931348623157e308, 1e300, 20010101),"
-         L"(4, 9223372036854775807, 20010101, -2, -7, '2001-02-03 04:05:06.5')");
+    Exec(
+        L"insert into " + t +
+        L" values (1, 7, '2001-02-03', 1.5, 12.25, '2001-02-03 04:05:06'),"
+        L"(2, 'abc', 'yesterday', 'txt', 'n/a', 'later'), (3, 1.5, '2001-13-45', 1.7976931348623157e308, 1e300, 20010101),"
+        L"(4, 9223372036854775807, 20010101, -2, -7, '2001-02-03 04:05:06.5')");
     Query(rs, L"select i, d, r, n, ts from " + t + L" order by k");
     const std::vector<std::vector<std::string>> want = {
         {"3:7", "7:2001-02-03 00:00:00", "5:1.5", "5:12.25", "7:2001-02-03 04:05:06"},
@@ -159,9 +164,10 @@ TEST_P(DriverBoundary, SqliteValuesArriveByStorageClass) {
     for (std::size_t row = 0; row < want.size() && !rs.IsEOF(); ++row, rs.MoveNext())
         for (int f = 0; f < 5; ++f) EXPECT_EQ(want[row][f], Typed(rs, f)) << "row " << row + 1 << " field " << f;
     // The same values as sqlite3 shows them.
-    EXPECT_EQ("7|2001-02-03|1.5|12.25\nabc|yesterday|txt|n/a\n1.5|2001-13-45|1.79769313486232e+308|1.0e+300\n"
-              "9223372036854775807|20010101|-2.0|-7\n",
-              testdb::NativeQuery(GetParam(), "select i, d, r, n from " + U8(t) + " order by k;"));
+    EXPECT_EQ(
+        "7|2001-02-03|1.5|12.25\nabc|yesterday|txt|n/a\n1.5|2001-13-45|1.79769313486232e+308|1.0e+300\n"
+        "9223372036854775807|20010101|-2.0|-7\n",
+        testdb::NativeQuery(GetParam(), "select i, d, r, n from " + U8(t) + " order by k;"));
 }
 
 // Splits one line of NativeQuery output into its values.
@@ -185,22 +191,26 @@ TEST_P(DriverBoundary, DatesAndTimesOutsideTheStructuresArriveAsText) {
     std::vector<std::string> odd;  // the values that stay text
     if (kind() == Kind::MariaDB) {
         Recreate(t, L"k int, d date, tm time(6), ts datetime(6)");
-        Exec(L"insert into " + t + L" values (1, '0000-00-00', '100:00:00', '2001-02-03 04:05:06.123456'),"
-             L"(2, '2001-02-03', '-838:59:59.5', '0000-00-00 00:00:00'), (3, '2001-02-03', '10:20:30.25', '2001-02-03 04:05:06')");
-        odd = {"0000-00-00", "100:00:00.000000", "2001-02-03 04:05:06.123456", "-838:59:59.500000", "0000-00-00 00:00:00.000000",
-               "10:20:30.250000"};
+        Exec(
+            L"insert into " + t +
+            L" values (1, '0000-00-00', '100:00:00', '2001-02-03 04:05:06.123456'),"
+            L"(2, '2001-02-03', '-838:59:59.5', '0000-00-00 00:00:00'), (3, '2001-02-03', '10:20:30.25', '2001-02-03 04:05:06')");
+        odd = {"0000-00-00",        "100:00:00.000000",           "2001-02-03 04:05:06.123456",
+               "-838:59:59.500000", "0000-00-00 00:00:00.000000", "10:20:30.250000"};
     } else {
         Recreate(t, L"k int, d date, tm time(6), ts timestamp(6)");
-        Exec(L"insert into " + t + L" values (1, '2001-02-03', '24:00:00', '2001-02-03 04:05:06.123456'),"
-             L"(2, '9999-12-31', '10:20:30.25', '1899-12-30 00:00:00.5'), (3, '1850-03-15', '10:20:30', '2001-02-03 04:05:06')");
+        Exec(
+            L"insert into " + t +
+            L" values (1, '2001-02-03', '24:00:00', '2001-02-03 04:05:06.123456'),"
+            L"(2, '9999-12-31', '10:20:30.25', '1899-12-30 00:00:00.5'), (3, '1850-03-15', '10:20:30', '2001-02-03 04:05:06')");
         odd = {"24:00:00", "2001-02-03 04:05:06.123456", "10:20:30.25"};
     }
     CADORecordSet rs(&conn, 1);
     Query(rs, L"select d, tm, ts from " + t + L" order by k");
     ASSERT_EQ(3u, rs.GetRecordCount());
     for (int k = 1; !rs.IsEOF(); rs.MoveNext(), ++k) {
-        const std::vector<std::string> native =
-            Cells(testdb::NativeQuery(GetParam(), "select d, tm, ts from " + U8(t) + " where k = " + std::to_string(k) + ";"));
+        const std::vector<std::string> native = Cells(testdb::NativeQuery(
+            GetParam(), "select d, tm, ts from " + U8(t) + " where k = " + std::to_string(k) + ";"));
         ASSERT_EQ(3u, native.size());
         for (int f = 0; f < 3; ++f) {
             _variant_t v;
@@ -234,7 +244,8 @@ TEST_P(DriverBoundary, DatesAndTimesOutsideTheStructuresArriveAsText) {
     }
 }
 
-// A string of bits keeps its digits, a single bit is a boolean or its digit; a date before the year 100 (beyond a variant date) arrives as its text.
+// A string of bits keeps its digits, a single bit is a boolean or its digit; a date before the year 100 (beyond a
+// variant date) arrives as its text.
 TEST_P(DriverBoundary, BitsKeepTheirDigitsAndEarlyDatesTheirText) {
     if (kind() == Kind::SQLite) GTEST_SKIP() << "SQLite has neither bit strings nor a date type";
     const std::wstring t = T(L"bits");
@@ -242,7 +253,8 @@ TEST_P(DriverBoundary, BitsKeepTheirDigitsAndEarlyDatesTheirText) {
     Exec(L"insert into " + t + L" values (1, b'1', b'10101', '0050-06-07'), (2, b'0', b'00000', '2001-02-03')");
     CADORecordSet rs(&conn, 1);
     Query(rs, L"select b1, b5, d from " + t + L" order by k");
-    const std::vector<std::vector<std::string>> expected = {{"YES", "10101", "0050-06-07"}, {"NO", "00000", "2001-02-03"}};
+    const std::vector<std::vector<std::string>> expected = {{"YES", "10101", "0050-06-07"},
+                                                            {"NO", "00000", "2001-02-03"}};
     for (const auto& row : expected) {
         ASSERT_FALSE(rs.IsEOF());
         _variant_t b1, b5, d;
@@ -317,7 +329,8 @@ TEST(DriverBoundaryLogin, TimeoutHoldsAgainstASilentServer) {
         silent.SetConnectionTimeout(2);
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(0, silent.Open(testdb::ServerConnectionString(driver, port).c_str()));
-        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
+        const auto seconds =
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
         EXPECT_LE(seconds, 4);
         EXPECT_FALSE(silent.m_strLastError.empty());
     }

@@ -30,8 +30,8 @@ protected:
 // backend can't compare exactly (SQLite dates to the millisecond, its REAL values to fifteen
 // digits); every other pair of entries differs in the table.
 const wchar_t* const kTexts[] = {L"'a'", L"'A'", L"'a '", L"'b'", L"null"};
-const wchar_t* const kStamps[] = {L"'2024-01-01 00:00:00'", L"'2024-01-01 00:00:00.000100'", L"'2024-01-01 00:00:00.000200'",
-                                  L"'2024-01-01 00:00:00.001'"};
+const wchar_t* const kStamps[] = {L"'2024-01-01 00:00:00'", L"'2024-01-01 00:00:00.000100'",
+                                  L"'2024-01-01 00:00:00.000200'", L"'2024-01-01 00:00:00.001'"};
 const wchar_t* const kDoubles[] = {L"0.1", L"0.30000000000000004", L"0.3", L"2.5"};
 
 struct Row {
@@ -42,7 +42,7 @@ struct Row {
 bool Similar(Kind kind, const Row& a, const Row& b) {
     const bool sqlite = kind == Kind::SQLite;
     auto stamp = [&](int i) { return sqlite && i < 3 ? 0 : i; };  // equal to the millisecond
-    auto real = [&](int i) { return sqlite && i == 2 ? 1 : i; };   // equal to fifteen digits
+    auto real = [&](int i) { return sqlite && i == 2 ? 1 : i; };  // equal to fifteen digits
     return a.v == b.v && stamp(a.s) == stamp(b.s) && real(a.x) == real(b.x) && a.n == b.n;
 }
 
@@ -62,8 +62,8 @@ TEST_P(EditProperty, EachEditChangesTheRowAskedForOrNothing) {
             // Few distinct values per column, so that equal and nearly equal rows abound.
             Row row{pick(round == 0 ? 5 : 2), pick(round == 1 ? 4 : 2), pick(round == 2 ? 4 : 2), pick(2)};
             model[tag] = row;
-            values += (values.empty() ? L"(" : L", (") + std::to_wstring(tag) + L", " + kTexts[row.v] + L", " + kStamps[row.s] +
-                      L", " + kDoubles[row.x] + L", " + std::to_wstring(row.n) + L")";
+            values += (values.empty() ? L"(" : L", (") + std::to_wstring(tag) + L", " + kTexts[row.v] + L", " +
+                      kStamps[row.s] + L", " + kDoubles[row.x] + L", " + std::to_wstring(row.n) + L")";
         }
         Exec(L"insert into " + table + L" values " + values);
         // One recordset for the round: its records follow the tags, deleted ones skipped.
@@ -88,7 +88,9 @@ TEST_P(EditProperty, EachEditChangesTheRowAskedForOrNothing) {
             if (remove) {
                 result = rs.Delete();
             } else {
-                result = rs.Edit() == 1 && rs.SetFieldValue(L"n", _variant_t::I4(static_cast<std::int32_t>(fresh))) == 1 ? rs.Update() : -1;
+                result = rs.Edit() == 1 && rs.SetFieldValue(L"n", _variant_t::I4(static_cast<std::int32_t>(fresh))) == 1
+                             ? rs.Update()
+                             : -1;
             }
             if (inTransaction) conn.CommitTrans();
             const std::string what = "round " + std::to_string(round) + " step " + std::to_string(step) + " tag " +
@@ -108,7 +110,8 @@ TEST_P(EditProperty, EachEditChangesTheRowAskedForOrNothing) {
             }
             std::vector<std::string> expected;
             for (const auto& [tag, row] : model) expected.push_back(std::to_string(tag) + "|" + std::to_string(row.n));
-            ASSERT_EQ(expected, testdb::NativeRows(GetParam(), U8(L"select tag, n from " + table + L" order by tag"))) << what;
+            ASSERT_EQ(expected, testdb::NativeRows(GetParam(), U8(L"select tag, n from " + table + L" order by tag")))
+                << what;
         }
     }
     // Both outcomes were exercised.

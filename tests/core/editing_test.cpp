@@ -74,7 +74,7 @@ TEST(EditingClosed, OperationsOnAClosedRecordsetFailOrDoNothing) {
     rs.m_strLastError = L"untouched";
     EXPECT_EQ(0, rs.SetFieldValue(0, CString(L"x")));  // no edit: 0, nothing recorded
     EXPECT_EQ(L"untouched", rs.m_strLastError);
-    EXPECT_EQ(1, rs.Update());  // nothing pending
+    EXPECT_EQ(1, rs.Update());   // nothing pending
     EXPECT_EQ(1, rs.Requery());  // not open
     EXPECT_EQ(1, rs.CanUpdate());
     EXPECT_EQ(0, rs.Edit());
@@ -95,9 +95,10 @@ TEST(EditingPlainSelect, NamesTheTableAndTheColumnsOfOneTableSelects) {
     EXPECT_EQ((std::vector<std::wstring>{L"items"}), p.table);
     EXPECT_TRUE(p.star);
 
-    ASSERT_TRUE(ParsePlainSelect(L"SELECT i.id, name AS n, qty q, qty * 2 AS twice, f(x), 'k', 1, NULL, \"od\"\"d\" "
-                                 L"FROM main.\"my items\" AS i WHERE id IN (SELECT id FROM other, more) ORDER BY 1 LIMIT 5;",
-                                 p));
+    ASSERT_TRUE(
+        ParsePlainSelect(L"SELECT i.id, name AS n, qty q, qty * 2 AS twice, f(x), 'k', 1, NULL, \"od\"\"d\" "
+                         L"FROM main.\"my items\" AS i WHERE id IN (SELECT id FROM other, more) ORDER BY 1 LIMIT 5;",
+                         p));
     EXPECT_EQ((std::vector<std::wstring>{L"main", L"my items"}), p.table);
     EXPECT_FALSE(p.star);
     EXPECT_EQ((std::vector<std::wstring>{L"id", L"name", L"qty", L"", L"", L"", L"", L"", L"od\"d"}), p.columns);
@@ -107,10 +108,11 @@ TEST(EditingPlainSelect, NamesTheTableAndTheColumnsOfOneTableSelects) {
     EXPECT_EQ((std::vector<std::wstring>{L"a"}), p.columns);
 
     for (const wchar_t* refused :
-         {L"select a from t1, t2", L"select a from t1 join t2 on t1.x = t2.x", L"select a from t1 left join t2 using (x)",
-          L"select distinct a from t", L"select a from (select a from t) s", L"select count(*) from t group by a",
-          L"select a from t union select a from u", L"select 1", L"insert into t values (1)", L"select a from t; drop table t",
-          L"select a, * from t", L"select a from t where b = 'unclosed", L"select a from a.b.c.d", L"select a from t x y"})
+         {L"select a from t1, t2", L"select a from t1 join t2 on t1.x = t2.x",
+          L"select a from t1 left join t2 using (x)", L"select distinct a from t", L"select a from (select a from t) s",
+          L"select count(*) from t group by a", L"select a from t union select a from u", L"select 1",
+          L"insert into t values (1)", L"select a from t; drop table t", L"select a, * from t",
+          L"select a from t where b = 'unclosed", L"select a from a.b.c.d", L"select a from t x y"})
         EXPECT_FALSE(ParsePlainSelect(refused, p)) << U8(refused);
 }
 
@@ -148,7 +150,9 @@ protected:
     }
 
     using BackendTest::Exec;
-    void Exec(CADOConnection& c, const std::wstring& sql) { ASSERT_EQ(1, c.Execute(sql.c_str())) << U8(sql) << ": " << U8(c.m_strLastError); }
+    void Exec(CADOConnection& c, const std::wstring& sql) {
+        ASSERT_EQ(1, c.Execute(sql.c_str())) << U8(sql) << ": " << U8(c.m_strLastError);
+    }
     void Open(CADORecordSet& rs, const std::wstring& sql) {
         ASSERT_EQ(1, rs.Open(conn.GetConnection(), sql.c_str(), 1)) << U8(sql) << ": " << U8(rs.m_strLastError);
     }
@@ -174,7 +178,9 @@ protected:
         ADD_FAILURE() << U8(sql) << ": " << U8(rs.m_strLastError);
         return {};
     }
-    std::vector<std::wstring> SeenItems() { return Seen(L"select id, name, qty, note from " + T(L"items") + L" order by id"); }
+    std::vector<std::wstring> SeenItems() {
+        return Seen(L"select id, name, qty, note from " + T(L"items") + L" order by id");
+    }
 
     CADOConnection other;
 };
@@ -478,7 +484,8 @@ TEST_P(EditingBackend, ResultsThatAreNotRowsOfOneTableAreRefused) {
     CADORecordSet join(&conn, 0);
     Open(join, L"select i.id, i.name, t.tag from " + T(L"items") + L" i join " + tags + L" t on t.item = i.id");
     EXPECT_EQ(0, Change(join, L"tag", CString(L"blue")));
-    EXPECT_NE(std::wstring::npos, join.m_strLastError.find(L"Insufficient base table information")) << U8(join.m_strLastError);
+    EXPECT_NE(std::wstring::npos, join.m_strLastError.find(L"Insufficient base table information"))
+        << U8(join.m_strLastError);
     EXPECT_EQ((Rows{L"red"}), Seen(L"select tag from " + tags));
 
     // Naming the table to change makes the join writable for that table's columns.
@@ -611,9 +618,11 @@ struct Item : CADORecordBinding {
 
 TEST_P(EditingBackend, RecordBindingFollowsTheRecordAndAddsRecords) {
     const std::wstring table = T(L"bound");
-    Recreate(table, L"id integer primary key, name varchar(20), note varchar(20), price double precision, "
-                    L"happened date, big integer");
-    Exec(L"insert into " + table + L" values (1, 'short', 'abc', 2.5, '2024-01-02', 7), "
+    Recreate(table,
+             L"id integer primary key, name varchar(20), note varchar(20), price double precision, "
+             L"happened date, big integer");
+    Exec(L"insert into " + table +
+         L" values (1, 'short', 'abc', 2.5, '2024-01-02', 7), "
          L"(2, 'much too long', 'abcd', null, null, 100000)");
     CADORecordSet rs(&conn, 0);
     Open(rs, L"select * from " + table + L" order by id");
@@ -662,7 +671,9 @@ TEST_P(EditingBackend, RecordBindingFollowsTheRecordAndAddsRecords) {
 
     struct Bad : CADORecordBinding {
         int x = 0;
-        std::vector<Entry> GetBindingEntries() override { return {{9, adInteger, &x, sizeof x, nullptr, nullptr, true}}; }
+        std::vector<Entry> GetBindingEntries() override {
+            return {{9, adInteger, &x, sizeof x, nullptr, nullptr, true}};
+        }
     } bad;
     EXPECT_EQ(0, rs.RecordBinding(bad));
 }

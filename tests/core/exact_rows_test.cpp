@@ -44,7 +44,8 @@ TEST(NotOneRowEach, FindsWhatMakesRowsOtherThanTableRows) {
     for (const auto& [sql, what] : cases) EXPECT_EQ(std::wstring(what), NotOneRowEach(sql, false)) << U8(sql);
     EXPECT_EQ(L"", NotOneRowEach(L"select t.a from t join u on u.x = t.a", true));
     // Whatever precedes it, a grouped tail is found.
-    const std::wstring heads[] = {L"select a", L"select (a)", L"select f(a, (b))", L"select a from t where (x in (select 1))"};
+    const std::wstring heads[] = {L"select a", L"select (a)", L"select f(a, (b))",
+                                  L"select a from t where (x in (select 1))"};
     for (const auto& head : heads)
         for (const wchar_t* tail : {L" from t group by a", L" from t union select 1"})
             EXPECT_NE(L"", NotOneRowEach(head + tail, false)) << U8(head + tail);
@@ -195,20 +196,22 @@ TEST_P(ExactRows, ResultsWhoseRowsAreNotTableRowsAreRefused) {
     for (const std::wstring& sql :
          {L"select v, count(*) as c from " + table + L" group by v order by v",
           L"select distinct v from " + table + L" order by v",
-          L"select v, n from " + table + L" where n = (select max(n) from " + table + L") union select v, n from " + table,
+          L"select v, n from " + table + L" where n = (select max(n) from " + table + L") union select v, n from " +
+              table,
           L"select id, v, sum(n) over (partition by v) as s from " + table + L" order by id",
           L"select v from (select v, max(n) as m from " + table + L" group by v) g order by v",
           L"select t.id, t.v from " + table + L" t join " + other + L" o on o.id <= t.id order by t.id limit 2"}) {
         CADORecordSet rs(&conn, 0);
         Open(rs, sql);
         EXPECT_EQ(0, Set(rs, L"v", _variant_t::Bstr(L"zz"))) << U8(sql);
-        EXPECT_NE(std::wstring::npos, rs.m_strLastError.find(L"not rows of one table each")) << U8(sql) << ": " << U8(rs.m_strLastError);
+        EXPECT_NE(std::wstring::npos, rs.m_strLastError.find(L"not rows of one table each"))
+            << U8(sql) << ": " << U8(rs.m_strLastError);
         EXPECT_EQ(before, Native(all)) << U8(sql);
     }
     // A subquery that gives a value or a condition leaves the rows the table's own.
     CADORecordSet rs(&conn, 0);
-    Open(rs, L"select id, v, (select count(*) from " + other + L") as c from " + table + L" where n in (select max(n) from " +
-                 table + L" group by v) order by id");
+    Open(rs, L"select id, v, (select count(*) from " + other + L") as c from " + table +
+                 L" where n in (select max(n) from " + table + L" group by v) order by id");
     ASSERT_EQ(1, Set(rs, L"v", _variant_t::Bstr(L"zz"))) << U8(rs.m_strLastError);
     EXPECT_EQ((Lines{"1|a|1", "2|zz|2", "3|b|3"}), Native(all));
 }
@@ -239,7 +242,8 @@ TEST_P(ExactRows, RowsThatDifferOnlyInCaseOrTrailingBlanksAreToldApart) {
 TEST_P(ExactRows, RowsThatDifferOnlyBelowTheMillisecondAreToldApart) {
     const std::wstring table = T(L"fine");
     Recreate(table, L"tag integer, a integer, s " + Stamp6());
-    Exec(L"insert into " + table + L" values (1, 1, '2024-01-01 00:00:00.000100'), (2, 1, '2024-01-01 00:00:00.000200'), "
+    Exec(L"insert into " + table +
+         L" values (1, 1, '2024-01-01 00:00:00.000100'), (2, 1, '2024-01-01 00:00:00.000200'), "
          L"(3, 1, '2024-01-01 00:00:00.000200')");
     const std::wstring all = L"select tag, a from " + table + L" order by tag";
     CADORecordSet rs(&conn, 0);
@@ -308,7 +312,8 @@ TEST_P(ExactRows, DoublesThatNeedAllTheirDigitsFindTheirRow) {
     Recreate(keyed, L"id integer primary key, x " + type);
     Recreate(loose, L"tag integer, x " + type + L", m decimal(20, 17), v varchar(10)");
     Exec(L"insert into " + keyed + L" values (1, 0.30000000000000004), (2, 0.3), (3, 1.7976931348623157e308)");
-    Exec(L"insert into " + loose + L" values (1, 0.30000000000000004, 0.30000000000000004, 'a'), (2, 0.3, 0.3, 'a'), "
+    Exec(L"insert into " + loose +
+         L" values (1, 0.30000000000000004, 0.30000000000000004, 'a'), (2, 0.3, 0.3, 'a'), "
          L"(3, 1.7976931348623157e308, 0.5, 'a')");
     CADORecordSet rs(&conn, 0);
     Open(rs, L"select id, x from " + keyed + L" order by id");

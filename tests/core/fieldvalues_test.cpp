@@ -23,7 +23,8 @@ namespace {
 
 constexpr VARTYPE kDispatch = 9;  // VT_DISPATCH
 constexpr VARTYPE kUnknown = 13;  // VT_UNKNOWN
-const wchar_t* const kNoItem = L"Item cannot be found in the collection corresponding to the requested name or ordinal.";
+const wchar_t* const kNoItem =
+    L"Item cannot be found in the collection corresponding to the requested name or ordinal.";
 
 DECIMAL Dec(std::uint64_t mantissa, std::uint8_t scale, bool negative = false) {
     DECIMAL d;
@@ -47,22 +48,39 @@ T Got(CADORecordSet& rs, Key field, T start = T()) {
 TEST(VariantConversion, ToBoolAndToIntTakeTheirOwnForms) {
     VARIANT_BOOL target = VARIANT_FALSE;
     // A failure leaves the target as it was (true).
-    struct BoolCase { _variant_t value; int ok; bool expected; };
-    for (const BoolCase& c : {BoolCase{_variant_t(), 1, false}, {_variant_t::Null(), 1, false},
-                              {_variant_t::Bool(true), 1, true}, {_variant_t::ByRef(VT_BOOL, &target), 1, false},
-                              {_variant_t::I4(1), 0, true}, {_variant_t::Bstr(L"true"), 0, true},
-                              {_variant_t::R8(1), 0, true}, {_variant_t::Int(0), 0, true}}) {
+    struct BoolCase {
+        _variant_t value;
+        int ok;
+        bool expected;
+    };
+    for (const BoolCase& c : {BoolCase{_variant_t(), 1, false},
+                              {_variant_t::Null(), 1, false},
+                              {_variant_t::Bool(true), 1, true},
+                              {_variant_t::ByRef(VT_BOOL, &target), 1, false},
+                              {_variant_t::I4(1), 0, true},
+                              {_variant_t::Bstr(L"true"), 0, true},
+                              {_variant_t::R8(1), 0, true},
+                              {_variant_t::Int(0), 0, true}}) {
         SCOPED_TRACE(c.value.vt());
         bool b = c.ok ? !c.expected : true;
         EXPECT_EQ(c.ok, VariantToBool(c.value, b));
         EXPECT_EQ(c.expected, b);
     }
-    struct IntCase { _variant_t value; int ok; int expected; };  // a failure leaves 0
-    for (const IntCase& c : {IntCase{_variant_t::Null(), 1, 0}, {_variant_t::Bool(true), 1, 1},
-                             {_variant_t::Bool(false), 1, 0}, {_variant_t::Int(-2000000000), 1, -2000000000},
-                             {_variant_t::I2(-32768), 1, -32768}, {_variant_t::I4(70000), 1, 70000},
-                             {_variant_t::R8(2.5), 1, 2} /* half to even */, {_variant_t::Bstr(L" 41 "), 1, 41},
-                             {_variant_t::I8(5000000000LL), 0, 0}, {_variant_t::Bstr(L"forty"), 0, 0}}) {
+    struct IntCase {
+        _variant_t value;
+        int ok;
+        int expected;
+    };  // a failure leaves 0
+    for (const IntCase& c : {IntCase{_variant_t::Null(), 1, 0},
+                             {_variant_t::Bool(true), 1, 1},
+                             {_variant_t::Bool(false), 1, 0},
+                             {_variant_t::Int(-2000000000), 1, -2000000000},
+                             {_variant_t::I2(-32768), 1, -32768},
+                             {_variant_t::I4(70000), 1, 70000},
+                             {_variant_t::R8(2.5), 1, 2} /* half to even */,
+                             {_variant_t::Bstr(L" 41 "), 1, 41},
+                             {_variant_t::I8(5000000000LL), 0, 0},
+                             {_variant_t::Bstr(L"forty"), 0, 0}}) {
         SCOPED_TRACE(c.value.vt());
         int i = 7;
         EXPECT_EQ(c.ok, VariantToInt(c.value, i));
@@ -71,7 +89,13 @@ TEST(VariantConversion, ToBoolAndToIntTakeTheirOwnForms) {
 }
 
 TEST(VariantConversion, ToLongAndULongFollowTheVariantCoercion) {
-    struct Case { _variant_t value; bool longOk; long asLong; bool ulongOk; unsigned long asULong; };
+    struct Case {
+        _variant_t value;
+        bool longOk;
+        long asLong;
+        bool ulongOk;
+        unsigned long asULong;
+    };
     std::int32_t target = 123;
     const Case cases[] = {
         {_variant_t(), true, 0, true, 0},
@@ -132,7 +156,11 @@ TEST(VariantConversion, ToLongAndULongFollowTheVariantCoercion) {
 }
 
 TEST(VariantConversion, ToDoubleReadsEveryNumericForm) {
-    struct Case { _variant_t value; int ok; double expected; };  // a failure leaves 0
+    struct Case {
+        _variant_t value;
+        int ok;
+        double expected;
+    };  // a failure leaves 0
     const Case cases[] = {
         {_variant_t(), 1, 0.0},
         {_variant_t::Null(), 1, 0.0},
@@ -166,8 +194,8 @@ TEST(VariantConversion, ToDoubleReadsEveryNumericForm) {
 }
 
 TEST(VariantConversion, ToDateTimeAndCurrencyTakeTheirOwnTypeOnly) {
-    for (const _variant_t& v : {_variant_t::Date(40178.25), _variant_t::Null(), _variant_t(),
-                                _variant_t::R8(40178.25), _variant_t::Bstr(L"12/31/2009")}) {
+    for (const _variant_t& v : {_variant_t::Date(40178.25), _variant_t::Null(), _variant_t(), _variant_t::R8(40178.25),
+                                _variant_t::Bstr(L"12/31/2009")}) {
         SCOPED_TRACE(v.vt());
         COleDateTime dt;
         dt.m_dt = 3;
@@ -201,7 +229,11 @@ TEST(VariantConversion, ToDateTimeAndCurrencyTakeTheirOwnTypeOnly) {
 }
 
 TEST(VariantConversion, ToStringFollowsTheTypeTable) {
-    struct Case { _variant_t value; int result; std::wstring text; };
+    struct Case {
+        _variant_t value;
+        int result;
+        std::wstring text;
+    };
     std::vector<Case> cases = {
         {_variant_t(), 1, L""},
         {_variant_t::Null(), 1, L""},
@@ -262,7 +294,9 @@ protected:
     FieldValuesBackend() : BackendTest(L"va_") {}
     bool pg() const { return postgres(); }
     std::wstring BlobType() const { return pg() ? L"bytea" : kind() == Kind::MariaDB ? L"longblob" : L"blob"; }
-    std::wstring Hex(const std::string& hex) const { return pg() ? L"'\\x" + testdb::Widen(hex) + L"'::bytea" : L"x'" + testdb::Widen(hex) + L"'"; }
+    std::wstring Hex(const std::string& hex) const {
+        return pg() ? L"'\\x" + testdb::Widen(hex) + L"'::bytea" : L"x'" + testdb::Widen(hex) + L"'";
+    }
     // Records n = 1..25, narrowed by `where`.
     std::wstring Numbers(const wchar_t* where = L"") const {
         return L"with recursive g(n) as (select 1 union all select n + 1 from g where n < 25) select n from g " +
@@ -277,8 +311,10 @@ TEST_P(FieldValuesBackend, TypedGettersReadEachKindOfColumn) {
     const std::wstring dbl = pg() ? L"double precision" : L"double";
     Recreate(t, L"id integer, i integer, s smallint, b bigint, d " + dbl + L", n " + numeric + L", v varchar(40), ts " +
                     stamp + L", bl " + BlobType());
-    Exec(L"insert into " + t + L" values (1, 123456, -12, 9007199254740993, 2.5, 12345678.1234, 'text', "
-         L"'2009-12-31 23:59:58', " + Hex("414243") + L")");
+    Exec(L"insert into " + t +
+         L" values (1, 123456, -12, 9007199254740993, 2.5, 12345678.1234, 'text', "
+         L"'2009-12-31 23:59:58', " +
+         Hex("414243") + L")");
     Exec(L"insert into " + t + L" values (2, null, null, null, null, null, null, null, null)");
     CADORecordSet rs(&conn, 1);
     Query(rs, L"select i, s, b, d, n, v, ts, bl from " + t + L" order by id");
@@ -460,7 +496,8 @@ TEST_P(FieldValuesBackend, FieldAndRecordsetProperties) {
 
 TEST_P(FieldValuesBackend, GetStringExportsFromTheCurrentRecord) {
     CADORecordSet rs(&conn, 1);
-    Query(rs, L"select 1 as a, 'x' as b, null as c union all select 2, 'y', 'z' union all select 3, 'w', null order by 1");
+    Query(rs,
+          L"select 1 as a, 'x' as b, null as c union all select 2, 'y', 'z' union all select 3, 'w', null order by 1");
     EXPECT_EQ(L"1\tx\t\r2\ty\tz\r3\tw\t\r", rs.GetString(L"", L"", L"", 0)) << "tab and carriage return";
     EXPECT_EQ(1, rs.IsEOF()) << "the position ends after what was read";
     EXPECT_EQ(L"", rs.GetString(L"", L"", L"", 0));
@@ -547,7 +584,8 @@ protected:
     void SetUp() override {
         FieldValuesBackend::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        Recreate(T(L"fields"), std::wstring(L"id integer, name varchar(20), amount ") + (pg() ? L"double precision" : L"double"));
+        Recreate(T(L"fields"),
+                 std::wstring(L"id integer, name varchar(20), amount ") + (pg() ? L"double precision" : L"double"));
         Exec(L"insert into " + T(L"fields") + L" values (1, 'one', 1.5), (2, null, 2.5)");
     }
     void Open(CADORecordSet& rs) { Query(rs, L"select id, name, amount from " + T(L"fields") + L" order by id"); }

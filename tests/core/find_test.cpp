@@ -20,7 +20,8 @@ namespace {
 
 const wchar_t* const kBadArguments =
     L"Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.";
-const wchar_t* const kNoItem = L"Item cannot be found in the collection corresponding to the requested name or ordinal.";
+const wchar_t* const kNoItem =
+    L"Item cannot be found in the collection corresponding to the requested name or ordinal.";
 
 TEST(FindClosed, OperationsOnAClosedRecordsetFailCleanly) {
     CADORecordSet rs;
@@ -49,8 +50,10 @@ protected:
         const std::wstring numeric = kind() == Kind::MariaDB ? L"decimal(12,2)" : L"numeric(12,2)";
         const std::wstring dbl = postgres() ? L"double precision" : L"double";
         Recreate(table, L"id integer, name varchar(40), amount " + numeric + L", born date, score " + dbl);
-        Exec(L"insert into " + table + L" values (1, 'Alpha', 10.50, '2024-01-31', 1.5), (2, 'beta', 20.00, '2023-06-15', null), "
-             L"(3, 'Gamma', null, null, 3.25), (4, 'alpha two', 10.50, '2024-02-01', -1), (5, 'O''Brien', 5.25, '1999-12-31', 2.0)");
+        Exec(
+            L"insert into " + table +
+            L" values (1, 'Alpha', 10.50, '2024-01-31', 1.5), (2, 'beta', 20.00, '2023-06-15', null), "
+            L"(3, 'Gamma', null, null, 3.25), (4, 'alpha two', 10.50, '2024-02-01', -1), (5, 'O''Brien', 5.25, '1999-12-31', 2.0)");
         Query(rs, L"select * from " + table + L" order by id");
     }
     void TearDown() override {
@@ -164,11 +167,24 @@ TEST_P(FindBackend, CriteriaCompareByTheColumnsType) {
 }
 
 TEST_P(FindBackend, MalformedCriteriaFailWithoutMoving) {
-    const wchar_t* bad[] = {L"name",           L"name =",           L"= 'x'",           L"name = 'unterminated",
-                            L"name ~ 'x'",     L"id = 'abc'",       L"born = #not a date#", L"born = #2024-01-31",
-                            L"name LIKE 'a*b'", L"name LIKE '*a'",  L"name LIKE 5",     L"id = 1 AND id = 2",
-                            L"name = beta",    L"[name = 'x'",      L"id = 1)",         L"id < NULL",
-                            L"id IS 5",        L""};
+    const wchar_t* bad[] = {L"name",
+                            L"name =",
+                            L"= 'x'",
+                            L"name = 'unterminated",
+                            L"name ~ 'x'",
+                            L"id = 'abc'",
+                            L"born = #not a date#",
+                            L"born = #2024-01-31",
+                            L"name LIKE 'a*b'",
+                            L"name LIKE '*a'",
+                            L"name LIKE 5",
+                            L"id = 1 AND id = 2",
+                            L"name = beta",
+                            L"[name = 'x'",
+                            L"id = 1)",
+                            L"id < NULL",
+                            L"id IS 5",
+                            L""};
     rs.MoveFirst();
     rs.MoveNext();
     for (const wchar_t* criteria : bad) {
@@ -240,12 +256,18 @@ TEST_P(FindBackend, ALargeTextSortMatchesACaseBlindReferenceSort) {
     if (kind() != Kind::SQLite) GTEST_SKIP() << "one backend is enough for the order of rows already read";
     const std::wstring big = T(L"sortbig");
     Recreate(big, L"id integer, name varchar(40)");
-    Exec(L"insert into " + big + L" with recursive n(x) as (select 1 union all select x + 1 from n where x < 6000) "
-         L"select x, case x % 9 when 0 then null when 1 then 'Äpfel' when 2 then 'äpfel' when 3 then 'ÖL' when 4 then 'öl' "
-         L"when 5 then 'Ωmega ' || (x % 7) when 6 then 'ωMEGA ' || (x % 5) when 7 then '中文' || (x % 3) else 'Zebra' || (x % 11) end from n");
+    Exec(
+        L"insert into " + big +
+        L" with recursive n(x) as (select 1 union all select x + 1 from n where x < 6000) "
+        L"select x, case x % 9 when 0 then null when 1 then 'Äpfel' when 2 then 'äpfel' when 3 then 'ÖL' when 4 then 'öl' "
+        L"when 5 then 'Ωmega ' || (x % 7) when 6 then 'ωMEGA ' || (x % 5) when 7 then '中文' || (x % 3) else 'Zebra' || (x % 11) end from n");
     CADORecordSet big_rs(&conn, 1);
     Query(big_rs, L"select * from " + big + L" order by id");
-    struct Row { long id; bool null; std::wstring name; };
+    struct Row {
+        long id;
+        bool null;
+        std::wstring name;
+    };
     std::vector<Row> reference;
     for (big_rs.MoveFirst(); !big_rs.IsEOF(); big_rs.MoveNext()) {
         _variant_t v;

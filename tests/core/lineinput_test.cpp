@@ -31,7 +31,9 @@ struct Pipe {
         for (int f : fd)
             if (f >= 0) close(f);
     }
-    void Write(const std::string& bytes) { ASSERT_EQ(write(fd[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+    void Write(const std::string& bytes) {
+        ASSERT_EQ(write(fd[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
     void CloseWrite() {
         close(fd[1]);
         fd[1] = -1;
@@ -44,7 +46,8 @@ TEST(LineInputInject, KeysAreReadAsTheirCharacters) {
     CInput input(nullptr, in.fd[0], out.fd[1]);
     // Letters, digits, keypad keys, Space; keys without a character (Left 0x25, Shift 0x10,
     // F1 0x70, Escape 0x1B, Backspace 0x08) are ignored; Enter ends the line.
-    for (int key : {int('S'), 0x25, int('Q'), 0x10, int('L'), 32, int('4'), 0x62, 0x70, 0x6B, 0x1B, 0x6A, 0x6D, 0x6E, 0x6F, 0x08, 13})
+    for (int key : {int('S'), 0x25, int('Q'), 0x10, int('L'), 32, int('4'), 0x62, 0x70, 0x6B, 0x1B, 0x6A, 0x6D, 0x6E,
+                    0x6F, 0x08, 13})
         input.InjectKey(key);
     EXPECT_EQ(input.GetString(0), L"SQL 42+*-./");
     EXPECT_EQ(input.IsEof(), 0);
@@ -126,7 +129,9 @@ protected:
         setlocale(LC_ALL, m_locale.c_str());
     }
 
-    void Type(const std::string& bytes) { ASSERT_EQ(write(m_master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+    void Type(const std::string& bytes) {
+        ASSERT_EQ(write(m_master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
     // Reads the terminal until `text` shows (safety limit only).
     bool Seen(const std::string& text) {
         for (int i = 0; i < 200 && m_screen.find(text) == std::string::npos; ++i) {

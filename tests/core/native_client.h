@@ -20,14 +20,15 @@ inline std::vector<std::string> NativeRows(const Backend& backend, const std::st
         const std::wstring& cs = backend.connectionString;
         const std::size_t at = cs.find(L"Database=") + 9;
         const std::wstring file = cs.substr(at, cs.find(L';', at) - at);
-        command = "sqlite3 -bail -separator '|' -nullvalue NULL " + ShellQuote(std::string(file.begin(), file.end())) + " " +
-                  ShellQuote(sql);
+        command = "sqlite3 -bail -separator '|' -nullvalue NULL " + ShellQuote(std::string(file.begin(), file.end())) +
+                  " " + ShellQuote(sql);
         break;
     }
     case Kind::PostgreSQL:
     case Kind::PostgreSQLAnsi:
-        command = "PGPASSWORD=" + ShellQuote(Env("ORVANTA_TEST_PASSWORD")) + " psql -X -q -At -F '|' -P null=NULL -v ON_ERROR_STOP=1 " +
-                  "-h 127.0.0.1 -p " + Env("ORVANTA_TEST_PG_PORT") + " -U " + ShellQuote(Env("ORVANTA_TEST_USER")) + " -d " +
+        command = "PGPASSWORD=" + ShellQuote(Env("ORVANTA_TEST_PASSWORD")) +
+                  " psql -X -q -At -F '|' -P null=NULL -v ON_ERROR_STOP=1 " + "-h 127.0.0.1 -p " +
+                  Env("ORVANTA_TEST_PG_PORT") + " -U " + ShellQuote(Env("ORVANTA_TEST_USER")) + " -d " +
                   ShellQuote(Env("ORVANTA_TEST_DB")) + " -c " + ShellQuote(sql);
         break;
     case Kind::MariaDB:
@@ -48,7 +49,8 @@ inline std::vector<std::string> NativeRows(const Backend& backend, const std::st
         if (end == std::string::npos) end = out.size();
         std::string row = out.substr(start, end - start);
         if (backend.kind == Kind::MariaDB)
-            for (char& ch : row) if (ch == '\t') ch = '|';
+            for (char& ch : row)
+                if (ch == '\t') ch = '|';
         rows.push_back(row);
         start = end + 1;
     }

@@ -29,8 +29,7 @@ namespace {
 constexpr const char* kChildVariable = "ORVANTA_ODBCENUM_SCENARIO";
 
 std::string Line(const char* tag, int rc, const CString& a, const CString& b) {
-    return std::string(tag) + " " + std::to_string(rc) + " [" + WideToUtf8(a) + "] [" +
-           WideToUtf8(b) + "]\n";
+    return std::string(tag) + " " + std::to_string(rc) + " [" + WideToUtf8(a) + "] [" + WideToUtf8(b) + "]\n";
 }
 
 std::string DriverTranscript() {
@@ -71,8 +70,7 @@ struct ScenarioHook {
     ScenarioHook() {
         const char* scenario = std::getenv(kChildVariable);
         if (scenario == nullptr) return;
-        std::string out = std::strcmp(scenario, "drivers") == 0 ? DriverTranscript()
-                                                                : SourceTranscript();
+        std::string out = std::strcmp(scenario, "drivers") == 0 ? DriverTranscript() : SourceTranscript();
         std::fwrite(out.data(), 1, out.size(), stdout);
         std::fflush(stdout);
         std::exit(0);
@@ -241,18 +239,23 @@ TEST(OdbcEnum, LongNamesAreCutNotGarbled) {
     ASSERT_FALSE(dir.path().empty());
     const std::string longDriver(300, 'N');
     const std::string longSource(300, 'S');
-    dir.Configure("[" + longDriver + "]\nDriver=/nonexistent/x.so\n", "", "[" + longSource + "]\nDriver=" + longDriver + "\n");
+    dir.Configure("[" + longDriver + "]\nDriver=/nonexistent/x.so\n", "",
+                  "[" + longSource + "]\nDriver=" + longDriver + "\n");
     // Texts longer than the 255-character buffers arrive cut to 254 characters.
     const std::string cutDriver(254, 'N');
     const std::string cutSource(254, 'S');
-    EXPECT_EQ(RunScenario("drivers", dir),
-              "first 1 [" + cutDriver + "] [Driver=/nonexistent/x.so]\n"
-              "next 0 [" + cutDriver + "] [Driver=/nonexistent/x.so]\n"
-              "after 0 [" + cutDriver + "] [Driver=/nonexistent/x.so]\n"
-              "restart 1 [" + cutDriver + "] [Driver=/nonexistent/x.so]\n");
+    EXPECT_EQ(RunScenario("drivers", dir), "first 1 [" + cutDriver +
+                                               "] [Driver=/nonexistent/x.so]\n"
+                                               "next 0 [" +
+                                               cutDriver +
+                                               "] [Driver=/nonexistent/x.so]\n"
+                                               "after 0 [" +
+                                               cutDriver +
+                                               "] [Driver=/nonexistent/x.so]\n"
+                                               "restart 1 [" +
+                                               cutDriver + "] [Driver=/nonexistent/x.so]\n");
     std::string sources = RunScenario("sources", dir);
-    EXPECT_EQ(sources.substr(0, sources.find('\n') + 1),
-              "type0 1 [" + cutSource + "] [" + cutDriver + "]\n");
+    EXPECT_EQ(sources.substr(0, sources.find('\n') + 1), "type0 1 [" + cutSource + "] [" + cutDriver + "]\n");
 }
 
 TEST(OdbcEnum, NonAsciiNamesArriveWhole) {

@@ -62,8 +62,7 @@ TEST(PipeSplit, BackslashEscapes) {
 TEST(PipeSplit, FrontEndCommandLineRoundTrips) {
     // The front end doubles every backslash and quotes the values.
     EXPECT_EQ(SplitCommandLine(L"orva --type mssql --host \"srv\\\\inst\" --database \"C:\\\\db\\\\x.mdb\""),
-              (CStringArray{L"orva", L"--type", L"mssql", L"--host", L"srv\\inst", L"--database",
-                            L"C:\\db\\x.mdb"}));
+              (CStringArray{L"orva", L"--type", L"mssql", L"--host", L"srv\\inst", L"--database", L"C:\\db\\x.mdb"}));
     // A password with an apostrophe and shell characters arrives unchanged: nothing expands.
     EXPECT_EQ(SplitCommandLine(L"--password \"it's $HOME *\" ~ `id`"),
               (CStringArray{L"--password", L"it's $HOME *", L"~", L"`id`"}));
@@ -82,7 +81,11 @@ CString DecodeCut(std::string_view bytes, size_t cut, int codePage) {
 }
 
 TEST(PipeDecoder, Utf8CharacterCutAtAnyPointIsKept) {
-    const std::string bytes = "a\xC3\xA9" "b\xE2\x82\xAC" "c\xF0\x9F\x98\x80" "d";  // a é b € c 😀 d
+    const std::string bytes =
+        "a\xC3\xA9"
+        "b\xE2\x82\xAC"
+        "c\xF0\x9F\x98\x80"
+        "d";  // a é b € c 😀 d
     const CString expected = L"a\u00E9b\u20ACc\U0001F600d";
     for (size_t cut = 0; cut <= bytes.size(); ++cut)
         EXPECT_EQ(DecodeCut(bytes, cut, CP_UTF8), expected) << "cut at " << cut;
@@ -102,8 +105,8 @@ TEST(PipeDecoder, HeldBackBytesAndFlush) {
 
 TEST(PipeDecoder, CombiningCodePagesLoseNothingAndJoinAcrossPieces) {
     // 1255: bet, then dagesh; 1258: "a", then a combining acute accent; each also as the last byte.
-    for (auto [codePage, bytes] : {std::pair{1255, std::string("\xE1\xCC \xE0\xE1")},
-                                   std::pair{1258, std::string("a\xEC xa")}}) {
+    for (auto [codePage, bytes] :
+         {std::pair{1255, std::string("\xE1\xCC \xE0\xE1")}, std::pair{1258, std::string("a\xEC xa")}}) {
         const CString whole = MultiByteToWide(bytes, codePage);
         EXPECT_EQ(whole.size(), 4u) << codePage;  // joined, and the last letter kept
         for (size_t cut = 0; cut <= bytes.size(); ++cut) {
@@ -130,7 +133,9 @@ TEST(PipeDecoder, CombiningCodePagesLoseNothingAndJoinAcrossPieces) {
 TEST(PipeDecoder, DoubleByteCodePages) {
     // GBK: 中 is D6 D0; the trail byte D0 also lies in the lead range, so boundaries come from
     // walking the text from its start.
-    const std::string gbk = "a\xD6\xD0\xD6\xD0" "b";
+    const std::string gbk =
+        "a\xD6\xD0\xD6\xD0"
+        "b";
     for (size_t cut = 0; cut <= gbk.size(); ++cut)
         EXPECT_EQ(DecodeCut(gbk, cut, 936), L"a\u4E2D\u4E2Db") << "cut at " << cut;
     // GB18030 four-byte form (every character beyond the first plane): any cut waits for the rest.
@@ -499,7 +504,8 @@ TEST(PipeProcess, StartFailsCleanlyForAMissingProgram) {
 
 TEST(PipeProcess, ChildLeadsItsOwnSessionAndCtrlCStaysInIt) {
     // The child starts with default dispositions and no blocked signals, whatever the owner has.
-    struct sigaction ignore{}, old{};
+    struct sigaction ignore {
+    }, old{};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGINT, &ignore, &old);
     sigset_t intSet, oldMask;

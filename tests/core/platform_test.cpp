@@ -42,9 +42,9 @@ TEST(Format, ConversionsOfTheStringTables) {
     EXPECT_EQ(Format(L"%02X%02X", 4, 0xB0), L"04B0");
     EXPECT_EQ(Format(L"100%%"), L"100%");
     EXPECT_EQ(Format(L"%ld.%03d", 61L, 234), L"61.234");
-    EXPECT_EQ(Format(L"%I64d %I64u", std::numeric_limits<std::int64_t>::min(),
-                     std::numeric_limits<std::uint64_t>::max()),
-              L"-9223372036854775808 18446744073709551615");
+    EXPECT_EQ(
+        Format(L"%I64d %I64u", std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::uint64_t>::max()),
+        L"-9223372036854775808 18446744073709551615");
     EXPECT_EQ(Format(L"%-5s|%5s", L"ab", L"cd"), L"ab   |   cd");
     EXPECT_EQ(Format(L"%.2s", L"abcdef"), L"ab");
     EXPECT_EQ(Format(L"%u", -1), L"4294967295");  // reinterpreted at the argument's own width
@@ -67,8 +67,7 @@ TEST(Format, ArgumentsNeverReformatAndNeverOverrun) {
 TEST(Format, NumbersUseAPointWhateverTheLocale) {
     const char* old = setlocale(LC_NUMERIC, nullptr);
     std::string saved = old ? old : "C";
-    bool german = setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr ||
-                  setlocale(LC_NUMERIC, "fr_FR.UTF-8") != nullptr;
+    bool german = setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr || setlocale(LC_NUMERIC, "fr_FR.UTF-8") != nullptr;
     EXPECT_EQ(Format(L"%.3f", 1.5), L"1.500");
     EXPECT_EQ(Format(L"%g", 0.25), L"0.25");
     EXPECT_EQ(Format(L"%8.2f|%-8.1f|", -3.14159, 2.0), L"   -3.14|2.0     |");
@@ -85,9 +84,13 @@ TEST(CodePage, RoundTripsAndDefaultCharacter) {
     EXPECT_EQ(WideToUtf16(L"\U0001F600").size(), 2u);  // a surrogate pair
 
     // Windows-1252: ü is 0xFC; Chinese is not in the code page and becomes '?'.
-    EXPECT_EQ(WideToMultiByte(L"Grüße", 1252), std::string("Gr\xFC\xDF" "e"));
+    EXPECT_EQ(WideToMultiByte(L"Grüße", 1252), std::string("Gr\xFC\xDF"
+                                                           "e"));
     EXPECT_EQ(WideToMultiByte(L"a中b", 1252), "a?b");
-    EXPECT_EQ(MultiByteToWide("Gr\xFC\xDF" "e", 1252), L"Grüße");
+    EXPECT_EQ(MultiByteToWide("Gr\xFC\xDF"
+                              "e",
+                              1252),
+              L"Grüße");
 
     // Double-byte code pages.
     EXPECT_EQ(MultiByteToWide(WideToMultiByte(L"中文", 936), 936), L"中文");
@@ -101,7 +104,9 @@ TEST(CodePage, RoundTripsAndDefaultCharacter) {
 
 TEST(CodePage, BrokenInputBecomesReplacementCharacters) {
     // A stray continuation byte and a truncated sequence never swallow the following text.
-    EXPECT_EQ(Utf8ToWide("a\x80" "b\xE4\xB8"), L"a\uFFFDb\uFFFD\uFFFD");
+    EXPECT_EQ(Utf8ToWide("a\x80"
+                         "b\xE4\xB8"),
+              L"a\uFFFDb\uFFFD\uFFFD");
     // An overlong encoding of '/' is rejected.
     EXPECT_EQ(Utf8ToWide("\xC0\xAF"), L"\uFFFD\uFFFD");
     // A lone surrogate in UTF-16 input.

@@ -359,8 +359,12 @@ TEST_F(SettingsTest, TextLimitsAndTypes) {
     for (int i = 0; i < 255; ++i) hex255 += "41,00,";
     WriteFile(UserFile(), std::string(kHeader) + "[HKEY_CURRENT_USER\\Software\\T]\n" +
                               "\"exp\"=hex(2):25,00,50,00,25,00,00,00\n"
-                              "\"long\"=hex(1):" + hex255 + "00,00\n"
-                              "\"toolong\"=hex(1):" + hex255 + "41,00,00,00\n"
+                              "\"long\"=hex(1):" +
+                              hex255 +
+                              "00,00\n"
+                              "\"toolong\"=hex(1):" +
+                              hex255 +
+                              "41,00,00,00\n"
                               "\"short\"=hex:05,01\n"
                               "\"d\"=dword:0000002a\n");
     EXPECT_EQ(r.ReadString(L"exp", L""), L"%P%");
@@ -371,8 +375,8 @@ TEST_F(SettingsTest, TextLimitsAndTypes) {
     EXPECT_EQ(r.ReadInt(L"short", -1), 0x105);
     EXPECT_EQ(r.ReadInt(L"d", -1), 42);
     EXPECT_EQ(r.GetDataType(L"d"), REG_DWORD);
-    EXPECT_EQ(r.ReadInt(L"exp", -1), -1);  // 8 bytes don't fit an int
-    EXPECT_NE(r.ReadFloat(L"exp", 1.5), 1.5);      // 8 bytes are a double's worth
+    EXPECT_EQ(r.ReadInt(L"exp", -1), -1);      // 8 bytes don't fit an int
+    EXPECT_NE(r.ReadFloat(L"exp", 1.5), 1.5);  // 8 bytes are a double's worth
     EXPECT_EQ(r.ReadFloat(L"long", 1.5), 1.5);
 }
 
@@ -413,10 +417,9 @@ TEST_F(SettingsTest, BinaryValuesKeepTheirSizes) {
         const wchar_t* name;
         int size;
     };
-    for (auto [name, bytes] : {Expect{L"int", 4}, Expect{L"bool", 4}, Expect{L"dword", 4},
-                               Expect{L"color", 4}, Expect{L"float", 8}, Expect{L"point", 8},
-                               Expect{L"size", 8}, Expect{L"rect", 16}, Expect{L"date", 12},
-                               Expect{L"font", 92}}) {
+    for (auto [name, bytes] :
+         {Expect{L"int", 4}, Expect{L"bool", 4}, Expect{L"dword", 4}, Expect{L"color", 4}, Expect{L"float", 8},
+          Expect{L"point", 8}, Expect{L"size", 8}, Expect{L"rect", 16}, Expect{L"date", 12}, Expect{L"font", 92}}) {
         EXPECT_EQ(r.GetDataSize(name), bytes) << name;
         EXPECT_EQ(r.GetDataType(name), REG_BINARY) << name;
     }
@@ -589,17 +592,19 @@ TEST_F(SettingsTest, BadLinesAreSkippedAndTheRestIsRead) {
 }
 
 TEST_F(SettingsTest, WindowsExportsWithByteOrderMarksAreRead) {
-    std::string text = "Windows Registry Editor Version 5.00\r\n\r\n"
-                       "[HKEY_CURRENT_USER\\Software\\Orvanta\\Setting]\r\n"
-                       "\"Editor\"=\"édit\"\r\n";
+    std::string text =
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Orvanta\\Setting]\r\n"
+        "\"Editor\"=\"édit\"\r\n";
     WriteFile(UserFile(), "\xEF\xBB\xBF" + text);
     CString editor;
     EXPECT_EQ(CSetting().GetEditor(editor), 1);
     EXPECT_EQ(editor, L"édit");
 
-    std::u16string utf16 = u"\uFEFFWindows Registry Editor Version 5.00\r\n\r\n"
-                           u"[HKEY_CURRENT_USER\\Software\\Orvanta\\Setting]\r\n"
-                           u"\"Editor\"=\"\u00E9dit16\"\r\n";
+    std::u16string utf16 =
+        u"\uFEFFWindows Registry Editor Version 5.00\r\n\r\n"
+        u"[HKEY_CURRENT_USER\\Software\\Orvanta\\Setting]\r\n"
+        u"\"Editor\"=\"\u00E9dit16\"\r\n";
     std::string bytes;
     for (char16_t u : utf16) {
         bytes.push_back(static_cast<char>(u & 0xFF));
@@ -650,8 +655,7 @@ TEST_F(SettingsTest, TruncatedAndGarbledFilesNeverBreakReading) {
         CStringArray read;
         s.GetHistoryCommands(&read);
         EXPECT_LE(read.size(), history.size());
-        for (const auto& item : read)
-            EXPECT_NE(std::find(history.begin(), history.end(), item), history.end()) << cut;
+        for (const auto& item : read) EXPECT_NE(std::find(history.begin(), history.end(), item), history.end()) << cut;
         CRegistry r;
         CRect rect;
         if (r.SetKey(L"Software\\Geo", 0) && complete("\"rect\"=hex:01,00,00,00,02,00,00,00,03,00,00,00,04,00,00,00")) {
@@ -668,9 +672,9 @@ TEST_F(SettingsTest, TruncatedAndGarbledFilesNeverBreakReading) {
         for (int e = 0; e < edits && !damaged.empty(); ++e) {
             size_t at = random() % damaged.size();
             switch (random() % 3) {
-                case 0: damaged[at] = static_cast<char>(random()); break;
-                case 1: damaged.erase(at, 1 + random() % 8); break;
-                default: damaged.insert(at, 1, "\"\\[]=,\n\r:@-\x80\xFF"[random() % 14]); break;
+            case 0: damaged[at] = static_cast<char>(random()); break;
+            case 1: damaged.erase(at, 1 + random() % 8); break;
+            default: damaged.insert(at, 1, "\"\\[]=,\n\r:@-\x80\xFF"[random() % 14]); break;
             }
         }
         if (round % 10 == 0) {
@@ -754,9 +758,9 @@ TEST_F(SettingsTest, ProgramsSavingAtOnceKeepEachOthersValues) {
 }
 
 TEST_F(SettingsTest, OtherRootsAreReadOnlyFromTheSystemFile) {
-    WriteFile(system_ + "/orvanta/registry.reg",
-              std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\Software\\Orvanta]\n\"Vendor\"=\"site\"\n"
-                                     "[HKEY_CLASSES_ROOT\\.sql]\n@=\"SqlScript\"\n");
+    WriteFile(system_ + "/orvanta/registry.reg", std::string(kHeader) +
+                                                     "[HKEY_LOCAL_MACHINE\\Software\\Orvanta]\n\"Vendor\"=\"site\"\n"
+                                                     "[HKEY_CLASSES_ROOT\\.sql]\n@=\"SqlScript\"\n");
     CRegistry r;
     ASSERT_EQ(r.SetRootKey(HKEY_LOCAL_MACHINE), 1);
     ASSERT_EQ(r.SetKey(L"Software\\Orvanta", 0), 1);
@@ -800,8 +804,8 @@ int RunInChild(const std::function<bool()>& body, bool asUser = false) {
 }  // namespace
 
 TEST_F(SettingsTest, UnreadableFileIsNeverReplaced) {
-    const std::string stored = std::string(kHeader) +
-                               "[HKEY_CURRENT_USER\\Software\\Orvanta\\Connection]\n\"Host\"=\"db.example\"\n";
+    const std::string stored =
+        std::string(kHeader) + "[HKEY_CURRENT_USER\\Software\\Orvanta\\Connection]\n\"Host\"=\"db.example\"\n";
     WriteFile(UserFile(), stored);
     ASSERT_EQ(chmod(UserFile().c_str(), 0), 0);
     // The test directory is private to root: let "nobody" reach the file it must fail to read.
@@ -819,8 +823,7 @@ TEST_F(SettingsTest, UnreadableFileIsNeverReplaced) {
                       s.BeginUpdate();
                       s.SetServerType(3);
                       s.SetEditor(L"vi");
-                      bool refused = s.EndUpdate() == 0 &&
-                                     s.GetLastErrorText().find(L"not saved") != CString::npos;
+                      bool refused = s.EndUpdate() == 0 && s.GetLastErrorText().find(L"not saved") != CString::npos;
                       return defaults && told && refused;
                   },
                   true),
@@ -865,8 +868,7 @@ TEST_F(SettingsTest, FifoDeviceDirectoryAndHugeFilesGiveDefaultsWithoutBlocking)
         return [note] {
             CSetting s;
             CString editor;
-            bool defaults = s.GetServerHost() == L"127.0.0.1" && s.GetEditor(editor) == 0 &&
-                            editor == L"notepad";
+            bool defaults = s.GetServerHost() == L"127.0.0.1" && s.GetEditor(editor) == 0 && editor == L"notepad";
             bool told = s.GetLastErrorText().find(note) != CString::npos;
             bool refused = s.SetEditor(L"vi") == 0;
             return defaults && told && refused;
@@ -925,8 +927,8 @@ TEST_F(SettingsTest, OneSaveMergesWithWhatOthersWroteMeanwhileAndWritesOnce) {
 
 TEST_F(SettingsTest, BytesThatAreNotUtf8StayInValuesNothingChanged) {
     const std::string latin1 = "\"Editor\"=\"caf\xE9 \xFF\"";
-    WriteFile(UserFile(), std::string(kHeader) + "\n[HKEY_CURRENT_USER\\Software\\Orvanta\\Setting]\n" +
-                              latin1 + "\n\"Prompt\"=\"x\xE9> \"\n");
+    WriteFile(UserFile(), std::string(kHeader) + "\n[HKEY_CURRENT_USER\\Software\\Orvanta\\Setting]\n" + latin1 +
+                              "\n\"Prompt\"=\"x\xE9> \"\n");
     CSetting s;
     s.SetAutoWrap(0);
     s.SetSQLPrompt(L"SQL> ");

@@ -25,8 +25,8 @@ enum class Kind { SQLite, PostgreSQL, PostgreSQLAnsi, MariaDB };
 
 struct Backend {
     Kind kind;
-    std::string name;                // test-name friendly: SQLite, PostgreSQL, PostgreSQLAnsi, MariaDB
-    std::wstring connectionString;   // ODBC connection string (empty when not available)
+    std::string name;               // test-name friendly: SQLite, PostgreSQL, PostgreSQLAnsi, MariaDB
+    std::wstring connectionString;  // ODBC connection string (empty when not available)
     bool available = false;
     std::string skipReason;
 };
@@ -77,15 +77,15 @@ inline std::vector<Backend> Backends() {
     const std::string noServer = " is not running (start it with tests/dbservers.sh, as scripts/test.sh does)";
     if (haveUser && !pg.empty()) {
         list.push_back({Kind::PostgreSQL, "PostgreSQL", ServerConnectionString("PostgreSQL Unicode", pg), true, ""});
-        list.push_back({Kind::PostgreSQLAnsi, "PostgreSQLAnsi", ServerConnectionString("PostgreSQL ANSI", pg), true, ""});
+        list.push_back(
+            {Kind::PostgreSQLAnsi, "PostgreSQLAnsi", ServerConnectionString("PostgreSQL ANSI", pg), true, ""});
     } else {
         list.push_back({Kind::PostgreSQL, "PostgreSQL", L"", false, "PostgreSQL" + noServer});
         list.push_back({Kind::PostgreSQLAnsi, "PostgreSQLAnsi", L"", false, "PostgreSQL" + noServer});
     }
     if (haveUser && !maria.empty())
         list.push_back({Kind::MariaDB, "MariaDB", ServerConnectionString("MariaDB Unicode", maria), true, ""});
-    else
-        list.push_back({Kind::MariaDB, "MariaDB", L"", false, "MariaDB" + noServer});
+    else list.push_back({Kind::MariaDB, "MariaDB", L"", false, "MariaDB" + noServer});
     return list;
 }
 
@@ -105,8 +105,8 @@ inline std::string ShellQuote(const std::string& text) {
 // gives its output: one line per row, the values separated by '|', NULL as "NULL", no headings.
 // MariaDB's batch mode escapes line feeds, tabs and backslashes in values as \n, \t and \\.
 inline std::string NativeQuery(const Backend& backend, const std::string& sql) {
-    const std::string script = std::filesystem::temp_directory_path() /
-                               ("orvanta_native_" + std::to_string(getpid()) + ".sql");
+    const std::string script =
+        std::filesystem::temp_directory_path() / ("orvanta_native_" + std::to_string(getpid()) + ".sql");
     {
         std::ofstream out(script, std::ios::binary);
         if (backend.kind == Kind::SQLite) out << ".nullvalue NULL\n.separator |\n";
@@ -116,15 +116,18 @@ inline std::string NativeQuery(const Backend& backend, const std::string& sql) {
     if (backend.kind == Kind::SQLite) {
         const std::string cs(backend.connectionString.begin(), backend.connectionString.end());
         const std::size_t at = cs.find("Database=") + 9;
-        command = "sqlite3 -batch -noheader " + ShellQuote(cs.substr(at, cs.find(';', at) - at)) + " < " + ShellQuote(script);
+        command =
+            "sqlite3 -batch -noheader " + ShellQuote(cs.substr(at, cs.find(';', at) - at)) + " < " + ShellQuote(script);
     } else if (IsPostgres(backend.kind)) {
         command = "PGPASSWORD=" + ShellQuote(Env("ORVANTA_TEST_PASSWORD")) + " psql -X -q -A -t -v ON_ERROR_STOP=1 " +
-                  "-P null=NULL -h 127.0.0.1 -p " + Env("ORVANTA_TEST_PG_PORT") + " -U " + ShellQuote(Env("ORVANTA_TEST_USER")) +
-                  " -d " + ShellQuote(Env("ORVANTA_TEST_DB")) + " -f " + ShellQuote(script);
+                  "-P null=NULL -h 127.0.0.1 -p " + Env("ORVANTA_TEST_PG_PORT") + " -U " +
+                  ShellQuote(Env("ORVANTA_TEST_USER")) + " -d " + ShellQuote(Env("ORVANTA_TEST_DB")) + " -f " +
+                  ShellQuote(script);
     } else {
-        command = "MYSQL_PWD=" + ShellQuote(Env("ORVANTA_TEST_PASSWORD")) + " mariadb --default-character-set=utf8mb4 -N -B -h 127.0.0.1 -P " +
-                  Env("ORVANTA_TEST_MARIA_PORT") + " -u " + ShellQuote(Env("ORVANTA_TEST_USER")) + " " +
-                  ShellQuote(Env("ORVANTA_TEST_DB")) + " < " + ShellQuote(script) + " | tr '\\t' '|'";
+        command = "MYSQL_PWD=" + ShellQuote(Env("ORVANTA_TEST_PASSWORD")) +
+                  " mariadb --default-character-set=utf8mb4 -N -B -h 127.0.0.1 -P " + Env("ORVANTA_TEST_MARIA_PORT") +
+                  " -u " + ShellQuote(Env("ORVANTA_TEST_USER")) + " " + ShellQuote(Env("ORVANTA_TEST_DB")) + " < " +
+                  ShellQuote(script) + " | tr '\\t' '|'";
     }
     std::string output;
     if (FILE* pipe = popen(("LC_ALL=C.UTF-8 " + command + " 2>&1").c_str(), "r")) {

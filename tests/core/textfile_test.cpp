@@ -134,8 +134,8 @@ TEST_F(TextFileTest, Utf8MarkIsSkippedOnlyWhenItIsThere) {
     }
 
     // Likewise for UTF-16 written without a mark and read back in the same object.
-    ASSERT_TRUE(file.Open(path.c_str(), CStdioFile::modeCreate | CStdioFile::modeReadWrite |
-                                            CStdioFileEx::typeUnicode));
+    ASSERT_TRUE(
+        file.Open(path.c_str(), CStdioFile::modeCreate | CStdioFile::modeReadWrite | CStdioFileEx::typeUnicode));
     file.SetWriteBOM(false);
     file.WriteString(L"AB\r\nC");
     file.Seek(0, CStdioFile::begin);
@@ -166,8 +166,8 @@ TEST_F(TextFileTest, WritingUtf16AndTheMark) {
     CString path = Path("out16.sql");
     {
         CStdioFileEx file;
-        ASSERT_TRUE(file.Open(path.c_str(), CStdioFile::modeCreate | CStdioFile::modeWrite |
-                                                CStdioFileEx::typeUnicode));
+        ASSERT_TRUE(
+            file.Open(path.c_str(), CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFileEx::typeUnicode));
         EXPECT_TRUE(file.IsFileUnicodeText());
         file.WriteString(L"s\u00E9\U0001F600\r\n");
         file.WriteString(L"x");  // not at position 0: no second mark
@@ -175,8 +175,7 @@ TEST_F(TextFileTest, WritingUtf16AndTheMark) {
     EXPECT_EQ(Get(path), "\xFF\xFE" + Utf16Le(L"s\u00E9\U0001F600\r\nx"));
     EXPECT_TRUE(CStdioFileEx::IsFileUnicode(path));
     {
-        CStdioFileEx file(path.c_str(), CStdioFile::modeCreate | CStdioFile::modeWrite |
-                                            CStdioFileEx::typeUnicode);
+        CStdioFileEx file(path.c_str(), CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFileEx::typeUnicode);
         ASSERT_TRUE(file.IsOpen());
         file.SetWriteBOM(false);
         file.WriteString(L"ab");

@@ -135,7 +135,7 @@ TEST(ValuesNumbers, RealsUseAPointWhateverTheLocale) {
     ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr) << "locale de_DE.UTF-8 missing";
     EXPECT_EQ(DblToStr(0.5), L"0.5");
     EXPECT_EQ(DblToStr(1234567.25), L"1234567.25");  // no grouping either
-    EXPECT_EQ(DblToStr(0.1f), L"0.1");                // a float's own digits
+    EXPECT_EQ(DblToStr(0.1f), L"0.1");               // a float's own digits
     EXPECT_EQ(DblToStr(static_cast<double>(0.1f)), L"0.100000001490116");
     EXPECT_EQ(DblToStr(-1e-10), L"-1E-10");
     DECIMAL d;
@@ -296,20 +296,20 @@ TEST(ValuesDisplayWidth, WideCharactersTakeTwoColumns) {
     EXPECT_EQ(DisplayWidth(L"abc"), 3);
     EXPECT_EQ(DisplayWidth(L"日本語"), 6);
     EXPECT_EQ(DisplayWidth(L"한국"), 4);
-    EXPECT_EQ(DisplayWidth(L"ＡＢ"), 4);       // full-width forms
-    EXPECT_EQ(DisplayWidth(L"ｱｲ"), 2);        // half-width katakana
-    EXPECT_EQ(DisplayWidth(L"e\u0301"), 1);   // combining accent
+    EXPECT_EQ(DisplayWidth(L"ＡＢ"), 4);     // full-width forms
+    EXPECT_EQ(DisplayWidth(L"ｱｲ"), 2);       // half-width katakana
+    EXPECT_EQ(DisplayWidth(L"e\u0301"), 1);  // combining accent
     EXPECT_EQ(DisplayWidth(L"\u303F"), 1);
     EXPECT_EQ(DisplayWidth(L"\U00020000"), 2);
     EXPECT_EQ(DisplayWidth(L"Ä€"), 2);
 }
 
 TEST(ValuesDisplayWidth, EmojiAndClustersFromUnicodeData) {
-    EXPECT_EQ(DisplayWidth(L"\U0001F600"), 2);                            // grinning face
-    EXPECT_EQ(DisplayWidth(L"a\U0001F680b"), 4);                          // rocket
+    EXPECT_EQ(DisplayWidth(L"\U0001F600"), 2);                                  // grinning face
+    EXPECT_EQ(DisplayWidth(L"a\U0001F680b"), 4);                                // rocket
     EXPECT_EQ(DisplayWidth(L"\U0001F468\u200D\U0001F469\u200D\U0001F467"), 2);  // family: one ZWJ sequence
-    EXPECT_EQ(DisplayWidth(L"\U0001F1E9\U0001F1EA"), 2);                  // a flag
-    EXPECT_EQ(DisplayWidth(L"\u2764\uFE0F"), 2);                          // heart in emoji presentation
+    EXPECT_EQ(DisplayWidth(L"\U0001F1E9\U0001F1EA"), 2);                        // a flag
+    EXPECT_EQ(DisplayWidth(L"\u2764\uFE0F"), 2);                                // heart in emoji presentation
     // Cluster ends: a character with its marks, a ZWJ sequence and a flag are one each.
     const std::wstring text = L"e\u0301\U0001F468\u200D\U0001F469\U0001F1E9\U0001F1EAx";
     EXPECT_EQ(NextGraphemeBreak(text, 0), 2u);

@@ -124,8 +124,7 @@ TEST(VariantText, IntegersBooleansTextAndEmpty) {
     EXPECT_EQ(Text(_variant_t::Int(-5)), L"-5");
     EXPECT_EQ(Text(_variant_t::UInt(4000000000u)), L"4000000000");
     EXPECT_EQ(Text(_variant_t::I8(std::numeric_limits<std::int64_t>::min())), L"-9223372036854775808");
-    EXPECT_EQ(Text(_variant_t::UI8(std::numeric_limits<std::uint64_t>::max())),
-              L"18446744073709551615");
+    EXPECT_EQ(Text(_variant_t::UI8(std::numeric_limits<std::uint64_t>::max())), L"18446744073709551615");
     EXPECT_EQ(Text(_variant_t::Bool(true)), L"True");
     EXPECT_EQ(Text(_variant_t::Bool(false)), L"False");
     EXPECT_EQ(Text(_variant_t::Bstr(L"a\tb")), L"a\tb");
@@ -167,8 +166,7 @@ TEST(VariantText, CurrencyAndDecimal) {
     EXPECT_EQ(Text(_variant_t::Decimal(Dec(L"12.000"))), L"12");
     EXPECT_EQ(Text(_variant_t::Decimal(Dec(L"1200"))), L"1200");
     EXPECT_EQ(Text(_variant_t::Decimal(Dec(L"-0.000"))), L"0");
-    EXPECT_EQ(Text(_variant_t::Decimal(Dec(L"0.0000000000000000000000000001"))),
-              L"0.0000000000000000000000000001");
+    EXPECT_EQ(Text(_variant_t::Decimal(Dec(L"0.0000000000000000000000000001"))), L"0.0000000000000000000000000001");
     DECIMAL bad{};
     bad.scale = 29;
     EXPECT_TRUE(Fails(_variant_t::Decimal(bad)));
@@ -178,8 +176,7 @@ TEST(VariantText, DatesInUsEnglish) {
     EXPECT_EQ(Text(_variant_t::Date(0)), L"12:00:00 AM");  // day 0 shows its time only
     EXPECT_EQ(Text(_variant_t::Date(1)), L"12/31/1899");
     EXPECT_EQ(Text(_variant_t::Date(45293)), L"1/2/2024");
-    EXPECT_EQ(Text(_variant_t::Date(45293 + (10 * 3600 + 20 * 60 + 30) / 86400.0)),
-              L"1/2/2024 10:20:30 AM");
+    EXPECT_EQ(Text(_variant_t::Date(45293 + (10 * 3600 + 20 * 60 + 30) / 86400.0)), L"1/2/2024 10:20:30 AM");
     EXPECT_EQ(Text(_variant_t::Date(45293.75)), L"1/2/2024 6:00:00 PM");
     EXPECT_EQ(Text(_variant_t::Date(45293.5)), L"1/2/2024 12:00:00 PM");
     EXPECT_EQ(Text(_variant_t::Date((10 * 3600 + 20 * 60 + 30) / 86400.0)), L"10:20:30 AM");
@@ -232,14 +229,10 @@ TEST(VariantDate, CalendarConversionsBothWays) {
         SYSTEMTIME time;
         int dayOfWeek;
     } cases[] = {
-        {0, Time(1899, 12, 30), 6},
-        {2, Time(1900, 1, 1), 1},
-        {61, Time(1900, 3, 1), 4},
-        {36585, Time(2000, 2, 29), 2},
-        {45293.25, Time(2024, 1, 2, 6), 2},
-        {-1.25, Time(1899, 12, 29, 6), 5},
-        {-657434, Time(100, 1, 1), 5},
-        {2958465 + 86399 / 86400.0, Time(9999, 12, 31, 23, 59, 59), 5},
+        {0, Time(1899, 12, 30), 6},         {2, Time(1900, 1, 1), 1},
+        {61, Time(1900, 3, 1), 4},          {36585, Time(2000, 2, 29), 2},
+        {45293.25, Time(2024, 1, 2, 6), 2}, {-1.25, Time(1899, 12, 29, 6), 5},
+        {-657434, Time(100, 1, 1), 5},      {2958465 + 86399 / 86400.0, Time(9999, 12, 31, 23, 59, 59), 5},
     };
     for (Case c : cases) {
         SYSTEMTIME st;
@@ -285,11 +278,16 @@ TEST(VariantDate, RejectsInvalidCalendarTimes) {
 
 TEST(VariantDecimal, TextRoundTripsAtThe96BitLimit) {
     const wchar_t* texts[] = {
-        L"79228162514264337593543950335",  L"-79228162514264337593543950335",
-        L"7.9228162514264337593543950335", L"-0.0000000000000000000000000001",
-        L"18446744073709551616",           L"18446744073709551615",
-        L"-123.4500",                      L"0",
-        L"0.000",                          L"1.0000000000000000000000000000",
+        L"79228162514264337593543950335",
+        L"-79228162514264337593543950335",
+        L"7.9228162514264337593543950335",
+        L"-0.0000000000000000000000000001",
+        L"18446744073709551616",
+        L"18446744073709551615",
+        L"-123.4500",
+        L"0",
+        L"0.000",
+        L"1.0000000000000000000000000000",
     };
     for (const wchar_t* text : texts) {
         const DECIMAL d = Dec(text);
@@ -306,8 +304,8 @@ TEST(VariantDecimal, ParsingNeverRounds) {
     DECIMAL d;
     EXPECT_FALSE(DecimalFromText(L"79228162514264337593543950336", d));
     EXPECT_FALSE(DecimalFromText(L"100000000000000000000000000000", d));
-    EXPECT_FALSE(DecimalFromText(L"0.00000000000000000000000000001", d));    // 29 decimals
-    EXPECT_FALSE(DecimalFromText(L"7.92281625142643375935439503351", d));   // 97 bits at scale 29
+    EXPECT_FALSE(DecimalFromText(L"0.00000000000000000000000000001", d));  // 29 decimals
+    EXPECT_FALSE(DecimalFromText(L"7.92281625142643375935439503351", d));  // 97 bits at scale 29
     // Zeros that end the fraction give way when the value would not fit otherwise.
     ASSERT_TRUE(DecimalFromText(L"79228162514264337593543950335.000", d));
     EXPECT_EQ(DecimalToText(d), L"79228162514264337593543950335");

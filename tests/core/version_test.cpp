@@ -12,11 +12,10 @@ namespace {
 
 // The block an Orvanta program compiles in.
 VersionBlock ProgramBlock() {
-    return VersionBlock{{0x04B00409u},
-                        {{L"040904B0",
-                          {{L"ProductName", L"Orvanta"},
-                           {L"ProductVersion", L"3, 0, 0, 1"},
-                           {L"FileVersion", L"3, 0, 0, 1"}}}}};
+    return VersionBlock{
+        {0x04B00409u},
+        {{L"040904B0",
+          {{L"ProductName", L"Orvanta"}, {L"ProductVersion", L"3, 0, 0, 1"}, {L"FileVersion", L"3, 0, 0, 1"}}}}};
 }
 
 // Each test starts with no registered block and empty caches (they are process-wide).
@@ -91,9 +90,9 @@ TEST_F(VersionInfo, ProgramBlockIsReadUnderItsTranslation) {
 }
 
 TEST_F(VersionInfo, SingleTranslationOtherThanTheDefault) {
-    VersionBlock block{{0x04E40407u},
-                       {{L"040704E4", {{L"ProductVersion", L"4, 1, 0, 0"}}},
-                        {L"040904B0", {{L"ProductVersion", L"9, 9, 9, 9"}}}}};
+    VersionBlock block{
+        {0x04E40407u},
+        {{L"040704E4", {{L"ProductVersion", L"4, 1, 0, 0"}}}, {L"040904B0", {{L"ProductVersion", L"9, 9, 9, 9"}}}}};
     RegisterVersionBlock(&block);
     EXPECT_EQ(CAppVersionInfo::GetVersionInfo(nullptr, L"ProductVersion"), L"4, 1, 0, 0");
 }

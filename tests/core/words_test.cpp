@@ -14,8 +14,7 @@ CStringArray Words(const CWordPaster& paster) {
     return words;
 }
 
-CStringArray Split(const wchar_t* text, const wchar_t* keys = nullptr,
-                   const wchar_t* quotes = nullptr) {
+CStringArray Split(const wchar_t* text, const wchar_t* keys = nullptr, const wchar_t* quotes = nullptr) {
     return Words(CWordPaster(text, keys, quotes));
 }
 
@@ -78,8 +77,7 @@ TEST(WordsPaster, BackslashesStayInTheWord) {
 TEST(WordsPaster, OwnCharacterSetsAndDefaults) {
     // Only '.' separates: blanks before a delimiter stay in the word, blanks at the edges of the
     // rest of the text go.
-    EXPECT_EQ(Split(L" my schema . my table ", L".", nullptr),
-              (CStringArray{L"my schema ", L"my table"}));
+    EXPECT_EQ(Split(L" my schema . my table ", L".", nullptr), (CStringArray{L"my schema ", L"my table"}));
     // A quote closes only with the same character: the other one is text.
     EXPECT_EQ(Split(L"[a.b].c", L".", L"[]"), (CStringArray{L"a.b].c"}));
     EXPECT_EQ(Split(L"[a.b[.c", L".", L"[]"), (CStringArray{L"a.b", L"c"}));

@@ -37,8 +37,8 @@ public:
     }
     std::string New(const std::string& stem) {
         static std::atomic<int> counter{0};
-        std::string p = (std::filesystem::temp_directory_path() /
-                         ("orvanta_se_" + std::to_string(getpid()) + "_" + std::to_string(counter++) + "_" + stem + ".xml"))
+        std::string p = (std::filesystem::temp_directory_path() / ("orvanta_se_" + std::to_string(getpid()) + "_" +
+                                                                   std::to_string(counter++) + "_" + stem + ".xml"))
                             .string();
         std::error_code ec;
         std::filesystem::remove(p, ec);
@@ -97,8 +97,8 @@ void ExpectSameRecords(CADORecordSet& expected, CADORecordSet& actual) {
             std::wstring ta, tb;
             VariantToText(a, ta);
             VariantToText(b, tb);
-            EXPECT_TRUE(a == b) << "record " << record << " field " << i << ": " << U8(ta) << " / " << U8(tb) << " types "
-                                << a.vt() << " / " << b.vt();
+            EXPECT_TRUE(a == b) << "record " << record << " field " << i << ": " << U8(ta) << " / " << U8(tb)
+                                << " types " << a.vt() << " / " << b.vt();
         }
         expected.MoveNext();
         actual.MoveNext();
@@ -118,20 +118,23 @@ TEST_P(RecordsetXmlBackend, EveryKindOfValueSurvivesARoundTrip) {
     std::wstring columns, flagTrue = L"1", flagFalse = L"0";
     switch (kind()) {
     case Kind::SQLite:
-        columns = L"id integer, s smallint, b bigint, d double, r real, n decimal(38,10), v varchar(80), t text, "
-                  L"ts timestamp, dd date, tm time, bl blob, fl bit";
+        columns =
+            L"id integer, s smallint, b bigint, d double, r real, n decimal(38,10), v varchar(80), t text, "
+            L"ts timestamp, dd date, tm time, bl blob, fl bit";
         break;
     case Kind::PostgreSQL:
     case Kind::PostgreSQLAnsi:
-        columns = L"id integer, s smallint, b bigint, d double precision, r real, n numeric(38,10), v varchar(80), t text, "
-                  L"ts timestamp(3), dd date, tm time, bl bytea, fl boolean";
+        columns =
+            L"id integer, s smallint, b bigint, d double precision, r real, n numeric(38,10), v varchar(80), t text, "
+            L"ts timestamp(3), dd date, tm time, bl bytea, fl boolean";
         flagTrue = L"true";
         flagFalse = L"false";
         break;
     case Kind::MariaDB:
-        columns = L"id integer, s smallint, b bigint, d double, r float, n decimal(38,10), "
-                  L"v varchar(80) character set utf8mb4, t longtext character set utf8mb4, "
-                  L"ts datetime(3), dd date, tm time, bl longblob, fl bit(1)";
+        columns =
+            L"id integer, s smallint, b bigint, d double, r float, n decimal(38,10), "
+            L"v varchar(80) character set utf8mb4, t longtext character set utf8mb4, "
+            L"ts datetime(3), dd date, tm time, bl longblob, fl bit(1)";
         flagTrue = L"b'1'";
         flagFalse = L"b'0'";
         break;
@@ -144,9 +147,11 @@ TEST_P(RecordsetXmlBackend, EveryKindOfValueSurvivesARoundTrip) {
     std::wstring quoted = text;
     ReplaceAll(quoted, L"'", L"''");
     Exec(L"insert into " + t + L" values (1, -32768, 9007199254740993, 0.1, 1.25, 12345678901234567890.1234567890, '" +
-         quoted + L"', '" + quoted + L"', '2009-12-31 23:59:58.120', '2009-12-31', '08:15:00', " + blob + L", " + flagTrue + L")");
+         quoted + L"', '" + quoted + L"', '2009-12-31 23:59:58.120', '2009-12-31', '08:15:00', " + blob + L", " +
+         flagTrue + L")");
     Exec(L"insert into " + t + L" values (2, null, null, null, null, null, null, null, null, null, null, null, null)");
-    Exec(L"insert into " + t + L" values (3, 32767, -9223372036854775807, -1.5e300, -0.5, -0.0000000001, '', 'x', "
+    Exec(L"insert into " + t +
+         L" values (3, 32767, -9223372036854775807, -1.5e300, -0.5, -0.0000000001, '', 'x', "
          L"'1899-12-29 00:00:01', '1000-01-01', '23:59:59', " +
          (postgres() ? std::wstring(L"'\\x'::bytea") : std::wstring(L"x''")) + L", " + flagFalse + L")");
 
@@ -158,10 +163,11 @@ TEST_P(RecordsetXmlBackend, EveryKindOfValueSurvivesARoundTrip) {
     // ADO's text forms: dates with a T and milliseconds, hexadecimal bytes, C-locale numbers,
     // UTF-8 text with the markup characters escaped; a NULL leaves its attribute out.
     const std::string xml = ReadAll(path);
-    for (const std::string part : {"ts=\"2009-12-31T23:59:58.120\"", "dd=\"2009-12-31\"", "tm=\"08:15:00\"",
-                                   "bl=\"000102030405", "fdfeff\"", "d=\"0.1\"", "r=\"1.25\"", "b=\"9007199254740993\"",
-                                   "v=\"Grüße, 日本語 &amp; &lt;tag attr=&quot;v&quot;&gt; 'apostrophes'&#10;second line&#9;and a tab\"",
-                                   "<z:row id=\"2\"/>", "ts=\"1899-12-29T00:00:01\""})
+    for (const std::string part :
+         {"ts=\"2009-12-31T23:59:58.120\"", "dd=\"2009-12-31\"", "tm=\"08:15:00\"", "bl=\"000102030405", "fdfeff\"",
+          "d=\"0.1\"", "r=\"1.25\"", "b=\"9007199254740993\"",
+          "v=\"Grüße, 日本語 &amp; &lt;tag attr=&quot;v&quot;&gt; 'apostrophes'&#10;second line&#9;and a tab\"",
+          "<z:row id=\"2\"/>", "ts=\"1899-12-29T00:00:01\""})
         EXPECT_NE(std::string::npos, xml.find(part)) << part;
     if (kind() == Kind::SQLite) {
         EXPECT_NE(std::string::npos, xml.find("fl=\"True\"")) << "booleans as True / False";
@@ -222,7 +228,8 @@ TEST_P(RecordsetXmlBackend, ValuesAtTheEdgesOfTheirTypesOpenAgainUnchanged) {
 
     // A text too large for a signed 64-bit value is set and written whole.
     CADORecordSet rs(&conn, 0);
-    ASSERT_EQ(1, rs.Open(conn.GetConnection(), (L"select id, u from " + t + L" order by id").c_str(), 1)) << U8(rs.m_strLastError);
+    ASSERT_EQ(1, rs.Open(conn.GetConnection(), (L"select id, u from " + t + L" order by id").c_str(), 1))
+        << U8(rs.m_strLastError);
     ASSERT_EQ(1, rs.Edit());
     ASSERT_EQ(1, rs.SetFieldValue(L"u", CString(L"12345678901234567891"))) << U8(rs.m_strLastError);
     ASSERT_EQ(1, rs.Update()) << U8(rs.m_strLastError);
@@ -249,7 +256,8 @@ protected:
     void SetUp() override {
         savedLocale_ = std::setlocale(LC_ALL, nullptr);
         ASSERT_NE(nullptr, std::setlocale(LC_ALL, "C.UTF-8"));
-        ASSERT_EQ(1, conn.Open(testdb::SqliteConnectionString(testdb::NewSqliteFile()).c_str())) << U8(conn.m_strLastError);
+        ASSERT_EQ(1, conn.Open(testdb::SqliteConnectionString(testdb::NewSqliteFile()).c_str()))
+            << U8(conn.m_strLastError);
         Exec(L"create table se_xml_items (id integer, name varchar(20), price double)");
         Exec(L"insert into se_xml_items values (1, 'one', 1.5), (2, null, 2.5), (3, 'three', null)");
         ASSERT_EQ(1, rs.Execute(L"select * from se_xml_items order by id", nullptr)) << U8(rs.m_strLastError);
@@ -308,8 +316,9 @@ TEST_F(RecordsetXml, WritesAdoRowsetSchema) {
 
     const std::string xml = ReadAll(path);
     for (const char* part :
-         {"xmlns:s=\"uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882\"", "xmlns:dt=\"uuid:C2F41010-65B3-11d1-A29F-00AA00C14882\"",
-          "xmlns:rs=\"urn:schemas-microsoft-com:rowset\"", "xmlns:z=\"#RowsetSchema\"", "<s:Schema id=\"RowsetSchema\">",
+         {"xmlns:s=\"uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882\"",
+          "xmlns:dt=\"uuid:C2F41010-65B3-11d1-A29F-00AA00C14882\"", "xmlns:rs=\"urn:schemas-microsoft-com:rowset\"",
+          "xmlns:z=\"#RowsetSchema\"", "<s:Schema id=\"RowsetSchema\">",
           "<s:ElementType name=\"row\" content=\"eltOnly\">", "<s:AttributeType name=\"id\" rs:number=\"1\"",
           "<s:AttributeType name=\"name\" rs:number=\"2\"", "dt:type=\"float\"", "<s:extends type=\"rs:rowbase\"/>",
           "<rs:data>", "<z:row id=\"3\" name=\"three\"/>", "<z:row id=\"1\" name=\"one\" price=\"1.5\"/>"})
@@ -355,29 +364,30 @@ TEST_F(RecordsetXml, ReadsFilesInAdosOwnStyle) {
     // Single quotes, tabs, a column renamed through rs:name, pending changes of a batch: an
     // inserted row counts, a deleted one and the old values of a changed one do not.
     const std::string path = files.New("ado");
-    WriteAll(path,
-             "<xml xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882'\n"
-             "\txmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882'\n"
-             "\txmlns:rs='urn:schemas-microsoft-com:rowset'\n"
-             "\txmlns:z='#RowsetSchema'>\n"
-             "<s:Schema id='RowsetSchema'>\n"
-             "\t<s:ElementType name='row' content='eltOnly' rs:updatable='true'>\n"
-             "\t\t<s:AttributeType name='ShipperID' rs:number='1' rs:basetable='Shippers' rs:basecolumn='ShipperID'>\n"
-             "\t\t\t<s:datatype dt:type='int' dt:maxLength='4' rs:precision='10' rs:fixedlength='true' rs:maybenull='false'/>\n\t\t</s:AttributeType>\n"
-             "\t\t<s:AttributeType name='c1' rs:name='Company Name' rs:number='2' rs:writeunknown='true'>\n"
-             "\t\t\t<s:datatype dt:type='string' rs:dbtype='str' dt:maxLength='40' rs:maybenull='false'/>\n\t\t</s:AttributeType>\n"
-             "\t\t<s:AttributeType name='Since' rs:number='3' rs:nullable='true'>\n"
-             "\t\t\t<s:datatype dt:type='dateTime' rs:dbtype='variantdate' dt:maxLength='16' rs:fixedlength='true'/>\n\t\t</s:AttributeType>\n"
-             "\t\t<s:AttributeType name='Rate' rs:number='4' rs:nullable='true'>\n"
-             "\t\t\t<s:datatype dt:type='number' rs:dbtype='currency' dt:maxLength='8' rs:precision='19' rs:fixedlength='true'/>\n\t\t</s:AttributeType>\n"
-             "\t\t<s:extends type='rs:rowbase'/>\n\t</s:ElementType>\n</s:Schema>\n"
-             "<rs:data>\n"
-             "\t<z:row ShipperID='1' c1='Speedy Express' Since='1996-07-04T00:00:00' Rate='12.5'/>\n"
-             "\t<rs:delete><z:row ShipperID='2' c1='United Package'/></rs:delete>\n"
-             "\t<rs:update><rs:original><z:row ShipperID='3' c1='Old Name'/></rs:original>"
-             "<z:row ShipperID='3' c1='Federal &amp; Shipping'/></rs:update>\n"
-             "\t<rs:insert><z:row ShipperID='4' c1='New'/></rs:insert>\n"
-             "</rs:data>\n</xml>\n");
+    WriteAll(
+        path,
+        "<xml xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882'\n"
+        "\txmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882'\n"
+        "\txmlns:rs='urn:schemas-microsoft-com:rowset'\n"
+        "\txmlns:z='#RowsetSchema'>\n"
+        "<s:Schema id='RowsetSchema'>\n"
+        "\t<s:ElementType name='row' content='eltOnly' rs:updatable='true'>\n"
+        "\t\t<s:AttributeType name='ShipperID' rs:number='1' rs:basetable='Shippers' rs:basecolumn='ShipperID'>\n"
+        "\t\t\t<s:datatype dt:type='int' dt:maxLength='4' rs:precision='10' rs:fixedlength='true' rs:maybenull='false'/>\n\t\t</s:AttributeType>\n"
+        "\t\t<s:AttributeType name='c1' rs:name='Company Name' rs:number='2' rs:writeunknown='true'>\n"
+        "\t\t\t<s:datatype dt:type='string' rs:dbtype='str' dt:maxLength='40' rs:maybenull='false'/>\n\t\t</s:AttributeType>\n"
+        "\t\t<s:AttributeType name='Since' rs:number='3' rs:nullable='true'>\n"
+        "\t\t\t<s:datatype dt:type='dateTime' rs:dbtype='variantdate' dt:maxLength='16' rs:fixedlength='true'/>\n\t\t</s:AttributeType>\n"
+        "\t\t<s:AttributeType name='Rate' rs:number='4' rs:nullable='true'>\n"
+        "\t\t\t<s:datatype dt:type='number' rs:dbtype='currency' dt:maxLength='8' rs:precision='19' rs:fixedlength='true'/>\n\t\t</s:AttributeType>\n"
+        "\t\t<s:extends type='rs:rowbase'/>\n\t</s:ElementType>\n</s:Schema>\n"
+        "<rs:data>\n"
+        "\t<z:row ShipperID='1' c1='Speedy Express' Since='1996-07-04T00:00:00' Rate='12.5'/>\n"
+        "\t<rs:delete><z:row ShipperID='2' c1='United Package'/></rs:delete>\n"
+        "\t<rs:update><rs:original><z:row ShipperID='3' c1='Old Name'/></rs:original>"
+        "<z:row ShipperID='3' c1='Federal &amp; Shipping'/></rs:update>\n"
+        "\t<rs:insert><z:row ShipperID='4' c1='New'/></rs:insert>\n"
+        "</rs:data>\n</xml>\n");
     CADORecordSet opened;
     ASSERT_EQ(1, opened.OpenXML(W(path).c_str())) << U8(opened.m_strLastError);
     ASSERT_EQ(4, opened.GetFieldCount());
@@ -434,10 +444,11 @@ TEST_F(RecordsetXml, FilesThatAreNotSavedRecordsetsAreRejected) {
     std::string hugeNumber = good;
     hugeNumber.replace(hugeNumber.find("id=\"2\""), 6, "id=\"99999999999999999999\"");
     ExpectRejected(hugeNumber, "a number too large for its integer field");
-    ExpectRejected("<?xml version=\"1.0\"?>\n<!-- a comment -->\n<!DOCTYPE xml [<!ENTITY a \"aaaaaaaaaa\">"
-                   "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\"><!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">]>" +
-                       good.substr(good.find("<xml")),
-                   "a document type with entities");
+    ExpectRejected(
+        "<?xml version=\"1.0\"?>\n<!-- a comment -->\n<!DOCTYPE xml [<!ENTITY a \"aaaaaaaaaa\">"
+        "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\"><!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">]>" +
+            good.substr(good.find("<xml")),
+        "a document type with entities");
     std::u16string utf16 = u"\uFEFF" + WideToUtf16(Utf8ToWide(good));
     ExpectRejected(std::string(reinterpret_cast<const char*>(utf16.data()), utf16.size() * 2), "UTF-16");
     std::string badHex = good;

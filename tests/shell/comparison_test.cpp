@@ -137,8 +137,8 @@ struct Limit {
 };
 
 struct Matrix {
-    std::string create;   // through the native client
-    std::string select;   // the same statement for both
+    std::string create;  // through the native client
+    std::string select;  // the same statement for both
     std::size_t columns;
     std::string nativeSelect = "";  // when the client needs another spelling of the same values
     std::vector<Limit> limits = {};
@@ -175,61 +175,81 @@ std::string UnescapeBatch(const std::string& line) {
 std::string Unquote(const std::string& value) {
     if (value.size() < 3 || value.compare(0, 2, "X'") != 0 || value.back() != '\'') return value;
     std::string bytes;
-    for (std::size_t i = 2; i + 2 < value.size(); i += 2) bytes += static_cast<char>(std::stoi(value.substr(i, 2), nullptr, 16));
+    for (std::size_t i = 2; i + 2 < value.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(value.substr(i, 2), nullptr, 16));
     return bytes;
 }
 
 std::vector<Matrix> MatricesFor(Kind kind, const std::string& t) {
     if (kind == Kind::SQLite)
-        return {{"drop table if exists " + t + "; create table " + t +
-                    " (k integer, i integer, r real, n numeric, s text, d date, b blob);"
-                    "insert into " + t + " values (1, 9223372036854775807, 1.5, 12.25, 'äöü 中文 😀', '2001-02-03', null),"
-                    "(2, -9223372036854775808, -2.5e-300, 'n/a', 'tab\there', 'yesterday', null),"
-                    "(3, 'abc', 'txt', 7, 42, 20010101, null), (4, 1.25, 1e300, -0.5, '', '2001-02-03 04:05:06', null);",
-                "select k, i, r, n, s, d from " + t + " order by k", 6},
-                // Blobs with NUL and 0xFF (the client shows them quoted), booleans, dates before 100 and after 9999.
-                {"drop table if exists " + t + "b; create table " + t + "b (k integer, b blob, bo boolean, d date);"
-                    "insert into " + t + "b values (1, x'00ff41', 1, '0044-03-15'), (2, x'', 0, '12345-01-02'),"
-                    " (3, x'41ff09', 'true', '-0044-03-15'), (4, null, null, null);",
-                 "select k, b, bo, d from " + t + "b order by k", 4, "select k, quote(b), bo, d from " + t + "b order by k"}};
+        return {
+            {"drop table if exists " + t + "; create table " + t +
+                 " (k integer, i integer, r real, n numeric, s text, d date, b blob);"
+                 "insert into " +
+                 t +
+                 " values (1, 9223372036854775807, 1.5, 12.25, 'äöü 中文 😀', '2001-02-03', null),"
+                 "(2, -9223372036854775808, -2.5e-300, 'n/a', 'tab\there', 'yesterday', null),"
+                 "(3, 'abc', 'txt', 7, 42, 20010101, null), (4, 1.25, 1e300, -0.5, '', '2001-02-03 04:05:06', null);",
+             "select k, i, r, n, s, d from " + t + " order by k", 6},
+            // Blobs with NUL and 0xFF (the client shows them quoted), booleans, dates before 100 and after 9999.
+            {"drop table if exists " + t + "b; create table " + t +
+                 "b (k integer, b blob, bo boolean, d date);"
+                 "insert into " +
+                 t +
+                 "b values (1, x'00ff41', 1, '0044-03-15'), (2, x'', 0, '12345-01-02'),"
+                 " (3, x'41ff09', 'true', '-0044-03-15'), (4, null, null, null);",
+             "select k, b, bo, d from " + t + "b order by k", 4,
+             "select k, quote(b), bo, d from " + t + "b order by k"}};
     if (testdb::IsPostgres(kind))
-        return {{"set client_min_messages = warning; drop table if exists " + t + "; create table " + t +
-                    " (k int, sm smallint, bi bigint, nu numeric(38,10), big numeric, re real, dp double precision, bo boolean,"
-                    " tx text, vc varchar(20), d date, ts timestamp, tm time, iv interval, js json);"
-                    "insert into " + t + " values (1, -32768, -9223372036854775808, 1234567890123456789012345678.1234567890,"
-                    " 123456789012345678901234567890123456789012345, 3.25, 1.7976931348623157e308, true, 'äöü 中文 😀',"
-                    " 'tab\there', '2001-02-03', '2001-02-03 04:05:06.5', '10:20:30', '1 day 02:00:00', '{\"a\": [1, 2]}'),"
-                    " (2, 32767, 9223372036854775807, -0.0000000001, -1, -0.5, 5e-324, false, 'x''y', '', '1900-01-01',"
-                    " '1899-12-31 23:59:59', '23:59:59', '-3 mons', 'null'),"
-                    " (3, null, null, null, null, null, null, null, null, null, null, null, null, null, null);",
-                "select * from " + t + " order by k", 15},
-                {"set client_min_messages = warning; drop table if exists " + t + "b; create table " + t + "b (k int, by bytea,"
-                    " b1 bit(1), b5 bit(5), vb varbit(8), mo money, u uuid, d date, ts timestamp(6), tm time(6));"
-                    "insert into " + t + "b values (1, '\\x00ff41', B'1', B'10101', B'1', 92233720368547758.07,"
-                    " '6ba7b810-9dad-11d1-80b4-00c04fd430c8', '0050-06-07', '0044-03-15 10:00:00.5 BC', '10:20:30.123456'),"
-                    " (2, '', B'0', B'00000', B'', -92233720368547758.08, null, '0044-03-15 BC', '9999-12-31 23:59:59.999', '23:59:59.999999'),"
-                    " (3, null, null, B'01000', null, 0.01, null, 'infinity', 'infinity', null),"
-                    " (4, null, null, null, null, -1234.5, null, '-infinity', '-infinity', null),"
-                    " (5, null, null, null, null, null, null, '12345-01-02', '12345-01-02 03:04:05', null);",
-                 "select * from " + t + "b order by k", 10, "", kPostgresDateLimits}};
-    return {{"drop table if exists " + t + "; create table " + t +
-                " (k int, ti tinyint, tu tinyint unsigned, bu bigint unsigned, bi bigint, de decimal(38,10), fl float,"
-                " db double, tx varchar(40) character set utf8mb4, d date, dt datetime(3), tm time, yr year,"
-                " en enum('a','bé'), st set('x','y'));"
-                "insert into " + t + " values (1, -128, 255, 18446744073709551615, -9223372036854775808,"
-                " 1234567890123456789012345678.1234567890, 3.25, 1.7976931348623157e308, 'äöü 中文 😀', '2001-02-03',"
-                " '2001-02-03 04:05:06.500', '100:00:00', 2001, 'bé', 'x,y'),"
-                " (2, 127, 0, 0, 9223372036854775807, -0.0000000001, -0.5, 5e-324, 'tab\there', '0000-00-00',"
-                " '1900-01-01 00:00:00', '-10:20:30', 1901, 'a', ''),"
-                " (3, null, null, null, null, null, null, null, null, null, null, null, null, null, null);",
-            "select * from " + t + " order by k", 15},
-            // Binary with NUL and 0xFF, bits, zero dates and TIME beyond a day with fractions.
-            {"drop table if exists " + t + "b; create table " + t + "b (k int, vb varbinary(10), bl blob, b1 bit(1), b5 bit(5),"
-                " bo boolean, tm time(3), d date, dt datetime);"
-                "insert into " + t + "b values (1, x'00ff41', x'00ff41', b'1', b'10101', true, '838:59:59.999', '0000-00-00',"
-                " '0000-00-00 00:00:00'), (2, '', '', b'0', b'00000', false, '-100:00:00.5', '2001-00-00', '2001-02-00 10:00:00'),"
-                " (3, null, null, null, null, null, '24:00:00.001', '0050-06-07', '1000-01-01 00:00:00');",
-             "select * from " + t + "b order by k", 9}};
+        return {
+            {"set client_min_messages = warning; drop table if exists " + t + "; create table " + t +
+                 " (k int, sm smallint, bi bigint, nu numeric(38,10), big numeric, re real, dp double precision, bo boolean,"
+                 " tx text, vc varchar(20), d date, ts timestamp, tm time, iv interval, js json);"
+                 "insert into " +
+                 t +
+                 " values (1, -32768, -9223372036854775808, 1234567890123456789012345678.1234567890,"
+                 " 123456789012345678901234567890123456789012345, 3.25, 1.7976931348623157e308, true, 'äöü 中文 😀',"
+                 " 'tab\there', '2001-02-03', '2001-02-03 04:05:06.5', '10:20:30', '1 day 02:00:00', '{\"a\": [1, 2]}'),"
+                 " (2, 32767, 9223372036854775807, -0.0000000001, -1, -0.5, 5e-324, false, 'x''y', '', '1900-01-01',"
+                 " '1899-12-31 23:59:59', '23:59:59', '-3 mons', 'null'),"
+                 " (3, null, null, null, null, null, null, null, null, null, null, null, null, null, null);",
+             "select * from " + t + " order by k", 15},
+            {"set client_min_messages = warning; drop table if exists " + t + "b; create table " + t +
+                 "b (k int, by bytea,"
+                 " b1 bit(1), b5 bit(5), vb varbit(8), mo money, u uuid, d date, ts timestamp(6), tm time(6));"
+                 "insert into " +
+                 t +
+                 "b values (1, '\\x00ff41', B'1', B'10101', B'1', 92233720368547758.07,"
+                 " '6ba7b810-9dad-11d1-80b4-00c04fd430c8', '0050-06-07', '0044-03-15 10:00:00.5 BC', '10:20:30.123456'),"
+                 " (2, '', B'0', B'00000', B'', -92233720368547758.08, null, '0044-03-15 BC', '9999-12-31 23:59:59.999', '23:59:59.999999'),"
+                 " (3, null, null, B'01000', null, 0.01, null, 'infinity', 'infinity', null),"
+                 " (4, null, null, null, null, -1234.5, null, '-infinity', '-infinity', null),"
+                 " (5, null, null, null, null, null, null, '12345-01-02', '12345-01-02 03:04:05', null);",
+             "select * from " + t + "b order by k", 10, "", kPostgresDateLimits}};
+    return {
+        {"drop table if exists " + t + "; create table " + t +
+             " (k int, ti tinyint, tu tinyint unsigned, bu bigint unsigned, bi bigint, de decimal(38,10), fl float,"
+             " db double, tx varchar(40) character set utf8mb4, d date, dt datetime(3), tm time, yr year,"
+             " en enum('a','bé'), st set('x','y'));"
+             "insert into " +
+             t +
+             " values (1, -128, 255, 18446744073709551615, -9223372036854775808,"
+             " 1234567890123456789012345678.1234567890, 3.25, 1.7976931348623157e308, 'äöü 中文 😀', '2001-02-03',"
+             " '2001-02-03 04:05:06.500', '100:00:00', 2001, 'bé', 'x,y'),"
+             " (2, 127, 0, 0, 9223372036854775807, -0.0000000001, -0.5, 5e-324, 'tab\there', '0000-00-00',"
+             " '1900-01-01 00:00:00', '-10:20:30', 1901, 'a', ''),"
+             " (3, null, null, null, null, null, null, null, null, null, null, null, null, null, null);",
+         "select * from " + t + " order by k", 15},
+        // Binary with NUL and 0xFF, bits, zero dates and TIME beyond a day with fractions.
+        {"drop table if exists " + t + "b; create table " + t +
+             "b (k int, vb varbinary(10), bl blob, b1 bit(1), b5 bit(5),"
+             " bo boolean, tm time(3), d date, dt datetime);"
+             "insert into " +
+             t +
+             "b values (1, x'00ff41', x'00ff41', b'1', b'10101', true, '838:59:59.999', '0000-00-00',"
+             " '0000-00-00 00:00:00'), (2, '', '', b'0', b'00000', false, '-100:00:00.5', '2001-00-00', '2001-02-00 10:00:00'),"
+             " (3, null, null, null, null, null, '24:00:00.001', '0050-06-07', '1000-01-01 00:00:00');",
+         "select * from " + t + "b order by k", 9}};
 }
 
 std::vector<std::string> OrvaArgs(const testdb::Backend& b) {
@@ -239,8 +259,11 @@ std::vector<std::string> OrvaArgs(const testdb::Backend& b) {
         return {"-t", "sqlite3", "-d", cs.substr(at, cs.find(';', at) - at)};
     }
     const bool pg = testdb::IsPostgres(b.kind);
-    return {"-t", pg ? "pgsql" : "mysql", "-h", "127.0.0.1", "-P", testdb::Env(pg ? "ORVANTA_TEST_PG_PORT" : "ORVANTA_TEST_MARIA_PORT"),
-            "-u", testdb::Env("ORVANTA_TEST_USER"), "-d", testdb::Env("ORVANTA_TEST_DB")};
+    return {"-t", pg ? "pgsql" : "mysql",
+            "-h", "127.0.0.1",
+            "-P", testdb::Env(pg ? "ORVANTA_TEST_PG_PORT" : "ORVANTA_TEST_MARIA_PORT"),
+            "-u", testdb::Env("ORVANTA_TEST_USER"),
+            "-d", testdb::Env("ORVANTA_TEST_DB")};
 }
 
 class NativeComparison : public ::testing::TestWithParam<testdb::Backend> {};
@@ -281,13 +304,15 @@ TEST_P(NativeComparison, OrvaPrintsWhatTheNativeClientPrints) {
                         return l.native == cell && l.shown == rows[r][c];
                     });
                     EXPECT_TRUE(limited || Matches(cell, rows[r][c], rule))
-                        << "row " << r + 1 << " column " << c + 1 << ": native [" << cell << "] orva [" << rows[r][c] << "]";
+                        << "row " << r + 1 << " column " << c + 1 << ": native [" << cell << "] orva [" << rows[r][c]
+                        << "]";
                 }
             }
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, NativeComparison, ::testing::ValuesIn(testdb::Backends()), [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Backends, NativeComparison, ::testing::ValuesIn(testdb::Backends()),
+                         [](const auto& info) { return info.param.name; });
 
 }  // namespace

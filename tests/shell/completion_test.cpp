@@ -113,16 +113,16 @@ Session Open(const testdb::Backend& backend) {
     const std::string user = testdb::Env("ORVANTA_TEST_USER"), db = testdb::Env("ORVANTA_TEST_DB");
     s.env = {"ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD")};
     switch (backend.kind) {
-        case testdb::Kind::SQLite:
-            s.sqliteFile = testdb::NewSqliteFile();
-            s.args = {"-t", "sqlite3", "-d", s.sqliteFile};
-            break;
-        case testdb::Kind::PostgreSQL:
-            s.args = {"-t", "pgsql", "-h", "127.0.0.1", "-P", testdb::Env("ORVANTA_TEST_PG_PORT"), "-u", user, "-d", db};
-            break;
-        default:
-            s.args = {"-t", "mysql", "-h", "127.0.0.1", "-P", testdb::Env("ORVANTA_TEST_MARIA_PORT"), "-u", user, "-d", db};
-            break;
+    case testdb::Kind::SQLite:
+        s.sqliteFile = testdb::NewSqliteFile();
+        s.args = {"-t", "sqlite3", "-d", s.sqliteFile};
+        break;
+    case testdb::Kind::PostgreSQL:
+        s.args = {"-t", "pgsql", "-h", "127.0.0.1", "-P", testdb::Env("ORVANTA_TEST_PG_PORT"), "-u", user, "-d", db};
+        break;
+    default:
+        s.args = {"-t", "mysql", "-h", "127.0.0.1", "-P", testdb::Env("ORVANTA_TEST_MARIA_PORT"), "-u", user, "-d", db};
+        break;
     }
     return s;
 }
@@ -136,8 +136,8 @@ std::string Native(const testdb::Backend& backend, const Session& s, const std::
         backend.kind == testdb::Kind::PostgreSQL
             ? "PGPASSWORD='" + password + "' psql -X -q -At -h 127.0.0.1 -p " + testdb::Env("ORVANTA_TEST_PG_PORT") +
                   " -U '" + user + "' -d '" + db + "' -c \"" + sql + "\""
-            : "mariadb --no-defaults -N -B -r -h 127.0.0.1 -P " + testdb::Env("ORVANTA_TEST_MARIA_PORT") + " -u '" + user +
-                  "' -p'" + password + "' -e \"" + sql + "\" '" + db + "'";
+            : "mariadb --no-defaults -N -B -r -h 127.0.0.1 -P " + testdb::Env("ORVANTA_TEST_MARIA_PORT") + " -u '" +
+                  user + "' -p'" + password + "' -e \"" + sql + "\" '" + db + "'";
     return orvatest::Capture(command);
 }
 

@@ -10,8 +10,8 @@
 #include "../core/testdb.h"
 #include "run_orva.h"
 
-using orvatest::Contains;
 using orvatest::Ask;
+using orvatest::Contains;
 using orvatest::RunOrva;
 
 namespace {
@@ -21,7 +21,6 @@ std::string Sqlite(const std::string& sql = "create table m(k integer);") {
     EXPECT_EQ(std::system(("sqlite3 '" + path + "' \"" + sql + "\"").c_str()), 0);
     return path;
 }
-
 
 size_t Count(const std::string& text, const std::string& what) {
     size_t n = 0;
@@ -38,7 +37,8 @@ TEST(InputLines, ManyStatementsOnOneLineRunInOrder) {
     auto run = RunOrva({"-t", "sqlite3", "-d", db}, line);
     EXPECT_EQ(run.exitCode, 0) << run.out.substr(0, 2000);
     EXPECT_EQ(Count(run.out, "1 row affected"), 3000u);
-    EXPECT_TRUE(Contains(run.out, "    top |\r\n+---+--------+\r\n| 1 |   3000 |")) << run.out.substr(run.out.size() > 2000 ? run.out.size() - 2000 : 0);
+    EXPECT_TRUE(Contains(run.out, "    top |\r\n+---+--------+\r\n| 1 |   3000 |"))
+        << run.out.substr(run.out.size() > 2000 ? run.out.size() - 2000 : 0);
     EXPECT_TRUE(Contains(run.out, "Aborted\r\n\r\nBye\r\n"));
     // In order: the last insert is the 3000th row.
     EXPECT_EQ(Ask(db, "select count(*), max(rowid) from m where k = rowid"), "3000|3000");
@@ -161,17 +161,20 @@ TEST(InputScripts, BatchesOfSeveralStatementsRunWhereTheDriverTakesOne) {
 }
 
 TEST(InputData, ControlCharactersInValuesAreShownAsEscapes) {
-    const std::string db = Sqlite("create table c(v text); insert into c values ('a' || char(27) || '[2J' || char(7)), "
-                                  "('x' || char(9) || 'y' || char(13) || 'z'), ('two' || char(10) || 'lines');");
+    const std::string db = Sqlite(
+        "create table c(v text); insert into c values ('a' || char(27) || '[2J' || char(7)), "
+        "('x' || char(9) || 'y' || char(13) || 'z'), ('two' || char(10) || 'lines');");
     const std::string spool = testdb::NewSqliteFile() + ".lst";
     auto run = RunOrva({"-t", "sqlite3", "-d", db},
-                       "spool " + spool + "\nselect v from c;\nset table off\nselect v from c;\n"
-                       "select * from \"no\x1b]2;T\x07tab\";\nselect char(8238) || 'ab' || char(8233) as w;\n"
-                       "spool off\n");
+                       "spool " + spool +
+                           "\nselect v from c;\nset table off\nselect v from c;\n"
+                           "select * from \"no\x1b]2;T\x07tab\";\nselect char(8238) || 'ab' || char(8233) as w;\n"
+                           "spool off\n");
     EXPECT_EQ(run.exitCode, 0) << run.out;
     for (char control : {'\x1b', '\x07', '\x09'}) EXPECT_EQ(run.out.find(control), std::string::npos) << run.out;
-    EXPECT_TRUE(Contains(run.out, "| 1 | a\\x1B[2J\\x07  |\r\n| 2 | x\\ty\\x0Dz     |\r\n| 3 | two           |\r\n"
-                                  "|   | lines         |\r\n"))
+    EXPECT_TRUE(Contains(run.out,
+                         "| 1 | a\\x1B[2J\\x07  |\r\n| 2 | x\\ty\\x0Dz     |\r\n| 3 | two           |\r\n"
+                         "|   | lines         |\r\n"))
         << run.out;
     EXPECT_TRUE(Contains(run.out, "v: a\\x1B[2J\\x07\r\n")) << run.out;
     // Driver error texts and echoes of the input, bidirectional overrides and separators too.
@@ -189,15 +192,17 @@ TEST(InputData, ControlCharactersInValuesAreShownAsEscapes) {
 namespace {
 
 TEST(InputData, EmojiRowsStayAligned) {
-    const std::string db = Sqlite("create table e(v text); insert into e values ('a😀b'), ('🚀'), ('🇩🇪x'), "
-                                  "('👨‍👩‍👧'), ('plain');");
+    const std::string db = Sqlite(
+        "create table e(v text); insert into e values ('a😀b'), ('🚀'), ('🇩🇪x'), "
+        "('👨‍👩‍👧'), ('plain');");
     auto run = RunOrva({"-t", "sqlite3", "-d", db, "-c", "set index off"}, "select v from e;\n");
     EXPECT_EQ(run.exitCode, 0) << run.out;
     const size_t start = run.out.find("+-");
     ASSERT_NE(start, std::string::npos) << run.out;
     // Every line of the table is as wide on the screen as its border (8 columns).
     const std::string border = run.out.substr(start, run.out.find("\r\n", start) - start);
-    const std::vector<std::string> rows{"| a😀b   |", "| 🚀     |", "| 🇩🇪x    |", "| 👨‍👩‍👧     |", "| plain  |"};
+    const std::vector<std::string> rows{"| a😀b   |", "| 🚀     |", "| 🇩🇪x    |", "| 👨‍👩‍👧     |",
+                                        "| plain  |"};
     for (const std::string& row : rows) EXPECT_TRUE(Contains(run.out, "\r\n" + row + "\r\n")) << row << "\n" << run.out;
     EXPECT_EQ(border, "+--------+");
 }
@@ -225,10 +230,16 @@ TEST(InputLines, QuotesAndCommentsOpenedAfterAStatementEndSpanLines) {
 TEST(InputGenerated, NoStatementIsLostOrRunTwice) {
     std::mt19937 random(20261207);
     auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
-    const std::vector<std::string> noise{
-        "-- don't; stop \"here\"\n", "/* it's; */", "\t", "select 'a;b' as q, \"x\" || ';' as r from m where 0;",
-        "select 'it''s' as s where 0;", "/* multi\n line ' ; */ select 2 where 0;", std::string("select 'x\0y';", 13),
-        std::string("\0\0\n", 3), "-- " + std::string(200000, 'z') + "\n", "select 1 where 0; -- tail ' \n"};
+    const std::vector<std::string> noise{"-- don't; stop \"here\"\n",
+                                         "/* it's; */",
+                                         "\t",
+                                         "select 'a;b' as q, \"x\" || ';' as r from m where 0;",
+                                         "select 'it''s' as s where 0;",
+                                         "/* multi\n line ' ; */ select 2 where 0;",
+                                         std::string("select 'x\0y';", 13),
+                                         std::string("\0\0\n", 3),
+                                         "-- " + std::string(200000, 'z') + "\n",
+                                         "select 1 where 0; -- tail ' \n"};
     std::string input = "pragma synchronous = off;\n";
     // A statement over several lines starts a line (a line with a ';' ends the reading); a comment
     // running over lines may follow other statements on its line.
@@ -249,11 +260,11 @@ TEST(InputGenerated, NoStatementIsLostOrRunTwice) {
             }
             const std::string k = std::to_string(++markers);
             switch (pick(4)) {
-                case 0: add("insert into m values (" + k + ");"); break;
-                case 1: add("insert\tinto m\nvalues (" + k + ") ;"); break;
-                // (A ';' in a comment inside a statement is refused by the SQLite driver itself.)
-                case 2: add("/* ' ; */ insert into m /* ' */ values (" + k + ") -- ;\n;"); break;
-                default: add(" insert into m select " + k + " where 'a;' <> ';';"); break;
+            case 0: add("insert into m values (" + k + ");"); break;
+            case 1: add("insert\tinto m\nvalues (" + k + ") ;"); break;
+            // (A ';' in a comment inside a statement is refused by the SQLite driver itself.)
+            case 2: add("/* ' ; */ insert into m /* ' */ values (" + k + ") -- ;\n;"); break;
+            default: add(" insert into m select " + k + " where 'a;' <> ';';"); break;
             }
             input += pick(2) ? " " : "\n";
         }
@@ -281,8 +292,11 @@ std::string AskMaria(const std::string& sql) {
 }
 
 orvatest::Run RunMaria(const std::vector<std::string>& extra, const std::string& input) {
-    std::vector<std::string> args{"-t", "mysql", "-h", "127.0.0.1", "-P", testdb::Env("ORVANTA_TEST_MARIA_PORT"),
-                                  "-u", testdb::Env("ORVANTA_TEST_USER"), "-d", testdb::Env("ORVANTA_TEST_DB")};
+    std::vector<std::string> args{"-t", "mysql",
+                                  "-h", "127.0.0.1",
+                                  "-P", testdb::Env("ORVANTA_TEST_MARIA_PORT"),
+                                  "-u", testdb::Env("ORVANTA_TEST_USER"),
+                                  "-d", testdb::Env("ORVANTA_TEST_DB")};
     args.insert(args.end(), extra.begin(), extra.end());
     return RunOrva(args, input, {"ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD")});
 }
@@ -316,8 +330,9 @@ TEST(InputScripts, MariaDbTriggerBodyScriptCreatesTheTrigger) {
     if (!std::getenv("ORVANTA_TEST_MARIA_PORT")) GTEST_SKIP() << "MariaDB is not running (tests/dbservers.sh)";
     const std::string t = "trg_" + std::to_string(getpid()), lg = "trl_" + std::to_string(getpid());
     const std::string script = testdb::NewSqliteFile() + ".sql";
-    orvatest::WriteFile(script, "create trigger " + t + " after insert on " + t + " for each row\nbegin\n  insert into " +
-                                    lg + " values (1);\n  insert into " + lg + " values (2);\nend;\n");
+    orvatest::WriteFile(script, "create trigger " + t + " after insert on " + t +
+                                    " for each row\nbegin\n  insert into " + lg + " values (1);\n  insert into " + lg +
+                                    " values (2);\nend;\n");
     for (const bool atSign : {false, true}) {
         AskMaria("drop table if exists " + t + ", " + lg + "; create table " + t + "(x int); create table " + lg +
                  "(x int)");
@@ -341,13 +356,15 @@ TEST(InputLines, PostgreSqlDollarQuotedBodiesAreOneStatement) {
     const std::string f = "dq_" + std::to_string(getpid());
     auto run = RunOrva({"-t", "pgsql", "-h", "127.0.0.1", "-P", port, "-u", testdb::Env("ORVANTA_TEST_USER"), "-d",
                         testdb::Env("ORVANTA_TEST_DB")},
-                       "create function " + f + "(x int) returns int as $fn$\nbegin\n  x := x + 1;\n  return x * 2;"
-                       "\nend;\n$fn$ language plpgsql;\nselect " + f + "(4) as v;\n",
+                       "create function " + f +
+                           "(x int) returns int as $fn$\nbegin\n  x := x + 1;\n  return x * 2;"
+                           "\nend;\n$fn$ language plpgsql;\nselect " +
+                           f + "(4) as v;\n",
                        {"ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD")});
     EXPECT_TRUE(Contains(run.out, "| 1 |     10 |")) << run.out;
-    const std::string psql = "PGPASSWORD='" + testdb::Env("ORVANTA_TEST_PASSWORD") + "' psql -h 127.0.0.1 -p " +
-                             port + " -U '" + testdb::Env("ORVANTA_TEST_USER") + "' -d '" +
-                             testdb::Env("ORVANTA_TEST_DB") + "' -At -c ";
+    const std::string psql = "PGPASSWORD='" + testdb::Env("ORVANTA_TEST_PASSWORD") + "' psql -h 127.0.0.1 -p " + port +
+                             " -U '" + testdb::Env("ORVANTA_TEST_USER") + "' -d '" + testdb::Env("ORVANTA_TEST_DB") +
+                             "' -At -c ";
     EXPECT_EQ(orvatest::Capture(psql + "'select " + f + "(4)'"), "10");
     orvatest::Capture(psql + "'drop function " + f + "'");
 }
@@ -359,23 +376,29 @@ TEST(InputLines, PostgreSqlStringsHideStatementEndsAndKeepTheirLines) {
     const char* port = std::getenv("ORVANTA_TEST_PG_PORT");
     if (!port) GTEST_SKIP() << "PostgreSQL is not running (tests/dbservers.sh)";
     const std::string t = "strs_" + std::to_string(getpid());
-    const std::string psql = "PGPASSWORD='" + testdb::Env("ORVANTA_TEST_PASSWORD") + "' psql -h 127.0.0.1 -p " +
-                             port + " -U '" + testdb::Env("ORVANTA_TEST_USER") + "' -d '" +
-                             testdb::Env("ORVANTA_TEST_DB") + "' -At -c ";
+    const std::string psql = "PGPASSWORD='" + testdb::Env("ORVANTA_TEST_PASSWORD") + "' psql -h 127.0.0.1 -p " + port +
+                             " -U '" + testdb::Env("ORVANTA_TEST_USER") + "' -d '" + testdb::Env("ORVANTA_TEST_DB") +
+                             "' -At -c ";
     orvatest::Capture(psql + "'create table " + t + "(k int, v text); insert into " + t + " values (0, null)'");
-    const std::vector<std::string> args{"-t", "pgsql", "-h", "127.0.0.1", "-P", port, "-u",
-                                        testdb::Env("ORVANTA_TEST_USER"), "-d", testdb::Env("ORVANTA_TEST_DB")};
-    const std::string statements =
-        "select '{\"a\":1}' as j;\nselect 'note; delete from " + t + "; ' as note;\nselect 'C:\\' as p;\n"
-        "insert into " + t + " values (1, 'x;y');\ninsert into " + t + " values (2, 'l1\n   l2\n/\ngo\nl3');\n";
+    const std::vector<std::string> args{"-t", "pgsql",
+                                        "-h", "127.0.0.1",
+                                        "-P", port,
+                                        "-u", testdb::Env("ORVANTA_TEST_USER"),
+                                        "-d", testdb::Env("ORVANTA_TEST_DB")};
+    const std::string statements = "select '{\"a\":1}' as j;\nselect 'note; delete from " + t +
+                                   "; ' as note;\nselect 'C:\\' as p;\n"
+                                   "insert into " +
+                                   t + " values (1, 'x;y');\ninsert into " + t +
+                                   " values (2, 'l1\n   l2\n/\ngo\nl3');\n";
     const std::string script = testdb::NewSqliteFile() + ".sql";
     orvatest::WriteFile(script, "insert into " + t + " values (3, $$a\n/\n  b$$);\nGO\n");
-    auto run = RunOrva(args, statements + "@ " + script + "\n",
-                       {"ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD")});
+    auto run =
+        RunOrva(args, statements + "@ " + script + "\n", {"ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD")});
     EXPECT_TRUE(Contains(run.out, "Execute script success.")) << run.out;
-    EXPECT_EQ(orvatest::Capture(psql + "\"select k, replace(replace(coalesce(v, '-'), chr(13), '<CR>'), chr(10), '|') from " +
-                                t + " order by k\""),
-              "0|-\n1|x;y\n2|l1|   l2|/|go|l3\n3|a|/|  b");
+    EXPECT_EQ(
+        orvatest::Capture(psql + "\"select k, replace(replace(coalesce(v, '-'), chr(13), '<CR>'), chr(10), '|') from " +
+                          t + " order by k\""),
+        "0|-\n1|x;y\n2|l1|   l2|/|go|l3\n3|a|/|  b");
     orvatest::Capture(psql + "'drop table " + t + "'");
     std::remove(script.c_str());
 }
@@ -386,10 +409,11 @@ TEST(InputLines, PostgreSqlCopyThroughTheClientIsRefused) {
     if (!port) GTEST_SKIP() << "PostgreSQL is not running (tests/dbservers.sh)";
     orvatest::RunOptions limit;
     limit.limitMs = 30000;
-    auto run = RunOrva({"-t", "pgsql", "-h", "127.0.0.1", "-P", port, "-u", testdb::Env("ORVANTA_TEST_USER"), "-d",
-                        testdb::Env("ORVANTA_TEST_DB")},
-                       "copy (select 1) to stdout;\ncreate temp table cp(x int);\ncopy cp from\n stdin;\nselect 3 as z;\n",
-                       {"ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD")}, limit);
+    auto run =
+        RunOrva({"-t", "pgsql", "-h", "127.0.0.1", "-P", port, "-u", testdb::Env("ORVANTA_TEST_USER"), "-d",
+                 testdb::Env("ORVANTA_TEST_DB")},
+                "copy (select 1) to stdout;\ncreate temp table cp(x int);\ncopy cp from\n stdin;\nselect 3 as z;\n",
+                {"ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD")}, limit);
     EXPECT_EQ(Count(run.out, "COPY FROM STDIN and COPY TO STDOUT are not run"), 2u) << run.out;
     EXPECT_TRUE(Contains(run.out, "|      3 |")) << run.out;
 
@@ -403,9 +427,9 @@ TEST(InputLines, PostgreSqlCopyThroughTheClientIsRefused) {
                   limit);
     EXPECT_TRUE(Contains(run.out, "COPY FROM STDIN and COPY TO STDOUT are not run")) << run.out;
     EXPECT_TRUE(Contains(run.out, "|      4 |")) << run.out;
-    const std::string psql = "PGPASSWORD='" + testdb::Env("ORVANTA_TEST_PASSWORD") + "' psql -h 127.0.0.1 -p " +
-                             port + " -U '" + testdb::Env("ORVANTA_TEST_USER") + "' -d '" +
-                             testdb::Env("ORVANTA_TEST_DB") + "' -At -c ";
+    const std::string psql = "PGPASSWORD='" + testdb::Env("ORVANTA_TEST_PASSWORD") + "' psql -h 127.0.0.1 -p " + port +
+                             " -U '" + testdb::Env("ORVANTA_TEST_USER") + "' -d '" + testdb::Env("ORVANTA_TEST_DB") +
+                             "' -At -c ";
     EXPECT_EQ(orvatest::Capture(psql + "\"select count(*) from pg_tables where tablename = '" + table + "'\""), "0");
     std::remove(script.c_str());
 }

@@ -23,10 +23,10 @@
 #include "zentra/pipe.h"
 
 using orvatest::EnvVar;
+using orvatest::kWelcome;
 using orvatest::ReadFile;
 using orvatest::RunOrva;
 using orvatest::Terminal;
-using orvatest::kWelcome;
 
 namespace {
 
@@ -46,7 +46,6 @@ std::string SqliteDb() {
     EXPECT_EQ(std::system(sql.c_str()), 0);
     return path;
 }
-
 
 TEST(InterruptsTerminal, PasswordIsAskedWithoutEcho) {
     std::string config = NewConfigDir();
@@ -70,8 +69,8 @@ TEST(InterruptsTerminal, PasswordIsAskedWithoutEcho) {
 
 TEST(InterruptsTerminal, PasswordsLeaveTheCommandLineAndTheEnvironment) {
     std::string config = NewConfigDir();
-    for (const std::vector<std::string>& form : {std::vector<std::string>{"-p", "Secr3tPw"},
-                                                 {"-pSecr3tPw"}, {"--password=Secr3tPw"}}) {
+    for (const std::vector<std::string>& form :
+         {std::vector<std::string>{"-p", "Secr3tPw"}, {"-pSecr3tPw"}, {"--password=Secr3tPw"}}) {
         std::vector<std::string> args{"-t", "sqlite3", "-d", SqliteDb(), "-u", "tester"};
         args.insert(args.end(), form.begin(), form.end());
         Terminal term(args, {"XDG_CONFIG_HOME=" + config, "ORVANTA_PASSWORD=EnvPw9876"});
@@ -137,8 +136,8 @@ TEST(InterruptsTerminal, CtrlCDuringAHostCommandIsTheCommands) {
 TEST(InterruptsTerminal, LineEditingRecallAndRedraw) {
     std::string config = NewConfigDir();
     // A first run through a pipe leaves a statement in the history.
-    auto first = RunOrva({"-t", "sqlite3", "-d", SqliteDb()}, "select 40 + 2 as answer;\nexit\n",
-                         {"XDG_CONFIG_HOME=" + config});
+    auto first =
+        RunOrva({"-t", "sqlite3", "-d", SqliteDb()}, "select 40 + 2 as answer;\nexit\n", {"XDG_CONFIG_HOME=" + config});
     ASSERT_EQ(first.exitCode, 0) << first.out;
 
     Terminal term({"-t", "sqlite3", "-d", SqliteDb()}, {"XDG_CONFIG_HOME=" + config});

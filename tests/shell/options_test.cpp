@@ -61,13 +61,13 @@ TEST_F(ShellOptions, ShortAndLongFormsGiveTheSameParameters) {
 
 TEST_F(ShellOptions, ValuesQuotesAndDefaults) {
     ShellState s;
-    Parse({L"-t", L"pgsql", L"--user='admin'", L"-P", L"0", L"--password=\"x'", L"-c", L"  select 1;  ",
-           L"--prompt", L"$_DB.> ", L"-s", L"public", L"-f", L" a b.sql "},
+    Parse({L"-t", L"pgsql", L"--user='admin'", L"-P", L"0", L"--password=\"x'", L"-c", L"  select 1;  ", L"--prompt",
+           L"$_DB.> ", L"-s", L"public", L"-f", L" a b.sql "},
           s);
     EXPECT_EQ(s.connectInfo.type, 3);
-    EXPECT_EQ(s.connectInfo.user, L"admin");       // one pair of matching quotes removed
-    EXPECT_EQ(s.connectInfo.password, L"\"x'");    // mismatched quotes kept
-    EXPECT_EQ(s.connectInfo.port, 5432);           // an explicit 0 takes the default
+    EXPECT_EQ(s.connectInfo.user, L"admin");     // one pair of matching quotes removed
+    EXPECT_EQ(s.connectInfo.password, L"\"x'");  // mismatched quotes kept
+    EXPECT_EQ(s.connectInfo.port, 5432);         // an explicit 0 takes the default
     EXPECT_EQ(s.startupCommand, L"select 1;");
     EXPECT_EQ(s.startupScript, L"a b.sql");
     EXPECT_EQ(s.prompt, L"$_DB.> ");
@@ -297,7 +297,8 @@ TEST(ShellDispatch, EachDbmsQuotesAndCommentsHideTerminators) {
               (V{L"select $1", L"select a$b$", L"select $q$\\$q$", L"x"}));
     EXPECT_EQ(SplitUnder(pg, L"select 'C:\\'; select E'a\\';b'; select 'x'"),
               (V{L"select 'C:\\'", L"select E'a\\';b'", L"select 'x'"}));
-    EXPECT_EQ(SplitUnder(pg, L"select 1 /* a /* b */ ; delete */ as one; x"), (V{L"select 1 /* a /* b */ ; delete */ as one", L"x"}));
+    EXPECT_EQ(SplitUnder(pg, L"select 1 /* a /* b */ ; delete */ as one; x"),
+              (V{L"select 1 /* a /* b */ ; delete */ as one", L"x"}));
     // Elsewhere a dollar sign is plain text, and a backslash escapes (the rule kept for the others).
     EXPECT_EQ(SplitUnder(SqlLexis{}, L"select $$;$$"), (V{L"select $$", L"$$"}));
     EXPECT_EQ(SplitUnder(SqlLexis{}, L"select 'a\\';b'; c"), (V{L"select 'a\\';b'", L"c"}));
@@ -308,7 +309,8 @@ TEST(ShellDispatch, EachDbmsQuotesAndCommentsHideTerminators) {
     EXPECT_EQ(SplitUnder(my, L"select 'a\\';b'; c"), (V{L"select 'a\\';b'", L"c"}));
     EXPECT_EQ(SplitUnder(SqlLexis{}, L"select 1 # x; y"), (V{L"select 1 # x", L"y"}));
     // SQLite: [names] and `names`; a backslash is plain.
-    EXPECT_EQ(SplitUnder(lite, L"select 1 as [a'b;c], `d;e`, 'f\\'; g"), (V{L"select 1 as [a'b;c], `d;e`, 'f\\'", L"g"}));
+    EXPECT_EQ(SplitUnder(lite, L"select 1 as [a'b;c], `d;e`, 'f\\'; g"),
+              (V{L"select 1 as [a'b;c], `d;e`, 'f\\'", L"g"}));
     // The same for the batch splitter and the comment trimmer.
     SetSqlLexis(my);
     EXPECT_EQ(SplitBatch(L"select 1; # two; three\nselect `;`"), (V{L"select 1", L"select `;`"}));
@@ -347,11 +349,12 @@ TEST(ShellDispatch, TerminatorsOutsideQuotes) {
     EXPECT_TRUE(IsOnlyComments(L" -- x\n/* y */ "));
     EXPECT_FALSE(IsOnlyComments(L"/*+ hint */"));
     // A batch splits at each ';' but inside the body of a CREATE.
-    EXPECT_EQ(SplitBatch(L"create trigger t after insert on a begin insert into b values (case when 1 then 2 end); "
-                         L"if x then y; end if; end; select 1; -- z"),
-              (std::vector<CString>{L"create trigger t after insert on a begin insert into b values (case when 1 then 2 "
-                                    L"end); if x then y; end if; end",
-                                    L"select 1"}));
+    EXPECT_EQ(
+        SplitBatch(L"create trigger t after insert on a begin insert into b values (case when 1 then 2 end); "
+                   L"if x then y; end if; end; select 1; -- z"),
+        (std::vector<CString>{L"create trigger t after insert on a begin insert into b values (case when 1 then 2 "
+                              L"end); if x then y; end if; end",
+                              L"select 1"}));
 
     CString text = L"select 1; select 2;";
     EXPECT_EQ(TakeNextStatement(text), L"select 1");

@@ -30,7 +30,8 @@ public:
             const char* name;
             int list, truncate, index;
         };
-        for (const Layout& l : {Layout{"table", 0, 0, 0}, Layout{"list", 1, 0, 0}, Layout{"table trunc index", 0, 1, 1}}) {
+        for (const Layout& l :
+             {Layout{"table", 0, 0, 0}, Layout{"list", 1, 0, 0}, Layout{"table trunc index", 0, 1, 1}}) {
             State().resultViewType = l.list;
             State().truncValue = l.truncate;
             State().displayRecordNum = l.index;
@@ -55,8 +56,9 @@ public:
         const size_t from = golden.rfind('\n', at) == std::string::npos ? 0 : golden.rfind('\n', at) + 1;
         const std::string actual = "/tmp/" + name + ".actual";
         orvatest::WriteFile(actual, text_);
-        ADD_FAILURE() << name << " differs at byte " << at << " (printed text in " << actual << ")\nexpected: "
-                      << golden.substr(from, at - from + 80) << "\nprinted:  " << text_.substr(from, at - from + 80);
+        ADD_FAILURE() << name << " differs at byte " << at << " (printed text in " << actual
+                      << ")\nexpected: " << golden.substr(from, at - from + 80)
+                      << "\nprinted:  " << text_.substr(from, at - from + 80);
     }
 
 private:
@@ -70,31 +72,38 @@ TEST(PrinterGolden, DemoDatabaseAndSqliteTypes) {
     ASSERT_TRUE(s.Connect(testdb::SqliteConnectionString(file)));
     for (const wchar_t* table : {L"customers", L"products", L"orders", L"order_lines"})
         s.PrintAll(std::wstring(L"select * from ") + table);
-    s.PrintAll(L"select o.id, c.name, o.placed_at, sum(l.quantity * l.unit_price) as total from orders o join "
-               L"customers c on c.id = o.customer_id join order_lines l on l.order_id = o.id group by o.id "
-               L"order by o.id");
+    s.PrintAll(
+        L"select o.id, c.name, o.placed_at, sum(l.quantity * l.unit_price) as total from orders o join "
+        L"customers c on c.id = o.customer_id join order_lines l on l.order_id = o.id group by o.id "
+        L"order by o.id");
 
-    s.Exec(L"create table m(i integer, bi bigint, si smallint, r real, d double, dc decimal(12,2), "
-           L"num numeric(20,6), dt date, tm time, ts timestamp, vc varchar(20), tx text, b blob, bo boolean)");
-    s.Exec(L"insert into m values(1, 1234567890123, 7, 0.5, 3.14159, 12.50, 0.000001, '2024-02-29', "
-           L"'12:34:56', '2024-02-29 12:34:56', 'plain', 'short', x'41', 1)");
+    s.Exec(
+        L"create table m(i integer, bi bigint, si smallint, r real, d double, dc decimal(12,2), "
+        L"num numeric(20,6), dt date, tm time, ts timestamp, vc varchar(20), tx text, b blob, bo boolean)");
+    s.Exec(
+        L"insert into m values(1, 1234567890123, 7, 0.5, 3.14159, 12.50, 0.000001, '2024-02-29', "
+        L"'12:34:56', '2024-02-29 12:34:56', 'plain', 'short', x'41', 1)");
     s.Exec(L"insert into m values(null, null, null, null, null, null, null, null, null, null, null, null, null, null)");
-    s.Exec(L"insert into m values(-2147483648, -9223372036854775808, -32768, -0.1, 1.5e300, -0.05, "
-           L"123456789012.345678, '0001-01-01', '00:00:00', '1999-12-31 23:59:59.123', '中文字符テスト', "
-           L"'a long text that is far wider than the thirty columns of a cell' || char(10) || 'second line', "
-           L"x'00ff10', 0)");
-    s.Exec(L"insert into m values(2147483647, 9223372036854775807, 32767, 1e-10, -2.5e-300, 9999999999.99, "
-           L"-1, '9999-12-31', '23:59:59', '2024-01-01 00:00:00', 'tab' || char(9) || 'bell' || char(7), "
-           L"'crlf' || char(13) || char(10) || 'after' || char(13) || char(10) || char(10) || 'blank', "
-           L"zeroblob(0), 0)");
-    s.Exec(L"insert into m values(0, 0, 0, 0, 0, 0, 0, '', '', '', 'é😀👍🏽', 'Ｆｕｌｌ　ｗｉｄｔｈ　ｔｅｘｔ　"
-           L"ａｎｄ　ｍｏｒｅ', '', 2)");
+    s.Exec(
+        L"insert into m values(-2147483648, -9223372036854775808, -32768, -0.1, 1.5e300, -0.05, "
+        L"123456789012.345678, '0001-01-01', '00:00:00', '1999-12-31 23:59:59.123', '中文字符テスト', "
+        L"'a long text that is far wider than the thirty columns of a cell' || char(10) || 'second line', "
+        L"x'00ff10', 0)");
+    s.Exec(
+        L"insert into m values(2147483647, 9223372036854775807, 32767, 1e-10, -2.5e-300, 9999999999.99, "
+        L"-1, '9999-12-31', '23:59:59', '2024-01-01 00:00:00', 'tab' || char(9) || 'bell' || char(7), "
+        L"'crlf' || char(13) || char(10) || 'after' || char(13) || char(10) || char(10) || 'blank', "
+        L"zeroblob(0), 0)");
+    s.Exec(
+        L"insert into m values(0, 0, 0, 0, 0, 0, 0, '', '', '', 'é😀👍🏽', 'Ｆｕｌｌ　ｗｉｄｔｈ　ｔｅｘｔ　"
+        L"ａｎｄ　ｍｏｒｅ', '', 2)");
     s.PrintAll(L"select * from m");
     s.PrintAll(L"select count(*), sum(i), avg(d), max(ts), min(vc), 1.25, 'x', null, 10/3, 10.0/3 from m");
 
-    s.PrintAll(L"with recursive c(x) as (select 1 union all select x + 1 from c where x < 2500) select x, "
-               L"'customer-' || x as name, (x % 1000) / 4.0 as amount, datetime(1700000000 + x * 37, 'unixepoch') "
-               L"as ts, case when x % 3 = 0 then null else 'note ' || (x * 7919 % 100003) end as note from c");
+    s.PrintAll(
+        L"with recursive c(x) as (select 1 union all select x + 1 from c where x < 2500) select x, "
+        L"'customer-' || x as name, (x % 1000) / 4.0 as amount, datetime(1700000000 + x * 37, 'unixepoch') "
+        L"as ts, case when x % 3 = 0 then null else 'note ' || (x * 7919 % 100003) end as note from c");
     s.Compare("printer_sqlite.txt");
 }
 
@@ -146,12 +155,12 @@ TEST_P(PrinterGoldenServer, TypeMatrixAndManyRows) {
     for (size_t row = 1; row < matrix.size(); ++row) s.Exec(L"insert into " + table + L" values(" + matrix[row] + L")");
     s.PrintAll(L"select * from " + table + L" order by i");
     s.PrintAll(pg ? L"select x, 'customer-' || x as name, ((x % 1000) / 4.0)::numeric(12,2) as amount, "
-                     L"timestamp '2023-11-14 22:13:20' + x * interval '37 seconds' as ts, case when x % 3 = 0 "
-                     L"then null else 'note ' || (x * 7919 % 100003) end as note from generate_series(1, 1500) x"
-                   : L"select seq as x, concat('customer-', seq) as name, cast((seq % 1000) / 4.0 as "
-                     L"decimal(12,2)) as amount, timestamp '2023-11-14 22:13:20' + interval seq * 37 second as ts, "
-                     L"case when seq % 3 = 0 then null else concat('note ', seq * 7919 % 100003) end as note "
-                     L"from seq_1_to_1500");
+                    L"timestamp '2023-11-14 22:13:20' + x * interval '37 seconds' as ts, case when x % 3 = 0 "
+                    L"then null else 'note ' || (x * 7919 % 100003) end as note from generate_series(1, 1500) x"
+                  : L"select seq as x, concat('customer-', seq) as name, cast((seq % 1000) / 4.0 as "
+                    L"decimal(12,2)) as amount, timestamp '2023-11-14 22:13:20' + interval seq * 37 second as ts, "
+                    L"case when seq % 3 = 0 then null else concat('note ', seq * 7919 % 100003) end as note "
+                    L"from seq_1_to_1500");
     State().connection->Execute((L"drop table " + table).c_str());
     s.Compare("printer_" + backend.name + ".txt");
 }

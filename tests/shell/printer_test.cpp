@@ -63,12 +63,9 @@ TEST(PrinterTable, PrintsBorderedTableWithTypeWidthsAndAlignment) {
                       L"insert into t values(1, 'apple', 1.5), (22, 'kiwi', NULL)"});
     // integer: 4 bytes + 1 + 1; varchar: longest value + 1; double: 8 bytes + 1 + 2.
     EXPECT_EQ(s.Run(L"select id, name, price from t"),
-              Lines({"+--------+--------+-------------+",
-                     "|     id | name   |       price |",
-                     "+--------+--------+-------------+",
-                     "|      1 | apple  |         1.5 |",
-                     "|     22 | kiwi   |        NULL |",
-                     "+--------+--------+-------------+"}) +
+              Lines({"+--------+--------+-------------+", "|     id | name   |       price |",
+                     "+--------+--------+-------------+", "|      1 | apple  |         1.5 |",
+                     "|     22 | kiwi   |        NULL |", "+--------+--------+-------------+"}) +
                   Okay("Query Okay, 2 rows in set"));
 }
 
@@ -97,12 +94,10 @@ TEST(PrinterTable, AffectedRowCountsAndFailures) {
 }
 
 TEST(PrinterTable, WideIntegersWrapInTheirCellOrAreCutWithTrunc) {
-    PrinterSession s({L"create table w(n integer)",
-                      L"insert into w values(1234567890), (5)"});
-    EXPECT_EQ(s.Run(L"select n from w"),
-              Lines({"+--------+", "|      n |", "+--------+", "| 123456 |", "|   7890 |", "|      5 |",
-                     "+--------+"}) +
-                  Okay("Query Okay, 2 rows in set"));
+    PrinterSession s({L"create table w(n integer)", L"insert into w values(1234567890), (5)"});
+    EXPECT_EQ(s.Run(L"select n from w"), Lines({"+--------+", "|      n |", "+--------+", "| 123456 |", "|   7890 |",
+                                                "|      5 |", "+--------+"}) +
+                                             Okay("Query Okay, 2 rows in set"));
 
     State().truncValue = 1;
     EXPECT_EQ(s.Run(L"select n from w"),
@@ -112,29 +107,25 @@ TEST(PrinterTable, WideIntegersWrapInTheirCellOrAreCutWithTrunc) {
     // The index column keeps its place on the continuation lines.
     State().truncValue = 0;
     State().displayRecordNum = 1;
-    EXPECT_EQ(s.Run(L"select n from w"),
-              Lines({"+---+--------+", "|   |      n |", "+---+--------+", "| 1 | 123456 |", "|   |   7890 |",
-                     "| 2 |      5 |", "+---+--------+"}) +
-                  Okay("Query Okay, 2 rows in set"));
+    EXPECT_EQ(s.Run(L"select n from w"), Lines({"+---+--------+", "|   |      n |", "+---+--------+", "| 1 | 123456 |",
+                                                "|   |   7890 |", "| 2 |      5 |", "+---+--------+"}) +
+                                             Okay("Query Okay, 2 rows in set"));
 }
 
 TEST(PrinterTable, HeadingsAreCutToTheColumnWidthAndValuesHaveTheirTexts) {
     PrinterSession s({L"create table f(is_active bit, ti tinyint, x longvarbinary, t text)",
                       L"insert into f values(0, 7, x'00ff', NULL), (1, NULL, NULL, 'hi')"});
     // A bit column is 4 wide; a long binary 6; a NULL long text prints NULL, not an empty text.
-    EXPECT_EQ(s.Run(L"select * from f"),
-              Lines({"+------+------+--------+------+",
-                     "| is_a |   ti | x      | t    |",
-                     "+------+------+--------+------+",
-                     "| NO   |    7 | <BLOB> | NULL |",
-                     "| YES  | NULL | NULL   | hi   |",
-                     "+------+------+--------+------+"}) +
-                  Okay("Query Okay, 2 rows in set"));
+    EXPECT_EQ(s.Run(L"select * from f"), Lines({"+------+------+--------+------+", "| is_a |   ti | x      | t    |",
+                                                "+------+------+--------+------+", "| NO   |    7 | <BLOB> | NULL |",
+                                                "| YES  | NULL | NULL   | hi   |", "+------+------+--------+------+"}) +
+                                             Okay("Query Okay, 2 rows in set"));
 }
 
 TEST(PrinterTable, LongTextsWrapAtThirtyAndLineBreaksMakeLines) {
-    PrinterSession s({L"create table l(s varchar(100))",
-                      L"insert into l values('abcdefghijabcdefghijabcdefghijabcdefghijabcdefghijabcdefghijabcdefghij')"});
+    PrinterSession s(
+        {L"create table l(s varchar(100))",
+         L"insert into l values('abcdefghijabcdefghijabcdefghijabcdefghijabcdefghijabcdefghijabcdefghij')"});
     const std::string dashes(32, '-');
     EXPECT_EQ(s.Run(L"select s from l"),
               Lines({"+" + dashes + "+", "| s" + std::string(29, ' ') + " |", "+" + dashes + "+",
@@ -146,37 +137,34 @@ TEST(PrinterTable, LongTextsWrapAtThirtyAndLineBreaksMakeLines) {
     s.Exec(L"insert into b values('one' || char(13, 10) || 'two' || char(10, 10) || 'three')");
     // 15 characters: a 16 wide column; the blank line is dropped.
     EXPECT_EQ(s.Run(L"select s from b"),
-              Lines({"+------------------+", "| s                |", "+------------------+",
-                     "| one              |", "| two              |", "| three            |",
-                     "+------------------+"}) +
+              Lines({"+------------------+", "| s                |", "+------------------+", "| one              |",
+                     "| two              |", "| three            |", "+------------------+"}) +
                   Okay("Query Okay, 1 row in set"));
     State().truncValue = 1;
-    EXPECT_EQ(s.Run(L"select s from b"),
-              Lines({"+------------------+", "| s                |", "+------------------+",
-                     "| one              |", "+------------------+"}) +
-                  Okay("Query Okay, 1 row in set"));
+    EXPECT_EQ(s.Run(L"select s from b"), Lines({"+------------------+", "| s                |", "+------------------+",
+                                                "| one              |", "+------------------+"}) +
+                                             Okay("Query Okay, 1 row in set"));
 }
 
 TEST(PrinterTable, RowOfEmptyTextsPrintsNoLine) {
-    PrinterSession s({L"create table e(a varchar(5), b varchar(5))",
-                      L"insert into e values('', '')"});
+    PrinterSession s({L"create table e(a varchar(5), b varchar(5))", L"insert into e values('', '')"});
     EXPECT_EQ(s.Run(L"select * from e"),
               Lines({"+------+------+", "| a    | b    |", "+------+------+", "+------+------+"}) +
                   Okay("Query Okay, 1 row in set"));
 }
 
 TEST(PrinterTable, DateTimeTexts) {
-    PrinterSession s({L"create table d(ts timestamp, dt date, tm time)",
-                      L"insert into d values('2009-12-31 23:59:58.120', '2009-12-31', '08:15:00'), "
-                      L"('2009-01-01 00:00:00', '2009-01-01', '00:00:00'), ('2009-01-01 00:00:00.500', '2009-01-02', '10:20:30')"});
+    PrinterSession s(
+        {L"create table d(ts timestamp, dt date, tm time)",
+         L"insert into d values('2009-12-31 23:59:58.120', '2009-12-31', '08:15:00'), "
+         L"('2009-01-01 00:00:00', '2009-01-01', '00:00:00'), ('2009-01-01 00:00:00.500', '2009-01-02', '10:20:30')"});
     State().resultViewType = 1;
     // Midnight shows the date alone, milliseconds never without a time; a time column shows its
     // time only, midnight included.
     EXPECT_EQ(s.Run(L"select * from d"),
-              Lines({"*************************** 1. row ***************************",
-                     "ts: 2009-12-31 23:59:58.120", "dt: 2009-12-31", "tm: 08:15:00",
-                     "*************************** 2. row ***************************", "ts: 2009-01-01",
-                     "dt: 2009-01-01", "tm: 00:00:00",
+              Lines({"*************************** 1. row ***************************", "ts: 2009-12-31 23:59:58.120",
+                     "dt: 2009-12-31", "tm: 08:15:00", "*************************** 2. row ***************************",
+                     "ts: 2009-01-01", "dt: 2009-01-01", "tm: 00:00:00",
                      "*************************** 3. row ***************************", "ts: 2009-01-01",
                      "dt: 2009-01-02", "tm: 10:20:30"}) +
                   Okay("Query Okay, 3 rows in set"));
@@ -231,10 +219,9 @@ TEST(PrinterList, NamesRightAlignedValuesLiteral) {
     State().resultViewType = 1;
     State().truncValue = 1;  // the list never cuts values
     EXPECT_EQ(s.Run(L"select id, note from k"),
-              Lines({"*************************** 1. row ***************************", "  id: 1",
-                     "note: 100%s done %d", "*************************** 2. row ***************************",
-                     "  id: 2", "note: a", "b", "*************************** 3. row ***************************",
-                     "  id: 3", "note: NULL"}) +
+              Lines({"*************************** 1. row ***************************", "  id: 1", "note: 100%s done %d",
+                     "*************************** 2. row ***************************", "  id: 2", "note: a", "b",
+                     "*************************** 3. row ***************************", "  id: 3", "note: NULL"}) +
                   Okay("Query Okay, 3 rows in set"));
 }
 
@@ -279,14 +266,18 @@ TEST(PrinterWideText, WrappingNeverSplitsAWideCharacter) {
     s.Exec(L"insert into c values('日本語' || char(10) || 'テキスト', 2)");
     const std::string text = s.Run(L"select s, n from c");
     const std::wstring dashes(32, L'-');
-    EXPECT_EQ(text, Utf8(L"+" + dashes + L"+--------+\r\n"
+    EXPECT_EQ(text, Utf8(L"+" + dashes +
+                         L"+--------+\r\n"
                          L"| s                              |      n |\r\n"
-                         L"+" + dashes + L"+--------+\r\n"
+                         L"+" +
+                         dashes +
+                         L"+--------+\r\n"
                          L"| a一二三四五六七八九十一二三四  |      1 |\r\n"
                          L"| 五六七八九十                   |        |\r\n"
                          L"| 日本語                         |      2 |\r\n"
                          L"| テキスト                       |        |\r\n"
-                         L"+" + dashes + L"+--------+\r\n") +
+                         L"+" +
+                         dashes + L"+--------+\r\n") +
                         Okay("Query Okay, 2 rows in set"));
     ExpectAligned(text);
 
@@ -323,8 +314,8 @@ TEST(PrinterWideText, PrintCellCountsDisplayColumns) {
 // Field maps, stop requests, the spool copy
 
 TEST(PrinterFieldMap, ChoosesRenamesAndReordersColumnsFetchedByName) {
-    PrinterSession s({L"create table p(id integer, name varchar(10), extra varchar(10))",
-                      L"insert into p values(7, 'seven', 'x')"});
+    PrinterSession s(
+        {L"create table p(id integer, name varchar(10), extra varchar(10))", L"insert into p values(7, 'seven', 'x')"});
     CADORecordSet recordset(&s.Connection(), 1);
     ASSERT_TRUE(recordset.Execute(L"select * from p", nullptr));
     const FieldMapArray map = {FIELD_MAP(L"name", L"NAME"), FIELD_MAP(L"missing", L"GONE"),
@@ -332,11 +323,11 @@ TEST(PrinterFieldMap, ChoosesRenamesAndReordersColumnsFetchedByName) {
     Printer().Attach(&recordset, &map);
     Printer().PrintResult({});
     EXPECT_EQ(s.Take(), Lines({"+--------+--------+", "| NAME   | Identi |", "+--------+--------+",
-                                  "| seven  |      7 |", "+--------+--------+"}));
+                               "| seven  |      7 |", "+--------+--------+"}));
     recordset.MoveFirst();
     Printer().PrintResult({orva::PrintLayout::List});
-    EXPECT_EQ(s.Take(), Lines({"*************************** 1. row ***************************",
-                                  "      NAME: seven", "Identifier: 7"}));
+    EXPECT_EQ(s.Take(), Lines({"*************************** 1. row ***************************", "      NAME: seven",
+                               "Identifier: 7"}));
     EXPECT_FALSE(Printer().IsPrinting());
     Printer().Attach(nullptr, nullptr);
 }
@@ -344,9 +335,10 @@ TEST(PrinterFieldMap, ChoosesRenamesAndReordersColumnsFetchedByName) {
 // A stop request from another thread ends the printout at the next row: the closing separator,
 // then "Aborted"; the "Query Okay" line still follows.
 TEST(PrinterStop, StopFromAnotherThreadPrintsClosingSeparatorAndAborted) {
-    PrinterSession s({L"create table big(v integer, s varchar(40))",
-                      L"insert into big with recursive c(x) as (select 1 union all select x + 1 from c where x < 200000) "
-                    L"select x, 'some text to fill the output pipe' from c"});
+    PrinterSession s(
+        {L"create table big(v integer, s varchar(40))",
+         L"insert into big with recursive c(x) as (select 1 union all select x + 1 from c where x < 200000) "
+         L"select x, 'some text to fill the output pipe' from c"});
 
     // The output is a pipe that this test drains: the printer cannot get ahead of the reader by
     // more than the pipe and the output buffer hold, so the stop comes long before the end.
@@ -393,8 +385,7 @@ TEST(PrinterStop, StopFromAnotherThreadPrintsClosingSeparatorAndAborted) {
 }
 
 TEST(PrinterStop, StopWhileIdleDoesNotAbortTheNextPrintout) {
-    PrinterSession s({L"create table t(id integer)",
-                      L"insert into t values(1)"});
+    PrinterSession s({L"create table t(id integer)", L"insert into t values(1)"});
     Printer().Stop();
     const std::string text = s.Run(L"select * from t");
     EXPECT_EQ(text.find("Aborted"), std::string::npos) << text;
@@ -404,7 +395,7 @@ TEST(PrinterStop, StopWhileIdleDoesNotAbortTheNextPrintout) {
 TEST(PrinterSpool, TranscriptReceivesTheSameBytes) {
     PrinterSession s({L"create table t(id integer, name varchar(20))",
                       L"insert into t with recursive c(x) as (select 1 union all select x + 1 from c where x < 3000) "
-                    L"select x, '名前 ' || x from c"});
+                      L"select x, '名前 ' || x from c"});
     const std::string path = testdb::NewSqliteFile() + ".spool";
     zentra::CSpoolFile spool;
     ASSERT_TRUE(spool.Open(zentra::Utf8ToWide(path).c_str()));
@@ -523,11 +514,11 @@ TEST(PrinterValues, DisplayWidthRules) {
     EXPECT_EQ(width(zentra::adDBTimeStamp, 16), 20);
     EXPECT_EQ(width(zentra::adBoolean, 50), 4);
     EXPECT_EQ(width(zentra::adVarBinary, 500), 6);
-    EXPECT_EQ(width(zentra::adVarChar, 0), 4);           // at least 4
-    EXPECT_EQ(width(zentra::adVarChar, -1, 12), 12);     // no actual size: the defined size
+    EXPECT_EQ(width(zentra::adVarChar, 0), 4);            // at least 4
+    EXPECT_EQ(width(zentra::adVarChar, -1, 12), 12);      // no actual size: the defined size
     EXPECT_EQ(width(zentra::adVarChar, -1, 0, 7, 2), 9);  // then precision + scale
-    EXPECT_EQ(width(zentra::adVarChar, -1), 8);          // nothing known
-    EXPECT_EQ(width(zentra::adDouble, -1), 4);           // 0 + 2 is positive, raised to 4
+    EXPECT_EQ(width(zentra::adVarChar, -1), 8);           // nothing known
+    EXPECT_EQ(width(zentra::adDouble, -1), 4);            // 0 + 2 is positive, raised to 4
     EXPECT_EQ(CPrintRecords::GetAlignment(zentra::adUnsignedBigInt), 2);
     EXPECT_EQ(CPrintRecords::GetAlignment(zentra::adVarNumeric), 2);
     EXPECT_EQ(CPrintRecords::GetAlignment(zentra::adBoolean), 1);

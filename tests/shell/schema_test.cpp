@@ -107,9 +107,9 @@ TEST(SchemaCommandForms, LinesThatAreNotTheShellsShowBelongToTheServer) {
     ShellSession session;
     CSchemaShow show(State().output.get(), kSqlite);
     // No connection: a form that were accepted would fail (0) instead of answering 2.
-    for (const wchar_t* line : {L"SHOW STATUS", L"SHOW CREATE TABLE t", L"SHOW COLUMNS orders",
-                                L"SHOW COLUMNS FROM", L"SHOW INDEX ON t", L"SHOW TABLE", L"SHOW COLUMN FROM t",
-                                L"SHOW DATABASE", L"SHOW VIEW", L"SHOW tabl", L"SHOW FULL TABLES"}) {
+    for (const wchar_t* line :
+         {L"SHOW STATUS", L"SHOW CREATE TABLE t", L"SHOW COLUMNS orders", L"SHOW COLUMNS FROM", L"SHOW INDEX ON t",
+          L"SHOW TABLE", L"SHOW COLUMN FROM t", L"SHOW DATABASE", L"SHOW VIEW", L"SHOW tabl", L"SHOW FULL TABLES"}) {
         CADORecordSet recordset(1);
         FieldMapArray map;
         EXPECT_EQ(show.Show(line, recordset, map, L"", L""), 2) << zentra::WideToUtf8(line);
@@ -134,9 +134,12 @@ TEST(SchemaCommandForms, DefaultMapsHaveASchemaColumnOnlyWhereSchemasMatter) {
         const wchar_t* line;
         std::vector<std::wstring> captions;
     } cases[] = {
-        {zentra::kDbmsMsSql, L"SHOW TABLES", {L"Schema", L"Table"}},           {kSqlite, L"SHOW tab", {L"Table"}},
-        {zentra::kDbmsDb2, L"SHOW VIEWS", {L"Schema", L"View"}},            {kOdbcDsn, L"SHOW vie", {L"View"}},
-        {zentra::kDbmsOracle, L"SHOW FUNC", {L"Schema", L"Procedure"}},         {kSqlite, L"SHOW procedures", {L"Procedure"}},
+        {zentra::kDbmsMsSql, L"SHOW TABLES", {L"Schema", L"Table"}},
+        {kSqlite, L"SHOW tab", {L"Table"}},
+        {zentra::kDbmsDb2, L"SHOW VIEWS", {L"Schema", L"View"}},
+        {kOdbcDsn, L"SHOW vie", {L"View"}},
+        {zentra::kDbmsOracle, L"SHOW FUNC", {L"Schema", L"Procedure"}},
+        {kSqlite, L"SHOW procedures", {L"Procedure"}},
         {zentra::kDbmsMsSql, L"SHOW ind from t", {L"Index", L"Field", L"Clustered", L"Unique", L"Null"}},
     };
     for (const auto& c : cases) {
@@ -156,8 +159,9 @@ class SchemaSqlite : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(session.Connect(testdb::SqliteConnectionString(testdb::NewSqliteFile()), kSqlite));
-        session.Exec(L"CREATE TABLE customers (id INTEGER PRIMARY KEY, name VARCHAR(40) NOT NULL DEFAULT 'nobody', "
-                     L"balance NUMERIC(10,2))");
+        session.Exec(
+            L"CREATE TABLE customers (id INTEGER PRIMARY KEY, name VARCHAR(40) NOT NULL DEFAULT 'nobody', "
+            L"balance NUMERIC(10,2))");
         session.Exec(L"CREATE UNIQUE INDEX customers_by_name ON customers (name)");
         session.Exec(L"CREATE TABLE invoices (number INTEGER, customer INTEGER)");
         session.Exec(L"CREATE TABLE \"Order Details\" (line_number INTEGER, quantity INTEGER)");
@@ -183,7 +187,8 @@ TEST_F(SchemaSqlite, ShowTablesAndViewsKeepTheTwoApart) {
               "+-----------------+\r\n"
               "| rich_customers  |\r\n"
               "+-----------------+\r\n"
-              "Query Okay, 1 row in set (" + views.substr(views.find(" in set (") + 9));
+              "Query Okay, 1 row in set (" +
+                  views.substr(views.find(" in set (") + 9));
 
     State().resultViewType = 1;
     EXPECT_EQ(Listing(session.Show(L"SHOW VIEWS")),
@@ -349,8 +354,8 @@ TEST_F(SchemaPostgres, ShowTablesRestrictsToTheConnectionsSchema) {
 
 TEST_F(SchemaPostgres, ShowFunctionsAndProceduresListRoutines) {
     const std::string function = Unique("f1"), procedure = Unique("p1");
-    session.Exec(W("CREATE FUNCTION " + schema + "." + function +
-                   "(x int) RETURNS int LANGUAGE sql AS 'SELECT x + 1'"));
+    session.Exec(
+        W("CREATE FUNCTION " + schema + "." + function + "(x int) RETURNS int LANGUAGE sql AS 'SELECT x + 1'"));
     session.Exec(W("CREATE PROCEDURE " + schema + "." + procedure + "() LANGUAGE sql AS 'SELECT 1'"));
     session.Take();
     // The PostgreSQL driver reports every routine as a function.
@@ -389,7 +394,8 @@ TEST_F(SchemaPostgres, SchemaDotTableRestrictsSchemaAndTableOnTheSchemaRowset) {
 
 TEST_F(SchemaPostgres, ShowIndexRunsTheCatalogueQuery) {
     const std::string out = session.Show(W("SHOW INDEX FROM " + table), 1);
-    ExpectHas(out, {"| index_name", "| " + table + "_pkey ", "| " + table + "_by_owner ", "Query Okay, 2 rows in set ("});
+    ExpectHas(out,
+              {"| index_name", "| " + table + "_pkey ", "| " + table + "_by_owner ", "Query Okay, 2 rows in set ("});
 }
 
 TEST_F(SchemaPostgres, TheSameTableNameInTwoSchemas) {
@@ -473,7 +479,8 @@ TEST_F(SchemaMariaDB, ShowTablesAndDatabasesUseTheServersStatements) {
 
 TEST_F(SchemaMariaDB, ShowColumnsDescAndIndexRunTheServersStatements) {
     const std::string out = session.Show(W("SHOW COLUMNS FROM " + table), 1);
-    ExpectHas(out, {"| Field", "| Type", "| Null", "| Key", "| Default", "| Extra", "| item ", "widget", "auto_increment"});
+    ExpectHas(out,
+              {"| Field", "| Type", "| Null", "| Key", "| Default", "| Extra", "| item ", "widget", "auto_increment"});
     EXPECT_EQ(orva::ProcessLine(W("DESC " + table), 1), 1);
     EXPECT_EQ(Listing(session.Take()), Listing(out));
     ExpectHas(session.Show(W("SHOW INDEX FROM " + table), 1),

@@ -49,14 +49,17 @@ public:
 
     pid_t Pid() const { return m_pid; }
     bool Started() const { return m_pid > 0 && m_master >= 0; }
-    void Send(const std::string& bytes) { ASSERT_EQ(write(m_master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+    void Send(const std::string& bytes) {
+        ASSERT_EQ(write(m_master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
 
     // Reads the terminal until `text` shows after position `from` (a safety limit, not a speed
     // check: a test that waits longer has failed anyway).
     bool WaitFor(const std::string& text, size_t from = 0, int limitMs = 20000) {
         auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
         while (Output().find(text, from) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > end || !Pump(100)) return Output().find(text, from) != std::string::npos;
+            if (std::chrono::steady_clock::now() > end || !Pump(100))
+                return Output().find(text, from) != std::string::npos;
         }
         return true;
     }

@@ -28,7 +28,6 @@ std::vector<std::string> Env(const std::string& dir) {
     return {"XDG_CONFIG_HOME=" + dir + "/config", "XDG_STATE_HOME=" + dir + "/state"};
 }
 
-
 void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 TEST(TerminalInput, TabsReachTheStatement) {
@@ -87,8 +86,8 @@ TEST(TerminalServer, UseConnectsAgainAfterALostMariaDbConnection) {
     const std::string shown = term.Output().substr(mark);
     ASSERT_TRUE(std::regex_search(shown, id, std::regex("cid: ([0-9]+)"))) << shown;
     orvatest::Capture("mariadb -h 127.0.0.1 -P " + testdb::Env("ORVANTA_TEST_MARIA_PORT") + " -u '" +
-                      testdb::Env("ORVANTA_TEST_USER") + "' -p'" + testdb::Env("ORVANTA_TEST_PASSWORD") + "' -e 'kill " +
-                      id[1].str() + "'");
+                      testdb::Env("ORVANTA_TEST_USER") + "' -p'" + testdb::Env("ORVANTA_TEST_PASSWORD") +
+                      "' -e 'kill " + id[1].str() + "'");
     mark = term.Output().size();
     term.Send("select 1 as one;\r");
     ASSERT_TRUE(term.WaitFor("SQL> ", mark + 1)) << term.Output().substr(mark);
@@ -162,8 +161,11 @@ TEST(TerminalServer, AFrozenServerHoldsNeitherTerminationNorASecondCtrlC) {
     const std::string dir = FreshDir();
     std::vector<std::string> env = Env(dir);
     env.push_back("ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD"));
-    const std::vector<std::string> args{"-t", "pgsql", "-h", "127.0.0.1", "-P", port,
-                                        "-u", testdb::Env("ORVANTA_TEST_USER"), "-d", testdb::Env("ORVANTA_TEST_DB")};
+    const std::vector<std::string> args{"-t", "pgsql",
+                                        "-h", "127.0.0.1",
+                                        "-P", port,
+                                        "-u", testdb::Env("ORVANTA_TEST_USER"),
+                                        "-d", testdb::Env("ORVANTA_TEST_DB")};
     Terminal ended(args, env), interrupted(args, env);
     const pid_t first = StartSession(ended), second = StartSession(interrupted);
     ASSERT_GT(first, 0) << ended.Output();

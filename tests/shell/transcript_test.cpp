@@ -131,8 +131,9 @@ TEST(TranscriptSession, FullSpoolDiskIsToldOnceAndSpoolingStops) {
     std::string db = SqliteFile();
     auto run = RunOrva({"-t", "sqlite3", "-d", db}, "spool /dev/full\nselect 1;\nselect 2;\nspool off\nexit\n");
     EXPECT_EQ(run.exitCode, 0);
-    const std::string told = "Can't write the spool file /dev/full (No space left on device): "
-                             "the transcript is incomplete and spooling is off.\r\n\r\n";
+    const std::string told =
+        "Can't write the spool file /dev/full (No space left on device): "
+        "the transcript is incomplete and spooling is off.\r\n\r\n";
     size_t at = run.out.find(told);
     ASSERT_NE(at, std::string::npos) << run.out;
     EXPECT_EQ(run.out.find(told, at + 1), std::string::npos) << run.out;
@@ -197,7 +198,8 @@ TEST(TranscriptSession, DeclareBlocksAndLoneSlash) {
 
 TEST(TranscriptSession, ServerWordAndMissingConnection) {
     std::string db = SqliteFile();
-    auto run = RunOrva({"-t", "sqlite3", "-d", db}, "server select 5;\n. select 6;\n. select 'server' as w;\nuse\nexit\n");
+    auto run =
+        RunOrva({"-t", "sqlite3", "-d", db}, "server select 5;\n. select 6;\n. select 'server' as w;\nuse\nexit\n");
     std::string s = Session(run.out);
     EXPECT_NE(s.find("|      5 |"), std::string::npos) << s;
     EXPECT_NE(s.find("|      6 |"), std::string::npos) << s;
@@ -210,14 +212,13 @@ TEST(TranscriptSession, PasswordFromTheEnvironmentOnPostgreSQL) {
     if (!port) GTEST_SKIP() << "PostgreSQL is not running (tests/dbservers.sh)";
     std::string user = testdb::Env("ORVANTA_TEST_USER"), db = testdb::Env("ORVANTA_TEST_DB");
     std::string password = testdb::Env("ORVANTA_TEST_PASSWORD");
-    auto run = RunOrva({"-t", "pgsql", "-h", "127.0.0.1", "-P", port, "-u", user, "-d", db},
-                       "select 'é中' as v;\n", {"ORVANTA_PASSWORD=" + password});
+    auto run = RunOrva({"-t", "pgsql", "-h", "127.0.0.1", "-P", port, "-u", user, "-d", db}, "select 'é中' as v;\n",
+                       {"ORVANTA_PASSWORD=" + password});
     EXPECT_EQ(run.exitCode, 0) << run.out;
     EXPECT_NE(run.out.find("\r\n\r\nPostgreSQL "), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("| é中 "), std::string::npos) << run.out;
 
-    run = RunOrva({"-t", "pgsql", "-h", "127.0.0.1", "-P", port, "-u", user, "-d", db}, "",
-                  {"ORVANTA_PASSWORD=wrong"});
+    run = RunOrva({"-t", "pgsql", "-h", "127.0.0.1", "-P", port, "-u", user, "-d", db}, "", {"ORVANTA_PASSWORD=wrong"});
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_NE(run.out.find("password authentication failed"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("[unixODBC]"), std::string::npos) << run.out;

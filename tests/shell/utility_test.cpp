@@ -292,8 +292,8 @@ TEST_F(UtilityHost, TheChildGetsNoSignalMaskAndNoExtraDescriptors) {
     sigemptyset(&block);
     sigaddset(&block, SIGINT);
     ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &block, &old), 0);
-    const std::wstring command = L"grep SigBlk /proc/self/status; test -e /proc/self/fd/" +
-                                 std::to_wstring(leaked[1]) + L" && echo leaked || echo closed";
+    const std::wstring command = L"grep SigBlk /proc/self/status; test -e /proc/self/fd/" + std::to_wstring(leaked[1]) +
+                                 L" && echo leaked || echo closed";
     EXPECT_EQ(orva::RunHostCommand(command), 1);
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     close(leaked[0]);

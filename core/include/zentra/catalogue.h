@@ -14,18 +14,18 @@
 namespace zentra {
 
 struct CONNECT_STRING_CONFIG {
-    CString strKey;           // type key(s); alternatives separated by '|' ("fdb|gdb")
-    CString strName;          // display name (usage text, type list)
-    std::int32_t nType;       // DBMS type id, unique, 1..25
-    CString strDriver;        // ODBC driver name to look for; empty for providers and DSNs
-    CString strDownloadPage;  // where the driver can be obtained; may be empty
-    CString strConnectString; // template with %drv %host %addr %port %user %pwd %db
-    CString strHost;          // default host
-    std::int32_t nPort;       // default port; 0 = none
-    CString strUser;          // default user
-    CString strPassword;      // default password
-    CString strDatabase;      // default database (empty in every row)
-    CString strFileFilter;    // open-file filter: description and pattern, each followed by a tab
+    CString strKey;              // type key(s); alternatives separated by '|' ("fdb|gdb")
+    CString strName;             // display name (usage text, type list)
+    std::int32_t nType;          // DBMS type id, unique, 1..25
+    CString strDriver;           // ODBC driver name to look for; empty for providers and DSNs
+    CString strDownloadPage;     // where the driver can be obtained; may be empty
+    CString strConnectString;    // template with %drv %host %addr %port %user %pwd %db
+    CString strHost;             // default host
+    std::int32_t nPort;          // default port; 0 = none
+    CString strUser;             // default user
+    CString strPassword;         // default password
+    CString strDatabase;         // default database (empty in every row)
+    CString strFileFilter;       // open-file filter: description and pattern, each followed by a tab
     std::int32_t bFileDatabase;  // 1 when the database is named by a file or folder path
 };
 

@@ -64,8 +64,8 @@ private:
 // collected instead and written in larger pieces: once 50 ms have passed since the last write, when
 // 64 Ki characters are pending, at Flush, at the outermost EndBuffer, before any CInput prompts or
 // reads, and when the object is destroyed. The console and the spool file receive the same bytes
-// either way; only the grouping into writes differs. A failed console write (a closed pipe) is ignored and never stops later output;
-// SIGPIPE is neither raised to the process nor left pending.
+// either way; only the grouping into writes differs. A failed console write (a closed pipe) is ignored and never stops
+// later output; SIGPIPE is neither raised to the process nor left pending.
 //
 // The format forms follow zentra::Format ("%s" takes a wide string). The id forms load the format
 // from the program's string table (an unknown id gives an empty format). No line break is added
@@ -201,9 +201,9 @@ constexpr std::size_t kMaxInputLine = 32u << 20;
 
 // The answer of a completion source to a Tab.
 struct COMPLETION {
-    int insertTab = 0;          // 1: the Tab is text here (inside a literal) and is inserted
-    std::size_t wordLength = 0; // characters before the cursor that a candidate replaces
-    CStringArray candidates;    // whole replacements for those characters
+    int insertTab = 0;           // 1: the Tab is text here (inside a literal) and is inserted
+    std::size_t wordLength = 0;  // characters before the cursor that a candidate replaces
+    CStringArray candidates;     // whole replacements for those characters
 };
 // Called with the text of the line before the cursor.
 using CompletionSource = std::function<void(const CString& beforeCursor, COMPLETION& result)>;

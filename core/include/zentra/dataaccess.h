@@ -253,17 +253,17 @@ public:
     CString m_strText3;        // free for the users of the record
     CString m_strText4;
     bool m_bFlag1 = false;
-    int m_nType = -1;          // ADO DataTypeEnum value
+    int m_nType = -1;  // ADO DataTypeEnum value
     long m_lDefinedSize = 0;
-    long m_lActualSize = 0;    // in the current row
-    long m_lAttributes = 2;    // FieldAttributeEnum bits
+    long m_lActualSize = 0;  // in the current row
+    long m_lAttributes = 2;  // FieldAttributeEnum bits
     int m_nNumber1 = 0;
     bool m_bFlag2 = false;
     bool m_bFlag3 = true;
     bool m_bFlag4 = false;
     int m_nNumber2 = 0;
-    int m_nPrecision = 0;      // 0-255
-    short m_nNumericScale = 0; // 0-255
+    int m_nPrecision = 0;       // 0-255
+    short m_nNumericScale = 0;  // 0-255
     int m_nNumber3 = 1;
 };
 
@@ -511,15 +511,15 @@ private:
     struct WriteTable;
     // Where the changes of the current result are written (found on first use).
     std::shared_ptr<WriteTable> m_pWriteTable;
-    bool BeginEdit();                                      // the cursor's edit follows the edit state
+    bool BeginEdit();                                     // the cursor's edit follows the edit state
     int SetPending(long index, const _variant_t& value);  // checked against the column, then kept
     int StoreField(long index, const _variant_t& value);  // SetFieldValue by position
     int StoreField(const wchar_t* name, const _variant_t& value);
     void DropEdit();
-    bool SaveEdit();                                       // the pending Edit or AddNew into the rows
-    bool SendPending(AffectEnum affect);                   // UpdateBatch's writes
+    bool SaveEdit();                      // the pending Edit or AddNew into the rows
+    bool SendPending(AffectEnum affect);  // UpdateBatch's writes
     std::vector<std::size_t> RowsIn(AffectEnum affect);
-    WriteTable* Target(bool database);                    // null (and recorded) when the result can't be written
+    WriteTable* Target(bool database);  // null (and recorded) when the result can't be written
     _variant_t ShownValue(std::size_t index);
     // ---- private helpers of the searching code ----
     // Find (next false) and FindNext (next true): searches the visible records in `direction`.
@@ -568,17 +568,17 @@ private:
 class CADORecordBinding {
 public:
     struct Entry {
-        long ordinal = 0;            // field position from 1
-        int type = adEmpty;          // the member's C type: adTinyInt .. adUnsignedBigInt, adSingle,
-                                     // adDouble, adBoolean (VARIANT_BOOL), adCurrency (CY), adDate (DATE),
-                                     // adDecimal (DECIMAL), adVarWChar / adWChar (wchar_t[], zero-ended),
-                                     // adVarChar / adChar (char[] in the ANSI code page, zero-ended),
-                                     // adVarBinary / adBinary (bytes)
+        long ordinal = 0;    // field position from 1
+        int type = adEmpty;  // the member's C type: adTinyInt .. adUnsignedBigInt, adSingle,
+                             // adDouble, adBoolean (VARIANT_BOOL), adCurrency (CY), adDate (DATE),
+                             // adDecimal (DECIMAL), adVarWChar / adWChar (wchar_t[], zero-ended),
+                             // adVarChar / adChar (char[] in the ANSI code page, zero-ended),
+                             // adVarBinary / adBinary (bytes)
         void* buffer = nullptr;
-        std::size_t size = 0;        // bytes the buffer holds
-        long* length = nullptr;      // optional: the value's length in bytes
-        long* status = nullptr;      // optional: FieldStatusEnum of the value
-        bool modify = true;          // AddNew and Update write this member back
+        std::size_t size = 0;    // bytes the buffer holds
+        long* length = nullptr;  // optional: the value's length in bytes
+        long* status = nullptr;  // optional: FieldStatusEnum of the value
+        bool modify = true;      // AddNew and Update write this member back
     };
     virtual ~CADORecordBinding() = default;
     virtual std::vector<Entry> GetBindingEntries() = 0;
@@ -681,8 +681,7 @@ public:
                      int scale = 0);
     int AddParameter(CString name, int type, int direction, long size, int value);
     int AddParameter(CString name, int type, int direction, long size, long value);
-    int AddParameter(CString name, int type, int direction, long size, double value, int precision = 0,
-                     int scale = 0);
+    int AddParameter(CString name, int type, int direction, long size, double value, int precision = 0, int scale = 0);
     int AddParameter(CString name, int type, int direction, long size, const wchar_t* value);
     int AddParameter(CString name, int type, int direction, long size, COleDateTime value);
     int AddParameter(CADOParameter* parameter);

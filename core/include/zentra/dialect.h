@@ -51,9 +51,9 @@ enum class OneRowLimit {
 
 // How the table name goes into a native catalogue query.
 enum class TableNameForm {
-    Literal,     // inside '...', quotes doubled
-    Backquoted,  // inside `...`, backquotes doubled
-    PgCondition, // a condition on the pg_class row "t" and its namespace "nsp"
+    Literal,      // inside '...', quotes doubled
+    Backquoted,   // inside `...`, backquotes doubled
+    PgCondition,  // a condition on the pg_class row "t" and its namespace "nsp"
 };
 
 // How a DBMS's SQL text reads beyond what every DBMS shares: '...' strings, "..." names or

@@ -22,8 +22,8 @@ public:
 
     template <std::integral T>
     FormatArg(T value) {  // NOLINT(google-explicit-constructor)
-        if constexpr (std::is_same_v<T, wchar_t> || std::is_same_v<T, char> ||
-                      std::is_same_v<T, char16_t> || std::is_same_v<T, char32_t>) {
+        if constexpr (std::is_same_v<T, wchar_t> || std::is_same_v<T, char> || std::is_same_v<T, char16_t> ||
+                      std::is_same_v<T, char32_t>) {
             kind_ = Kind::Char;
             u_ = static_cast<std::uint64_t>(static_cast<std::make_unsigned_t<T>>(value));
         } else if constexpr (std::is_same_v<T, bool>) {
@@ -46,9 +46,9 @@ public:
 
     FormatArg(const wchar_t* text)  // NOLINT
         : kind_(Kind::Text), text_(text ? text : L""), null_(text == nullptr) {}
-    FormatArg(wchar_t* text) : FormatArg(static_cast<const wchar_t*>(text)) {}                 // NOLINT
-    FormatArg(const std::wstring& text) : kind_(Kind::Text), text_(text) {}                    // NOLINT
-    FormatArg(std::wstring_view text) : kind_(Kind::Text), text_(text) {}                      // NOLINT
+    FormatArg(wchar_t* text) : FormatArg(static_cast<const wchar_t*>(text)) {}  // NOLINT
+    FormatArg(const std::wstring& text) : kind_(Kind::Text), text_(text) {}     // NOLINT
+    FormatArg(std::wstring_view text) : kind_(Kind::Text), text_(text) {}       // NOLINT
 
     // Narrow text and raw pointers are not formattable: convert them first.
     FormatArg(const char*) = delete;

@@ -186,10 +186,10 @@ private:
     bool OnReaderThread() const;
 
     CControlBlock m_block;
-    mutable std::mutex m_lock;        // guards m_child, the child's reaping and m_readerId
-    std::shared_ptr<Child> m_child;   // the running child, null for none
-    std::thread m_reader;             // the reader thread of the last child
-    std::thread m_previousReader;     // one that started the next child from its OnTerminate
+    mutable std::mutex m_lock;       // guards m_child, the child's reaping and m_readerId
+    std::shared_ptr<Child> m_child;  // the running child, null for none
+    std::thread m_reader;            // the reader thread of the last child
+    std::thread m_previousReader;    // one that started the next child from its OnTerminate
     std::atomic<int> m_running{0};
     std::thread::id m_readerId;
     std::atomic<bool> m_readerDone{true};  // the reader's loop has ended (OnTerminate may run)

@@ -132,8 +132,7 @@ protected:
 template <class T>
 class CTemplateSmartPtrArray {
 public:
-    explicit CTemplateSmartPtrArray(T* buffer = nullptr, bool owned = false)
-        : m_pBuffer(buffer), m_bOwned(owned) {}
+    explicit CTemplateSmartPtrArray(T* buffer = nullptr, bool owned = false) : m_pBuffer(buffer), m_bOwned(owned) {}
     virtual ~CTemplateSmartPtrArray() {
         if (m_bOwned) delete[] m_pBuffer;
     }
@@ -194,20 +193,17 @@ public:
 
     // Conversion helpers; a code page of 0xFFFFFFFF is the ANSI code page. Lengths count wide
     // characters and bytes. They return 0 for null arguments and too small buffers.
-    static int GetUnicodeStringFromMultiByteString(const char* src, wchar_t* dst, UINT dstChars,
-                                                   UINT codePage);
+    static int GetUnicodeStringFromMultiByteString(const char* src, wchar_t* dst, UINT dstChars, UINT codePage);
     static int GetRequiredUnicodeLengthFromMultiByteString(const char* src, UINT codePage);
     // Characters the code page lacks become `filler` (UTF-8 lacks none).
-    static int GetMultiByteStringFromUnicodeString(const wchar_t* src, char* dst, int dstBytes,
-                                                   UINT codePage, char filler = '#');
+    static int GetMultiByteStringFromUnicodeString(const wchar_t* src, char* dst, int dstBytes, UINT codePage,
+                                                   char filler = '#');
     static int GetRequiredMultiByteLengthForUnicodeString(const wchar_t* src, UINT codePage);
     // As above, into the holder's buffer of `dstChars` / `dstBytes`, or into a new owned buffer of
     // the needed size when that one is too small.
-    static int GetNewUnicodeStringFromMultiByteString(const char* src,
-                                                      CTemplateSmartPtrArray<wchar_t>& dst,
+    static int GetNewUnicodeStringFromMultiByteString(const char* src, CTemplateSmartPtrArray<wchar_t>& dst,
                                                       int dstChars, UINT codePage);
-    static int GetNewMultiByteStringFromUnicodeString(const wchar_t* src,
-                                                      CTemplateSmartPtrArray<char>& dst,
+    static int GetNewMultiByteStringFromUnicodeString(const wchar_t* src, CTemplateSmartPtrArray<char>& dst,
                                                       int dstBytes, UINT codePage, char filler = '#');
 
 protected:

@@ -99,8 +99,8 @@ class _variant_t;
 // variants) or VT_UI1 / VT_I1 (elements are bytes).
 struct SAFEARRAY {
     VARTYPE elementType = VT_VARIANT;
-    std::vector<_variant_t> variants;   // VT_VARIANT arrays
-    std::vector<std::uint8_t> bytes;    // VT_UI1 / VT_I1 arrays
+    std::vector<_variant_t> variants;  // VT_VARIANT arrays
+    std::vector<std::uint8_t> bytes;   // VT_UI1 / VT_I1 arrays
     std::size_t Count() const;
 };
 
@@ -124,8 +124,8 @@ public:
     static _variant_t UI2(std::uint16_t value);
     static _variant_t I4(std::int32_t value);
     static _variant_t UI4(std::uint32_t value);
-    static _variant_t Int(std::int32_t value);     // VT_INT
-    static _variant_t UInt(std::uint32_t value);   // VT_UINT
+    static _variant_t Int(std::int32_t value);    // VT_INT
+    static _variant_t UInt(std::uint32_t value);  // VT_UINT
     static _variant_t I8(std::int64_t value);
     static _variant_t UI8(std::uint64_t value);
     static _variant_t R4(float value);
@@ -135,7 +135,7 @@ public:
     static _variant_t Decimal(DECIMAL value);
     static _variant_t Bstr(std::wstring_view text);
     static _variant_t Bytes(const void* data, std::size_t length);  // VT_ARRAY | VT_UI1
-    static _variant_t Array(std::shared_ptr<SAFEARRAY> array);     // VT_ARRAY | element type
+    static _variant_t Array(std::shared_ptr<SAFEARRAY> array);      // VT_ARRAY | element type
     // A by-reference variant pointing at `target` (not owned; must outlive the variant).
     // `type` is the plain type code of the target. The target is an object of the C++ type that
     // holds such a value: std::int8_t (VT_I1), std::uint8_t (VT_UI1), std::int16_t (VT_I2),
@@ -152,9 +152,9 @@ public:
 
     // Raw accessors: valid only for the matching type code (by value).
     bool boolVal() const { return i64_ != 0; }
-    std::int64_t intVal() const { return i64_; }     // every signed or unsigned integer type
+    std::int64_t intVal() const { return i64_; }  // every signed or unsigned integer type
     std::uint64_t uintVal() const { return static_cast<std::uint64_t>(i64_); }
-    double dblVal() const { return dbl_; }           // VT_R4, VT_R8, VT_DATE
+    double dblVal() const { return dbl_; }  // VT_R4, VT_R8, VT_DATE
     float fltVal() const { return static_cast<float>(dbl_); }
     CY cyVal() const { return CY{i64_}; }
     DECIMAL decVal() const { return dec_; }

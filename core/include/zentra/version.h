@@ -45,8 +45,7 @@ const VersionBlock* GetRegisteredVersionBlock();
 // - "\StringFileInfo\XXXXXXXX\Name": `*value` points to the NUL-terminated wide text and `*length`
 //   is its length in characters including the NUL.
 // The pointers stay valid while the block is unchanged. Returns false when the path names nothing.
-bool VerQueryValue(const VersionBlock& block, std::wstring_view subBlock, const void** value,
-                   unsigned* length);
+bool VerQueryValue(const VersionBlock& block, std::wstring_view subBlock, const void** value, unsigned* length);
 
 class CAppVersionInfo {
 public:

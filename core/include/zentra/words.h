@@ -17,8 +17,7 @@ public:
     static constexpr const wchar_t* kDefaultKeys = L" \t\r\n;";
     static constexpr const wchar_t* kDefaultQuotes = L"'\"";
 
-    explicit CWordPaster(const wchar_t* text = nullptr, const wchar_t* keys = nullptr,
-                         const wchar_t* quotes = nullptr);
+    explicit CWordPaster(const wchar_t* text = nullptr, const wchar_t* keys = nullptr, const wchar_t* quotes = nullptr);
     virtual ~CWordPaster() = default;
     CWordPaster(const CWordPaster&) = default;
     CWordPaster& operator=(const CWordPaster&) = default;
