@@ -798,6 +798,33 @@ private slots:
         QCOMPARE(view.TypeAheadCount(), 0);
     }
 
+    void TypingWhileOutputPausesKeepsOutputAndInput() {
+        QTemporaryDir dir;
+        CCommandEdit view;
+        view.show();
+        QVERIFY(view.StartChild(Sqlite(dir.filePath("t.db"))));
+        QVERIFY(WaitForPrompt(&view));
+        // The pipe runs dry inside a line: not a prompt, so what is typed meanwhile waits.
+        EnterLine(&view, "host printf 'first\\nhalf' && sleep 0.1 && printf ' line\\n'");
+        QTest::keyClicks(&view, "select 99 as n;");
+        QTest::keyClick(&view, Qt::Key_Return);
+        QVERIFY2(WaitFor([&] { return view.toPlainText().contains("Query Okay"); }), qPrintable(view.toPlainText()));
+        QVERIFY(WaitForPrompt(&view));
+        QString text = view.toPlainText();
+        QVERIFY2(text.contains("first\nhalf line\nSQL> select 99 as n;\n"), qPrintable(text));
+        // Input begun while the output paused at a line's end moves behind the rest of it.
+        EnterLine(&view, "host printf 'one\\n' && sleep 0.6 && printf 'two\\n'");
+        QVERIFY(WaitFor([&] { return view.toPlainText().endsWith("one\n") && !view.IsBusy(); }));
+        QTest::keyClicks(&view, "select 7");
+        QVERIFY(WaitFor([&] { return view.toPlainText().contains("two\n"); }));
+        QVERIFY2(WaitFor([&] { return !view.IsBusy() && LastLine(&view) == "SQL> select 7"; }), qPrintable(view.toPlainText()));
+        QTest::keyClicks(&view, " as seven;");
+        QTest::keyClick(&view, Qt::Key_Return);
+        QVERIFY(WaitFor([&] { return view.toPlainText().count("Query Okay") == 2; }));
+        text = view.toPlainText();
+        QVERIFY2(text.contains("one\ntwo\nSQL> select 7 as seven;\n"), qPrintable(text));
+    }
+
     void KeysScrollCopyAndInterrupt() {
         QTemporaryDir dir;
         CMainFrame frame(false);
