@@ -825,6 +825,33 @@ private slots:
         QVERIFY2(text.contains("one\ntwo\nSQL> select 7 as seven;\n"), qPrintable(text));
     }
 
+    void ViewFollowsLargeOutputWhileKeysWait() {
+        QTemporaryDir dir;
+        CMainFrame frame(false);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        CCommandEdit* view = frame.View();
+        QVERIFY(view->StartChild(Sqlite(dir.filePath("t.db"))));
+        QVERIFY(WaitForPrompt(view));
+        EnterLine(view, "create table big as with recursive n(i) as (select 1 union all select i + 1 from n "
+                        "where i < 5000) select i as id, 'name' || i as name from n;");
+        QVERIFY(WaitFor([&] { return view->toPlainText().contains("Query Okay"); }));
+        QVERIFY(WaitForPrompt(view));
+        // A result in many pieces, and the next command typed at once: the view stays at the end.
+        EnterLine(view, "select * from big where id<=5000;");
+        EnterLine(view, "select 99;");
+        QScrollBar* bar = view->verticalScrollBar();
+        QVERIFY(WaitFor([&] { return view->toPlainText().contains("SQL> select 99;\n") && LastLine(view) == "SQL> "; }, 30000));
+        QVERIFY(WaitForPrompt(view));
+        QCOMPARE(bar->value(), bar->maximum());
+        // The last line is in sight.
+        QTextCursor end(view->document());
+        end.movePosition(QTextCursor::End);
+        const QRect caret = view->cursorRect(end);
+        QVERIFY2(caret.top() >= 0 && caret.bottom() <= view->viewport()->height(),
+                 qPrintable(QString("%1 %2").arg(caret.top()).arg(view->viewport()->height())));
+    }
+
     void KeysScrollCopyAndInterrupt() {
         QTemporaryDir dir;
         CMainFrame frame(false);
