@@ -297,8 +297,15 @@ void CCommandEdit::CountLines(QTextBlock block) {
 }
 
 void CCommandEdit::resizeEvent(QResizeEvent* event) {
+    // A new width lays every block out again, and the scroll bar then counts one line a block:
+    // the lines of each block are counted again, and the line at the top stays there.
+    const QTextBlock top = firstVisibleBlock();
+    const int intoTop = top.isValid() ? verticalScrollBar()->value() - top.firstLineNumber() : 0;
     CPromptEdit::resizeEvent(event);
     if (m_bAutoWrap && event->size().width() != event->oldSize().width()) {
+        CountLines(document()->begin());
+        if (top.isValid())
+            verticalScrollBar()->setValue(top.firstLineNumber() + std::clamp(intoTop, 0, std::max(0, top.lineCount() - 1)));
         m_bRelaidOut = true;
         if (!m_ReleaseTimer.isActive()) m_ReleaseTimer.start();
     }
@@ -387,9 +394,13 @@ void CCommandEdit::ReleaseLayouts() {
     if (m_bRelaidOut) {
         // Laying out again gave every block a layout of its own and counted each as one line:
         // the layouts go, and a block of several lines counts them again.
+        // The scroll bar counts lines: the line in sight at the top stays there.
         m_bRelaidOut = false;
+        const QTextBlock top = firstVisibleBlock();
+        const int intoTop = verticalScrollBar()->value() - (top.isValid() ? top.firstLineNumber() : 0);
         release(document()->begin(), INT_MAX);
         CountLines(document()->begin());
+        if (top.isValid()) verticalScrollBar()->setValue(top.firstLineNumber() + std::max(0, intoTop));
     }
     m_bPainted = first.isValid();
     if (m_bPainted) {

@@ -852,6 +852,45 @@ private slots:
                  qPrintable(QString("%1 %2").arg(caret.top()).arg(view->viewport()->height())));
     }
 
+    void ResizeKeepsTheLinesInSight() {
+        // Wrapped lines sharing blocks; a new width must not move the view away from the match.
+        CMainFrame frame(false);
+        frame.resize(800, 500);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        CCommandEdit* view = frame.View();
+        view->SetAutoWrap(1);
+        QString chunk;
+        for (int i = 1; i <= 100000; ++i) {
+            chunk += QString("| %1 | name%1 | %2 |\n").arg(i, 6).arg(QString(120, QChar('x')));
+            if (i % 5000 == 0) {
+                view->AppendOutput(chunk);
+                chunk.clear();
+            }
+        }
+        view->AppendOutput("SQL> ");
+        QTest::qWait(400);
+        const int at = view->toPlainText().indexOf("|  30000 |");
+        QVERIFY(at > 0);
+        QTextCursor found(view->document());
+        found.setPosition(at);
+        found.setPosition(at + 10, QTextCursor::KeepAnchor);
+        view->setTextCursor(found);
+        view->repaint();
+        QTest::qWait(400);
+        auto topLine = [&] {
+            const QTextCursor top = view->cursorForPosition(QPoint(1, 1));
+            return view->TextBetween(top.position(), top.position() + 10);
+        };
+        const QString before = topLine();
+        QVERIFY2(before.contains("  299") || before.contains("  300"), qPrintable(before));
+        frame.resize(900, 500);
+        QTest::qWait(600);  // the layouts out of sight are freed meanwhile
+        view->repaint();
+        QVERIFY2(view->cursorRect(found).top() >= 0 && view->cursorRect(found).bottom() <= view->viewport()->height(),
+                 qPrintable(topLine()));
+    }
+
     void KeysScrollCopyAndInterrupt() {
         QTemporaryDir dir;
         CMainFrame frame(false);
