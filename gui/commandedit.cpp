@@ -82,6 +82,9 @@ constexpr int kPassMs = 25;
 constexpr int kReleaseDelayMs = 200;
 // Characters of output after which the freed memory goes back to the system once the output pauses.
 constexpr qint64 kTrimAfterChars = 1 << 20;
+// Milliseconds output that stopped inside a line must stay stopped before it counts as a prompt:
+// the pipe also runs dry for a moment between two pieces of one long result.
+constexpr int kPromptSettleMs = 200;
 
 // The layout slot of a block. QTextBlock::layout() makes a layout where there is none, and the
 // document keeps every layout it made until the line goes; the slot lets the view see and free it.
@@ -143,6 +146,13 @@ CCommandEdit::CCommandEdit(QWidget* parent) : CPromptEdit(parent), m_Redir(this)
     m_ReleaseTimer.setSingleShot(true);
     m_ReleaseTimer.setInterval(kReleaseDelayMs);
     connect(&m_ReleaseTimer, &QTimer::timeout, this, &CCommandEdit::ReleaseLayouts);
+    m_PromptTimer.setSingleShot(true);
+    m_PromptTimer.setInterval(kPromptSettleMs);
+    connect(&m_PromptTimer, &QTimer::timeout, this, [this] {
+        if (!m_bBusy || m_Redir.HasPending()) return;
+        m_bPromptSettled = true;
+        TakeOutput();
+    });
     SetAutoWrap(zentra::CSetting().GetAutoWrap());
     UpdateReadOnly();
 }
@@ -168,6 +178,7 @@ void CCommandEdit::TakeOutput() {
     QElapsedTimer spent;
     spent.start();
     CRedir::Pending pending;
+    bool tookText = false;
     do {
         // The chunk size adapts, so that one chunk stays within the pass's time whatever the
         // output costs (many short lines cost more per character, and more again once the
@@ -176,13 +187,18 @@ void CCommandEdit::TakeOutput() {
         chunk.start();
         pending = m_Redir.Take(m_nTakeSize);
         m_nTakenSinceTrim += pending.text.size();
+        tookText = tookText || !pending.text.isEmpty();
         AppendChunk(pending.text);
         if (chunk.elapsed() > kPassMs) m_nTakeSize = std::max(kMinTake, m_nTakeSize / 2);
         else if (chunk.elapsed() < kPassMs / 4 && pending.more) m_nTakeSize = std::min(kMaxTake, m_nTakeSize * 2);
     } while (pending.more && spent.elapsed() < kPassMs);
     // The rest comes in a pass of its own, queued behind whatever arrived meanwhile (keys too).
     if (pending.more) QMetaObject::invokeMethod(this, "TakeOutput", Qt::QueuedConnection);
-    if (pending.idleAfterText || pending.terminated) m_bBusy = 0;
+    // Output that stopped at the end of a line is done with for now (a slow result goes on
+    // below it); one that stopped inside a line is a prompt only once it stays stopped.
+    const bool settled = std::exchange(m_bPromptSettled, false) && !tookText;
+    if (pending.terminated || settled || (pending.idleAfterText && EndsWithNewline())) m_bBusy = 0;
+    else if (pending.idleAfterText) m_PromptTimer.start();
     m_bTaking = false;
     if (!m_bBusy) {
         QTextCursor inputStart(document());
@@ -215,7 +231,18 @@ void CCommandEdit::TakeOutput() {
 void CCommandEdit::AppendChunk(QString text) {
     if (text.isEmpty()) return;
     m_bBusy = 1;
+    m_PromptTimer.stop();
     text.remove(QLatin1Char('\r'));
+    // Input begun while the output had paused leaves the output's way: it goes back to the
+    // type-ahead, in front of the keys typed after it, and comes back with the next prompt.
+    if (m_bInputStarted && EndPosition() > m_nInputStart) {
+        const QString typed = TextBetween(m_nInputStart, EndPosition());
+        QTextCursor input(document());
+        input.setPosition(static_cast<int>(m_nInputStart));
+        input.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        input.removeSelectedText();
+        m_TypeAhead.push_front({0, Qt::NoModifier, typed});
+    }
     // The caret follows the output; the view follows it only when it showed the end, so a
     // user reading further up is not pulled down by every new line.
     QScrollBar* bar = verticalScrollBar();
@@ -269,8 +296,15 @@ void CCommandEdit::CountLines(QTextBlock block) {
 }
 
 void CCommandEdit::resizeEvent(QResizeEvent* event) {
+    // A new width lays every block out again, and the scroll bar then counts one line a block:
+    // the lines of each block are counted again, and the line at the top stays there.
+    const QTextBlock top = firstVisibleBlock();
+    const int intoTop = top.isValid() ? verticalScrollBar()->value() - top.firstLineNumber() : 0;
     CPromptEdit::resizeEvent(event);
     if (m_bAutoWrap && event->size().width() != event->oldSize().width()) {
+        CountLines(document()->begin());
+        if (top.isValid())
+            verticalScrollBar()->setValue(top.firstLineNumber() + std::clamp(intoTop, 0, std::max(0, top.lineCount() - 1)));
         m_bRelaidOut = true;
         if (!m_ReleaseTimer.isActive()) m_ReleaseTimer.start();
     }
@@ -360,9 +394,13 @@ void CCommandEdit::ReleaseLayouts() {
     if (m_bRelaidOut) {
         // Laying out again gave every block a layout of its own and counted each as one line:
         // the layouts go, and a block of several lines counts them again.
+        // The scroll bar counts lines: the line in sight at the top stays there.
         m_bRelaidOut = false;
+        const QTextBlock top = firstVisibleBlock();
+        const int intoTop = verticalScrollBar()->value() - (top.isValid() ? top.firstLineNumber() : 0);
         release(document()->begin(), INT_MAX);
         CountLines(document()->begin());
+        if (top.isValid()) verticalScrollBar()->setValue(top.firstLineNumber() + std::max(0, intoTop));
     }
     m_bPainted = first.isValid();
     if (m_bPainted) {

@@ -62,6 +62,11 @@ void CRedir::OnTerminate() {
     Notify();
 }
 
+bool CRedir::HasPending() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return !m_queue.isEmpty();
+}
+
 CRedir::Pending CRedir::Take(int maxChars) {
     Pending pending;
     {

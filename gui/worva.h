@@ -126,6 +126,8 @@ public:
     // Takes what the reader has gathered (on the view's thread); at most `maxChars` of text. When
     // `more` is set the caller asks for the rest itself (the reader does not notify again).
     Pending Take(int maxChars);
+    // Whether text waits to be taken.
+    bool HasPending() const;
 
     static constexpr int kQueueLimit = 256 * 1024;  // characters waiting before the reader blocks
 
@@ -138,7 +140,7 @@ private:
     void Notify();  // asks the view to take the queue (once until it has taken it)
 
     CCommandEdit* m_pTarget;
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::condition_variable m_drained;
     QString m_queue;
     bool m_idleAfterText = false;
@@ -356,6 +358,8 @@ private:
     QElapsedTimer m_DoubleClicked;  // since the last double click, for a triple click
     QPoint m_DoubleClickPos;        // the document laid out every block again (a new width or wrap mode)
     QTimer m_ReleaseTimer;
+    QTimer m_PromptTimer;          // output stopped inside a line: a prompt once it fires
+    bool m_bPromptSettled = false;
     qint64 m_nTakenSinceTrim = 0;  // characters of output since memory was last given back
 };
 

@@ -798,6 +798,99 @@ private slots:
         QCOMPARE(view.TypeAheadCount(), 0);
     }
 
+    void TypingWhileOutputPausesKeepsOutputAndInput() {
+        QTemporaryDir dir;
+        CCommandEdit view;
+        view.show();
+        QVERIFY(view.StartChild(Sqlite(dir.filePath("t.db"))));
+        QVERIFY(WaitForPrompt(&view));
+        // The pipe runs dry inside a line: not a prompt, so what is typed meanwhile waits.
+        EnterLine(&view, "host printf 'first\\nhalf' && sleep 0.1 && printf ' line\\n'");
+        QTest::keyClicks(&view, "select 99 as n;");
+        QTest::keyClick(&view, Qt::Key_Return);
+        QVERIFY2(WaitFor([&] { return view.toPlainText().contains("Query Okay"); }), qPrintable(view.toPlainText()));
+        QVERIFY(WaitForPrompt(&view));
+        QString text = view.toPlainText();
+        QVERIFY2(text.contains("first\nhalf line\nSQL> select 99 as n;\n"), qPrintable(text));
+        // Input begun while the output paused at a line's end moves behind the rest of it.
+        EnterLine(&view, "host printf 'one\\n' && sleep 0.6 && printf 'two\\n'");
+        QVERIFY(WaitFor([&] { return view.toPlainText().endsWith("one\n") && !view.IsBusy(); }));
+        QTest::keyClicks(&view, "select 7");
+        QVERIFY(WaitFor([&] { return view.toPlainText().contains("two\n"); }));
+        QVERIFY2(WaitFor([&] { return !view.IsBusy() && LastLine(&view) == "SQL> select 7"; }), qPrintable(view.toPlainText()));
+        QTest::keyClicks(&view, " as seven;");
+        QTest::keyClick(&view, Qt::Key_Return);
+        QVERIFY(WaitFor([&] { return view.toPlainText().count("Query Okay") == 2; }));
+        text = view.toPlainText();
+        QVERIFY2(text.contains("one\ntwo\nSQL> select 7 as seven;\n"), qPrintable(text));
+    }
+
+    void ViewFollowsLargeOutputWhileKeysWait() {
+        QTemporaryDir dir;
+        CMainFrame frame(false);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        CCommandEdit* view = frame.View();
+        QVERIFY(view->StartChild(Sqlite(dir.filePath("t.db"))));
+        QVERIFY(WaitForPrompt(view));
+        EnterLine(view, "create table big as with recursive n(i) as (select 1 union all select i + 1 from n "
+                        "where i < 5000) select i as id, 'name' || i as name from n;");
+        QVERIFY(WaitFor([&] { return view->toPlainText().contains("Query Okay"); }));
+        QVERIFY(WaitForPrompt(view));
+        // A result in many pieces, and the next command typed at once: the view stays at the end.
+        EnterLine(view, "select id, name, hex(zeroblob(90)) as pad from big where id<=5000;");
+        EnterLine(view, "select 99;");
+        QScrollBar* bar = view->verticalScrollBar();
+        QVERIFY(WaitFor([&] { return view->toPlainText().contains("SQL> select 99;\n") && LastLine(view) == "SQL> "; }, 30000));
+        QVERIFY(WaitForPrompt(view));
+        QCOMPARE(bar->value(), bar->maximum());
+        // The last line is in sight.
+        QTextCursor end(view->document());
+        end.movePosition(QTextCursor::End);
+        const QRect caret = view->cursorRect(end);
+        QVERIFY2(caret.top() >= 0 && caret.bottom() <= view->viewport()->height(),
+                 qPrintable(QString("%1 %2").arg(caret.top()).arg(view->viewport()->height())));
+    }
+
+    void ResizeKeepsTheLinesInSight() {
+        // Wrapped lines sharing blocks; a new width must not move the view away from the match.
+        CMainFrame frame(false);
+        frame.resize(800, 500);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        CCommandEdit* view = frame.View();
+        view->SetAutoWrap(1);
+        QString chunk;
+        for (int i = 1; i <= 100000; ++i) {
+            chunk += QString("| %1 | name%1 | %2 |\n").arg(i, 6).arg(QString(120, QChar('x')));
+            if (i % 5000 == 0) {
+                view->AppendOutput(chunk);
+                chunk.clear();
+            }
+        }
+        view->AppendOutput("SQL> ");
+        QTest::qWait(400);
+        const int at = view->toPlainText().indexOf("|  30000 |");
+        QVERIFY(at > 0);
+        QTextCursor found(view->document());
+        found.setPosition(at);
+        found.setPosition(at + 10, QTextCursor::KeepAnchor);
+        view->setTextCursor(found);
+        view->repaint();
+        QTest::qWait(400);
+        auto topLine = [&] {
+            const QTextCursor top = view->cursorForPosition(QPoint(1, 1));
+            return view->TextBetween(top.position(), top.position() + 10);
+        };
+        const QString before = topLine();
+        QVERIFY2(before.contains("  299") || before.contains("  300"), qPrintable(before));
+        frame.resize(900, 500);
+        QTest::qWait(600);  // the layouts out of sight are freed meanwhile
+        view->repaint();
+        QVERIFY2(view->cursorRect(found).top() >= 0 && view->cursorRect(found).bottom() <= view->viewport()->height(),
+                 qPrintable(topLine()));
+    }
+
     void KeysScrollCopyAndInterrupt() {
         QTemporaryDir dir;
         CMainFrame frame(false);
