@@ -304,7 +304,8 @@ void CCommandEdit::resizeEvent(QResizeEvent* event) {
     if (m_bAutoWrap && event->size().width() != event->oldSize().width()) {
         CountLines(document()->begin());
         if (top.isValid())
-            verticalScrollBar()->setValue(top.firstLineNumber() + std::clamp(intoTop, 0, std::max(0, top.lineCount() - 1)));
+            verticalScrollBar()->setValue(top.firstLineNumber() +
+                                          std::clamp(intoTop, 0, std::max(0, top.lineCount() - 1)));
         m_bRelaidOut = true;
         if (!m_ReleaseTimer.isActive()) m_ReleaseTimer.start();
     }

@@ -358,7 +358,7 @@ private:
     QElapsedTimer m_DoubleClicked;  // since the last double click, for a triple click
     QPoint m_DoubleClickPos;        // the document laid out every block again (a new width or wrap mode)
     QTimer m_ReleaseTimer;
-    QTimer m_PromptTimer;          // output stopped inside a line: a prompt once it fires
+    QTimer m_PromptTimer;  // output stopped inside a line: a prompt once it fires
     bool m_bPromptSettled = false;
     qint64 m_nTakenSinceTrim = 0;  // characters of output since memory was last given back
 };

@@ -817,7 +817,8 @@ private slots:
         QVERIFY(WaitFor([&] { return view.toPlainText().endsWith("one\n") && !view.IsBusy(); }));
         QTest::keyClicks(&view, "select 7");
         QVERIFY(WaitFor([&] { return view.toPlainText().contains("two\n"); }));
-        QVERIFY2(WaitFor([&] { return !view.IsBusy() && LastLine(&view) == "SQL> select 7"; }), qPrintable(view.toPlainText()));
+        QVERIFY2(WaitFor([&] { return !view.IsBusy() && LastLine(&view) == "SQL> select 7"; }),
+                 qPrintable(view.toPlainText()));
         QTest::keyClicks(&view, " as seven;");
         QTest::keyClick(&view, Qt::Key_Return);
         QVERIFY(WaitFor([&] { return view.toPlainText().count("Query Okay") == 2; }));
@@ -833,15 +834,17 @@ private slots:
         CCommandEdit* view = frame.View();
         QVERIFY(view->StartChild(Sqlite(dir.filePath("t.db"))));
         QVERIFY(WaitForPrompt(view));
-        EnterLine(view, "create table big as with recursive n(i) as (select 1 union all select i + 1 from n "
-                        "where i < 5000) select i as id, 'name' || i as name from n;");
+        EnterLine(view,
+                  "create table big as with recursive n(i) as (select 1 union all select i + 1 from n "
+                  "where i < 5000) select i as id, 'name' || i as name from n;");
         QVERIFY(WaitFor([&] { return view->toPlainText().contains("Query Okay"); }));
         QVERIFY(WaitForPrompt(view));
         // A result in many pieces, and the next command typed at once: the view stays at the end.
         EnterLine(view, "select id, name, hex(zeroblob(90)) as pad from big where id<=5000;");
         EnterLine(view, "select 99;");
         QScrollBar* bar = view->verticalScrollBar();
-        QVERIFY(WaitFor([&] { return view->toPlainText().contains("SQL> select 99;\n") && LastLine(view) == "SQL> "; }, 30000));
+        QVERIFY(WaitFor([&] { return view->toPlainText().contains("SQL> select 99;\n") && LastLine(view) == "SQL> "; },
+                        30000));
         QVERIFY(WaitForPrompt(view));
         QCOMPARE(bar->value(), bar->maximum());
         // The last line is in sight.
