@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "zentra/dialect.h"
 #include "zentra/text.h"
 
 namespace zentra {
@@ -29,11 +30,12 @@ struct CONNECT_STRING_CONFIG {
     std::int32_t bFileDatabase;  // 1 when the database is named by a file or folder path
 };
 
-constexpr int kConnConfCount = 25;
+constexpr int kConnConfCount = kDbmsLastType;
 
 extern const CONNECT_STRING_CONFIG g_ConnConfs[kConnConfCount];
 
-// Connection-string templates, one per row.
+// Connection-string templates, one per row (a type added later may keep its template to the
+// catalogue's own file).
 extern const wchar_t sz4D[];
 extern const wchar_t szAccdb[];
 extern const wchar_t szDb2[];

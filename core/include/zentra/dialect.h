@@ -40,6 +40,8 @@ enum DbmsType : std::int32_t {
     kDbmsOlap = 23,
     kDbmsIndexServer = 24,
     kDbms4D = 25,
+    // The highest id: the catalogue has one row for each id from 1 to this one.
+    kDbmsLastType = kDbms4D,
 };
 
 // How a statement that may reach several equal rows is limited to one of them.
