@@ -1,4 +1,4 @@
-// Running a statement on the server and printing what it gives (printer.cpp), and the error beep
+// Running a statement on the server and printing what it gives (execute.cpp), and the error beep
 // (beep.cpp). The other commands are declared by their areas: reading and dispatch (reader.h),
 // connecting (connect.h), SHOW and DESC (schema.h), SET and the settings (settings.h), the
 // environment and utility commands (utility.h), interrupts and the front-end link (interrupts.h).
