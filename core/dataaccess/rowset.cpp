@@ -340,8 +340,9 @@ std::wstring DecodeNarrow(std::string_view bytes) {
 
 // Text a driver gave as bytes, in UTF-8 (the stored form): as it is when valid UTF-8, else from
 // the locale's character set.
-static std::string NarrowToUtf8(std::string bytes) {
-    return IsValidUtf8(bytes) ? bytes : WideToUtf8(MultiByteToWide(bytes, CP_ACP));
+static void NarrowToUtf8(std::string_view bytes, std::string& utf8) {
+    if (IsValidUtf8(bytes)) utf8.assign(bytes);
+    else utf8 = WideToUtf8(MultiByteToWide(bytes, CP_ACP));
 }
 
 // UTF-16 units a driver gave, in UTF-8.
@@ -927,6 +928,7 @@ struct Scratch {
     std::vector<char> narrow = std::vector<char>(256);
     SqlWString wideAll;
     std::string narrowAll;
+    std::string text;  // a value's text in UTF-8, its storage kept from value to value
 };
 
 // The plain number of a money text as the server writes it ("$1,234.50", "-$0.99", "(12.00)",
@@ -1016,7 +1018,7 @@ bool ReadText(SQLHSTMT stmt, const DriverCaps& caps, SQLUSMALLINT index, Scratch
         return true;
     }
     if (!ReadWhole(stmt, index, SQL_C_CHAR, 1, scratch.narrow, scratch.narrowAll, null, error)) return false;
-    utf8 = NarrowToUtf8(scratch.narrowAll);
+    NarrowToUtf8(scratch.narrowAll, utf8);
     return true;
 }
 
@@ -1175,7 +1177,7 @@ void StoreTyped(const ColumnInfo& c, const std::string& text, RowSet& rows) {
 
 bool GetTypedValue(SQLHSTMT stmt, const DriverCaps& caps, const ColumnInfo& c, SQLUSMALLINT index, RowSet& rows,
                    Scratch& scratch, OdbcError& error) {
-    std::string text;
+    std::string& text = scratch.text;
     bool null = false;
     if (!ReadText(stmt, caps, index, scratch, text, null, error)) return false;
     if (null) rows.AddNull();
@@ -1250,7 +1252,7 @@ bool GetWholeValue(SQLHSTMT stmt, const DriverCaps& caps, const ColumnInfo& c, S
         return true;
     }
     case ValueKind::Text: {
-        std::string text;
+        std::string& text = scratch.text;
         bool null = false;
         if (!ReadText(stmt, caps, index, scratch, text, null, error)) return false;
         if (null) rows.AddNull();
@@ -1340,7 +1342,9 @@ void PlanBinding(const DriverCaps& caps, const ColumnInfo& c, BoundColumn& b) {
 std::string BoundText(const DriverCaps& caps, const std::uint8_t* p, SQLLEN ind) {
     if (WideFetch(caps))
         return WideToStored(reinterpret_cast<const SQLWCHAR*>(p), static_cast<std::size_t>(ind) / sizeof(SQLWCHAR));
-    return NarrowToUtf8(std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(ind)));
+    std::string utf8;
+    NarrowToUtf8(std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(ind)), utf8);
+    return utf8;
 }
 
 // Stores row `r` of the bound block; a value the buffer truncated is read again in full.
