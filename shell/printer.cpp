@@ -132,21 +132,32 @@ bool IsTextType(int adoType) {
     }
 }
 
+// Appends ASCII characters, widened one by one in place.
+void AppendAscii(CString& out, const char* first, const char* last) {
+    const size_t at = out.size();
+    out.resize(at + static_cast<size_t>(last - first));
+    for (wchar_t* p = out.data() + at; first != last; ++first) *p++ = static_cast<wchar_t>(*first);
+}
+
 // Appends the decimal digits of `value`, as printf's %d family writes them.
 template <class Int>
 void AppendInteger(CString& out, Int value) {
     char digits[24];
     const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    out.append(digits, result.ptr);
+    AppendAscii(out, digits, result.ptr);
 }
 
 // Appends `value` (not negative) with zeros before it up to `width` digits, as %0*d writes it.
 void AppendPadded(CString& out, unsigned value, int width) {
-    char digits[12];
-    const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    const int count = static_cast<int>(result.ptr - digits);
-    if (count < width) out.append(static_cast<size_t>(width - count), L'0');
-    out.append(digits, result.ptr);
+    wchar_t digits[16];
+    wchar_t* const end = digits + 16;
+    wchar_t* p = end;
+    do {
+        *--p = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (end - p < width && p > digits) *--p = L'0';
+    out.append(p, end);
 }
 
 // "hh:mm:ss", with ".mmm" when the milliseconds are set.

@@ -60,8 +60,8 @@ constexpr DbmsDialect kPlain = Plain(kDbmsNone);
 
 // Field order: type, DBMS names, Linux drivers, batch-splitting drivers, value typed, one-row
 // limit, row id, quotes, USE by statement, names a data source, schemas, catalog restricted,
-// databases, columns and indexes queries, table name form, lexis. A DBMS name is looked for in this
-// order.
+// databases, columns and indexes queries, table name form, lexis, text character set query. A DBMS name is looked for
+// in this order.
 const DbmsDialect kDialects[] = {
     {kDbmsMsSql, nullptr, L"FreeTDS", nullptr, false, OneRowLimit::None, nullptr, L'"', L'"', false, false, true, true,
      nullptr, L"sp_columns '%s'", nullptr, TableNameForm::Literal, kBracketNames},
@@ -73,7 +73,7 @@ const DbmsDialect kDialects[] = {
      kPgIndexes, TableNameForm::PgCondition, kPostgresLexis},
     {kDbmsMySql, L"mariadb|mysql", L"MariaDB", L"maodbc", false, OneRowLimit::LimitClause, nullptr, L'`', L'`', true,
      false, false, false, L"SHOW DATABASES", L"SHOW COLUMNS FROM `%s`", L"SHOW INDEX FROM `%s`",
-     TableNameForm::Backquoted, kMysqlLexis},
+     TableNameForm::Backquoted, kMysqlLexis, L"SELECT @@character_set_results"},
     // Oracle's Instant Client registers "Oracle 21 ODBC driver" and alike.
     {kDbmsOracle, nullptr, L"Oracle", nullptr, false, OneRowLimit::None, nullptr, L'"', L'"', false, false, true, false,
      L"SELECT NAME FROM V$DATABASE", kOracleColumns, kOracleIndexes, TableNameForm::Literal, kLiteralBackslash},

@@ -165,6 +165,7 @@ bool ConnectionCore::Connect(const std::wstring& connectionString, long loginTim
     // columns' types only describe the first value or the declaration) and how its rows are edited.
     caps_.dialect = &DialectOfDbms(InfoText(dbc_.get(), SQL_DBMS_NAME, caps_.wideCalls));
     caps_.valueTyped = caps_.dialect->valueTyped;
+    caps_.utf8Text = caps_.wideText && ProbeUtf8Text(dbc_.get(), *caps_.dialect, caps_.wideCalls);
     caps_.splitsAtSemicolons = SplitsBatches(*caps_.dialect, InfoText(dbc_.get(), SQL_DRIVER_NAME, caps_.wideCalls));
     return true;
 }

@@ -340,8 +340,9 @@ std::wstring DecodeNarrow(std::string_view bytes) {
 
 // Text a driver gave as bytes, in UTF-8 (the stored form): as it is when valid UTF-8, else from
 // the locale's character set.
-static std::string NarrowToUtf8(std::string bytes) {
-    return IsValidUtf8(bytes) ? bytes : WideToUtf8(MultiByteToWide(bytes, CP_ACP));
+static void NarrowToUtf8(std::string_view bytes, std::string& utf8) {
+    if (IsValidUtf8(bytes)) utf8.assign(bytes);
+    else utf8 = WideToUtf8(MultiByteToWide(bytes, CP_ACP));
 }
 
 // UTF-16 units a driver gave, in UTF-8.
@@ -927,6 +928,7 @@ struct Scratch {
     std::vector<char> narrow = std::vector<char>(256);
     SqlWString wideAll;
     std::string narrowAll;
+    std::string text;  // a value's text in UTF-8, its storage kept from value to value
 };
 
 // The plain number of a money text as the server writes it ("$1,234.50", "-$0.99", "(12.00)",
@@ -989,6 +991,9 @@ bool ReadWhole(SQLHSTMT stmt, SQLUSMALLINT index, SQLSMALLINT cType, std::size_t
     }
 }
 
+// Text is fetched as UTF-16 (else as bytes).
+bool WideFetch(const DriverCaps& caps) { return caps.wideText && !caps.utf8Text; }
+
 // Reads a numeric (as ASCII) or a binary value whole.
 bool GetNarrowValue(SQLHSTMT stmt, const ColumnInfo& c, SQLUSMALLINT index, RowSet& rows, Scratch& scratch,
                     OdbcError& error) {
@@ -1007,13 +1012,13 @@ bool GetNarrowValue(SQLHSTMT stmt, const ColumnInfo& c, SQLUSMALLINT index, RowS
 // without wide entry points gives its text in its own bytes, without a conversion to UTF-16.
 bool ReadText(SQLHSTMT stmt, const DriverCaps& caps, SQLUSMALLINT index, Scratch& scratch, std::string& utf8,
               bool& null, OdbcError& error) {
-    if (caps.wideText && caps.wideCalls) {
+    if (WideFetch(caps) && caps.wideCalls) {
         if (!ReadWhole(stmt, index, SQL_C_WCHAR, 1, scratch.wide, scratch.wideAll, null, error)) return false;
         utf8 = WideToStored(scratch.wideAll.data(), scratch.wideAll.size());
         return true;
     }
     if (!ReadWhole(stmt, index, SQL_C_CHAR, 1, scratch.narrow, scratch.narrowAll, null, error)) return false;
-    utf8 = NarrowToUtf8(scratch.narrowAll);
+    NarrowToUtf8(scratch.narrowAll, utf8);
     return true;
 }
 
@@ -1172,7 +1177,7 @@ void StoreTyped(const ColumnInfo& c, const std::string& text, RowSet& rows) {
 
 bool GetTypedValue(SQLHSTMT stmt, const DriverCaps& caps, const ColumnInfo& c, SQLUSMALLINT index, RowSet& rows,
                    Scratch& scratch, OdbcError& error) {
-    std::string text;
+    std::string& text = scratch.text;
     bool null = false;
     if (!ReadText(stmt, caps, index, scratch, text, null, error)) return false;
     if (null) rows.AddNull();
@@ -1247,7 +1252,7 @@ bool GetWholeValue(SQLHSTMT stmt, const DriverCaps& caps, const ColumnInfo& c, S
         return true;
     }
     case ValueKind::Text: {
-        std::string text;
+        std::string& text = scratch.text;
         bool null = false;
         if (!ReadText(stmt, caps, index, scratch, text, null, error)) return false;
         if (null) rows.AddNull();
@@ -1313,7 +1318,7 @@ void PlanBinding(const DriverCaps& caps, const ColumnInfo& c, BoundColumn& b) {
         b.element = std::max<std::size_t>(static_cast<std::size_t>(c.columnSize) + 4, 48);
         break;
     case ValueKind::Text:
-        if (!caps.wideText) {
+        if (!WideFetch(caps)) {
             // Up to four bytes per character, and the terminating zero.
             b.cType = SQL_C_CHAR;
             b.element = std::max<std::size_t>(static_cast<std::size_t>(c.columnSize), 38) * 4 + 1;
@@ -1335,9 +1340,11 @@ void PlanBinding(const DriverCaps& caps, const ColumnInfo& c, BoundColumn& b) {
 
 // The text of a bound text buffer of `ind` bytes, in UTF-8.
 std::string BoundText(const DriverCaps& caps, const std::uint8_t* p, SQLLEN ind) {
-    if (caps.wideText)
+    if (WideFetch(caps))
         return WideToStored(reinterpret_cast<const SQLWCHAR*>(p), static_cast<std::size_t>(ind) / sizeof(SQLWCHAR));
-    return NarrowToUtf8(std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(ind)));
+    std::string utf8;
+    NarrowToUtf8(std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(ind)), utf8);
+    return utf8;
 }
 
 // Stores row `r` of the bound block; a value the buffer truncated is read again in full.
@@ -1354,10 +1361,10 @@ bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<Colu
             continue;
         }
         bool truncated = false;
-        if (c.valueTyped && caps.wideText)
+        if (c.valueTyped && WideFetch(caps))
             truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element - sizeof(SQLWCHAR);
         else if (c.valueTyped) truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) >= b.element;
-        else if (c.kind == ValueKind::Text && caps.wideText)
+        else if (c.kind == ValueKind::Text && WideFetch(caps))
             truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element - sizeof(SQLWCHAR);
         else if (c.kind == ValueKind::Text || c.kind == ValueKind::Decimal)
             truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) >= b.element;
@@ -1470,6 +1477,24 @@ void DescribeBase(SQLHSTMT stmt, SQLUSMALLINT index, bool wide, ColumnInfo& c) {
 }
 
 }  // namespace
+
+bool ProbeUtf8Text(SQLHDBC dbc, const DbmsDialect& dialect, bool wideCalls) {
+    if (!dialect.textCharsetQuery) return false;
+    StmtHandle stmt;
+    OdbcError error;
+    if (!stmt.Alloc(dbc, error) || !Succeeded(ExecDirect(stmt.get(), dialect.textCharsetQuery, wideCalls)) ||
+        !Succeeded(Traced("SQLFetch", SQLFetch(stmt.get()))))
+        return false;
+    char name[64] = {};
+    SQLLEN ind = 0;
+    if (!Succeeded(Traced("SQLGetData", SQLGetData(stmt.get(), 1, SQL_C_CHAR, name, sizeof name, &ind))) ||
+        ind == SQL_NULL_DATA)
+        return false;
+    // utf8mb4, utf8mb3, utf8 (MySQL's names), any letter case.
+    const std::string_view charset(name);
+    return charset.size() >= 4 && (charset[0] | 0x20) == 'u' && (charset[1] | 0x20) == 't' &&
+           (charset[2] | 0x20) == 'f' && charset[3] == '8';
+}
 
 bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std::atomic<bool>& cancelled,
                  OdbcError& error) {

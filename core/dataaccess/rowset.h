@@ -153,6 +153,10 @@ struct DriverCaps {
     // Text as SQL_C_WCHAR; false for drivers that can't convert to it (ANSI builds such as
     // psqlodbca), whose text is then read as SQL_C_CHAR bytes.
     bool wideText = true;
+    // Text is fetched as SQL_C_CHAR bytes although the driver converts to SQL_C_WCHAR: the
+    // connection's text is UTF-8 and the driver's conversion is slow (see
+    // DbmsDialect::textCharsetQuery).
+    bool utf8Text = false;
     // The database types values rather than columns (SQLite): every value is read as the text
     // the database gives for it and kept in the column's form only when that form holds it.
     bool valueTyped = false;
@@ -166,6 +170,10 @@ struct DriverCaps {
     // The dialect of the DBMS the driver reports, found when the connection opens.
     const DbmsDialect* dialect = &DialectOfType(kDbmsNone);
 };
+
+// Whether the connection's text comes as UTF-8 bytes by the dialect's character set query (false
+// for a dialect without one and when the query fails).
+bool ProbeUtf8Text(SQLHDBC dbc, const DbmsDialect& dialect, bool wideCalls);
 
 // Describes the result of `stmt` and fetches all its rows into `rows`. Stops with an error when
 // `cancelled` becomes true.

@@ -3,6 +3,7 @@
 #include <iconv.h>
 #include <langinfo.h>
 
+#include <algorithm>
 #include <bitset>
 #include <cerrno>
 #include <cstring>
@@ -118,33 +119,50 @@ int GetACP() {
 }
 
 std::string WideToUtf8(std::wstring_view text) {
-    std::string out;
-    out.reserve(text.size());
-    size_t i = 0;
-    while (i < text.size()) {
-        // A run of ASCII is copied in one step, the rest character by character.
-        size_t end = i;
-        while (end < text.size() && static_cast<char32_t>(text[end]) < 0x80) ++end;
-        if (end > i) {
-            const size_t at = out.size();
-            out.resize(at + (end - i));
-            for (char* p = out.data() + at; i < end; ++i) *p++ = static_cast<char>(text[i]);
+    // One byte per character is written in place; a character beyond ASCII makes room for its
+    // bytes and one byte for every character after it.
+    const wchar_t* in = text.data();
+    const size_t size = text.size();
+    std::string out(size, '\0');
+    size_t n = 0;
+    for (size_t i = 0; i < size;) {
+        // ASCII four characters a step.
+        while (i + 4 <= size && static_cast<char32_t>(in[i] | in[i + 1] | in[i + 2] | in[i + 3]) < 0x80) {
+            char* p = out.data() + n;
+            p[0] = static_cast<char>(in[i]);
+            p[1] = static_cast<char>(in[i + 1]);
+            p[2] = static_cast<char>(in[i + 2]);
+            p[3] = static_cast<char>(in[i + 3]);
+            n += 4;
+            i += 4;
+        }
+        if (i == size) break;
+        const char32_t c = static_cast<char32_t>(in[i++]);
+        if (c < 0x80) {
+            out[n++] = static_cast<char>(c);
             continue;
         }
-        AppendUtf8(out, static_cast<char32_t>(text[i++]));
+        const size_t need = n + 4 + (size - i);
+        if (out.size() < need) out.resize(std::max(need, out.size() * 2));
+        std::string bytes;
+        AppendUtf8(bytes, c);
+        std::memcpy(out.data() + n, bytes.data(), bytes.size());
+        n += bytes.size();
     }
+    out.resize(n);
     return out;
 }
 
 std::wstring Utf8ToWide(std::string_view bytes) {
-    std::wstring out;
-    out.reserve(bytes.size());
+    // Every byte gives at most one character: written in place.
+    std::wstring out(bytes.size(), L'\0');
+    wchar_t* w = out.data();
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     size_t n = bytes.size(), i = 0;
     while (i < n) {
         unsigned char b = p[i];
         if (b < 0x80) {
-            out.push_back(static_cast<wchar_t>(b));
+            *w++ = static_cast<wchar_t>(b);
             ++i;
             continue;
         }
@@ -160,13 +178,14 @@ std::wstring Utf8ToWide(std::string_view bytes) {
         }
         if (ok && (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))) ok = false;
         if (!ok) {
-            out.push_back(kReplacement);
+            *w++ = kReplacement;
             ++i;
             continue;
         }
-        out.push_back(static_cast<wchar_t>(c));
+        *w++ = static_cast<wchar_t>(c);
         i += static_cast<size_t>(len);
     }
+    out.resize(static_cast<size_t>(w - out.data()));
     return out;
 }
 

@@ -111,6 +111,11 @@ struct DbmsDialect {
     const wchar_t* indexesQuery;
     TableNameForm tableName;
     SqlLexis lexis{};
+    // A query whose one value names the character set the server sends text in. When it names
+    // UTF-8, text columns are read as SQL_C_CHAR bytes, which are UTF-8 as they come: the
+    // driver's own conversion to UTF-16 costs more than the rest of the fetch (MariaDB
+    // Connector/ODBC opens a converter for every value). Null: text is read as SQL_C_WCHAR.
+    const wchar_t* textCharsetQuery = nullptr;
 };
 
 // The record of a catalogue type; a plain record (nothing special) for the others.

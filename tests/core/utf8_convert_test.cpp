@@ -1,0 +1,64 @@
+// The UTF-8 converters against a plain character-by-character reference, on random texts that
+// mix ASCII runs of every length with two-, three- and four-byte characters and broken ones.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "zentra/codepage.h"
+
+namespace {
+
+// UTF-8 of one character; surrogates and values beyond Unicode become U+FFFD.
+void Encode(std::string& out, char32_t c) {
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+TEST(Utf8Convert, RandomTextsMatchTheReference) {
+    std::mt19937 random(20261207);
+    const char32_t samples[] = {0x7F, 0x80, 0xE9, 0x7FF, 0x800, 0x20AC, 0xD800, 0xDFFF, 0xFFFF, 0x1F600, 0x10FFFF};
+    for (int round = 0; round < 3000; ++round) {
+        std::wstring text;
+        const int pieces = static_cast<int>(random() % 12);
+        for (int k = 0; k < pieces; ++k) {
+            const int ascii = static_cast<int>(random() % 11);
+            for (int a = 0; a < ascii; ++a) text += static_cast<wchar_t>(0x20 + random() % 0x5F);
+            if (random() % 3) text += static_cast<wchar_t>(samples[random() % std::size(samples)]);
+            if (random() % 17 == 0) text += static_cast<wchar_t>(0x110000 + random() % 100);
+        }
+        std::string expected;
+        std::wstring back;
+        for (wchar_t ch : text) {
+            const char32_t c = static_cast<char32_t>(ch);
+            Encode(expected, c);
+            back += (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) ? L'\uFFFD' : ch;
+        }
+        const std::string utf8 = zentra::WideToUtf8(text);
+        ASSERT_EQ(expected, utf8) << round;
+        ASSERT_EQ(back, zentra::Utf8ToWide(utf8)) << round;
+        // Cut anywhere, the broken end becomes replacement characters, the whole start stays.
+        const std::size_t cut = utf8.empty() ? 0 : random() % utf8.size();
+        const std::wstring start = zentra::Utf8ToWide(std::string_view(utf8).substr(0, cut));
+        ASSERT_LE(start.size(), cut);
+        std::size_t whole = 0;
+        while (whole < start.size() && start[whole] == back[whole]) ++whole;
+        for (std::size_t i = whole; i < start.size(); ++i) ASSERT_EQ(L'\uFFFD', start[i]) << round;
+    }
+}
+
+}  // namespace
