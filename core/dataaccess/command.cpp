@@ -9,6 +9,7 @@
 #include <new>
 #include <thread>
 
+#include "../platform/fallback.h"
 #include "messages.h"
 #include "connection_core.h"
 #include "cursor.h"
@@ -510,35 +511,30 @@ _variant_t LongVariant(long value) {
 // ---- CADOParameter ----
 
 CADOParameter::CADOParameter(int type, long size, int direction, CString name) {
-    try {
-        m_pParameter = std::make_shared<ParameterCore>();
-        m_pParameter->name = std::move(name);
-        m_pParameter->type = type;
-        m_pParameter->direction = direction;
-        m_pParameter->size = size;
-    } catch (const std::bad_alloc&) {
-        m_pParameter.reset();
-    }
+    m_pParameter = OrFallback([&] {
+        auto parameter = std::make_shared<ParameterCore>();
+        parameter->name = std::move(name);
+        parameter->type = type;
+        parameter->direction = direction;
+        parameter->size = size;
+        return parameter;
+    });
 }
 
 int CADOParameter::SetValue(const _variant_t& value) {
     if (!m_pParameter) return 0;
-    try {
+    return OrFallback([&] {
         m_pParameter->value = (value.vt() & VT_BYREF) ? value.ByValue() : value;
         return 1;
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
+    });
 }
 
 int CADOParameter::GetValue(_variant_t& value) {
     if (!m_pParameter) return 0;
-    try {
+    return OrFallback([&] {
         value = m_pParameter->value;
         return 1;
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
+    });
 }
 
 void CADOParameter::SetPrecision(int precision) {
