@@ -39,8 +39,6 @@ constexpr const wchar_t* kKeywords[] = {
     L"SET",     L"SUM",     L"TABLE",  L"TEXT",    L"THEN",    L"TIMESTAMP", L"TRUE",     L"UNION",      L"UNIQUE",
     L"USING",   L"VARCHAR", L"VIEW",   L"WHEN",    L"WHERE"};
 
-bool IsNameChar(wchar_t c) { return std::iswalnum(c) || c == L'_' || c == L'$'; }
-
 bool StartsNoCase(const CString& text, const CString& prefix) {
     return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
