@@ -40,6 +40,9 @@ TEST(CompletionCandidates, WordsWithoutAConnection) {
     EXPECT_EQ(Candidates(c, L"set table o"), (CStringArray{L"off", L"on"}));
     // Statements after a ';' start again; a qualifier names no table here.
     EXPECT_EQ(Candidates(c, L"select 1; sho"), (CStringArray{L"show"}));
+    // SERVER and '.' run the statement after them on the server: it starts with a statement word.
+    EXPECT_EQ(Candidates(c, L"server sel"), (CStringArray{L"select"}));
+    EXPECT_EQ(Candidates(c, L". upd"), (CStringArray{L"update"}));
     EXPECT_TRUE(Candidates(c, L"select x.").empty());
     // Keywords inside a statement, in the case typed.
     EXPECT_EQ(Candidates(c, L"select * fr"), (CStringArray{L"from"}));
