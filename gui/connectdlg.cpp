@@ -47,15 +47,8 @@ constexpr std::uint32_t kTypeText = 13;
 
 }  // namespace
 
-CConnectDlg::CConnectDlg(const CONNECT_PARAMS& params, QWidget* parent) : QDialog(parent), m_Params(params) {
-    setWindowTitle(tr("Connect"));
-    setObjectName(QStringLiteral("ConnectDialog"));
-    m_pType = new QComboBox(this);
-    m_pHost = new QLineEdit(this);
-    m_pPort = new QLineEdit(this);
-    m_pPort->setValidator(new QIntValidator(0, 65535, m_pPort));
-    m_pPort->installEventFilter(this);  // Up and Down step the number
-    // The up-down arrows beside the port, as the keys Up and Down.
+// The up-down arrows beside the port, as the keys Up and Down.
+QWidget* CConnectDlg::CreatePortArrows() {
     auto* arrows = new QWidget(this);
     auto* arrowBox = new QVBoxLayout(arrows);
     arrowBox->setContentsMargins(0, 0, 0, 0);
@@ -70,13 +63,11 @@ CConnectDlg::CConnectDlg(const CONNECT_PARAMS& params, QWidget* parent) : QDialo
         arrowBox->addWidget(button);
         connect(button, &QToolButton::clicked, this, [this, step = step] { StepPort(step); });
     }
-    m_pUser = new QLineEdit(this);
-    m_pPassword = new QLineEdit(this);
-    m_pPassword->setEchoMode(QLineEdit::Password);
-    m_pDatabase = new QLineEdit(this);
-    m_pBrowse = new QPushButton(QStringLiteral("..."), this);
-    m_pBrowse->setMaximumWidth(m_pBrowse->fontMetrics().horizontalAdvance(QStringLiteral("...")) * 3);
+    return arrows;
+}
 
+// The labelled fields in a grid, and the Connect and Cancel buttons.
+void CConnectDlg::LayOut(QWidget* arrows) {
     auto* grid = new QGridLayout(this);
     auto addRow = [&](int row, const QString& text, QWidget* field, QWidget* extra = nullptr) {
         auto* label = new QLabel(text, this);
@@ -118,8 +109,11 @@ CConnectDlg::CConnectDlg(const CONNECT_PARAMS& params, QWidget* parent) : QDialo
     connect(buttons, &QDialogButtonBox::rejected, this, &CConnectDlg::reject);
     connect(m_pBrowse, &QPushButton::clicked, this, &CConnectDlg::OnBrowse);
     m_pPort->setFixedWidth(m_pPort->fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 16);
+}
 
-    // Initialisation: the list sorted by name, each item carrying its type id.
+// The list of types sorted by name, each item carrying its type id; the last connection's
+// fields when its type is in the list.
+void CConnectDlg::FillTypes() {
     zentra::CSetting settings;
     if (m_Params.nType == 0) m_Params.nType = settings.GetServerType();
     int fileDatabase = 0;
@@ -145,6 +139,26 @@ CConnectDlg::CConnectDlg(const CONNECT_PARAMS& params, QWidget* parent) : QDialo
         m_pType->setCurrentIndex(0);
         OnTypeChange();
     }
+}
+
+CConnectDlg::CConnectDlg(const CONNECT_PARAMS& params, QWidget* parent) : QDialog(parent), m_Params(params) {
+    setWindowTitle(tr("Connect"));
+    setObjectName(QStringLiteral("ConnectDialog"));
+    m_pType = new QComboBox(this);
+    m_pHost = new QLineEdit(this);
+    m_pPort = new QLineEdit(this);
+    m_pPort->setValidator(new QIntValidator(0, 65535, m_pPort));
+    m_pPort->installEventFilter(this);  // Up and Down step the number
+    QWidget* arrows = CreatePortArrows();
+    m_pUser = new QLineEdit(this);
+    m_pPassword = new QLineEdit(this);
+    m_pPassword->setEchoMode(QLineEdit::Password);
+    m_pDatabase = new QLineEdit(this);
+    m_pBrowse = new QPushButton(QStringLiteral("..."), this);
+    m_pBrowse->setMaximumWidth(m_pBrowse->fontMetrics().horizontalAdvance(QStringLiteral("...")) * 3);
+
+    LayOut(arrows);
+    FillTypes();
     connect(m_pType, &QComboBox::currentIndexChanged, this, [this] { OnTypeChange(); });
 }
 

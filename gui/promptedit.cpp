@@ -161,47 +161,24 @@ void CPromptEdit::ClearInput() {
     m_strInput.clear();
 }
 
-void CPromptEdit::keyPressEvent(QKeyEvent* event) {
+namespace {
+
+// A scroll key (Page Up, Page Down, Home, End with their modifiers) on the scroll bar.
+void Scroll(QScrollBar* bar, int key) {
+    switch (key) {
+    case Qt::Key_PageUp: bar->triggerAction(QAbstractSlider::SliderPageStepSub); break;
+    case Qt::Key_PageDown: bar->triggerAction(QAbstractSlider::SliderPageStepAdd); break;
+    case Qt::Key_Home: bar->triggerAction(QAbstractSlider::SliderToMinimum); break;
+    default: bar->triggerAction(QAbstractSlider::SliderToMaximum); break;
+    }
+}
+
+}  // namespace
+
+// The keys that edit the input region: false when the key must not reach the text edit (it would
+// change or enter the output before the input).
+bool CPromptEdit::EditInput(QKeyEvent* event) {
     const int key = event->key();
-    if (key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt || key == Qt::Key_Meta ||
-        key == Qt::Key_AltGr) {
-        QPlainTextEdit::keyPressEvent(event);
-        return;
-    }
-    if (IsScrollKey(event)) {
-        // Scrolling moves neither the caret nor the input region.
-        QScrollBar* bar = verticalScrollBar();
-        switch (key) {
-        case Qt::Key_PageUp: bar->triggerAction(QAbstractSlider::SliderPageStepSub); break;
-        case Qt::Key_PageDown: bar->triggerAction(QAbstractSlider::SliderPageStepAdd); break;
-        case Qt::Key_Home: bar->triggerAction(QAbstractSlider::SliderToMinimum); break;
-        default: bar->triggerAction(QAbstractSlider::SliderToMaximum); break;
-        }
-        event->accept();
-        return;
-    }
-    if (IsCopyKey(event)) {
-        copy();
-        event->accept();
-        return;
-    }
-    if (IsConsoleReadOnly()) {
-        // Output is arriving or no child runs: the view's own keys (the interrupt) still work,
-        // Enter is swallowed, and the rest only moves around in the text.
-        if (OnKeyDown(event) || IsEnter(key)) {
-            event->accept();
-            return;
-        }
-        QPlainTextEdit::keyPressEvent(event);
-        return;
-    }
-
-    if (!m_bInputStarted) StartInputAtEnd();
-    if (IsEnter(key)) {
-        CaptureInput();
-        m_bInputStarted = 0;
-    }
-
     QTextCursor cursor = textCursor();
     const long start = cursor.selectionStart();
     const long end = cursor.selectionEnd();
@@ -260,6 +237,45 @@ void CPromptEdit::keyPressEvent(QKeyEvent* event) {
         }
         break;
     }
+    return passOn;
+}
+
+void CPromptEdit::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    if (key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt || key == Qt::Key_Meta ||
+        key == Qt::Key_AltGr) {
+        QPlainTextEdit::keyPressEvent(event);
+        return;
+    }
+    if (IsScrollKey(event)) {
+        // Scrolling moves neither the caret nor the input region.
+        Scroll(verticalScrollBar(), key);
+        event->accept();
+        return;
+    }
+    if (IsCopyKey(event)) {
+        copy();
+        event->accept();
+        return;
+    }
+    if (IsConsoleReadOnly()) {
+        // Output is arriving or no child runs: the view's own keys (the interrupt) still work,
+        // Enter is swallowed, and the rest only moves around in the text.
+        if (OnKeyDown(event) || IsEnter(key)) {
+            event->accept();
+            return;
+        }
+        QPlainTextEdit::keyPressEvent(event);
+        return;
+    }
+
+    if (!m_bInputStarted) StartInputAtEnd();
+    if (IsEnter(key)) {
+        CaptureInput();
+        m_bInputStarted = 0;
+    }
+
+    const bool passOn = EditInput(event);
     if (passOn && m_bInputStarted) QPlainTextEdit::keyPressEvent(event);
     OnKeyDown(event);
     event->accept();

@@ -199,6 +199,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
     long EndPosition() const;
+    bool EditInput(QKeyEvent* event);
     void StartInputAtEnd();
     // Inserts text at the end of the document without touching the user's caret.
     void AppendAtEnd(const QString& text);
@@ -413,6 +414,9 @@ private:
     void OnTypeChange();
     void OnBrowse();
     void StepPort(int step);  // the port up or down by one, within 0 … 65535
+    QWidget* CreatePortArrows();
+    void LayOut(QWidget* portArrows);
+    void FillTypes();
 
     CONNECT_PARAMS m_Params;
     QComboBox* m_pType;

@@ -39,8 +39,6 @@ constexpr const wchar_t* kKeywords[] = {
     L"SET",     L"SUM",     L"TABLE",  L"TEXT",    L"THEN",    L"TIMESTAMP", L"TRUE",     L"UNION",      L"UNIQUE",
     L"USING",   L"VARCHAR", L"VIEW",   L"WHEN",    L"WHERE"};
 
-bool IsNameChar(wchar_t c) { return std::iswalnum(c) || c == L'_' || c == L'$'; }
-
 bool StartsNoCase(const CString& text, const CString& prefix) {
     return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
@@ -194,13 +192,13 @@ void CCompleter::AddColumns(const CStringArray& tables, const CString& prefix, C
             if (StartsNoCase(column, prefix)) out.push_back(Quoted(column));
 }
 
-void CCompleter::Complete(const CString& beforeCursor, zentra::COMPLETION& result) {
-    result = zentra::COMPLETION{};
-    const CString text = (m_pending ? *m_pending : CString()) + beforeCursor;
-    // The plain text of the statement at the cursor: quoted text and comments become blanks.
-    CSqlScanner scanner;
+namespace {
+
+// The plain text of `text` (quoted text and comments become blanks), where its last statement
+// starts, and where the last double quote opened.
+CString PlainText(const CString& text, CSqlScanner& scanner, size_t& statementStart, size_t& quoteStart) {
     CString plain(text.size(), L' ');
-    size_t statementStart = 0, quoteStart = 0;
+    statementStart = quoteStart = 0;
     for (size_t i = 0; i < text.size();) {
         bool isPlain = false;
         const size_t next = scanner.Step(text, i, isPlain);
@@ -212,6 +210,109 @@ void CCompleter::Complete(const CString& beforeCursor, zentra::COMPLETION& resul
         }
         i = next;
     }
+    return plain;
+}
+
+// The tables a statement's tokens name so far (`named`), and each alias's table (`aliases`,
+// every table under its own name too).
+void NamedTables(const std::vector<CString>& tokens, std::map<CString, CString>& aliases, CStringArray& named) {
+    for (size_t i = 0; i + 1 < tokens.size(); ++i) {
+        if (!IsTableIntroducer(tokens[i])) continue;
+        for (size_t j = i + 1; j < tokens.size(); j += 2) {
+            const CString& table = tokens[j];
+            if (!IsNameChar(table[0]) || IsClauseWord(table)) break;
+            named.push_back(table);
+            aliases[table] = table;
+            size_t k = j + 1;
+            if (k < tokens.size() && tokens[k] == L"as") ++k;
+            if (k < tokens.size() && IsNameChar(tokens[k][0]) && !IsClauseWord(tokens[k]) &&
+                !IsOneOf(tokens[k], {L"inner", L"left", L"right", L"full", L"cross", L"natural", L"join", L"group",
+                                     L"order", L"values"})) {
+                aliases[tokens[k]] = table;
+                j = k;
+            }
+            // "from a, b": the next table follows a comma.
+            if (j + 1 >= tokens.size() || tokens[j + 1] != L",") break;
+            ++j;
+        }
+    }
+}
+
+}  // namespace
+
+bool CCompleter::CompleteCommand(std::vector<CString>& tokens, const CString& prefix, CStringArray& out) {
+    const CString& first = tokens[0];
+    const size_t n = tokens.size();
+    if (first == L"show") {
+        if (n == 1) AddWords(kShowObjects, prefix, out);
+        else if (n == 2 && IsOneOf(tokens[1], {L"columns", L"col", L"index", L"ind"})) {
+            constexpr const wchar_t* kFrom[] = {L"FROM"};
+            AddWords(kFrom, prefix, out);
+        } else if (n == 3 && tokens[2] == L"from") {
+            AddTables(prefix, out);
+        }
+        return true;
+    }
+    if (first == L"desc") {
+        if (n == 1) AddTables(prefix, out);
+        return true;
+    }
+    if (first == L"set") {
+        const SettingDef* setting = n == 2 ? FindSetting(tokens[1]) : nullptr;
+        if (n == 1) {
+            AddWords(SettingWords(), prefix, out);
+        } else if (setting && setting->kind == SettingKind::Switch) {
+            constexpr const wchar_t* kSwitch[] = {L"OFF", L"ON"};
+            AddWords(kSwitch, prefix, out);
+        }
+        return true;
+    }
+    if (first == L"server" || first == L".") {
+        tokens.erase(tokens.begin());
+        return false;
+    }
+    return IsOneOf(first, {L"use", L"quit", L"exit", L"help", L"?", L"redo", L"hi", L"start", L"@", L"spool", L"host",
+                           L"!", L"edit", L"ed", L"pause", L"pau", L"/", L"go"});
+}
+
+void CCompleter::CompleteSql(const std::vector<CString>& tokens, const CString& qualifier, const CString& prefix,
+                             CStringArray& out) {
+    // The tables the statement names so far, by name and by alias.
+    std::map<CString, CString> aliases;
+    CStringArray named;
+    NamedTables(tokens, aliases, named);
+    if (!qualifier.empty()) {
+        const auto alias = aliases.find(qualifier);
+        AddColumns({alias != aliases.end() ? alias->second : qualifier}, prefix, out);
+        // "schema.": the tables of that schema.
+        for (const Table& t : Tables())
+            if (EqualsNoCase(t.schema, qualifier) && StartsNoCase(t.name, prefix)) out.push_back(Quoted(t.name));
+        return;
+    }
+    // A table name where a table is expected: after FROM, JOIN, INTO, ... or a comma in their list.
+    size_t clause = tokens.size();
+    while (clause > 0 && !IsClauseWord(tokens[clause - 1]) && !IsTableIntroducer(tokens[clause - 1])) --clause;
+    const CString& last = tokens.back();
+    if (IsTableIntroducer(last) ||
+        (clause > 0 && IsTableIntroducer(tokens[clause - 1]) && (last == L"," || last == L"exists"))) {
+        AddTables(prefix, out);
+        return;
+    }
+    // Elsewhere the columns of those tables come first; keywords and table names when no column fits.
+    AddColumns(named, prefix, out);
+    if (!out.empty() || prefix.empty()) return;
+    AddWords(kKeywords, prefix, out);
+    AddWords(kStatementWords, prefix, out);
+    AddTables(prefix, out);
+}
+
+void CCompleter::Complete(const CString& beforeCursor, zentra::COMPLETION& result) {
+    result = zentra::COMPLETION{};
+    const CString text = (m_pending ? *m_pending : CString()) + beforeCursor;
+    // The plain text of the statement at the cursor: quoted text and comments become blanks.
+    CSqlScanner scanner;
+    size_t statementStart = 0, quoteStart = 0;
+    const CString plain = PlainText(text, scanner, statementStart, quoteStart);
     switch (scanner.GetMode()) {
     case CSqlScanner::kPlain: break;
     case CSqlScanner::kDouble: {
@@ -246,86 +347,13 @@ void CCompleter::Complete(const CString& beforeCursor, zentra::COMPLETION& resul
         AddWords(kStatementWords, prefix, out);
         return;
     }
-    // The shell's commands and their option words.
-    const CString& first = tokens[0];
-    const size_t n = tokens.size();
-    if (first == L"show") {
-        if (n == 1) AddWords(kShowObjects, prefix, out);
-        else if (n == 2 && IsOneOf(tokens[1], {L"columns", L"col", L"index", L"ind"})) {
-            constexpr const wchar_t* kFrom[] = {L"FROM"};
-            AddWords(kFrom, prefix, out);
-        } else if (n == 3 && tokens[2] == L"from") {
-            AddTables(prefix, out);
-        }
+    // The shell's commands and their option words, else SQL.
+    if (CompleteCommand(tokens, prefix, out)) return;
+    if (tokens.empty()) {  // "SERVER sel": a statement starts
+        if (qualifier.empty()) AddWords(kStatementWords, prefix, out);
         return;
     }
-    if (first == L"desc") {
-        if (n == 1) AddTables(prefix, out);
-        return;
-    }
-    if (first == L"set") {
-        const SettingDef* setting = n == 2 ? FindSetting(tokens[1]) : nullptr;
-        if (n == 1) {
-            AddWords(SettingWords(), prefix, out);
-        } else if (setting && setting->kind == SettingKind::Switch) {
-            constexpr const wchar_t* kSwitch[] = {L"OFF", L"ON"};
-            AddWords(kSwitch, prefix, out);
-        }
-        return;
-    }
-    if (first == L"server" || first == L".") {
-        tokens.erase(tokens.begin());
-    } else if (IsOneOf(first, {L"use", L"quit", L"exit", L"help", L"?", L"redo", L"hi", L"start", L"@", L"spool",
-                               L"host", L"!", L"edit", L"ed", L"pause", L"pau", L"/", L"go"})) {
-        return;
-    }
-
-    // SQL. The tables the statement names so far, by name and by alias.
-    std::map<CString, CString> aliases;
-    CStringArray named;
-    for (size_t i = 0; i + 1 < tokens.size(); ++i) {
-        if (!IsTableIntroducer(tokens[i])) continue;
-        for (size_t j = i + 1; j < tokens.size(); j += 2) {
-            const CString& table = tokens[j];
-            if (!IsNameChar(table[0]) || IsClauseWord(table)) break;
-            named.push_back(table);
-            aliases[table] = table;
-            size_t k = j + 1;
-            if (k < tokens.size() && tokens[k] == L"as") ++k;
-            if (k < tokens.size() && IsNameChar(tokens[k][0]) && !IsClauseWord(tokens[k]) &&
-                !IsOneOf(tokens[k], {L"inner", L"left", L"right", L"full", L"cross", L"natural", L"join", L"group",
-                                     L"order", L"values"})) {
-                aliases[tokens[k]] = table;
-                j = k;
-            }
-            // "from a, b": the next table follows a comma.
-            if (j + 1 >= tokens.size() || tokens[j + 1] != L",") break;
-            ++j;
-        }
-    }
-    if (!qualifier.empty()) {
-        const auto alias = aliases.find(qualifier);
-        AddColumns({alias != aliases.end() ? alias->second : qualifier}, prefix, out);
-        // "schema.": the tables of that schema.
-        for (const Table& t : Tables())
-            if (EqualsNoCase(t.schema, qualifier) && StartsNoCase(t.name, prefix)) out.push_back(Quoted(t.name));
-        return;
-    }
-    // A table name where a table is expected: after FROM, JOIN, INTO, ... or a comma in their list.
-    size_t clause = tokens.size();
-    while (clause > 0 && !IsClauseWord(tokens[clause - 1]) && !IsTableIntroducer(tokens[clause - 1])) --clause;
-    const CString& last = tokens.back();
-    if (IsTableIntroducer(last) ||
-        (clause > 0 && IsTableIntroducer(tokens[clause - 1]) && (last == L"," || last == L"exists"))) {
-        AddTables(prefix, out);
-        return;
-    }
-    // Elsewhere the columns of those tables come first; keywords and table names when no column fits.
-    AddColumns(named, prefix, out);
-    if (!out.empty() || prefix.empty()) return;
-    AddWords(kKeywords, prefix, out);
-    AddWords(kStatementWords, prefix, out);
-    AddTables(prefix, out);
+    CompleteSql(tokens, qualifier, prefix, out);
 }
 
 }  // namespace orva

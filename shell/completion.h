@@ -46,6 +46,12 @@ private:
     void AddTables(const CString& prefix, CStringArray& out);
     void AddColumns(const CStringArray& tables, const CString& prefix, CStringArray& out);
     CString Quoted(const CString& name) const;
+    // The words of the shell's commands: true when `tokens` start one (its candidates are in
+    // `out`); SERVER and '.' are taken off the statement they run.
+    bool CompleteCommand(std::vector<CString>& tokens, const CString& prefix, CStringArray& out);
+    // SQL: columns of the tables the statement names, tables where one is expected, keywords.
+    void CompleteSql(const std::vector<CString>& tokens, const CString& qualifier, const CString& prefix,
+                     CStringArray& out);
 
     zentra::CADOConnection* m_connection = nullptr;
     zentra::DbmsType m_type = zentra::kDbmsNone;

@@ -61,10 +61,9 @@ void OpenClosedStandardDescriptors() {
     }
 }
 
-}  // namespace
-
-int Main(int argc, char** argv) {
-    OpenClosedStandardDescriptors();
+// 1. to 7.: the framework, the console control handler, the command line and the login. The exit
+// code when the shell ends here; none when it goes on.
+std::optional<int> StartUp(int argc, char** argv) {
     // 1. The framework: the locale's character set is the ANSI code page; resources by id.
     setlocale(LC_ALL, "");
     // Numbers are always written with a point; keep the C library's own formatting neutral too.
@@ -108,7 +107,12 @@ int Main(int argc, char** argv) {
         st.connection.reset();
         return 2;
     }
+    return std::nullopt;
+}
 
+// 8. to 11.: the front-end link, the banner, the display state, the saved settings and history.
+void Welcome() {
+    ShellState& st = State();
     // 8. The front-end link.
     if (!st.linkName.empty()) StartLinkThread();
 
@@ -125,8 +129,11 @@ int Main(int argc, char** argv) {
     ResetSettings(st, false);
     st.lastStatement.clear();
     LoadSettings();
+}
 
-    // 12. and 13. The start-up command and script.
+// 12. and 13.: the start-up command and script; the result of the last.
+int RunStartUpCommands() {
+    ShellState& st = State();
     int result = 0;
     if (!st.startupCommand.empty()) {
         result = ProcessLine(st.startupCommand, 1);
@@ -136,11 +143,13 @@ int Main(int argc, char** argv) {
         result = ProcessLine(zentra::Format(L"@ \"%s\"", st.startupScript), 1);
         st.startupScript.clear();
     }
+    return result;
+}
 
-    ReportSpoolWriteError();
-
-    // 14. The read–process loop.
-    bool aborted = false;
+// 14.: the read-process loop, after a command whose result was `result`. True when it ended by an
+// exit request (Ctrl+C, end of input) rather than by QUIT.
+bool ReadAndProcess(int result) {
+    ShellState& st = State();
     while (st.exitRequested.load() == 0) {
         if (result == -1) break;
         if (st.input->IsEof()) {
@@ -152,9 +161,21 @@ int Main(int argc, char** argv) {
         if (result == 1) st.history->Add(statement.c_str(), 1);
         ReportSpoolWriteError();
     }
-    if (st.exitRequested.load() != 0) aborted = true;
+    return st.exitRequested.load() != 0;
+}
+
+}  // namespace
+
+int Main(int argc, char** argv) {
+    OpenClosedStandardDescriptors();
+    if (const std::optional<int> exitCode = StartUp(argc, argv)) return *exitCode;
+    Welcome();
+    const int result = RunStartUpCommands();
+    ReportSpoolWriteError();
+    const bool aborted = ReadAndProcess(result);
 
     // 15. to 18. The orderly end.
+    ShellState& st = State();
     if (aborted) st.output->PrintMessage(L"\r\n%s", zentra::LoadString(IDS_ABORTED));
     ReportSpoolWriteError();
     SaveSettings();

@@ -204,15 +204,7 @@ void PrintQueryOkay(COutput& out, QueryOkay kind, long count, const CString& ela
                      count < 2 ? L"row" : L"rows", elapsed);
 }
 
-PrintOptions CurrentPrintOptions() {
-    const ShellState& state = State();
-    PrintOptions options;
-    options.layout =
-        state.resultViewType == static_cast<int>(PrintLayout::List) ? PrintLayout::List : PrintLayout::Table;
-    options.truncate = state.truncValue != 0;
-    options.showIndex = state.displayRecordNum != 0;
-    return options;
-}
+PrintOptions CurrentPrintOptions() { return State().print; }
 
 // ---------------------------------------------------------------------------------------------
 // CPrintRecords

@@ -137,27 +137,56 @@ void PrintPrompt(int line) {
     st.output->Print(L"%s", prompt);
 }
 
-CString ReadStatement() {
-    ShellState& st = State();
-    CCommandHelper helper;
-    CString result;
-    // The state of the statement's text read so far: each line is scanned once.
+namespace {
+
+// The text of the statement read so far; each line is scanned once.
+struct StatementText {
+    CString text;
     CSqlScanner scanner;
     // Appends a line and tells whether the text read so far is complete: the line holds a ';' in
     // plain text and leaves no quote or comment open (one opened after the ';' runs on into the
     // next lines, up to a line with a ';' of its own after it closes).
-    auto complete = [&](const CString& line) {
+    bool AddLine(const CString& line) {
         bool ended = false;
-        const size_t from = result.size();
-        result += line + L"\n";
-        for (size_t at = from; at < result.size();) {
-            const size_t semicolon = scanner.Find(result, at, L';');
+        const size_t from = text.size();
+        text += line + L"\n";
+        for (size_t at = from; at < text.size();) {
+            const size_t semicolon = scanner.Find(text, at, L';');
             if (semicolon == CString::npos) break;
             ended = true;
             at = semicolon + 1;
         }
         return ended && scanner.GetMode() == CSqlScanner::kPlain;
-    };
+    }
+};
+
+// The first line of a statement (a command of `kind`, or CMD_NONE): true when the statement ends
+// with it; `block` is set when it opens a DECLARE block.
+bool FirstLineEnds(CommandKind kind, const CString& line, StatementText& statement, bool& block) {
+    ShellState& st = State();
+    if (kind == CMD_DECLARE) {
+        statement.text += line + L"\n";
+        block = true;
+        return false;
+    }
+    if (kind == CMD_RUN) {
+        statement.text = st.lastStatement;
+        return true;
+    }
+    if (kind != CMD_NONE) {
+        statement.text = line;
+        return true;
+    }
+    return zentra::Trim(line).empty() || statement.AddLine(line);
+}
+
+}  // namespace
+
+CString ReadStatement() {
+    ShellState& st = State();
+    CCommandHelper helper;
+    StatementText statement;
+    CString& result = statement.text;
     bool block = false;
     bool tooLong = false;
     int line = 1;
@@ -198,24 +227,11 @@ CString ReadStatement() {
         }
         CommandKind kind = helper.ClassifyStart(text, 0);
         if (line == 1) {
-            if (kind == CMD_DECLARE) {
-                result += text + L"\n";
-                block = true;
-            } else if (kind == CMD_RUN) {
-                result = st.lastStatement;
-                break;
-            } else if (kind != CMD_NONE) {
-                result = text;
-                break;
-            } else if (zentra::Trim(text).empty()) {
-                break;
-            } else if (complete(text)) {
-                break;
-            }
+            if (FirstLineEnds(kind, text, statement, block)) break;
         } else {
             // A "/" or GO line inside a string or comment is text of the statement.
-            if (kind == CMD_RUN && scanner.GetMode() == CSqlScanner::kPlain) break;
-            if (complete(text) && !block) break;
+            if (kind == CMD_RUN && statement.scanner.GetMode() == CSqlScanner::kPlain) break;
+            if (statement.AddLine(text) && !block) break;
         }
         if (st.input->IsEof()) break;
         ++line;

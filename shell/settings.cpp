@@ -26,34 +26,52 @@ using zentra::LoadString;
 
 namespace {
 
-constexpr SettingDef Switch(const wchar_t* word, const wchar_t* shortWord, int ShellState::*member, unsigned message,
+// A switch's member as the number the settings file keeps.
+struct SwitchMember {
+    int (*read)(const ShellState&);
+    void (*write)(ShellState&, int);
+};
+
+constexpr SwitchMember kLayout{[](const ShellState& s) { return static_cast<int>(s.print.layout); },
+                               [](ShellState& s, int v) {
+                                   s.print.layout = v == static_cast<int>(PrintLayout::List) ? PrintLayout::List
+                                                                                             : PrintLayout::Table;
+                               }};
+constexpr SwitchMember kTruncate{[](const ShellState& s) { return s.print.truncate ? 1 : 0; },
+                                 [](ShellState& s, int v) { s.print.truncate = v != 0; }};
+constexpr SwitchMember kShowIndex{[](const ShellState& s) { return s.print.showIndex ? 1 : 0; },
+                                  [](ShellState& s, int v) { s.print.showIndex = v != 0; }};
+constexpr SwitchMember kErrorBeep{[](const ShellState& s) { return s.errorBeep; },
+                                  [](ShellState& s, int v) { s.errorBeep = v; }};
+
+constexpr SettingDef Switch(const wchar_t* word, const wchar_t* shortWord, SwitchMember member, unsigned message,
                             int onValue, unsigned onText, unsigned offText, int queryResult, bool oneValue,
                             const wchar_t* usage, const wchar_t* help, int helpOrder, const wchar_t* stored,
                             int defaultValue) {
-    return {word,         shortWord, SettingKind::Switch, member,   nullptr, message, 0,         onValue,
-            onText,       offText,   queryResult,         oneValue, usage,   help,    helpOrder, stored,
-            defaultValue, nullptr};
+    return {word,   shortWord, SettingKind::Switch, member.read, member.write, nullptr, message,   0,      onValue,
+            onText, offText,   queryResult,         oneValue,    usage,        help,    helpOrder, stored, defaultValue,
+            nullptr};
 }
 
 constexpr SettingDef Text(const wchar_t* word, const wchar_t* shortWord, SettingKind kind, CString ShellState::*member,
                           unsigned message, unsigned resetMessage, bool oneValue, const wchar_t* usage,
                           const wchar_t* help, int helpOrder, const wchar_t* stored, const wchar_t* defaultValue) {
-    return {word, shortWord, kind,     nullptr, member, message,   resetMessage, 0, 0,
-            0,    0,         oneValue, usage,   help,   helpOrder, stored,       0, defaultValue};
+    return {word, shortWord, kind,  nullptr, nullptr,   member, message, resetMessage, 0, 0, 0,
+            0,    oneValue,  usage, help,    helpOrder, stored, 0,       defaultValue};
 }
 
 // In the order the settings file keeps them (after the history).
 const SettingDef kSettings[] = {
-    Switch(L"TABLE", L"TAB", &ShellState::resultViewType, IDS_DISPLAY_AS, 0, IDS_TABLE, IDS_LIST, 0, false,
-           L"TAB[LE] {ON|OFF}", L"Display recrods as table(ON) or list(OFF).", 4, L"ResultView", 0),
-    Switch(L"TRUNCATE", L"TRUNC", &ShellState::truncValue, IDS_TRUNCATE, 1, IDS_ON, IDS_OFF, 0, false,
-           L"TRUNC[ATE] {ON|OFF}", L"Enable/disable truncate values.", 6, L"TruncValue", 0),
-    Switch(L"INDEX", L"IND", &ShellState::displayRecordNum, IDS_RECORD_INDEX, 1, IDS_ON, IDS_OFF, 1, true,
-           L"IND[EX] {ON|OFF}", L"Enable/disable dispaly record index.", 3, L"RecordNum", 1),
+    Switch(L"TABLE", L"TAB", kLayout, IDS_DISPLAY_AS, 0, IDS_TABLE, IDS_LIST, 0, false, L"TAB[LE] {ON|OFF}",
+           L"Display recrods as table(ON) or list(OFF).", 4, L"ResultView", 0),
+    Switch(L"TRUNCATE", L"TRUNC", kTruncate, IDS_TRUNCATE, 1, IDS_ON, IDS_OFF, 0, false, L"TRUNC[ATE] {ON|OFF}",
+           L"Enable/disable truncate values.", 6, L"TruncValue", 0),
+    Switch(L"INDEX", L"IND", kShowIndex, IDS_RECORD_INDEX, 1, IDS_ON, IDS_OFF, 1, true, L"IND[EX] {ON|OFF}",
+           L"Enable/disable dispaly record index.", 3, L"RecordNum", 1),
     Text(L"EDITOR", L"ED", SettingKind::Editor, &ShellState::editor, IDS_CURRENT_EDITOR, 0, true, L"ED[ITOR]",
          L"Set command editor.", 1, L"Editor", zentra::kDefaultEditor),
-    Switch(L"ERRBEEP", L"BEEP", &ShellState::errorBeep, IDS_ERROR_BEEP, 1, IDS_ON, IDS_OFF, 0, false,
-           L"[ERR]BEEP {ON|OFF}", L"Beep when command error.", 2, L"ErrorBeep", 1),
+    Switch(L"ERRBEEP", L"BEEP", kErrorBeep, IDS_ERROR_BEEP, 1, IDS_ON, IDS_OFF, 0, false, L"[ERR]BEEP {ON|OFF}",
+           L"Beep when command error.", 2, L"ErrorBeep", 1),
     Text(L"SQLPROMPT", L"PROMPT", SettingKind::Prompt, &ShellState::prompt, IDS_PROMPT_SET, IDS_DEFAULT_PROMPT, false,
          L"[SQL]PROMPT", L"Change Orvanta prompt.", 5, nullptr, zentra::kDefaultSqlPrompt),
 };
@@ -63,23 +81,24 @@ constexpr size_t kUsageIndent = 10;
 constexpr size_t kTextColumn = 24;
 
 int ApplySwitch(const CWordPaster& words, const SettingDef& sw) {
-    COutput& out = *State().output;
-    int& value = State().*sw.number;
+    ShellState& st = State();
+    COutput& out = *st.output;
     const int count = words.GetWordCount();
     const auto text = [&](bool on) { return LoadString(on ? sw.onText : sw.offText); };
     if (count == 2) {
+        const int value = sw.readNumber(st);
         const bool on = sw.onValue ? value != 0 : value == 0;
         out.PrintMessage(sw.message, text(on));
         return sw.queryResult;
     }
     const CString word = words.GetWord(2);
     if (EqualsNoCase(word, L"ON")) {
-        value = sw.onValue;
+        sw.writeNumber(st, sw.onValue);
         out.PrintMessage(sw.message, text(true));
         return 1;
     }
     if (EqualsNoCase(word, L"OFF")) {
-        value = 1 - sw.onValue;
+        sw.writeNumber(st, 1 - sw.onValue);
         out.PrintMessage(sw.message, text(false));
         return 1;
     }
@@ -144,7 +163,7 @@ CString SettingsHelp() {
 
 void ResetSettings(ShellState& state, bool withPrompt) {
     for (const SettingDef& def : kSettings) {
-        if (def.kind == SettingKind::Switch) state.*def.number = def.numberDefault;
+        if (def.kind == SettingKind::Switch) def.writeNumber(state, def.numberDefault);
         else if (def.kind != SettingKind::Prompt || withPrompt) state.*def.text = def.textDefault;
     }
 }
@@ -183,7 +202,7 @@ void LoadSettings() {
     for (const SettingDef& def : kSettings) {
         if (!def.storedName) continue;
         if (def.kind == SettingKind::Switch) {
-            st.*def.number = setting.GetSettingInt(def.storedName, def.numberDefault);
+            def.writeNumber(st, setting.GetSettingInt(def.storedName, def.numberDefault));
             continue;
         }
         // An empty stored text stands for the default.
@@ -208,7 +227,7 @@ void SaveSettings() {
     setting.SetHistoryCommands(st.history->GetCommandArray());
     for (const SettingDef& def : kSettings) {
         if (!def.storedName) continue;
-        if (def.kind == SettingKind::Switch) setting.SetSettingInt(def.storedName, st.*def.number);
+        if (def.kind == SettingKind::Switch) setting.SetSettingInt(def.storedName, def.readNumber(st));
         else setting.SetSettingText(def.storedName, (st.*def.text).c_str());
     }
     if (!setting.EndUpdate() && st.settingsProblem.empty()) {

@@ -20,21 +20,22 @@ struct SettingDef {
     const wchar_t* word;       // the SET word (also completed at the prompt)
     const wchar_t* shortWord;  // its other spelling
     SettingKind kind;
-    int ShellState::*number;     // Switch: the member
-    CString ShellState::*text;   // Prompt, Editor: the member
-    unsigned message;            // said when set or asked for
-    unsigned resetMessage;       // Prompt: said when it returns to the default
-    int onValue;                 // Switch: the value ON stores; OFF stores the other of 0 and 1
-    unsigned onText;             // Switch: the message argument for ON
-    unsigned offText;            // and for OFF
-    int queryResult;             // Switch: the result of SET <word> without a value
-    bool oneValue;               // a word after the value is refused
-    const wchar_t* helpUsage;    // the help line: the usage ...
-    const wchar_t* helpText;     // ... and what it does
-    int helpOrder;               // where the help line stands among the options' lines
-    const wchar_t* storedName;   // the value in the settings file; null when not kept
-    int numberDefault;           // Switch: the default (and what a missing stored value reads as)
-    const wchar_t* textDefault;  // Prompt, Editor: the default
+    int (*readNumber)(const ShellState&);   // Switch: the member's value as stored ...
+    void (*writeNumber)(ShellState&, int);  // ... and set from a stored value
+    CString ShellState::*text;              // Prompt, Editor: the member
+    unsigned message;                       // said when set or asked for
+    unsigned resetMessage;                  // Prompt: said when it returns to the default
+    int onValue;                            // Switch: the value ON stores; OFF stores the other of 0 and 1
+    unsigned onText;                        // Switch: the message argument for ON
+    unsigned offText;                       // and for OFF
+    int queryResult;                        // Switch: the result of SET <word> without a value
+    bool oneValue;                          // a word after the value is refused
+    const wchar_t* helpUsage;               // the help line: the usage ...
+    const wchar_t* helpText;                // ... and what it does
+    int helpOrder;                          // where the help line stands among the options' lines
+    const wchar_t* storedName;              // the value in the settings file; null when not kept
+    int numberDefault;                      // Switch: the default (and what a missing stored value reads as)
+    const wchar_t* textDefault;             // Prompt, Editor: the default
 };
 
 // Every setting, in the order the settings file keeps them.

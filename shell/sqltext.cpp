@@ -14,14 +14,14 @@ namespace {
 
 zentra::SqlLexis g_sqlLexis;
 
-bool IsNameChar(wchar_t c) { return c == L'_' || c == L'$' || std::iswalnum(c) || c >= 0x80; }
-
 bool IsDollarTagChar(wchar_t c, bool first) {
     if (c == L'_' || (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || c >= 0x80) return true;
     return !first && c >= L'0' && c <= L'9';
 }
 
 }  // namespace
+
+bool IsNameChar(wchar_t c) { return c == L'_' || c == L'$' || std::iswalnum(c) || c >= 0x80; }
 
 const zentra::SqlLexis& CurrentSqlLexis() { return g_sqlLexis; }
 void SetSqlLexis(const zentra::SqlLexis& lexis) { g_sqlLexis = lexis; }

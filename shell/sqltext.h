@@ -86,6 +86,10 @@ std::vector<CString> SplitBatch(const CString& text);
 // anything after the statement, comments included). "/*!" and "/*+" comments are statement text.
 CString WithoutEdgeComments(const CString& text);
 
+// A character of an unquoted name: letters, digits, '_' and '$', and every character beyond ASCII
+// (the servers take those as letters, whatever the locale says).
+bool IsNameChar(wchar_t c);
+
 // True when the text holds nothing but blanks and comments.
 bool IsOnlyComments(const CString& text);
 

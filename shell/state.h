@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 
+#include "print_options.h"
 #include "zentra/dialect.h"
 #include "zentra/text.h"
 
@@ -55,9 +56,7 @@ struct ShellState {
     std::atomic<std::int32_t> redoStop{0};
     // 1 while the login at start-up runs (Ctrl+C then gives it up).
     std::atomic<std::int32_t> loggingIn{0};
-    int resultViewType = 0;
-    int truncValue = 0;
-    int displayRecordNum = 0;
+    PrintOptions print;
     int errorBeep = 1;
     // Why the settings file could not be used at start (told then); empty when it could.
     CString settingsProblem;

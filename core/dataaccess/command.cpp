@@ -9,6 +9,7 @@
 #include <new>
 #include <thread>
 
+#include "../platform/fallback.h"
 #include "messages.h"
 #include "connection_core.h"
 #include "cursor.h"
@@ -207,6 +208,94 @@ void DecimalDigits(const std::wstring& text, SQLULEN& precision, SQLSMALLINT& sc
     scale = static_cast<SQLSMALLINT>(after);
 }
 
+// The buffer of each kind of parameter (`null`: no value goes in; `out`: the driver writes one back).
+void PrepareInteger(Binding& b, const _variant_t& v, bool null) {
+    switch (b.map.cType) {
+    case SQL_C_STINYINT: PutValue(b, static_cast<std::int8_t>(null ? 0 : v.intVal())); break;
+    case SQL_C_SSHORT: PutValue(b, static_cast<std::int16_t>(null ? 0 : v.intVal())); break;
+    case SQL_C_SLONG: PutValue(b, static_cast<std::int32_t>(null ? 0 : v.intVal())); break;
+    case SQL_C_SBIGINT: PutValue(b, static_cast<std::int64_t>(null ? 0 : v.intVal())); break;
+    case SQL_C_UTINYINT: PutValue(b, static_cast<std::uint8_t>(null ? 0 : v.uintVal())); break;
+    case SQL_C_USHORT: PutValue(b, static_cast<std::uint16_t>(null ? 0 : v.uintVal())); break;
+    case SQL_C_ULONG: PutValue(b, static_cast<std::uint32_t>(null ? 0 : v.uintVal())); break;
+    default: PutValue(b, static_cast<std::uint64_t>(null ? 0 : v.uintVal())); break;
+    }
+}
+
+void PrepareDecimal(Binding& b, const ParameterCore& p, const _variant_t& v, bool null, bool out) {
+    std::wstring text;
+    if (!null) text = v.vt() == VT_DECIMAL ? DecimalToText(v.decVal()) : v.bstrVal();
+    std::string ascii = WideToAscii(text);
+    b.Put(ascii.data(), ascii.size(), out ? 130 : ascii.size() + 1);
+    DecimalDigits(text, b.columnSize, b.digits);
+    if (p.precision > 0) b.columnSize = static_cast<SQLULEN>(p.precision);
+    if (p.scale > 0) b.digits = static_cast<SQLSMALLINT>(p.scale);
+    if (b.type == adCurrency) b.columnSize = 19, b.digits = 4;
+    if (null && p.precision <= 0) b.columnSize = 38;
+}
+
+void PrepareText(Binding& b, const _variant_t& v, bool null, bool out, std::size_t size, const DriverTraits& traits) {
+    const std::wstring text = null ? std::wstring() : v.bstrVal();
+    const std::size_t room = out ? std::max(size, kOutputRoom) : 0;
+    if (traits.wideText && !(out && traits.textOutputs)) {
+        SqlWString wide = ToSqlW(text);
+        wide.push_back(0);
+        b.Put(wide.data(), (wide.size() - 1) * sizeof(SQLWCHAR),
+              (std::max(room, wide.size() - 1) + 1) * sizeof(SQLWCHAR));
+        b.columnSize = std::max<SQLULEN>({size, wide.size() - 1, 1});
+        return;
+    }
+    b.map.cType = SQL_C_CHAR;
+    std::string narrow = WideToMultiByte(text, CP_ACP);
+    // Up to four bytes a character in the output room.
+    b.Put(narrow.c_str(), narrow.size(), std::max(room * 4, narrow.size()) + 1);
+    b.columnSize = std::max<SQLULEN>({size, text.size(), 1});
+}
+
+void PrepareBytes(Binding& b, const _variant_t& v, bool null, bool out, std::size_t size) {
+    const SAFEARRAY* array = null ? nullptr : v.parray();
+    const std::size_t length = array ? array->bytes.size() : 0;
+    b.Put(array && length ? array->bytes.data() : nullptr, length,
+          std::max(length, out ? std::max(size, kOutputRoom) : 0));
+    b.columnSize = std::max<SQLULEN>({size, length, 1});
+}
+
+void PrepareTemporal(Binding& b, const _variant_t& v, bool null, bool out, const DriverTraits& traits) {
+    SYSTEMTIME st;
+    if (null || !VariantToSystemTimeWithMilliseconds(v.dblVal(), st)) st = SYSTEMTIME{1899, 12, 0, 30, 0, 0, 0, 0};
+    if (out && traits.textOutputs) {
+        std::wstring text = b.map.kind == ValueKind::Date ? Format(L"%04d-%02d-%02d", st.wYear, st.wMonth, st.wDay)
+                            : b.map.kind == ValueKind::Time
+                                ? Format(L"%02d:%02d:%02d", st.wHour, st.wMinute, st.wSecond)
+                                : Format(L"%04d-%02d-%02d %02d:%02d:%02d.%03d", st.wYear, st.wMonth, st.wDay, st.wHour,
+                                         st.wMinute, st.wSecond, st.wMilliseconds);
+        std::string ascii = WideToAscii(text);
+        b.map.cType = SQL_C_CHAR;
+        b.Put(ascii.c_str(), ascii.size(), 64);
+        b.columnSize = b.map.kind == ValueKind::Date ? 10 : b.map.kind == ValueKind::Time ? 8 : 23;
+        b.digits = b.map.kind == ValueKind::Timestamp ? 3 : 0;
+    } else if (b.map.kind == ValueKind::Date) {
+        SQL_DATE_STRUCT d{static_cast<SQLSMALLINT>(st.wYear), st.wMonth, st.wDay};
+        PutValue(b, d);
+        b.columnSize = 10;
+    } else if (b.map.kind == ValueKind::Time) {
+        SQL_TIME_STRUCT t{st.wHour, st.wMinute, st.wSecond};
+        PutValue(b, t);
+        b.columnSize = 8;
+    } else {
+        SQL_TIMESTAMP_STRUCT s{static_cast<SQLSMALLINT>(st.wYear),
+                               st.wMonth,
+                               st.wDay,
+                               st.wHour,
+                               st.wMinute,
+                               st.wSecond,
+                               static_cast<SQLUINTEGER>(st.wMilliseconds) * 1000000u};
+        PutValue(b, s);
+        b.columnSize = 23;
+        b.digits = 3;
+    }
+}
+
 // Fills `b` for parameter `p` from its (already converted) value `v`.
 void Prepare(Binding& b, const ParameterCore& p, const _variant_t& v, const DriverTraits& traits) {
     const bool out = IsOutput(p.direction);
@@ -217,97 +306,16 @@ void Prepare(Binding& b, const ParameterCore& p, const _variant_t& v, const Driv
     b.digits = 0;
     switch (b.map.kind) {
     case ValueKind::Int:
-    case ValueKind::UInt:
-        switch (b.map.cType) {
-        case SQL_C_STINYINT: PutValue(b, static_cast<std::int8_t>(null ? 0 : v.intVal())); break;
-        case SQL_C_SSHORT: PutValue(b, static_cast<std::int16_t>(null ? 0 : v.intVal())); break;
-        case SQL_C_SLONG: PutValue(b, static_cast<std::int32_t>(null ? 0 : v.intVal())); break;
-        case SQL_C_SBIGINT: PutValue(b, static_cast<std::int64_t>(null ? 0 : v.intVal())); break;
-        case SQL_C_UTINYINT: PutValue(b, static_cast<std::uint8_t>(null ? 0 : v.uintVal())); break;
-        case SQL_C_USHORT: PutValue(b, static_cast<std::uint16_t>(null ? 0 : v.uintVal())); break;
-        case SQL_C_ULONG: PutValue(b, static_cast<std::uint32_t>(null ? 0 : v.uintVal())); break;
-        default: PutValue(b, static_cast<std::uint64_t>(null ? 0 : v.uintVal())); break;
-        }
-        break;
+    case ValueKind::UInt: PrepareInteger(b, v, null); break;
     case ValueKind::Float: PutValue(b, null ? 0.0f : v.fltVal()); break;
     case ValueKind::Double: PutValue(b, null ? 0.0 : v.dblVal()); break;
     case ValueKind::Bool: PutValue(b, static_cast<unsigned char>(!null && v.boolVal() ? 1 : 0)); break;
-    case ValueKind::Decimal: {
-        std::wstring text;
-        if (!null) text = v.vt() == VT_DECIMAL ? DecimalToText(v.decVal()) : v.bstrVal();
-        std::string ascii = WideToAscii(text);
-        b.Put(ascii.data(), ascii.size(), out ? 130 : ascii.size() + 1);
-        DecimalDigits(text, b.columnSize, b.digits);
-        if (p.precision > 0) b.columnSize = static_cast<SQLULEN>(p.precision);
-        if (p.scale > 0) b.digits = static_cast<SQLSMALLINT>(p.scale);
-        if (b.type == adCurrency) b.columnSize = 19, b.digits = 4;
-        if (null && p.precision <= 0) b.columnSize = 38;
-        break;
-    }
-    case ValueKind::Text: {
-        const std::wstring text = null ? std::wstring() : v.bstrVal();
-        const std::size_t room = out ? std::max(size, kOutputRoom) : 0;
-        if (traits.wideText && !(out && traits.textOutputs)) {
-            SqlWString wide = ToSqlW(text);
-            wide.push_back(0);
-            b.Put(wide.data(), (wide.size() - 1) * sizeof(SQLWCHAR),
-                  (std::max(room, wide.size() - 1) + 1) * sizeof(SQLWCHAR));
-            b.columnSize = std::max<SQLULEN>({size, wide.size() - 1, 1});
-        } else {
-            b.map.cType = SQL_C_CHAR;
-            std::string narrow = WideToMultiByte(text, CP_ACP);
-            // Up to four bytes a character in the output room.
-            b.Put(narrow.c_str(), narrow.size(), std::max(room * 4, narrow.size()) + 1);
-            b.columnSize = std::max<SQLULEN>({size, text.size(), 1});
-        }
-        break;
-    }
-    case ValueKind::Bytes: {
-        const SAFEARRAY* array = null ? nullptr : v.parray();
-        const std::size_t length = array ? array->bytes.size() : 0;
-        b.Put(array && length ? array->bytes.data() : nullptr, length,
-              std::max(length, out ? std::max(size, kOutputRoom) : 0));
-        b.columnSize = std::max<SQLULEN>({size, length, 1});
-        break;
-    }
+    case ValueKind::Decimal: PrepareDecimal(b, p, v, null, out); break;
+    case ValueKind::Text: PrepareText(b, v, null, out, size, traits); break;
+    case ValueKind::Bytes: PrepareBytes(b, v, null, out, size); break;
     case ValueKind::Date:
     case ValueKind::Time:
-    case ValueKind::Timestamp: {
-        SYSTEMTIME st;
-        if (null || !VariantToSystemTimeWithMilliseconds(v.dblVal(), st)) st = SYSTEMTIME{1899, 12, 0, 30, 0, 0, 0, 0};
-        if (out && traits.textOutputs) {
-            std::wstring text = b.map.kind == ValueKind::Date ? Format(L"%04d-%02d-%02d", st.wYear, st.wMonth, st.wDay)
-                                : b.map.kind == ValueKind::Time
-                                    ? Format(L"%02d:%02d:%02d", st.wHour, st.wMinute, st.wSecond)
-                                    : Format(L"%04d-%02d-%02d %02d:%02d:%02d.%03d", st.wYear, st.wMonth, st.wDay,
-                                             st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
-            std::string ascii = WideToAscii(text);
-            b.map.cType = SQL_C_CHAR;
-            b.Put(ascii.c_str(), ascii.size(), 64);
-            b.columnSize = b.map.kind == ValueKind::Date ? 10 : b.map.kind == ValueKind::Time ? 8 : 23;
-            b.digits = b.map.kind == ValueKind::Timestamp ? 3 : 0;
-        } else if (b.map.kind == ValueKind::Date) {
-            SQL_DATE_STRUCT d{static_cast<SQLSMALLINT>(st.wYear), st.wMonth, st.wDay};
-            PutValue(b, d);
-            b.columnSize = 10;
-        } else if (b.map.kind == ValueKind::Time) {
-            SQL_TIME_STRUCT t{st.wHour, st.wMinute, st.wSecond};
-            PutValue(b, t);
-            b.columnSize = 8;
-        } else {
-            SQL_TIMESTAMP_STRUCT s{static_cast<SQLSMALLINT>(st.wYear),
-                                   st.wMonth,
-                                   st.wDay,
-                                   st.wHour,
-                                   st.wMinute,
-                                   st.wSecond,
-                                   static_cast<SQLUINTEGER>(st.wMilliseconds) * 1000000u};
-            PutValue(b, s);
-            b.columnSize = 23;
-            b.digits = 3;
-        }
-        break;
-    }
+    case ValueKind::Timestamp: PrepareTemporal(b, v, null, out, traits); break;
     }
     if (null) b.indicator = in ? SQL_NULL_DATA : kNotDelivered;
 }
@@ -343,6 +351,36 @@ bool CurrencyFromText(const std::wstring& text, CY& amount) {
     if (units > limit) return false;
     amount.int64 =
         negative ? static_cast<std::int64_t>(-static_cast<__int128>(units)) : static_cast<std::int64_t>(units);
+    return true;
+}
+
+// The text an output parameter bound as SQL_C_CHAR left: numbers as decimal text, dates and times
+// as text, text from an ANSI driver. False (with `error`) when the text is not a value of its type.
+bool CollectNarrow(const Binding& b, const RowSet& convert, std::size_t column, std::string_view narrow,
+                   _variant_t& value, std::wstring& error) {
+    if (b.map.kind == ValueKind::Text) {
+        value = _variant_t::Bstr(DecodeNarrow(narrow));
+        return true;
+    }
+    if (b.map.kind != ValueKind::Decimal) {  // dates and times as text
+        std::wstring problem;
+        if (!convert.Coerce(column, _variant_t::Bstr(Trim(AsciiToWide(narrow))), value, problem)) {
+            error = problem;
+            return false;
+        }
+        return true;
+    }
+    std::wstring text = Trim(AsciiToWide(narrow));
+    DECIMAL dec;
+    if (!DecimalFromText(text, dec)) {
+        value = _variant_t::Bstr(text);
+    } else if (b.type == adCurrency) {
+        CY amount;
+        if (CurrencyFromText(text, amount)) value = _variant_t::Currency(amount);
+        else value = _variant_t::Decimal(dec);  // beyond the currency range: keep every digit
+    } else {
+        value = _variant_t::Decimal(dec);
+    }
     return true;
 }
 
@@ -400,33 +438,11 @@ bool Collect(Binding& b, const RowSet& convert, std::size_t column, _variant_t& 
     case SQL_C_WCHAR:
         value = _variant_t::Bstr(FromSqlW(reinterpret_cast<const SQLWCHAR*>(bytes), length / sizeof(SQLWCHAR)));
         break;
-    default: {  // SQL_C_CHAR: numbers as decimal text, text from an ANSI driver
-        std::string_view narrow(reinterpret_cast<const char*>(bytes), length);
-        if (b.map.kind == ValueKind::Text) {
-            value = _variant_t::Bstr(DecodeNarrow(narrow));
-            break;
-        }
-        if (b.map.kind != ValueKind::Decimal) {  // dates and times as text
-            std::wstring problem;
-            if (!convert.Coerce(column, _variant_t::Bstr(Trim(AsciiToWide(narrow))), value, problem)) {
-                error = problem;
-                return false;
-            }
-            break;
-        }
-        std::wstring text = Trim(AsciiToWide(narrow));
-        DECIMAL dec;
-        if (!DecimalFromText(text, dec)) {
-            value = _variant_t::Bstr(text);
-        } else if (b.type == adCurrency) {
-            CY amount;
-            if (CurrencyFromText(text, amount)) value = _variant_t::Currency(amount);
-            else value = _variant_t::Decimal(dec);  // beyond the currency range: keep every digit
-        } else {
-            value = _variant_t::Decimal(dec);
-        }
+    default:  // SQL_C_CHAR: numbers as decimal text, text from an ANSI driver
+        if (!CollectNarrow(b, convert, column, std::string_view(reinterpret_cast<const char*>(bytes), length), value,
+                           error))
+            return false;
         break;
-    }
     }
     if (truncated) {
         error = L"The value of an output parameter is longer than its size.";
@@ -510,35 +526,30 @@ _variant_t LongVariant(long value) {
 // ---- CADOParameter ----
 
 CADOParameter::CADOParameter(int type, long size, int direction, CString name) {
-    try {
-        m_pParameter = std::make_shared<ParameterCore>();
-        m_pParameter->name = std::move(name);
-        m_pParameter->type = type;
-        m_pParameter->direction = direction;
-        m_pParameter->size = size;
-    } catch (const std::bad_alloc&) {
-        m_pParameter.reset();
-    }
+    m_pParameter = OrFallback([&] {
+        auto parameter = std::make_shared<ParameterCore>();
+        parameter->name = std::move(name);
+        parameter->type = type;
+        parameter->direction = direction;
+        parameter->size = size;
+        return parameter;
+    });
 }
 
 int CADOParameter::SetValue(const _variant_t& value) {
     if (!m_pParameter) return 0;
-    try {
+    return OrFallback([&] {
         m_pParameter->value = (value.vt() & VT_BYREF) ? value.ByValue() : value;
         return 1;
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
+    });
 }
 
 int CADOParameter::GetValue(_variant_t& value) {
     if (!m_pParameter) return 0;
-    try {
+    return OrFallback([&] {
         value = m_pParameter->value;
         return 1;
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
+    });
 }
 
 void CADOParameter::SetPrecision(int precision) {
@@ -578,6 +589,64 @@ void CADOCommand::SetConnection(CADOConnection* connection) {
 
 void CADOCommand::SetTimeout(long seconds) { m_lTimeout = seconds; }
 
+namespace {
+
+// Each parameter's value converted to its type, and its buffer. False (with the refusal) when a
+// value does not fit its parameter.
+bool ConvertParameters(const std::vector<_ParameterPtr>& parameters, const DriverTraits& traits, RowSet& convert,
+                       std::vector<Binding>& bindings, std::wstring& refusal) {
+    bindings.resize(parameters.size());
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        const ParameterCore& p = *parameters[i];
+        Binding& b = bindings[i];
+        b.type = p.type == adEmpty || p.type == adVariant ? TypeOfValue(p.value) : p.type;
+        b.map = MapType(b.type);
+        b.io = p.direction == adParamInputOutput ? SQL_PARAM_INPUT_OUTPUT
+               : IsOutput(p.direction)           ? SQL_PARAM_OUTPUT
+                                                 : SQL_PARAM_INPUT;
+        ColumnInfo column;
+        column.name = p.name;
+        column.kind = b.map.kind;
+        column.adoType = b.type;
+        convert.columns.push_back(column);
+        _variant_t value;
+        std::wstring error;
+        if (b.io != SQL_PARAM_OUTPUT && !convert.Coerce(i, p.value, value, error, true)) {
+            std::wstring text;
+            VariantToText(p.value.vt() & VT_BYREF ? p.value.ByValue() : p.value, text);
+            refusal = Format(L"The value \"%s\" cannot be converted to the type of parameter \"%s\".", text, p.name);
+            return false;
+        }
+        Prepare(b, p, value, traits);
+    }
+    return true;
+}
+
+// The statement's query timeout. A driver that cannot time out a statement keeps its own value
+// (usually 0, with "option value changed"); the watchdog then cancels it.
+void ApplyTimeout(SQLHSTMT h, long timeout, Watchdog& watchdog, ConnectionCore& core, const void* owner) {
+    Traced("SQLSetStmtAttrW",
+           SQLSetStmtAttrW(h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout)), 0));
+    SQLULEN applied = 0;
+    if (!Succeeded(
+            Traced("SQLGetStmtAttrW", SQLGetStmtAttrW(h, SQL_ATTR_QUERY_TIMEOUT, &applied, sizeof applied, nullptr))) ||
+        applied != static_cast<SQLULEN>(timeout))
+        watchdog.Start(timeout, core, owner);
+}
+
+SQLRETURN BindParameters(SQLHSTMT h, std::vector<Binding>& bindings) {
+    for (std::size_t i = 0; i < bindings.size(); ++i) {
+        Binding& b = bindings[i];
+        SQLRETURN rc = Traced("SQLBindParameter",
+                              SQLBindParameter(h, static_cast<SQLUSMALLINT>(i + 1), b.io, b.map.cType, b.map.sqlType,
+                                               b.columnSize, b.digits, b.data(), b.capacity, &b.indicator));
+        if (!Succeeded(rc)) return rc;
+    }
+    return SQL_SUCCESS;
+}
+
+}  // namespace
+
 int CADOCommand::Run(RowSet* rows, const void* owner, std::wstring* statement) {
     if (!m_pConnection) {
         Record(L"", ZE_POINTER);
@@ -592,30 +661,11 @@ int CADOCommand::Run(RowSet* rows, const void* owner, std::wstring* statement) {
         // Convert every input value to its parameter's type first: a value that does not fit
         // fails the command before anything runs.
         RowSet convert;
-        std::vector<Binding> bindings(m_parameters.size());
-        for (std::size_t i = 0; i < m_parameters.size(); ++i) {
-            const ParameterCore& p = *m_parameters[i];
-            Binding& b = bindings[i];
-            b.type = p.type == adEmpty || p.type == adVariant ? TypeOfValue(p.value) : p.type;
-            b.map = MapType(b.type);
-            b.io = p.direction == adParamInputOutput ? SQL_PARAM_INPUT_OUTPUT
-                   : IsOutput(p.direction)           ? SQL_PARAM_OUTPUT
-                                                     : SQL_PARAM_INPUT;
-            ColumnInfo column;
-            column.name = p.name;
-            column.kind = b.map.kind;
-            column.adoType = b.type;
-            convert.columns.push_back(column);
-            _variant_t value;
-            std::wstring error;
-            if (b.io != SQL_PARAM_OUTPUT && !convert.Coerce(i, p.value, value, error, true)) {
-                std::wstring text;
-                VariantToText(p.value.vt() & VT_BYREF ? p.value.ByValue() : p.value, text);
-                Record(Format(L"The value \"%s\" cannot be converted to the type of parameter \"%s\".", text, p.name),
-                       ZE_INVALIDARG);
-                return 0;
-            }
-            Prepare(b, p, value, traits);
+        std::vector<Binding> bindings;
+        std::wstring refusal;
+        if (!ConvertParameters(m_parameters, traits, convert, bindings, refusal)) {
+            Record(refusal, ZE_INVALIDARG);
+            return 0;
         }
 
         const bool wide = m_pConnection->caps().wideCalls;
@@ -631,26 +681,8 @@ int CADOCommand::Run(RowSet* rows, const void* owner, std::wstring* statement) {
             core.caps().splitsAtSemicolons && lastCode != std::wstring::npos && sql.find(L';') < lastCode;
         bool ok = m_pConnection->Run(
             [&](SQLHSTMT h) {
-                if (timeout > 0) {
-                    // A driver that cannot time out a statement keeps its own value (usually
-                    // 0, with "option value changed"); the watchdog then cancels it.
-                    Traced("SQLSetStmtAttrW",
-                           SQLSetStmtAttrW(h, SQL_ATTR_QUERY_TIMEOUT,
-                                           reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout)), 0));
-                    SQLULEN applied = 0;
-                    if (!Succeeded(Traced("SQLGetStmtAttrW", SQLGetStmtAttrW(h, SQL_ATTR_QUERY_TIMEOUT, &applied,
-                                                                             sizeof applied, nullptr))) ||
-                        applied != static_cast<SQLULEN>(timeout))
-                        watchdog.Start(timeout, core, owner);
-                }
-                for (std::size_t i = 0; i < bindings.size(); ++i) {
-                    Binding& b = bindings[i];
-                    SQLRETURN rc =
-                        Traced("SQLBindParameter",
-                               SQLBindParameter(h, static_cast<SQLUSMALLINT>(i + 1), b.io, b.map.cType, b.map.sqlType,
-                                                b.columnSize, b.digits, b.data(), b.capacity, &b.indicator));
-                    if (!Succeeded(rc)) return rc;
-                }
+                if (timeout > 0) ApplyTimeout(h, timeout, watchdog, core, owner);
+                if (SQLRETURN rc = BindParameters(h, bindings); !Succeeded(rc)) return rc;
                 return ExecDirect(h, sql, wide);
             },
             rows, &affected, owner, error, oneResult);

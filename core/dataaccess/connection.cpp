@@ -273,8 +273,8 @@ bool ConnectionCore::IsExecuting() {
 CADOConnection::CADOConnection() {
     try {
         m_pConnection = std::make_shared<ConnectionCore>();
-    } catch (const std::bad_alloc&) {
-        Record(L"", ZE_POINTER);
+    } catch (...) {
+        RecordException([this](const wchar_t* text, std::uint32_t code) { Record(text, code); });
     }
 }
 

@@ -136,56 +136,123 @@ std::size_t MemberSize(int type) {
     }
 }
 
-// Writes `value` into the bound member; returns its FieldStatusEnum and the length in bytes.
-long FillMember(const CADORecordBinding::Entry& e, const _variant_t& value, long& length) {
-    length = 0;
-    if (IsNullish(value)) {
-        if ((e.type == adVarWChar || e.type == adWChar) && e.size >= sizeof(wchar_t))
-            static_cast<wchar_t*>(e.buffer)[0] = 0;
-        if ((e.type == adVarChar || e.type == adChar) && e.size >= 1) static_cast<char*>(e.buffer)[0] = 0;
-        return adFldNull;
+// The members of each kind: each writes `value` into the bound member and returns its
+// FieldStatusEnum and the length in bytes.
+
+// An integer member holding `low` to `high`.
+long FillInteger(const CADORecordBinding::Entry& e, const _variant_t& value, std::int64_t low, std::uint64_t high,
+                 bool isSigned, long& length) {
+    _variant_t n;
+    if (!ConvertAs(isSigned ? ValueKind::Int : ValueKind::UInt, isSigned ? adBigInt : adUnsignedBigInt, value, n)) {
+        _variant_t d;
+        if (!ConvertAs(ValueKind::Double, adDouble, value, d)) return adFldCantConvertValue;
+        return !isSigned && d.dblVal() < 0 ? adFldSignMismatch : adFldDataOverflow;
     }
-    auto integer = [&](std::int64_t low, std::uint64_t high, bool isSigned) -> long {
-        _variant_t n;
-        if (!ConvertAs(isSigned ? ValueKind::Int : ValueKind::UInt, isSigned ? adBigInt : adUnsignedBigInt, value, n)) {
-            _variant_t d;
-            if (!ConvertAs(ValueKind::Double, adDouble, value, d)) return adFldCantConvertValue;
-            return !isSigned && d.dblVal() < 0 ? adFldSignMismatch : adFldDataOverflow;
+    if (isSigned) {
+        const std::int64_t v = n.intVal();
+        if (v < low || (v > 0 && static_cast<std::uint64_t>(v) > high)) return adFldDataOverflow;
+        switch (e.type) {
+        case adTinyInt: PutMember(e.buffer, e.size, static_cast<std::int8_t>(v)); break;
+        case adSmallInt: PutMember(e.buffer, e.size, static_cast<std::int16_t>(v)); break;
+        case adInteger: PutMember(e.buffer, e.size, static_cast<std::int32_t>(v)); break;
+        default: PutMember(e.buffer, e.size, v); break;
         }
-        if (isSigned) {
-            const std::int64_t v = n.intVal();
-            if (v < low || (v > 0 && static_cast<std::uint64_t>(v) > high)) return adFldDataOverflow;
-            switch (e.type) {
-            case adTinyInt: PutMember(e.buffer, e.size, static_cast<std::int8_t>(v)); break;
-            case adSmallInt: PutMember(e.buffer, e.size, static_cast<std::int16_t>(v)); break;
-            case adInteger: PutMember(e.buffer, e.size, static_cast<std::int32_t>(v)); break;
-            default: PutMember(e.buffer, e.size, v); break;
-            }
-        } else {
-            const std::uint64_t v = n.uintVal();
-            if (v > high) return adFldDataOverflow;
-            switch (e.type) {
-            case adUnsignedTinyInt: PutMember(e.buffer, e.size, static_cast<std::uint8_t>(v)); break;
-            case adUnsignedSmallInt: PutMember(e.buffer, e.size, static_cast<std::uint16_t>(v)); break;
-            case adUnsignedInt: PutMember(e.buffer, e.size, static_cast<std::uint32_t>(v)); break;
-            default: PutMember(e.buffer, e.size, v); break;
-            }
+    } else {
+        const std::uint64_t v = n.uintVal();
+        if (v > high) return adFldDataOverflow;
+        switch (e.type) {
+        case adUnsignedTinyInt: PutMember(e.buffer, e.size, static_cast<std::uint8_t>(v)); break;
+        case adUnsignedSmallInt: PutMember(e.buffer, e.size, static_cast<std::uint16_t>(v)); break;
+        case adUnsignedInt: PutMember(e.buffer, e.size, static_cast<std::uint32_t>(v)); break;
+        default: PutMember(e.buffer, e.size, v); break;
         }
+    }
+    length = static_cast<long>(MemberSize(e.type));
+    return adFldOK;
+}
+
+// A decimal or currency member.
+long FillDecimal(const CADORecordBinding::Entry& e, const _variant_t& value, long& length) {
+    _variant_t v;
+    if (!ConvertAs(ValueKind::Decimal, adNumeric, value, v) || v.vt() != VT_DECIMAL) return adFldDataOverflow;
+    if (e.type == adDecimal) {
+        PutMember(e.buffer, e.size, v.decVal());
         length = static_cast<long>(MemberSize(e.type));
         return adFldOK;
-    };
+    }
+    // Ten-thousandths, rounded half away from zero.
+    const double d = DecimalToDouble(v.decVal()) * 10000.0;
+    if (!(d > -9.2e18 && d < 9.2e18)) return adFldDataOverflow;
+    DECIMAL dec = v.decVal();
+    std::wstring text = DecimalToText(dec);
+    // Exact for the usual scales: shift the decimal point four places.
+    std::wstring digits = text;
+    bool negative = !digits.empty() && digits[0] == L'-';
+    if (negative) digits.erase(0, 1);
+    std::size_t point = digits.find(L'.');
+    std::wstring whole = point == std::wstring::npos ? digits : digits.substr(0, point);
+    std::wstring fraction = point == std::wstring::npos ? L"" : digits.substr(point + 1);
+    fraction.resize(std::max<std::size_t>(fraction.size(), 5), L'0');
+    std::int64_t units = 0;
+    for (wchar_t ch : whole + fraction.substr(0, 4)) units = units * 10 + (ch - L'0');
+    if (fraction[4] >= L'5') ++units;
+    CY cy{negative ? -units : units};
+    PutMember(e.buffer, e.size, cy);
+    length = static_cast<long>(MemberSize(e.type));
+    return adFldOK;
+}
+
+// A wide-text member, ended by a NUL.
+long FillWideText(const CADORecordBinding::Entry& e, const _variant_t& value, long& length) {
+    std::wstring text;
+    if (value.vt() == VT_BSTR) text = value.bstrVal();
+    else if (!VariantToText(value, text)) return adFldCantConvertValue;
+    length = static_cast<long>(text.size() * sizeof(wchar_t));
+    const std::size_t room = e.size / sizeof(wchar_t);
+    if (room == 0) return adFldTruncated;
+    const std::size_t n = std::min(text.size(), room - 1);
+    auto* out = static_cast<wchar_t*>(e.buffer);
+    std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n), out);
+    out[n] = 0;
+    return n < text.size() ? adFldTruncated : adFldOK;
+}
+
+// A text member in the locale's code page, ended by a NUL; cut at whole characters.
+long FillNarrowText(const CADORecordBinding::Entry& e, const _variant_t& value, long& length) {
+    std::wstring text;
+    if (value.vt() == VT_BSTR) text = value.bstrVal();
+    else if (!VariantToText(value, text)) return adFldCantConvertValue;
+    std::string bytes = WideToMultiByte(text, CP_ACP);
+    length = static_cast<long>(bytes.size());
+    if (e.size == 0) return adFldTruncated;
+    bool truncated = false;
+    if (bytes.size() > e.size - 1) {
+        // Whole characters only.
+        // Every character takes a byte at least: start from as many as the buffer holds.
+        truncated = true;
+        std::size_t keep = std::min(text.size(), e.size - 1);
+        bytes = WideToMultiByte(std::wstring_view(text).substr(0, keep), CP_ACP);
+        while (keep > 0 && bytes.size() > e.size - 1)
+            bytes = WideToMultiByte(std::wstring_view(text).substr(0, --keep), CP_ACP);
+    }
+    std::memcpy(e.buffer, bytes.data(), bytes.size());
+    static_cast<char*>(e.buffer)[bytes.size()] = 0;
+    return truncated ? adFldTruncated : adFldOK;
+}
+
+long FillBytes(const CADORecordBinding::Entry& e, const _variant_t& value, long& length) {
+    if (value.vt() != (VT_ARRAY | VT_UI1) && value.vt() != (VT_ARRAY | VT_I1)) return adFldCantConvertValue;
+    const auto& bytes = value.parray()->bytes;
+    length = static_cast<long>(bytes.size());
+    const std::size_t n = std::min(bytes.size(), e.size);
+    if (n) std::memcpy(e.buffer, bytes.data(), n);
+    return n < bytes.size() ? adFldTruncated : adFldOK;
+}
+
+// A float, double, boolean or date member.
+long FillScalar(const CADORecordBinding::Entry& e, const _variant_t& value, long& length) {
     _variant_t v;
     switch (e.type) {
-    case adTinyInt: return integer(-128, 127, true);
-    case adSmallInt: return integer(-32768, 32767, true);
-    case adInteger:
-        return integer(std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max(), true);
-    case adBigInt:
-        return integer(std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max(), true);
-    case adUnsignedTinyInt: return integer(0, 0xFF, false);
-    case adUnsignedSmallInt: return integer(0, 0xFFFF, false);
-    case adUnsignedInt: return integer(0, 0xFFFFFFFFu, false);
-    case adUnsignedBigInt: return integer(0, ~std::uint64_t{0}, false);
     case adSingle:
         if (!ConvertAs(ValueKind::Float, adSingle, value, v)) return adFldCantConvertValue;
         PutMember(e.buffer, e.size, v.fltVal());
@@ -202,82 +269,44 @@ long FillMember(const CADORecordBinding::Entry& e, const _variant_t& value, long
         if (!ConvertAs(ValueKind::Timestamp, adDBTimeStamp, value, v)) return adFldCantConvertValue;
         PutMember(e.buffer, e.size, v.dblVal());
         break;
-    case adDecimal:
-    case adCurrency: {
-        if (!ConvertAs(ValueKind::Decimal, adNumeric, value, v) || v.vt() != VT_DECIMAL) return adFldDataOverflow;
-        if (e.type == adDecimal) {
-            PutMember(e.buffer, e.size, v.decVal());
-            break;
-        }
-        // Ten-thousandths, rounded half away from zero.
-        const double d = DecimalToDouble(v.decVal()) * 10000.0;
-        if (!(d > -9.2e18 && d < 9.2e18)) return adFldDataOverflow;
-        DECIMAL dec = v.decVal();
-        std::wstring text = DecimalToText(dec);
-        // Exact for the usual scales: shift the decimal point four places.
-        std::wstring digits = text;
-        bool negative = !digits.empty() && digits[0] == L'-';
-        if (negative) digits.erase(0, 1);
-        std::size_t point = digits.find(L'.');
-        std::wstring whole = point == std::wstring::npos ? digits : digits.substr(0, point);
-        std::wstring fraction = point == std::wstring::npos ? L"" : digits.substr(point + 1);
-        fraction.resize(std::max<std::size_t>(fraction.size(), 5), L'0');
-        std::int64_t units = 0;
-        for (wchar_t ch : whole + fraction.substr(0, 4)) units = units * 10 + (ch - L'0');
-        if (fraction[4] >= L'5') ++units;
-        CY cy{negative ? -units : units};
-        PutMember(e.buffer, e.size, cy);
-        break;
-    }
-    case adVarWChar:
-    case adWChar: {
-        std::wstring text;
-        if (value.vt() == VT_BSTR) text = value.bstrVal();
-        else if (!VariantToText(value, text)) return adFldCantConvertValue;
-        length = static_cast<long>(text.size() * sizeof(wchar_t));
-        const std::size_t room = e.size / sizeof(wchar_t);
-        if (room == 0) return adFldTruncated;
-        const std::size_t n = std::min(text.size(), room - 1);
-        auto* out = static_cast<wchar_t*>(e.buffer);
-        std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n), out);
-        out[n] = 0;
-        return n < text.size() ? adFldTruncated : adFldOK;
-    }
-    case adVarChar:
-    case adChar: {
-        std::wstring text;
-        if (value.vt() == VT_BSTR) text = value.bstrVal();
-        else if (!VariantToText(value, text)) return adFldCantConvertValue;
-        std::string bytes = WideToMultiByte(text, CP_ACP);
-        length = static_cast<long>(bytes.size());
-        if (e.size == 0) return adFldTruncated;
-        bool truncated = false;
-        if (bytes.size() > e.size - 1) {
-            // Whole characters only.
-            // Every character takes a byte at least: start from as many as the buffer holds.
-            truncated = true;
-            std::size_t keep = std::min(text.size(), e.size - 1);
-            bytes = WideToMultiByte(std::wstring_view(text).substr(0, keep), CP_ACP);
-            while (keep > 0 && bytes.size() > e.size - 1)
-                bytes = WideToMultiByte(std::wstring_view(text).substr(0, --keep), CP_ACP);
-        }
-        std::memcpy(e.buffer, bytes.data(), bytes.size());
-        static_cast<char*>(e.buffer)[bytes.size()] = 0;
-        return truncated ? adFldTruncated : adFldOK;
-    }
-    case adVarBinary:
-    case adBinary: {
-        if (value.vt() != (VT_ARRAY | VT_UI1) && value.vt() != (VT_ARRAY | VT_I1)) return adFldCantConvertValue;
-        const auto& bytes = value.parray()->bytes;
-        length = static_cast<long>(bytes.size());
-        const std::size_t n = std::min(bytes.size(), e.size);
-        if (n) std::memcpy(e.buffer, bytes.data(), n);
-        return n < bytes.size() ? adFldTruncated : adFldOK;
-    }
     default: return adFldCantConvertValue;
     }
     length = static_cast<long>(MemberSize(e.type));
     return adFldOK;
+}
+
+// Writes `value` into the bound member; returns its FieldStatusEnum and the length in bytes.
+long FillMember(const CADORecordBinding::Entry& e, const _variant_t& value, long& length) {
+    length = 0;
+    if (IsNullish(value)) {
+        if ((e.type == adVarWChar || e.type == adWChar) && e.size >= sizeof(wchar_t))
+            static_cast<wchar_t*>(e.buffer)[0] = 0;
+        if ((e.type == adVarChar || e.type == adChar) && e.size >= 1) static_cast<char*>(e.buffer)[0] = 0;
+        return adFldNull;
+    }
+    constexpr auto int32Min = std::numeric_limits<std::int32_t>::min();
+    constexpr auto int32Max = std::numeric_limits<std::int32_t>::max();
+    constexpr auto int64Min = std::numeric_limits<std::int64_t>::min();
+    constexpr auto int64Max = std::numeric_limits<std::int64_t>::max();
+    switch (e.type) {
+    case adTinyInt: return FillInteger(e, value, -128, 127, true, length);
+    case adSmallInt: return FillInteger(e, value, -32768, 32767, true, length);
+    case adInteger: return FillInteger(e, value, int32Min, int32Max, true, length);
+    case adBigInt: return FillInteger(e, value, int64Min, int64Max, true, length);
+    case adUnsignedTinyInt: return FillInteger(e, value, 0, 0xFF, false, length);
+    case adUnsignedSmallInt: return FillInteger(e, value, 0, 0xFFFF, false, length);
+    case adUnsignedInt: return FillInteger(e, value, 0, 0xFFFFFFFFu, false, length);
+    case adUnsignedBigInt: return FillInteger(e, value, 0, ~std::uint64_t{0}, false, length);
+    case adDecimal:
+    case adCurrency: return FillDecimal(e, value, length);
+    case adVarWChar:
+    case adWChar: return FillWideText(e, value, length);
+    case adVarChar:
+    case adChar: return FillNarrowText(e, value, length);
+    case adVarBinary:
+    case adBinary: return FillBytes(e, value, length);
+    default: return FillScalar(e, value, length);
+    }
 }
 
 // The bound member as a variant.
@@ -753,6 +782,60 @@ std::vector<std::size_t> CADORecordSet::RowsIn(AffectEnum affect) {
     return list;
 }
 
+namespace {
+
+// Opens what undoes a batch that fails part way: a transaction of the batch's own, or a savepoint
+// inside the caller's transaction. False with the error to record.
+bool BeginBatch(ConnectionCore& conn, bool own, const void* owner, OdbcError& error) {
+    if (!own) {
+        if (RunStatement(conn, L"SAVEPOINT orvanta_batch", owner, error)) return true;
+        error.Set(Format(L"The changes cannot be made undoable inside the transaction, so they were not sent: %s",
+                         error.text),
+                  ZE_FAIL);
+        return false;
+    }
+    SQLHDBC dbc = conn.dbc();
+    if (!Check(Traced("SQLSetConnectAttrW", SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT,
+                                                               reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)),
+               SQL_HANDLE_DBC, dbc, error))
+        return false;
+    conn.inTransaction = true;
+    return true;
+}
+
+// Ends the batch's own transaction (commit or roll back) and returns to autocommit.
+bool EndOwnBatch(ConnectionCore& conn, bool commit, OdbcError& error) {
+    SQLHDBC dbc = conn.dbc();
+    OdbcError ignored;
+    bool ok = Check(Traced("SQLEndTran", SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK)),
+                    SQL_HANDLE_DBC, dbc, error);
+    if (!ok && commit) Traced("SQLEndTran", SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK));
+    Check(Traced("SQLSetConnectAttrW",
+                 SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0)),
+          SQL_HANDLE_DBC, dbc, ignored);
+    conn.inTransaction = false;
+    return ok;
+}
+
+// What a pending row needs: an insert of its values that are not NULL, a delete, or an update of
+// the values that differ from those read.
+RowWrite PlanWrite(RowSet& rows, std::size_t row, const TableTarget& t, const std::vector<_variant_t>& values,
+                   std::vector<bool>& write) {
+    const std::uint8_t status = rows.Status(row);
+    const std::size_t n = rows.columns.size();
+    write.assign(n, false);
+    if (status & RowSet::Added) {
+        for (std::size_t i = 0; i < n; ++i) write[i] = !IsNullish(values[i]) && !t.base[i].empty();
+        return RowWrite::Insert;
+    }
+    if (status & RowSet::Deleted) return RowWrite::Delete;
+    const std::vector<_variant_t>& was = rows.originals[row];
+    for (std::size_t i = 0; i < n; ++i) write[i] = i >= was.size() || !(values[i] == was[i]);
+    return RowWrite::Update;
+}
+
+}  // namespace
+
 bool CADORecordSet::SendPending(AffectEnum affect) {
     Cursor& c = *m_pRecordset;
     RowSet& rows = *c.rows;
@@ -764,36 +847,12 @@ bool CADORecordSet::SendPending(AffectEnum affect) {
     if (!table) return false;
     const TableTarget& t = table->target;
     ConnectionCore& conn = *m_pConnection;
-    SQLHDBC dbc = conn.dbc();
     OdbcError error;
     const bool own = !conn.inTransaction;
-    if (own) {
-        if (!Check(
-                Traced("SQLSetConnectAttrW", SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT,
-                                                                reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)),
-                SQL_HANDLE_DBC, dbc, error)) {
-            Record(error);
-            return false;
-        }
-        conn.inTransaction = true;
-    } else if (!RunStatement(conn, L"SAVEPOINT orvanta_batch", this, error)) {
-        // Inside the caller's transaction a savepoint undoes a batch that fails part way.
-        Record(Format(L"The changes cannot be made undoable inside the transaction, so they were not sent: %s",
-                      error.text),
-               ZE_FAIL);
+    if (!BeginBatch(conn, own, this, error)) {
+        Record(error);
         return false;
     }
-    auto endOwn = [&](bool commit) {
-        OdbcError ignored;
-        bool ok = Check(Traced("SQLEndTran", SQLEndTran(SQL_HANDLE_DBC, dbc, commit ? SQL_COMMIT : SQL_ROLLBACK)),
-                        SQL_HANDLE_DBC, dbc, error);
-        if (!ok && commit) Traced("SQLEndTran", SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK));
-        Check(Traced("SQLSetConnectAttrW",
-                     SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0)),
-              SQL_HANDLE_DBC, dbc, ignored);
-        conn.inTransaction = false;
-        return ok;
-    };
 
     struct Done {
         std::size_t row;
@@ -804,24 +863,11 @@ bool CADORecordSet::SendPending(AffectEnum affect) {
     OdbcError firstError;
     const std::size_t n = rows.columns.size();
     for (std::size_t row : pending) {
-        const std::uint8_t status = rows.Status(row);
         std::vector<_variant_t> values = rows.RowValues(row);
-        std::vector<bool> write(n, false);
-        RowWrite kind;
-        std::vector<_variant_t> original;
-        if (status & RowSet::Added) {
-            kind = RowWrite::Insert;
-            for (std::size_t i = 0; i < n; ++i) write[i] = !IsNullish(values[i]) && !t.base[i].empty();
-        } else {
-            original = table->Exact(rows, row);
-            if (status & RowSet::Deleted) {
-                kind = RowWrite::Delete;
-            } else {
-                kind = RowWrite::Update;
-                const std::vector<_variant_t>& was = rows.originals[row];
-                for (std::size_t i = 0; i < n; ++i) write[i] = i >= was.size() || !(values[i] == was[i]);
-            }
-        }
+        std::vector<bool> write;
+        const RowWrite kind = PlanWrite(rows, row, t, values, write);
+        const std::vector<_variant_t> original =
+            kind == RowWrite::Insert ? std::vector<_variant_t>() : table->Exact(rows, row);
         bool conflict = false;
         if (WriteRow(conn, rows.columns, t, kind, original, values, write, table->criteria, this, conflict, error)) {
             done.push_back({row, std::move(values)});
@@ -838,11 +884,11 @@ bool CADORecordSet::SendPending(AffectEnum affect) {
     }
     if (own) {
         if (failed) {
-            endOwn(false);
+            EndOwnBatch(conn, false, error);
             Record(firstError.text, firstError.code);
             return false;
         }
-        if (!endOwn(true)) {
+        if (!EndOwnBatch(conn, true, error)) {
             Record(error);
             return false;
         }

@@ -15,6 +15,7 @@
 #include <new>
 #include <string>
 
+#include "../platform/fallback.h"
 #include "messages.h"
 #include "cursor.h"
 #include "rowset.h"
@@ -352,7 +353,7 @@ int Text(const _variant_t& v, CString& out) { return VariantToString(v, out, 0);
 // ---- conversions ----
 
 int VariantToBool(const _variant_t& value, bool& result) {
-    try {
+    return OrFallback([&] {
         const _variant_t v = Plain(value);
         if (IsNothing(v)) {
             result = false;
@@ -361,13 +362,11 @@ int VariantToBool(const _variant_t& value, bool& result) {
         if (v.vt() != VT_BOOL) return 0;
         result = v.boolVal();
         return 1;
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
+    });
 }
 
 int VariantToInt(const _variant_t& value, int& result) {
-    try {
+    const int converted = OrFallback([&] {
         const _variant_t v = Plain(value);
         if (v.vt() == VT_NULL) {
             result = 0;
@@ -382,28 +381,28 @@ int VariantToInt(const _variant_t& value, int& result) {
             result = static_cast<int>(whole);
             return 1;
         }
-    } catch (const std::bad_alloc&) {
-    }
-    result = 0;
-    return 0;
+        return 0;
+    });
+    if (!converted) result = 0;
+    return converted;
 }
 
 // The platform converts to VT_I4: a 32-bit range, whatever the width of `long`.
 int VariantToLong(const _variant_t& value, long& result) {
-    try {
+    const int converted = OrFallback([&] {
         std::int64_t whole = 0;
         if (ToWhole(value, whole) == Outcome::Ok && whole >= INT32_MIN && whole <= INT32_MAX) {
             result = static_cast<long>(whole);
             return 1;
         }
-    } catch (const std::bad_alloc&) {
-    }
-    result = 0;
-    return 0;
+        return 0;
+    });
+    if (!converted) result = 0;
+    return converted;
 }
 
 int VariantToULong(const _variant_t& value, unsigned long& result) {
-    try {
+    const int converted = OrFallback([&] {
         const _variant_t v = Plain(value);
         if (v.vt() == VT_BOOL) {  // the platform takes true (-1) as its 32 bits
             result = v.boolVal() ? 0xFFFFFFFFul : 0ul;
@@ -414,27 +413,25 @@ int VariantToULong(const _variant_t& value, unsigned long& result) {
             result = static_cast<unsigned long>(whole);
             return 1;
         }
-    } catch (const std::bad_alloc&) {
-    }
-    result = 0;
-    return 0;
+        return 0;
+    });
+    if (!converted) result = 0;
+    return converted;
 }
 
 int VariantToDouble(const _variant_t& value, double& result) {
-    try {
+    const int converted = OrFallback([&] {
         double d = 0;
-        if (ToReal(value, d)) {
-            result = d;
-            return 1;
-        }
-    } catch (const std::bad_alloc&) {
-    }
-    result = 0;
-    return 0;
+        if (!ToReal(value, d)) return 0;
+        result = d;
+        return 1;
+    });
+    if (!converted) result = 0;
+    return converted;
 }
 
 int VariantToDateTime(const _variant_t& value, COleDateTime& result) {
-    try {
+    return OrFallback([&] {
         const _variant_t v = Plain(value);
         if (IsNothing(v)) {
             result.m_dt = 0;
@@ -445,13 +442,11 @@ int VariantToDateTime(const _variant_t& value, COleDateTime& result) {
         result.m_dt = v.dblVal();
         result.m_status = COleDateTime::valid;
         return 1;
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
+    });
 }
 
 int VariantToCurrency(const _variant_t& value, COleCurrency& result) {
-    try {
+    return OrFallback([&] {
         const _variant_t v = Plain(value);
         if (IsNothing(v)) {
             result.m_cur.int64 = 0;
@@ -462,19 +457,14 @@ int VariantToCurrency(const _variant_t& value, COleCurrency& result) {
         result.m_cur = v.cyVal();
         result.m_status = COleCurrency::valid;
         return 1;
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
+    });
 }
 
 // `format` is reserved: every type has one text form.
 int VariantToString(const _variant_t& value, CString& result, int /*format*/) {
-    try {
-        if (ToString(value, result)) return 1;
-    } catch (const std::bad_alloc&) {
-    }
-    result.clear();
-    return 0;
+    const int converted = OrFallback([&] { return ToString(value, result) ? 1 : 0; });
+    if (!converted) result.clear();
+    return converted;
 }
 
 // ---- typed field values ----

@@ -317,7 +317,7 @@ struct TableRef {
     std::wstring name;
 };
 
-bool Indexes(ConnectionCore& core, const Restrictions& r, Output& out, const void* owner, OdbcError& error) {
+void AddIndexColumns(Output& out) {
     const wchar_t* names[] = {L"TABLE_CATALOG", L"TABLE_SCHEMA", L"TABLE_NAME",
                               L"INDEX_CATALOG", L"INDEX_SCHEMA", L"INDEX_NAME"};
     for (const wchar_t* n : names) out.Add(n, adVarWChar);
@@ -338,110 +338,132 @@ bool Indexes(ConnectionCore& core, const Restrictions& r, Output& out, const voi
     out.Add(L"PAGES", adInteger);
     out.Add(L"FILTER_CONDITION", adVarWChar);
     out.Add(L"INTEGRATED", adBoolean);
+}
 
-    // The tables to describe: the restricted one, or every table.
-    std::vector<TableRef> tables;
+// The tables whose indexes are described: the restricted one, or every table.
+bool IndexedTables(ConnectionCore& core, const Restrictions& r, std::vector<TableRef>& tables, const void* owner,
+                   OdbcError& error) {
     if (OptText table = r.Text(4)) {
         tables.push_back({r.Text(0), r.Text(1), *table});
-    } else {
-        Output list;
-        if (!Tables(core,
-                    Restrictions{{r.Text(0) ? _variant_t::Bstr(*r.Text(0)) : _variant_t(),
-                                  r.Text(1) ? _variant_t::Bstr(*r.Text(1)) : _variant_t(), _variant_t(),
-                                  _variant_t::Bstr(L"TABLE")}},
-                    list, owner, error))
-            return false;
-        for (const Row& row : list.rows)
-            if (OptText name = VText(At(row, 2))) tables.push_back({VText(At(row, 0)), VText(At(row, 1)), *name});
+        return true;
     }
+    Output list;
+    if (!Tables(core,
+                Restrictions{{r.Text(0) ? _variant_t::Bstr(*r.Text(0)) : _variant_t(),
+                              r.Text(1) ? _variant_t::Bstr(*r.Text(1)) : _variant_t(), _variant_t(),
+                              _variant_t::Bstr(L"TABLE")}},
+                list, owner, error))
+        return false;
+    for (const Row& row : list.rows)
+        if (OptText name = VText(At(row, 2))) tables.push_back({VText(At(row, 0)), VText(At(row, 1)), *name});
+    return true;
+}
 
-    for (const TableRef& t : tables) {
-        const bool wide = core.caps().wideCalls;
-        Arg cat(t.catalog, wide), schema(t.schema, wide), name(OptText(t.name), wide);
-        std::vector<Row> stats, keys;
-        if (!CatalogRows(
-                core,
-                [&](SQLHSTMT h) {
-                    return wide
-                               ? Traced("SQLStatisticsW",
-                                        SQLStatisticsW(h, cat.W(), cat.len(), schema.W(), schema.len(), name.W(),
-                                                       name.len(), SQL_INDEX_ALL, SQL_QUICK))
-                               : Traced("SQLStatistics", SQLStatistics(h, cat.A(), cat.len(), schema.A(), schema.len(),
-                                                                       name.A(), name.len(), SQL_INDEX_ALL, SQL_QUICK));
-                },
-                stats, owner, error))
-            return false;
-        // Primary-key columns decide PRIMARY_KEY; a driver that can't list them leaves it false.
-        OdbcError ignored;
-        CatalogRows(
+// What decides PRIMARY_KEY: the primary key's columns and name, and each index's columns.
+struct KeyFacts {
+    std::set<std::wstring> keyColumns;
+    OptText keyName;
+    std::map<std::wstring, std::set<std::wstring>> indexColumns;
+};
+
+KeyFacts KeyFactsOf(const std::vector<Row>& keys, const std::vector<Row>& stats) {
+    KeyFacts facts;
+    for (const Row& k : keys) {
+        if (OptText c = VText(At(k, 3))) facts.keyColumns.insert(*c);
+        if (!facts.keyName) facts.keyName = VText(At(k, 5));
+    }
+    for (const Row& s : stats) {
+        OptText index = VText(At(s, 5)), column = VText(At(s, 8));
+        if (index && column && VInt(At(s, 6)).value_or(0) != SQL_TABLE_STAT) facts.indexColumns[*index].insert(*column);
+    }
+    return facts;
+}
+
+// The index columns of an SQLStatistics row (not the table statistics row) into `row`.
+void FillIndexRow(Output& out, const Row& s, KeyFacts& facts, Row& row) {
+    const std::int64_t type = VInt(At(s, 6)).value_or(SQL_INDEX_OTHER);
+    OptText index = VText(At(s, 5));
+    const bool unique = VInt(At(s, 3)).value_or(1) == 0;
+    bool primary = false;
+    if (index) {
+        if (facts.keyName && !facts.keyName->empty()) primary = *index == *facts.keyName;
+        else primary = unique && !facts.keyColumns.empty() && facts.indexColumns[*index] == facts.keyColumns;
+    }
+    row[3] = Txt(VText(At(s, 4)));
+    row[5] = Txt(index);
+    row[out.Index(L"PRIMARY_KEY")] = _variant_t::Bool(primary);
+    row[out.Index(L"UNIQUE")] = _variant_t::Bool(unique);
+    row[out.Index(L"CLUSTERED")] = _variant_t::Bool(type == SQL_INDEX_CLUSTERED);
+    // OLE DB index types: 1 B-tree, 2 hash, 4 other.
+    row[out.Index(L"TYPE")] = _variant_t::I8(type == SQL_INDEX_HASHED ? 2 : type == SQL_INDEX_CLUSTERED ? 1 : 4);
+    row[out.Index(L"ORDINAL_POSITION")] = Num(VInt(At(s, 7)));
+    row[out.Index(L"COLUMN_NAME")] = Txt(VText(At(s, 8)));
+    OptText order = VText(At(s, 9));
+    row[out.Index(L"COLLATION")] = order ? _variant_t::I8(*order == L"D" ? 2 : 1) : _variant_t::Null();
+    row[out.Index(L"FILTER_CONDITION")] = Txt(VText(At(s, 12)));
+}
+
+// The rows of one table: its statistics row first (INDEX_NAME and TYPE null; one is made when the
+// driver gives none, so every table's rows start with it), then its index columns.
+bool AddTableIndexes(ConnectionCore& core, const TableRef& t, Output& out, const void* owner, OdbcError& error) {
+    const bool wide = core.caps().wideCalls;
+    Arg cat(t.catalog, wide), schema(t.schema, wide), name(OptText(t.name), wide);
+    std::vector<Row> stats, keys;
+    if (!CatalogRows(
             core,
             [&](SQLHSTMT h) {
-                return wide ? Traced("SQLPrimaryKeysW", SQLPrimaryKeysW(h, cat.W(), cat.len(), schema.W(), schema.len(),
-                                                                        name.W(), name.len()))
-                            : Traced("SQLPrimaryKeys", SQLPrimaryKeys(h, cat.A(), cat.len(), schema.A(), schema.len(),
-                                                                      name.A(), name.len()));
+                return wide ? Traced("SQLStatisticsW", SQLStatisticsW(h, cat.W(), cat.len(), schema.W(), schema.len(),
+                                                                      name.W(), name.len(), SQL_INDEX_ALL, SQL_QUICK))
+                            : Traced("SQLStatistics", SQLStatistics(h, cat.A(), cat.len(), schema.A(), schema.len(),
+                                                                    name.A(), name.len(), SQL_INDEX_ALL, SQL_QUICK));
             },
-            keys, owner, ignored);
-        std::set<std::wstring> keyColumns;
-        OptText keyName;
-        for (const Row& k : keys) {
-            if (OptText c = VText(At(k, 3))) keyColumns.insert(*c);
-            if (!keyName) keyName = VText(At(k, 5));
-        }
-        std::map<std::wstring, std::set<std::wstring>> indexColumns;
-        for (const Row& s : stats) {
-            OptText index = VText(At(s, 5)), column = VText(At(s, 8));
-            if (index && column && VInt(At(s, 6)).value_or(0) != SQL_TABLE_STAT) indexColumns[*index].insert(*column);
-        }
-
-        // The table statistics row comes first (INDEX_NAME and TYPE null); one is made when the
-        // driver gives none, so every table's rows start with it.
-        std::vector<Row> statRows, indexRows;
-        for (const Row& s : stats) {
-            const std::int64_t type = VInt(At(s, 6)).value_or(SQL_INDEX_OTHER);
-            OptText index = VText(At(s, 5));
-            Row row(out.columns.size(), _variant_t::Null());
-            row[0] = Txt(VText(At(s, 0)) ? VText(At(s, 0)) : t.catalog);
-            row[1] = Txt(VText(At(s, 1)) ? VText(At(s, 1)) : t.schema);
-            row[2] = Txt(VText(At(s, 2)).value_or(t.name));
-            row[out.Index(L"CARDINALITY")] = Num(VInt(At(s, 10)));
-            row[out.Index(L"PAGES")] = Num(VInt(At(s, 11)));
-            if (type == SQL_TABLE_STAT) {
-                statRows.push_back(std::move(row));
-                continue;
-            }
-            const bool unique = VInt(At(s, 3)).value_or(1) == 0;
-            bool primary = false;
-            if (index) {
-                if (keyName && !keyName->empty()) primary = *index == *keyName;
-                else primary = unique && !keyColumns.empty() && indexColumns[*index] == keyColumns;
-            }
-            row[3] = Txt(VText(At(s, 4)));
-            row[5] = Txt(index);
-            row[out.Index(L"PRIMARY_KEY")] = _variant_t::Bool(primary);
-            row[out.Index(L"UNIQUE")] = _variant_t::Bool(unique);
-            row[out.Index(L"CLUSTERED")] = _variant_t::Bool(type == SQL_INDEX_CLUSTERED);
-            // OLE DB index types: 1 B-tree, 2 hash, 4 other.
-            row[out.Index(L"TYPE")] = _variant_t::I8(type == SQL_INDEX_HASHED      ? 2
-                                                     : type == SQL_INDEX_CLUSTERED ? 1
-                                                                                   : 4);
-            row[out.Index(L"ORDINAL_POSITION")] = Num(VInt(At(s, 7)));
-            row[out.Index(L"COLUMN_NAME")] = Txt(VText(At(s, 8)));
-            OptText order = VText(At(s, 9));
-            row[out.Index(L"COLLATION")] = order ? _variant_t::I8(*order == L"D" ? 2 : 1) : _variant_t::Null();
-            row[out.Index(L"FILTER_CONDITION")] = Txt(VText(At(s, 12)));
-            indexRows.push_back(std::move(row));
-        }
-        if (statRows.empty()) {
-            Row row(out.columns.size(), _variant_t::Null());
-            row[0] = Txt(t.catalog);
-            row[1] = Txt(t.schema);
-            row[2] = _variant_t::Bstr(t.name);
+            stats, owner, error))
+        return false;
+    // Primary-key columns decide PRIMARY_KEY; a driver that can't list them leaves it false.
+    OdbcError ignored;
+    CatalogRows(
+        core,
+        [&](SQLHSTMT h) {
+            return wide ? Traced("SQLPrimaryKeysW",
+                                 SQLPrimaryKeysW(h, cat.W(), cat.len(), schema.W(), schema.len(), name.W(), name.len()))
+                        : Traced("SQLPrimaryKeys",
+                                 SQLPrimaryKeys(h, cat.A(), cat.len(), schema.A(), schema.len(), name.A(), name.len()));
+        },
+        keys, owner, ignored);
+    KeyFacts facts = KeyFactsOf(keys, stats);
+    std::vector<Row> statRows, indexRows;
+    for (const Row& s : stats) {
+        Row row(out.columns.size(), _variant_t::Null());
+        row[0] = Txt(VText(At(s, 0)) ? VText(At(s, 0)) : t.catalog);
+        row[1] = Txt(VText(At(s, 1)) ? VText(At(s, 1)) : t.schema);
+        row[2] = Txt(VText(At(s, 2)).value_or(t.name));
+        row[out.Index(L"CARDINALITY")] = Num(VInt(At(s, 10)));
+        row[out.Index(L"PAGES")] = Num(VInt(At(s, 11)));
+        if (VInt(At(s, 6)).value_or(SQL_INDEX_OTHER) == SQL_TABLE_STAT) {
             statRows.push_back(std::move(row));
+            continue;
         }
-        for (auto& row : statRows) out.rows.push_back(std::move(row));
-        for (auto& row : indexRows) out.rows.push_back(std::move(row));
+        FillIndexRow(out, s, facts, row);
+        indexRows.push_back(std::move(row));
     }
+    if (statRows.empty()) {
+        Row row(out.columns.size(), _variant_t::Null());
+        row[0] = Txt(t.catalog);
+        row[1] = Txt(t.schema);
+        row[2] = _variant_t::Bstr(t.name);
+        statRows.push_back(std::move(row));
+    }
+    for (auto& row : statRows) out.rows.push_back(std::move(row));
+    for (auto& row : indexRows) out.rows.push_back(std::move(row));
+    return true;
+}
+
+bool Indexes(ConnectionCore& core, const Restrictions& r, Output& out, const void* owner, OdbcError& error) {
+    AddIndexColumns(out);
+    std::vector<TableRef> tables;
+    if (!IndexedTables(core, r, tables, owner, error)) return false;
+    for (const TableRef& t : tables)
+        if (!AddTableIndexes(core, t, out, owner, error)) return false;
     out.Filter(r.Text(2), L"INDEX_NAME");
     out.FilterNumber(r, 3, L"TYPE");
     return true;

@@ -125,6 +125,95 @@ bool IsTextType(SQLSMALLINT t) {
     }
 }
 
+// The parameter's value for each kind of column (`null`: the value is NULL, and only the types are set).
+void PutWhole(Param& p, const ColumnInfo& c, const _variant_t& v, bool null) {
+    if (!null && (v.vt() == VT_R8 || v.vt() == VT_R4)) {
+        // A value of another type than the column's (SQLite's REAL in an integer column).
+        p.cType = SQL_C_DOUBLE;
+        p.sqlType = SQL_DOUBLE;
+        Put(p, v.dblVal());
+        return;
+    }
+    if (c.kind == ValueKind::UInt) {
+        p.cType = SQL_C_UBIGINT;
+        if (!null) Put(p, static_cast<std::uint64_t>(v.uintVal()));
+        return;
+    }
+    p.cType = SQL_C_SBIGINT;
+    if (!null) Put(p, static_cast<std::int64_t>(v.intVal()));
+}
+
+void PutDecimal(Param& p, const _variant_t& v, bool null) {
+    p.cType = SQL_C_CHAR;
+    if (null) return;
+    std::wstring text = v.vt() == VT_DECIMAL ? DecimalToText(v.decVal()) : v.bstrVal();
+    std::string ascii = WideToUtf8(text);
+    p.data.assign(ascii.begin(), ascii.end());
+    p.ind = static_cast<SQLLEN>(ascii.size());
+    p.size = std::max<SQLULEN>(p.size, ascii.size());
+}
+
+void PutText(Param& p, const ColumnInfo& c, const _variant_t& v, bool null, bool wideText) {
+    if (!IsTextType(p.sqlType)) p.sqlType = wideText ? SQL_WVARCHAR : SQL_VARCHAR;
+    p.cType = wideText ? SQL_C_WCHAR : SQL_C_CHAR;
+    if (null) return;
+    std::wstring text = v.vt() == VT_BSTR ? v.bstrVal() : std::wstring();
+    if (wideText) {
+        SqlWString units = ToSqlW(text);
+        p.data.resize(units.size() * sizeof(SQLWCHAR));
+        if (!units.empty()) std::memcpy(p.data.data(), units.data(), p.data.size());
+        p.size = std::max<SQLULEN>(units.size(), 1);
+    } else {
+        std::string bytes = WideToMultiByte(text, CP_ACP);
+        p.data.assign(bytes.begin(), bytes.end());
+        p.size = std::max<SQLULEN>(bytes.size(), 1);
+    }
+    p.ind = static_cast<SQLLEN>(p.data.size());
+    if (p.sqlType == SQL_CHAR || p.sqlType == SQL_WCHAR) p.size = std::max<SQLULEN>(p.size, c.columnSize);
+}
+
+void PutBytes(Param& p, const _variant_t& v, bool null) {
+    p.cType = SQL_C_BINARY;
+    if (null) return;
+    const SAFEARRAY* a = v.parray();
+    if (a) p.data = a->bytes;
+    p.ind = static_cast<SQLLEN>(p.data.size());
+    p.size = std::max<SQLULEN>(p.data.size(), 1);
+}
+
+void PutTemporal(Param& p, const ColumnInfo& c, const _variant_t& v, bool null) {
+    SYSTEMTIME st;
+    if (!null) VariantToSystemTimeWithMilliseconds(v.dblVal(), st);
+    if (c.kind == ValueKind::Date) {
+        p.cType = SQL_C_TYPE_DATE;
+        p.sqlType = SQL_TYPE_DATE;
+        p.size = 10;
+        p.digits = 0;
+        if (!null) Put(p, SQL_DATE_STRUCT{static_cast<SQLSMALLINT>(st.wYear), st.wMonth, st.wDay});
+        return;
+    }
+    if (c.kind == ValueKind::Time) {
+        p.cType = SQL_C_TYPE_TIME;
+        p.sqlType = SQL_TYPE_TIME;
+        p.size = 8;
+        p.digits = 0;
+        if (!null) Put(p, SQL_TIME_STRUCT{st.wHour, st.wMinute, st.wSecond});
+        return;
+    }
+    p.cType = SQL_C_TYPE_TIMESTAMP;
+    p.sqlType = SQL_TYPE_TIMESTAMP;
+    p.digits = static_cast<SQLSMALLINT>(std::clamp<int>(c.digits, 0, 9));
+    p.size = p.digits > 0 ? 20u + static_cast<SQLULEN>(p.digits) : 19u;
+    if (null) return;
+    // Milliseconds, cut to the precision the column keeps.
+    std::uint32_t fraction = static_cast<std::uint32_t>(st.wMilliseconds) * 1000000u;
+    std::uint32_t unit = 1;
+    for (int d = p.digits; d < 9; ++d) unit *= 10;
+    fraction -= fraction % unit;
+    Put(p, SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(st.wYear), st.wMonth, st.wDay, st.wHour, st.wMinute,
+                                st.wSecond, fraction});
+}
+
 // A value of column `c` (in the form RowSet::Coerce gives) as a parameter.
 Param MakeParam(const ColumnInfo& c, const _variant_t& v, bool wideText) {
     Param p;
@@ -144,22 +233,7 @@ Param MakeParam(const ColumnInfo& c, const _variant_t& v, bool wideText) {
     }
     switch (c.kind) {
     case ValueKind::Int:
-    case ValueKind::UInt:
-        if (!null && (v.vt() == VT_R8 || v.vt() == VT_R4)) {
-            // A value of another type than the column's (SQLite's REAL in an integer column).
-            p.cType = SQL_C_DOUBLE;
-            p.sqlType = SQL_DOUBLE;
-            Put(p, v.dblVal());
-            break;
-        }
-        if (c.kind == ValueKind::UInt) {
-            p.cType = SQL_C_UBIGINT;
-            if (!null) Put(p, static_cast<std::uint64_t>(v.uintVal()));
-            break;
-        }
-        p.cType = SQL_C_SBIGINT;
-        if (!null) Put(p, static_cast<std::int64_t>(v.intVal()));
-        break;
+    case ValueKind::UInt: PutWhole(p, c, v, null); break;
     case ValueKind::Float:
         p.cType = SQL_C_FLOAT;
         if (!null) Put(p, v.fltVal());
@@ -172,78 +246,12 @@ Param MakeParam(const ColumnInfo& c, const _variant_t& v, bool wideText) {
         p.cType = SQL_C_BIT;
         if (!null) Put(p, static_cast<unsigned char>(v.boolVal() ? 1 : 0));
         break;
-    case ValueKind::Decimal: {
-        p.cType = SQL_C_CHAR;
-        if (null) break;
-        std::wstring text = v.vt() == VT_DECIMAL ? DecimalToText(v.decVal()) : v.bstrVal();
-        std::string ascii = WideToUtf8(text);
-        p.data.assign(ascii.begin(), ascii.end());
-        p.ind = static_cast<SQLLEN>(ascii.size());
-        p.size = std::max<SQLULEN>(p.size, ascii.size());
-        break;
-    }
-    case ValueKind::Text: {
-        if (!IsTextType(p.sqlType)) p.sqlType = wideText ? SQL_WVARCHAR : SQL_VARCHAR;
-        p.cType = wideText ? SQL_C_WCHAR : SQL_C_CHAR;
-        if (null) break;
-        std::wstring text = v.vt() == VT_BSTR ? v.bstrVal() : std::wstring();
-        if (wideText) {
-            SqlWString units = ToSqlW(text);
-            p.data.resize(units.size() * sizeof(SQLWCHAR));
-            if (!units.empty()) std::memcpy(p.data.data(), units.data(), p.data.size());
-            p.size = std::max<SQLULEN>(units.size(), 1);
-        } else {
-            std::string bytes = WideToMultiByte(text, CP_ACP);
-            p.data.assign(bytes.begin(), bytes.end());
-            p.size = std::max<SQLULEN>(bytes.size(), 1);
-        }
-        p.ind = static_cast<SQLLEN>(p.data.size());
-        if (p.sqlType == SQL_CHAR || p.sqlType == SQL_WCHAR) p.size = std::max<SQLULEN>(p.size, c.columnSize);
-        break;
-    }
-    case ValueKind::Bytes: {
-        p.cType = SQL_C_BINARY;
-        if (null) break;
-        const SAFEARRAY* a = v.parray();
-        if (a) p.data = a->bytes;
-        p.ind = static_cast<SQLLEN>(p.data.size());
-        p.size = std::max<SQLULEN>(p.data.size(), 1);
-        break;
-    }
+    case ValueKind::Decimal: PutDecimal(p, v, null); break;
+    case ValueKind::Text: PutText(p, c, v, null, wideText); break;
+    case ValueKind::Bytes: PutBytes(p, v, null); break;
     case ValueKind::Date:
     case ValueKind::Time:
-    case ValueKind::Timestamp: {
-        SYSTEMTIME st;
-        if (!null) VariantToSystemTimeWithMilliseconds(v.dblVal(), st);
-        if (c.kind == ValueKind::Date) {
-            p.cType = SQL_C_TYPE_DATE;
-            p.sqlType = SQL_TYPE_DATE;
-            p.size = 10;
-            p.digits = 0;
-            if (!null) Put(p, SQL_DATE_STRUCT{static_cast<SQLSMALLINT>(st.wYear), st.wMonth, st.wDay});
-        } else if (c.kind == ValueKind::Time) {
-            p.cType = SQL_C_TYPE_TIME;
-            p.sqlType = SQL_TYPE_TIME;
-            p.size = 8;
-            p.digits = 0;
-            if (!null) Put(p, SQL_TIME_STRUCT{st.wHour, st.wMinute, st.wSecond});
-        } else {
-            p.cType = SQL_C_TYPE_TIMESTAMP;
-            p.sqlType = SQL_TYPE_TIMESTAMP;
-            p.digits = static_cast<SQLSMALLINT>(std::clamp<int>(c.digits, 0, 9));
-            p.size = p.digits > 0 ? 20u + static_cast<SQLULEN>(p.digits) : 19u;
-            if (!null) {
-                // Milliseconds, cut to the precision the column keeps.
-                std::uint32_t fraction = static_cast<std::uint32_t>(st.wMilliseconds) * 1000000u;
-                std::uint32_t unit = 1;
-                for (int d = p.digits; d < 9; ++d) unit *= 10;
-                fraction -= fraction % unit;
-                Put(p, SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(st.wYear), st.wMonth, st.wDay, st.wHour,
-                                            st.wMinute, st.wSecond, fraction});
-            }
-        }
-        break;
-    }
+    case ValueKind::Timestamp: PutTemporal(p, c, v, null); break;
     }
     if (null) {
         p.ind = SQL_NULL_DATA;
@@ -336,6 +344,49 @@ bool Execute(ConnectionCore& connection, Statement& s, RowSet* rows, long* affec
 // folds case or trailing blanks (MySQL's usual collations) or the stored form varies (SQLite's
 // dates), a comparison that is exact, or as close as the DBMS allows.
 // `folded`: `=` as the column's collation has it (MySQL), for values the database converted.
+// A text parameter, compared as text.
+Param TextParam(const std::wstring& text, bool wideText) {
+    ColumnInfo shape;
+    shape.kind = ValueKind::Text;
+    shape.sqlType = SQL_VARCHAR;
+    return MakeParam(shape, _variant_t::Bstr(text), wideText);
+}
+
+// SQLite: the form a date was written in is unknown: compare what it stands for, to the millisecond.
+void AppendSqliteTimeCondition(const ColumnInfo& c, const TableTarget& t, const std::wstring& column,
+                               const _variant_t& v, Statement& s) {
+    SYSTEMTIME st{};
+    VariantToSystemTimeWithMilliseconds(v.dblVal(), st);
+    std::wstring text, format;
+    if (c.kind == ValueKind::Date) {
+        format = L"%Y-%m-%d";
+        text = Format(L"%04d-%02d-%02d", st.wYear, st.wMonth, st.wDay);
+    } else if (c.kind == ValueKind::Time) {
+        format = L"%H:%M:%f";
+        text = Format(L"%02d:%02d:%02d.%03d", st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
+    } else {
+        format = L"%Y-%m-%d %H:%M:%f";
+        text = Format(L"%04d-%02d-%02d %02d:%02d:%02d.%03d", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
+                      st.wSecond, st.wMilliseconds);
+    }
+    s.text += L"strftime('" + format + L"', " + column + L") = ?";
+    s.params.push_back(TextParam(text, t.wideText));
+}
+
+// SQLite: the driver hands REAL values over to fifteen digits: compare to fifteen digits.
+void AppendSqliteRealCondition(const TableTarget& t, const std::wstring& column, const _variant_t& v, Statement& s) {
+    const double d = v.dblVal();
+    if (std::isinf(d)) {
+        // Infinite, or the largest values read to fifteen digits, which overflow.
+        s.text += column + (d > 0 ? L" >= 1.79769313486231e308" : L" <= -1.79769313486231e308");
+        return;
+    }
+    char text[40];
+    const auto end = std::to_chars(text, text + sizeof text, d, std::chars_format::general, 15).ptr;
+    s.text += L"printf('%.15g', " + column + L") = ?";
+    s.params.push_back(TextParam(Utf8ToWide(std::string_view(text, end - text)), t.wideText));
+}
+
 void AppendCondition(const ColumnInfo& c, const TableTarget& t, std::size_t i, const _variant_t& v, Statement& s,
                      bool folded = false) {
     const std::wstring column = t.Quote(t.base[i]);
@@ -346,44 +397,11 @@ void AppendCondition(const ColumnInfo& c, const TableTarget& t, std::size_t i, c
         return;
     }
     if (t.dialect->valueTyped && IsTemporal(c) && v.vt() != VT_BSTR) {
-        // The form the date was written in is unknown: compare what it stands for, to the millisecond.
-        SYSTEMTIME st{};
-        VariantToSystemTimeWithMilliseconds(v.dblVal(), st);
-        std::wstring text, format;
-        if (c.kind == ValueKind::Date) {
-            format = L"%Y-%m-%d";
-            text = Format(L"%04d-%02d-%02d", st.wYear, st.wMonth, st.wDay);
-        } else if (c.kind == ValueKind::Time) {
-            format = L"%H:%M:%f";
-            text = Format(L"%02d:%02d:%02d.%03d", st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
-        } else {
-            format = L"%Y-%m-%d %H:%M:%f";
-            text = Format(L"%04d-%02d-%02d %02d:%02d:%02d.%03d", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
-                          st.wSecond, st.wMilliseconds);
-        }
-        ColumnInfo shape;
-        shape.kind = ValueKind::Text;
-        shape.sqlType = SQL_VARCHAR;
-        s.text += L"strftime('" + format + L"', " + column + L") = ?";
-        s.params.push_back(MakeParam(shape, _variant_t::Bstr(text), t.wideText));
+        AppendSqliteTimeCondition(c, t, column, v, s);
         return;
     }
     if (t.dialect->valueTyped && IsFloating(c) && v.vt() != VT_BSTR) {
-        // The SQLite driver hands REAL values over to fifteen digits: compare to fifteen digits.
-        ColumnInfo shape;
-        shape.kind = ValueKind::Text;
-        shape.sqlType = SQL_VARCHAR;
-        const double d = v.dblVal();
-        if (std::isinf(d)) {
-            // Infinite, or the largest values read to fifteen digits, which overflow.
-            s.text += column + (d > 0 ? L" >= 1.79769313486231e308" : L" <= -1.79769313486231e308");
-            return;
-        }
-        char text[40];
-        const auto end = std::to_chars(text, text + sizeof text, d, std::chars_format::general, 15).ptr;
-        s.text += L"printf('%.15g', " + column + L") = ?";
-        s.params.push_back(
-            MakeParam(shape, _variant_t::Bstr(Utf8ToWide(std::string_view(text, end - text))), t.wideText));
+        AppendSqliteRealCondition(t, column, v, s);
         return;
     }
     if (t.dialect->valueTyped &&
@@ -395,11 +413,8 @@ void AppendCondition(const ColumnInfo& c, const TableTarget& t, std::size_t i, c
         if (v.vt() == VT_DECIMAL) text = DecimalToText(v.decVal());
         else if (v.vt() == VT_BSTR) text = v.bstrVal();
         else VariantToText(v, text);
-        ColumnInfo shape;
-        shape.kind = ValueKind::Text;
-        shape.sqlType = SQL_VARCHAR;
         s.text += L"CAST(" + column + L" AS TEXT) = ? COLLATE BINARY";
-        s.params.push_back(MakeParam(shape, _variant_t::Bstr(text), t.wideText));
+        s.params.push_back(TextParam(text, t.wideText));
         return;
     }
     if (t.dialect->valueTyped && IsInteger(c) && !c.autoIncrement && v.vt() != VT_R8 && v.vt() != VT_R4) {
@@ -657,6 +672,62 @@ bool EndsTable(const Token& t) {
     return false;
 }
 
+// The aggregate functions of the DBMSs.
+const wchar_t* const kAggregates[] = {L"COUNT",
+                                      L"SUM",
+                                      L"AVG",
+                                      L"MIN",
+                                      L"MAX",
+                                      L"GROUP_CONCAT",
+                                      L"STRING_AGG",
+                                      L"ARRAY_AGG",
+                                      L"JSON_AGG",
+                                      L"JSONB_AGG",
+                                      L"JSON_OBJECT_AGG",
+                                      L"JSONB_OBJECT_AGG",
+                                      L"XMLAGG",
+                                      L"BOOL_AND",
+                                      L"BOOL_OR",
+                                      L"EVERY",
+                                      L"BIT_AND",
+                                      L"BIT_OR",
+                                      L"BIT_XOR",
+                                      L"STDDEV",
+                                      L"STDDEV_POP",
+                                      L"STDDEV_SAMP",
+                                      L"VARIANCE",
+                                      L"VAR_POP",
+                                      L"VAR_SAMP",
+                                      L"TOTAL",
+                                      L"JSON_GROUP_ARRAY",
+                                      L"JSON_GROUP_OBJECT",
+                                      L"JSON_ARRAYAGG",
+                                      L"JSON_OBJECTAGG",
+                                      L"PERCENTILE_CONT",
+                                      L"PERCENTILE_DISC",
+                                      L"MODE",
+                                      L"CORR",
+                                      L"COVAR_POP",
+                                      L"COVAR_SAMP",
+                                      L"MEDIAN"};
+
+// The word at `i` calls an aggregate function.
+bool IsAggregateCall(const std::vector<Token>& tokens, std::size_t i) {
+    const Token& t = tokens[i];
+    if (i + 1 >= tokens.size() || tokens[i + 1].kind != Token::Symbol || tokens[i + 1].text != L"(") return false;
+    for (const wchar_t* a : kAggregates) {
+        if (!Is(t, a)) continue;
+        // min(a, b) and max(a, b) of SQLite and MySQL's greatest/least kind are not aggregates.
+        bool arguments = false;
+        const int depth = tokens[i + 1].depth;
+        for (std::size_t k = i + 2; k < tokens.size() && tokens[k].depth > depth; ++k)
+            if (tokens[k].depth == depth + 1 && tokens[k].kind == Token::Symbol && tokens[k].text == L",")
+                arguments = true;
+        return !(arguments && (Is(t, L"MIN") || Is(t, L"MAX")));
+    }
+    return false;
+}
+
 }  // namespace
 
 std::wstring NotOneRowEach(const std::wstring& sql, bool joinNamed) {
@@ -674,43 +745,6 @@ std::wstring NotOneRowEach(const std::wstring& sql, bool joinNamed) {
             if (it->query) return *it;
         return stack.front();
     };
-    static const wchar_t* const aggregates[] = {L"COUNT",
-                                                L"SUM",
-                                                L"AVG",
-                                                L"MIN",
-                                                L"MAX",
-                                                L"GROUP_CONCAT",
-                                                L"STRING_AGG",
-                                                L"ARRAY_AGG",
-                                                L"JSON_AGG",
-                                                L"JSONB_AGG",
-                                                L"JSON_OBJECT_AGG",
-                                                L"JSONB_OBJECT_AGG",
-                                                L"XMLAGG",
-                                                L"BOOL_AND",
-                                                L"BOOL_OR",
-                                                L"EVERY",
-                                                L"BIT_AND",
-                                                L"BIT_OR",
-                                                L"BIT_XOR",
-                                                L"STDDEV",
-                                                L"STDDEV_POP",
-                                                L"STDDEV_SAMP",
-                                                L"VARIANCE",
-                                                L"VAR_POP",
-                                                L"VAR_SAMP",
-                                                L"TOTAL",
-                                                L"JSON_GROUP_ARRAY",
-                                                L"JSON_GROUP_OBJECT",
-                                                L"JSON_ARRAYAGG",
-                                                L"JSON_OBJECTAGG",
-                                                L"PERCENTILE_CONT",
-                                                L"PERCENTILE_DISC",
-                                                L"MODE",
-                                                L"CORR",
-                                                L"COVAR_POP",
-                                                L"COVAR_SAMP",
-                                                L"MEDIAN"};
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         const Token& t = tokens[i];
         const bool next = i + 1 < tokens.size();
@@ -755,18 +789,8 @@ std::wstring NotOneRowEach(const std::wstring& sql, bool joinNamed) {
             return L"a window function";
         } else if (Is(t, L"JOIN") && own && !joinNamed) {
             return L"a join";
-        } else if (next && tokens[i + 1].kind == Token::Symbol && tokens[i + 1].text == L"(") {
-            for (const wchar_t* a : aggregates) {
-                if (!Is(t, a)) continue;
-                // min(a, b) and max(a, b) of SQLite and MySQL's greatest/least kind are not aggregates.
-                bool arguments = false;
-                const int depth = tokens[i + 1].depth;
-                for (std::size_t k = i + 2; k < tokens.size() && tokens[k].depth > depth; ++k)
-                    if (tokens[k].depth == depth + 1 && tokens[k].kind == Token::Symbol && tokens[k].text == L",")
-                        arguments = true;
-                if (arguments && (Is(t, L"MIN") || Is(t, L"MAX"))) break;
-                return L"the aggregate function " + ToUpper(t.text);
-            }
+        } else if (IsAggregateCall(tokens, i)) {
+            return L"the aggregate function " + ToUpper(t.text);
         }
     }
     return std::wstring();
@@ -935,6 +959,148 @@ void DescribeTarget(const std::vector<ColumnInfo>& columns, const std::wstring& 
     BaseColumnsFromSelect(source, columns.size(), t);
 }
 
+namespace {
+
+// The current catalog of the connection ("" when the driver does not tell).
+std::wstring CurrentCatalog(SQLHDBC dbc) {
+    SQLWCHAR buffer[256] = {};
+    SQLINTEGER length = 0;
+    if (!Succeeded(Traced("SQLGetConnectAttrW",
+                          SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, buffer, sizeof buffer, &length))))
+        return std::wstring();
+    return FromSqlW(buffer, std::min<std::size_t>(
+                                static_cast<std::size_t>(std::max<SQLINTEGER>(length, 0)) / sizeof(SQLWCHAR), 255));
+}
+
+// The name statements give the table: the catalog only when it is not the current one (some
+// servers take no other), the schema where the driver takes one in a statement.
+std::wstring QualifiedName(SQLHDBC dbc, const TableTarget& t) {
+    const std::wstring current = CurrentCatalog(dbc);
+    std::wstring name;
+    if (!t.catalog.empty() && (InfoMask(dbc, SQL_CATALOG_USAGE) & SQL_CU_DML_STATEMENTS) && t.catalog != current) {
+        std::wstring separator = InfoText(dbc, SQL_CATALOG_NAME_SEPARATOR);
+        name = t.Quote(t.catalog) + (separator.empty() ? L"." : separator);
+    }
+    if (!t.schema.empty() && (InfoMask(dbc, SQL_SCHEMA_USAGE) & SQL_SU_DML_STATEMENTS))
+        name += t.Quote(t.schema) + L".";
+    return name + t.Quote(t.table);
+}
+
+// The table's name as the catalog functions take it.
+struct CatalogName {
+    CatalogName(const TableTarget& t, bool wide)
+        : wide(wide),
+          catalog(Optional(t.catalog), wide),
+          schema(Optional(t.schema), wide),
+          table(std::wstring_view(t.table), wide) {}
+    static std::optional<std::wstring> Optional(const std::wstring& s) {
+        return s.empty() ? std::nullopt : std::optional<std::wstring>(s);
+    }
+    bool wide;
+    DriverText catalog, schema, table;
+};
+
+// The primary key, when all its columns are in the result (in key order).
+void FindPrimaryKey(ConnectionCore& connection, TableTarget& t, CatalogName& n, const void* owner) {
+    RowSet keys;
+    OdbcError ignored;
+    if (!connection.Run(
+            [&](SQLHSTMT h) {
+                return n.wide ? Traced("SQLPrimaryKeysW",
+                                       SQLPrimaryKeysW(h, n.catalog.W(), n.catalog.ShortLength(), n.schema.W(),
+                                                       n.schema.ShortLength(), n.table.W(), n.table.ShortLength()))
+                              : Traced("SQLPrimaryKeys",
+                                       SQLPrimaryKeys(h, n.catalog.A(), n.catalog.ShortLength(), n.schema.A(),
+                                                      n.schema.ShortLength(), n.table.A(), n.table.ShortLength()));
+            },
+            &keys, nullptr, owner, ignored) ||
+        keys.columns.size() < 5)
+        return;
+    // In key order (KEY_SEQ).
+    std::map<long, std::wstring> ordered;
+    for (std::size_t r = 0; r < keys.RowCount(); ++r) {
+        keys.Load(r);
+        ordered[static_cast<long>(keys.Value(4).intVal())] = keys.Text(3);
+    }
+    for (const auto& [seq, column] : ordered) {
+        long index = FindBase(t, column);
+        if (index < 0) {
+            t.key.clear();
+            return;
+        }
+        t.key.push_back(static_cast<std::size_t>(index));
+    }
+}
+
+// The best row identifier, when all its columns are in the result.
+void FindBestRowIdentifier(ConnectionCore& connection, TableTarget& t, CatalogName& n, const void* owner) {
+    RowSet special;
+    OdbcError ignored;
+    if (connection.Run(
+            [&](SQLHSTMT h) {
+                return n.wide ? Traced("SQLSpecialColumnsW",
+                                       SQLSpecialColumnsW(h, SQL_BEST_ROWID, n.catalog.W(), n.catalog.ShortLength(),
+                                                          n.schema.W(), n.schema.ShortLength(), n.table.W(),
+                                                          n.table.ShortLength(), SQL_SCOPE_CURROW, SQL_NULLABLE))
+                              : Traced("SQLSpecialColumns",
+                                       SQLSpecialColumns(h, SQL_BEST_ROWID, n.catalog.A(), n.catalog.ShortLength(),
+                                                         n.schema.A(), n.schema.ShortLength(), n.table.A(),
+                                                         n.table.ShortLength(), SQL_SCOPE_CURROW, SQL_NULLABLE));
+            },
+            &special, nullptr, owner, ignored) &&
+        special.columns.size() >= 8)
+        t.key = KeyFrom(special, 1, t, [](RowSet& r) { return !r.IsNull(7) && r.Value(7).intVal() == SQL_PC_PSEUDO; });
+}
+
+// Whether the result holds every column of the table: only then are rows equal in the result
+// copies of each other in the table.
+bool HoldsAllColumns(ConnectionCore& connection, const TableTarget& t, CatalogName& n, const void* owner) {
+    RowSet tableColumns;
+    OdbcError ignored;
+    if (!connection.Run(
+            [&](SQLHSTMT h) {
+                return n.wide ? Traced("SQLColumnsW", SQLColumnsW(h, n.catalog.W(), n.catalog.ShortLength(),
+                                                                  n.schema.W(), n.schema.ShortLength(), n.table.W(),
+                                                                  n.table.ShortLength(), nullptr, 0))
+                              : Traced("SQLColumns", SQLColumns(h, n.catalog.A(), n.catalog.ShortLength(), n.schema.A(),
+                                                                n.schema.ShortLength(), n.table.A(),
+                                                                n.table.ShortLength(), nullptr, 0));
+            },
+            &tableColumns, nullptr, owner, ignored) ||
+        tableColumns.columns.size() < 4 || tableColumns.RowCount() == 0)
+        return false;
+    // The name is a pattern: rows of other tables it matches are skipped.
+    bool all = true;
+    for (std::size_t r = 0; r < tableColumns.RowCount() && all; ++r) {
+        tableColumns.Load(r);
+        if (tableColumns.Text(2) == t.table) all = FindBase(t, tableColumns.Text(3)) >= 0;
+    }
+    return all;
+}
+
+// Without a key, PostgreSQL finds one row of equal ones by its ctid, which only plain tables
+// have (a view has none, and in a partitioned table it is unique only per partition).
+bool IsPlainPostgreSqlTable(ConnectionCore& connection, const TableTarget& t, const void* owner) {
+    Statement kind{
+        L"SELECT c.relkind FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = "
+        L"c.relnamespace WHERE c.relname = ? AND n.nspname = " +
+            std::wstring(t.schema.empty() ? L"current_schema()" : L"?"),
+        {}};
+    ColumnInfo text;
+    text.kind = ValueKind::Text;
+    text.sqlType = SQL_VARCHAR;
+    text.columnSize = 128;
+    kind.params.push_back(MakeParam(text, _variant_t::Bstr(t.table), t.wideText));
+    if (!t.schema.empty()) kind.params.push_back(MakeParam(text, _variant_t::Bstr(t.schema), t.wideText));
+    RowSet found;
+    OdbcError ignored;
+    if (!Execute(connection, kind, &found, nullptr, owner, ignored) || found.RowCount() != 1) return false;
+    found.Load(0);
+    return found.Text(0) == L"r";
+}
+
+}  // namespace
+
 bool ResolveTarget(ConnectionCore& connection, TableTarget& t, const void* owner, OdbcError& error) {
     if (!connection.IsOpen()) {
         error.Set(L"The connection is not open.", ZE_POINTER);
@@ -945,307 +1111,272 @@ bool ResolveTarget(ConnectionCore& connection, TableTarget& t, const void* owner
     t.quote = quote == L" " ? std::wstring() : quote;
     t.dialect = connection.caps().dialect;
     t.wideText = connection.caps().wideText;
-
-    // The catalog only when it is not the current one (some servers take no other).
-    std::wstring current;
-    {
-        SQLWCHAR buffer[256] = {};
-        SQLINTEGER length = 0;
-        if (Succeeded(Traced("SQLGetConnectAttrW",
-                             SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, buffer, sizeof buffer, &length))))
-            current = FromSqlW(buffer,
-                               std::min<std::size_t>(
-                                   static_cast<std::size_t>(std::max<SQLINTEGER>(length, 0)) / sizeof(SQLWCHAR), 255));
-    }
-    t.name.clear();
-    if (!t.catalog.empty() && (InfoMask(dbc, SQL_CATALOG_USAGE) & SQL_CU_DML_STATEMENTS) && t.catalog != current) {
-        std::wstring separator = InfoText(dbc, SQL_CATALOG_NAME_SEPARATOR);
-        t.name = t.Quote(t.catalog) + (separator.empty() ? L"." : separator);
-    }
-    if (!t.schema.empty() && (InfoMask(dbc, SQL_SCHEMA_USAGE) & SQL_SU_DML_STATEMENTS))
-        t.name += t.Quote(t.schema) + L".";
-    t.name += t.Quote(t.table);
+    t.name = QualifiedName(dbc, t);
 
     // The key: the primary key, else the best row identifier, when all its columns are in the result.
-    const bool wide = connection.caps().wideCalls;
-    auto optional = [](const std::wstring& s) { return s.empty() ? std::nullopt : std::optional<std::wstring>(s); };
-    DriverText catalog(optional(t.catalog), wide), schema(optional(t.schema), wide),
-        table(std::wstring_view(t.table), wide);
-    RowSet keys;
-    OdbcError ignored;
+    CatalogName name(t, connection.caps().wideCalls);
     t.key.clear();
-    if (connection.Run(
-            [&](SQLHSTMT h) {
-                return wide ? Traced("SQLPrimaryKeysW",
-                                     SQLPrimaryKeysW(h, catalog.W(), catalog.ShortLength(), schema.W(),
-                                                     schema.ShortLength(), table.W(), table.ShortLength()))
-                            : Traced("SQLPrimaryKeys",
-                                     SQLPrimaryKeys(h, catalog.A(), catalog.ShortLength(), schema.A(),
-                                                    schema.ShortLength(), table.A(), table.ShortLength()));
-            },
-            &keys, nullptr, owner, ignored) &&
-        keys.columns.size() >= 5) {
-        // In key order (KEY_SEQ).
-        std::map<long, std::wstring> ordered;
-        for (std::size_t r = 0; r < keys.RowCount(); ++r) {
-            keys.Load(r);
-            ordered[static_cast<long>(keys.Value(4).intVal())] = keys.Text(3);
-        }
-        for (const auto& [seq, column] : ordered) {
-            long index = FindBase(t, column);
-            if (index < 0) {
-                t.key.clear();
-                break;
-            }
-            t.key.push_back(static_cast<std::size_t>(index));
-        }
-    }
-    if (t.key.empty()) {
-        RowSet special;
-        if (connection.Run(
-                [&](SQLHSTMT h) {
-                    return wide ? Traced("SQLSpecialColumnsW",
-                                         SQLSpecialColumnsW(h, SQL_BEST_ROWID, catalog.W(), catalog.ShortLength(),
-                                                            schema.W(), schema.ShortLength(), table.W(),
-                                                            table.ShortLength(), SQL_SCOPE_CURROW, SQL_NULLABLE))
-                                : Traced("SQLSpecialColumns",
-                                         SQLSpecialColumns(h, SQL_BEST_ROWID, catalog.A(), catalog.ShortLength(),
-                                                           schema.A(), schema.ShortLength(), table.A(),
-                                                           table.ShortLength(), SQL_SCOPE_CURROW, SQL_NULLABLE));
-                },
-                &special, nullptr, owner, ignored) &&
-            special.columns.size() >= 8)
-            t.key =
-                KeyFrom(special, 1, t, [](RowSet& r) { return !r.IsNull(7) && r.Value(7).intVal() == SQL_PC_PSEUDO; });
-    }
-    // Whether the result holds every column of the table: only then are rows equal in the result
-    // copies of each other in the table.
-    t.allColumns = false;
-    RowSet tableColumns;
-    if (connection.Run(
-            [&](SQLHSTMT h) {
-                return wide ? Traced("SQLColumnsW",
-                                     SQLColumnsW(h, catalog.W(), catalog.ShortLength(), schema.W(),
-                                                 schema.ShortLength(), table.W(), table.ShortLength(), nullptr, 0))
-                            : Traced("SQLColumns",
-                                     SQLColumns(h, catalog.A(), catalog.ShortLength(), schema.A(), schema.ShortLength(),
-                                                table.A(), table.ShortLength(), nullptr, 0));
-            },
-            &tableColumns, nullptr, owner, ignored) &&
-        tableColumns.columns.size() >= 4 && tableColumns.RowCount() > 0) {
-        // The name is a pattern: rows of other tables it matches are skipped.
-        t.allColumns = true;
-        for (std::size_t r = 0; r < tableColumns.RowCount() && t.allColumns; ++r) {
-            tableColumns.Load(r);
-            if (tableColumns.Text(2) == t.table) t.allColumns = FindBase(t, tableColumns.Text(3)) >= 0;
-        }
-    }
-    // Without a key, PostgreSQL finds one row of equal ones by its ctid, which only plain tables
-    // have (a view has none, and in a partitioned table it is unique only per partition).
-    t.rowIdentifier = true;
-    if (t.key.empty() && t.dialect->type == kDbmsPostgreSql) {
-        Statement kind{
-            L"SELECT c.relkind FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
-            L"WHERE c.relname = ? AND n.nspname = " +
-                std::wstring(t.schema.empty() ? L"current_schema()" : L"?"),
-            {}};
-        ColumnInfo text;
-        text.kind = ValueKind::Text;
-        text.sqlType = SQL_VARCHAR;
-        text.columnSize = 128;
-        kind.params.push_back(MakeParam(text, _variant_t::Bstr(t.table), t.wideText));
-        if (!t.schema.empty()) kind.params.push_back(MakeParam(text, _variant_t::Bstr(t.schema), t.wideText));
-        RowSet found;
-        t.rowIdentifier = false;
-        if (Execute(connection, kind, &found, nullptr, owner, ignored) && found.RowCount() == 1) {
-            found.Load(0);
-            t.rowIdentifier = found.Text(0) == L"r";
-        }
-    }
+    FindPrimaryKey(connection, t, name, owner);
+    if (t.key.empty()) FindBestRowIdentifier(connection, t, name, owner);
+    t.allColumns = HoldsAllColumns(connection, t, name, owner);
+    t.rowIdentifier =
+        !t.key.empty() || t.dialect->type != kDbmsPostgreSql || IsPlainPostgreSqlTable(connection, t, owner);
     t.resolved = true;
     return true;
 }
+
+namespace {
+
+// What one row's write works with.
+struct RowJob {
+    ConnectionCore& connection;
+    const std::vector<ColumnInfo>& columns;
+    const TableTarget& t;
+    RowWrite kind;
+    const std::vector<_variant_t>& original;
+    std::vector<_variant_t>& values;
+    const std::vector<bool>& write;
+    int criteria;
+    const void* owner;
+};
+
+// The table's columns as a list of quoted names (`which` gets their indexes).
+std::wstring BaseColumnList(const RowJob& job, std::vector<std::size_t>& which) {
+    std::wstring list;
+    for (std::size_t i = 0; i < job.columns.size(); ++i) {
+        if (job.t.base[i].empty()) continue;
+        list += (list.empty() ? L"" : L", ") + job.t.Quote(job.t.base[i]);
+        which.push_back(i);
+    }
+    return list;
+}
+
+// The INSERT of the written values; on PostgreSQL it returns every column (`returned`).
+Statement InsertStatement(const RowJob& job, std::vector<std::size_t>& returned) {
+    const TableTarget& t = job.t;
+    Statement s;
+    std::wstring names, marks;
+    for (std::size_t i = 0; i < job.columns.size(); ++i) {
+        if (!job.write[i] || t.base[i].empty()) continue;
+        names += (names.empty() ? L"" : L", ") + t.Quote(t.base[i]);
+        marks += marks.empty() ? L"?" : L", ?";
+        s.params.push_back(MakeParam(job.columns[i], job.values[i], t.wideText));
+    }
+    if (names.empty())
+        s.text = L"INSERT INTO " + t.name + (t.dialect->type == kDbmsMySql ? L" () VALUES ()" : L" DEFAULT VALUES");
+    else s.text = L"INSERT INTO " + t.name + L" (" + names + L") VALUES (" + marks + L")";
+    if (t.dialect->type == kDbmsPostgreSql) {
+        const std::wstring list = BaseColumnList(job, returned);
+        if (!list.empty()) s.text += L" RETURNING " + list;
+    }
+    return s;
+}
+
+// After an insert that returned nothing: the values the database generated, read back where the
+// DBMS can tell them (failures leave the values as given).
+void ReadGeneratedValues(const RowJob& job) {
+    const TableTarget& t = job.t;
+    if (t.dialect->valueTyped) {
+        // The whole new row (rowid tables; a table without rowid keeps the values it was given).
+        std::vector<std::size_t> all;
+        const std::wstring list = BaseColumnList(job, all);
+        Statement again{L"SELECT " + list + L" FROM " + t.name + L" WHERE rowid = last_insert_rowid()", {}};
+        RowSet row;
+        OdbcError ignored;
+        if (!list.empty() && Execute(job.connection, again, &row, nullptr, job.owner, ignored))
+            TakeBack(job.columns, all, row, job.values);
+    } else if (t.dialect->type == kDbmsMySql) {
+        for (std::size_t i = 0; i < job.columns.size(); ++i) {
+            if (!job.columns[i].autoIncrement || t.base[i].empty()) continue;
+            const _variant_t& given = job.values[i];
+            if (job.write[i] && given.vt() != VT_NULL && given.vt() != VT_EMPTY && given.intVal() != 0) continue;
+            Statement id{L"SELECT LAST_INSERT_ID()", {}};
+            RowSet row;
+            OdbcError ignored;
+            if (Execute(job.connection, id, &row, nullptr, job.owner, ignored))
+                TakeBack(job.columns, {i}, row, job.values);
+            break;
+        }
+    }
+}
+
+// The insert, and the values the database generated.
+bool InsertRow(const RowJob& job, OdbcError& error) {
+    std::vector<std::size_t> returned;  // columns a PostgreSQL insert gives back
+    Statement s = InsertStatement(job, returned);
+    RowSet back;
+    if (!Execute(job.connection, s, returned.empty() ? nullptr : &back, nullptr, job.owner, error)) return false;
+    if (!returned.empty()) {
+        TakeBack(job.columns, returned, back, job.values);
+        return true;
+    }
+    ReadGeneratedValues(job);
+    return true;
+}
+
+// The UPDATE ... SET or DELETE FROM before the WHERE; false when an update has nothing to change.
+bool ChangeStatementHead(const RowJob& job, Statement& s) {
+    const TableTarget& t = job.t;
+    if (job.kind != RowWrite::Update) {
+        s.text = L"DELETE FROM " + t.name;
+        return true;
+    }
+    s.text = L"UPDATE " + t.name + L" SET ";
+    bool first = true;
+    for (std::size_t i = 0; i < job.columns.size(); ++i) {
+        if (!job.write[i] || t.base[i].empty()) continue;
+        s.text += (first ? L"" : L", ") + t.Quote(t.base[i]) + L" = ?";
+        first = false;
+        s.params.push_back(MakeParam(job.columns[i], job.values[i], t.wideText));
+    }
+    return !first;
+}
+
+// " WHERE a = ? AND ..." for the matched columns holding `row`'s values.
+void AppendWhere(const RowJob& job, const Match& match, const std::vector<_variant_t>& row, Statement& s,
+                 bool folded = false) {
+    for (std::size_t k = 0; k < match.columns.size(); ++k) {
+        s.text += k == 0 ? L" WHERE " : L" AND ";
+        AppendCondition(job.columns[match.columns[k]], job.t, match.columns[k], row[match.columns[k]], s, folded);
+    }
+}
+
+// SELECT COUNT(*) `extra` with the WHERE of `s` and its parameters.
+Statement CountWhere(const RowJob& job, const Statement& s, std::size_t whereAt, std::size_t setParams,
+                     const std::wstring& extra = std::wstring()) {
+    return Statement{L"SELECT COUNT(*)" + extra + L" FROM " + job.t.name + s.text.substr(whereAt),
+                     std::vector<Param>(s.params.begin() + static_cast<std::ptrdiff_t>(setParams), s.params.end())};
+}
+
+// SQLite: the rows that match are copies when each loosely compared column holds one stored value
+// among them.
+bool MatchesOnlyCopies(const RowJob& job, const Match& match, const Statement& s, std::size_t whereAt,
+                       std::size_t setParams, bool& copies, OdbcError& error) {
+    std::wstring distinct;
+    for (std::size_t i : match.columns)
+        if (HowCompared(job.columns[i], job.t, job.original[i]) != Compare::Exact)
+            distinct += L", COUNT(DISTINCT quote(" + job.t.Quote(job.t.base[i]) + L"))";
+    Statement count = CountWhere(job, s, whereAt, setParams, distinct);
+    RowSet counts;
+    if (!Execute(job.connection, count, &counts, nullptr, job.owner, error)) return false;
+    copies = counts.RowCount() == 1;
+    if (copies) {
+        counts.Load(0);
+        for (std::size_t k = 1; k < counts.columns.size(); ++k) copies = copies && counts.Value(k).intVal() <= 1;
+    }
+    return true;
+}
+
+// The refusal when `count` rows match the one row asked for.
+std::wstring SeveralRowsText(const Match& match, long count) {
+    std::wstring why = !match.nullKey.empty()
+                           ? Format(L"the key column \"%s\" holds NULL, which does not tell rows apart", match.nullKey)
+                       : match.loose.empty() ? std::wstring(L"the table has no key and the rows hold the same values")
+                                             : Format(L"the column \"%s\" cannot be compared exactly", match.loose);
+    return Format(L"%s %ld rows of the table match this row (%s); nothing was changed.", std::wstring(kTooManyRows),
+                  count, why);
+}
+
+// MySQL: tables of engines without transactions can't be undone: count first, then write one row
+// at most.
+bool LimitMySqlToOneRow(const RowJob& job, const Match& match, Statement& s, std::size_t whereAt, std::size_t setParams,
+                        OdbcError& error) {
+    Statement check = CountWhere(job, s, whereAt, setParams);
+    RowSet count;
+    if (!Execute(job.connection, check, &count, nullptr, job.owner, error)) return false;
+    count.Load(0);
+    const long found = count.RowCount() ? static_cast<long>(count.Value(0).intVal()) : 0;
+    if (found > 1) {
+        error.Set(SeveralRowsText(match, found), ZE_FAIL);
+        return false;
+    }
+    s.text += L" LIMIT 1";
+    return true;
+}
+
+// MySQL counts changed rows, not found ones: a row that already holds the new values counts 0.
+// Look for it with the new values in place of the old.
+bool HoldsNewValues(const RowJob& job, const Match& match, bool& holds, OdbcError& error) {
+    std::vector<_variant_t> now = job.original;
+    for (std::size_t i = 0; i < job.columns.size(); ++i)
+        if (job.write[i]) now[i] = job.values[i];
+    Statement check{L"SELECT COUNT(*) FROM " + job.t.name, {}};
+    // The column may have stored the new text otherwise (a CHAR column drops the trailing blanks):
+    // the collation's equality says whether it holds it.
+    AppendWhere(job, match, now, check, true);
+    RowSet count;
+    if (!Execute(job.connection, check, &count, nullptr, job.owner, error)) return false;
+    holds = false;
+    if (count.RowCount() > 0) {
+        count.Load(0);
+        holds = count.Value(0).intVal() > 0;
+    }
+    return true;
+}
+
+// An UPDATE or DELETE that must reach the one row `original` was read as.
+bool ChangeRow(const RowJob& job, bool& conflict, OdbcError& error) {
+    const TableTarget& t = job.t;
+    Statement s;
+    std::vector<bool> changed = job.kind == RowWrite::Update ? job.write : std::vector<bool>(job.columns.size(), false);
+    if (!ChangeStatementHead(job, s)) return true;  // nothing to change
+    const Match match = MatchColumns(job.columns, t, job.original, changed, job.criteria);
+    if (match.columns.empty()) {
+        error.Set(kTooManyRows, ZE_FAIL);
+        return false;
+    }
+    const std::size_t whereAt = s.text.size(), setParams = s.params.size();
+    AppendWhere(job, match, job.original, s);
+    // How sure the statement is to reach one row: a key compared exactly, or copies of one row
+    // of which the DBMS picks one. Otherwise it must be undoable, and is undone unless it reached
+    // exactly one row.
+    bool limited = match.unique || (match.copies && LimitToOneRow(t, s, whereAt));
+    if (!limited && match.sqliteCopies && t.rowIdentifier) {
+        bool copies = false;
+        if (!MatchesOnlyCopies(job, match, s, whereAt, setParams, copies, error)) return false;
+        limited = copies && LimitToOneRow(t, s, whereAt);
+    }
+    RowGuard guard(job.connection, job.owner);
+    if (!limited) {
+        if (!guard.Begin(error)) return false;
+        if (t.dialect->type == kDbmsMySql && !LimitMySqlToOneRow(job, match, s, whereAt, setParams, error))
+            return false;
+    }
+    long affected = -1;
+    if (!Execute(job.connection, s, nullptr, &affected, job.owner, error)) return false;
+    if (affected > 1) {
+        OdbcError ignored;
+        if (limited || !guard.End(false, ignored)) {
+            // Nothing could undo it (a caller's transaction without savepoints).
+            error.Set(Format(L"%s %ld rows were changed instead of one.", std::wstring(kTooManyRows), affected),
+                      ZE_FAIL);
+            return false;
+        }
+        error.Set(SeveralRowsText(match, affected), ZE_FAIL);
+        return false;
+    }
+    if (!limited && !guard.End(true, error)) return false;
+    if (affected == 0 && job.kind == RowWrite::Update && t.dialect->type == kDbmsMySql) {
+        bool holds = false;
+        if (!HoldsNewValues(job, match, holds, error)) return false;
+        if (holds) affected = 1;
+    }
+    if (affected == 0) {
+        conflict = true;
+        error.Set(kRowNotFound, ZE_FAIL);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 bool WriteRow(ConnectionCore& connection, const std::vector<ColumnInfo>& columns, const TableTarget& t, RowWrite kind,
               const std::vector<_variant_t>& original, std::vector<_variant_t>& values, const std::vector<bool>& write,
               int criteria, const void* owner, bool& conflict, OdbcError& error) {
     conflict = false;
-    Statement s;
-    std::vector<std::size_t> returned;  // columns a PostgreSQL insert gives back
-    if (kind == RowWrite::Insert) {
-        std::wstring names, marks;
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            if (!write[i] || t.base[i].empty()) continue;
-            names += (names.empty() ? L"" : L", ") + t.Quote(t.base[i]);
-            marks += marks.empty() ? L"?" : L", ?";
-            s.params.push_back(MakeParam(columns[i], values[i], t.wideText));
-        }
-        if (names.empty())
-            s.text = L"INSERT INTO " + t.name + (t.dialect->type == kDbmsMySql ? L" () VALUES ()" : L" DEFAULT VALUES");
-        else s.text = L"INSERT INTO " + t.name + L" (" + names + L") VALUES (" + marks + L")";
-        if (t.dialect->type == kDbmsPostgreSql) {
-            std::wstring list;
-            for (std::size_t i = 0; i < columns.size(); ++i) {
-                if (t.base[i].empty()) continue;
-                list += (list.empty() ? L"" : L", ") + t.Quote(t.base[i]);
-                returned.push_back(i);
-            }
-            if (!list.empty()) s.text += L" RETURNING " + list;
-        }
-    } else {
-        std::vector<bool> changed = kind == RowWrite::Update ? write : std::vector<bool>(columns.size(), false);
-        if (kind == RowWrite::Update) {
-            s.text = L"UPDATE " + t.name + L" SET ";
-            bool first = true;
-            for (std::size_t i = 0; i < columns.size(); ++i) {
-                if (!write[i] || t.base[i].empty()) continue;
-                s.text += (first ? L"" : L", ") + t.Quote(t.base[i]) + L" = ?";
-                first = false;
-                s.params.push_back(MakeParam(columns[i], values[i], t.wideText));
-            }
-            if (first) return true;  // nothing to change
-        } else {
-            s.text = L"DELETE FROM " + t.name;
-        }
-        const Match match = MatchColumns(columns, t, original, changed, criteria);
-        if (match.columns.empty()) {
-            error.Set(kTooManyRows, ZE_FAIL);
-            return false;
-        }
-        const std::size_t whereAt = s.text.size(), setParams = s.params.size();
-        for (std::size_t k = 0; k < match.columns.size(); ++k) {
-            s.text += k == 0 ? L" WHERE " : L" AND ";
-            AppendCondition(columns[match.columns[k]], t, match.columns[k], original[match.columns[k]], s);
-        }
-        // How sure the statement is to reach one row: a key compared exactly, or copies of one
-        // row of which the DBMS picks one. Otherwise it must be undoable, and is undone unless it
-        // reached exactly one row.
-        bool limited = match.unique || (match.copies && LimitToOneRow(t, s, whereAt));
-        if (!limited && match.sqliteCopies && t.rowIdentifier) {
-            // SQLite: the rows that match are copies when each loosely compared column holds one
-            // stored value among them.
-            Statement distinct{
-                L"SELECT COUNT(*)",
-                std::vector<Param>(s.params.begin() + static_cast<std::ptrdiff_t>(setParams), s.params.end())};
-            for (std::size_t i : match.columns)
-                if (HowCompared(columns[i], t, original[i]) != Compare::Exact)
-                    distinct.text += L", COUNT(DISTINCT quote(" + t.Quote(t.base[i]) + L"))";
-            distinct.text += L" FROM " + t.name + s.text.substr(whereAt);
-            RowSet counts;
-            if (!Execute(connection, distinct, &counts, nullptr, owner, error)) return false;
-            bool copies = counts.RowCount() == 1;
-            if (copies) {
-                counts.Load(0);
-                for (std::size_t k = 1; k < counts.columns.size(); ++k)
-                    copies = copies && counts.Value(k).intVal() <= 1;
-            }
-            limited = copies && LimitToOneRow(t, s, whereAt);
-        }
-        auto several = [&](long count) {
-            std::wstring why =
-                !match.nullKey.empty()
-                    ? Format(L"the key column \"%s\" holds NULL, which does not tell rows apart", match.nullKey)
-                : match.loose.empty() ? std::wstring(L"the table has no key and the rows hold the same values")
-                                      : Format(L"the column \"%s\" cannot be compared exactly", match.loose);
-            return Format(L"%s %ld rows of the table match this row (%s); nothing was changed.",
-                          std::wstring(kTooManyRows), count, why);
-        };
-        RowGuard guard(connection, owner);
-        if (!limited) {
-            if (!guard.Begin(error)) return false;
-            if (t.dialect->type == kDbmsMySql) {
-                // Tables of engines without transactions can't be undone: count first, then
-                // write one row at most.
-                Statement check{
-                    L"SELECT COUNT(*) FROM " + t.name + s.text.substr(whereAt),
-                    std::vector<Param>(s.params.begin() + static_cast<std::ptrdiff_t>(setParams), s.params.end())};
-                RowSet count;
-                if (!Execute(connection, check, &count, nullptr, owner, error)) return false;
-                count.Load(0);
-                const long found = count.RowCount() ? static_cast<long>(count.Value(0).intVal()) : 0;
-                if (found > 1) {
-                    error.Set(several(found), ZE_FAIL);
-                    return false;
-                }
-                s.text += L" LIMIT 1";
-            }
-        }
-        long affected = -1;
-        if (!Execute(connection, s, nullptr, &affected, owner, error)) return false;
-        if (affected > 1) {
-            OdbcError ignored;
-            if (limited || !guard.End(false, ignored)) {
-                // Nothing could undo it (a caller's transaction without savepoints).
-                error.Set(Format(L"%s %ld rows were changed instead of one.", std::wstring(kTooManyRows), affected),
-                          ZE_FAIL);
-                return false;
-            }
-            error.Set(several(affected), ZE_FAIL);
-            return false;
-        }
-        if (!limited && !guard.End(true, error)) return false;
-        if (affected == 0 && kind == RowWrite::Update && t.dialect->type == kDbmsMySql) {
-            // MySQL counts changed rows, not found ones: a row that already holds the new values
-            // counts 0. Look for it with the new values in place of the old.
-            std::vector<_variant_t> now = original;
-            for (std::size_t i = 0; i < columns.size(); ++i)
-                if (write[i]) now[i] = values[i];
-            Statement check{L"SELECT COUNT(*) FROM " + t.name, {}};
-            for (std::size_t k = 0; k < match.columns.size(); ++k) {
-                check.text += k == 0 ? L" WHERE " : L" AND ";
-                // The column may have stored the new text otherwise (a CHAR column drops the
-                // trailing blanks): the collation's equality says whether it holds it.
-                AppendCondition(columns[match.columns[k]], t, match.columns[k], now[match.columns[k]], check, true);
-            }
-            RowSet count;
-            if (!Execute(connection, check, &count, nullptr, owner, error)) return false;
-            if (count.RowCount() > 0) {
-                count.Load(0);
-                if (count.Value(0).intVal() > 0) affected = 1;
-            }
-        }
-        if (affected == 0) {
-            conflict = true;
-            error.Set(kRowNotFound, ZE_FAIL);
-            return false;
-        }
-        return true;
-    }
-
-    // The insert, and the values the database generated.
-    RowSet back;
-    if (!Execute(connection, s, returned.empty() ? nullptr : &back, nullptr, owner, error)) return false;
-    if (!returned.empty()) {
-        TakeBack(columns, returned, back, values);
-        return true;
-    }
-    if (t.dialect->valueTyped) {
-        // The whole new row (rowid tables; a table without rowid keeps the values it was given).
-        std::vector<std::size_t> all;
-        std::wstring list;
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            if (t.base[i].empty()) continue;
-            list += (list.empty() ? L"" : L", ") + t.Quote(t.base[i]);
-            all.push_back(i);
-        }
-        Statement again{L"SELECT " + list + L" FROM " + t.name + L" WHERE rowid = last_insert_rowid()", {}};
-        RowSet row;
-        OdbcError ignored;
-        if (!list.empty() && Execute(connection, again, &row, nullptr, owner, ignored))
-            TakeBack(columns, all, row, values);
-    } else if (t.dialect->type == kDbmsMySql) {
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            if (!columns[i].autoIncrement || t.base[i].empty()) continue;
-            const _variant_t& given = values[i];
-            if (write[i] && given.vt() != VT_NULL && given.vt() != VT_EMPTY && given.intVal() != 0) continue;
-            Statement id{L"SELECT LAST_INSERT_ID()", {}};
-            RowSet row;
-            OdbcError ignored;
-            if (Execute(connection, id, &row, nullptr, owner, ignored)) TakeBack(columns, {i}, row, values);
-            break;
-        }
-    }
-    return true;
+    const RowJob job{connection, columns, t, kind, original, values, write, criteria, owner};
+    return kind == RowWrite::Insert ? InsertRow(job, error) : ChangeRow(job, conflict, error);
 }
 
 bool RunStatement(ConnectionCore& connection, const std::wstring& text, const void* owner, OdbcError& error) {

@@ -367,6 +367,88 @@ std::vector<std::wstring> AttributeNames(const std::vector<ColumnInfo>& columns)
     return names;
 }
 
+// The refusal for a character XML cannot hold, in the `where` of the file.
+bool BadCharacter(XmlError& error, wchar_t bad, const std::wstring& where) {
+    error.text = Format(L"The %s contains a character that XML cannot hold (code %d).", where, static_cast<int>(bad));
+    error.code = ZE_FAIL;
+    return false;
+}
+
+// The s:AttributeType of column `i` (its XML name `name`) and its s:datatype.
+bool WriteColumnType(Writer& w, const ColumnInfo& c, std::size_t i, const std::wstring& name, XmlError& error) {
+    std::wstring escaped;
+    wchar_t bad = 0;
+    w.Start("s:AttributeType");
+    w.AttributeRaw("name", name);  // an XML name: nothing to escape
+    if (name != c.name) {
+        if (!EscapeAttribute(c.name, escaped, bad))
+            return BadCharacter(error, bad, Format(L"name of field %d", static_cast<int>(i + 1)));
+        w.AttributeRaw("rs:name", escaped);
+    }
+    w.Attribute("rs:number", std::to_string(i + 1));
+    if (c.attributes & adFldIsNullable) w.Attribute("rs:nullable", "true");
+    if (c.attributes & adFldUpdatable) w.Attribute("rs:write", "true");
+    if (c.attributes & adFldUnknownUpdatable) w.Attribute("rs:writeunknown", "true");
+    const std::pair<const char*, const std::wstring*> bases[] = {{"rs:basecatalog", &c.baseCatalog},
+                                                                 {"rs:baseschema", &c.baseSchema},
+                                                                 {"rs:basetable", &c.baseTable},
+                                                                 {"rs:basecolumn", &c.baseColumn}};
+    for (const auto& [attribute, value] : bases) {
+        if (value->empty()) continue;
+        if (!EscapeAttribute(*value, escaped, bad))
+            return BadCharacter(error, bad, Format(L"description of field \"%s\"", c.name));
+        w.AttributeRaw(attribute, escaped);
+    }
+    if (c.autoIncrement) w.Attribute("rs:autoincrement", "true");
+    const XmlType type = XmlTypeOf(c.adoType);
+    w.Start("s:datatype");
+    w.Attribute("dt:type", type.type);
+    if (type.dbtype) w.Attribute("rs:dbtype", type.dbtype);
+    if (c.definedSize > 0) w.Attribute("dt:maxLength", std::to_string(c.definedSize));
+    if (c.scale != 255) w.Attribute("rs:scale", std::to_string(c.scale));
+    if (c.precision != 255) w.Attribute("rs:precision", std::to_string(c.precision));
+    if (c.attributes & adFldFixed) w.Attribute("rs:fixedlength", "true");
+    if (!(c.attributes & adFldMayBeNull)) w.Attribute("rs:maybenull", "false");
+    if (c.attributes & adFldLong) w.Attribute("rs:long", "true");
+    w.End();
+    w.End();
+    return true;
+}
+
+// The z:row elements of the records in the cursor's order (deleted ones left out).
+bool WriteRows(Writer& w, Cursor& cursor, const std::vector<std::wstring>& names, XmlError& error) {
+    RowSet& rows = *cursor.rows;
+    const auto& columns = rows.columns;
+    std::wstring escaped;
+    wchar_t bad = 0;
+    std::vector<std::string> attributeNames;
+    for (const auto& name : names) attributeNames.push_back(WideToUtf8(name));
+    for (std::size_t i = 0, count = cursor.Count(); i < count && w.ok(); ++i) {
+        const std::size_t row = cursor.RowAt(static_cast<long>(i));
+        if (rows.IsDeleted(row)) continue;
+        rows.Load(row);
+        w.Start("z:row");
+        for (std::size_t col = 0; col < columns.size(); ++col) {
+            if (rows.IsNull(col)) continue;  // NULL: the attribute is left out
+            const std::wstring value = XmlValue(rows, col);
+            const ValueKind kind = columns[col].kind;
+            if (value.empty() && (kind == ValueKind::Date || kind == ValueKind::Time || kind == ValueKind::Timestamp)) {
+                error.text = Format(L"The date in field \"%s\" of record %d cannot be written.", columns[col].name,
+                                    static_cast<int>(i + 1));
+                error.code = ZE_FAIL;
+                return false;
+            }
+            if (!EscapeAttribute(value, escaped, bad))
+                return BadCharacter(
+                    error, bad,
+                    Format(L"value of field \"%s\" in record %d", columns[col].name, static_cast<int>(i + 1)));
+            w.AttributeRaw(attributeNames[col].c_str(), escaped);
+        }
+        w.End();
+    }
+    return true;
+}
+
 }  // namespace
 
 bool SaveRowsetXml(const std::wstring& path, Cursor& cursor, XmlError& error) {
@@ -403,14 +485,6 @@ bool SaveRowsetXml(const std::wstring& path, Cursor& cursor, XmlError& error) {
     Writer w(raw);
     xmlTextWriterSetIndent(w.get(), 1);
     xmlTextWriterSetIndentString(w.get(), X("\t"));
-    std::wstring escaped;
-    wchar_t bad = 0;
-    auto failBadChar = [&](const std::wstring& where) {
-        error.text =
-            Format(L"The %s contains a character that XML cannot hold (code %d).", where, static_cast<int>(bad));
-        error.code = ZE_FAIL;
-        return false;
-    };
 
     if (xmlTextWriterStartDocument(w.get(), nullptr, "UTF-8", nullptr) < 0) w.End();
     w.Start("xml");
@@ -424,73 +498,15 @@ bool SaveRowsetXml(const std::wstring& path, Cursor& cursor, XmlError& error) {
     w.Attribute("name", "row");
     w.Attribute("content", "eltOnly");
     const std::vector<std::wstring> names = AttributeNames(columns);
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        const ColumnInfo& c = columns[i];
-        w.Start("s:AttributeType");
-        w.AttributeRaw("name", names[i]);  // an XML name: nothing to escape
-        if (names[i] != c.name) {
-            if (!EscapeAttribute(c.name, escaped, bad))
-                return failBadChar(Format(L"name of field %d", static_cast<int>(i + 1)));
-            w.AttributeRaw("rs:name", escaped);
-        }
-        w.Attribute("rs:number", std::to_string(i + 1));
-        if (c.attributes & adFldIsNullable) w.Attribute("rs:nullable", "true");
-        if (c.attributes & adFldUpdatable) w.Attribute("rs:write", "true");
-        if (c.attributes & adFldUnknownUpdatable) w.Attribute("rs:writeunknown", "true");
-        const std::pair<const char*, const std::wstring*> bases[] = {{"rs:basecatalog", &c.baseCatalog},
-                                                                     {"rs:baseschema", &c.baseSchema},
-                                                                     {"rs:basetable", &c.baseTable},
-                                                                     {"rs:basecolumn", &c.baseColumn}};
-        for (const auto& [attribute, value] : bases) {
-            if (value->empty()) continue;
-            if (!EscapeAttribute(*value, escaped, bad))
-                return failBadChar(Format(L"description of field \"%s\"", c.name));
-            w.AttributeRaw(attribute, escaped);
-        }
-        if (c.autoIncrement) w.Attribute("rs:autoincrement", "true");
-        const XmlType type = XmlTypeOf(c.adoType);
-        w.Start("s:datatype");
-        w.Attribute("dt:type", type.type);
-        if (type.dbtype) w.Attribute("rs:dbtype", type.dbtype);
-        if (c.definedSize > 0) w.Attribute("dt:maxLength", std::to_string(c.definedSize));
-        if (c.scale != 255) w.Attribute("rs:scale", std::to_string(c.scale));
-        if (c.precision != 255) w.Attribute("rs:precision", std::to_string(c.precision));
-        if (c.attributes & adFldFixed) w.Attribute("rs:fixedlength", "true");
-        if (!(c.attributes & adFldMayBeNull)) w.Attribute("rs:maybenull", "false");
-        if (c.attributes & adFldLong) w.Attribute("rs:long", "true");
-        w.End();
-        w.End();
-    }
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        if (!WriteColumnType(w, columns[i], i, names[i], error)) return false;
     w.Start("s:extends");
     w.Attribute("type", "rs:rowbase");
     w.End();
     w.End();  // s:ElementType
     w.End();  // s:Schema
     w.Start("rs:data");
-    std::vector<std::string> attributeNames;
-    for (const auto& name : names) attributeNames.push_back(WideToUtf8(name));
-    for (std::size_t i = 0, count = cursor.Count(); i < count && w.ok(); ++i) {
-        const std::size_t row = cursor.RowAt(static_cast<long>(i));
-        if (rows.IsDeleted(row)) continue;
-        rows.Load(row);
-        w.Start("z:row");
-        for (std::size_t col = 0; col < columns.size(); ++col) {
-            if (rows.IsNull(col)) continue;  // NULL: the attribute is left out
-            const std::wstring value = XmlValue(rows, col);
-            const ValueKind kind = columns[col].kind;
-            if (value.empty() && (kind == ValueKind::Date || kind == ValueKind::Time || kind == ValueKind::Timestamp)) {
-                error.text = Format(L"The date in field \"%s\" of record %d cannot be written.", columns[col].name,
-                                    static_cast<int>(i + 1));
-                error.code = ZE_FAIL;
-                return false;
-            }
-            if (!EscapeAttribute(value, escaped, bad))
-                return failBadChar(
-                    Format(L"value of field \"%s\" in record %d", columns[col].name, static_cast<int>(i + 1)));
-            w.AttributeRaw(attributeNames[col].c_str(), escaped);
-        }
-        w.End();
-    }
+    if (!WriteRows(w, cursor, names, error)) return false;
     w.End();  // rs:data
     w.End();  // xml
     const bool written = w.Finish();

@@ -173,19 +173,161 @@ void FormatFloat(std::wstring& out, double v, Spec spec) {
     Pad(out, body, spec, true);
 }
 
+// The arguments, taken in turn.
+class ArgCursor {
+public:
+    ArgCursor(const FormatArg* args, size_t count) : args_(args), count_(count) {}
+    const FormatArg* Take() { return next_ < count_ ? &args_[next_++] : nullptr; }
+
+private:
+    const FormatArg* args_;
+    size_t count_;
+    size_t next_ = 0;
+};
+
+// A width or precision written as digits, at most 4096.
+int Number(std::wstring_view format, size_t& i, int value) {
+    while (i < format.size() && format[i] >= L'0' && format[i] <= L'9') {
+        if (value < 4096) value = value * 10 + (format[i] - L'0');
+        ++i;
+    }
+    return value > 4096 ? 4096 : value;
+}
+
+// The flags, width, precision and length of the conversion at `i` (after its '%'); `i` ends at
+// the conversion character.
+void ParseSpec(std::wstring_view format, size_t& i, Spec& spec, ArgCursor& args) {
+    const size_t n = format.size();
+    for (; i < n; ++i) {
+        wchar_t f = format[i];
+        if (f == L'-') spec.left = true;
+        else if (f == L'+') spec.plus = true;
+        else if (f == L' ') spec.space = true;
+        else if (f == L'0') spec.zero = true;
+        else if (f == L'#') spec.alt = true;
+        else break;
+    }
+    if (i < n && format[i] == L'*') {
+        const FormatArg* w = args.Take();
+        long long width = w ? w->AsSigned() : 0;
+        if (width < 0) spec.left = true, width = -width;
+        spec.width = static_cast<int>(width > 4096 ? 4096 : width);
+        ++i;
+    } else {
+        spec.width = Number(format, i, spec.width);
+    }
+    if (i < n && format[i] == L'.') {
+        ++i;
+        spec.precision = 0;
+        if (i < n && format[i] == L'*') {
+            const FormatArg* p = args.Take();
+            long long precision = p ? p->AsSigned() : 0;
+            spec.precision = precision < 0 ? -1 : static_cast<int>(precision > 4096 ? 4096 : precision);
+            ++i;
+        } else {
+            spec.precision = Number(format, i, spec.precision);
+        }
+    }
+    // Length modifiers: the arguments carry their own sizes, so only h and hh narrow.
+    while (i < n) {
+        wchar_t m = format[i];
+        if (m == L'h') {
+            spec.lengthBits = spec.lengthBits == 16 ? 8 : 16;
+            ++i;
+        } else if (m == L'l' || m == L'L' || m == L'q' || m == L'j' || m == L'z' || m == L't' || m == L'w') {
+            ++i;
+        } else if (m == L'I') {
+            ++i;
+            if (i + 1 < n &&
+                ((format[i] == L'6' && format[i + 1] == L'4') || (format[i] == L'3' && format[i + 1] == L'2')))
+                i += 2;
+        } else {
+            break;
+        }
+    }
+}
+
+// One conversion of each kind: d i u x X o, f F e E g G, c C, and s S.
+void ConvertInteger(std::wstring& out, const FormatArg& a, const Spec& spec) {
+    if (a.kind() == FormatArg::Kind::Text) {
+        Pad(out, a.text(), spec, false);
+    } else if (a.kind() == FormatArg::Kind::Float) {
+        FormatArg whole(static_cast<long long>(a.AsDouble()));
+        FormatInteger(out, whole, spec);
+    } else {
+        FormatInteger(out, a, spec);
+    }
+}
+
+void ConvertFloat(std::wstring& out, const FormatArg& a, const Spec& spec) {
+    if (a.kind() == FormatArg::Kind::Text) Pad(out, a.text(), spec, false);
+    else FormatFloat(out, a.AsDouble(), spec);
+}
+
+void ConvertChar(std::wstring& out, const FormatArg& a, const Spec& spec) {
+    wchar_t c = static_cast<wchar_t>(a.AsUnsigned());
+    if (a.kind() == FormatArg::Kind::Text) c = a.text().empty() ? 0 : a.text()[0];
+    if (c == 0) return;
+    std::wstring one(1, c);
+    Pad(out, one, spec, false);
+}
+
+void ConvertText(std::wstring& out, const FormatArg& a, const Spec& spec) {
+    if (a.kind() == FormatArg::Kind::Text) {
+        std::wstring_view text = a.IsNullText() ? std::wstring_view(L"(null)") : a.text();
+        if (spec.precision >= 0 && static_cast<size_t>(spec.precision) < text.size())
+            text = text.substr(0, static_cast<size_t>(spec.precision));
+        Pad(out, text, spec, false);
+    } else if (a.kind() == FormatArg::Kind::Float) {
+        Spec g = spec;
+        g.conv = L'g';
+        g.precision = 15;
+        FormatFloat(out, a.AsDouble(), g);
+    } else if (a.kind() == FormatArg::Kind::Char) {
+        std::wstring one(1, static_cast<wchar_t>(a.AsUnsigned()));
+        Pad(out, one, spec, false);
+    } else {
+        Spec d = spec;
+        d.conv = a.kind() == FormatArg::Kind::Unsigned ? L'u' : L'd';
+        d.precision = -1;
+        FormatInteger(out, a, d);
+    }
+}
+
+// The converter of a conversion character; null for one we do not know.
+using Converter = void (*)(std::wstring&, const FormatArg&, const Spec&);
+Converter ConverterOf(wchar_t conv) {
+    switch (conv) {
+    case L'd':
+    case L'i':
+    case L'u':
+    case L'x':
+    case L'X':
+    case L'o': return ConvertInteger;
+    case L'f':
+    case L'F':
+    case L'e':
+    case L'E':
+    case L'g':
+    case L'G': return ConvertFloat;
+    case L'c':
+    case L'C': return ConvertChar;
+    case L's':
+    case L'S': return ConvertText;
+    default: return nullptr;
+    }
+}
+
 }  // namespace
 
 std::wstring FormatList(std::wstring_view format, const FormatArg* args, size_t count) {
     std::wstring out;
     out.reserve(format.size() + 16 * count);
-    size_t next = 0;
-    auto take = [&]() -> const FormatArg* { return next < count ? &args[next++] : nullptr; };
-
+    ArgCursor cursor(args, count);
     size_t i = 0;
     const size_t n = format.size();
     while (i < n) {
-        wchar_t ch = format[i];
-        if (ch != L'%') {
+        if (format[i] != L'%') {
             size_t stop = format.find(L'%', i);
             if (stop == std::wstring_view::npos) stop = n;
             out.append(format.substr(i, stop - i));
@@ -199,138 +341,19 @@ std::wstring FormatList(std::wstring_view format, const FormatArg* args, size_t 
             continue;
         }
         Spec spec;
-        for (; i < n; ++i) {
-            wchar_t f = format[i];
-            if (f == L'-') spec.left = true;
-            else if (f == L'+') spec.plus = true;
-            else if (f == L' ') spec.space = true;
-            else if (f == L'0') spec.zero = true;
-            else if (f == L'#') spec.alt = true;
-            else break;
-        }
-        if (i < n && format[i] == L'*') {
-            const FormatArg* w = take();
-            long long width = w ? w->AsSigned() : 0;
-            if (width < 0) spec.left = true, width = -width;
-            spec.width = static_cast<int>(width > 4096 ? 4096 : width);
-            ++i;
-        } else {
-            while (i < n && format[i] >= L'0' && format[i] <= L'9') {
-                if (spec.width < 4096) spec.width = spec.width * 10 + (format[i] - L'0');
-                ++i;
-            }
-            if (spec.width > 4096) spec.width = 4096;
-        }
-        if (i < n && format[i] == L'.') {
-            ++i;
-            spec.precision = 0;
-            if (i < n && format[i] == L'*') {
-                const FormatArg* p = take();
-                long long precision = p ? p->AsSigned() : 0;
-                spec.precision = precision < 0 ? -1 : static_cast<int>(precision > 4096 ? 4096 : precision);
-                ++i;
-            } else {
-                while (i < n && format[i] >= L'0' && format[i] <= L'9') {
-                    if (spec.precision < 4096) spec.precision = spec.precision * 10 + (format[i] - L'0');
-                    ++i;
-                }
-                if (spec.precision > 4096) spec.precision = 4096;
-            }
-        }
-        // Length modifiers: the arguments carry their own sizes, so only h and hh narrow.
-        while (i < n) {
-            wchar_t m = format[i];
-            if (m == L'h') {
-                spec.lengthBits = spec.lengthBits == 16 ? 8 : 16;
-                ++i;
-            } else if (m == L'l' || m == L'L' || m == L'q' || m == L'j' || m == L'z' || m == L't' || m == L'w') {
-                ++i;
-            } else if (m == L'I') {
-                ++i;
-                if (i + 1 < n &&
-                    ((format[i] == L'6' && format[i + 1] == L'4') || (format[i] == L'3' && format[i + 1] == L'2')))
-                    i += 2;
-            } else {
-                break;
-            }
-        }
+        ParseSpec(format, i, spec, cursor);
         if (i >= n) {
             out.append(format.substr(start));  // an incomplete conversion is kept as text
             break;
         }
         spec.conv = format[i++];
-        switch (spec.conv) {
-        case L'd':
-        case L'i':
-        case L'u':
-        case L'x':
-        case L'X':
-        case L'o': {
-            const FormatArg* a = take();
-            if (!a) break;
-            if (a->kind() == FormatArg::Kind::Text) {
-                Pad(out, a->text(), spec, false);
-            } else if (a->kind() == FormatArg::Kind::Float) {
-                FormatArg whole(static_cast<long long>(a->AsDouble()));
-                FormatInteger(out, whole, spec);
-            } else {
-                FormatInteger(out, *a, spec);
-            }
-            break;
-        }
-        case L'f':
-        case L'F':
-        case L'e':
-        case L'E':
-        case L'g':
-        case L'G': {
-            const FormatArg* a = take();
-            if (!a) break;
-            if (a->kind() == FormatArg::Kind::Text) Pad(out, a->text(), spec, false);
-            else FormatFloat(out, a->AsDouble(), spec);
-            break;
-        }
-        case L'c':
-        case L'C': {
-            const FormatArg* a = take();
-            if (!a) break;
-            wchar_t c = static_cast<wchar_t>(a->AsUnsigned());
-            if (a->kind() == FormatArg::Kind::Text) c = a->text().empty() ? 0 : a->text()[0];
-            if (c == 0) break;
-            std::wstring one(1, c);
-            Pad(out, one, spec, false);
-            break;
-        }
-        case L's':
-        case L'S': {
-            const FormatArg* a = take();
-            if (!a) break;
-            if (a->kind() == FormatArg::Kind::Text) {
-                std::wstring_view text = a->IsNullText() ? std::wstring_view(L"(null)") : a->text();
-                if (spec.precision >= 0 && static_cast<size_t>(spec.precision) < text.size())
-                    text = text.substr(0, static_cast<size_t>(spec.precision));
-                Pad(out, text, spec, false);
-            } else if (a->kind() == FormatArg::Kind::Float) {
-                Spec g = spec;
-                g.conv = L'g';
-                g.precision = 15;
-                FormatFloat(out, a->AsDouble(), g);
-            } else if (a->kind() == FormatArg::Kind::Char) {
-                std::wstring one(1, static_cast<wchar_t>(a->AsUnsigned()));
-                Pad(out, one, spec, false);
-            } else {
-                Spec d = spec;
-                d.conv = a->kind() == FormatArg::Kind::Unsigned ? L'u' : L'd';
-                d.precision = -1;
-                FormatInteger(out, *a, d);
-            }
-            break;
-        }
-        default:
+        const Converter convert = ConverterOf(spec.conv);
+        if (!convert) {
             // Not a conversion we know: keep the text as written.
             out.append(format.substr(start, i - start));
-            break;
+            continue;
         }
+        if (const FormatArg* a = cursor.Take()) convert(out, *a, spec);
     }
     return out;
 }

@@ -381,19 +381,21 @@ bool Hive::RenameValue(Key& key, std::wstring_view name, std::wstring_view newNa
     return true;
 }
 
-Hive Hive::Parse(std::string_view bytes) {
-    Hive hive;
-    const std::string text = FileBytes(bytes);
-    Key* current = nullptr;
-    size_t pos = 0;
-    // One line without its line end; `ended` tells whether a line feed followed it, `raw` gets
-    // its bytes when they are not UTF-8.
-    auto nextLine = [&](bool& ended, std::string* raw = nullptr) {
-        size_t end = text.find('\n', pos);
+namespace {
+
+// The lines of a settings file, one at a time, each without its line end.
+class LineReader {
+public:
+    explicit LineReader(const std::string& text) : text_(text) {}
+    bool AtEnd() const { return pos_ >= text_.size(); }
+    // The next line, trimmed; `ended` tells whether a line feed followed it, `raw` gets its bytes
+    // (trimmed) when they are not UTF-8.
+    std::wstring Next(bool& ended, std::string* raw = nullptr) {
+        size_t end = text_.find('\n', pos_);
         ended = end != std::string::npos;
-        if (!ended) end = text.size();
-        std::string_view bytesOfLine(text.data() + pos, end - pos);
-        pos = end + 1;
+        if (!ended) end = text_.size();
+        std::string_view bytesOfLine(text_.data() + pos_, end - pos_);
+        pos_ = end + 1;
         if (!bytesOfLine.empty() && bytesOfLine.back() == '\r') bytesOfLine.remove_suffix(1);
         std::wstring line = Utf8ToWide(bytesOfLine);
         if (raw) {
@@ -406,11 +408,24 @@ Hive Hive::Parse(std::string_view bytes) {
             }
         }
         return Trim(line, L" \t");
-    };
-    while (pos < text.size()) {
+    }
+
+private:
+    const std::string& text_;
+    size_t pos_ = 0;
+};
+
+}  // namespace
+
+Hive Hive::Parse(std::string_view bytes) {
+    Hive hive;
+    const std::string text = FileBytes(bytes);
+    Key* current = nullptr;
+    LineReader lines(text);
+    while (!lines.AtEnd()) {
         bool ended = false;
         std::string raw;
-        std::wstring line = nextLine(ended, &raw);
+        std::wstring line = lines.Next(ended, &raw);
 
         if (line.empty() || line[0] == L';') continue;
         if (line[0] == L'[') {
@@ -438,9 +453,9 @@ Hive Hive::Parse(std::string_view bytes) {
         std::wstring data = line.substr(i);
         bool hex = data.size() >= 3 && CompareNoCase(std::wstring_view(data).substr(0, 3), L"hex") == 0;
         // Hex data that regedit continued on the next lines ("...,\").
-        while (hex && ended && !data.empty() && data.back() == L'\\' && pos < text.size()) {
+        while (hex && ended && !data.empty() && data.back() == L'\\' && !lines.AtEnd()) {
             data.pop_back();
-            data += nextLine(ended);
+            data += lines.Next(ended);
             raw.clear();  // only a value of one line is kept as read
         }
         // A last line without its line end may be cut short (a torn copy): only a quoted text,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -39,6 +40,9 @@ TEST(CompletionCandidates, WordsWithoutAConnection) {
     EXPECT_EQ(Candidates(c, L"set table o"), (CStringArray{L"off", L"on"}));
     // Statements after a ';' start again; a qualifier names no table here.
     EXPECT_EQ(Candidates(c, L"select 1; sho"), (CStringArray{L"show"}));
+    // SERVER and '.' run the statement after them on the server: it starts with a statement word.
+    EXPECT_EQ(Candidates(c, L"server sel"), (CStringArray{L"select"}));
+    EXPECT_EQ(Candidates(c, L". upd"), (CStringArray{L"update"}));
     EXPECT_TRUE(Candidates(c, L"select x.").empty());
     // Keywords inside a statement, in the case typed.
     EXPECT_EQ(Candidates(c, L"select * fr"), (CStringArray{L"from"}));
@@ -97,6 +101,28 @@ TEST(CompletionCandidates, NamesFromTheCatalogue) {
     c.SetConnection(nullptr, zentra::kDbmsXls, L"", L"");
     EXPECT_TRUE(Candidates(c, L"select * from ord").empty());
     EXPECT_EQ(Candidates(c, L"sel"), (CStringArray{L"select"}));
+}
+
+// Letters beyond ASCII are name letters whatever the locale, as they are to the servers: the
+// word before the cursor runs back over them and such a name comes without quotes.
+TEST(CompletionCandidates, NonAsciiNamesInAnyLocale) {
+    const std::string saved = std::setlocale(LC_CTYPE, nullptr);
+    zentra::CADOConnection connection;
+    ASSERT_EQ(connection.Open(testdb::SqliteConnectionString(testdb::NewSqliteFile()).c_str()), 1);
+    ASSERT_EQ(connection.Execute(L"create table caf\u00e9_menu(pr\u00eds int)"), 1);
+    ASSERT_EQ(connection.Execute(L"create table \u65e5\u672c(x int)"), 1);
+    for (const char* locale : {"C", "C.UTF-8"}) {
+        SCOPED_TRACE(locale);
+        ASSERT_NE(std::setlocale(LC_CTYPE, locale), nullptr);
+        CCompleter c;
+        c.SetConnection(&connection, zentra::kDbmsXls, L"", L"");
+        EXPECT_EQ(Candidates(c, L"select * from caf"), (CStringArray{L"caf\u00e9_menu"}));
+        EXPECT_EQ(Ask(c, L"select * from caf\u00e9_m").wordLength, 6u);
+        EXPECT_EQ(Candidates(c, L"select * from caf\u00e9_m"), (CStringArray{L"caf\u00e9_menu"}));
+        EXPECT_EQ(Candidates(c, L"select * from \u65e5"), (CStringArray{L"\u65e5\u672c"}));
+        EXPECT_EQ(Candidates(c, L"select * from caf\u00e9_menu where pr"), (CStringArray{L"pr\u00eds"}));
+    }
+    std::setlocale(LC_CTYPE, saved.c_str());
 }
 
 // ---- In a pseudo-terminal ----

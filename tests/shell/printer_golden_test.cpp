@@ -32,9 +32,9 @@ public:
         };
         for (const Layout& l :
              {Layout{"table", 0, 0, 0}, Layout{"list", 1, 0, 0}, Layout{"table trunc index", 0, 1, 1}}) {
-            State().resultViewType = l.list;
-            State().truncValue = l.truncate;
-            State().displayRecordNum = l.index;
+            State().print.layout = l.list ? orva::PrintLayout::List : orva::PrintLayout::Table;
+            State().print.truncate = l.truncate;
+            State().print.showIndex = l.index;
             Take();
             zentra::CADORecordSet recordset(State().connection.get(), 1);
             orva::ExecuteStatement(State().connection.get(), sql, recordset);

@@ -99,14 +99,14 @@ TEST(PrinterTable, WideIntegersWrapInTheirCellOrAreCutWithTrunc) {
                                                 "|      5 |", "+--------+"}) +
                                              Okay("Query Okay, 2 rows in set"));
 
-    State().truncValue = 1;
+    State().print.truncate = true;
     EXPECT_EQ(s.Run(L"select n from w"),
               Lines({"+--------+", "|      n |", "+--------+", "| 123456 |", "|      5 |", "+--------+"}) +
                   Okay("Query Okay, 2 rows in set"));
 
     // The index column keeps its place on the continuation lines.
-    State().truncValue = 0;
-    State().displayRecordNum = 1;
+    State().print.truncate = false;
+    State().print.showIndex = true;
     EXPECT_EQ(s.Run(L"select n from w"), Lines({"+---+--------+", "|   |      n |", "+---+--------+", "| 1 | 123456 |",
                                                 "|   |   7890 |", "| 2 |      5 |", "+---+--------+"}) +
                                              Okay("Query Okay, 2 rows in set"));
@@ -140,7 +140,7 @@ TEST(PrinterTable, LongTextsWrapAtThirtyAndLineBreaksMakeLines) {
               Lines({"+------------------+", "| s                |", "+------------------+", "| one              |",
                      "| two              |", "| three            |", "+------------------+"}) +
                   Okay("Query Okay, 1 row in set"));
-    State().truncValue = 1;
+    State().print.truncate = true;
     EXPECT_EQ(s.Run(L"select s from b"), Lines({"+------------------+", "| s                |", "+------------------+",
                                                 "| one              |", "+------------------+"}) +
                                              Okay("Query Okay, 1 row in set"));
@@ -158,7 +158,7 @@ TEST(PrinterTable, DateTimeTexts) {
         {L"create table d(ts timestamp, dt date, tm time)",
          L"insert into d values('2009-12-31 23:59:58.120', '2009-12-31', '08:15:00'), "
          L"('2009-01-01 00:00:00', '2009-01-01', '00:00:00'), ('2009-01-01 00:00:00.500', '2009-01-02', '10:20:30')"});
-    State().resultViewType = 1;
+    State().print.layout = orva::PrintLayout::List;
     // Midnight shows the date alone, milliseconds never without a time; a time column shows its
     // time only, midnight included.
     EXPECT_EQ(s.Run(L"select * from d"),
@@ -170,7 +170,7 @@ TEST(PrinterTable, DateTimeTexts) {
                   Okay("Query Okay, 3 rows in set"));
 
     // A timestamp column is 16 + 1 + 3 wide: a text with milliseconds continues on a second line.
-    State().resultViewType = 0;
+    State().print.layout = orva::PrintLayout::Table;
     EXPECT_EQ(s.Run(L"select ts from d"),
               Lines({"+----------------------+", "| ts                   |", "+----------------------+",
                      "| 2009-12-31 23:59:58. |", "| 120                  |", "| 2009-01-01           |",
@@ -182,7 +182,7 @@ TEST(PrinterTable, RecordIndexOfAThousandRowsIsFourWideAndRightAligned) {
     PrinterSession s({L"create table r(v integer)",
                       L"insert into r with recursive c(x) as (select 1 union all select x + 1 from c where x < 1000) "
                       L"select x from c"});
-    State().displayRecordNum = 1;
+    State().print.showIndex = true;
     const std::string text = s.Run(L"select v from r");
     std::vector<std::string> lines;
     for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
@@ -206,7 +206,7 @@ TEST(PrinterTable, WidthsAreMeasuredOnTheFirstRecordsOnly) {
                       L"select x, 'ab' from c",
                       L"update m set s = 'abcdefgh' where k = 256",
                       L"update m set s = 'abcdefghijklmnop' where k = 257"});
-    State().truncValue = 1;
+    State().print.truncate = true;
     const std::string text = s.Run(L"select s from m");
     // Record 256 is measured (9 wide), record 257 is not: it is cut at 9.
     EXPECT_NE(text.find("| abcdefgh  |\r\n| abcdefghi |\r\n"), std::string::npos) << text.substr(0, 300);
@@ -216,8 +216,8 @@ TEST(PrinterTable, WidthsAreMeasuredOnTheFirstRecordsOnly) {
 TEST(PrinterList, NamesRightAlignedValuesLiteral) {
     PrinterSession s({L"create table k(id integer, note varchar(30))",
                       L"insert into k values(1, '100%s done %d'), (2, 'a' || char(13, 10) || 'b'), (3, NULL)"});
-    State().resultViewType = 1;
-    State().truncValue = 1;  // the list never cuts values
+    State().print.layout = orva::PrintLayout::List;
+    State().print.truncate = true;  // the list never cuts values
     EXPECT_EQ(s.Run(L"select id, note from k"),
               Lines({"*************************** 1. row ***************************", "  id: 1", "note: 100%s done %d",
                      "*************************** 2. row ***************************", "  id: 2", "note: a", "b",
@@ -281,7 +281,7 @@ TEST(PrinterWideText, WrappingNeverSplitsAWideCharacter) {
                         Okay("Query Okay, 2 rows in set"));
     ExpectAligned(text);
 
-    State().truncValue = 1;
+    State().print.truncate = true;
     const std::string cut = s.Run(L"select s, n from c");
     EXPECT_NE(cut.find(Utf8(L"| a一二三四五六七八九十一二三四  |      1 |\r\n| 日本語 ")), std::string::npos) << cut;
     ExpectAligned(cut);

@@ -195,14 +195,15 @@ public:
         saved_.connection = std::move(s.connection);
         saved_.info = s.connectInfo;
         saved_.texts = {s.prompt, s.editor, s.lastStatement};
-        saved_.ints = {s.resultViewType, s.truncValue, s.displayRecordNum, s.errorBeep};
+        saved_.print = s.print;
+        saved_.errorBeep = s.errorBeep;
         saved_.history = *s.history->GetCommandArray();
         s.history->SetCommandArray(nullptr);
         s.connectInfo = {};
         s.prompt = L"SQL> ";
         s.editor = L"notepad";
         s.lastStatement.clear();
-        s.resultViewType = s.truncValue = s.displayRecordNum = 0;
+        s.print = {};
         s.errorBeep = 1;
         s.output = std::make_unique<zentra::COutput>(s.spool.get(), fd_);
         s.input = std::make_unique<zentra::CInput>(s.spool.get(), in_[0], fd_);
@@ -217,10 +218,8 @@ public:
         s.prompt = saved_.texts[0];
         s.editor = saved_.texts[1];
         s.lastStatement = saved_.texts[2];
-        s.resultViewType = saved_.ints[0];
-        s.truncValue = saved_.ints[1];
-        s.displayRecordNum = saved_.ints[2];
-        s.errorBeep = saved_.ints[3];
+        s.print = saved_.print;
+        s.errorBeep = saved_.errorBeep;
         s.history->SetCommandArray(&saved_.history);
         for (int fd : {fd_, in_[0], in_[1]})
             if (fd >= 0) close(fd);
@@ -272,7 +271,8 @@ private:
         std::unique_ptr<zentra::CADOConnection> connection;
         orva::CONNECT_INFO info;
         std::vector<std::wstring> texts;
-        std::vector<int> ints;
+        orva::PrintOptions print;
+        int errorBeep = 1;
         zentra::CStringArray history;
     } saved_;
 };

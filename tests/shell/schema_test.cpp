@@ -190,7 +190,7 @@ TEST_F(SchemaSqlite, ShowTablesAndViewsKeepTheTwoApart) {
               "Query Okay, 1 row in set (" +
                   views.substr(views.find(" in set (") + 9));
 
-    State().resultViewType = 1;
+    State().print.layout = orva::PrintLayout::List;
     EXPECT_EQ(Listing(session.Show(L"SHOW VIEWS")),
               "*************************** 1. row ***************************\r\n"
               "View: rich_customers\r\n");

@@ -62,9 +62,9 @@ TEST_F(SettingsFile, WrittenFileLoadsAndSavesBackIdentically) {
     WriteFile(File(), kWritten);
     orva::LoadSettings();
     const orva::ShellState& s = State();
-    EXPECT_EQ(s.resultViewType, 1);
-    EXPECT_EQ(s.truncValue, 1);
-    EXPECT_EQ(s.displayRecordNum, 0);
+    EXPECT_EQ(s.print.layout, orva::PrintLayout::List);
+    EXPECT_TRUE(s.print.truncate);
+    EXPECT_FALSE(s.print.showIndex);
     EXPECT_EQ(s.errorBeep, 0);
     EXPECT_EQ(s.editor, L"vim -n");
     // The prompt is not one of the saved settings: the SET PROMPT of a session lasts for it.
@@ -78,12 +78,12 @@ TEST_F(SettingsFile, WrittenFileLoadsAndSavesBackIdentically) {
 
 TEST_F(SettingsFile, NoFileLoadsTheDefaultsAndSavesThem) {
     orva::ShellState& s = State();
-    s.displayRecordNum = 0;
+    s.print.showIndex = false;
     s.editor = L"";
     orva::LoadSettings();
-    EXPECT_EQ(s.resultViewType, 0);
-    EXPECT_EQ(s.truncValue, 0);
-    EXPECT_EQ(s.displayRecordNum, 1);
+    EXPECT_EQ(s.print.layout, orva::PrintLayout::Table);
+    EXPECT_FALSE(s.print.truncate);
+    EXPECT_TRUE(s.print.showIndex);
     EXPECT_EQ(s.errorBeep, 1);
     EXPECT_EQ(s.editor, L"");  // no setting key: the editor is left as it was
     s.editor = L"notepad";
@@ -101,7 +101,7 @@ TEST_F(SettingsFile, NoFileLoadsTheDefaultsAndSavesThem) {
     s.editor = L"vi";
     orva::LoadSettings();
     EXPECT_EQ(s.editor, L"notepad");
-    EXPECT_EQ(s.displayRecordNum, 1);  // a key without the value: the stored default
+    EXPECT_TRUE(s.print.showIndex);  // a key without the value: the stored default
 }
 
 }  // namespace

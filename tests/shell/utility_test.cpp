@@ -122,14 +122,14 @@ TEST_F(UtilityHelp, PrintsTheCommandListThroughTheDispatcher) {
 TEST_F(UtilitySet, TableSwitchesTheLayoutOfLaterResults) {
     ConnectSqlite();
     EXPECT_EQ(Set(L"SET TABLE OFF"), "1 Display result as LIST.\r\n\r\n");
-    EXPECT_EQ(State().resultViewType, 1);
+    EXPECT_EQ(State().print.layout, orva::PrintLayout::List);
     EXPECT_EQ(Set(L"set tab"), "0 Display result as LIST.\r\n\r\n");
     std::string list = Line(L"select 42 as answer;");
     EXPECT_TRUE(Contains(list, "answer") && Contains(list, "42")) << list;
     EXPECT_FALSE(Contains(list, "+-")) << list;
 
     EXPECT_EQ(Set(L"SET TAB on extra words"), "1 Display result as TABLE.\r\n\r\n");
-    EXPECT_EQ(State().resultViewType, 0);
+    EXPECT_EQ(State().print.layout, orva::PrintLayout::Table);
     EXPECT_TRUE(Contains(Line(L"select 42 as answer;"), "+-"));
 }
 
@@ -144,24 +144,24 @@ TEST_F(UtilitySet, PromptSetAndReset) {
 
 TEST_F(UtilitySet, SwitchesReportAndRejectUnknownWords) {
     EXPECT_EQ(Set(L"SET TRUNC MAYBE"), "0 Unknow option 'MAYBE'\r\n\r\n");
-    EXPECT_EQ(State().truncValue, 0);
+    EXPECT_FALSE(State().print.truncate);
     EXPECT_EQ(Set(L"SET BEEP OFF"), "1 Error beep OFF.\r\n\r\n");
     EXPECT_EQ(Set(L"SET TRUNC ON"), "1 Truncate record value ON.\r\n\r\n");
     EXPECT_EQ(State().errorBeep, 0);
-    EXPECT_EQ(State().truncValue, 1);
+    EXPECT_TRUE(State().print.truncate);
     EXPECT_EQ(Set(L"SET ERRBEEP"), "0 Error beep OFF.\r\n\r\n");
     EXPECT_EQ(Set(L"SET TRUNCATE"), "0 Truncate record value ON.\r\n\r\n");
 
     // INDEX takes at most one word after the option; its query counts as a change.
     EXPECT_EQ(Set(L"SET IND on"), "1 Display record index ON.\r\n\r\n");
-    EXPECT_EQ(State().displayRecordNum, 1);
+    EXPECT_TRUE(State().print.showIndex);
     EXPECT_EQ(Set(L"SET INDEX OFF please"), "0 Unknow option 'please'\r\n\r\n");
-    EXPECT_EQ(State().displayRecordNum, 1);
+    EXPECT_TRUE(State().print.showIndex);
     EXPECT_EQ(Set(L"SET INDEX"), "1 Display record index ON.\r\n\r\n");
 
     // Whole words only: TABL is nobody's option and goes to the server (none here).
     EXPECT_EQ(Set(L"SET TABL OFF"), "0 No database selected.\r\n\r\n");
-    EXPECT_EQ(State().resultViewType, 0);
+    EXPECT_EQ(State().print.layout, orva::PrintLayout::Table);
 }
 
 TEST_F(UtilitySet, EditorSettingAndItsDefault) {
