@@ -10,7 +10,6 @@
 
 #include "../../core/dataaccess/update_sql.h"
 #include "backend_test.h"
-#include "native_client.h"
 #include "zentra/dataaccess.h"
 
 using namespace zentra;

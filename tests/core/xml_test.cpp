@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "backend_test.h"
-#include "native_client.h"
 #include "zentra/codepage.h"
 #include "zentra/dataaccess.h"
 #include "zentra/format.h"

@@ -59,9 +59,9 @@ inline std::string Capture(const std::string& command) {
     return out;
 }
 
-// The answer of the sqlite3 client to `sql` on the database file `path`, without its line break.
+// The answer of the sqlite3 client to `sql` on the database file `path`, rows on lines of their own.
 inline std::string Ask(const std::string& path, const std::string& sql) {
-    return Capture("sqlite3 '" + path + "' \"" + sql + "\"");
+    return testdb::NativeText(testdb::SqliteAt(path), sql);
 }
 
 // An environment variable set (or unset, for a null value) while the object lives.
