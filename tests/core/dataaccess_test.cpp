@@ -246,27 +246,10 @@ TEST_P(DataAccessBackend, FailedStatementKeepsItsErrorAndTheConnection) {
 
 TEST_P(DataAccessBackend, TypesAndValues) {
     const std::wstring t = T(L"types");
-    std::wstring columns;
-    switch (kind()) {
-    case Kind::SQLite:
-        columns =
-            L"i integer, s smallint, b bigint, d double, n decimal(38,10), v varchar(50), t text, "
-            L"ts timestamp, dd date, tm time, bl blob";
-        break;
-    case Kind::PostgreSQL:
-    case Kind::PostgreSQLAnsi:
-        columns =
-            L"i integer, s smallint, b bigint, d double precision, n numeric(38,10), v varchar(50), t text, "
-            L"ts timestamp(3), dd date, tm time, bl bytea";
-        break;
-    case Kind::MariaDB:
-        columns =
-            L"i integer, s smallint, b bigint, d double, n decimal(38,10), v varchar(50), t longtext, "
-            L"ts datetime(3), dd date, tm time, bl longblob";
-        break;
-    }
-    Recreate(t, columns);
-    const std::wstring blob = testdb::IsPostgres(kind()) ? L"'\\x00ff10'::bytea" : L"x'00ff10'";
+    Recreate(t, L"i integer, s smallint, b bigint, d " + DoubleType() + L", n " + DecimalType(38, 10) +
+                    L", v varchar(50), t " + TextType() + L", ts " +
+                    Pick(L"timestamp", L"timestamp(3)", L"datetime(3)") + L", dd date, tm time, bl " + BlobType());
+    const std::wstring blob = BlobLiteral(L"00ff10");
     Exec(L"insert into " + t +
          L" values (-2147483647, -32768, 9007199254740993, 0.1, "
          L"12345678901234567890.1234567890, 'text', 'long', '2009-12-31 23:59:58.120', '2009-12-31', '08:15:00', " +
@@ -346,12 +329,10 @@ TEST_P(DataAccessBackend, TypesAndValues) {
 
 TEST_P(DataAccessBackend, NumericsBeyondNinetySixBitsStayExactText) {
     if (kind() == Kind::SQLite) GTEST_SKIP() << "SQLite has no exact numeric type";
-    const wchar_t* type = kind() == Kind::MariaDB ? L"decimal(60,0)" : L"numeric(60,0)";
+    const std::wstring type = DecimalType(60, 0);
     CADORecordSet rs(&conn, 1);
     Query(rs, L"select cast('-123456789012345678901234567890123456789' as " + std::wstring(type) + L") as big, " +
-                  L"cast('0.001' as " +
-                  (kind() == Kind::MariaDB ? std::wstring(L"decimal(10,3)") : std::wstring(L"numeric(10,3)")) +
-                  L") as small");
+                  L"cast('0.001' as " + DecimalType(10, 3) + L") as small");
     _variant_t v;
     ASSERT_EQ(1, rs.GetFieldValue(L"big", v));
     ASSERT_EQ(VT_BSTR, v.vt());
@@ -402,16 +383,11 @@ TEST_P(DataAccessBackend, PostgresBooleansWithBoolsAsCharOff) {
 
 TEST_P(DataAccessBackend, LongTextAndBinaryArriveWhole) {
     const std::wstring t = T(L"longs");
-    const bool pg = testdb::IsPostgres(kind());
-    Recreate(t, std::wstring(L"id integer, t ") + (kind() == Kind::MariaDB ? L"longtext" : L"text") + L", b " +
-                    (pg                        ? L"bytea"
-                     : kind() == Kind::MariaDB ? L"longblob"
-                                               : L"blob"));
+    Recreate(t, L"id integer, t " + TextType() + L", b " + BlobType());
     const std::wstring text =
-        kind() == Kind::SQLite ? L"replace(hex(zeroblob(60000)), '00', 'ab')" : L"repeat('ab', 60000)";
-    const std::wstring bytes = pg                        ? L"decode(repeat('00ff', 70000), 'hex')"
-                               : kind() == Kind::MariaDB ? L"unhex(repeat('00ff', 70000))"
-                                                         : L"zeroblob(140000)";
+        Pick(L"replace(hex(zeroblob(60000)), '00', 'ab')", L"repeat('ab', 60000)", L"repeat('ab', 60000)");
+    const std::wstring bytes =
+        Pick(L"zeroblob(140000)", L"decode(repeat('00ff', 70000), 'hex')", L"unhex(repeat('00ff', 70000))");
     Exec(L"insert into " + t + L" values (1, " + text + L", " + bytes + L")");
     Exec(L"insert into " + t + L" values (2, '', null)");
 
@@ -645,26 +621,15 @@ TEST_P(DataAccessBackend, SchemaRowsets) {
 
 TEST_P(DataAccessBackend, ProcedureRowsetsSeparateProceduresAndFunctions) {
     const std::wstring fn = T(L"sch_fn"), proc = T(L"sch_proc");
-    switch (kind()) {
-    case Kind::SQLite: {
+    if (kind() == Kind::SQLite) {
         CADORecordSet rs(&conn, 1);
         ASSERT_EQ(1, rs.OpenSchema(adSchemaProcedures, Restriction(4, 3, _variant_t::Int(2)), nullptr))
             << U8(rs.m_strLastError);
         EXPECT_EQ(0u, rs.GetRecordCount());
         return;
     }
-    case Kind::PostgreSQL:
-    case Kind::PostgreSQLAnsi:
-        Exec(L"create or replace function " + fn + L"(a integer) returns integer as 'select a + 1' language sql");
-        Exec(L"create or replace procedure " + proc + L"() language sql as 'select 1'");
-        break;
-    case Kind::MariaDB:
-        Exec(L"drop function if exists " + fn);
-        Exec(L"drop procedure if exists " + proc);
-        Exec(L"create function " + fn + L"(a int) returns int deterministic return a + 1");
-        Exec(L"create procedure " + proc + L"() select 1");
-        break;
-    }
+    CreateAddOne(fn);
+    CreateProcedure(proc, L"", Pick(L"", L"'select 1'", L"select 1"));
     CADORecordSet rs(&conn, 1);
     auto names = [&](int type) {
         std::vector<std::wstring> list;

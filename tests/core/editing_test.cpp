@@ -130,24 +130,6 @@ protected:
         BackendTest::TearDown();
     }
 
-    // An identifier quoted for this backend.
-    std::wstring Q(const std::wstring& name) const {
-        const std::wstring q = kind() == Kind::MariaDB ? L"`" : L"\"";
-        std::wstring text = name;
-        ReplaceAll(text, q, q + q);
-        return q + text + q;
-    }
-    std::wstring AutoKey() const {
-        switch (kind()) {
-        case Kind::SQLite: return L"id integer primary key autoincrement";
-        case Kind::MariaDB: return L"id int auto_increment primary key";
-        default: return L"id serial primary key";
-        }
-    }
-    std::wstring BlobType() const {
-        return kind() == Kind::MariaDB ? L"longblob" : testdb::IsPostgres(kind()) ? L"bytea" : L"blob";
-    }
-
     using BackendTest::Exec;
     void Exec(CADOConnection& c, const std::wstring& sql) {
         ASSERT_EQ(1, c.Execute(sql.c_str())) << U8(sql) << ": " << U8(c.m_strLastError);
@@ -512,7 +494,7 @@ TEST_P(EditingBackend, ResultsThatAreNotRowsOfOneTableAreRefused) {
 TEST_P(EditingBackend, ATableWithoutKeyIsChangedByItsOriginalValuesOneRowAtATime) {
     const std::wstring table = T(L"nokey");
     // Times finer than milliseconds, which the rows in memory don't keep exactly.
-    const std::wstring stamp = kind() == Kind::MariaDB ? L"datetime(6)" : L"timestamp(6)";
+    const std::wstring stamp = StampType(6);
     Recreate(table, L"a integer, b varchar(10), r real, d date, s " + stamp);
     const std::wstring row = L"(1, 'x', 1.5, '2024-02-29', '2024-01-02 03:04:05.123456')";
     Exec(L"insert into " + table + L" values " + row + L", " + row + L", (2, null, 0.1, null, null)");
@@ -567,11 +549,12 @@ TEST_P(EditingBackend, OddTableAndColumnNamesAreQuoted) {
     const std::wstring quote = kind() == Kind::MariaDB ? L"`" : L"\"";
     const std::wstring table = L"ed odd " + quote + L"t" + quote + L" " + testdb::Widen(GetParam().name);
     const std::wstring weird = L"we" + quote + L"ird col";
-    Exec(L"drop table if exists " + Q(table));
-    Exec(L"create table " + Q(table) + L" (" + Q(L"order") + L" integer primary key, " + Q(weird) + L" varchar(20))");
-    Exec(L"insert into " + Q(table) + L" values (1, 'x')");
+    Exec(L"drop table if exists " + Quoted(table));
+    Exec(L"create table " + Quoted(table) + L" (" + Quoted(L"order") + L" integer primary key, " + Quoted(weird) +
+         L" varchar(20))");
+    Exec(L"insert into " + Quoted(table) + L" values (1, 'x')");
     CADORecordSet rs(&conn, 0);
-    Open(rs, L"select * from " + Q(table));
+    Open(rs, L"select * from " + Quoted(table));
     ASSERT_EQ(1, Change(rs, weird.c_str(), CString(L"it's; drop"))) << U8(rs.m_strLastError);
     ASSERT_EQ(1, rs.AddNew());
     ASSERT_EQ(1, rs.SetFieldValue(L"order", 2L));
@@ -579,8 +562,8 @@ TEST_P(EditingBackend, OddTableAndColumnNamesAreQuoted) {
     ASSERT_EQ(1, rs.Update()) << U8(rs.m_strLastError);
     rs.MoveFirst();
     ASSERT_EQ(1, rs.Delete()) << U8(rs.m_strLastError);
-    EXPECT_EQ((Rows{L"2|\u00e9t\u00e9 \U0001F600"}), Seen(L"select * from " + Q(table)));
-    Exec(L"drop table " + Q(table));
+    EXPECT_EQ((Rows{L"2|\u00e9t\u00e9 \U0001F600"}), Seen(L"select * from " + Quoted(table)));
+    Exec(L"drop table " + Quoted(table));
 }
 
 struct Item : CADORecordBinding {

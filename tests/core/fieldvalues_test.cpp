@@ -293,7 +293,6 @@ class FieldValuesBackend : public testdb::BackendTest {
 protected:
     FieldValuesBackend() : BackendTest(L"va_") {}
     bool pg() const { return postgres(); }
-    std::wstring BlobType() const { return pg() ? L"bytea" : kind() == Kind::MariaDB ? L"longblob" : L"blob"; }
     std::wstring Hex(const std::string& hex) const {
         return pg() ? L"'\\x" + testdb::Widen(hex) + L"'::bytea" : L"x'" + testdb::Widen(hex) + L"'";
     }
@@ -518,8 +517,7 @@ TEST_P(FieldValuesBackend, GetStringExportsFromTheCurrentRecord) {
 
 TEST_P(FieldValuesBackend, GetChunkCopiesWholeValuesInPieces) {
     const std::wstring t = T(L"chunks");
-    Recreate(t, L"id integer, b " + BlobType() + L", t " + (kind() == Kind::MariaDB ? L"longtext" : L"text") +
-                    L", n integer");
+    Recreate(t, L"id integer, b " + BlobType() + L", t " + TextType() + L", n integer");
     std::string hex;
     std::vector<std::uint8_t> bytes;
     for (int i = 0; i < 250; ++i) {
