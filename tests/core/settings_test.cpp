@@ -13,6 +13,7 @@
 #include <random>
 #include <string>
 
+#include "tempdir.h"
 #include "zentra/format.h"
 #include "zentra/settings.h"
 
@@ -24,17 +25,8 @@ namespace {
 class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/orvanta-settings-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        config_ = root_ + "/config";  // not there yet: the first write creates it
-        system_ = root_ + "/system";
         ASSERT_EQ(setenv("XDG_CONFIG_HOME", config_.c_str(), 1), 0);
         ASSERT_EQ(setenv("XDG_CONFIG_DIRS", system_.c_str(), 1), 0);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
     }
 
     std::string UserFile() const { return config_ + "/orvanta/registry.reg"; }
@@ -55,7 +47,10 @@ protected:
         out << bytes;
     }
 
-    std::string root_, config_, system_;
+    testdb::TempDir dir_{"orvanta-settings"};
+    const std::string root_ = dir_.str();
+    const std::string config_ = root_ + "/config";  // not there yet: the first write creates it
+    const std::string system_ = root_ + "/system";
 };
 
 const char kHeader[] = "Windows Registry Editor Version 5.00\n";
