@@ -507,16 +507,25 @@ TEST_P(DataAccessBackend, Transactions) {
     EXPECT_EQ(2u, rs2.GetRecordCount());
 }
 
-TEST_P(DataAccessBackend, SchemaRowsets) {
+// The tables of the schema-rowset tests: a parent with a unique index and a primary key, a table
+// whose name the parent's '_' would match as a wildcard, and a view.
+class SchemaRowsets : public DataAccessBackend {
+protected:
+    void SetUp() override {
+        DataAccessBackend::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        Exec(L"drop view if exists " + view);
+        Recreate(parent, L"id int primary key, name varchar(40) not null, note varchar(20)");
+        Recreate(lookalike, L"id integer");
+        Exec(L"create unique index " + parent + L"_name on " + parent + L" (name)");
+        Exec(L"create view " + view + L" as select id from " + parent);
+    }
     const std::wstring parent = T(L"sch_parent"), lookalike = T(L"schXparent"), view = T(L"sch_view");
-    Exec(L"drop view if exists " + view);
-    Recreate(parent, L"id int primary key, name varchar(40) not null, note varchar(20)");
-    Recreate(lookalike, L"id integer");
-    Exec(L"create unique index " + parent + L"_name on " + parent + L" (name)");
-    Exec(L"create view " + view + L" as select id from " + parent);
-    CADORecordSet rs(&conn, 1);
+};
 
-    // Tables: exact names (the '_' in the name is no wildcard), and the type restriction.
+// Tables: exact names (the '_' in the name is no wildcard), and the type restriction.
+TEST_P(SchemaRowsets, TablesMatchTheExactNameAndTheType) {
+    CADORecordSet rs(&conn, 1);
     ASSERT_EQ(1, rs.OpenSchema(adSchemaTables, Restriction(4, 2, _variant_t::Bstr(parent)), nullptr))
         << U8(rs.m_strLastError);
     ASSERT_EQ(1u, rs.GetRecordCount());
@@ -537,8 +546,11 @@ TEST_P(DataAccessBackend, SchemaRowsets) {
                      RestrictionArray({_variant_t(), _variant_t(), _variant_t::Bstr(view), _variant_t::Bstr(L"VIEW")}),
                      nullptr));
     EXPECT_EQ(1u, rs.GetRecordCount());
+}
 
-    // Columns in ordinal order with OLE DB's names and ADO type codes.
+// Columns in ordinal order with OLE DB's names and ADO type codes.
+TEST_P(SchemaRowsets, ColumnsComeInOrdinalOrderWithAdoTypes) {
+    CADORecordSet rs(&conn, 1);
     ASSERT_EQ(1, rs.OpenSchema(adSchemaColumns, Restriction(4, 2, _variant_t::Bstr(parent)), nullptr))
         << U8(rs.m_strLastError);
     ASSERT_EQ(3u, rs.GetRecordCount());
@@ -570,8 +582,11 @@ TEST_P(DataAccessBackend, SchemaRowsets) {
         ASSERT_EQ(1, rs.GetFieldValue(L"COLUMN_DEFAULT", v));
         ASSERT_EQ(1, rs.GetFieldValue(L"NUMERIC_SCALE", v));
     }
+}
 
-    // Indexes: the statistics row first, then the index rows.
+// Indexes: the statistics row first, then the index rows.
+TEST_P(SchemaRowsets, IndexesGiveTheStatisticsRowThenEachIndex) {
+    CADORecordSet rs(&conn, 1);
     ASSERT_EQ(1, rs.OpenSchema(adSchemaIndexes, Restriction(5, 4, _variant_t::Bstr(parent)), nullptr))
         << U8(rs.m_strLastError);
     ASSERT_GE(rs.GetRecordCount(), 3u);
@@ -603,8 +618,11 @@ TEST_P(DataAccessBackend, SchemaRowsets) {
     }
     EXPECT_TRUE(sawUnique);
     EXPECT_TRUE(sawPrimary);
+}
 
-    // Catalogs: no restrictions at all.
+// Catalogs: no restrictions at all; an unknown schema or provider is refused.
+TEST_P(SchemaRowsets, CatalogsListTheDatabaseAndUnknownSchemasAreRefused) {
+    CADORecordSet rs(&conn, 1);
     ASSERT_EQ(1, rs.OpenSchema(adSchemaCatalogs, _variant_t(), nullptr)) << U8(rs.m_strLastError);
     ASSERT_GE(rs.GetRecordCount(), 1u);
     if (server()) {
@@ -752,5 +770,6 @@ TEST_P(DataAccessBackend, MillionRowsStayCompact) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, DataAccessBackend, ::testing::ValuesIn(testdb::Backends()), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, SchemaRowsets, ::testing::ValuesIn(testdb::Backends()), BackendName);
 
 }  // namespace
