@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <clocale>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "backend_test.h"
+#include "tempdir.h"
 #include "zentra/codepage.h"
 #include "zentra/dataaccess.h"
 #include "zentra/format.h"
@@ -27,26 +27,14 @@ namespace {
 
 const wchar_t* const kBadXml = L"Recordset cannot be created. Source XML is incomplete or invalid.";
 
-// Paths under the temporary directory, removed when the object goes.
+// Files in a directory of their own, removed with it when the object goes.
 class TempFiles {
 public:
-    ~TempFiles() {
-        std::error_code ec;
-        for (const auto& p : paths_) std::filesystem::remove(p, ec);
-    }
-    std::string New(const std::string& stem) {
-        static std::atomic<int> counter{0};
-        std::string p = (std::filesystem::temp_directory_path() / ("orvanta_se_" + std::to_string(getpid()) + "_" +
-                                                                   std::to_string(counter++) + "_" + stem + ".xml"))
-                            .string();
-        std::error_code ec;
-        std::filesystem::remove(p, ec);
-        paths_.push_back(p);
-        return p;
-    }
+    std::string New(const std::string& stem) { return dir_.str() + "/" + std::to_string(count_++) + stem + ".xml"; }
 
 private:
-    std::vector<std::string> paths_;
+    testdb::TempDir dir_{"orvanta_se"};
+    int count_ = 0;
 };
 
 std::wstring W(const std::string& path) { return Utf8ToWide(path); }

@@ -9,6 +9,7 @@
 
 #include "../core/testdb.h"
 #include "completion.h"
+#include "../core/tempdir.h"
 #include "run_orva.h"
 #include "terminal.h"
 
@@ -141,11 +142,10 @@ TEST_P(TerminalCompletion, TabCompletesAndPastedTabsStay) {
     // A table name that no other table starts with.
     const std::string table = "tabcompl_" + std::to_string(getpid()) + "_orders";
     Native(backend, s, "create table " + table + " (id int, customer_name varchar(20), note varchar(20))");
-    char dir[] = "/tmp/orva-compl-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
+    const testdb::TempDir dir("orva-compl");
     std::vector<std::string> env = s.env;
-    env.push_back(std::string("XDG_CONFIG_HOME=") + dir);
-    env.push_back(std::string("XDG_STATE_HOME=") + dir);
+    env.push_back("XDG_CONFIG_HOME=" + dir.str());
+    env.push_back("XDG_STATE_HOME=" + dir.str());
     orvatest::Terminal term(s.args, env);
     ASSERT_TRUE(term.Ready() && term.WaitFor(orvatest::kNextPrompt)) << term.Output();
 
@@ -184,7 +184,6 @@ TEST_P(TerminalCompletion, TabCompletesAndPastedTabsStay) {
 
     Native(backend, s, "drop table " + table + "_later");
     Native(backend, s, "drop table " + table);
-    std::filesystem::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, TerminalCompletion,
