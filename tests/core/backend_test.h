@@ -5,16 +5,34 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "testdb.h"
 #include "zentra/codepage.h"
 #include "zentra/dataaccess.h"
 #include "zentra/text.h"
+#include "zentra/variant.h"
 
 namespace testdb {
 
 inline std::string U8(const std::wstring& text) { return zentra::WideToUtf8(text); }
+
+// A variant holding an array of `elements`, such as the restrictions of a schema rowset.
+inline zentra::_variant_t VariantArray(std::vector<zentra::_variant_t> elements) {
+    auto array = std::make_shared<zentra::SAFEARRAY>();
+    array->elementType = zentra::VT_VARIANT;
+    array->variants = std::move(elements);
+    return zentra::_variant_t::Array(array);
+}
+
+// `count` restrictions, all empty but the one at `at`.
+inline zentra::_variant_t Restriction(size_t count, size_t at, zentra::_variant_t value) {
+    std::vector<zentra::_variant_t> elements(count);
+    elements[at] = std::move(value);
+    return VariantArray(std::move(elements));
+}
 
 // Names parameterised tests by their backend.
 inline std::string BackendName(const ::testing::TestParamInfo<Backend>& info) { return info.param.name; }
@@ -60,6 +78,10 @@ protected:
     // A date and time with `digits` digits of seconds' fraction.
     std::wstring StampType(int digits) const {
         return Pick(L"timestamp", L"timestamp", L"datetime") + L"(" + std::to_wstring(digits) + L")";
+    }
+    // A statement that sleeps for `seconds` (a number or a marker) on a server.
+    std::wstring SleepStatement(const std::wstring& seconds) const {
+        return (kind() == Kind::MariaDB ? L"select sleep(" : L"select pg_sleep(") + seconds + L")";
     }
     // A column of a key the backend numbers itself.
     std::wstring AutoKey() const {

@@ -249,10 +249,9 @@ TEST_P(CommandBackend, SelectMarkerReturnsEachInputValue) {
 
 TEST_P(CommandBackend, InsertedParametersReadBackWithTheirTypes) {
     const std::wstring table = T(L"types");
-    const bool maria = kind() == Kind::MariaDB;
-    const std::wstring binary = postgres() ? L"bytea" : maria ? L"varbinary(64)" : L"blob";
-    const std::wstring dbl = maria ? L"double" : L"double precision";
-    const std::wstring stamp = maria ? L"datetime(3)" : L"timestamp";
+    const std::wstring binary = Pick(L"blob", L"bytea", L"varbinary(64)");
+    const std::wstring dbl = Pick(L"double precision", L"double precision", L"double");
+    const std::wstring stamp = Pick(L"timestamp", L"timestamp", L"datetime(3)");
     Recreate(table, L"id integer, i integer, b bigint, d " + dbl +
                         L", n numeric(12,4), t varchar(60), dt date, tm time, ts " + stamp + L", bin " + binary +
                         L", flag smallint");
@@ -491,7 +490,7 @@ TEST_P(CommandBackend, StoredFunctionReturnValueAsEachDriverSupportsIt) {
 
 TEST_P(CommandBackend, TimeoutStopsALongStatement) {
     if (kind() == Kind::SQLite) GTEST_SKIP() << "SQLite has no sleeping statement";
-    CADOCommand sleep(&conn, kind() == Kind::MariaDB ? L"select sleep(?)" : L"select pg_sleep(?)");
+    CADOCommand sleep(&conn, SleepStatement(L"?"));
     ASSERT_EQ(1, sleep.AddParameter(L"seconds", adInteger, adParamInput, 0, 20));
     sleep.SetTimeout(1);
     EXPECT_EQ(0, sleep.Execute());

@@ -18,23 +18,11 @@
 using namespace zentra;
 using testdb::BackendName;
 using testdb::Kind;
+using testdb::Restriction;
 using testdb::U8;
+using testdb::VariantArray;
 
 namespace {
-
-_variant_t RestrictionArray(std::vector<_variant_t> elements) {
-    auto array = std::make_shared<SAFEARRAY>();
-    array->elementType = VT_VARIANT;
-    array->variants = std::move(elements);
-    return _variant_t::Array(array);
-}
-
-// `count` restrictions, all empty but the one at `at`.
-_variant_t Restriction(size_t count, size_t at, _variant_t value) {
-    std::vector<_variant_t> elements(count);
-    elements[at] = std::move(value);
-    return RestrictionArray(std::move(elements));
-}
 
 std::wstring TextOf(CADORecordSet& rs, const wchar_t* field) {
     _variant_t v;
@@ -133,7 +121,7 @@ TEST_P(DataAccessBackend, ConnectsAndReportsTheDbms) {
     CString name, version;
     ASSERT_EQ(1, conn.GetProperties(L"DBMS Name", name)) << U8(conn.m_strLastError);
     ASSERT_EQ(1, conn.GetProperties(L"DBMS Version", version)) << U8(conn.m_strLastError);
-    const wchar_t* expected = kind() == Kind::SQLite ? L"SQLite" : kind() == Kind::MariaDB ? L"MariaDB" : L"PostgreSQL";
+    const wchar_t* expected = Pick<const wchar_t*>(L"SQLite", L"PostgreSQL", L"MariaDB");
     EXPECT_NE(CString::npos, FindNoCase(name, expected)) << U8(name);
     EXPECT_FALSE(version.empty());
     EXPECT_EQ(0, conn.GetProperties(L"No Such Property", name));
@@ -563,10 +551,10 @@ TEST_P(SchemaRowsets, TablesMatchTheExactNameAndTheType) {
     }
     EXPECT_TRUE(sawParent);
     EXPECT_FALSE(sawView);
-    ASSERT_EQ(1, rs.OpenSchema(
-                     adSchemaTables,
-                     RestrictionArray({_variant_t(), _variant_t(), _variant_t::Bstr(view), _variant_t::Bstr(L"VIEW")}),
-                     nullptr));
+    ASSERT_EQ(
+        1, rs.OpenSchema(adSchemaTables,
+                         VariantArray({_variant_t(), _variant_t(), _variant_t::Bstr(view), _variant_t::Bstr(L"VIEW")}),
+                         nullptr));
     EXPECT_EQ(1u, rs.GetRecordCount());
 }
 
@@ -702,7 +690,7 @@ TEST_P(DataAccessBackend, ProcedureRowsetsSeparateProceduresAndFunctions) {
 
 TEST_P(DataAccessBackend, CancelFromAnotherThreadStopsTheStatement) {
     if (!server()) GTEST_SKIP() << "SQLite has no sleeping statement";
-    const std::wstring sleep = kind() == Kind::MariaDB ? L"select sleep(30)" : L"select pg_sleep(30)";
+    const std::wstring sleep = SleepStatement(L"30");
     for (int viaRecordset = 0; viaRecordset < 2; ++viaRecordset) {
         CADORecordSet rs(&conn, 1);
         std::atomic<bool> done{false};
@@ -735,16 +723,15 @@ TEST_P(DataAccessBackend, CancelFromAnotherThreadStopsTheStatement) {
 TEST_P(DataAccessBackend, DroppedConnectionFailsCleanly) {
     if (!server()) GTEST_SKIP() << "SQLite has no server to drop the connection";
     CADORecordSet rs(&conn, 1);
-    Query(rs, kind() == Kind::MariaDB ? L"select connection_id()" : L"select pg_backend_pid()");
+    Query(rs, Pick(L"", L"select pg_backend_pid()", L"select connection_id()"));
     _variant_t id;
     ASSERT_EQ(1, rs.GetFieldValue(0, id));
     CADOConnection killer;
     ASSERT_EQ(1, killer.Open(GetParam().connectionString.c_str())) << U8(killer.m_strLastError);
     CADORecordSet k(&killer, 1);
     const std::wstring pid = std::to_wstring(id.intVal());
-    ASSERT_EQ(
-        1, k.Execute((kind() == Kind::MariaDB ? L"kill " + pid : L"select pg_terminate_backend(" + pid + L")").c_str(),
-                     nullptr))
+    ASSERT_EQ(1, k.Execute((Pick(L"", L"select pg_terminate_backend(", L"kill ") + pid + Pick(L"", L")", L"")).c_str(),
+                           nullptr))
         << U8(k.m_strLastError);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the server finish the kill
 

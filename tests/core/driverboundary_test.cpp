@@ -116,11 +116,8 @@ TEST_P(DriverBoundary, TextReachesTheDriverAsTyped) {
         // A catalogue argument with such characters finds its table.
         Recreate(t + L"_ключ", L"x int");
         CADORecordSet schema(&conn, 1);
-        auto restrictions = std::make_shared<SAFEARRAY>();
-        restrictions->elementType = VT_VARIANT;
-        restrictions->variants.resize(4);
-        restrictions->variants[2] = _variant_t::Bstr(t + L"_ключ");
-        ASSERT_EQ(1, schema.OpenSchema(adSchemaTables, _variant_t::Array(restrictions))) << U8(schema.m_strLastError);
+        ASSERT_EQ(1, schema.OpenSchema(adSchemaTables, testdb::Restriction(4, 2, _variant_t::Bstr(t + L"_ключ"))))
+            << U8(schema.m_strLastError);
         ASSERT_EQ(1u, schema.GetRecordCount());
         _variant_t name;
         ASSERT_EQ(1, schema.GetFieldValue(L"TABLE_NAME", name));

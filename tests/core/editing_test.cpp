@@ -18,18 +18,12 @@ using namespace zentra;
 using testdb::BackendName;
 using testdb::Kind;
 using testdb::U8;
+using testdb::VariantArray;
 
 namespace {
 
 const wchar_t* const kRowNotFound =
     L"Row cannot be located for updating. Some values may have been changed since it was last read.";
-
-_variant_t VariantArray(std::vector<_variant_t> elements) {
-    auto array = std::make_shared<SAFEARRAY>();
-    array->elementType = VT_VARIANT;
-    array->variants = std::move(elements);
-    return _variant_t::Array(array);
-}
 
 template <class Key>
 _variant_t Field(CADORecordSet& rs, Key key) {
@@ -546,7 +540,7 @@ TEST_P(EditingBackend, EqualRowsOfAViewAreNeverChangedTogether) {
 }
 
 TEST_P(EditingBackend, OddTableAndColumnNamesAreQuoted) {
-    const std::wstring quote = kind() == Kind::MariaDB ? L"`" : L"\"";
+    const std::wstring quote = Pick(L"\"", L"\"", L"`");
     const std::wstring table = L"ed odd " + quote + L"t" + quote + L" " + testdb::Widen(GetParam().name);
     const std::wstring weird = L"we" + quote + L"ird col";
     Exec(L"drop table if exists " + Quoted(table));

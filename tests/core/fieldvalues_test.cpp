@@ -305,8 +305,8 @@ protected:
 
 TEST_P(FieldValuesBackend, TypedGettersReadEachKindOfColumn) {
     const std::wstring t = T(L"kinds");
-    const std::wstring numeric = kind() == Kind::SQLite ? L"decimal(16,4)" : L"numeric(16,4)";
-    const std::wstring stamp = pg() ? L"timestamp(0)" : kind() == Kind::MariaDB ? L"datetime" : L"timestamp";
+    const std::wstring numeric = DecimalType(16, 4);
+    const std::wstring stamp = Pick(L"timestamp", L"timestamp(0)", L"datetime");
     const std::wstring dbl = pg() ? L"double precision" : L"double";
     Recreate(t, L"id integer, i integer, s smallint, b bigint, d " + dbl + L", n " + numeric + L", v varchar(40), ts " +
                     stamp + L", bl " + BlobType());
@@ -417,7 +417,7 @@ TEST_P(FieldValuesBackend, PagesHoldPageSizeRecords) {
 
 TEST_P(FieldValuesBackend, FieldAndRecordsetProperties) {
     const std::wstring t = T(L"props");
-    Recreate(t, std::wstring(L"id integer, amount ") + (kind() == Kind::SQLite ? L"decimal(10,3)" : L"numeric(10,3)"));
+    Recreate(t, L"id integer, amount " + DecimalType(10, 3));
     Exec(L"insert into " + t + L" values (1, 2.5)");
     CADORecordSet rs(&conn, 1);
     CString text;
