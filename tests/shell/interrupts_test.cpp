@@ -32,10 +32,7 @@ using orvatest::Terminal;
 namespace {
 
 std::string SqliteDb() {
-    std::string path = testdb::NewSqliteFile();
-    std::string sql = "sqlite3 '" + path + "' \"create table t(id integer); insert into t values (1), (2), (3);\"";
-    EXPECT_EQ(std::system(sql.c_str()), 0);
-    return path;
+    return orvatest::NewSqlite("create table t(id integer); insert into t values (1), (2), (3);");
 }
 
 TEST(InterruptsTerminal, PasswordIsAskedWithoutEcho) {

@@ -27,8 +27,7 @@ std::vector<std::string> Env(const std::string& dir) {
 void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 TEST(TerminalInput, TabsReachTheStatement) {
-    const std::string db = testdb::NewSqliteFile();
-    ASSERT_EQ(std::system(("sqlite3 '" + db + "' 'create table m(v text)'").c_str()), 0);
+    const std::string db = orvatest::NewSqlite("create table m(v text)");
     const testdb::TempDir dir("orva-term");
     Terminal term({"-t", "sqlite3", "-d", db}, Env(dir.str()));
     ASSERT_TRUE(term.Ready()) << term.Output();
@@ -45,8 +44,7 @@ TEST(TerminalInput, TabsReachTheStatement) {
 
 // Ctrl+D on a continuation line gives the half-typed statement up: it is not run.
 TEST(TerminalInput, EndOfInputOnAContinuationLineRunsNothing) {
-    const std::string db = testdb::NewSqliteFile();
-    ASSERT_EQ(std::system(("sqlite3 '" + db + "' 'create table m(v text); insert into m values (1), (2)'").c_str()), 0);
+    const std::string db = orvatest::NewSqlite("create table m(v text); insert into m values (1), (2)");
     const testdb::TempDir dir("orva-term");
     Terminal term({"-t", "sqlite3", "-d", db}, Env(dir.str()));
     ASSERT_TRUE(term.Ready()) << term.Output();
@@ -79,9 +77,7 @@ TEST(TerminalServer, UseConnectsAgainAfterALostMariaDbConnection) {
     std::smatch id;
     const std::string shown = term.Output().substr(mark);
     ASSERT_TRUE(std::regex_search(shown, id, std::regex("cid: ([0-9]+)"))) << shown;
-    orvatest::Capture("mariadb -h 127.0.0.1 -P " + testdb::Env("ORVANTA_TEST_MARIA_PORT") + " -u '" +
-                      testdb::Env("ORVANTA_TEST_USER") + "' -p'" + testdb::Env("ORVANTA_TEST_PASSWORD") +
-                      "' -e 'kill " + id[1].str() + "'");
+    EXPECT_EQ(orvatest::AskServer(testdb::Kind::MariaDB, "kill " + id[1].str()), "");
     mark = term.Output().size();
     term.Send("select 1 as one;\r");
     ASSERT_TRUE(term.WaitFor("SQL> ", mark + 1)) << term.Output().substr(mark);
@@ -272,8 +268,7 @@ TEST(TerminalScreen, OutputIsNotOverdrawnByThePrompt) {
 namespace {
 
 TEST(TerminalRedo, CtrlCStopsAWholeRedoAndTheShellGoesOn) {
-    const std::string db = testdb::NewSqliteFile();
-    ASSERT_EQ(std::system(("sqlite3 '" + db + "' 'create table big(n integer)'").c_str()), 0);
+    const std::string db = orvatest::NewSqlite("create table big(n integer)");
     const testdb::TempDir dir("orva-term");
     // A first run leaves two entries: a join of the (still empty) table, and a line that runs it
     // five times before its own select.
@@ -283,11 +278,10 @@ TEST(TerminalRedo, CtrlCStopsAWholeRedoAndTheShellGoesOn) {
                                    Env(dir.str()));
     ASSERT_EQ(first.exitCode, 0) << first.out;
     // Now each run of the first entry takes a while.
-    ASSERT_EQ(std::system(("sqlite3 '" + db +
-                           "' 'with recursive c(x) as (select 1 union all select x + 1 from c where x < 8000) "
-                           "insert into big select x from c'")
-                              .c_str()),
-              0);
+    ASSERT_EQ(Ask(db,
+                  "with recursive c(x) as (select 1 union all select x + 1 from c where x < 8000) "
+                  "insert into big select x from c"),
+              "");
     Terminal term({"-t", "sqlite3", "-d", db}, Env(dir.str()));
     ASSERT_TRUE(term.Ready()) << term.Output();
     size_t mark = term.Output().size();

@@ -23,12 +23,8 @@ const std::string kHead =
     "SQLite 3.";
 
 std::string SqliteFile() {
-    std::string path = testdb::NewSqliteFile();
-    std::string sql = "sqlite3 '" + path +
-                      "' \"create table t(id integer primary key, name text); "
-                      "insert into t values (1, 'héllo'), (2, '中文'), (3, NULL);\"";
-    EXPECT_EQ(std::system(sql.c_str()), 0);
-    return path;
+    return orvatest::NewSqlite(
+        "create table t(id integer primary key, name text); insert into t values (1, 'héllo'), (2, '中文'), (3, NULL);");
 }
 
 // The transcript after the welcome line.
