@@ -173,6 +173,28 @@ protected:
         }
         return v;
     }
+    // The procedure `proc`(in a, out b, out c numeric, out d timestamp, inout e) and a command that
+    // calls it with a = "xé" and e = 21: psqlodbc runs {call} as a SELECT, which PostgreSQL refuses for
+    // a procedure, so a CALL statement returns the output values there; MariaDB's driver takes the ODBC call.
+    CADOCommand Outs(const std::wstring& proc) {
+        if (postgres())
+            CreateProcedure(proc, L"in a text, out b text, out c numeric, out d timestamp, inout e integer",
+                            L"$$ begin b := a || 'ü東'; c := 12.5; d := '2020-01-02 03:04:05.678'; e := e * 2; end $$",
+                            L"plpgsql");
+        else
+            CreateProcedure(proc,
+                            L"in a varchar(20), out b varchar(20), out c decimal(10,2), out d datetime(3), inout e int",
+                            L"begin select a as echoed; set b = concat(a, 'ü東'); set c = 12.5; "
+                            L"set d = '2020-01-02 03:04:05.678'; set e = e * 2; end");
+        const std::wstring callText = postgres() ? L"call " + proc + L"(?, ?, ?, ?, ?)" : proc;
+        CADOCommand outs(&conn, callText, postgres() ? adCmdText : adCmdStoredProc);
+        EXPECT_EQ(1, outs.AddParameter(L"a", adVarWChar, adParamInput, 20, L"xé"));
+        EXPECT_EQ(1, outs.AddParameter(L"b", adVarWChar, adParamOutput, 20, _variant_t()));
+        EXPECT_EQ(1, outs.AddParameter(L"c", adNumeric, adParamOutput, 0, _variant_t(), 10, 2));
+        EXPECT_EQ(1, outs.AddParameter(L"d", adDBTimeStamp, adParamOutput, 0, _variant_t()));
+        EXPECT_EQ(1, outs.AddParameter(L"e", adInteger, adParamInputOutput, 0, 21));
+        return outs;
+    }
 };
 
 TEST_P(CommandBackend, SelectMarkerReturnsEachInputValue) {
@@ -227,10 +249,9 @@ TEST_P(CommandBackend, SelectMarkerReturnsEachInputValue) {
 
 TEST_P(CommandBackend, InsertedParametersReadBackWithTheirTypes) {
     const std::wstring table = T(L"types");
-    const bool maria = kind() == Kind::MariaDB;
-    const std::wstring binary = postgres() ? L"bytea" : maria ? L"varbinary(64)" : L"blob";
-    const std::wstring dbl = maria ? L"double" : L"double precision";
-    const std::wstring stamp = maria ? L"datetime(3)" : L"timestamp";
+    const std::wstring binary = Pick(L"blob", L"bytea", L"varbinary(64)");
+    const std::wstring dbl = Pick(L"double precision", L"double precision", L"double");
+    const std::wstring stamp = Pick(L"timestamp", L"timestamp", L"datetime(3)");
     Recreate(table, L"id integer, i integer, b bigint, d " + dbl +
                         L", n numeric(12,4), t varchar(60), dt date, tm time, ts " + stamp + L", bin " + binary +
                         L", flag smallint");
@@ -368,47 +389,30 @@ TEST_P(CommandBackend, ValuesTheTypeCannotHoldFailBeforeAnythingRuns) {
     EXPECT_FALSE(missing.m_strLastError.empty());
 }
 
-TEST_P(CommandBackend, StoredProceduresAsEachDriverSupportsThem) {
-    const std::wstring fn = T(L"addone"), rowsFn = T(L"rows"), proc = T(L"outs");
-    switch (kind()) {
-    case Kind::SQLite: {
-        // SQLite has no stored procedures: the call is the driver's syntax error.
-        CADOCommand call(&conn, L"cm_nothing", adCmdStoredProc);
-        ASSERT_EQ(1, call.AddParameter(L"a", adInteger, adParamInput, 0, 1));
-        EXPECT_EQ(0, call.Execute());
-        EXPECT_NE(std::wstring::npos, call.m_strLastError.find(L"syntax error")) << U8(call.m_strLastError);
-        CADORecordSet rs(&conn, 1);
-        EXPECT_EQ(0, rs.Execute(&call, nullptr));
-        EXPECT_FALSE(rs.m_strLastError.empty());
-        EXPECT_EQ(0, rs.Open(L"cm_nothing", 3));
-        return;
-    }
-    case Kind::PostgreSQL:
-    case Kind::PostgreSQLAnsi:
-        Exec(L"create or replace function " + fn + L"(a integer) returns integer as 'select a + 1' language sql");
-        Exec(
-            L"create or replace function " + rowsFn +
-            L"(n integer) returns table(k integer, name text) as 'select g, ''n'' || g from generate_series(1, n) g' language sql");
-        Exec(L"drop procedure if exists " + proc);
-        Exec(L"create procedure " + proc +
-             L"(in a text, out b text, out c numeric, out d timestamp, inout e integer) language plpgsql as $$ begin "
-             L"b := a || 'ü東'; c := 12.5; d := '2020-01-02 03:04:05.678'; e := e * 2; end $$");
-        break;
-    case Kind::MariaDB:
-        Exec(L"drop function if exists " + fn);
-        Exec(L"drop procedure if exists " + rowsFn);
-        Exec(L"drop procedure if exists " + proc);
-        Exec(L"create function " + fn + L"(a int) returns int deterministic return a + 1");
-        Exec(L"create procedure " + rowsFn +
-             L"(n int) select seq as k, concat('n', seq) as name from seq_1_to_100 where seq <= n");
-        Exec(
-            L"create procedure " + proc +
-            L"(in a varchar(20), out b varchar(20), out c decimal(10,2), out d datetime(3), inout e int) begin "
-            L"select a as echoed; set b = concat(a, 'ü東'); set c = 12.5; set d = '2020-01-02 03:04:05.678'; set e = e * 2; end");
-        break;
-    }
+// SQLite has no stored procedures: the call is the driver's syntax error.
+TEST_P(CommandBackend, StoredProcedureCallIsTheSqliteDriversSyntaxError) {
+    if (kind() != Kind::SQLite) GTEST_SKIP() << "the servers have stored procedures";
+    CADOCommand call(&conn, L"cm_nothing", adCmdStoredProc);
+    ASSERT_EQ(1, call.AddParameter(L"a", adInteger, adParamInput, 0, 1));
+    EXPECT_EQ(0, call.Execute());
+    EXPECT_NE(std::wstring::npos, call.m_strLastError.find(L"syntax error")) << U8(call.m_strLastError);
+    CADORecordSet rs(&conn, 1);
+    EXPECT_EQ(0, rs.Execute(&call, nullptr));
+    EXPECT_FALSE(rs.m_strLastError.empty());
+    EXPECT_EQ(0, rs.Open(L"cm_nothing", 3));
+}
 
-    // A procedure (MariaDB) or set-returning function (PostgreSQL) gives its rows to a recordset.
+// A procedure (MariaDB) or set-returning function (PostgreSQL) gives its rows to a recordset.
+TEST_P(CommandBackend, StoredProcedureRowsReachARecordset) {
+    if (kind() == Kind::SQLite) GTEST_SKIP() << "SQLite has no stored procedures";
+    const std::wstring rowsFn = T(L"rows");
+    if (postgres())
+        Exec(L"create or replace function " + rowsFn +
+             L"(n integer) returns table(k integer, name text) as 'select g, ''n'' || g from generate_series(1, n) g' "
+             L"language sql");
+    else
+        CreateProcedure(rowsFn, L"n int",
+                        L"select seq as k, concat('n', seq) as name from seq_1_to_100 where seq <= n");
     CADOCommand rowsCall(&conn, rowsFn, adCmdStoredProc);
     ASSERT_EQ(1, rowsCall.AddParameter(L"n", adInteger, adParamInput, 0, 3));
     CADORecordSet rs(&conn, 1);
@@ -418,16 +422,13 @@ TEST_P(CommandBackend, StoredProceduresAsEachDriverSupportsThem) {
     EXPECT_EQ(L"n3", Text(Value(rs, L"name")));
     ASSERT_EQ(1, rs.Open((rowsFn + L"(2)").c_str(), 3)) << U8(rs.m_strLastError);
     EXPECT_EQ(2u, rs.GetRecordCount());
+}
 
-    // Output parameters: psqlodbc runs {call} as a SELECT, which PostgreSQL refuses for a
-    // procedure; a CALL statement returns them. MariaDB's driver takes the ODBC call.
-    const std::wstring callText = postgres() ? L"call " + proc + L"(?, ?, ?, ?, ?)" : proc;
-    CADOCommand outs(&conn, callText, postgres() ? adCmdText : adCmdStoredProc);
-    ASSERT_EQ(1, outs.AddParameter(L"a", adVarWChar, adParamInput, 20, L"xé"));
-    ASSERT_EQ(1, outs.AddParameter(L"b", adVarWChar, adParamOutput, 20, _variant_t()));
-    ASSERT_EQ(1, outs.AddParameter(L"c", adNumeric, adParamOutput, 0, _variant_t(), 10, 2));
-    ASSERT_EQ(1, outs.AddParameter(L"d", adDBTimeStamp, adParamOutput, 0, _variant_t()));
-    ASSERT_EQ(1, outs.AddParameter(L"e", adInteger, adParamInputOutput, 0, 21));
+// Output, input-output and numeric output parameters come back typed, each call anew.
+TEST_P(CommandBackend, StoredProcedureOutputParametersComeBackTyped) {
+    if (kind() == Kind::SQLite) GTEST_SKIP() << "SQLite has no stored procedures";
+    const std::wstring proc = T(L"outs");
+    CADOCommand outs = Outs(proc);
     ASSERT_EQ(1, outs.Execute()) << U8(outs.m_strLastError);
     EXPECT_EQ(VT_BSTR, Param(outs, L"b").vt());
     EXPECT_EQ(L"xéü東", Text(Param(outs, L"b")));
@@ -443,9 +444,24 @@ TEST_P(CommandBackend, StoredProceduresAsEachDriverSupportsThem) {
     ASSERT_EQ(1, outs.Execute()) << U8(outs.m_strLastError);
     ASSERT_EQ(VT_CY, Param(outs, L"c").vt());
     EXPECT_EQ(125000, Param(outs, L"c").cyVal().int64);
+    if (kind() != Kind::MariaDB) return;
 
+    // Through a recordset the procedure's own result set arrives; the output values come after it,
+    // so they stay as they were.
+    ASSERT_EQ(1, outs.SetParameterValue(L"b", _variant_t::Bstr(L"before")));
+    CADORecordSet rs(&conn, 1);
+    ASSERT_EQ(1, rs.Execute(&outs, nullptr)) << U8(rs.m_strLastError);
+    ASSERT_EQ(1u, rs.GetRecordCount());
+    EXPECT_EQ(L"xé", Text(Value(rs, L"echoed")));
+    EXPECT_EQ(L"before", Text(Param(outs, L"b")));
+}
+
+// A function's value: through the ODBC return-value call on PostgreSQL, in a statement on MariaDB.
+TEST_P(CommandBackend, StoredFunctionReturnValueAsEachDriverSupportsIt) {
+    if (kind() == Kind::SQLite) GTEST_SKIP() << "SQLite has no stored procedures";
+    const std::wstring fn = T(L"addone");
+    CreateAddOne(fn);
     if (postgres()) {
-        // A function's value through the ODBC return-value call.
         CADOCommand ret(&conn, fn, adCmdStoredProc);
         ASSERT_EQ(1, ret.AddParameter(L"RETURN_VALUE", adInteger, adParamReturnValue, 0, _variant_t()));
         ASSERT_EQ(1, ret.AddParameter(L"a", adInteger, adParamInput, 0, 41));
@@ -453,7 +469,8 @@ TEST_P(CommandBackend, StoredProceduresAsEachDriverSupportsThem) {
         EXPECT_EQ(VT_I4, Param(ret, 0).vt());
         EXPECT_EQ(42, Param(ret, 0).intVal());
 
-        CADOCommand asProc(&conn, proc, adCmdStoredProc);
+        CADOCommand outs = Outs(T(L"outs"));
+        CADOCommand asProc(&conn, T(L"outs"), adCmdStoredProc);
         for (int i = 0; i < 5; ++i) ASSERT_EQ(1, asProc.AddParameter(outs.GetParameter(i)));
         EXPECT_EQ(0, asProc.Execute());
         EXPECT_NE(std::wstring::npos, asProc.m_strLastError.find(L"is a procedure")) << U8(asProc.m_strLastError);
@@ -468,20 +485,12 @@ TEST_P(CommandBackend, StoredProceduresAsEachDriverSupportsThem) {
         CADOCommand select(&conn, L"select " + fn + L"(?)");
         ASSERT_EQ(1, select.AddParameter(L"a", adInteger, adParamInput, 0, 41));
         EXPECT_EQ(L"42", Text(Single(select)));
-
-        // Through a recordset the procedure's own result set arrives; the output values come
-        // after it, so they stay as they were.
-        ASSERT_EQ(1, outs.SetParameterValue(L"b", _variant_t::Bstr(L"before")));
-        ASSERT_EQ(1, rs.Execute(&outs, nullptr)) << U8(rs.m_strLastError);
-        ASSERT_EQ(1u, rs.GetRecordCount());
-        EXPECT_EQ(L"xé", Text(Value(rs, L"echoed")));
-        EXPECT_EQ(L"before", Text(Param(outs, L"b")));
     }
 }
 
 TEST_P(CommandBackend, TimeoutStopsALongStatement) {
     if (kind() == Kind::SQLite) GTEST_SKIP() << "SQLite has no sleeping statement";
-    CADOCommand sleep(&conn, kind() == Kind::MariaDB ? L"select sleep(?)" : L"select pg_sleep(?)");
+    CADOCommand sleep(&conn, SleepStatement(L"?"));
     ASSERT_EQ(1, sleep.AddParameter(L"seconds", adInteger, adParamInput, 0, 20));
     sleep.SetTimeout(1);
     EXPECT_EQ(0, sleep.Execute());

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "tempdir.h"
 #include "zentra/codepage.h"
 #include "zentra/console.h"
 #include "zentra/strtable.h"
@@ -64,18 +65,7 @@ struct Pipe {
     }
 };
 
-struct TempDir {
-    std::filesystem::path path;
-    TempDir() {
-        char templ[] = "/tmp/orvanta-console-XXXXXX";
-        const char* made = mkdtemp(templ);
-        if (made) path = made;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path.empty()) std::filesystem::remove_all(path, ec);
-    }
-};
+using testdb::TempDir;
 
 std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -118,7 +108,7 @@ TEST(ConsoleOutput, ConsoleAndSpoolGetIdenticalBytes) {
     RegisterTestStrings();
     TempDir dir;
     CSpoolFile spool;
-    ASSERT_EQ(spool.Open((dir.path / "t.log").wstring().c_str()), 1);
+    ASSERT_EQ(spool.Open((dir.path() / "t.log").wstring().c_str()), 1);
     Pipe out;
     COutput output(&spool, out.wr);
 
@@ -137,14 +127,14 @@ TEST(ConsoleOutput, ConsoleAndSpoolGetIdenticalBytes) {
     const std::string console = out.Drain();
     EXPECT_EQ(console, WideToMultiByte(expected, CP_ACP));
     EXPECT_EQ(MultiByteToWide(console, CP_ACP), expected);
-    EXPECT_EQ(ReadFile(dir.path / "t.log"), console);
+    EXPECT_EQ(ReadFile(dir.path() / "t.log"), console);
 }
 
 TEST(ConsoleOutput, EmptyTextAndDisabledOutputWriteNothing) {
     RegisterTestStrings();
     TempDir dir;
     CSpoolFile spool;
-    ASSERT_EQ(spool.Open((dir.path / "e.log").wstring().c_str()), 1);
+    ASSERT_EQ(spool.Open((dir.path() / "e.log").wstring().c_str()), 1);
     Pipe out;
     COutput output(&spool, out.wr);
     EXPECT_EQ(output.IsEnable(), 1);
@@ -159,7 +149,7 @@ TEST(ConsoleOutput, EmptyTextAndDisabledOutputWriteNothing) {
     output.PrintError(kIdPercent, L"");
     output.Write(L"");
     EXPECT_EQ(out.Drain(), "");
-    EXPECT_EQ(ReadFile(dir.path / "e.log"), "");
+    EXPECT_EQ(ReadFile(dir.path() / "e.log"), "");
 
     output.Enable(0);
     EXPECT_EQ(output.IsEnable(), 0);
@@ -171,19 +161,19 @@ TEST(ConsoleOutput, EmptyTextAndDisabledOutputWriteNothing) {
     output.PrintError(kIdPercent, L"f");
     output.Write(L"g");
     EXPECT_EQ(out.Drain(), "");
-    EXPECT_EQ(ReadFile(dir.path / "e.log"), "");
+    EXPECT_EQ(ReadFile(dir.path() / "e.log"), "");
 
     output.Enable(7);
     EXPECT_EQ(output.IsEnable(), 1);
     output.Print(L"on");
     EXPECT_EQ(out.Drain(), "on");
-    EXPECT_EQ(ReadFile(dir.path / "e.log"), "on");
+    EXPECT_EQ(ReadFile(dir.path() / "e.log"), "on");
 }
 
 TEST(ConsoleOutput, ClosedPipeNeitherKillsNorSilencesLaterOutput) {
     TempDir dir;
     CSpoolFile spool;
-    ASSERT_EQ(spool.Open((dir.path / "p.log").wstring().c_str()), 1);
+    ASSERT_EQ(spool.Open((dir.path() / "p.log").wstring().c_str()), 1);
     Pipe first;
     const int fd = dup(first.wr);
     ASSERT_GE(fd, 0);
@@ -211,12 +201,12 @@ TEST(ConsoleOutput, ClosedPipeNeitherKillsNorSilencesLaterOutput) {
     EXPECT_EQ(second.Drain(), "back\r\n");
     close(fd);
     // The transcript received everything, including what the console lost.
-    EXPECT_EQ(ReadFile(dir.path / "p.log"), "lost 1\r\nlost too\r\n\r\nback\r\n");
+    EXPECT_EQ(ReadFile(dir.path() / "p.log"), "lost 1\r\nlost too\r\n\r\nback\r\n");
 }
 
 TEST(ConsoleSpool, AppendsCreatesAndReportsWrites) {
     TempDir dir;
-    const auto existing = dir.path / "old.txt";
+    const auto existing = dir.path() / "old.txt";
     WriteFile(existing, "before\n");
 
     CSpoolFile spool;
@@ -242,7 +232,7 @@ TEST(ConsoleSpool, AppendsCreatesAndReportsWrites) {
     EXPECT_EQ(spool.WriteLog(L"!"), 1);
 
     // A new name: later writes go to the new file, which is created.
-    const auto created = dir.path / "new.txt";
+    const auto created = dir.path() / "new.txt";
     ASSERT_FALSE(std::filesystem::exists(created));
     ASSERT_EQ(spool.Open(created.wstring().c_str()), 1);
     EXPECT_EQ(spool.GetFileName(), L"new.txt");
@@ -254,7 +244,7 @@ TEST(ConsoleSpool, AppendsCreatesAndReportsWrites) {
     rival.Close();
 
     // A failed open keeps the current transcript.
-    EXPECT_EQ(spool.Open((dir.path / "no/such/dir/x.txt").wstring().c_str()), 0);
+    EXPECT_EQ(spool.Open((dir.path() / "no/such/dir/x.txt").wstring().c_str()), 0);
     EXPECT_EQ(spool.Open(L""), 0);
     EXPECT_EQ(spool.IsOpen(), 1);
     EXPECT_EQ(spool.WriteLog(L"+"), 1);
@@ -306,7 +296,7 @@ TEST(ConsoleInput, PromptAndHiddenEntryGoToConsoleAndTranscript) {
     RegisterTestStrings();
     TempDir dir;
     CSpoolFile spool;
-    ASSERT_EQ(spool.Open((dir.path / "in.log").wstring().c_str()), 1);
+    ASSERT_EQ(spool.Open((dir.path() / "in.log").wstring().c_str()), 1);
     Pipe in;
     Pipe out;
     CInput input(&spool, in.rd, out.wr);
@@ -330,7 +320,7 @@ TEST(ConsoleInput, PromptAndHiddenEntryGoToConsoleAndTranscript) {
 
     // Prompt, answer and line break in the transcript, hidden entry included; nothing for the
     // line WaitForChar discarded, nor for the end of input.
-    EXPECT_EQ(ReadFile(dir.path / "in.log"), "User: scott\r\nPassword: tiger\r\nHello %s, %d rows\r\nmore\r\n> ");
+    EXPECT_EQ(ReadFile(dir.path() / "in.log"), "User: scott\r\nPassword: tiger\r\nHello %s, %d rows\r\nmore\r\n> ");
 }
 
 TEST(ConsoleInput, CopiesShareTheBuffer) {

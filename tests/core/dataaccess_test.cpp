@@ -18,23 +18,11 @@
 using namespace zentra;
 using testdb::BackendName;
 using testdb::Kind;
+using testdb::Restriction;
 using testdb::U8;
+using testdb::VariantArray;
 
 namespace {
-
-_variant_t RestrictionArray(std::vector<_variant_t> elements) {
-    auto array = std::make_shared<SAFEARRAY>();
-    array->elementType = VT_VARIANT;
-    array->variants = std::move(elements);
-    return _variant_t::Array(array);
-}
-
-// `count` restrictions, all empty but the one at `at`.
-_variant_t Restriction(size_t count, size_t at, _variant_t value) {
-    std::vector<_variant_t> elements(count);
-    elements[at] = std::move(value);
-    return RestrictionArray(std::move(elements));
-}
 
 std::wstring TextOf(CADORecordSet& rs, const wchar_t* field) {
     _variant_t v;
@@ -133,7 +121,7 @@ TEST_P(DataAccessBackend, ConnectsAndReportsTheDbms) {
     CString name, version;
     ASSERT_EQ(1, conn.GetProperties(L"DBMS Name", name)) << U8(conn.m_strLastError);
     ASSERT_EQ(1, conn.GetProperties(L"DBMS Version", version)) << U8(conn.m_strLastError);
-    const wchar_t* expected = kind() == Kind::SQLite ? L"SQLite" : kind() == Kind::MariaDB ? L"MariaDB" : L"PostgreSQL";
+    const wchar_t* expected = Pick<const wchar_t*>(L"SQLite", L"PostgreSQL", L"MariaDB");
     EXPECT_NE(CString::npos, FindNoCase(name, expected)) << U8(name);
     EXPECT_FALSE(version.empty());
     EXPECT_EQ(0, conn.GetProperties(L"No Such Property", name));
@@ -244,35 +232,28 @@ TEST_P(DataAccessBackend, FailedStatementKeepsItsErrorAndTheConnection) {
     EXPECT_EQ(1u, rs.GetRecordCount());
 }
 
-TEST_P(DataAccessBackend, TypesAndValues) {
-    const std::wstring t = T(L"types");
-    std::wstring columns;
-    switch (kind()) {
-    case Kind::SQLite:
-        columns =
-            L"i integer, s smallint, b bigint, d double, n decimal(38,10), v varchar(50), t text, "
-            L"ts timestamp, dd date, tm time, bl blob";
-        break;
-    case Kind::PostgreSQL:
-    case Kind::PostgreSQLAnsi:
-        columns =
-            L"i integer, s smallint, b bigint, d double precision, n numeric(38,10), v varchar(50), t text, "
-            L"ts timestamp(3), dd date, tm time, bl bytea";
-        break;
-    case Kind::MariaDB:
-        columns =
-            L"i integer, s smallint, b bigint, d double, n decimal(38,10), v varchar(50), t longtext, "
-            L"ts datetime(3), dd date, tm time, bl longblob";
-        break;
+// A table of one column per common type, with a row of values and a row of NULLs.
+class TypedValues : public DataAccessBackend {
+protected:
+    void SetUp() override {
+        DataAccessBackend::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        const std::wstring t = T(L"types");
+        Recreate(t, L"i integer, s smallint, b bigint, d " + DoubleType() + L", n " + DecimalType(38, 10) +
+                        L", v varchar(50), t " + TextType() + L", ts " +
+                        Pick(L"timestamp", L"timestamp(3)", L"datetime(3)") + L", dd date, tm time, bl " + BlobType());
+        const std::wstring blob = BlobLiteral(L"00ff10");
+        Exec(L"insert into " + t +
+             L" values (-2147483647, -32768, 9007199254740993, 0.1, "
+             L"12345678901234567890.1234567890, 'text', 'long', '2009-12-31 23:59:58.120', '2009-12-31', '08:15:00', " +
+             blob + L")");
+        Exec(L"insert into " + t + L" values (null, null, null, null, null, null, null, null, null, null, null)");
     }
-    Recreate(t, columns);
-    const std::wstring blob = testdb::IsPostgres(kind()) ? L"'\\x00ff10'::bytea" : L"x'00ff10'";
-    Exec(L"insert into " + t +
-         L" values (-2147483647, -32768, 9007199254740993, 0.1, "
-         L"12345678901234567890.1234567890, 'text', 'long', '2009-12-31 23:59:58.120', '2009-12-31', '08:15:00', " +
-         blob + L")");
-    Exec(L"insert into " + t + L" values (null, null, null, null, null, null, null, null, null, null, null)");
+};
 
+// Each value arrives with its ADO type, variant type, sizes and exact value.
+TEST_P(TypedValues, EachValueArrivesWithItsTypeAndSize) {
+    const std::wstring t = T(L"types");
     CADORecordSet rs(&conn, 1);
     Query(rs, L"select * from " + t + L" order by i desc");  // the NULL row last everywhere? not on all: sort below
     ASSERT_EQ(2u, rs.GetRecordCount());
@@ -330,8 +311,20 @@ TEST_P(DataAccessBackend, TypesAndValues) {
     ASSERT_EQ(1, rs.GetFieldValue(L"bl", v));
     ASSERT_EQ(VT_ARRAY | VT_UI1, v.vt());
     EXPECT_EQ((std::vector<std::uint8_t>{0x00, 0xFF, 0x10}), v.parray()->bytes);
+}
 
-    // The NULL row.
+// Each NULL arrives as VT_NULL with no size, and reads as an empty chunk.
+TEST_P(TypedValues, NullsArriveAsNullWithNoSize) {
+    const std::wstring t = T(L"types");
+    CADORecordSet rs(&conn, 1);
+    Query(rs, L"select * from " + t + L" order by i desc");
+    _variant_t v;
+    CString chunk;
+    // The long text of the row of values is read first: no part of it stays for the NULL row.
+    ASSERT_EQ(1, rs.GetFieldValue(L"i", v));
+    if (v.IsNull()) rs.MoveNext();
+    ASSERT_EQ(1, rs.GetChunk(L"t", chunk));
+    EXPECT_EQ(L"long", chunk);
     rs.MoveFirst();
     ASSERT_EQ(1, rs.GetFieldValue(L"i", v));
     if (!v.IsNull()) rs.MoveNext();
@@ -346,12 +339,10 @@ TEST_P(DataAccessBackend, TypesAndValues) {
 
 TEST_P(DataAccessBackend, NumericsBeyondNinetySixBitsStayExactText) {
     if (kind() == Kind::SQLite) GTEST_SKIP() << "SQLite has no exact numeric type";
-    const wchar_t* type = kind() == Kind::MariaDB ? L"decimal(60,0)" : L"numeric(60,0)";
+    const std::wstring type = DecimalType(60, 0);
     CADORecordSet rs(&conn, 1);
     Query(rs, L"select cast('-123456789012345678901234567890123456789' as " + std::wstring(type) + L") as big, " +
-                  L"cast('0.001' as " +
-                  (kind() == Kind::MariaDB ? std::wstring(L"decimal(10,3)") : std::wstring(L"numeric(10,3)")) +
-                  L") as small");
+                  L"cast('0.001' as " + DecimalType(10, 3) + L") as small");
     _variant_t v;
     ASSERT_EQ(1, rs.GetFieldValue(L"big", v));
     ASSERT_EQ(VT_BSTR, v.vt());
@@ -402,16 +393,11 @@ TEST_P(DataAccessBackend, PostgresBooleansWithBoolsAsCharOff) {
 
 TEST_P(DataAccessBackend, LongTextAndBinaryArriveWhole) {
     const std::wstring t = T(L"longs");
-    const bool pg = testdb::IsPostgres(kind());
-    Recreate(t, std::wstring(L"id integer, t ") + (kind() == Kind::MariaDB ? L"longtext" : L"text") + L", b " +
-                    (pg                        ? L"bytea"
-                     : kind() == Kind::MariaDB ? L"longblob"
-                                               : L"blob"));
+    Recreate(t, L"id integer, t " + TextType() + L", b " + BlobType());
     const std::wstring text =
-        kind() == Kind::SQLite ? L"replace(hex(zeroblob(60000)), '00', 'ab')" : L"repeat('ab', 60000)";
-    const std::wstring bytes = pg                        ? L"decode(repeat('00ff', 70000), 'hex')"
-                               : kind() == Kind::MariaDB ? L"unhex(repeat('00ff', 70000))"
-                                                         : L"zeroblob(140000)";
+        Pick(L"replace(hex(zeroblob(60000)), '00', 'ab')", L"repeat('ab', 60000)", L"repeat('ab', 60000)");
+    const std::wstring bytes =
+        Pick(L"zeroblob(140000)", L"decode(repeat('00ff', 70000), 'hex')", L"unhex(repeat('00ff', 70000))");
     Exec(L"insert into " + t + L" values (1, " + text + L", " + bytes + L")");
     Exec(L"insert into " + t + L" values (2, '', null)");
 
@@ -531,16 +517,25 @@ TEST_P(DataAccessBackend, Transactions) {
     EXPECT_EQ(2u, rs2.GetRecordCount());
 }
 
-TEST_P(DataAccessBackend, SchemaRowsets) {
+// The tables of the schema-rowset tests: a parent with a unique index and a primary key, a table
+// whose name the parent's '_' would match as a wildcard, and a view.
+class SchemaRowsets : public DataAccessBackend {
+protected:
+    void SetUp() override {
+        DataAccessBackend::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        Exec(L"drop view if exists " + view);
+        Recreate(parent, L"id int primary key, name varchar(40) not null, note varchar(20)");
+        Recreate(lookalike, L"id integer");
+        Exec(L"create unique index " + parent + L"_name on " + parent + L" (name)");
+        Exec(L"create view " + view + L" as select id from " + parent);
+    }
     const std::wstring parent = T(L"sch_parent"), lookalike = T(L"schXparent"), view = T(L"sch_view");
-    Exec(L"drop view if exists " + view);
-    Recreate(parent, L"id int primary key, name varchar(40) not null, note varchar(20)");
-    Recreate(lookalike, L"id integer");
-    Exec(L"create unique index " + parent + L"_name on " + parent + L" (name)");
-    Exec(L"create view " + view + L" as select id from " + parent);
-    CADORecordSet rs(&conn, 1);
+};
 
-    // Tables: exact names (the '_' in the name is no wildcard), and the type restriction.
+// Tables: exact names (the '_' in the name is no wildcard), and the type restriction.
+TEST_P(SchemaRowsets, TablesMatchTheExactNameAndTheType) {
+    CADORecordSet rs(&conn, 1);
     ASSERT_EQ(1, rs.OpenSchema(adSchemaTables, Restriction(4, 2, _variant_t::Bstr(parent)), nullptr))
         << U8(rs.m_strLastError);
     ASSERT_EQ(1u, rs.GetRecordCount());
@@ -556,13 +551,16 @@ TEST_P(DataAccessBackend, SchemaRowsets) {
     }
     EXPECT_TRUE(sawParent);
     EXPECT_FALSE(sawView);
-    ASSERT_EQ(1, rs.OpenSchema(
-                     adSchemaTables,
-                     RestrictionArray({_variant_t(), _variant_t(), _variant_t::Bstr(view), _variant_t::Bstr(L"VIEW")}),
-                     nullptr));
+    ASSERT_EQ(
+        1, rs.OpenSchema(adSchemaTables,
+                         VariantArray({_variant_t(), _variant_t(), _variant_t::Bstr(view), _variant_t::Bstr(L"VIEW")}),
+                         nullptr));
     EXPECT_EQ(1u, rs.GetRecordCount());
+}
 
-    // Columns in ordinal order with OLE DB's names and ADO type codes.
+// Columns in ordinal order with OLE DB's names and ADO type codes.
+TEST_P(SchemaRowsets, ColumnsComeInOrdinalOrderWithAdoTypes) {
+    CADORecordSet rs(&conn, 1);
     ASSERT_EQ(1, rs.OpenSchema(adSchemaColumns, Restriction(4, 2, _variant_t::Bstr(parent)), nullptr))
         << U8(rs.m_strLastError);
     ASSERT_EQ(3u, rs.GetRecordCount());
@@ -594,8 +592,11 @@ TEST_P(DataAccessBackend, SchemaRowsets) {
         ASSERT_EQ(1, rs.GetFieldValue(L"COLUMN_DEFAULT", v));
         ASSERT_EQ(1, rs.GetFieldValue(L"NUMERIC_SCALE", v));
     }
+}
 
-    // Indexes: the statistics row first, then the index rows.
+// Indexes: the statistics row first, then the index rows.
+TEST_P(SchemaRowsets, IndexesGiveTheStatisticsRowThenEachIndex) {
+    CADORecordSet rs(&conn, 1);
     ASSERT_EQ(1, rs.OpenSchema(adSchemaIndexes, Restriction(5, 4, _variant_t::Bstr(parent)), nullptr))
         << U8(rs.m_strLastError);
     ASSERT_GE(rs.GetRecordCount(), 3u);
@@ -627,8 +628,11 @@ TEST_P(DataAccessBackend, SchemaRowsets) {
     }
     EXPECT_TRUE(sawUnique);
     EXPECT_TRUE(sawPrimary);
+}
 
-    // Catalogs: no restrictions at all.
+// Catalogs: no restrictions at all; an unknown schema or provider is refused.
+TEST_P(SchemaRowsets, CatalogsListTheDatabaseAndUnknownSchemasAreRefused) {
+    CADORecordSet rs(&conn, 1);
     ASSERT_EQ(1, rs.OpenSchema(adSchemaCatalogs, _variant_t(), nullptr)) << U8(rs.m_strLastError);
     ASSERT_GE(rs.GetRecordCount(), 1u);
     if (server()) {
@@ -645,26 +649,15 @@ TEST_P(DataAccessBackend, SchemaRowsets) {
 
 TEST_P(DataAccessBackend, ProcedureRowsetsSeparateProceduresAndFunctions) {
     const std::wstring fn = T(L"sch_fn"), proc = T(L"sch_proc");
-    switch (kind()) {
-    case Kind::SQLite: {
+    if (kind() == Kind::SQLite) {
         CADORecordSet rs(&conn, 1);
         ASSERT_EQ(1, rs.OpenSchema(adSchemaProcedures, Restriction(4, 3, _variant_t::Int(2)), nullptr))
             << U8(rs.m_strLastError);
         EXPECT_EQ(0u, rs.GetRecordCount());
         return;
     }
-    case Kind::PostgreSQL:
-    case Kind::PostgreSQLAnsi:
-        Exec(L"create or replace function " + fn + L"(a integer) returns integer as 'select a + 1' language sql");
-        Exec(L"create or replace procedure " + proc + L"() language sql as 'select 1'");
-        break;
-    case Kind::MariaDB:
-        Exec(L"drop function if exists " + fn);
-        Exec(L"drop procedure if exists " + proc);
-        Exec(L"create function " + fn + L"(a int) returns int deterministic return a + 1");
-        Exec(L"create procedure " + proc + L"() select 1");
-        break;
-    }
+    CreateAddOne(fn);
+    CreateProcedure(proc, L"", Pick(L"", L"'select 1'", L"select 1"));
     CADORecordSet rs(&conn, 1);
     auto names = [&](int type) {
         std::vector<std::wstring> list;
@@ -697,7 +690,7 @@ TEST_P(DataAccessBackend, ProcedureRowsetsSeparateProceduresAndFunctions) {
 
 TEST_P(DataAccessBackend, CancelFromAnotherThreadStopsTheStatement) {
     if (!server()) GTEST_SKIP() << "SQLite has no sleeping statement";
-    const std::wstring sleep = kind() == Kind::MariaDB ? L"select sleep(30)" : L"select pg_sleep(30)";
+    const std::wstring sleep = SleepStatement(L"30");
     for (int viaRecordset = 0; viaRecordset < 2; ++viaRecordset) {
         CADORecordSet rs(&conn, 1);
         std::atomic<bool> done{false};
@@ -730,16 +723,15 @@ TEST_P(DataAccessBackend, CancelFromAnotherThreadStopsTheStatement) {
 TEST_P(DataAccessBackend, DroppedConnectionFailsCleanly) {
     if (!server()) GTEST_SKIP() << "SQLite has no server to drop the connection";
     CADORecordSet rs(&conn, 1);
-    Query(rs, kind() == Kind::MariaDB ? L"select connection_id()" : L"select pg_backend_pid()");
+    Query(rs, Pick(L"", L"select pg_backend_pid()", L"select connection_id()"));
     _variant_t id;
     ASSERT_EQ(1, rs.GetFieldValue(0, id));
     CADOConnection killer;
     ASSERT_EQ(1, killer.Open(GetParam().connectionString.c_str())) << U8(killer.m_strLastError);
     CADORecordSet k(&killer, 1);
     const std::wstring pid = std::to_wstring(id.intVal());
-    ASSERT_EQ(
-        1, k.Execute((kind() == Kind::MariaDB ? L"kill " + pid : L"select pg_terminate_backend(" + pid + L")").c_str(),
-                     nullptr))
+    ASSERT_EQ(1, k.Execute((Pick(L"", L"select pg_terminate_backend(", L"kill ") + pid + Pick(L"", L")", L"")).c_str(),
+                           nullptr))
         << U8(k.m_strLastError);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the server finish the kill
 
@@ -787,5 +779,7 @@ TEST_P(DataAccessBackend, MillionRowsStayCompact) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, DataAccessBackend, ::testing::ValuesIn(testdb::Backends()), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, TypedValues, ::testing::ValuesIn(testdb::Backends()), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, SchemaRowsets, ::testing::ValuesIn(testdb::Backends()), BackendName);
 
 }  // namespace

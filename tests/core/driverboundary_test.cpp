@@ -100,10 +100,10 @@ TEST_P(DriverBoundary, TextReachesTheDriverAsTyped) {
         Exec(L"insert into " + t + L" values (1, 'a'), (2, 'b'), (3, 'c')");
         // A comment with a character beyond the BMP must not swallow the next line.
         Exec(L"delete from " + t + L" -- 😀\nwhere id = 1");
-        EXPECT_EQ("2\n", testdb::NativeQuery(GetParam(), "select count(*) from " + U8(t) + ";"));
+        EXPECT_EQ("2", testdb::NativeText(GetParam(), "select count(*) from " + U8(t)));
         Exec(L"insert into " + t + L" values (10, 'ключ😀é\u00e0\u4e2d')");
-        EXPECT_EQ(U8(L"ключ😀é\u00e0\u4e2d\n"),
-                  testdb::NativeQuery(GetParam(), "select name from " + U8(t) + " where id = 10;"));
+        EXPECT_EQ(U8(L"ключ😀é\u00e0\u4e2d"),
+                  testdb::NativeText(GetParam(), "select name from " + U8(t) + " where id = 10"));
 
         CADORecordSet rs(&conn, 1);
         Query(rs, L"select name as " + quoted + L" from " + t + L" where id = 10");
@@ -116,11 +116,8 @@ TEST_P(DriverBoundary, TextReachesTheDriverAsTyped) {
         // A catalogue argument with such characters finds its table.
         Recreate(t + L"_ключ", L"x int");
         CADORecordSet schema(&conn, 1);
-        auto restrictions = std::make_shared<SAFEARRAY>();
-        restrictions->elementType = VT_VARIANT;
-        restrictions->variants.resize(4);
-        restrictions->variants[2] = _variant_t::Bstr(t + L"_ключ");
-        ASSERT_EQ(1, schema.OpenSchema(adSchemaTables, _variant_t::Array(restrictions))) << U8(schema.m_strLastError);
+        ASSERT_EQ(1, schema.OpenSchema(adSchemaTables, testdb::Restriction(4, 2, _variant_t::Bstr(t + L"_ключ"))))
+            << U8(schema.m_strLastError);
         ASSERT_EQ(1u, schema.GetRecordCount());
         _variant_t name;
         ASSERT_EQ(1, schema.GetFieldValue(L"TABLE_NAME", name));
@@ -166,11 +163,11 @@ TEST_P(DriverBoundary, SqliteValuesArriveByStorageClass) {
     // The same values as sqlite3 shows them.
     EXPECT_EQ(
         "7|2001-02-03|1.5|12.25\nabc|yesterday|txt|n/a\n1.5|2001-13-45|1.79769313486232e+308|1.0e+300\n"
-        "9223372036854775807|20010101|-2.0|-7\n",
-        testdb::NativeQuery(GetParam(), "select i, d, r, n from " + U8(t) + " order by k;"));
+        "9223372036854775807|20010101|-2.0|-7",
+        testdb::NativeText(GetParam(), "select i, d, r, n from " + U8(t) + " order by k"));
 }
 
-// Splits one line of NativeQuery output into its values.
+// Splits the first line of NativeText output into its values.
 std::vector<std::string> Cells(const std::string& output) {
     std::vector<std::string> cells;
     std::string line = output.substr(0, output.find('\n'));
@@ -209,8 +206,8 @@ TEST_P(DriverBoundary, DatesAndTimesOutsideTheStructuresArriveAsText) {
     Query(rs, L"select d, tm, ts from " + t + L" order by k");
     ASSERT_EQ(3u, rs.GetRecordCount());
     for (int k = 1; !rs.IsEOF(); rs.MoveNext(), ++k) {
-        const std::vector<std::string> native = Cells(testdb::NativeQuery(
-            GetParam(), "select d, tm, ts from " + U8(t) + " where k = " + std::to_string(k) + ";"));
+        const std::vector<std::string> native =
+            Cells(testdb::NativeText(GetParam(), "select d, tm, ts from " + U8(t) + " where k = " + std::to_string(k)));
         ASSERT_EQ(3u, native.size());
         for (int f = 0; f < 3; ++f) {
             _variant_t v;

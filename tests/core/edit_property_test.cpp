@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "backend_test.h"
-#include "native_client.h"
 #include "zentra/dataaccess.h"
 
 using namespace zentra;
@@ -48,8 +47,8 @@ bool Similar(Kind kind, const Row& a, const Row& b) {
 
 TEST_P(EditProperty, EachEditChangesTheRowAskedForOrNothing) {
     const std::wstring table = T(L"t");
-    const std::wstring stamp = kind() == Kind::MariaDB ? L"datetime(6)" : L"timestamp(6)";
-    const std::wstring dbl = testdb::IsPostgres(kind()) ? L"double precision" : L"double";
+    const std::wstring stamp = StampType(6);
+    const std::wstring dbl = DoubleType();
     std::mt19937 random(20241207);
     auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
     int changed = 0, refused = 0;

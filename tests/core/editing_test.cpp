@@ -10,7 +10,6 @@
 
 #include "../../core/dataaccess/update_sql.h"
 #include "backend_test.h"
-#include "native_client.h"
 #include "zentra/codepage.h"
 #include "zentra/dataaccess.h"
 #include "zentra/text.h"
@@ -19,18 +18,12 @@ using namespace zentra;
 using testdb::BackendName;
 using testdb::Kind;
 using testdb::U8;
+using testdb::VariantArray;
 
 namespace {
 
 const wchar_t* const kRowNotFound =
     L"Row cannot be located for updating. Some values may have been changed since it was last read.";
-
-_variant_t VariantArray(std::vector<_variant_t> elements) {
-    auto array = std::make_shared<SAFEARRAY>();
-    array->elementType = VT_VARIANT;
-    array->variants = std::move(elements);
-    return _variant_t::Array(array);
-}
 
 template <class Key>
 _variant_t Field(CADORecordSet& rs, Key key) {
@@ -129,24 +122,6 @@ protected:
     void TearDown() override {
         other.Close();
         BackendTest::TearDown();
-    }
-
-    // An identifier quoted for this backend.
-    std::wstring Q(const std::wstring& name) const {
-        const std::wstring q = kind() == Kind::MariaDB ? L"`" : L"\"";
-        std::wstring text = name;
-        ReplaceAll(text, q, q + q);
-        return q + text + q;
-    }
-    std::wstring AutoKey() const {
-        switch (kind()) {
-        case Kind::SQLite: return L"id integer primary key autoincrement";
-        case Kind::MariaDB: return L"id int auto_increment primary key";
-        default: return L"id serial primary key";
-        }
-    }
-    std::wstring BlobType() const {
-        return kind() == Kind::MariaDB ? L"longblob" : testdb::IsPostgres(kind()) ? L"bytea" : L"blob";
     }
 
     using BackendTest::Exec;
@@ -513,7 +488,7 @@ TEST_P(EditingBackend, ResultsThatAreNotRowsOfOneTableAreRefused) {
 TEST_P(EditingBackend, ATableWithoutKeyIsChangedByItsOriginalValuesOneRowAtATime) {
     const std::wstring table = T(L"nokey");
     // Times finer than milliseconds, which the rows in memory don't keep exactly.
-    const std::wstring stamp = kind() == Kind::MariaDB ? L"datetime(6)" : L"timestamp(6)";
+    const std::wstring stamp = StampType(6);
     Recreate(table, L"a integer, b varchar(10), r real, d date, s " + stamp);
     const std::wstring row = L"(1, 'x', 1.5, '2024-02-29', '2024-01-02 03:04:05.123456')";
     Exec(L"insert into " + table + L" values " + row + L", " + row + L", (2, null, 0.1, null, null)");
@@ -565,14 +540,15 @@ TEST_P(EditingBackend, EqualRowsOfAViewAreNeverChangedTogether) {
 }
 
 TEST_P(EditingBackend, OddTableAndColumnNamesAreQuoted) {
-    const std::wstring quote = kind() == Kind::MariaDB ? L"`" : L"\"";
+    const std::wstring quote = Pick(L"\"", L"\"", L"`");
     const std::wstring table = L"ed odd " + quote + L"t" + quote + L" " + testdb::Widen(GetParam().name);
     const std::wstring weird = L"we" + quote + L"ird col";
-    Exec(L"drop table if exists " + Q(table));
-    Exec(L"create table " + Q(table) + L" (" + Q(L"order") + L" integer primary key, " + Q(weird) + L" varchar(20))");
-    Exec(L"insert into " + Q(table) + L" values (1, 'x')");
+    Exec(L"drop table if exists " + Quoted(table));
+    Exec(L"create table " + Quoted(table) + L" (" + Quoted(L"order") + L" integer primary key, " + Quoted(weird) +
+         L" varchar(20))");
+    Exec(L"insert into " + Quoted(table) + L" values (1, 'x')");
     CADORecordSet rs(&conn, 0);
-    Open(rs, L"select * from " + Q(table));
+    Open(rs, L"select * from " + Quoted(table));
     ASSERT_EQ(1, Change(rs, weird.c_str(), CString(L"it's; drop"))) << U8(rs.m_strLastError);
     ASSERT_EQ(1, rs.AddNew());
     ASSERT_EQ(1, rs.SetFieldValue(L"order", 2L));
@@ -580,8 +556,8 @@ TEST_P(EditingBackend, OddTableAndColumnNamesAreQuoted) {
     ASSERT_EQ(1, rs.Update()) << U8(rs.m_strLastError);
     rs.MoveFirst();
     ASSERT_EQ(1, rs.Delete()) << U8(rs.m_strLastError);
-    EXPECT_EQ((Rows{L"2|\u00e9t\u00e9 \U0001F600"}), Seen(L"select * from " + Q(table)));
-    Exec(L"drop table " + Q(table));
+    EXPECT_EQ((Rows{L"2|\u00e9t\u00e9 \U0001F600"}), Seen(L"select * from " + Quoted(table)));
+    Exec(L"drop table " + Quoted(table));
 }
 
 struct Item : CADORecordBinding {

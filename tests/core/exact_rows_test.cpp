@@ -10,7 +10,6 @@
 
 #include "../../core/dataaccess/update_sql.h"
 #include "backend_test.h"
-#include "native_client.h"
 #include "zentra/dataaccess.h"
 
 using namespace zentra;
@@ -73,8 +72,6 @@ protected:
         if (rs.Edit() != 1 || rs.SetFieldValue(field, value) != 1) return -1;
         return rs.Update();
     }
-    bool maria() const { return kind() == Kind::MariaDB; }
-    std::wstring Stamp6() const { return maria() ? L"datetime(6)" : L"timestamp(6)"; }
 };
 
 const wchar_t* const kSeveral = L"Insufficient key column information for updating or refreshing.";
@@ -241,7 +238,7 @@ TEST_P(ExactRows, RowsThatDifferOnlyInCaseOrTrailingBlanksAreToldApart) {
 
 TEST_P(ExactRows, RowsThatDifferOnlyBelowTheMillisecondAreToldApart) {
     const std::wstring table = T(L"fine");
-    Recreate(table, L"tag integer, a integer, s " + Stamp6());
+    Recreate(table, L"tag integer, a integer, s " + StampType(6));
     Exec(L"insert into " + table +
          L" values (1, 1, '2024-01-01 00:00:00.000100'), (2, 1, '2024-01-01 00:00:00.000200'), "
          L"(3, 1, '2024-01-01 00:00:00.000200')");
@@ -265,7 +262,7 @@ TEST_P(ExactRows, RowsThatDifferOnlyBelowTheMillisecondAreToldApart) {
 
     // A key finer than the millisecond: the row asked for, and no false conflict.
     const std::wstring keyed = T(L"finekey");
-    Recreate(keyed, L"s " + Stamp6() + L" primary key, n integer");
+    Recreate(keyed, L"s " + StampType(6) + L" primary key, n integer");
     Exec(L"insert into " + keyed + L" values ('2024-01-01 00:00:00', 1), ('2024-01-01 00:00:00.000500', 2)");
     const std::wstring ns = L"select n from " + keyed + L" order by n";
     CADORecordSet key(&conn, 0);
@@ -308,7 +305,7 @@ TEST_P(ExactRows, RowsThatDifferOnlyInADateAreToldApart) {
 
 TEST_P(ExactRows, DoublesThatNeedAllTheirDigitsFindTheirRow) {
     const std::wstring keyed = T(L"doubles"), loose = T(L"doubles_nokey");
-    const std::wstring type = testdb::IsPostgres(kind()) ? L"double precision" : maria() ? L"double" : L"real";
+    const std::wstring type = Pick(L"real", L"double precision", L"double");
     Recreate(keyed, L"id integer primary key, x " + type);
     Recreate(loose, L"tag integer, x " + type + L", m decimal(20, 17), v varchar(10)");
     Exec(L"insert into " + keyed + L" values (1, 0.30000000000000004), (2, 0.3), (3, 1.7976931348623157e308)");

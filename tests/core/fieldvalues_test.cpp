@@ -293,7 +293,6 @@ class FieldValuesBackend : public testdb::BackendTest {
 protected:
     FieldValuesBackend() : BackendTest(L"va_") {}
     bool pg() const { return postgres(); }
-    std::wstring BlobType() const { return pg() ? L"bytea" : kind() == Kind::MariaDB ? L"longblob" : L"blob"; }
     std::wstring Hex(const std::string& hex) const {
         return pg() ? L"'\\x" + testdb::Widen(hex) + L"'::bytea" : L"x'" + testdb::Widen(hex) + L"'";
     }
@@ -306,8 +305,8 @@ protected:
 
 TEST_P(FieldValuesBackend, TypedGettersReadEachKindOfColumn) {
     const std::wstring t = T(L"kinds");
-    const std::wstring numeric = kind() == Kind::SQLite ? L"decimal(16,4)" : L"numeric(16,4)";
-    const std::wstring stamp = pg() ? L"timestamp(0)" : kind() == Kind::MariaDB ? L"datetime" : L"timestamp";
+    const std::wstring numeric = DecimalType(16, 4);
+    const std::wstring stamp = Pick(L"timestamp", L"timestamp(0)", L"datetime");
     const std::wstring dbl = pg() ? L"double precision" : L"double";
     Recreate(t, L"id integer, i integer, s smallint, b bigint, d " + dbl + L", n " + numeric + L", v varchar(40), ts " +
                     stamp + L", bl " + BlobType());
@@ -418,7 +417,7 @@ TEST_P(FieldValuesBackend, PagesHoldPageSizeRecords) {
 
 TEST_P(FieldValuesBackend, FieldAndRecordsetProperties) {
     const std::wstring t = T(L"props");
-    Recreate(t, std::wstring(L"id integer, amount ") + (kind() == Kind::SQLite ? L"decimal(10,3)" : L"numeric(10,3)"));
+    Recreate(t, L"id integer, amount " + DecimalType(10, 3));
     Exec(L"insert into " + t + L" values (1, 2.5)");
     CADORecordSet rs(&conn, 1);
     CString text;
@@ -518,8 +517,7 @@ TEST_P(FieldValuesBackend, GetStringExportsFromTheCurrentRecord) {
 
 TEST_P(FieldValuesBackend, GetChunkCopiesWholeValuesInPieces) {
     const std::wstring t = T(L"chunks");
-    Recreate(t, L"id integer, b " + BlobType() + L", t " + (kind() == Kind::MariaDB ? L"longtext" : L"text") +
-                    L", n integer");
+    Recreate(t, L"id integer, b " + BlobType() + L", t " + TextType() + L", n integer");
     std::string hex;
     std::vector<std::uint8_t> bytes;
     for (int i = 0; i < 250; ++i) {

@@ -48,7 +48,7 @@ protected:
         if (IsSkipped() || HasFatalFailure()) return;
         table = T(L"find");
         const std::wstring numeric = kind() == Kind::MariaDB ? L"decimal(12,2)" : L"numeric(12,2)";
-        const std::wstring dbl = postgres() ? L"double precision" : L"double";
+        const std::wstring dbl = DoubleType();
         Recreate(table, L"id integer, name varchar(40), amount " + numeric + L", born date, score " + dbl);
         Exec(
             L"insert into " + table +

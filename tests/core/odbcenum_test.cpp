@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tempdir.h"
 #include "zentra/codepage.h"
 #include "zentra/odbcenum.h"
 
@@ -77,19 +78,13 @@ struct ScenarioHook {
     }
 } g_scenarioHook;
 
-class TempDir {
+// A directory for the driver manager's configuration files.
+class TempDir : public testdb::TempDir {
 public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "odbcenum-XXXXXX").string();
-        path_ = mkdtemp(pattern.data()) ? pattern : std::string();
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-    }
-    const std::string& path() const { return path_; }
+    TempDir() : testdb::TempDir("odbcenum") {}
+    std::string path() const { return str(); }
     void Write(const std::string& name, const std::string& text) const {
-        std::ofstream(path_ + "/" + name, std::ios::binary) << text;
+        std::ofstream(str() + "/" + name, std::ios::binary) << text;
     }
     // The driver list, the system and the user data sources.
     void Configure(const std::string& drivers, const std::string& system, const std::string& user) const {
@@ -97,9 +92,6 @@ public:
         Write("odbc.ini", system);
         Write("user-odbc.ini", user);
     }
-
-private:
-    std::string path_;
 };
 
 // Runs this program in the given scenario with ODBCSYSINI and ODBCINI pointing into `dir`;

@@ -13,6 +13,7 @@
 #include <random>
 #include <string>
 
+#include "tempdir.h"
 #include "zentra/format.h"
 #include "zentra/settings.h"
 
@@ -24,17 +25,8 @@ namespace {
 class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/orvanta-settings-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        config_ = root_ + "/config";  // not there yet: the first write creates it
-        system_ = root_ + "/system";
         ASSERT_EQ(setenv("XDG_CONFIG_HOME", config_.c_str(), 1), 0);
         ASSERT_EQ(setenv("XDG_CONFIG_DIRS", system_.c_str(), 1), 0);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
     }
 
     std::string UserFile() const { return config_ + "/orvanta/registry.reg"; }
@@ -55,7 +47,10 @@ protected:
         out << bytes;
     }
 
-    std::string root_, config_, system_;
+    testdb::TempDir dir_{"orvanta-settings"};
+    const std::string root_ = dir_.str();
+    const std::string config_ = root_ + "/config";  // not there yet: the first write creates it
+    const std::string system_ = root_ + "/system";
 };
 
 const char kHeader[] = "Windows Registry Editor Version 5.00\n";
@@ -615,26 +610,35 @@ TEST_F(SettingsTest, WindowsExportsWithByteOrderMarksAreRead) {
     EXPECT_EQ(editor, L"édit16");
 }
 
-TEST_F(SettingsTest, TruncatedAndGarbledFilesNeverBreakReading) {
-    CStringArray history;
-    for (int i = 0; i < 6; ++i) history.push_back(Format(L"select %d from \"t\\%d\"\nwhere é", i, i));
-    {
-        CSetting s;
-        s.SetServerType(3);
-        s.SetServerHost(L"host \"quoted\"");
-        s.SetServerPort(1521);
-        s.SetResultViewType(1);
-        s.SetEditor(L"ed\\it");
-        ASSERT_EQ(s.SetHistoryCommands(&history), 1);
-        CRegistry r;
-        ASSERT_EQ(r.CreateKey(L"Software\\Geo"), 1);
-        CRect rect{1, 2, 3, 4};
-        ASSERT_EQ(r.WriteRect(L"rect", &rect), 1);
+// A settings file with a server, a view type, an editor, six history items (quotes, backslashes,
+// line breaks, non-ASCII) and a rectangle under another key, as the tests of damaged files start.
+class DamagedSettings : public SettingsTest {
+protected:
+    void SetUp() override {
+        SettingsTest::SetUp();
+        for (int i = 0; i < 6; ++i) history.push_back(Format(L"select %d from \"t\\%d\"\nwhere é", i, i));
+        {
+            CSetting s;
+            s.SetServerType(3);
+            s.SetServerHost(L"host \"quoted\"");
+            s.SetServerPort(1521);
+            s.SetResultViewType(1);
+            s.SetEditor(L"ed\\it");
+            ASSERT_EQ(s.SetHistoryCommands(&history), 1);
+            CRegistry r;
+            ASSERT_EQ(r.CreateKey(L"Software\\Geo"), 1);
+            CRect rect{1, 2, 3, 4};
+            ASSERT_EQ(r.WriteRect(L"rect", &rect), 1);
+        }
+        full = ReadFile(UserFile());
+        ASSERT_GT(full.size(), 500u);
     }
-    const std::string full = ReadFile(UserFile());
-    ASSERT_GT(full.size(), 500u);
+    CStringArray history;
+    std::string full;
+};
 
-    // Every cut of the file: what is complete is read exactly, nothing else is invented.
+// Every cut of the file: what is complete is read exactly, nothing else is invented.
+TEST_F(DamagedSettings, EveryCutReadsWhatIsCompleteAndInventsNothing) {
     for (size_t cut = 0; cut <= full.size(); ++cut) {
         WriteFile(UserFile(), full.substr(0, cut));
         std::string kept = full.substr(0, cut);
@@ -663,8 +667,11 @@ TEST_F(SettingsTest, TruncatedAndGarbledFilesNeverBreakReading) {
             EXPECT_EQ(rect.bottom, 4);
         }
     }
+}
 
-    // Random damage: flipped, dropped and inserted bytes, and plain noise.
+// Random damage (flipped, dropped and inserted bytes, and plain noise) never breaks reading, and a
+// write on top of a damaged file gives a file that reads back.
+TEST_F(DamagedSettings, RandomDamageNeverBreaksReadingOrTheNextWrite) {
     std::mt19937 random(12345);
     for (int round = 0; round < 300; ++round) {
         std::string damaged = full;

@@ -13,8 +13,9 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -101,43 +102,87 @@ inline std::string ShellQuote(const std::string& text) {
     return out + "'";
 }
 
-// Runs `sql` (UTF-8) through the backend's own command-line client (sqlite3, psql, mariadb) and
-// gives its output: one line per row, the values separated by '|', NULL as "NULL", no headings.
-// MariaDB's batch mode escapes line feeds, tabs and backslashes in values as \n, \t and \\.
-inline std::string NativeQuery(const Backend& backend, const std::string& sql) {
-    const std::string script =
-        std::filesystem::temp_directory_path() / ("orvanta_native_" + std::to_string(getpid()) + ".sql");
+// The entry of Backends() for `kind`.
+inline Backend BackendOf(Kind kind) {
+    for (Backend& backend : Backends())
+        if (backend.kind == kind) return backend;
+    return {kind, "", L"", false, "no such backend"};
+}
+
+// The SQLite backend on the database file `path`, for the native client.
+inline Backend SqliteAt(const std::string& path) {
+    return {Kind::SQLite, "SQLite", SqliteConnectionString(path), true, ""};
+}
+
+// What the backend really holds: the rows `sql` (UTF-8, one or more statements) gives through the
+// DBMS's own command-line client (sqlite3, psql, mariadb) rather than through the library under
+// test. One text per row, fields separated by '|', NULL as "NULL", no headings; MariaDB's batch
+// escapes (\n, \t, \0, \\) are undone. A client that fails gives a first row "error: <its message>".
+inline std::vector<std::string> NativeRows(const Backend& backend, const std::string& sql) {
+    const std::string base = std::filesystem::temp_directory_path() / ("orvanta_native_" + std::to_string(getpid()));
+    const std::string script = base + ".sql", errors = base + ".err";
     {
         std::ofstream out(script, std::ios::binary);
         if (backend.kind == Kind::SQLite) out << ".nullvalue NULL\n.separator |\n";
-        out << sql << "\n";
+        const std::size_t last = sql.find_last_not_of(" \t\r\n");
+        out << sql << (last != std::string::npos && sql[last] == ';' ? "\n" : ";\n");
     }
     std::string command;
     if (backend.kind == Kind::SQLite) {
         const std::string cs(backend.connectionString.begin(), backend.connectionString.end());
         const std::size_t at = cs.find("Database=") + 9;
-        command =
-            "sqlite3 -batch -noheader " + ShellQuote(cs.substr(at, cs.find(';', at) - at)) + " < " + ShellQuote(script);
+        command = "sqlite3 -batch -bail -noheader " + ShellQuote(cs.substr(at, cs.find(';', at) - at));
     } else if (IsPostgres(backend.kind)) {
-        command = "PGPASSWORD=" + ShellQuote(Env("ORVANTA_TEST_PASSWORD")) + " psql -X -q -A -t -v ON_ERROR_STOP=1 " +
-                  "-P null=NULL -h 127.0.0.1 -p " + Env("ORVANTA_TEST_PG_PORT") + " -U " +
-                  ShellQuote(Env("ORVANTA_TEST_USER")) + " -d " + ShellQuote(Env("ORVANTA_TEST_DB")) + " -f " +
-                  ShellQuote(script);
+        command = "PGPASSWORD=" + ShellQuote(Env("ORVANTA_TEST_PASSWORD")) +
+                  " psql -X -q -A -t -F '|' -v ON_ERROR_STOP=1 -P null=NULL -h 127.0.0.1 -p " +
+                  Env("ORVANTA_TEST_PG_PORT") + " -U " + ShellQuote(Env("ORVANTA_TEST_USER")) + " -d " +
+                  ShellQuote(Env("ORVANTA_TEST_DB"));
     } else {
         command = "MYSQL_PWD=" + ShellQuote(Env("ORVANTA_TEST_PASSWORD")) +
-                  " mariadb --default-character-set=utf8mb4 -N -B -h 127.0.0.1 -P " + Env("ORVANTA_TEST_MARIA_PORT") +
-                  " -u " + ShellQuote(Env("ORVANTA_TEST_USER")) + " " + ShellQuote(Env("ORVANTA_TEST_DB")) + " < " +
-                  ShellQuote(script) + " | tr '\\t' '|'";
+                  " mariadb --no-defaults --default-character-set=utf8mb4 -N -B -h 127.0.0.1 -P " +
+                  Env("ORVANTA_TEST_MARIA_PORT") + " -u " + ShellQuote(Env("ORVANTA_TEST_USER")) + " " +
+                  ShellQuote(Env("ORVANTA_TEST_DB"));
     }
     std::string output;
-    if (FILE* pipe = popen(("LC_ALL=C.UTF-8 " + command + " 2>&1").c_str(), "r")) {
+    int status = -1;
+    if (FILE* pipe = popen(
+            ("LC_ALL=C.UTF-8 " + command + " < " + ShellQuote(script) + " 2> " + ShellQuote(errors)).c_str(), "r")) {
         char buffer[4096];
-        std::size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-        pclose(pipe);
+        for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+        status = pclose(pipe);
+    }
+    std::vector<std::string> rows;
+    for (std::size_t start = 0; start < output.size();) {
+        std::size_t end = output.find('\n', start);
+        if (end == std::string::npos) end = output.size();
+        std::string row;
+        for (std::size_t i = start; i < end; ++i) {
+            const char c = output[i];
+            if (backend.kind != Kind::MariaDB) row += c;
+            else if (c == '\t') row += '|';
+            else if (c == '\\' && i + 1 < end) {
+                const char next = output[++i];
+                row += next == 't' ? '\t' : next == 'n' ? '\n' : next == '0' ? '\0' : next;
+            } else row += c;
+        }
+        rows.push_back(row);
+        start = end + 1;
+    }
+    if (status != 0) {
+        std::ifstream in(errors, std::ios::binary);
+        rows.insert(rows.begin(), "error: " + std::string(std::istreambuf_iterator<char>(in), {}));
     }
     std::filesystem::remove(script);
-    return output;
+    std::filesystem::remove(errors);
+    return rows;
+}
+
+// The rows of NativeRows joined by line feeds.
+inline std::string NativeText(const Backend& backend, const std::string& sql) {
+    const std::vector<std::string> rows = NativeRows(backend, sql);
+    std::string text;
+    for (std::size_t i = 0; i < rows.size(); ++i) text += (i ? "\n" : "") + rows[i];
+    return text;
 }
 
 }  // namespace testdb

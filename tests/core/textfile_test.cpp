@@ -9,6 +9,7 @@
 #include <iterator>
 #include <string>
 
+#include "tempdir.h"
 #include "zentra/codepage.h"
 #include "zentra/textfile.h"
 
@@ -18,16 +19,6 @@ namespace {
 
 class TextFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/orvanta-textfile-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-
     CString Path(const char* name) const { return AsciiToWide(dir_ + "/" + name); }
 
     static void Put(const CString& path, const std::string& bytes) {
@@ -55,7 +46,8 @@ protected:
         return lines;
     }
 
-    std::string dir_;
+    testdb::TempDir tmp_{"orvanta-textfile"};
+    const std::string dir_ = tmp_.str();
 };
 
 }  // namespace

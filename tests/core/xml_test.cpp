@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <clocale>
 #include <filesystem>
 #include <fstream>
@@ -12,7 +11,7 @@
 #include <vector>
 
 #include "backend_test.h"
-#include "native_client.h"
+#include "tempdir.h"
 #include "zentra/codepage.h"
 #include "zentra/dataaccess.h"
 #include "zentra/format.h"
@@ -28,26 +27,14 @@ namespace {
 
 const wchar_t* const kBadXml = L"Recordset cannot be created. Source XML is incomplete or invalid.";
 
-// Paths under the temporary directory, removed when the object goes.
+// Files in a directory of their own, removed with it when the object goes.
 class TempFiles {
 public:
-    ~TempFiles() {
-        std::error_code ec;
-        for (const auto& p : paths_) std::filesystem::remove(p, ec);
-    }
-    std::string New(const std::string& stem) {
-        static std::atomic<int> counter{0};
-        std::string p = (std::filesystem::temp_directory_path() / ("orvanta_se_" + std::to_string(getpid()) + "_" +
-                                                                   std::to_string(counter++) + "_" + stem + ".xml"))
-                            .string();
-        std::error_code ec;
-        std::filesystem::remove(p, ec);
-        paths_.push_back(p);
-        return p;
-    }
+    std::string New(const std::string& stem) { return dir_.str() + "/" + std::to_string(count_++) + stem + ".xml"; }
 
 private:
-    std::vector<std::string> paths_;
+    testdb::TempDir dir_{"orvanta_se"};
+    int count_ = 0;
 };
 
 std::wstring W(const std::string& path) { return Utf8ToWide(path); }
@@ -115,34 +102,15 @@ protected:
 
 TEST_P(RecordsetXmlBackend, EveryKindOfValueSurvivesARoundTrip) {
     const std::wstring t = T(L"xml");
-    std::wstring columns, flagTrue = L"1", flagFalse = L"0";
-    switch (kind()) {
-    case Kind::SQLite:
-        columns =
-            L"id integer, s smallint, b bigint, d double, r real, n decimal(38,10), v varchar(80), t text, "
-            L"ts timestamp, dd date, tm time, bl blob, fl bit";
-        break;
-    case Kind::PostgreSQL:
-    case Kind::PostgreSQLAnsi:
-        columns =
-            L"id integer, s smallint, b bigint, d double precision, r real, n numeric(38,10), v varchar(80), t text, "
-            L"ts timestamp(3), dd date, tm time, bl bytea, fl boolean";
-        flagTrue = L"true";
-        flagFalse = L"false";
-        break;
-    case Kind::MariaDB:
-        columns =
-            L"id integer, s smallint, b bigint, d double, r float, n decimal(38,10), "
-            L"v varchar(80) character set utf8mb4, t longtext character set utf8mb4, "
-            L"ts datetime(3), dd date, tm time, bl longblob, fl bit(1)";
-        flagTrue = L"b'1'";
-        flagFalse = L"b'0'";
-        break;
-    }
-    Recreate(t, columns);
+    const std::wstring utf8 = Pick(L"", L"", L" character set utf8mb4");
+    Recreate(t, L"id integer, s smallint, b bigint, d " + DoubleType() + L", r " + Pick(L"real", L"real", L"float") +
+                    L", n " + DecimalType(38, 10) + L", v varchar(80)" + utf8 + L", t " + TextType() + utf8 + L", ts " +
+                    Pick(L"timestamp", L"timestamp(3)", L"datetime(3)") + L", dd date, tm time, bl " + BlobType() +
+                    L", fl " + Pick(L"bit", L"boolean", L"bit(1)"));
+    const std::wstring flagTrue = Pick(L"1", L"true", L"b'1'"), flagFalse = Pick(L"0", L"false", L"b'0'");
     std::wstring hex;
     for (int i = 0; i < 256; ++i) hex += Format(L"%02x", i);
-    const std::wstring blob = postgres() ? L"'\\x" + hex + L"'::bytea" : L"x'" + hex + L"'";
+    const std::wstring blob = BlobLiteral(hex);
     const std::wstring text = L"Grüße, 日本語 & <tag attr=\"v\"> 'apostrophes'\nsecond line\tand a tab";
     std::wstring quoted = text;
     ReplaceAll(quoted, L"'", L"''");
@@ -153,7 +121,7 @@ TEST_P(RecordsetXmlBackend, EveryKindOfValueSurvivesARoundTrip) {
     Exec(L"insert into " + t +
          L" values (3, 32767, -9223372036854775807, -1.5e300, -0.5, -0.0000000001, '', 'x', "
          L"'1899-12-29 00:00:01', '1000-01-01', '23:59:59', " +
-         (postgres() ? std::wstring(L"'\\x'::bytea") : std::wstring(L"x''")) + L", " + flagFalse + L")");
+         BlobLiteral(L"") + L", " + flagFalse + L")");
 
     CADORecordSet original(&conn, 1);
     Query(original, L"select * from " + t + L" order by id");
@@ -198,25 +166,15 @@ TEST_P(RecordsetXmlBackend, EveryKindOfValueSurvivesARoundTrip) {
 TEST_P(RecordsetXmlBackend, ValuesAtTheEdgesOfTheirTypesOpenAgainUnchanged) {
     // Unsigned 64-bit values beyond the signed range, the largest REAL, a numeric NaN.
     const std::wstring t = T(L"edges");
-    std::wstring insert;
-    switch (kind()) {
-    case Kind::SQLite:
-        // The driver gives REALs to fifteen digits, so its largest double is beyond the type: such a
-        // file is refused when opened, never read as another number.
-        Recreate(t, L"id integer, b bigint, d double");
-        insert = L"(1, 9223372036854775807, 1.5e308), (2, -9223372036854775808, 5e-324)";
-        break;
-    case Kind::PostgreSQL:
-    case Kind::PostgreSQLAnsi:
-        Recreate(t, L"id integer, r real, n numeric");
-        insert = L"(1, 3.4028235e38, 'NaN'), (2, -3.4028235e38, 1.5)";
-        break;
-    case Kind::MariaDB:
-        Recreate(t, L"id integer primary key, u bigint unsigned, r float");
-        insert = L"(1, 12345678901234567890, 3.4028234663852886e38), (2, 18446744073709551615, -3.4028234663852886e38)";
-        break;
-    }
-    Exec(L"insert into " + t + L" values " + insert);
+    // SQLite: the driver gives REALs to fifteen digits, so its largest double is beyond the type: such
+    // a file is refused when opened, never read as another number. PostgreSQL: the largest REAL and a
+    // numeric NaN. MariaDB: unsigned 64-bit values beyond the signed range and the largest FLOAT.
+    Recreate(t, Pick(L"id integer, b bigint, d double", L"id integer, r real, n numeric",
+                     L"id integer primary key, u bigint unsigned, r float"));
+    Exec(L"insert into " + t + L" values " +
+         Pick(L"(1, 9223372036854775807, 1.5e308), (2, -9223372036854775808, 5e-324)",
+              L"(1, 3.4028235e38, 'NaN'), (2, -3.4028235e38, 1.5)",
+              L"(1, 12345678901234567890, 3.4028234663852886e38), (2, 18446744073709551615, -3.4028234663852886e38)"));
     CADORecordSet original(&conn, 1);
     Query(original, L"select * from " + t + L" order by id");
     const std::string path = files.New("edges");

@@ -10,6 +10,7 @@
 
 #include "../core/testdb.h"
 #include "completion.h"
+#include "../core/tempdir.h"
 #include "run_orva.h"
 #include "terminal.h"
 
@@ -153,36 +154,24 @@ Session Open(const testdb::Backend& backend) {
     return s;
 }
 
-// The native client's answer to `sql` (raw values, tab between columns, no headings).
+// The native client's answer to `sql` (raw values, '|' between columns, no headings).
 std::string Native(const testdb::Backend& backend, const Session& s, const std::string& sql) {
-    if (backend.kind == testdb::Kind::SQLite) return orvatest::Ask(s.sqliteFile, sql);
-    const std::string user = testdb::Env("ORVANTA_TEST_USER"), password = testdb::Env("ORVANTA_TEST_PASSWORD"),
-                      db = testdb::Env("ORVANTA_TEST_DB");
-    const std::string command =
-        backend.kind == testdb::Kind::PostgreSQL
-            ? "PGPASSWORD='" + password + "' psql -X -q -At -h 127.0.0.1 -p " + testdb::Env("ORVANTA_TEST_PG_PORT") +
-                  " -U '" + user + "' -d '" + db + "' -c \"" + sql + "\""
-            : "mariadb --no-defaults -N -B -r -h 127.0.0.1 -P " + testdb::Env("ORVANTA_TEST_MARIA_PORT") + " -u '" +
-                  user + "' -p'" + password + "' -e \"" + sql + "\" '" + db + "'";
-    return orvatest::Capture(command);
+    return testdb::NativeText(backend.kind == testdb::Kind::SQLite ? testdb::SqliteAt(s.sqliteFile) : backend, sql);
 }
 
 class TerminalCompletion : public testing::TestWithParam<testdb::Kind> {};
 
 TEST_P(TerminalCompletion, TabCompletesAndPastedTabsStay) {
-    testdb::Backend backend;
-    for (const testdb::Backend& b : testdb::Backends())
-        if (b.kind == GetParam()) backend = b;
+    const testdb::Backend backend = testdb::BackendOf(GetParam());
     if (!backend.available) GTEST_SKIP() << backend.skipReason;
     const Session s = Open(backend);
     // A table name that no other table starts with.
     const std::string table = "tabcompl_" + std::to_string(getpid()) + "_orders";
     Native(backend, s, "create table " + table + " (id int, customer_name varchar(20), note varchar(20))");
-    char dir[] = "/tmp/orva-compl-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
+    const testdb::TempDir dir("orva-compl");
     std::vector<std::string> env = s.env;
-    env.push_back(std::string("XDG_CONFIG_HOME=") + dir);
-    env.push_back(std::string("XDG_STATE_HOME=") + dir);
+    env.push_back("XDG_CONFIG_HOME=" + dir.str());
+    env.push_back("XDG_STATE_HOME=" + dir.str());
     orvatest::Terminal term(s.args, env);
     ASSERT_TRUE(term.Ready() && term.WaitFor(orvatest::kNextPrompt)) << term.Output();
 
@@ -221,7 +210,6 @@ TEST_P(TerminalCompletion, TabCompletesAndPastedTabsStay) {
 
     Native(backend, s, "drop table " + table + "_later");
     Native(backend, s, "drop table " + table);
-    std::filesystem::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, TerminalCompletion,

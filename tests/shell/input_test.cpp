@@ -16,11 +16,7 @@ using orvatest::RunOrva;
 
 namespace {
 
-std::string Sqlite(const std::string& sql = "create table m(k integer);") {
-    std::string path = testdb::NewSqliteFile();
-    EXPECT_EQ(std::system(("sqlite3 '" + path + "' \"" + sql + "\"").c_str()), 0);
-    return path;
-}
+std::string Sqlite(const std::string& sql = "create table m(k integer);") { return orvatest::NewSqlite(sql); }
 
 size_t Count(const std::string& text, const std::string& what) {
     size_t n = 0;
@@ -284,12 +280,9 @@ TEST(InputGenerated, NoStatementIsLostOrRunTwice) {
 
 namespace {
 
-// The answer of the mariadb client to `sql` on the test database, without column names.
-std::string AskMaria(const std::string& sql) {
-    return orvatest::Capture("mariadb -h 127.0.0.1 -P " + testdb::Env("ORVANTA_TEST_MARIA_PORT") + " -u '" +
-                             testdb::Env("ORVANTA_TEST_USER") + "' -p'" + testdb::Env("ORVANTA_TEST_PASSWORD") +
-                             "' -N -e \"" + sql + "\" '" + testdb::Env("ORVANTA_TEST_DB") + "'");
-}
+// The answers of the mariadb and psql clients to `sql` on the test database.
+std::string AskMaria(const std::string& sql) { return orvatest::AskServer(testdb::Kind::MariaDB, sql); }
+std::string AskPg(const std::string& sql) { return orvatest::AskServer(testdb::Kind::PostgreSQL, sql); }
 
 orvatest::Run RunMaria(const std::vector<std::string>& extra, const std::string& input) {
     std::vector<std::string> args{"-t", "mysql",
@@ -317,12 +310,12 @@ TEST(InputScripts, MariaDbWithoutMultiStatementsRunsTheBatchStatementByStatement
 TEST(InputLines, MariaDbHashCommentsAndBackticksHideTheEnd) {
     if (!std::getenv("ORVANTA_TEST_MARIA_PORT")) GTEST_SKIP() << "MariaDB is not running (tests/dbservers.sh)";
     const std::string t = "hash_" + std::to_string(getpid());
-    AskMaria("drop table if exists " + t + "; create table " + t + "(\\`a;b\\` int)");
+    AskMaria("drop table if exists " + t + "; create table " + t + "(`a;b` int)");
     auto run = RunMaria({}, "insert into " + t + " # it's one; row\n(`a;b`) values (1);\ninsert into " + t +
                                 " values (2); # done; really\nselect count(*) as n from " + t + ";\n");
     EXPECT_TRUE(Contains(run.out, "| 1 |          2 |")) << run.out;
     EXPECT_FALSE(Contains(run.out, "error")) << run.out;
-    EXPECT_EQ(AskMaria("select group_concat(\\`a;b\\` order by 1) from " + t + "; drop table " + t), "1,2");
+    EXPECT_EQ(AskMaria("select group_concat(`a;b` order by 1) from " + t + "; drop table " + t), "1,2");
 }
 
 // A trigger whose body holds several ';' runs as one statement, from -f and from @ alike.
@@ -339,7 +332,7 @@ TEST(InputScripts, MariaDbTriggerBodyScriptCreatesTheTrigger) {
         auto run = atSign ? RunMaria({}, "@ " + script + "\n") : RunMaria({"-f", script}, "");
         EXPECT_NE(run.exitCode, 128 + SIGSEGV) << run.out;
         EXPECT_TRUE(Contains(run.out, "Execute script success.")) << run.out;
-        EXPECT_EQ(AskMaria("insert into " + t + " values (7); select count(*), sum(x) from " + lg), "2\t3");
+        EXPECT_EQ(AskMaria("insert into " + t + " values (7); select count(*), sum(x) from " + lg), "2|3");
     }
     AskMaria("drop table " + t + ", " + lg);
     std::remove(script.c_str());
@@ -362,11 +355,8 @@ TEST(InputLines, PostgreSqlDollarQuotedBodiesAreOneStatement) {
                            f + "(4) as v;\n",
                        {"ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD")});
     EXPECT_TRUE(Contains(run.out, "| 1 |     10 |")) << run.out;
-    const std::string psql = "PGPASSWORD='" + testdb::Env("ORVANTA_TEST_PASSWORD") + "' psql -h 127.0.0.1 -p " + port +
-                             " -U '" + testdb::Env("ORVANTA_TEST_USER") + "' -d '" + testdb::Env("ORVANTA_TEST_DB") +
-                             "' -At -c ";
-    EXPECT_EQ(orvatest::Capture(psql + "'select " + f + "(4)'"), "10");
-    orvatest::Capture(psql + "'drop function " + f + "'");
+    EXPECT_EQ(AskPg("select " + f + "(4)"), "10");
+    AskPg("drop function " + f);
 }
 
 // What a string holds stays in it: JSON with double quotes, a backslash, a "/" or GO line and
@@ -376,10 +366,7 @@ TEST(InputLines, PostgreSqlStringsHideStatementEndsAndKeepTheirLines) {
     const char* port = std::getenv("ORVANTA_TEST_PG_PORT");
     if (!port) GTEST_SKIP() << "PostgreSQL is not running (tests/dbservers.sh)";
     const std::string t = "strs_" + std::to_string(getpid());
-    const std::string psql = "PGPASSWORD='" + testdb::Env("ORVANTA_TEST_PASSWORD") + "' psql -h 127.0.0.1 -p " + port +
-                             " -U '" + testdb::Env("ORVANTA_TEST_USER") + "' -d '" + testdb::Env("ORVANTA_TEST_DB") +
-                             "' -At -c ";
-    orvatest::Capture(psql + "'create table " + t + "(k int, v text); insert into " + t + " values (0, null)'");
+    AskPg("create table " + t + "(k int, v text); insert into " + t + " values (0, null)");
     const std::vector<std::string> args{"-t", "pgsql",
                                         "-h", "127.0.0.1",
                                         "-P", port,
@@ -396,10 +383,9 @@ TEST(InputLines, PostgreSqlStringsHideStatementEndsAndKeepTheirLines) {
         RunOrva(args, statements + "@ " + script + "\n", {"ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD")});
     EXPECT_TRUE(Contains(run.out, "Execute script success.")) << run.out;
     EXPECT_EQ(
-        orvatest::Capture(psql + "\"select k, replace(replace(coalesce(v, '-'), chr(13), '<CR>'), chr(10), '|') from " +
-                          t + " order by k\""),
+        AskPg("select k, replace(replace(coalesce(v, '-'), chr(13), '<CR>'), chr(10), '|') from " + t + " order by k"),
         "0|-\n1|x;y\n2|l1|   l2|/|go|l3\n3|a|/|  b");
-    orvatest::Capture(psql + "'drop table " + t + "'");
+    AskPg("drop table " + t);
     std::remove(script.c_str());
 }
 
@@ -427,10 +413,7 @@ TEST(InputLines, PostgreSqlCopyThroughTheClientIsRefused) {
                   limit);
     EXPECT_TRUE(Contains(run.out, "COPY FROM STDIN and COPY TO STDOUT are not run")) << run.out;
     EXPECT_TRUE(Contains(run.out, "|      4 |")) << run.out;
-    const std::string psql = "PGPASSWORD='" + testdb::Env("ORVANTA_TEST_PASSWORD") + "' psql -h 127.0.0.1 -p " + port +
-                             " -U '" + testdb::Env("ORVANTA_TEST_USER") + "' -d '" + testdb::Env("ORVANTA_TEST_DB") +
-                             "' -At -c ";
-    EXPECT_EQ(orvatest::Capture(psql + "\"select count(*) from pg_tables where tablename = '" + table + "'\""), "0");
+    EXPECT_EQ(AskPg("select count(*) from pg_tables where tablename = '" + table + "'"), "0");
     std::remove(script.c_str());
 }
 

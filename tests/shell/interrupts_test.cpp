@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "../core/testdb.h"
+#include "../core/tempdir.h"
 #include "run_orva.h"
 #include "terminal.h"
 #include "zentra/codepage.h"
@@ -30,25 +31,13 @@ using orvatest::Terminal;
 
 namespace {
 
-// A fresh directory for the settings file of one test.
-std::string NewConfigDir() {
-    static int serial = 0;
-    std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                ("orvanta_intr_" + std::to_string(getpid()) + "_" + std::to_string(serial++));
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return dir.string();
-}
-
 std::string SqliteDb() {
-    std::string path = testdb::NewSqliteFile();
-    std::string sql = "sqlite3 '" + path + "' \"create table t(id integer); insert into t values (1), (2), (3);\"";
-    EXPECT_EQ(std::system(sql.c_str()), 0);
-    return path;
+    return orvatest::NewSqlite("create table t(id integer); insert into t values (1), (2), (3);");
 }
 
 TEST(InterruptsTerminal, PasswordIsAskedWithoutEcho) {
-    std::string config = NewConfigDir();
+    const testdb::TempDir configDir("orvanta_intr");
+    const std::string config = configDir.str();
     Terminal term({"-t", "sqlite3", "-d", SqliteDb(), "-u", "tester", "-p"}, {"XDG_CONFIG_HOME=" + config});
     ASSERT_TRUE(term.Started());
     ASSERT_TRUE(term.WaitFor("Password for user 'tester': ")) << term.Output();
@@ -68,7 +57,8 @@ TEST(InterruptsTerminal, PasswordIsAskedWithoutEcho) {
 }
 
 TEST(InterruptsTerminal, PasswordsLeaveTheCommandLineAndTheEnvironment) {
-    std::string config = NewConfigDir();
+    const testdb::TempDir configDir("orvanta_intr");
+    const std::string config = configDir.str();
     for (const std::vector<std::string>& form :
          {std::vector<std::string>{"-p", "Secr3tPw"}, {"-pSecr3tPw"}, {"--password=Secr3tPw"}}) {
         std::vector<std::string> args{"-t", "sqlite3", "-d", SqliteDb(), "-u", "tester"};
@@ -86,11 +76,11 @@ TEST(InterruptsTerminal, PasswordsLeaveTheCommandLineAndTheEnvironment) {
         EXPECT_NE(environ.find("XDG_CONFIG_HOME="), std::string::npos);
         EXPECT_TRUE(term.Exit());
     }
-    std::filesystem::remove_all(config);
 }
 
 TEST(InterruptsTerminal, CtrlCAtThePromptEndsTheShell) {
-    std::string config = NewConfigDir();
+    const testdb::TempDir configDir("orvanta_intr");
+    const std::string config = configDir.str();
     for (const std::string typed : {"", "select 1 fr"}) {
         Terminal term({"-t", "sqlite3", "-d", SqliteDb()}, {"XDG_CONFIG_HOME=" + config});
         ASSERT_TRUE(term.Ready()) << term.Output();
@@ -117,7 +107,8 @@ TEST(InterruptsTerminal, CtrlCAtThePromptEndsTheShell) {
 TEST(InterruptsTerminal, CtrlCDuringAHostCommandIsTheCommands) {
     // The terminal sends Ctrl+C to the whole process group: it ends the program that HOST runs,
     // and the shell goes on at its prompt.
-    std::string config = NewConfigDir();
+    const testdb::TempDir configDir("orvanta_intr");
+    const std::string config = configDir.str();
     Terminal term({"-t", "sqlite3", "-d", SqliteDb()}, {"XDG_CONFIG_HOME=" + config});
     ASSERT_TRUE(term.Ready()) << term.Output();
     // The program's own output, not the echo of the typed line: "mark-42".
@@ -134,7 +125,8 @@ TEST(InterruptsTerminal, CtrlCDuringAHostCommandIsTheCommands) {
 }
 
 TEST(InterruptsTerminal, LineEditingRecallAndRedraw) {
-    std::string config = NewConfigDir();
+    const testdb::TempDir configDir("orvanta_intr");
+    const std::string config = configDir.str();
     // A first run through a pipe leaves a statement in the history.
     auto first =
         RunOrva({"-t", "sqlite3", "-d", SqliteDb()}, "select 40 + 2 as answer;\nexit\n", {"XDG_CONFIG_HOME=" + config});
@@ -164,7 +156,8 @@ TEST(InterruptsTerminal, LineEditingRecallAndRedraw) {
 TEST(InterruptsTerminal, CtrlCCancelsARunningStatementOnPostgreSQL) {
     const char* port = std::getenv("ORVANTA_TEST_PG_PORT");
     if (!port) GTEST_SKIP() << "PostgreSQL is not running (tests/dbservers.sh)";
-    std::string config = NewConfigDir();
+    const testdb::TempDir configDir("orvanta_intr");
+    const std::string config = configDir.str();
     Terminal term({"-t", "pgsql", "-h", "127.0.0.1", "-P", port, "-u", testdb::Env("ORVANTA_TEST_USER"), "-d",
                    testdb::Env("ORVANTA_TEST_DB")},
                   {"XDG_CONFIG_HOME=" + config, "ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD")});
@@ -189,7 +182,8 @@ TEST(InterruptsTerminal, CtrlCCancelsARunningStatementOnPostgreSQL) {
 }
 
 TEST(InterruptsTerminal, HangupEndsAtOnceWithoutSaving) {
-    std::string config = NewConfigDir();
+    const testdb::TempDir configDir("orvanta_intr");
+    const std::string config = configDir.str();
     Terminal term({"-t", "sqlite3", "-d", SqliteDb()}, {"XDG_CONFIG_HOME=" + config});
     ASSERT_TRUE(term.WaitFor(kWelcome)) << term.Output();
     size_t mark = term.Output().size();
@@ -205,7 +199,8 @@ TEST(InterruptsTerminal, HangupEndsAtOnceWithoutSaving) {
 }
 
 TEST(InterruptsSettings, HistoryAndSettingsComeBackInTheNextRun) {
-    std::string config = NewConfigDir();
+    const testdb::TempDir configDir("orvanta_intr");
+    const std::string config = configDir.str();
     std::string db = SqliteDb();
     auto first = RunOrva({"-t", "sqlite3", "-d", db},
                          "select id from t where id = 2;\n"
@@ -275,7 +270,8 @@ private:
 };
 
 TEST(InterruptsLink, KeysCancelAndCtrlCFromTheFrontEnd) {
-    EnvVar config("XDG_CONFIG_HOME", NewConfigDir());
+    const testdb::TempDir configDir("orvanta_intr");
+    EnvVar config("XDG_CONFIG_HOME", configDir.str());
     FrontEnd front;
     std::string command = std::string(ORVA_BINARY) + " -t sqlite3 -d \"" + SqliteDb() + "\"";
     ASSERT_TRUE(front.Start(zentra::Utf8ToWide(command).c_str()));
@@ -311,7 +307,8 @@ TEST(InterruptsLink, KeysCancelAndCtrlCFromTheFrontEnd) {
 TEST(InterruptsLink, CancelStopsAStatementOnPostgreSQL) {
     const char* port = std::getenv("ORVANTA_TEST_PG_PORT");
     if (!port) GTEST_SKIP() << "PostgreSQL is not running (tests/dbservers.sh)";
-    EnvVar config("XDG_CONFIG_HOME", NewConfigDir());
+    const testdb::TempDir configDir("orvanta_intr");
+    EnvVar config("XDG_CONFIG_HOME", configDir.str());
     EnvVar password("ORVANTA_PASSWORD", testdb::Env("ORVANTA_TEST_PASSWORD"));
     FrontEnd front;
     std::string command = std::string(ORVA_BINARY) + " -t pgsql -h 127.0.0.1 -P " + port + " -u " +

@@ -14,6 +14,7 @@
 #include "resources.h"
 #include "sqltext.h"
 #include "state.h"
+#include "zentra/catalogue.h"
 #include "zentra/codepage.h"
 #include "zentra/console.h"
 
@@ -175,6 +176,56 @@ TEST(ShellConnectionString, TemplatesAndSpecialRows) {
 
     CONNECT_INFO none = Info(zentra::kDbmsNone, L"h", 1, L"u", L"p", L"d");
     EXPECT_EQ(helper.BuildConnectionString(none), L"");
+}
+
+// The keyword=value pairs of an ODBC connection string; a value may be in braces ("}}" for a
+// brace) or double quotes. An empty list when the text does not parse.
+std::vector<std::pair<std::wstring, std::wstring>> Pairs(const std::wstring& text) {
+    std::vector<std::pair<std::wstring, std::wstring>> pairs;
+    for (size_t i = 0; i < text.size();) {
+        const size_t eq = text.find(L'=', i);
+        if (eq == std::wstring::npos || text.find(L';', i) < eq) return {};
+        std::wstring key = text.substr(i, eq - i), value;
+        size_t end = eq + 1;
+        if (end < text.size() && (text[end] == L'{' || text[end] == L'"')) {
+            const wchar_t close = text[end] == L'{' ? L'}' : L'"';
+            for (++end;; ++end) {
+                if (end >= text.size()) return {};
+                if (text[end] != close) value += text[end];
+                else if (close == L'}' && end + 1 < text.size() && text[end + 1] == L'}') value += text[end++];
+                else break;
+            }
+            ++end;
+        } else {
+            end = std::min(text.find(L';', end), text.size());
+            value = text.substr(eq + 1, end - eq - 1);
+        }
+        if (end < text.size() && text[end] != L';') return {};
+        key.erase(0, key.find_first_not_of(L' '));
+        if (key.empty()) return {};
+        pairs.emplace_back(key, value);
+        i = end + 1;
+    }
+    return pairs;
+}
+
+// Every catalogue row's template, filled in, is a connection string of keyword=value pairs with
+// no placeholder left, its user and password in keywords of their own.
+TEST(ShellConnectionString, EveryTemplateBuildsAParseableString) {
+    CCommandHelper helper;
+    for (const auto& row : zentra::g_ConnConfs) {
+        SCOPED_TRACE(zentra::WideToUtf8(row.strKey));
+        CONNECT_INFO info =
+            Info(static_cast<zentra::DbmsType>(row.nType), L"localhost", row.nPort, L"the user", L"pw;x", L"the db");
+        info.driver = row.strDriver;
+        const CString text = helper.BuildConnectionString(info);
+        EXPECT_EQ(text.find(L'%'), CString::npos) << zentra::WideToUtf8(text);
+        const auto pairs = Pairs(text);
+        ASSERT_FALSE(pairs.empty()) << zentra::WideToUtf8(text);
+        bool password = false;
+        for (const auto& [key, value] : pairs) password = password || value == L"pw;x";
+        EXPECT_TRUE(password || row.strConnectString.find(L"%pwd") == CString::npos) << zentra::WideToUtf8(text);
+    }
 }
 
 TEST(ShellConnectionString, ValuesCannotInjectKeywords) {

@@ -47,21 +47,21 @@ inline void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-// The standard output of the shell command `command`, without its trailing line breaks.
-inline std::string Capture(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return out;
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, p)) out += buffer;
-    pclose(p);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-    return out;
+// The answer of the sqlite3 client to `sql` on the database file `path`, rows on lines of their own.
+inline std::string Ask(const std::string& path, const std::string& sql) {
+    return testdb::NativeText(testdb::SqliteAt(path), sql);
 }
 
-// The answer of the sqlite3 client to `sql` on the database file `path`, without its line break.
-inline std::string Ask(const std::string& path, const std::string& sql) {
-    return Capture("sqlite3 '" + path + "' \"" + sql + "\"");
+// A new SQLite database file on which the sqlite3 client has run `sql`.
+inline std::string NewSqlite(const std::string& sql) {
+    const std::string path = testdb::NewSqliteFile();
+    EXPECT_EQ(Ask(path, sql), "") << sql;
+    return path;
+}
+
+// The answer of the PostgreSQL (psql) or MariaDB client to `sql` on the test database.
+inline std::string AskServer(testdb::Kind kind, const std::string& sql) {
+    return testdb::NativeText(testdb::BackendOf(kind), sql);
 }
 
 // An environment variable set (or unset, for a null value) while the object lives.

@@ -69,12 +69,6 @@ std::string Unique(const std::string& stem) { return "sch" + std::to_string(getp
 
 std::wstring W(const std::string& s) { return zentra::Utf8ToWide(s); }
 
-testdb::Backend FindBackend(testdb::Kind kind) {
-    for (const auto& b : testdb::Backends())
-        if (b.kind == kind) return b;
-    return {kind, "", L"", false, "unknown backend"};
-}
-
 // The record count of ShowColumns (indexes false) or ShowIndexes (true) for `table` on the
 // shell's connection; -1 when the query failed.
 long RowsFor(zentra::DbmsType type, const std::wstring& table, bool indexes) {
@@ -308,7 +302,7 @@ TEST(SchemaNoConnection, ASchemaCommandWithoutConnectionFailsWithAMessage) {
 class SchemaPostgres : public ::testing::Test {
 protected:
     void SetUp() override {
-        const testdb::Backend backend = FindBackend(testdb::Kind::PostgreSQL);
+        const testdb::Backend backend = testdb::BackendOf(testdb::Kind::PostgreSQL);
         if (!backend.available) GTEST_SKIP() << backend.skipReason;
         ASSERT_TRUE(session.Connect(backend.connectionString, kPostgres));
         schema = Unique("ns");
@@ -449,7 +443,7 @@ TEST_F(SchemaPostgres, NamesWithQuotesAndBackslashesCannotChangeTheQuery) {
 class SchemaMariaDB : public ::testing::Test {
 protected:
     void SetUp() override {
-        const testdb::Backend backend = FindBackend(testdb::Kind::MariaDB);
+        const testdb::Backend backend = testdb::BackendOf(testdb::Kind::MariaDB);
         if (!backend.available) GTEST_SKIP() << backend.skipReason;
         ASSERT_TRUE(session.Connect(backend.connectionString, kMySql));
         State().connectInfo.database = W(testdb::Env("ORVANTA_TEST_DB"));

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "../core/tempdir.h"
 #include "run_orva.h"
 #include "settings.h"
 
@@ -19,22 +20,11 @@ using orvatest::WriteFile;
 
 class SettingsFile : public ::testing::Test, public orvatest::ShellSession {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/orvanta_settings_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        fs::create_directories(dir_ / "orvanta");
-        config_ = std::make_unique<EnvVar>("XDG_CONFIG_HOME", dir_.c_str());
-    }
-    void TearDown() override {
-        config_.reset();
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    std::string File() const { return (dir_ / "orvanta" / "registry.reg").string(); }
+    void SetUp() override { fs::create_directories(dir_.path() / "orvanta"); }
+    std::string File() const { return (dir_.path() / "orvanta" / "registry.reg").string(); }
 
-    fs::path dir_;
-    std::unique_ptr<EnvVar> config_;
+    testdb::TempDir dir_{"orvanta_settings"};
+    EnvVar config_{"XDG_CONFIG_HOME", dir_.str()};
 };
 
 constexpr char kHeader[] =

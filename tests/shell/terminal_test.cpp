@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "../core/testdb.h"
+#include "../core/tempdir.h"
 #include "run_orva.h"
 #include "terminal.h"
 
@@ -19,11 +20,6 @@ using orvatest::Terminal;
 
 namespace {
 
-std::string FreshDir() {
-    char dir[] = "/tmp/orva-term-XXXXXX";
-    return mkdtemp(dir) ? dir : "/tmp";
-}
-
 std::vector<std::string> Env(const std::string& dir) {
     return {"XDG_CONFIG_HOME=" + dir + "/config", "XDG_STATE_HOME=" + dir + "/state"};
 }
@@ -31,10 +27,9 @@ std::vector<std::string> Env(const std::string& dir) {
 void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 TEST(TerminalInput, TabsReachTheStatement) {
-    const std::string db = testdb::NewSqliteFile();
-    ASSERT_EQ(std::system(("sqlite3 '" + db + "' 'create table m(v text)'").c_str()), 0);
-    const std::string dir = FreshDir();
-    Terminal term({"-t", "sqlite3", "-d", db}, Env(dir));
+    const std::string db = orvatest::NewSqlite("create table m(v text)");
+    const testdb::TempDir dir("orva-term");
+    Terminal term({"-t", "sqlite3", "-d", db}, Env(dir.str()));
     ASSERT_TRUE(term.Ready()) << term.Output();
     size_t mark = term.Output().size();
     term.Send("insert into m values ('a\tb');\r");
@@ -45,15 +40,13 @@ TEST(TerminalInput, TabsReachTheStatement) {
     EXPECT_NE(term.Output().find("42 |", mark), std::string::npos) << term.Output().substr(mark);
     EXPECT_TRUE(term.Exit()) << term.Output();
     EXPECT_EQ(Ask(db, "select length(v), instr(v, char(9)) from m"), "3|2");
-    std::filesystem::remove_all(dir);
 }
 
 // Ctrl+D on a continuation line gives the half-typed statement up: it is not run.
 TEST(TerminalInput, EndOfInputOnAContinuationLineRunsNothing) {
-    const std::string db = testdb::NewSqliteFile();
-    ASSERT_EQ(std::system(("sqlite3 '" + db + "' 'create table m(v text); insert into m values (1), (2)'").c_str()), 0);
-    const std::string dir = FreshDir();
-    Terminal term({"-t", "sqlite3", "-d", db}, Env(dir));
+    const std::string db = orvatest::NewSqlite("create table m(v text); insert into m values (1), (2)");
+    const testdb::TempDir dir("orva-term");
+    Terminal term({"-t", "sqlite3", "-d", db}, Env(dir.str()));
     ASSERT_TRUE(term.Ready()) << term.Output();
     const size_t mark = term.Output().size();
     term.Send("delete from m\r");
@@ -65,15 +58,14 @@ TEST(TerminalInput, EndOfInputOnAContinuationLineRunsNothing) {
     EXPECT_TRUE(WIFEXITED(status)) << term.Output().substr(mark);
     EXPECT_EQ(term.Output().find("Query Okay", mark), std::string::npos) << term.Output().substr(mark);
     EXPECT_EQ(Ask(db, "select count(*) from m"), "2");
-    std::filesystem::remove_all(dir);
 }
 
 // A MariaDB session killed on the server: the next statement says so, and USE connects again.
 TEST(TerminalServer, UseConnectsAgainAfterALostMariaDbConnection) {
     if (!std::getenv("ORVANTA_TEST_MARIA_PORT")) GTEST_SKIP() << "MariaDB is not running (tests/dbservers.sh)";
     const std::string db = testdb::Env("ORVANTA_TEST_DB");
-    const std::string dir = FreshDir();
-    std::vector<std::string> env = Env(dir);
+    const testdb::TempDir dir("orva-term");
+    std::vector<std::string> env = Env(dir.str());
     env.push_back("ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD"));
     Terminal term({"-t", "mysql", "-h", "127.0.0.1", "-P", testdb::Env("ORVANTA_TEST_MARIA_PORT"), "-u",
                    testdb::Env("ORVANTA_TEST_USER"), "-d", db, "-c", "set table off"},
@@ -85,9 +77,7 @@ TEST(TerminalServer, UseConnectsAgainAfterALostMariaDbConnection) {
     std::smatch id;
     const std::string shown = term.Output().substr(mark);
     ASSERT_TRUE(std::regex_search(shown, id, std::regex("cid: ([0-9]+)"))) << shown;
-    orvatest::Capture("mariadb -h 127.0.0.1 -P " + testdb::Env("ORVANTA_TEST_MARIA_PORT") + " -u '" +
-                      testdb::Env("ORVANTA_TEST_USER") + "' -p'" + testdb::Env("ORVANTA_TEST_PASSWORD") +
-                      "' -e 'kill " + id[1].str() + "'");
+    EXPECT_EQ(orvatest::AskServer(testdb::Kind::MariaDB, "kill " + id[1].str()), "");
     mark = term.Output().size();
     term.Send("select 1 as one;\r");
     ASSERT_TRUE(term.WaitFor("SQL> ", mark + 1)) << term.Output().substr(mark);
@@ -99,12 +89,11 @@ TEST(TerminalServer, UseConnectsAgainAfterALostMariaDbConnection) {
     ASSERT_TRUE(term.WaitFor("Query Okay", mark)) << term.Output().substr(mark);
     EXPECT_NE(term.Output().find("v: 42", mark), std::string::npos) << term.Output().substr(mark);
     EXPECT_TRUE(term.Exit()) << term.Output();
-    std::filesystem::remove_all(dir);
 }
 
 TEST(TerminalLogin, CtrlCAtTheLoginPromptGivesUp) {
-    const std::string dir = FreshDir();
-    Terminal term({"-t", "sqlite3", "-d", "/nonexistent/dir/x.db"}, Env(dir));
+    const testdb::TempDir dir("orva-term");
+    Terminal term({"-t", "sqlite3", "-d", "/nonexistent/dir/x.db"}, Env(dir.str()));
     ASSERT_TRUE(term.WaitFor("User: ")) << term.Output();
     const size_t mark = term.Output().size();
     term.Send("\x03");
@@ -113,7 +102,6 @@ TEST(TerminalLogin, CtrlCAtTheLoginPromptGivesUp) {
     EXPECT_EQ(WEXITSTATUS(status), 2);
     EXPECT_NE(term.Output().find("Login failed, exit now!", mark), std::string::npos) << term.Output();
     EXPECT_EQ(term.Output().find("Password for user", mark), std::string::npos) << term.Output();
-    std::filesystem::remove_all(dir);
 }
 
 // The parent process id of `pid`, from /proc.
@@ -158,8 +146,8 @@ pid_t StartSession(Terminal& term) {
 TEST(TerminalServer, AFrozenServerHoldsNeitherTerminationNorASecondCtrlC) {
     const char* port = std::getenv("ORVANTA_TEST_PG_PORT");
     if (!port) GTEST_SKIP() << "PostgreSQL is not running (tests/dbservers.sh)";
-    const std::string dir = FreshDir();
-    std::vector<std::string> env = Env(dir);
+    const testdb::TempDir dir("orva-term");
+    std::vector<std::string> env = Env(dir.str());
     env.push_back("ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD"));
     const std::vector<std::string> args{"-t", "pgsql",
                                         "-h", "127.0.0.1",
@@ -196,7 +184,6 @@ TEST(TerminalServer, AFrozenServerHoldsNeitherTerminationNorASecondCtrlC) {
         ASSERT_TRUE(interrupted.WaitFor("SQL> ", mark, 5000)) << interrupted.Output().substr(mark);
     }
     EXPECT_TRUE(interrupted.Exit()) << interrupted.Output();
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
@@ -243,8 +230,8 @@ std::vector<std::string> Screen(const std::string& bytes, size_t columns) {
 
 TEST(TerminalScreen, OutputIsNotOverdrawnByThePrompt) {
     const std::string db = testdb::NewSqliteFile();
-    const std::string dir = FreshDir();
-    Terminal term({"-t", "sqlite3", "-d", db}, Env(dir));
+    const testdb::TempDir dir("orva-term");
+    Terminal term({"-t", "sqlite3", "-d", db}, Env(dir.str()));
     ASSERT_TRUE(term.Ready()) << term.Output();
     // A program's output without a line end keeps its line; the prompt comes on the next.
     size_t mark = term.Output().size();
@@ -274,7 +261,6 @@ TEST(TerminalScreen, OutputIsNotOverdrawnByThePrompt) {
     }
     EXPECT_EQ(shown, 2u) << term.Output().substr(mark);
     EXPECT_TRUE(term.Exit()) << term.Output();
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
@@ -282,23 +268,21 @@ TEST(TerminalScreen, OutputIsNotOverdrawnByThePrompt) {
 namespace {
 
 TEST(TerminalRedo, CtrlCStopsAWholeRedoAndTheShellGoesOn) {
-    const std::string db = testdb::NewSqliteFile();
-    ASSERT_EQ(std::system(("sqlite3 '" + db + "' 'create table big(n integer)'").c_str()), 0);
-    const std::string dir = FreshDir();
+    const std::string db = orvatest::NewSqlite("create table big(n integer)");
+    const testdb::TempDir dir("orva-term");
     // A first run leaves two entries: a join of the (still empty) table, and a line that runs it
     // five times before its own select.
     auto first = orvatest::RunOrva({"-t", "sqlite3", "-d", db},
                                    "select count(*) as pairs from big a, big b;\n"
                                    "redo 1; redo 1; redo 1; redo 1; redo 1; select 2 as done;\n",
-                                   Env(dir));
+                                   Env(dir.str()));
     ASSERT_EQ(first.exitCode, 0) << first.out;
     // Now each run of the first entry takes a while.
-    ASSERT_EQ(std::system(("sqlite3 '" + db +
-                           "' 'with recursive c(x) as (select 1 union all select x + 1 from c where x < 8000) "
-                           "insert into big select x from c'")
-                              .c_str()),
-              0);
-    Terminal term({"-t", "sqlite3", "-d", db}, Env(dir));
+    ASSERT_EQ(Ask(db,
+                  "with recursive c(x) as (select 1 union all select x + 1 from c where x < 8000) "
+                  "insert into big select x from c"),
+              "");
+    Terminal term({"-t", "sqlite3", "-d", db}, Env(dir.str()));
     ASSERT_TRUE(term.Ready()) << term.Output();
     size_t mark = term.Output().size();
     term.Send("redo 2\r");
@@ -313,7 +297,6 @@ TEST(TerminalRedo, CtrlCStopsAWholeRedoAndTheShellGoesOn) {
     term.Send("select 5 as five;\r");
     ASSERT_TRUE(term.WaitFor("Query Okay", mark)) << term.Output().substr(mark);
     EXPECT_TRUE(term.Exit()) << term.Output();
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "../core/testdb.h"
+#include "../core/tempdir.h"
 #include "run_orva.h"
 
 using orvatest::Masked;
@@ -22,12 +23,8 @@ const std::string kHead =
     "SQLite 3.";
 
 std::string SqliteFile() {
-    std::string path = testdb::NewSqliteFile();
-    std::string sql = "sqlite3 '" + path +
-                      "' \"create table t(id integer primary key, name text); "
-                      "insert into t values (1, 'héllo'), (2, '中文'), (3, NULL);\"";
-    EXPECT_EQ(std::system(sql.c_str()), 0);
-    return path;
+    return orvatest::NewSqlite(
+        "create table t(id integer primary key, name text); insert into t values (1, 'héllo'), (2, '中文'), (3, NULL);");
 }
 
 // The transcript after the welcome line.
@@ -143,9 +140,8 @@ TEST(TranscriptSession, FullSpoolDiskIsToldOnceAndSpoolingStops) {
 
 TEST(TranscriptSession, UnusableSettingsFileIsToldOnce) {
     std::string db = SqliteFile();
-    char dir[] = "/tmp/orva-cfg-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string config = dir, file = config + "/orvanta/registry.reg";
+    const testdb::TempDir dir("orva-cfg");
+    const std::string config = dir.str(), file = config + "/orvanta/registry.reg";
     std::filesystem::create_directories(config + "/orvanta");
     auto count = [](const std::string& text, const std::string& what) {
         int n = 0;
@@ -169,7 +165,6 @@ TEST(TranscriptSession, UnusableSettingsFileIsToldOnce) {
     EXPECT_EQ(count(run.out, "Settings were not saved: the settings file " + file + " is a symbolic link"), 1)
         << run.out;
     EXPECT_EQ(ReadFile(other), "Windows Registry Editor Version 5.00\n");
-    std::filesystem::remove_all(config);
 }
 
 TEST(TranscriptSession, DeclareBlocksAndLoneSlash) {

@@ -11,6 +11,7 @@
 
 #include "commands.h"
 #include "reader.h"
+#include "../core/tempdir.h"
 #include "run_orva.h"
 #include "settings.h"
 #include "utility.h"
@@ -36,21 +37,7 @@ std::wstring W(const fs::path& path) { return zentra::Utf8ToWide(path.string());
 // editor variables.
 class UtilityShell : public ::testing::Test, public orvatest::ShellSession {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/orvanta_utility_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        fs::create_directories(dir_ / "home");
-        env_.emplace_back(std::make_unique<EnvVar>("HOME", (dir_ / "home").c_str()));
-        env_.emplace_back(std::make_unique<EnvVar>("XDG_STATE_HOME", (dir_ / "state").c_str()));
-        env_.emplace_back(std::make_unique<EnvVar>("VISUAL", nullptr));
-        env_.emplace_back(std::make_unique<EnvVar>("EDITOR", nullptr));
-    }
-    void TearDown() override {
-        env_.clear();
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
+    void SetUp() override { fs::create_directories(dir_ / "home"); }
 
     // The first column of every row of `sql`, as text.
     std::vector<std::wstring> Column(const std::wstring& sql) {
@@ -87,10 +74,15 @@ protected:
         State().history->SetCommandArray(&array);
     }
 
-    fs::path dir_;
+private:
+    testdb::TempDir tmp_{"orvanta_utility"};
+
+protected:
+    const fs::path dir_ = tmp_.path();
 
 private:
-    std::vector<std::unique_ptr<EnvVar>> env_;
+    EnvVar home_{"HOME", (dir_ / "home").string()}, state_{"XDG_STATE_HOME", (dir_ / "state").string()};
+    EnvVar visual_{"VISUAL", nullptr}, editor_{"EDITOR", nullptr};
 };
 
 using UtilityHelp = UtilityShell;
