@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "backend_test.h"
-#include "native_client.h"
 #include "zentra/dataaccess.h"
 
 using namespace zentra;
