@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdint>
+#include <cwchar>
 #include <memory>
 #include <string>
 #include <vector>
@@ -99,9 +101,11 @@ protected:
         for (wchar_t c : name) text += c == q[0] ? q + q : std::wstring(1, c);
         return q + text + q;
     }
-    // A table of this suite's own on this backend (both PostgreSQL drivers reach one database).
+    // A table of this test's own on this backend (both PostgreSQL drivers reach one database).
+    // The test's name goes in as a short hash: the tests of one suite run side by side as
+    // separate processes and may make tables of the same base name.
     std::wstring T(const std::wstring& base) const {
-        return prefix_ + base + L"_" + zentra::ToLower(Widen(GetParam().name));
+        return prefix_ + base + L"_" + zentra::ToLower(Widen(GetParam().name)) + L"_" + TestTag();
     }
 
     void Exec(const std::wstring& sql) {
@@ -136,6 +140,16 @@ protected:
     zentra::CADOConnection conn;
 
 private:
+    // Six hex digits from the running test's name (FNV-1a).
+    static std::wstring TestTag() {
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::uint32_t hash = 2166136261u;
+        for (const char* p = info ? info->name() : ""; *p; ++p)
+            hash = (hash ^ static_cast<unsigned char>(*p)) * 16777619u;
+        wchar_t text[8];
+        std::swprintf(text, 8, L"%06x", hash & 0xFFFFFFu);
+        return text;
+    }
     std::string savedLocale_;
     std::wstring prefix_;
 };
