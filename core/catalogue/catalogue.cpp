@@ -27,10 +27,7 @@ const wchar_t szMysql[] = L"Driver={%drv};Server=%host;Port=%port;Database=%db;U
 const wchar_t szNetezza[] = L"Driver={%drv};servername=%host;port=%port;database=%db;username=%user;password=%pwd;";
 const wchar_t szOLAP[] = L"Provider=MSOLAP;Data Source=%host;Initial Catalog=%db;";
 const wchar_t szOracle[] = L"Driver={%drv};Server=%host:%port/%db;Uid=%user;Pwd=%pwd;";
-// psqlodbc reads a result through a cursor, Fetch rows at a time, instead of keeping the whole
-// result in the driver beside the rows the record set keeps.
-const wchar_t szPgsql[] =
-    L"Driver={%drv};Server=%host;Port=%port;Database=%db;Uid=%user;Pwd=%pwd;UseDeclareFetch=1;Fetch=1000;";
+const wchar_t szPgsql[] = L"Driver={%drv};Server=%host;Port=%port;Database=%db;Uid=%user;Pwd=%pwd;";
 const wchar_t szSQLite3[] = L"Driver={%drv};Database=%db;LongNames=0;Timeout=1000;NoTXN=0;SyncPragma=NORMAL;StepAPI=0;";
 const wchar_t szSybaseASE[] =
     L"Provider=Sybase.ASEOLEDBProvider;Srvr=%host,%port;Catalog=%db;User Id=%user;"

@@ -234,8 +234,7 @@ TEST(ShellConnectionString, ValuesCannotInjectKeywords) {
     CONNECT_INFO pg = Info(zentra::kDbmsPostgreSql, L"127.0.0.1", 5432, L"me", L"a%dbc%user", L"sales");
     pg.driver = L"PostgreSQL Unicode";
     EXPECT_EQ(helper.BuildConnectionString(pg),
-              L"Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=5432;Database=sales;Uid=me;Pwd=a%dbc%user;"
-              L"UseDeclareFetch=1;Fetch=1000;");
+              L"Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=5432;Database=sales;Uid=me;Pwd=a%dbc%user;");
 
     // ';', braces and leading blanks are quoted so they cannot start a keyword of their own.
     CONNECT_INFO evil = Info(zentra::kDbmsPostgreSql, L"127.0.0.1", 5432, L"me;Driver=x", L"  p}w;", L"d{b");
