@@ -85,8 +85,7 @@ insert into t select seq, concat('customer-', seq), (seq % 100000) / 4.0,
   from seq_1_to_$ROWS;
 SQL
 
-# isql and orva reach PostgreSQL and MariaDB through the same DSNs; the PostgreSQL one reads
-# through a cursor as the catalogue's pgsql template does (UseDeclareFetch=1;Fetch=1000).
+# isql reaches each DBMS through a DSN with the driver's defaults, as orva's templates leave them.
 export ODBCINI=$WORK/odbc.ini
 cat >"$ODBCINI" <<INI
 [bench_sqlite]
@@ -97,8 +96,6 @@ Driver=PostgreSQL Unicode
 Servername=127.0.0.1
 Port=$PGP
 Database=$DBN
-UseDeclareFetch=1
-Fetch=1000
 [bench_maria]
 Driver=MariaDB Unicode
 Server=127.0.0.1

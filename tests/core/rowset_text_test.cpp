@@ -37,8 +37,7 @@ TEST_P(RowsetText, TextArrivesAsStored) {
                         L"c char(5) character set utf8mb4"
                       : L"id int, a varchar(20), b text, c char(5)");
     Exec(L"insert into " + t + L" values (1, 'é€😀', 'ключ😀', ' x'), (2, NULL, '', NULL), (3, 'ÿ中', 'a', '中')");
-    Exec(L"insert into " + t + L" values (4, '" + std::wstring(20, L'😀') + L"', '" + longText +
-         L"', 'abcde')");
+    Exec(L"insert into " + t + L" values (4, '" + std::wstring(20, L'😀') + L"', '" + longText + L"', 'abcde')");
     const std::string select = "select id, a, b, c from " + U8(t) + " order by id";
     // The mariadb client shows characters beyond three bytes as '?': it is asked for the bytes.
     const std::vector<std::string> native = testdb::NativeRows(

@@ -342,6 +342,29 @@ TEST(InputScripts, MariaDbTriggerBodyScriptCreatesTheTrigger) {
 
 namespace {
 
+orvatest::Run RunPg(const std::string& input) {
+    return RunOrva({"-t", "pgsql", "-h", "127.0.0.1", "-P", testdb::Env("ORVANTA_TEST_PG_PORT"), "-u",
+                    testdb::Env("ORVANTA_TEST_USER"), "-d", testdb::Env("ORVANTA_TEST_DB")},
+                   input, {"ORVANTA_PASSWORD=" + testdb::Env("ORVANTA_TEST_PASSWORD")});
+}
+
+// A result that fails part way leaves the user's transaction to the user: the driver rolls back
+// the failed statement only, and ROLLBACK takes back the rows before and after it. (Read through a
+// cursor, the failure came at a later fetch and the driver ended the transaction: the row before
+// was lost and the one after committed at once.) A data-modifying WITH runs.
+TEST(InputLines, PostgreSqlResultFailingPartWayKeepsTheTransaction) {
+    if (!std::getenv("ORVANTA_TEST_PG_PORT")) GTEST_SKIP() << "PostgreSQL is not running (tests/dbservers.sh)";
+    const std::string t = "txr_" + std::to_string(getpid());
+    AskPg("drop table if exists " + t + "; create table " + t + "(id int primary key); insert into " + t +
+          " values (1), (2)");
+    auto run = RunPg("begin;\ninsert into " + t + " values (3);\nselect 1/(g-5000) from generate_series(1,10000) g;\n" +
+                     "insert into " + t + " values (4);\nrollback;\n" + "with x as (insert into " + t +
+                     " values (5) returning id) select id from x;\n");
+    EXPECT_TRUE(Contains(run.out, "division by zero")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "| 1 |      5 |")) << run.out;
+    EXPECT_EQ(AskPg("select string_agg(id::text, ',' order by id) from " + t + "; drop table " + t), "1,2,5");
+}
+
 // A function body between dollar quotes, typed over several lines, is one statement.
 TEST(InputLines, PostgreSqlDollarQuotedBodiesAreOneStatement) {
     const char* port = std::getenv("ORVANTA_TEST_PG_PORT");
