@@ -109,15 +109,18 @@ int CSchemaShow::HasSchemas() const { return dialect.hasSchemas ? 1 : 0; }
 // The condition that picks the table `name` for the PostgreSQL catalogue queries (on the table's
 // pg_class "t" and its namespace "nsp"): "schema.table" names both; a table name alone means the
 // table that the search path finds or, when the path finds none, the only table of that name.
+// Names compare with ASCII letters folded, as PostgreSQL folds a name: the catalogue's names are of
+// collation "C", so the text compared with them must be too, or lower() folds only one side.
 static CString PgTableCondition(const CString& name) {
     const size_t dot = name.find(L'.');
     if (dot != CString::npos)
-        return zentra::Format(L"lower(nsp.nspname)=lower('%s') and lower(t.relname)=lower('%s')",
-                              CSchemaShow::EscapePgLiteral(name.substr(0, dot)),
-                              CSchemaShow::EscapePgLiteral(name.substr(dot + 1)));
+        return zentra::Format(
+            L"lower(nsp.nspname)=lower('%s' collate \"C\") and lower(t.relname)=lower('%s' collate \"C\")",
+            CSchemaShow::EscapePgLiteral(name.substr(0, dot)), CSchemaShow::EscapePgLiteral(name.substr(dot + 1)));
     const CString table = CSchemaShow::EscapePgLiteral(name);
     auto named = [&](const wchar_t* a) {
-        return zentra::Format(L"lower(%s.relname)=lower('%s') and %s.relkind in ('r','v','m','p','f')", a, table, a);
+        return zentra::Format(L"lower(%s.relname)=lower('%s' collate \"C\") and %s.relkind in ('r','v','m','p','f')", a,
+                              table, a);
     };
     return zentra::Format(
         L"t.oid=(select c.oid from pg_class c where %s and (pg_catalog.pg_table_is_visible(c.oid) or "

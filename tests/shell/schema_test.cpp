@@ -407,6 +407,18 @@ TEST_F(SchemaPostgres, TheSameTableNameInTwoSchemas) {
     session.Exec(W("DROP TABLE public." + table));
 }
 
+// A name with capitals beyond ASCII: the catalogue's names are of collation "C", so both sides of
+// the comparison must fold alike (the default collation folded only the typed name).
+TEST_F(SchemaPostgres, NamesWithNonAsciiCapitalsAreFound) {
+    const std::string name = schema + ".\"Ünïcode_表\"";
+    session.Exec(W("CREATE TABLE " + name + " (名前 int, größe text)"));
+    ExpectCells(session.Show(W("SHOW COLUMNS FROM " + schema + ".Ünïcode_表"), 1), {"名前", "größe"});
+    State().connectInfo.schema = W(schema);
+    session.Exec(W("SET search_path TO " + schema));
+    ExpectCells(session.Show(W("SHOW COLUMNS FROM \"Ünïcode_表\""), 1), {"名前", "größe"});
+    session.Exec(W("SET search_path TO DEFAULT"));
+}
+
 TEST_F(SchemaPostgres, ShowDatabasesListsOnlyConnectableDatabasesInOrder) {
     const std::string out = session.Show(L"SHOW DATABASES", 1);
     const size_t test = out.find("| " + testdb::Env("ORVANTA_TEST_DB") + " ");
