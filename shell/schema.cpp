@@ -178,8 +178,8 @@ int CSchemaShow::Show(const CString& text, CADORecordSet& recordset, FieldMapArr
 
     switch (object) {
     case Object::Databases: return ShowDatabases(recordset, fieldMap);
-    case Object::Tables: return ShowTables(recordset, fieldMap, sch);
-    case Object::Views: return ShowViews(recordset, fieldMap);
+    case Object::Tables: return ShowTables(recordset, fieldMap, db, sch);
+    case Object::Views: return ShowViews(recordset, fieldMap, db);
     case Object::Procedures: return ShowProcedures(recordset, fieldMap, db);
     case Object::Functions: return ShowFunctions(recordset, fieldMap, db);
     case Object::Columns: return ShowColumns(recordset, fieldMap, table);
@@ -194,19 +194,22 @@ int CSchemaShow::ShowDatabases(CADORecordSet& recordset, FieldMapArray& fieldMap
     return recordset.OpenSchema(zentra::adSchemaCatalogs);
 }
 
-int CSchemaShow::ShowTables(CADORecordSet& recordset, FieldMapArray& fieldMap, const CString& schema) {
+int CSchemaShow::ShowTables(CADORecordSet& recordset, FieldMapArray& fieldMap, const CString& database,
+                            const CString& schema) {
     if (HasSchemas()) AddDefault(fieldMap, {{L"TABLE_SCHEMA", L"Schema"}, {L"TABLE_NAME", L"Table"}});
     else AddDefault(fieldMap, {{L"TABLE_NAME", L"Table"}});
     CSafeArray restrictions(4);
+    if (dialect.catalogRestricted) restrictions.SetAt(0, database);
     if (HasSchemas()) restrictions.SetAt(1, schema);
     restrictions.SetAt(3, L"TABLE");
     return OpenSchema(recordset, zentra::adSchemaTables, restrictions);
 }
 
-int CSchemaShow::ShowViews(CADORecordSet& recordset, FieldMapArray& fieldMap) {
+int CSchemaShow::ShowViews(CADORecordSet& recordset, FieldMapArray& fieldMap, const CString& database) {
     if (HasSchemas()) AddDefault(fieldMap, {{L"TABLE_SCHEMA", L"Schema"}, {L"TABLE_NAME", L"View"}});
     else AddDefault(fieldMap, {{L"TABLE_NAME", L"View"}});
     CSafeArray restrictions(4);
+    if (dialect.catalogRestricted) restrictions.SetAt(0, database);
     restrictions.SetAt(3, L"VIEW");
     return OpenSchema(recordset, zentra::adSchemaTables, restrictions);
 }

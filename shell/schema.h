@@ -46,8 +46,9 @@ public:
 
 protected:
     int ShowDatabases(zentra::CADORecordSet& recordset, FieldMapArray& fieldMap);
-    int ShowTables(zentra::CADORecordSet& recordset, FieldMapArray& fieldMap, const CString& schema);
-    int ShowViews(zentra::CADORecordSet& recordset, FieldMapArray& fieldMap);
+    int ShowTables(zentra::CADORecordSet& recordset, FieldMapArray& fieldMap, const CString& database,
+                   const CString& schema);
+    int ShowViews(zentra::CADORecordSet& recordset, FieldMapArray& fieldMap, const CString& database);
     int ShowProcedures(zentra::CADORecordSet& recordset, FieldMapArray& fieldMap, const CString& database);
     int ShowFunctions(zentra::CADORecordSet& recordset, FieldMapArray& fieldMap, const CString& database);
     int ShowColumns(zentra::CADORecordSet& recordset, FieldMapArray& fieldMap, const CString& table);

@@ -72,7 +72,7 @@ const DbmsDialect kDialects[] = {
      false, false, true, false, L"SELECT datname FROM pg_database WHERE datallowconn ORDER BY datname", kPgColumns,
      kPgIndexes, TableNameForm::PgCondition, kPostgresLexis},
     {kDbmsMySql, L"mariadb|mysql", L"MariaDB", L"maodbc", false, OneRowLimit::LimitClause, nullptr, L'`', L'`', true,
-     false, false, false, L"SHOW DATABASES", L"SHOW COLUMNS FROM `%s`", L"SHOW INDEX FROM `%s`",
+     false, false, true, L"SHOW DATABASES", L"SHOW COLUMNS FROM `%s`", L"SHOW INDEX FROM `%s`",
      TableNameForm::Backquoted, kMysqlLexis, L"SELECT @@character_set_results"},
     // Oracle's Instant Client registers "Oracle 21 ODBC driver" and alike.
     {kDbmsOracle, nullptr, L"Oracle", nullptr, false, OneRowLimit::None, nullptr, L'"', L'"', false, false, true, false,

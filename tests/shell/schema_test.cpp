@@ -483,6 +483,20 @@ TEST_F(SchemaMariaDB, ShowTablesAndDatabasesUseTheServersStatements) {
     ExpectHas(session.Show(L"SHOW DATABASES"), {"| Database", "| " + testdb::Env("ORVANTA_TEST_DB") + " "});
 }
 
+// SHOW TABLES lists the current database's tables only, as the server's SHOW TABLES does (the
+// driver's default added performance_schema tables), and follows the database USE chose.
+TEST_F(SchemaMariaDB, ShowTablesListsTheCurrentDatabaseOnly) {
+    // (Other tests make tables side by side: the count is not compared.)
+    const std::string out = session.Show(L"show tables", 1);
+    EXPECT_TRUE(Contains(out, "| " + table + " ")) << out;
+    EXPECT_FALSE(Contains(out, "| session_status ")) << out;
+    // information_schema holds system views only (the test user reaches no other database).
+    ASSERT_EQ(orva::ProcessLine(L"use information_schema", 1), 1);
+    const std::string other = session.Show(L"show tables", 1);
+    EXPECT_TRUE(Contains(other, "Query Okay, 0 row in set (")) << other;
+    EXPECT_EQ(orva::ProcessLine(W("use " + testdb::Env("ORVANTA_TEST_DB")), 1), 1);
+}
+
 TEST_F(SchemaMariaDB, ShowColumnsDescAndIndexRunTheServersStatements) {
     const std::string out = session.Show(W("SHOW COLUMNS FROM " + table), 1);
     ExpectHas(out,

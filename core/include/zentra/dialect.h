@@ -100,8 +100,8 @@ struct DbmsDialect {
     bool useByStatement;
     // The database named at login is a data source name.
     bool namesDataSource;
-    // SHOW lists the objects with their schemas; procedures and indexes are restricted to the
-    // current database (the schema rowsets' catalog).
+    // SHOW lists the objects with their schemas; tables, views, procedures and indexes are
+    // restricted to the current database (the schema rowsets' catalog).
     bool hasSchemas;
     bool catalogRestricted;
     // Native queries (null: the schema rowsets). The column and index queries take the table
