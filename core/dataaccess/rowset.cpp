@@ -1496,97 +1496,85 @@ bool ProbeUtf8Text(SQLHDBC dbc, const DbmsDialect& dialect, bool wideCalls) {
            (charset[2] | 0x20) == 'f' && charset[3] == '8';
 }
 
-bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std::atomic<bool>& cancelled,
-                 OdbcError& error) {
-    SQLSMALLINT count = 0;
-    if (!Check(Traced("SQLNumResultCols", SQLNumResultCols(stmt, &count)), SQL_HANDLE_STMT, stmt, error)) return false;
-    rows.columns.clear();
-    rows.columns.reserve(static_cast<std::size_t>(std::max<SQLSMALLINT>(count, 0)));
-    bool anyLong = false, anyVariable = false;
-    for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(count); ++i) {
-        ColumnInfo c;
-        SQLWCHAR name[1024] = {};  // also holds the narrow form
-        SQLSMALLINT nameLength = 0, nullable = SQL_NULLABLE_UNKNOWN;
-        if (!Check(caps.wideCalls
-                       ? Traced("SQLDescribeColW", SQLDescribeColW(stmt, i, name, 1024, &nameLength, &c.sqlType,
-                                                                   &c.columnSize, &c.digits, &nullable))
-                       : Traced("SQLDescribeCol",
-                                SQLDescribeCol(stmt, i, reinterpret_cast<SQLCHAR*>(name), sizeof name, &nameLength,
-                                               &c.sqlType, &c.columnSize, &c.digits, &nullable)),
-                   SQL_HANDLE_STMT, stmt, error))
-            return false;
-        const std::size_t nameUnits = static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0));
-        c.name = caps.wideCalls ? FromDriver(name, nameUnits, 1023, true)
-                                : FromDriver(name, nameUnits, sizeof name - 1, false);
-        c.nullable = nullable != SQL_NO_NULLS;
-        SQLLEN isUnsigned = SQL_FALSE;
-        if (Succeeded(Traced("SQLColAttributeW",
-                             SQLColAttributeW(stmt, i, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned))))
-            c.isUnsigned = isUnsigned == SQL_TRUE;
-        DescribeBase(stmt, i, caps.wideCalls, c);
-        DeriveColumn(c);
-        if (c.kind == ValueKind::Double || c.kind == ValueKind::Float) {
-            SQLCHAR typeName[64] = {};
-            SQLSMALLINT typeLength = 0;
-            if (Succeeded(Traced("SQLColAttribute", SQLColAttribute(stmt, i, SQL_DESC_TYPE_NAME, typeName,
-                                                                    sizeof typeName, &typeLength, nullptr))) &&
-                EqualsNoCase(AsciiToWide(reinterpret_cast<const char*>(typeName)), L"money")) {
-                c.money = true;
-                c.kind = ValueKind::Decimal;
-                c.adoType = adNumeric;
-                c.precision = 38;
-                c.scale = 2;
-                c.columnSize = 40;
-            }
+namespace {
+
+// Describes result column `i`: its name and type, what it maps to, where it comes from,
+// and whether its values are read as the server's text.
+bool DescribeColumn(SQLHSTMT stmt, const DriverCaps& caps, SQLUSMALLINT i, ColumnInfo& c, OdbcError& error) {
+    SQLWCHAR name[1024] = {};  // also holds the narrow form
+    SQLSMALLINT nameLength = 0, nullable = SQL_NULLABLE_UNKNOWN;
+    if (!Check(caps.wideCalls ? Traced("SQLDescribeColW", SQLDescribeColW(stmt, i, name, 1024, &nameLength, &c.sqlType,
+                                                                          &c.columnSize, &c.digits, &nullable))
+                              : Traced("SQLDescribeCol",
+                                       SQLDescribeCol(stmt, i, reinterpret_cast<SQLCHAR*>(name), sizeof name,
+                                                      &nameLength, &c.sqlType, &c.columnSize, &c.digits, &nullable)),
+               SQL_HANDLE_STMT, stmt, error))
+        return false;
+    const std::size_t nameUnits = static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0));
+    c.name =
+        caps.wideCalls ? FromDriver(name, nameUnits, 1023, true) : FromDriver(name, nameUnits, sizeof name - 1, false);
+    c.nullable = nullable != SQL_NO_NULLS;
+    SQLLEN isUnsigned = SQL_FALSE;
+    if (Succeeded(
+            Traced("SQLColAttributeW", SQLColAttributeW(stmt, i, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned))))
+        c.isUnsigned = isUnsigned == SQL_TRUE;
+    DescribeBase(stmt, i, caps.wideCalls, c);
+    DeriveColumn(c);
+    if (c.kind == ValueKind::Double || c.kind == ValueKind::Float) {
+        SQLCHAR typeName[64] = {};
+        SQLSMALLINT typeLength = 0;
+        if (Succeeded(Traced("SQLColAttribute", SQLColAttribute(stmt, i, SQL_DESC_TYPE_NAME, typeName, sizeof typeName,
+                                                                &typeLength, nullptr))) &&
+            EqualsNoCase(AsciiToWide(reinterpret_cast<const char*>(typeName)), L"money")) {
+            c.money = true;
+            c.kind = ValueKind::Decimal;
+            c.adoType = adNumeric;
+            c.precision = 38;
+            c.scale = 2;
+            c.columnSize = 40;
         }
-        // Dates and times come as the server's text too: a value outside the ODBC structures
-        // (a duration beyond 24 hours, a year beyond 9999 or before 1, infinity, a zero date,
-        // a fraction of a TIME) then arrives as that text, never as another date, and costs no row.
-        // So do bits: PostgreSQL's driver describes a BIT(5) as a single bit, and its digits
-        // must not collapse into YES.
-        c.valueTyped = (caps.valueTyped && c.kind != ValueKind::Bytes) || c.kind == ValueKind::Date ||
-                       c.kind == ValueKind::Time || c.kind == ValueKind::Timestamp || c.kind == ValueKind::Bool;
-        anyLong = anyLong || c.isLong;
-        anyVariable = anyVariable || IsVariable(c);
-        rows.columns.push_back(std::move(c));
     }
+    // Dates and times come as the server's text too: a value outside the ODBC structures
+    // (a duration beyond 24 hours, a year beyond 9999 or before 1, infinity, a zero date,
+    // a fraction of a TIME) then arrives as that text, never as another date, and costs no row.
+    // So do bits: PostgreSQL's driver describes a BIT(5) as a single bit, and its digits
+    // must not collapse into YES.
+    c.valueTyped = (caps.valueTyped && c.kind != ValueKind::Bytes) || c.kind == ValueKind::Date ||
+                   c.kind == ValueKind::Time || c.kind == ValueKind::Timestamp || c.kind == ValueKind::Bool;
+    return true;
+}
+
+// Row by row, every value read whole with SQLGetData.
+bool FetchRowByRow(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std::atomic<bool>& cancelled,
+                   OdbcError& error) {
     const auto& columns = rows.columns;
     Scratch scratch;
-    const bool block =
-        count > 0 && !caps.valueTyped && !anyLong && (!anyVariable || (caps.getDataBlock && caps.getDataBound));
-
-    if (!block) {
-        // Row by row, every value read whole with SQLGetData.
-        for (;;) {
-            if (cancelled.load()) {
-                error.Set(kCancelled, ZE_FAIL);
-                return false;
-            }
-            SQLRETURN rc = Traced("SQLFetch", SQLFetch(stmt));
-            if (rc == SQL_NO_DATA) break;
-            if (!Check(rc, SQL_HANDLE_STMT, stmt, error)) return false;
-            for (std::size_t i = 0; i < columns.size(); ++i) {
-                const ColumnInfo& c = columns[i];
-                const SQLUSMALLINT index = static_cast<SQLUSMALLINT>(i + 1);
-                if (!(c.valueTyped ? GetTypedValue(stmt, caps, c, index, rows, scratch, error)
-                                   : GetWholeValue(stmt, caps, c, index, rows, scratch, error)))
-                    return false;
-            }
-            rows.EndRow();
+    for (;;) {
+        if (cancelled.load()) {
+            error.Set(kCancelled, ZE_FAIL);
+            return false;
         }
-        rows.Finish();
-        return true;
+        SQLRETURN rc = Traced("SQLFetch", SQLFetch(stmt));
+        if (rc == SQL_NO_DATA) break;
+        if (!Check(rc, SQL_HANDLE_STMT, stmt, error)) return false;
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            const ColumnInfo& c = columns[i];
+            const SQLUSMALLINT index = static_cast<SQLUSMALLINT>(i + 1);
+            if (!(c.valueTyped ? GetTypedValue(stmt, caps, c, index, rows, scratch, error)
+                               : GetWholeValue(stmt, caps, c, index, rows, scratch, error)))
+                return false;
+        }
+        rows.EndRow();
     }
+    rows.Finish();
+    return true;
+}
 
-    // Blocks of rows into column-wise bound arrays.
-    std::vector<BoundColumn> bound(columns.size());
+// How many rows one block holds: what fits the budget, or what the driver settled on.
+SQLULEN SetBlockSize(SQLHSTMT stmt, const std::vector<BoundColumn>& bound) {
     std::size_t rowBytes = 0;
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        PlanBinding(caps, columns[i], bound[i]);
-        rowBytes += bound[i].element + sizeof(SQLLEN);
-    }
+    for (const BoundColumn& b : bound) rowBytes += b.element + sizeof(SQLLEN);
     SQLULEN blockRows = std::clamp<std::size_t>(kBlockBudget / std::max<std::size_t>(rowBytes, 1), 1, kMaxBlockRows);
-    SQLULEN fetched = 0;
     if (!Succeeded(Traced("SQLSetStmtAttr", SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE,
                                                            reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0))) ||
         !Succeeded(Traced("SQLSetStmtAttr",
@@ -1600,6 +1588,32 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
     if (Succeeded(Traced("SQLGetStmtAttr", SQLGetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, &actual, 0, nullptr))) &&
         actual > 0)
         blockRows = actual;
+    return blockRows;
+}
+
+// Sizes each column's buffers for `blockRows` rows and binds them.
+bool BindBlockColumns(SQLHSTMT stmt, std::vector<BoundColumn>& bound, SQLULEN blockRows, OdbcError& error) {
+    for (std::size_t i = 0; i < bound.size(); ++i) {
+        BoundColumn& b = bound[i];
+        b.buffer.assign(b.element * blockRows, 0);
+        b.indicators.assign(blockRows, 0);
+        if (!Check(Traced("SQLBindCol", SQLBindCol(stmt, static_cast<SQLUSMALLINT>(i + 1), b.cType, b.buffer.data(),
+                                                   static_cast<SQLLEN>(b.element), b.indicators.data())),
+                   SQL_HANDLE_STMT, stmt, error))
+            return false;
+    }
+    return true;
+}
+
+// Blocks of rows into column-wise bound arrays.
+bool FetchBlocks(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std::atomic<bool>& cancelled,
+                 OdbcError& error) {
+    const auto& columns = rows.columns;
+    Scratch scratch;
+    std::vector<BoundColumn> bound(columns.size());
+    for (std::size_t i = 0; i < columns.size(); ++i) PlanBinding(caps, columns[i], bound[i]);
+    const SQLULEN blockRows = SetBlockSize(stmt, bound);
+    SQLULEN fetched = 0;
     std::vector<SQLUSMALLINT> status(blockRows, SQL_ROW_NOROW);
     // The buffers die with this function: on every way out (an exception included) they are
     // unbound and the status arrays detached before they go.
@@ -1618,15 +1632,7 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
         !Check(Traced("SQLSetStmtAttr", SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0)),
                SQL_HANDLE_STMT, stmt, error))
         return false;
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        BoundColumn& b = bound[i];
-        b.buffer.assign(b.element * blockRows, 0);
-        b.indicators.assign(blockRows, 0);
-        if (!Check(Traced("SQLBindCol", SQLBindCol(stmt, static_cast<SQLUSMALLINT>(i + 1), b.cType, b.buffer.data(),
-                                                   static_cast<SQLLEN>(b.element), b.indicators.data())),
-                   SQL_HANDLE_STMT, stmt, error))
-            return false;
-    }
+    if (!BindBlockColumns(stmt, bound, blockRows, error)) return false;
     bool ok = true;
     for (;;) {
         if (cancelled.load()) {
@@ -1654,6 +1660,27 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
     }
     rows.Finish();
     return ok;
+}
+
+}  // namespace
+
+bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std::atomic<bool>& cancelled,
+                 OdbcError& error) {
+    SQLSMALLINT count = 0;
+    if (!Check(Traced("SQLNumResultCols", SQLNumResultCols(stmt, &count)), SQL_HANDLE_STMT, stmt, error)) return false;
+    rows.columns.clear();
+    rows.columns.reserve(static_cast<std::size_t>(std::max<SQLSMALLINT>(count, 0)));
+    bool anyLong = false, anyVariable = false;
+    for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(count); ++i) {
+        ColumnInfo c;
+        if (!DescribeColumn(stmt, caps, i, c, error)) return false;
+        anyLong = anyLong || c.isLong;
+        anyVariable = anyVariable || IsVariable(c);
+        rows.columns.push_back(std::move(c));
+    }
+    const bool block =
+        count > 0 && !caps.valueTyped && !anyLong && (!anyVariable || (caps.getDataBlock && caps.getDataBound));
+    return block ? FetchBlocks(stmt, caps, rows, cancelled, error) : FetchRowByRow(stmt, caps, rows, cancelled, error);
 }
 
 }  // namespace zentra
