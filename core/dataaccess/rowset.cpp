@@ -676,6 +676,162 @@ bool ParseDateText(std::wstring_view input, DATE& date) {
     return SystemTimeToVariantTimeWithMilliseconds(st, date) != 0;
 }
 
+// The integer a value stands for, as its signed and unsigned forms and its sign: integers and
+// booleans as they are, other numbers and text rounded to the nearest whole number.
+bool ReadInteger(const _variant_t& in, VARTYPE t, std::int64_t& si, std::uint64_t& ui, bool& negative) {
+    if (IsIntegerType(t)) {
+        if (IsUnsignedType(t)) ui = in.uintVal();
+        else si = in.intVal(), negative = si < 0, ui = static_cast<std::uint64_t>(si);
+    } else if (t == VT_BOOL) {
+        ui = in.boolVal() ? 1 : 0;
+    } else {
+        double d = 0;
+        if (t == VT_R4 || t == VT_R8 || t == VT_DATE) d = in.dblVal();
+        else if (t == VT_CY) d = static_cast<double>(in.cyVal().int64) / 10000.0;
+        else if (t == VT_DECIMAL) d = DecimalToDouble(in.decVal());
+        else if (t == VT_BSTR) {
+            std::string s = Narrow(Trim(in.bstrVal()));
+            const char* first = s.data() + (!s.empty() && s[0] == '+');
+            std::int64_t whole = 0;
+            auto [end, ec] = std::from_chars(first, s.data() + s.size(), whole);
+            if (ec == std::errc() && end == s.data() + s.size() && !s.empty()) {
+                si = whole, negative = whole < 0, ui = static_cast<std::uint64_t>(whole);
+                return true;
+            }
+            // Beyond the signed range: an unsigned value, kept exact rather than through a double.
+            auto [uend, uec] = std::from_chars(first, s.data() + s.size(), ui);
+            if (uec == std::errc() && uend == s.data() + s.size() && first != uend) return true;
+            ui = 0;
+            if (!ParseDouble(in.bstrVal(), d)) return false;
+        } else {
+            return false;
+        }
+        d = std::nearbyint(d);
+        if (!std::isfinite(d) || d < -9.2233720368547758e18 || d >= 1.8446744073709552e19) return false;
+        if (d < 0) si = static_cast<std::int64_t>(d), negative = true, ui = static_cast<std::uint64_t>(si);
+        else if (d >= 9.2233720368547758e18) ui = static_cast<std::uint64_t>(d);
+        else si = static_cast<std::int64_t>(d), ui = static_cast<std::uint64_t>(si);
+    }
+    return true;
+}
+
+// A value for an integer column, of the column's own width unless the value does not fit it.
+bool CoerceInteger(const ColumnInfo& c, const _variant_t& in, VARTYPE t, _variant_t& out, bool fitType) {
+    std::int64_t si = 0;
+    std::uint64_t ui = 0;
+    bool negative = false;
+    if (!ReadInteger(in, t, si, ui, negative)) return false;
+    if (c.kind == ValueKind::UInt) {
+        if (negative) return false;
+        // The database checks the range of its own type; the value is kept whole here, as a
+        // fetched value wider than its column is.
+        out = UnsignedVariant(c.adoType, ui);
+        return !fitType || out.vt() == UnsignedVariant(c.adoType, 0).vt();
+    }
+    if (!negative && ui > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return false;
+    const std::int64_t v = negative ? si : static_cast<std::int64_t>(ui);
+    out = SignedVariant(c.adoType, v);
+    return !fitType || out.vt() == SignedVariant(c.adoType, 0).vt();
+}
+
+// A value for a single or double precision column.
+bool CoerceFloating(const ColumnInfo& c, const _variant_t& in, VARTYPE t, _variant_t& out) {
+    double d = 0;
+    if (IsIntegerType(t)) d = IsUnsignedType(t) ? static_cast<double>(in.uintVal()) : static_cast<double>(in.intVal());
+    else if (t == VT_R4 || t == VT_R8 || t == VT_DATE) d = in.dblVal();
+    else if (t == VT_BOOL) d = in.boolVal() ? 1 : 0;
+    else if (t == VT_CY) d = static_cast<double>(in.cyVal().int64) / 10000.0;
+    else if (t == VT_DECIMAL) d = DecimalToDouble(in.decVal());
+    else if (t != VT_BSTR || !ParseDouble(in.bstrVal(), d)) return false;
+    if (c.kind == ValueKind::Float) {
+        if (std::isfinite(d) && std::fabs(d) > std::numeric_limits<float>::max()) return false;
+        out = _variant_t::R4(static_cast<float>(d));
+    } else {
+        out = _variant_t::R8(d);
+    }
+    return true;
+}
+
+// A value for a yes/no column.
+bool CoerceBool(const _variant_t& in, VARTYPE t, _variant_t& out) {
+    if (t == VT_BOOL) out = _variant_t::Bool(in.boolVal());
+    else if (IsIntegerType(t)) out = _variant_t::Bool(in.intVal() != 0);
+    else if (t == VT_R4 || t == VT_R8) out = _variant_t::Bool(in.dblVal() != 0);
+    else if (t == VT_BSTR) {
+        std::wstring v = ToLower(Trim(in.bstrVal()));
+        if (v == L"1" || v == L"-1" || v == L"true" || v == L"yes") out = _variant_t::Bool(true);
+        else if (v == L"0" || v == L"false" || v == L"no") out = _variant_t::Bool(false);
+        else return false;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// A value for an exact numeric column, kept as its digits.
+bool CoerceDecimal(const _variant_t& in, VARTYPE t, _variant_t& out) {
+    std::wstring text;
+    if (t == VT_DECIMAL) text = DecimalToText(in.decVal());
+    else if (IsIntegerType(t)) text = IsUnsignedType(t) ? std::to_wstring(in.uintVal()) : std::to_wstring(in.intVal());
+    else if (t == VT_BOOL) text = in.boolVal() ? L"1" : L"0";
+    else if (t == VT_CY) text = CurrencyToText(in.cyVal());
+    else if (t == VT_R4 || t == VT_R8) {
+        const double d = in.dblVal();
+        if (!std::isfinite(d)) return false;
+        char buffer[400];
+        auto [end, ec] = t == VT_R4
+                             ? std::to_chars(buffer, buffer + sizeof buffer, in.fltVal(), std::chars_format::fixed)
+                             : std::to_chars(buffer, buffer + sizeof buffer, d, std::chars_format::fixed);
+        if (ec != std::errc()) return false;
+        text = AsciiToWide(std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
+    } else if (t == VT_BSTR) {
+        text = Trim(in.bstrVal());
+        if (!IsPlainNumber(Narrow(text))) return false;
+        if (!text.empty() && text[0] == L'+') text.erase(0, 1);
+    } else {
+        return false;
+    }
+    DECIMAL dec;
+    if (DecimalFromText(text, dec)) out = _variant_t::Decimal(dec);
+    else out = _variant_t::Bstr(text);
+    return true;
+}
+
+// A value for a text column.
+bool CoerceText(const _variant_t& in, VARTYPE t, _variant_t& out) {
+    if (t == VT_BSTR) {
+        out = in;
+        return true;
+    }
+    std::wstring text;
+    if (!VariantToText(in, text)) return false;
+    out = _variant_t::Bstr(text);
+    return true;
+}
+
+// A value for a binary column: only bytes.
+bool CoerceBytes(const _variant_t& in, VARTYPE t, _variant_t& out) {
+    if ((t == (VT_ARRAY | VT_UI1) || t == (VT_ARRAY | VT_I1)) && in.parray()) {
+        out = _variant_t::Bytes(in.parray()->bytes.data(), in.parray()->bytes.size());
+        return true;
+    }
+    return false;
+}
+
+// A value for a date, time or timestamp column, cut to what the column holds.
+bool CoerceTemporal(const ColumnInfo& c, const _variant_t& in, VARTYPE t, _variant_t& out) {
+    DATE d = 0;
+    if (t == VT_DATE || t == VT_R8 || t == VT_R4) d = in.dblVal();
+    else if (t != VT_BSTR || !ParseDateText(in.bstrVal(), d)) return false;
+    SYSTEMTIME st;
+    if (!VariantToSystemTimeWithMilliseconds(d, st)) return false;
+    if (c.kind == ValueKind::Date) d = MakeOleDate(st.wYear, st.wMonth, st.wDay, 0, 0, 0, 0);
+    else if (c.kind == ValueKind::Time) d = MakeOleDate(1899, 12, 30, st.wHour, st.wMinute, st.wSecond, 0);
+    else d = MakeOleDate(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
+    out = _variant_t::Date(d);
+    return true;
+}
+
 }  // namespace
 
 bool RowSet::Coerce(std::size_t column, const _variant_t& input, _variant_t& out, std::wstring& error,
@@ -683,161 +839,29 @@ bool RowSet::Coerce(std::size_t column, const _variant_t& input, _variant_t& out
     const ColumnInfo& c = columns.at(column);
     const _variant_t in = (input.vt() & VT_BYREF) ? input.ByValue() : input;
     const VARTYPE t = in.vt();
-    auto fail = [&]() {
-        std::wstring text;
-        VariantToText(in, text);
-        error = L"The value \"" + text + L"\" cannot be stored in the field \"" + c.name + L"\".";
-        return false;
-    };
     if (t == VT_EMPTY || t == VT_NULL) {
         out = _variant_t::Null();
         return true;
     }
+    bool ok = false;
     switch (c.kind) {
     case ValueKind::Int:
-    case ValueKind::UInt: {
-        std::int64_t si = 0;
-        std::uint64_t ui = 0;
-        bool negative = false;
-        if (IsIntegerType(t)) {
-            if (IsUnsignedType(t)) ui = in.uintVal();
-            else si = in.intVal(), negative = si < 0, ui = static_cast<std::uint64_t>(si);
-        } else if (t == VT_BOOL) {
-            ui = in.boolVal() ? 1 : 0;
-        } else {
-            double d = 0;
-            if (t == VT_R4 || t == VT_R8 || t == VT_DATE) d = in.dblVal();
-            else if (t == VT_CY) d = static_cast<double>(in.cyVal().int64) / 10000.0;
-            else if (t == VT_DECIMAL) d = DecimalToDouble(in.decVal());
-            else if (t == VT_BSTR) {
-                std::string s = Narrow(Trim(in.bstrVal()));
-                const char* first = s.data() + (!s.empty() && s[0] == '+');
-                std::int64_t whole = 0;
-                auto [end, ec] = std::from_chars(first, s.data() + s.size(), whole);
-                if (ec == std::errc() && end == s.data() + s.size() && !s.empty()) {
-                    si = whole, negative = whole < 0, ui = static_cast<std::uint64_t>(whole);
-                    goto haveInteger;
-                }
-                // Beyond the signed range: an unsigned value, kept exact rather than through a double.
-                auto [uend, uec] = std::from_chars(first, s.data() + s.size(), ui);
-                if (uec == std::errc() && uend == s.data() + s.size() && first != uend) goto haveInteger;
-                ui = 0;
-                if (!ParseDouble(in.bstrVal(), d)) return fail();
-            } else {
-                return fail();
-            }
-            d = std::nearbyint(d);
-            if (!std::isfinite(d) || d < -9.2233720368547758e18 || d >= 1.8446744073709552e19) return fail();
-            if (d < 0) si = static_cast<std::int64_t>(d), negative = true, ui = static_cast<std::uint64_t>(si);
-            else if (d >= 9.2233720368547758e18) ui = static_cast<std::uint64_t>(d);
-            else si = static_cast<std::int64_t>(d), ui = static_cast<std::uint64_t>(si);
-        }
-    haveInteger:
-        if (c.kind == ValueKind::UInt) {
-            if (negative) return fail();
-            // The database checks the range of its own type; the value is kept whole here, as a
-            // fetched value wider than its column is.
-            out = UnsignedVariant(c.adoType, ui);
-            return !fitType || out.vt() == UnsignedVariant(c.adoType, 0).vt() || fail();
-        }
-        if (!negative && ui > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return fail();
-        const std::int64_t v = negative ? si : static_cast<std::int64_t>(ui);
-        out = SignedVariant(c.adoType, v);
-        return !fitType || out.vt() == SignedVariant(c.adoType, 0).vt() || fail();
-    }
+    case ValueKind::UInt: ok = CoerceInteger(c, in, t, out, fitType); break;
     case ValueKind::Float:
-    case ValueKind::Double: {
-        double d = 0;
-        if (IsIntegerType(t))
-            d = IsUnsignedType(t) ? static_cast<double>(in.uintVal()) : static_cast<double>(in.intVal());
-        else if (t == VT_R4 || t == VT_R8 || t == VT_DATE) d = in.dblVal();
-        else if (t == VT_BOOL) d = in.boolVal() ? 1 : 0;
-        else if (t == VT_CY) d = static_cast<double>(in.cyVal().int64) / 10000.0;
-        else if (t == VT_DECIMAL) d = DecimalToDouble(in.decVal());
-        else if (t != VT_BSTR || !ParseDouble(in.bstrVal(), d)) return fail();
-        if (c.kind == ValueKind::Float) {
-            if (std::isfinite(d) && std::fabs(d) > std::numeric_limits<float>::max()) return fail();
-            out = _variant_t::R4(static_cast<float>(d));
-        } else {
-            out = _variant_t::R8(d);
-        }
-        return true;
-    }
-    case ValueKind::Bool: {
-        if (t == VT_BOOL) out = _variant_t::Bool(in.boolVal());
-        else if (IsIntegerType(t)) out = _variant_t::Bool(in.intVal() != 0);
-        else if (t == VT_R4 || t == VT_R8) out = _variant_t::Bool(in.dblVal() != 0);
-        else if (t == VT_BSTR) {
-            std::wstring v = ToLower(Trim(in.bstrVal()));
-            if (v == L"1" || v == L"-1" || v == L"true" || v == L"yes") out = _variant_t::Bool(true);
-            else if (v == L"0" || v == L"false" || v == L"no") out = _variant_t::Bool(false);
-            else return fail();
-        } else {
-            return fail();
-        }
-        return true;
-    }
-    case ValueKind::Decimal: {
-        std::wstring text;
-        if (t == VT_DECIMAL) text = DecimalToText(in.decVal());
-        else if (IsIntegerType(t))
-            text = IsUnsignedType(t) ? std::to_wstring(in.uintVal()) : std::to_wstring(in.intVal());
-        else if (t == VT_BOOL) text = in.boolVal() ? L"1" : L"0";
-        else if (t == VT_CY) text = CurrencyToText(in.cyVal());
-        else if (t == VT_R4 || t == VT_R8) {
-            const double d = in.dblVal();
-            if (!std::isfinite(d)) return fail();
-            char buffer[400];
-            auto [end, ec] = t == VT_R4
-                                 ? std::to_chars(buffer, buffer + sizeof buffer, in.fltVal(), std::chars_format::fixed)
-                                 : std::to_chars(buffer, buffer + sizeof buffer, d, std::chars_format::fixed);
-            if (ec != std::errc()) return fail();
-            text = AsciiToWide(std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
-        } else if (t == VT_BSTR) {
-            text = Trim(in.bstrVal());
-            if (!IsPlainNumber(Narrow(text))) return fail();
-            if (!text.empty() && text[0] == L'+') text.erase(0, 1);
-        } else {
-            return fail();
-        }
-        DECIMAL dec;
-        if (DecimalFromText(text, dec)) out = _variant_t::Decimal(dec);
-        else out = _variant_t::Bstr(text);
-        return true;
-    }
-    case ValueKind::Text: {
-        if (t == VT_BSTR) {
-            out = in;
-            return true;
-        }
-        std::wstring text;
-        if (!VariantToText(in, text)) return fail();
-        out = _variant_t::Bstr(text);
-        return true;
-    }
-    case ValueKind::Bytes: {
-        if ((t == (VT_ARRAY | VT_UI1) || t == (VT_ARRAY | VT_I1)) && in.parray()) {
-            out = _variant_t::Bytes(in.parray()->bytes.data(), in.parray()->bytes.size());
-            return true;
-        }
-        return fail();
-    }
+    case ValueKind::Double: ok = CoerceFloating(c, in, t, out); break;
+    case ValueKind::Bool: ok = CoerceBool(in, t, out); break;
+    case ValueKind::Decimal: ok = CoerceDecimal(in, t, out); break;
+    case ValueKind::Text: ok = CoerceText(in, t, out); break;
+    case ValueKind::Bytes: ok = CoerceBytes(in, t, out); break;
     case ValueKind::Date:
     case ValueKind::Time:
-    case ValueKind::Timestamp: {
-        DATE d = 0;
-        if (t == VT_DATE || t == VT_R8 || t == VT_R4) d = in.dblVal();
-        else if (t != VT_BSTR || !ParseDateText(in.bstrVal(), d)) return fail();
-        SYSTEMTIME st;
-        if (!VariantToSystemTimeWithMilliseconds(d, st)) return fail();
-        if (c.kind == ValueKind::Date) d = MakeOleDate(st.wYear, st.wMonth, st.wDay, 0, 0, 0, 0);
-        else if (c.kind == ValueKind::Time) d = MakeOleDate(1899, 12, 30, st.wHour, st.wMinute, st.wSecond, 0);
-        else d = MakeOleDate(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
-        out = _variant_t::Date(d);
-        return true;
+    case ValueKind::Timestamp: ok = CoerceTemporal(c, in, t, out); break;
     }
-    }
-    return fail();
+    if (ok) return true;
+    std::wstring text;
+    VariantToText(in, text);
+    error = L"The value \"" + text + L"\" cannot be stored in the field \"" + c.name + L"\".";
+    return false;
 }
 
 void RowSet::AddStored(const _variant_t& v, const ColumnInfo& c) {
