@@ -70,12 +70,10 @@ DATE MakeOleDate(int year, int month, int day, int hour, int minute, int second,
 
 // ---- column descriptions ----
 
-void DeriveColumn(ColumnInfo& c) {
-    const long size = c.columnSize > static_cast<SQLULEN>(kUnlimited) ? kUnlimited : static_cast<long>(c.columnSize);
-    bool fixed = true;
-    c.precision = 255;
-    c.scale = 255;
-    c.isLong = false;
+namespace {
+
+// The kind, type, size and precision of a yes/no or numeric column; false for any other type.
+bool DeriveNumber(ColumnInfo& c) {
     switch (c.sqlType) {
     case SQL_BIT:
         c.kind = ValueKind::Bool;
@@ -127,6 +125,14 @@ void DeriveColumn(ColumnInfo& c) {
         c.precision = static_cast<int>(std::min<SQLULEN>(c.columnSize, 255));
         c.scale = std::clamp<int>(c.digits, 0, 255);
         break;
+    default: return false;
+    }
+    return true;
+}
+
+// The kind, type, size and precision of a date, time or timestamp column; false for any other type.
+bool DeriveTemporal(ColumnInfo& c) {
+    switch (c.sqlType) {
     case SQL_TYPE_DATE:
     case SQL_DATE:
         c.kind = ValueKind::Date;
@@ -149,6 +155,15 @@ void DeriveColumn(ColumnInfo& c) {
         c.precision = c.digits > 0 ? 20 + c.digits : 19;
         c.scale = std::clamp<int>(c.digits, 0, 255);
         break;
+    default: return false;
+    }
+    return true;
+}
+
+// The kind, type and size of a text or binary column, of `size` units; any type left over
+// comes as text. `fixed` is cleared for a column of varying length.
+void DeriveTextOrBytes(ColumnInfo& c, long size, bool& fixed) {
+    switch (c.sqlType) {
     case SQL_GUID:
         c.kind = ValueKind::Text;
         c.adoType = adGUID;
@@ -202,6 +217,17 @@ void DeriveColumn(ColumnInfo& c) {
         c.isLong = true;
         break;
     }
+}
+
+}  // namespace
+
+void DeriveColumn(ColumnInfo& c) {
+    const long size = c.columnSize > static_cast<SQLULEN>(kUnlimited) ? kUnlimited : static_cast<long>(c.columnSize);
+    bool fixed = true;
+    c.precision = 255;
+    c.scale = 255;
+    c.isLong = false;
+    if (!DeriveNumber(c) && !DeriveTemporal(c)) DeriveTextOrBytes(c, size, fixed);
     if ((c.kind == ValueKind::Text || c.kind == ValueKind::Bytes) && c.adoType != adGUID &&
         (c.columnSize == 0 || c.columnSize > kLongThreshold))
         c.isLong = true;
