@@ -1397,6 +1397,83 @@ std::string BoundText(const DriverCaps& caps, const std::uint8_t* p, SQLLEN ind)
     return utf8;
 }
 
+// Whether the bound buffer of `b` cut a value of `ind` bytes short.
+bool BoundValueTruncated(const DriverCaps& caps, const ColumnInfo& c, const BoundColumn& b, SQLLEN ind) {
+    if (c.valueTyped && WideFetch(caps))
+        return ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element - sizeof(SQLWCHAR);
+    if (c.valueTyped) return ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) >= b.element;
+    if (c.kind == ValueKind::Text && WideFetch(caps))
+        return ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element - sizeof(SQLWCHAR);
+    if (c.kind == ValueKind::Text || c.kind == ValueKind::Decimal)
+        return ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) >= b.element;
+    if (c.kind == ValueKind::Bytes) return ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element;
+    return false;
+}
+
+// Stores a value that fitted its bound buffer: `ind` bytes at `p`.
+void StoreBoundValue(const DriverCaps& caps, const ColumnInfo& c, const std::uint8_t* p, SQLLEN ind, RowSet& rows) {
+    if (c.valueTyped) {
+        StoreTyped(c, BoundText(caps, p, ind), rows);
+        return;
+    }
+    switch (c.kind) {
+    case ValueKind::Int: {
+        std::int64_t v;
+        std::memcpy(&v, p, 8);
+        rows.AddInt(v);
+        break;
+    }
+    case ValueKind::UInt: {
+        std::uint64_t v;
+        std::memcpy(&v, p, 8);
+        rows.AddUInt(v);
+        break;
+    }
+    case ValueKind::Float: {
+        double v;
+        std::memcpy(&v, p, sizeof v);
+        rows.AddFloat(static_cast<float>(v));
+        break;
+    }
+    case ValueKind::Double: {
+        double v;
+        std::memcpy(&v, p, sizeof v);
+        rows.AddDouble(v);
+        break;
+    }
+    case ValueKind::Bool: rows.AddBool(p[0] != 0); break;
+    case ValueKind::Date: {
+        SQL_DATE_STRUCT v;
+        std::memcpy(&v, p, sizeof v);
+        rows.AddDate(v);
+        break;
+    }
+    case ValueKind::Time: {
+        SQL_TIME_STRUCT v;
+        std::memcpy(&v, p, sizeof v);
+        rows.AddTime(v);
+        break;
+    }
+    case ValueKind::Timestamp: {
+        SQL_TIMESTAMP_STRUCT v;
+        std::memcpy(&v, p, sizeof v);
+        rows.AddTimestamp(v);
+        break;
+    }
+    case ValueKind::Decimal: {
+        const std::string text(reinterpret_cast<const char*>(p), static_cast<std::size_t>(ind));
+        rows.AddAscii(c.money ? MoneyDigits(text) : text);
+        break;
+    }
+    case ValueKind::Text: {
+        const std::string text = BoundText(caps, p, ind);
+        rows.AddAscii(c.sqlType == SQL_GUID ? LowerGuid(text) : text);
+        break;
+    }
+    case ValueKind::Bytes: rows.AddBytes(p, static_cast<std::size_t>(ind)); break;
+    }
+}
+
 // Stores row `r` of the bound block; a value the buffer truncated is read again in full.
 bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<ColumnInfo>& columns,
                    std::vector<BoundColumn>& bound, std::size_t r, RowSet& rows, Scratch& scratch, OdbcError& error) {
@@ -1410,17 +1487,7 @@ bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<Colu
             rows.AddNull();
             continue;
         }
-        bool truncated = false;
-        if (c.valueTyped && WideFetch(caps))
-            truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element - sizeof(SQLWCHAR);
-        else if (c.valueTyped) truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) >= b.element;
-        else if (c.kind == ValueKind::Text && WideFetch(caps))
-            truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element - sizeof(SQLWCHAR);
-        else if (c.kind == ValueKind::Text || c.kind == ValueKind::Decimal)
-            truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) >= b.element;
-        else if (c.kind == ValueKind::Bytes)
-            truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element;
-        if (truncated) {
+        if (BoundValueTruncated(caps, c, b, ind)) {
             if (!positioned) {
                 if (!Check(Traced("SQLSetPos",
                                   SQLSetPos(stmt, static_cast<SQLSETPOSIROW>(r + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE)),
@@ -1434,66 +1501,7 @@ bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<Colu
                 return false;
             continue;
         }
-        if (c.valueTyped) {
-            StoreTyped(c, BoundText(caps, p, ind), rows);
-            continue;
-        }
-        switch (c.kind) {
-        case ValueKind::Int: {
-            std::int64_t v;
-            std::memcpy(&v, p, 8);
-            rows.AddInt(v);
-            break;
-        }
-        case ValueKind::UInt: {
-            std::uint64_t v;
-            std::memcpy(&v, p, 8);
-            rows.AddUInt(v);
-            break;
-        }
-        case ValueKind::Float: {
-            double v;
-            std::memcpy(&v, p, sizeof v);
-            rows.AddFloat(static_cast<float>(v));
-            break;
-        }
-        case ValueKind::Double: {
-            double v;
-            std::memcpy(&v, p, sizeof v);
-            rows.AddDouble(v);
-            break;
-        }
-        case ValueKind::Bool: rows.AddBool(p[0] != 0); break;
-        case ValueKind::Date: {
-            SQL_DATE_STRUCT v;
-            std::memcpy(&v, p, sizeof v);
-            rows.AddDate(v);
-            break;
-        }
-        case ValueKind::Time: {
-            SQL_TIME_STRUCT v;
-            std::memcpy(&v, p, sizeof v);
-            rows.AddTime(v);
-            break;
-        }
-        case ValueKind::Timestamp: {
-            SQL_TIMESTAMP_STRUCT v;
-            std::memcpy(&v, p, sizeof v);
-            rows.AddTimestamp(v);
-            break;
-        }
-        case ValueKind::Decimal: {
-            const std::string text(reinterpret_cast<const char*>(p), static_cast<std::size_t>(ind));
-            rows.AddAscii(c.money ? MoneyDigits(text) : text);
-            break;
-        }
-        case ValueKind::Text: {
-            const std::string text = BoundText(caps, p, ind);
-            rows.AddAscii(c.sqlType == SQL_GUID ? LowerGuid(text) : text);
-            break;
-        }
-        case ValueKind::Bytes: rows.AddBytes(p, static_cast<std::size_t>(ind)); break;
-        }
+        StoreBoundValue(caps, c, p, ind, rows);
     }
     rows.EndRow();
     return true;
