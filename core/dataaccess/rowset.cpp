@@ -1141,76 +1141,91 @@ bool ParseStoredDate(const std::string& text, ValueKind kind, SQL_TIMESTAMP_STRU
 
 // Stores `text`, the database's text for a value of a value-typed column, in the column's form
 // when that form holds it exactly, else as a double, an integer or the text.
+// An integer or a bit in its column's form; false when the text is neither.
+bool StoreIntegerOrBit(const ColumnInfo& c, const std::string& text, bool integer, std::int64_t whole, RowSet& rows) {
+    // A string of several bits ("00101") keeps its digits as text.
+    if (c.kind == ValueKind::Bool && text.size() > 1 && text.find_first_not_of("01") == std::string::npos) {
+        rows.Tag(RowSet::AsText);
+        rows.AddAscii(text);
+        return true;
+    }
+    // MariaDB's driver writes a bit as its byte, 0 or 1 (a NUL ends the text at once).
+    if (c.kind == ValueKind::Bool && (text.empty() || text == std::string(1, '\0') || text == "\x01")) {
+        rows.Tag(RowSet::AsColumn);
+        rows.AddBool(text == "\x01");
+        return true;
+    }
+    if (integer && (c.kind == ValueKind::Int || whole == 0 || whole == 1)) {
+        rows.Tag(RowSet::AsColumn);
+        if (c.kind == ValueKind::Int) rows.AddInt(whole);
+        else rows.AddBool(whole != 0);
+        return true;
+    }
+    return false;
+}
+
+// A date, time or timestamp in its column's form; false when the text is none.
+bool StoreTemporalText(const ColumnInfo& c, const std::string& text, RowSet& rows) {
+    SQL_TIMESTAMP_STRUCT ts{};
+    if (ParseStoredDate(text, c.kind, ts)) {
+        rows.Tag(RowSet::AsColumn);
+        if (c.kind == ValueKind::Date) rows.AddDate(SQL_DATE_STRUCT{ts.year, ts.month, ts.day});
+        else if (c.kind == ValueKind::Time) rows.AddTime(SQL_TIME_STRUCT{ts.hour, ts.minute, ts.second});
+        else rows.AddTimestamp(ts);
+        return true;
+    }
+    return false;
+}
+
+// The value in its column's form; false when the text is not in that form.
+bool StoreInColumnForm(const ColumnInfo& c, const std::string& text, bool integer, std::int64_t whole, RowSet& rows) {
+    double number = 0;
+    switch (c.kind) {
+    case ValueKind::Text:
+        rows.Tag(RowSet::AsColumn);
+        rows.AddAscii(text);
+        return true;
+    case ValueKind::Int:
+    case ValueKind::Bool: return StoreIntegerOrBit(c, text, integer, whole, rows);
+    case ValueKind::UInt:
+        if (integer && whole >= 0) {
+            rows.Tag(RowSet::AsColumn);
+            rows.AddUInt(static_cast<std::uint64_t>(whole));
+            return true;
+        }
+        return false;
+    case ValueKind::Float:
+    case ValueKind::Double:
+        if (ParseNumber(text, number)) {
+            rows.Tag(RowSet::AsDouble);  // every digit, also in a single-precision column
+            rows.AddDouble(number);
+            return true;
+        }
+        return false;
+    case ValueKind::Decimal:
+        if (ParseNumber(text, number) && text.find_first_of("eE") == std::string::npos) {
+            rows.Tag(RowSet::AsColumn);
+            rows.AddAscii(text[0] == '+' ? text.substr(1) : text);
+            return true;
+        }
+        return false;
+    case ValueKind::Date:
+    case ValueKind::Time:
+    case ValueKind::Timestamp: return StoreTemporalText(c, text, rows);
+    case ValueKind::Bytes: return false;
+    }
+    return false;
+}
+
 void StoreTyped(const ColumnInfo& c, const std::string& text, RowSet& rows) {
     std::int64_t whole = 0;
     const bool integer = !text.empty() && [&] {
         auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), whole);
         return ec == std::errc() && end == text.data() + text.size();
     }();
-    double number = 0;
-    SQL_TIMESTAMP_STRUCT ts{};
-    switch (c.kind) {
-    case ValueKind::Text:
-        rows.Tag(RowSet::AsColumn);
-        rows.AddAscii(text);
-        return;
-    case ValueKind::Int:
-    case ValueKind::Bool:
-        // A string of several bits ("00101") keeps its digits as text.
-        if (c.kind == ValueKind::Bool && text.size() > 1 && text.find_first_not_of("01") == std::string::npos) {
-            rows.Tag(RowSet::AsText);
-            rows.AddAscii(text);
-            return;
-        }
-        // MariaDB's driver writes a bit as its byte, 0 or 1 (a NUL ends the text at once).
-        if (c.kind == ValueKind::Bool && (text.empty() || text == std::string(1, '\0') || text == "\x01")) {
-            rows.Tag(RowSet::AsColumn);
-            rows.AddBool(text == "\x01");
-            return;
-        }
-        if (integer && (c.kind == ValueKind::Int || whole == 0 || whole == 1)) {
-            rows.Tag(RowSet::AsColumn);
-            if (c.kind == ValueKind::Int) rows.AddInt(whole);
-            else rows.AddBool(whole != 0);
-            return;
-        }
-        break;
-    case ValueKind::UInt:
-        if (integer && whole >= 0) {
-            rows.Tag(RowSet::AsColumn);
-            rows.AddUInt(static_cast<std::uint64_t>(whole));
-            return;
-        }
-        break;
-    case ValueKind::Float:
-    case ValueKind::Double:
-        if (ParseNumber(text, number)) {
-            rows.Tag(RowSet::AsDouble);  // every digit, also in a single-precision column
-            rows.AddDouble(number);
-            return;
-        }
-        break;
-    case ValueKind::Decimal:
-        if (ParseNumber(text, number) && text.find_first_of("eE") == std::string::npos) {
-            rows.Tag(RowSet::AsColumn);
-            rows.AddAscii(text[0] == '+' ? text.substr(1) : text);
-            return;
-        }
-        break;
-    case ValueKind::Date:
-    case ValueKind::Time:
-    case ValueKind::Timestamp:
-        if (ParseStoredDate(text, c.kind, ts)) {
-            rows.Tag(RowSet::AsColumn);
-            if (c.kind == ValueKind::Date) rows.AddDate(SQL_DATE_STRUCT{ts.year, ts.month, ts.day});
-            else if (c.kind == ValueKind::Time) rows.AddTime(SQL_TIME_STRUCT{ts.hour, ts.minute, ts.second});
-            else rows.AddTimestamp(ts);
-            return;
-        }
-        break;
-    case ValueKind::Bytes: break;
-    }
+    if (StoreInColumnForm(c, text, integer, whole, rows)) return;
     // Not in the column's form: an integer, a number, or the text itself.
+    double number = 0;
     if (integer) {
         rows.Tag(RowSet::AsInteger);
         std::uint8_t bytes[8];
