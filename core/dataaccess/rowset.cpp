@@ -918,13 +918,7 @@ void RowSet::AddStored(const _variant_t& v, const ColumnInfo& c) {
             SQL_TIME_STRUCT tm{st.wHour, st.wMinute, st.wSecond};
             return AddTime(tm);
         }
-        SQL_TIMESTAMP_STRUCT ts{static_cast<SQLSMALLINT>(st.wYear),
-                                st.wMonth,
-                                st.wDay,
-                                st.wHour,
-                                st.wMinute,
-                                st.wSecond,
-                                static_cast<SQLUINTEGER>(st.wMilliseconds) * 1000000u};
+        const SQL_TIMESTAMP_STRUCT ts = TimestampOf(st);
         return AddTimestamp(ts);
     }
     }
