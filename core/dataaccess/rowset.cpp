@@ -1419,6 +1419,14 @@ bool BoundValueTruncated(const DriverCaps& caps, const ColumnInfo& c, const Boun
     return false;
 }
 
+// The value of type T at `p`, which need not be aligned for it.
+template <class T>
+T ReadBound(const std::uint8_t* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
 // Stores a value that fitted its bound buffer: `ind` bytes at `p`.
 void StoreBoundValue(const DriverCaps& caps, const ColumnInfo& c, const std::uint8_t* p, SQLLEN ind, RowSet& rows) {
     if (c.valueTyped) {
@@ -1426,49 +1434,14 @@ void StoreBoundValue(const DriverCaps& caps, const ColumnInfo& c, const std::uin
         return;
     }
     switch (c.kind) {
-    case ValueKind::Int: {
-        std::int64_t v;
-        std::memcpy(&v, p, 8);
-        rows.AddInt(v);
-        break;
-    }
-    case ValueKind::UInt: {
-        std::uint64_t v;
-        std::memcpy(&v, p, 8);
-        rows.AddUInt(v);
-        break;
-    }
-    case ValueKind::Float: {
-        double v;
-        std::memcpy(&v, p, sizeof v);
-        rows.AddFloat(static_cast<float>(v));
-        break;
-    }
-    case ValueKind::Double: {
-        double v;
-        std::memcpy(&v, p, sizeof v);
-        rows.AddDouble(v);
-        break;
-    }
+    case ValueKind::Int: rows.AddInt(ReadBound<std::int64_t>(p)); break;
+    case ValueKind::UInt: rows.AddUInt(ReadBound<std::uint64_t>(p)); break;
+    case ValueKind::Float: rows.AddFloat(static_cast<float>(ReadBound<double>(p))); break;
+    case ValueKind::Double: rows.AddDouble(ReadBound<double>(p)); break;
     case ValueKind::Bool: rows.AddBool(p[0] != 0); break;
-    case ValueKind::Date: {
-        SQL_DATE_STRUCT v;
-        std::memcpy(&v, p, sizeof v);
-        rows.AddDate(v);
-        break;
-    }
-    case ValueKind::Time: {
-        SQL_TIME_STRUCT v;
-        std::memcpy(&v, p, sizeof v);
-        rows.AddTime(v);
-        break;
-    }
-    case ValueKind::Timestamp: {
-        SQL_TIMESTAMP_STRUCT v;
-        std::memcpy(&v, p, sizeof v);
-        rows.AddTimestamp(v);
-        break;
-    }
+    case ValueKind::Date: rows.AddDate(ReadBound<SQL_DATE_STRUCT>(p)); break;
+    case ValueKind::Time: rows.AddTime(ReadBound<SQL_TIME_STRUCT>(p)); break;
+    case ValueKind::Timestamp: rows.AddTimestamp(ReadBound<SQL_TIMESTAMP_STRUCT>(p)); break;
     case ValueKind::Decimal: {
         const std::string text(reinterpret_cast<const char*>(p), static_cast<std::size_t>(ind));
         rows.AddAscii(c.money ? MoneyDigits(text) : text);
