@@ -283,13 +283,7 @@ void PrepareTemporal(Binding& b, const _variant_t& v, bool null, bool out, const
         PutValue(b, t);
         b.columnSize = 8;
     } else {
-        SQL_TIMESTAMP_STRUCT s{static_cast<SQLSMALLINT>(st.wYear),
-                               st.wMonth,
-                               st.wDay,
-                               st.wHour,
-                               st.wMinute,
-                               st.wSecond,
-                               static_cast<SQLUINTEGER>(st.wMilliseconds) * 1000000u};
+        const SQL_TIMESTAMP_STRUCT s = TimestampOf(st);
         PutValue(b, s);
         b.columnSize = 23;
         b.digits = 3;

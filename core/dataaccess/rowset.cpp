@@ -70,12 +70,10 @@ DATE MakeOleDate(int year, int month, int day, int hour, int minute, int second,
 
 // ---- column descriptions ----
 
-void DeriveColumn(ColumnInfo& c) {
-    const long size = c.columnSize > static_cast<SQLULEN>(kUnlimited) ? kUnlimited : static_cast<long>(c.columnSize);
-    bool fixed = true;
-    c.precision = 255;
-    c.scale = 255;
-    c.isLong = false;
+namespace {
+
+// The kind, type, size and precision of a yes/no or numeric column; false for any other type.
+bool DeriveNumber(ColumnInfo& c) {
     switch (c.sqlType) {
     case SQL_BIT:
         c.kind = ValueKind::Bool;
@@ -127,6 +125,14 @@ void DeriveColumn(ColumnInfo& c) {
         c.precision = static_cast<int>(std::min<SQLULEN>(c.columnSize, 255));
         c.scale = std::clamp<int>(c.digits, 0, 255);
         break;
+    default: return false;
+    }
+    return true;
+}
+
+// The kind, type, size and precision of a date, time or timestamp column; false for any other type.
+bool DeriveTemporal(ColumnInfo& c) {
+    switch (c.sqlType) {
     case SQL_TYPE_DATE:
     case SQL_DATE:
         c.kind = ValueKind::Date;
@@ -149,6 +155,15 @@ void DeriveColumn(ColumnInfo& c) {
         c.precision = c.digits > 0 ? 20 + c.digits : 19;
         c.scale = std::clamp<int>(c.digits, 0, 255);
         break;
+    default: return false;
+    }
+    return true;
+}
+
+// The kind, type and size of a text or binary column, of `size` units; any type left over
+// comes as text. `fixed` is cleared for a column of varying length.
+void DeriveTextOrBytes(ColumnInfo& c, long size, bool& fixed) {
+    switch (c.sqlType) {
     case SQL_GUID:
         c.kind = ValueKind::Text;
         c.adoType = adGUID;
@@ -202,6 +217,17 @@ void DeriveColumn(ColumnInfo& c) {
         c.isLong = true;
         break;
     }
+}
+
+}  // namespace
+
+void DeriveColumn(ColumnInfo& c) {
+    const long size = c.columnSize > static_cast<SQLULEN>(kUnlimited) ? kUnlimited : static_cast<long>(c.columnSize);
+    bool fixed = true;
+    c.precision = 255;
+    c.scale = 255;
+    c.isLong = false;
+    if (!DeriveNumber(c) && !DeriveTemporal(c)) DeriveTextOrBytes(c, size, fixed);
     if ((c.kind == ValueKind::Text || c.kind == ValueKind::Bytes) && c.adoType != adGUID &&
         (c.columnSize == 0 || c.columnSize > kLongThreshold))
         c.isLong = true;
@@ -676,6 +702,162 @@ bool ParseDateText(std::wstring_view input, DATE& date) {
     return SystemTimeToVariantTimeWithMilliseconds(st, date) != 0;
 }
 
+// The integer a value stands for, as its signed and unsigned forms and its sign: integers and
+// booleans as they are, other numbers and text rounded to the nearest whole number.
+bool ReadInteger(const _variant_t& in, VARTYPE t, std::int64_t& si, std::uint64_t& ui, bool& negative) {
+    if (IsIntegerType(t)) {
+        if (IsUnsignedType(t)) ui = in.uintVal();
+        else si = in.intVal(), negative = si < 0, ui = static_cast<std::uint64_t>(si);
+    } else if (t == VT_BOOL) {
+        ui = in.boolVal() ? 1 : 0;
+    } else {
+        double d = 0;
+        if (t == VT_R4 || t == VT_R8 || t == VT_DATE) d = in.dblVal();
+        else if (t == VT_CY) d = static_cast<double>(in.cyVal().int64) / 10000.0;
+        else if (t == VT_DECIMAL) d = DecimalToDouble(in.decVal());
+        else if (t == VT_BSTR) {
+            std::string s = Narrow(Trim(in.bstrVal()));
+            const char* first = s.data() + (!s.empty() && s[0] == '+');
+            std::int64_t whole = 0;
+            auto [end, ec] = std::from_chars(first, s.data() + s.size(), whole);
+            if (ec == std::errc() && end == s.data() + s.size() && !s.empty()) {
+                si = whole, negative = whole < 0, ui = static_cast<std::uint64_t>(whole);
+                return true;
+            }
+            // Beyond the signed range: an unsigned value, kept exact rather than through a double.
+            auto [uend, uec] = std::from_chars(first, s.data() + s.size(), ui);
+            if (uec == std::errc() && uend == s.data() + s.size() && first != uend) return true;
+            ui = 0;
+            if (!ParseDouble(in.bstrVal(), d)) return false;
+        } else {
+            return false;
+        }
+        d = std::nearbyint(d);
+        if (!std::isfinite(d) || d < -9.2233720368547758e18 || d >= 1.8446744073709552e19) return false;
+        if (d < 0) si = static_cast<std::int64_t>(d), negative = true, ui = static_cast<std::uint64_t>(si);
+        else if (d >= 9.2233720368547758e18) ui = static_cast<std::uint64_t>(d);
+        else si = static_cast<std::int64_t>(d), ui = static_cast<std::uint64_t>(si);
+    }
+    return true;
+}
+
+// A value for an integer column, of the column's own width unless the value does not fit it.
+bool CoerceInteger(const ColumnInfo& c, const _variant_t& in, VARTYPE t, _variant_t& out, bool fitType) {
+    std::int64_t si = 0;
+    std::uint64_t ui = 0;
+    bool negative = false;
+    if (!ReadInteger(in, t, si, ui, negative)) return false;
+    if (c.kind == ValueKind::UInt) {
+        if (negative) return false;
+        // The database checks the range of its own type; the value is kept whole here, as a
+        // fetched value wider than its column is.
+        out = UnsignedVariant(c.adoType, ui);
+        return !fitType || out.vt() == UnsignedVariant(c.adoType, 0).vt();
+    }
+    if (!negative && ui > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return false;
+    const std::int64_t v = negative ? si : static_cast<std::int64_t>(ui);
+    out = SignedVariant(c.adoType, v);
+    return !fitType || out.vt() == SignedVariant(c.adoType, 0).vt();
+}
+
+// A value for a single or double precision column.
+bool CoerceFloating(const ColumnInfo& c, const _variant_t& in, VARTYPE t, _variant_t& out) {
+    double d = 0;
+    if (IsIntegerType(t)) d = IsUnsignedType(t) ? static_cast<double>(in.uintVal()) : static_cast<double>(in.intVal());
+    else if (t == VT_R4 || t == VT_R8 || t == VT_DATE) d = in.dblVal();
+    else if (t == VT_BOOL) d = in.boolVal() ? 1 : 0;
+    else if (t == VT_CY) d = static_cast<double>(in.cyVal().int64) / 10000.0;
+    else if (t == VT_DECIMAL) d = DecimalToDouble(in.decVal());
+    else if (t != VT_BSTR || !ParseDouble(in.bstrVal(), d)) return false;
+    if (c.kind == ValueKind::Float) {
+        if (std::isfinite(d) && std::fabs(d) > std::numeric_limits<float>::max()) return false;
+        out = _variant_t::R4(static_cast<float>(d));
+    } else {
+        out = _variant_t::R8(d);
+    }
+    return true;
+}
+
+// A value for a yes/no column.
+bool CoerceBool(const _variant_t& in, VARTYPE t, _variant_t& out) {
+    if (t == VT_BOOL) out = _variant_t::Bool(in.boolVal());
+    else if (IsIntegerType(t)) out = _variant_t::Bool(in.intVal() != 0);
+    else if (t == VT_R4 || t == VT_R8) out = _variant_t::Bool(in.dblVal() != 0);
+    else if (t == VT_BSTR) {
+        std::wstring v = ToLower(Trim(in.bstrVal()));
+        if (v == L"1" || v == L"-1" || v == L"true" || v == L"yes") out = _variant_t::Bool(true);
+        else if (v == L"0" || v == L"false" || v == L"no") out = _variant_t::Bool(false);
+        else return false;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// A value for an exact numeric column, kept as its digits.
+bool CoerceDecimal(const _variant_t& in, VARTYPE t, _variant_t& out) {
+    std::wstring text;
+    if (t == VT_DECIMAL) text = DecimalToText(in.decVal());
+    else if (IsIntegerType(t)) text = IsUnsignedType(t) ? std::to_wstring(in.uintVal()) : std::to_wstring(in.intVal());
+    else if (t == VT_BOOL) text = in.boolVal() ? L"1" : L"0";
+    else if (t == VT_CY) text = CurrencyToText(in.cyVal());
+    else if (t == VT_R4 || t == VT_R8) {
+        const double d = in.dblVal();
+        if (!std::isfinite(d)) return false;
+        char buffer[400];
+        auto [end, ec] = t == VT_R4
+                             ? std::to_chars(buffer, buffer + sizeof buffer, in.fltVal(), std::chars_format::fixed)
+                             : std::to_chars(buffer, buffer + sizeof buffer, d, std::chars_format::fixed);
+        if (ec != std::errc()) return false;
+        text = AsciiToWide(std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
+    } else if (t == VT_BSTR) {
+        text = Trim(in.bstrVal());
+        if (!IsPlainNumber(Narrow(text))) return false;
+        if (!text.empty() && text[0] == L'+') text.erase(0, 1);
+    } else {
+        return false;
+    }
+    DECIMAL dec;
+    if (DecimalFromText(text, dec)) out = _variant_t::Decimal(dec);
+    else out = _variant_t::Bstr(text);
+    return true;
+}
+
+// A value for a text column.
+bool CoerceText(const _variant_t& in, VARTYPE t, _variant_t& out) {
+    if (t == VT_BSTR) {
+        out = in;
+        return true;
+    }
+    std::wstring text;
+    if (!VariantToText(in, text)) return false;
+    out = _variant_t::Bstr(text);
+    return true;
+}
+
+// A value for a binary column: only bytes.
+bool CoerceBytes(const _variant_t& in, VARTYPE t, _variant_t& out) {
+    if ((t == (VT_ARRAY | VT_UI1) || t == (VT_ARRAY | VT_I1)) && in.parray()) {
+        out = _variant_t::Bytes(in.parray()->bytes.data(), in.parray()->bytes.size());
+        return true;
+    }
+    return false;
+}
+
+// A value for a date, time or timestamp column, cut to what the column holds.
+bool CoerceTemporal(const ColumnInfo& c, const _variant_t& in, VARTYPE t, _variant_t& out) {
+    DATE d = 0;
+    if (t == VT_DATE || t == VT_R8 || t == VT_R4) d = in.dblVal();
+    else if (t != VT_BSTR || !ParseDateText(in.bstrVal(), d)) return false;
+    SYSTEMTIME st;
+    if (!VariantToSystemTimeWithMilliseconds(d, st)) return false;
+    if (c.kind == ValueKind::Date) d = MakeOleDate(st.wYear, st.wMonth, st.wDay, 0, 0, 0, 0);
+    else if (c.kind == ValueKind::Time) d = MakeOleDate(1899, 12, 30, st.wHour, st.wMinute, st.wSecond, 0);
+    else d = MakeOleDate(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
+    out = _variant_t::Date(d);
+    return true;
+}
+
 }  // namespace
 
 bool RowSet::Coerce(std::size_t column, const _variant_t& input, _variant_t& out, std::wstring& error,
@@ -683,161 +865,29 @@ bool RowSet::Coerce(std::size_t column, const _variant_t& input, _variant_t& out
     const ColumnInfo& c = columns.at(column);
     const _variant_t in = (input.vt() & VT_BYREF) ? input.ByValue() : input;
     const VARTYPE t = in.vt();
-    auto fail = [&]() {
-        std::wstring text;
-        VariantToText(in, text);
-        error = L"The value \"" + text + L"\" cannot be stored in the field \"" + c.name + L"\".";
-        return false;
-    };
     if (t == VT_EMPTY || t == VT_NULL) {
         out = _variant_t::Null();
         return true;
     }
+    bool ok = false;
     switch (c.kind) {
     case ValueKind::Int:
-    case ValueKind::UInt: {
-        std::int64_t si = 0;
-        std::uint64_t ui = 0;
-        bool negative = false;
-        if (IsIntegerType(t)) {
-            if (IsUnsignedType(t)) ui = in.uintVal();
-            else si = in.intVal(), negative = si < 0, ui = static_cast<std::uint64_t>(si);
-        } else if (t == VT_BOOL) {
-            ui = in.boolVal() ? 1 : 0;
-        } else {
-            double d = 0;
-            if (t == VT_R4 || t == VT_R8 || t == VT_DATE) d = in.dblVal();
-            else if (t == VT_CY) d = static_cast<double>(in.cyVal().int64) / 10000.0;
-            else if (t == VT_DECIMAL) d = DecimalToDouble(in.decVal());
-            else if (t == VT_BSTR) {
-                std::string s = Narrow(Trim(in.bstrVal()));
-                const char* first = s.data() + (!s.empty() && s[0] == '+');
-                std::int64_t whole = 0;
-                auto [end, ec] = std::from_chars(first, s.data() + s.size(), whole);
-                if (ec == std::errc() && end == s.data() + s.size() && !s.empty()) {
-                    si = whole, negative = whole < 0, ui = static_cast<std::uint64_t>(whole);
-                    goto haveInteger;
-                }
-                // Beyond the signed range: an unsigned value, kept exact rather than through a double.
-                auto [uend, uec] = std::from_chars(first, s.data() + s.size(), ui);
-                if (uec == std::errc() && uend == s.data() + s.size() && first != uend) goto haveInteger;
-                ui = 0;
-                if (!ParseDouble(in.bstrVal(), d)) return fail();
-            } else {
-                return fail();
-            }
-            d = std::nearbyint(d);
-            if (!std::isfinite(d) || d < -9.2233720368547758e18 || d >= 1.8446744073709552e19) return fail();
-            if (d < 0) si = static_cast<std::int64_t>(d), negative = true, ui = static_cast<std::uint64_t>(si);
-            else if (d >= 9.2233720368547758e18) ui = static_cast<std::uint64_t>(d);
-            else si = static_cast<std::int64_t>(d), ui = static_cast<std::uint64_t>(si);
-        }
-    haveInteger:
-        if (c.kind == ValueKind::UInt) {
-            if (negative) return fail();
-            // The database checks the range of its own type; the value is kept whole here, as a
-            // fetched value wider than its column is.
-            out = UnsignedVariant(c.adoType, ui);
-            return !fitType || out.vt() == UnsignedVariant(c.adoType, 0).vt() || fail();
-        }
-        if (!negative && ui > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return fail();
-        const std::int64_t v = negative ? si : static_cast<std::int64_t>(ui);
-        out = SignedVariant(c.adoType, v);
-        return !fitType || out.vt() == SignedVariant(c.adoType, 0).vt() || fail();
-    }
+    case ValueKind::UInt: ok = CoerceInteger(c, in, t, out, fitType); break;
     case ValueKind::Float:
-    case ValueKind::Double: {
-        double d = 0;
-        if (IsIntegerType(t))
-            d = IsUnsignedType(t) ? static_cast<double>(in.uintVal()) : static_cast<double>(in.intVal());
-        else if (t == VT_R4 || t == VT_R8 || t == VT_DATE) d = in.dblVal();
-        else if (t == VT_BOOL) d = in.boolVal() ? 1 : 0;
-        else if (t == VT_CY) d = static_cast<double>(in.cyVal().int64) / 10000.0;
-        else if (t == VT_DECIMAL) d = DecimalToDouble(in.decVal());
-        else if (t != VT_BSTR || !ParseDouble(in.bstrVal(), d)) return fail();
-        if (c.kind == ValueKind::Float) {
-            if (std::isfinite(d) && std::fabs(d) > std::numeric_limits<float>::max()) return fail();
-            out = _variant_t::R4(static_cast<float>(d));
-        } else {
-            out = _variant_t::R8(d);
-        }
-        return true;
-    }
-    case ValueKind::Bool: {
-        if (t == VT_BOOL) out = _variant_t::Bool(in.boolVal());
-        else if (IsIntegerType(t)) out = _variant_t::Bool(in.intVal() != 0);
-        else if (t == VT_R4 || t == VT_R8) out = _variant_t::Bool(in.dblVal() != 0);
-        else if (t == VT_BSTR) {
-            std::wstring v = ToLower(Trim(in.bstrVal()));
-            if (v == L"1" || v == L"-1" || v == L"true" || v == L"yes") out = _variant_t::Bool(true);
-            else if (v == L"0" || v == L"false" || v == L"no") out = _variant_t::Bool(false);
-            else return fail();
-        } else {
-            return fail();
-        }
-        return true;
-    }
-    case ValueKind::Decimal: {
-        std::wstring text;
-        if (t == VT_DECIMAL) text = DecimalToText(in.decVal());
-        else if (IsIntegerType(t))
-            text = IsUnsignedType(t) ? std::to_wstring(in.uintVal()) : std::to_wstring(in.intVal());
-        else if (t == VT_BOOL) text = in.boolVal() ? L"1" : L"0";
-        else if (t == VT_CY) text = CurrencyToText(in.cyVal());
-        else if (t == VT_R4 || t == VT_R8) {
-            const double d = in.dblVal();
-            if (!std::isfinite(d)) return fail();
-            char buffer[400];
-            auto [end, ec] = t == VT_R4
-                                 ? std::to_chars(buffer, buffer + sizeof buffer, in.fltVal(), std::chars_format::fixed)
-                                 : std::to_chars(buffer, buffer + sizeof buffer, d, std::chars_format::fixed);
-            if (ec != std::errc()) return fail();
-            text = AsciiToWide(std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
-        } else if (t == VT_BSTR) {
-            text = Trim(in.bstrVal());
-            if (!IsPlainNumber(Narrow(text))) return fail();
-            if (!text.empty() && text[0] == L'+') text.erase(0, 1);
-        } else {
-            return fail();
-        }
-        DECIMAL dec;
-        if (DecimalFromText(text, dec)) out = _variant_t::Decimal(dec);
-        else out = _variant_t::Bstr(text);
-        return true;
-    }
-    case ValueKind::Text: {
-        if (t == VT_BSTR) {
-            out = in;
-            return true;
-        }
-        std::wstring text;
-        if (!VariantToText(in, text)) return fail();
-        out = _variant_t::Bstr(text);
-        return true;
-    }
-    case ValueKind::Bytes: {
-        if ((t == (VT_ARRAY | VT_UI1) || t == (VT_ARRAY | VT_I1)) && in.parray()) {
-            out = _variant_t::Bytes(in.parray()->bytes.data(), in.parray()->bytes.size());
-            return true;
-        }
-        return fail();
-    }
+    case ValueKind::Double: ok = CoerceFloating(c, in, t, out); break;
+    case ValueKind::Bool: ok = CoerceBool(in, t, out); break;
+    case ValueKind::Decimal: ok = CoerceDecimal(in, t, out); break;
+    case ValueKind::Text: ok = CoerceText(in, t, out); break;
+    case ValueKind::Bytes: ok = CoerceBytes(in, t, out); break;
     case ValueKind::Date:
     case ValueKind::Time:
-    case ValueKind::Timestamp: {
-        DATE d = 0;
-        if (t == VT_DATE || t == VT_R8 || t == VT_R4) d = in.dblVal();
-        else if (t != VT_BSTR || !ParseDateText(in.bstrVal(), d)) return fail();
-        SYSTEMTIME st;
-        if (!VariantToSystemTimeWithMilliseconds(d, st)) return fail();
-        if (c.kind == ValueKind::Date) d = MakeOleDate(st.wYear, st.wMonth, st.wDay, 0, 0, 0, 0);
-        else if (c.kind == ValueKind::Time) d = MakeOleDate(1899, 12, 30, st.wHour, st.wMinute, st.wSecond, 0);
-        else d = MakeOleDate(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
-        out = _variant_t::Date(d);
-        return true;
+    case ValueKind::Timestamp: ok = CoerceTemporal(c, in, t, out); break;
     }
-    }
-    return fail();
+    if (ok) return true;
+    std::wstring text;
+    VariantToText(in, text);
+    error = L"The value \"" + text + L"\" cannot be stored in the field \"" + c.name + L"\".";
+    return false;
 }
 
 void RowSet::AddStored(const _variant_t& v, const ColumnInfo& c) {
@@ -868,13 +918,7 @@ void RowSet::AddStored(const _variant_t& v, const ColumnInfo& c) {
             SQL_TIME_STRUCT tm{st.wHour, st.wMinute, st.wSecond};
             return AddTime(tm);
         }
-        SQL_TIMESTAMP_STRUCT ts{static_cast<SQLSMALLINT>(st.wYear),
-                                st.wMonth,
-                                st.wDay,
-                                st.wHour,
-                                st.wMinute,
-                                st.wSecond,
-                                static_cast<SQLUINTEGER>(st.wMilliseconds) * 1000000u};
+        const SQL_TIMESTAMP_STRUCT ts = TimestampOf(st);
         return AddTimestamp(ts);
     }
     }
@@ -1091,76 +1135,91 @@ bool ParseStoredDate(const std::string& text, ValueKind kind, SQL_TIMESTAMP_STRU
 
 // Stores `text`, the database's text for a value of a value-typed column, in the column's form
 // when that form holds it exactly, else as a double, an integer or the text.
+// An integer or a bit in its column's form; false when the text is neither.
+bool StoreIntegerOrBit(const ColumnInfo& c, const std::string& text, bool integer, std::int64_t whole, RowSet& rows) {
+    // A string of several bits ("00101") keeps its digits as text.
+    if (c.kind == ValueKind::Bool && text.size() > 1 && text.find_first_not_of("01") == std::string::npos) {
+        rows.Tag(RowSet::AsText);
+        rows.AddAscii(text);
+        return true;
+    }
+    // MariaDB's driver writes a bit as its byte, 0 or 1 (a NUL ends the text at once).
+    if (c.kind == ValueKind::Bool && (text.empty() || text == std::string(1, '\0') || text == "\x01")) {
+        rows.Tag(RowSet::AsColumn);
+        rows.AddBool(text == "\x01");
+        return true;
+    }
+    if (integer && (c.kind == ValueKind::Int || whole == 0 || whole == 1)) {
+        rows.Tag(RowSet::AsColumn);
+        if (c.kind == ValueKind::Int) rows.AddInt(whole);
+        else rows.AddBool(whole != 0);
+        return true;
+    }
+    return false;
+}
+
+// A date, time or timestamp in its column's form; false when the text is none.
+bool StoreTemporalText(const ColumnInfo& c, const std::string& text, RowSet& rows) {
+    SQL_TIMESTAMP_STRUCT ts{};
+    if (ParseStoredDate(text, c.kind, ts)) {
+        rows.Tag(RowSet::AsColumn);
+        if (c.kind == ValueKind::Date) rows.AddDate(SQL_DATE_STRUCT{ts.year, ts.month, ts.day});
+        else if (c.kind == ValueKind::Time) rows.AddTime(SQL_TIME_STRUCT{ts.hour, ts.minute, ts.second});
+        else rows.AddTimestamp(ts);
+        return true;
+    }
+    return false;
+}
+
+// The value in its column's form; false when the text is not in that form.
+bool StoreInColumnForm(const ColumnInfo& c, const std::string& text, bool integer, std::int64_t whole, RowSet& rows) {
+    double number = 0;
+    switch (c.kind) {
+    case ValueKind::Text:
+        rows.Tag(RowSet::AsColumn);
+        rows.AddAscii(text);
+        return true;
+    case ValueKind::Int:
+    case ValueKind::Bool: return StoreIntegerOrBit(c, text, integer, whole, rows);
+    case ValueKind::UInt:
+        if (integer && whole >= 0) {
+            rows.Tag(RowSet::AsColumn);
+            rows.AddUInt(static_cast<std::uint64_t>(whole));
+            return true;
+        }
+        return false;
+    case ValueKind::Float:
+    case ValueKind::Double:
+        if (ParseNumber(text, number)) {
+            rows.Tag(RowSet::AsDouble);  // every digit, also in a single-precision column
+            rows.AddDouble(number);
+            return true;
+        }
+        return false;
+    case ValueKind::Decimal:
+        if (ParseNumber(text, number) && text.find_first_of("eE") == std::string::npos) {
+            rows.Tag(RowSet::AsColumn);
+            rows.AddAscii(text[0] == '+' ? text.substr(1) : text);
+            return true;
+        }
+        return false;
+    case ValueKind::Date:
+    case ValueKind::Time:
+    case ValueKind::Timestamp: return StoreTemporalText(c, text, rows);
+    case ValueKind::Bytes: return false;
+    }
+    return false;
+}
+
 void StoreTyped(const ColumnInfo& c, const std::string& text, RowSet& rows) {
     std::int64_t whole = 0;
     const bool integer = !text.empty() && [&] {
         auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), whole);
         return ec == std::errc() && end == text.data() + text.size();
     }();
-    double number = 0;
-    SQL_TIMESTAMP_STRUCT ts{};
-    switch (c.kind) {
-    case ValueKind::Text:
-        rows.Tag(RowSet::AsColumn);
-        rows.AddAscii(text);
-        return;
-    case ValueKind::Int:
-    case ValueKind::Bool:
-        // A string of several bits ("00101") keeps its digits as text.
-        if (c.kind == ValueKind::Bool && text.size() > 1 && text.find_first_not_of("01") == std::string::npos) {
-            rows.Tag(RowSet::AsText);
-            rows.AddAscii(text);
-            return;
-        }
-        // MariaDB's driver writes a bit as its byte, 0 or 1 (a NUL ends the text at once).
-        if (c.kind == ValueKind::Bool && (text.empty() || text == std::string(1, '\0') || text == "\x01")) {
-            rows.Tag(RowSet::AsColumn);
-            rows.AddBool(text == "\x01");
-            return;
-        }
-        if (integer && (c.kind == ValueKind::Int || whole == 0 || whole == 1)) {
-            rows.Tag(RowSet::AsColumn);
-            if (c.kind == ValueKind::Int) rows.AddInt(whole);
-            else rows.AddBool(whole != 0);
-            return;
-        }
-        break;
-    case ValueKind::UInt:
-        if (integer && whole >= 0) {
-            rows.Tag(RowSet::AsColumn);
-            rows.AddUInt(static_cast<std::uint64_t>(whole));
-            return;
-        }
-        break;
-    case ValueKind::Float:
-    case ValueKind::Double:
-        if (ParseNumber(text, number)) {
-            rows.Tag(RowSet::AsDouble);  // every digit, also in a single-precision column
-            rows.AddDouble(number);
-            return;
-        }
-        break;
-    case ValueKind::Decimal:
-        if (ParseNumber(text, number) && text.find_first_of("eE") == std::string::npos) {
-            rows.Tag(RowSet::AsColumn);
-            rows.AddAscii(text[0] == '+' ? text.substr(1) : text);
-            return;
-        }
-        break;
-    case ValueKind::Date:
-    case ValueKind::Time:
-    case ValueKind::Timestamp:
-        if (ParseStoredDate(text, c.kind, ts)) {
-            rows.Tag(RowSet::AsColumn);
-            if (c.kind == ValueKind::Date) rows.AddDate(SQL_DATE_STRUCT{ts.year, ts.month, ts.day});
-            else if (c.kind == ValueKind::Time) rows.AddTime(SQL_TIME_STRUCT{ts.hour, ts.minute, ts.second});
-            else rows.AddTimestamp(ts);
-            return;
-        }
-        break;
-    case ValueKind::Bytes: break;
-    }
+    if (StoreInColumnForm(c, text, integer, whole, rows)) return;
     // Not in the column's form: an integer, a number, or the text itself.
+    double number = 0;
     if (integer) {
         rows.Tag(RowSet::AsInteger);
         std::uint8_t bytes[8];
@@ -1347,6 +1406,56 @@ std::string BoundText(const DriverCaps& caps, const std::uint8_t* p, SQLLEN ind)
     return utf8;
 }
 
+// Whether the bound buffer of `b` cut a value of `ind` bytes short.
+bool BoundValueTruncated(const DriverCaps& caps, const ColumnInfo& c, const BoundColumn& b, SQLLEN ind) {
+    if (c.valueTyped && WideFetch(caps))
+        return ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element - sizeof(SQLWCHAR);
+    if (c.valueTyped) return ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) >= b.element;
+    if (c.kind == ValueKind::Text && WideFetch(caps))
+        return ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element - sizeof(SQLWCHAR);
+    if (c.kind == ValueKind::Text || c.kind == ValueKind::Decimal)
+        return ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) >= b.element;
+    if (c.kind == ValueKind::Bytes) return ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element;
+    return false;
+}
+
+// The value of type T at `p`, which need not be aligned for it.
+template <class T>
+T ReadBound(const std::uint8_t* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Stores a value that fitted its bound buffer: `ind` bytes at `p`.
+void StoreBoundValue(const DriverCaps& caps, const ColumnInfo& c, const std::uint8_t* p, SQLLEN ind, RowSet& rows) {
+    if (c.valueTyped) {
+        StoreTyped(c, BoundText(caps, p, ind), rows);
+        return;
+    }
+    switch (c.kind) {
+    case ValueKind::Int: rows.AddInt(ReadBound<std::int64_t>(p)); break;
+    case ValueKind::UInt: rows.AddUInt(ReadBound<std::uint64_t>(p)); break;
+    case ValueKind::Float: rows.AddFloat(static_cast<float>(ReadBound<double>(p))); break;
+    case ValueKind::Double: rows.AddDouble(ReadBound<double>(p)); break;
+    case ValueKind::Bool: rows.AddBool(p[0] != 0); break;
+    case ValueKind::Date: rows.AddDate(ReadBound<SQL_DATE_STRUCT>(p)); break;
+    case ValueKind::Time: rows.AddTime(ReadBound<SQL_TIME_STRUCT>(p)); break;
+    case ValueKind::Timestamp: rows.AddTimestamp(ReadBound<SQL_TIMESTAMP_STRUCT>(p)); break;
+    case ValueKind::Decimal: {
+        const std::string text(reinterpret_cast<const char*>(p), static_cast<std::size_t>(ind));
+        rows.AddAscii(c.money ? MoneyDigits(text) : text);
+        break;
+    }
+    case ValueKind::Text: {
+        const std::string text = BoundText(caps, p, ind);
+        rows.AddAscii(c.sqlType == SQL_GUID ? LowerGuid(text) : text);
+        break;
+    }
+    case ValueKind::Bytes: rows.AddBytes(p, static_cast<std::size_t>(ind)); break;
+    }
+}
+
 // Stores row `r` of the bound block; a value the buffer truncated is read again in full.
 bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<ColumnInfo>& columns,
                    std::vector<BoundColumn>& bound, std::size_t r, RowSet& rows, Scratch& scratch, OdbcError& error) {
@@ -1360,17 +1469,7 @@ bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<Colu
             rows.AddNull();
             continue;
         }
-        bool truncated = false;
-        if (c.valueTyped && WideFetch(caps))
-            truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element - sizeof(SQLWCHAR);
-        else if (c.valueTyped) truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) >= b.element;
-        else if (c.kind == ValueKind::Text && WideFetch(caps))
-            truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element - sizeof(SQLWCHAR);
-        else if (c.kind == ValueKind::Text || c.kind == ValueKind::Decimal)
-            truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) >= b.element;
-        else if (c.kind == ValueKind::Bytes)
-            truncated = ind == SQL_NO_TOTAL || static_cast<std::size_t>(ind) > b.element;
-        if (truncated) {
+        if (BoundValueTruncated(caps, c, b, ind)) {
             if (!positioned) {
                 if (!Check(Traced("SQLSetPos",
                                   SQLSetPos(stmt, static_cast<SQLSETPOSIROW>(r + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE)),
@@ -1384,66 +1483,7 @@ bool StoreBoundRow(SQLHSTMT stmt, const DriverCaps& caps, const std::vector<Colu
                 return false;
             continue;
         }
-        if (c.valueTyped) {
-            StoreTyped(c, BoundText(caps, p, ind), rows);
-            continue;
-        }
-        switch (c.kind) {
-        case ValueKind::Int: {
-            std::int64_t v;
-            std::memcpy(&v, p, 8);
-            rows.AddInt(v);
-            break;
-        }
-        case ValueKind::UInt: {
-            std::uint64_t v;
-            std::memcpy(&v, p, 8);
-            rows.AddUInt(v);
-            break;
-        }
-        case ValueKind::Float: {
-            double v;
-            std::memcpy(&v, p, sizeof v);
-            rows.AddFloat(static_cast<float>(v));
-            break;
-        }
-        case ValueKind::Double: {
-            double v;
-            std::memcpy(&v, p, sizeof v);
-            rows.AddDouble(v);
-            break;
-        }
-        case ValueKind::Bool: rows.AddBool(p[0] != 0); break;
-        case ValueKind::Date: {
-            SQL_DATE_STRUCT v;
-            std::memcpy(&v, p, sizeof v);
-            rows.AddDate(v);
-            break;
-        }
-        case ValueKind::Time: {
-            SQL_TIME_STRUCT v;
-            std::memcpy(&v, p, sizeof v);
-            rows.AddTime(v);
-            break;
-        }
-        case ValueKind::Timestamp: {
-            SQL_TIMESTAMP_STRUCT v;
-            std::memcpy(&v, p, sizeof v);
-            rows.AddTimestamp(v);
-            break;
-        }
-        case ValueKind::Decimal: {
-            const std::string text(reinterpret_cast<const char*>(p), static_cast<std::size_t>(ind));
-            rows.AddAscii(c.money ? MoneyDigits(text) : text);
-            break;
-        }
-        case ValueKind::Text: {
-            const std::string text = BoundText(caps, p, ind);
-            rows.AddAscii(c.sqlType == SQL_GUID ? LowerGuid(text) : text);
-            break;
-        }
-        case ValueKind::Bytes: rows.AddBytes(p, static_cast<std::size_t>(ind)); break;
-        }
+        StoreBoundValue(caps, c, p, ind, rows);
     }
     rows.EndRow();
     return true;
@@ -1496,97 +1536,85 @@ bool ProbeUtf8Text(SQLHDBC dbc, const DbmsDialect& dialect, bool wideCalls) {
            (charset[2] | 0x20) == 'f' && charset[3] == '8';
 }
 
-bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std::atomic<bool>& cancelled,
-                 OdbcError& error) {
-    SQLSMALLINT count = 0;
-    if (!Check(Traced("SQLNumResultCols", SQLNumResultCols(stmt, &count)), SQL_HANDLE_STMT, stmt, error)) return false;
-    rows.columns.clear();
-    rows.columns.reserve(static_cast<std::size_t>(std::max<SQLSMALLINT>(count, 0)));
-    bool anyLong = false, anyVariable = false;
-    for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(count); ++i) {
-        ColumnInfo c;
-        SQLWCHAR name[1024] = {};  // also holds the narrow form
-        SQLSMALLINT nameLength = 0, nullable = SQL_NULLABLE_UNKNOWN;
-        if (!Check(caps.wideCalls
-                       ? Traced("SQLDescribeColW", SQLDescribeColW(stmt, i, name, 1024, &nameLength, &c.sqlType,
-                                                                   &c.columnSize, &c.digits, &nullable))
-                       : Traced("SQLDescribeCol",
-                                SQLDescribeCol(stmt, i, reinterpret_cast<SQLCHAR*>(name), sizeof name, &nameLength,
-                                               &c.sqlType, &c.columnSize, &c.digits, &nullable)),
-                   SQL_HANDLE_STMT, stmt, error))
-            return false;
-        const std::size_t nameUnits = static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0));
-        c.name = caps.wideCalls ? FromDriver(name, nameUnits, 1023, true)
-                                : FromDriver(name, nameUnits, sizeof name - 1, false);
-        c.nullable = nullable != SQL_NO_NULLS;
-        SQLLEN isUnsigned = SQL_FALSE;
-        if (Succeeded(Traced("SQLColAttributeW",
-                             SQLColAttributeW(stmt, i, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned))))
-            c.isUnsigned = isUnsigned == SQL_TRUE;
-        DescribeBase(stmt, i, caps.wideCalls, c);
-        DeriveColumn(c);
-        if (c.kind == ValueKind::Double || c.kind == ValueKind::Float) {
-            SQLCHAR typeName[64] = {};
-            SQLSMALLINT typeLength = 0;
-            if (Succeeded(Traced("SQLColAttribute", SQLColAttribute(stmt, i, SQL_DESC_TYPE_NAME, typeName,
-                                                                    sizeof typeName, &typeLength, nullptr))) &&
-                EqualsNoCase(AsciiToWide(reinterpret_cast<const char*>(typeName)), L"money")) {
-                c.money = true;
-                c.kind = ValueKind::Decimal;
-                c.adoType = adNumeric;
-                c.precision = 38;
-                c.scale = 2;
-                c.columnSize = 40;
-            }
+namespace {
+
+// Describes result column `i`: its name and type, what it maps to, where it comes from,
+// and whether its values are read as the server's text.
+bool DescribeColumn(SQLHSTMT stmt, const DriverCaps& caps, SQLUSMALLINT i, ColumnInfo& c, OdbcError& error) {
+    SQLWCHAR name[1024] = {};  // also holds the narrow form
+    SQLSMALLINT nameLength = 0, nullable = SQL_NULLABLE_UNKNOWN;
+    if (!Check(caps.wideCalls ? Traced("SQLDescribeColW", SQLDescribeColW(stmt, i, name, 1024, &nameLength, &c.sqlType,
+                                                                          &c.columnSize, &c.digits, &nullable))
+                              : Traced("SQLDescribeCol",
+                                       SQLDescribeCol(stmt, i, reinterpret_cast<SQLCHAR*>(name), sizeof name,
+                                                      &nameLength, &c.sqlType, &c.columnSize, &c.digits, &nullable)),
+               SQL_HANDLE_STMT, stmt, error))
+        return false;
+    const std::size_t nameUnits = static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0));
+    c.name =
+        caps.wideCalls ? FromDriver(name, nameUnits, 1023, true) : FromDriver(name, nameUnits, sizeof name - 1, false);
+    c.nullable = nullable != SQL_NO_NULLS;
+    SQLLEN isUnsigned = SQL_FALSE;
+    if (Succeeded(
+            Traced("SQLColAttributeW", SQLColAttributeW(stmt, i, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned))))
+        c.isUnsigned = isUnsigned == SQL_TRUE;
+    DescribeBase(stmt, i, caps.wideCalls, c);
+    DeriveColumn(c);
+    if (c.kind == ValueKind::Double || c.kind == ValueKind::Float) {
+        SQLCHAR typeName[64] = {};
+        SQLSMALLINT typeLength = 0;
+        if (Succeeded(Traced("SQLColAttribute", SQLColAttribute(stmt, i, SQL_DESC_TYPE_NAME, typeName, sizeof typeName,
+                                                                &typeLength, nullptr))) &&
+            EqualsNoCase(AsciiToWide(reinterpret_cast<const char*>(typeName)), L"money")) {
+            c.money = true;
+            c.kind = ValueKind::Decimal;
+            c.adoType = adNumeric;
+            c.precision = 38;
+            c.scale = 2;
+            c.columnSize = 40;
         }
-        // Dates and times come as the server's text too: a value outside the ODBC structures
-        // (a duration beyond 24 hours, a year beyond 9999 or before 1, infinity, a zero date,
-        // a fraction of a TIME) then arrives as that text, never as another date, and costs no row.
-        // So do bits: PostgreSQL's driver describes a BIT(5) as a single bit, and its digits
-        // must not collapse into YES.
-        c.valueTyped = (caps.valueTyped && c.kind != ValueKind::Bytes) || c.kind == ValueKind::Date ||
-                       c.kind == ValueKind::Time || c.kind == ValueKind::Timestamp || c.kind == ValueKind::Bool;
-        anyLong = anyLong || c.isLong;
-        anyVariable = anyVariable || IsVariable(c);
-        rows.columns.push_back(std::move(c));
     }
+    // Dates and times come as the server's text too: a value outside the ODBC structures
+    // (a duration beyond 24 hours, a year beyond 9999 or before 1, infinity, a zero date,
+    // a fraction of a TIME) then arrives as that text, never as another date, and costs no row.
+    // So do bits: PostgreSQL's driver describes a BIT(5) as a single bit, and its digits
+    // must not collapse into YES.
+    c.valueTyped = (caps.valueTyped && c.kind != ValueKind::Bytes) || c.kind == ValueKind::Date ||
+                   c.kind == ValueKind::Time || c.kind == ValueKind::Timestamp || c.kind == ValueKind::Bool;
+    return true;
+}
+
+// Row by row, every value read whole with SQLGetData.
+bool FetchRowByRow(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std::atomic<bool>& cancelled,
+                   OdbcError& error) {
     const auto& columns = rows.columns;
     Scratch scratch;
-    const bool block =
-        count > 0 && !caps.valueTyped && !anyLong && (!anyVariable || (caps.getDataBlock && caps.getDataBound));
-
-    if (!block) {
-        // Row by row, every value read whole with SQLGetData.
-        for (;;) {
-            if (cancelled.load()) {
-                error.Set(kCancelled, ZE_FAIL);
-                return false;
-            }
-            SQLRETURN rc = Traced("SQLFetch", SQLFetch(stmt));
-            if (rc == SQL_NO_DATA) break;
-            if (!Check(rc, SQL_HANDLE_STMT, stmt, error)) return false;
-            for (std::size_t i = 0; i < columns.size(); ++i) {
-                const ColumnInfo& c = columns[i];
-                const SQLUSMALLINT index = static_cast<SQLUSMALLINT>(i + 1);
-                if (!(c.valueTyped ? GetTypedValue(stmt, caps, c, index, rows, scratch, error)
-                                   : GetWholeValue(stmt, caps, c, index, rows, scratch, error)))
-                    return false;
-            }
-            rows.EndRow();
+    for (;;) {
+        if (cancelled.load()) {
+            error.Set(kCancelled, ZE_FAIL);
+            return false;
         }
-        rows.Finish();
-        return true;
+        SQLRETURN rc = Traced("SQLFetch", SQLFetch(stmt));
+        if (rc == SQL_NO_DATA) break;
+        if (!Check(rc, SQL_HANDLE_STMT, stmt, error)) return false;
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            const ColumnInfo& c = columns[i];
+            const SQLUSMALLINT index = static_cast<SQLUSMALLINT>(i + 1);
+            if (!(c.valueTyped ? GetTypedValue(stmt, caps, c, index, rows, scratch, error)
+                               : GetWholeValue(stmt, caps, c, index, rows, scratch, error)))
+                return false;
+        }
+        rows.EndRow();
     }
+    rows.Finish();
+    return true;
+}
 
-    // Blocks of rows into column-wise bound arrays.
-    std::vector<BoundColumn> bound(columns.size());
+// How many rows one block holds: what fits the budget, or what the driver settled on.
+SQLULEN SetBlockSize(SQLHSTMT stmt, const std::vector<BoundColumn>& bound) {
     std::size_t rowBytes = 0;
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        PlanBinding(caps, columns[i], bound[i]);
-        rowBytes += bound[i].element + sizeof(SQLLEN);
-    }
+    for (const BoundColumn& b : bound) rowBytes += b.element + sizeof(SQLLEN);
     SQLULEN blockRows = std::clamp<std::size_t>(kBlockBudget / std::max<std::size_t>(rowBytes, 1), 1, kMaxBlockRows);
-    SQLULEN fetched = 0;
     if (!Succeeded(Traced("SQLSetStmtAttr", SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE,
                                                            reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0))) ||
         !Succeeded(Traced("SQLSetStmtAttr",
@@ -1600,6 +1628,32 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
     if (Succeeded(Traced("SQLGetStmtAttr", SQLGetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, &actual, 0, nullptr))) &&
         actual > 0)
         blockRows = actual;
+    return blockRows;
+}
+
+// Sizes each column's buffers for `blockRows` rows and binds them.
+bool BindBlockColumns(SQLHSTMT stmt, std::vector<BoundColumn>& bound, SQLULEN blockRows, OdbcError& error) {
+    for (std::size_t i = 0; i < bound.size(); ++i) {
+        BoundColumn& b = bound[i];
+        b.buffer.assign(b.element * blockRows, 0);
+        b.indicators.assign(blockRows, 0);
+        if (!Check(Traced("SQLBindCol", SQLBindCol(stmt, static_cast<SQLUSMALLINT>(i + 1), b.cType, b.buffer.data(),
+                                                   static_cast<SQLLEN>(b.element), b.indicators.data())),
+                   SQL_HANDLE_STMT, stmt, error))
+            return false;
+    }
+    return true;
+}
+
+// Blocks of rows into column-wise bound arrays.
+bool FetchBlocks(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std::atomic<bool>& cancelled,
+                 OdbcError& error) {
+    const auto& columns = rows.columns;
+    Scratch scratch;
+    std::vector<BoundColumn> bound(columns.size());
+    for (std::size_t i = 0; i < columns.size(); ++i) PlanBinding(caps, columns[i], bound[i]);
+    const SQLULEN blockRows = SetBlockSize(stmt, bound);
+    SQLULEN fetched = 0;
     std::vector<SQLUSMALLINT> status(blockRows, SQL_ROW_NOROW);
     // The buffers die with this function: on every way out (an exception included) they are
     // unbound and the status arrays detached before they go.
@@ -1618,15 +1672,7 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
         !Check(Traced("SQLSetStmtAttr", SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0)),
                SQL_HANDLE_STMT, stmt, error))
         return false;
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        BoundColumn& b = bound[i];
-        b.buffer.assign(b.element * blockRows, 0);
-        b.indicators.assign(blockRows, 0);
-        if (!Check(Traced("SQLBindCol", SQLBindCol(stmt, static_cast<SQLUSMALLINT>(i + 1), b.cType, b.buffer.data(),
-                                                   static_cast<SQLLEN>(b.element), b.indicators.data())),
-                   SQL_HANDLE_STMT, stmt, error))
-            return false;
-    }
+    if (!BindBlockColumns(stmt, bound, blockRows, error)) return false;
     bool ok = true;
     for (;;) {
         if (cancelled.load()) {
@@ -1654,6 +1700,27 @@ bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std:
     }
     rows.Finish();
     return ok;
+}
+
+}  // namespace
+
+bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std::atomic<bool>& cancelled,
+                 OdbcError& error) {
+    SQLSMALLINT count = 0;
+    if (!Check(Traced("SQLNumResultCols", SQLNumResultCols(stmt, &count)), SQL_HANDLE_STMT, stmt, error)) return false;
+    rows.columns.clear();
+    rows.columns.reserve(static_cast<std::size_t>(std::max<SQLSMALLINT>(count, 0)));
+    bool anyLong = false, anyVariable = false;
+    for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(count); ++i) {
+        ColumnInfo c;
+        if (!DescribeColumn(stmt, caps, i, c, error)) return false;
+        anyLong = anyLong || c.isLong;
+        anyVariable = anyVariable || IsVariable(c);
+        rows.columns.push_back(std::move(c));
+    }
+    const bool block =
+        count > 0 && !caps.valueTyped && !anyLong && (!anyVariable || (caps.getDataBlock && caps.getDataBound));
+    return block ? FetchBlocks(stmt, caps, rows, cancelled, error) : FetchRowByRow(stmt, caps, rows, cancelled, error);
 }
 
 }  // namespace zentra

@@ -180,6 +180,17 @@ bool ProbeUtf8Text(SQLHDBC dbc, const DbmsDialect& dialect, bool wideCalls);
 bool FetchResult(SQLHSTMT stmt, const DriverCaps& caps, RowSet& rows, const std::atomic<bool>& cancelled,
                  OdbcError& error);
 
+// The ODBC timestamp of `st`, to the millisecond.
+inline SQL_TIMESTAMP_STRUCT TimestampOf(const SYSTEMTIME& st) {
+    return SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(st.wYear),
+                                st.wMonth,
+                                st.wDay,
+                                st.wHour,
+                                st.wMinute,
+                                st.wSecond,
+                                static_cast<SQLUINTEGER>(st.wMilliseconds) * 1000000u};
+}
+
 // Days since 1899-12-30 plus the time of day, as an OLE date.
 DATE MakeOleDate(int year, int month, int day, int hour, int minute, int second, int millisecond);
 
