@@ -107,26 +107,34 @@ CString CSchemaShow::EscapeBackquoted(const CString& text) {
 int CSchemaShow::HasSchemas() const { return dialect.hasSchemas ? 1 : 0; }
 
 // The condition that picks the table `name` for the PostgreSQL catalogue queries (on the table's
-// pg_class "t" and its namespace "nsp"): "schema.table" names both; a table name alone means the
+// pg_class "t"): one table, never several. "schema.table" names both; a table name alone means the
 // table that the search path finds or, when the path finds none, the only table of that name.
-// Names compare with ASCII letters folded, as PostgreSQL folds a name: the catalogue's names are of
-// collation "C", so the text compared with them must be too, or lower() folds only one side.
+// Names match with ASCII letters folded; among tables whose names differ in case only ("MixedCase"
+// and mixedcase), the name as typed wins, then the name PostgreSQL folds an unquoted one to. The
+// catalogue's names are of collation "C", so the typed text must be too, or lower() folds only one
+// side.
 static CString PgTableCondition(const CString& name) {
     const size_t dot = name.find(L'.');
-    if (dot != CString::npos)
-        return zentra::Format(
-            L"lower(nsp.nspname)=lower('%s' collate \"C\") and lower(t.relname)=lower('%s' collate \"C\")",
-            CSchemaShow::EscapePgLiteral(name.substr(0, dot)), CSchemaShow::EscapePgLiteral(name.substr(dot + 1)));
-    const CString table = CSchemaShow::EscapePgLiteral(name);
+    const CString table = CSchemaShow::EscapePgLiteral(dot == CString::npos ? name : name.substr(dot + 1));
     auto named = [&](const wchar_t* a) {
         return zentra::Format(L"lower(%s.relname)=lower('%s' collate \"C\") and %s.relkind in ('r','v','m','p','f')", a,
                               table, a);
     };
+    const CString byCase =
+        zentra::Format(L"(c.relname='%s') desc, (c.relname=lower('%s' collate \"C\")) desc", table, table);
+    if (dot != CString::npos) {
+        const CString schema = CSchemaShow::EscapePgLiteral(name.substr(0, dot));
+        return zentra::Format(
+            L"t.oid=(select c.oid from pg_class c join pg_namespace n on n.oid=c.relnamespace where %s and "
+            L"lower(n.nspname)=lower('%s' collate \"C\") order by (n.nspname='%s') desc, "
+            L"(n.nspname=lower('%s' collate \"C\")) desc, %s limit 1)",
+            named(L"c"), schema, schema, schema, byCase);
+    }
     return zentra::Format(
         L"t.oid=(select c.oid from pg_class c where %s and (pg_catalog.pg_table_is_visible(c.oid) or "
-        L"(select count(*) from pg_class d where %s)=1) order by pg_catalog.pg_table_is_visible(c.oid) "
+        L"(select count(*) from pg_class d where %s)=1) order by %s, pg_catalog.pg_table_is_visible(c.oid) "
         L"desc limit 1)",
-        named(L"c"), named(L"d"));
+        named(L"c"), named(L"d"), byCase);
 }
 
 CString CSchemaShow::NativeQuery(const wchar_t* query, const CString& table) const {

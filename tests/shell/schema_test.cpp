@@ -419,6 +419,27 @@ TEST_F(SchemaPostgres, NamesWithNonAsciiCapitalsAreFound) {
     session.Exec(W("SET search_path TO DEFAULT"));
 }
 
+// Two tables whose names differ in case only: each name picks one table, never both: the name as
+// typed first, then the name PostgreSQL folds an unquoted one to.
+TEST_F(SchemaPostgres, NamesDifferingInCaseOnlyPickOneTable) {
+    session.Exec(W("CREATE TABLE " + schema + ".\"MixedCase\" (id int primary key, \"Col A\" text)"));
+    session.Exec(W("CREATE TABLE " + schema + ".mixedcase (zz int)"));
+    session.Exec(W("CREATE INDEX " + table + "_zz ON " + schema + ".mixedcase (zz)"));
+    for (const std::string& prefix : {schema + ".", std::string()}) {
+        if (prefix.empty()) session.Exec(W("SET search_path TO " + schema));
+        const std::string mixed = session.Show(W("SHOW COLUMNS FROM " + prefix + "\"MixedCase\""), 1);
+        ExpectCells(mixed, {"id", "Col A"});
+        EXPECT_FALSE(HasCell(mixed, "zz")) << mixed;
+        const std::string folded = session.Show(W("SHOW COLUMNS FROM " + prefix + "MIXEDCASE"), 1);
+        ExpectCells(folded, {"zz"});
+        EXPECT_FALSE(HasCell(folded, "id")) << folded;
+        const std::string index = session.Show(W("SHOW INDEX FROM " + prefix + "\"MixedCase\""), 1);
+        EXPECT_TRUE(Contains(index, "Query Okay, 1 row in set (")) << index;
+        EXPECT_FALSE(Contains(index, table + "_zz")) << index;
+    }
+    session.Exec(W("SET search_path TO DEFAULT"));
+}
+
 TEST_F(SchemaPostgres, ShowDatabasesListsOnlyConnectableDatabasesInOrder) {
     const std::string out = session.Show(L"SHOW DATABASES", 1);
     const size_t test = out.find("| " + testdb::Env("ORVANTA_TEST_DB") + " ");
