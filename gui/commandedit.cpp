@@ -684,8 +684,8 @@ bool CCommandEdit::CanConnect() const { return !m_Redir.IsRunning(); }
 bool CCommandEdit::CanDisconnect() const { return m_Redir.IsRunning(); }
 bool CCommandEdit::CanCopy() const { return textCursor().hasSelection(); }
 bool CCommandEdit::CanPaste() const {
-    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
-    return data && data->hasText() && m_Redir.IsRunning();
+    const QMimeData* mime = QGuiApplication::clipboard()->mimeData();
+    return mime && mime->hasText() && m_Redir.IsRunning();
 }
 bool CCommandEdit::CanClear() const { return !document()->isEmpty(); }
 

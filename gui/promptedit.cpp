@@ -127,9 +127,9 @@ QString CPromptEdit::TextBetween(long from, long to) const {
 
 QMimeData* CPromptEdit::createMimeDataFromSelection() const {
     const QTextCursor cursor = textCursor();
-    auto* data = new QMimeData;
-    data->setText(TextBetween(cursor.selectionStart(), cursor.selectionEnd()));
-    return data;
+    auto* mime = new QMimeData;
+    mime->setText(TextBetween(cursor.selectionStart(), cursor.selectionEnd()));
+    return mime;
 }
 
 namespace {

@@ -988,11 +988,11 @@ std::wstring QualifiedName(SQLHDBC dbc, const TableTarget& t) {
 
 // The table's name as the catalog functions take it.
 struct CatalogName {
-    CatalogName(const TableTarget& t, bool wide)
-        : wide(wide),
-          catalog(Optional(t.catalog), wide),
-          schema(Optional(t.schema), wide),
-          table(std::wstring_view(t.table), wide) {}
+    CatalogName(const TableTarget& t, bool wideCalls)
+        : wide(wideCalls),
+          catalog(Optional(t.catalog), wideCalls),
+          schema(Optional(t.schema), wideCalls),
+          table(std::wstring_view(t.table), wideCalls) {}
     static std::optional<std::wstring> Optional(const std::wstring& s) {
         return s.empty() ? std::nullopt : std::optional<std::wstring>(s);
     }

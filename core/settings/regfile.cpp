@@ -464,12 +464,12 @@ Hive Hive::Parse(std::string_view bytes) {
         if (!current || (!ended && !quoted)) continue;
 
         std::uint32_t type = 0;
-        std::vector<std::uint8_t> bytes;
-        switch (ParseData(data, type, bytes)) {
+        std::vector<std::uint8_t> value;
+        switch (ParseData(data, type, value)) {
         case Parsed::Bad: break;
         case Parsed::Delete: DeleteValue(*current, name); break;
         case Parsed::Set:
-            SetValue(*current, name, type, std::move(bytes));
+            SetValue(*current, name, type, std::move(value));
             // A line that is not UTF-8 (a hand-edited Latin-1 text) is written back as it was
             // read for as long as nothing changes the value.
             FindValue(*current, name)->raw = raw;

@@ -331,16 +331,16 @@ private slots:
             QVERIFY(dialog.SelectType(type));
             QVERIFY(dialog.BrowseButton()->isEnabled());
             dialog.DatabaseEdit()->setText(dir.path());
-            QString start;
+            QString folderStart;
             ModalHandler<QFileDialog> browse([&](QFileDialog* files) {
                 folders = files->fileMode() == QFileDialog::Directory;
-                start = files->directory().absolutePath();
+                folderStart = files->directory().absolutePath();
                 files->close();
             });
             dialog.BrowseButton()->click();
             QVERIFY2(browse.Failure().isEmpty(), qPrintable(browse.Failure()));
             QVERIFY(folders);
-            QCOMPARE(start, QDir(dir.path()).absolutePath());
+            QCOMPARE(folderStart, QDir(dir.path()).absolutePath());
             QCOMPARE(dialog.DatabaseEdit()->text(), dir.path());  // cancelled: unchanged
         }
         // A folder chosen there lands in the field.

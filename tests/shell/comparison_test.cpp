@@ -297,6 +297,6 @@ TEST_P(NativeComparison, OrvaPrintsWhatTheNativeClientPrints) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, NativeComparison, ::testing::ValuesIn(testdb::Backends()),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& instance) { return instance.param.name; });
 
 }  // namespace

@@ -214,10 +214,10 @@ TEST_P(TerminalCompletion, TabCompletesAndPastedTabsStay) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, TerminalCompletion,
                          testing::Values(testdb::Kind::SQLite, testdb::Kind::PostgreSQL, testdb::Kind::MariaDB),
-                         [](const testing::TestParamInfo<testdb::Kind>& info) {
-                             return info.param == testdb::Kind::SQLite       ? std::string("SQLite")
-                                    : info.param == testdb::Kind::PostgreSQL ? std::string("PostgreSQL")
-                                                                             : std::string("MariaDB");
+                         [](const testing::TestParamInfo<testdb::Kind>& instance) {
+                             return instance.param == testdb::Kind::SQLite       ? std::string("SQLite")
+                                    : instance.param == testdb::Kind::PostgreSQL ? std::string("PostgreSQL")
+                                                                                 : std::string("MariaDB");
                          });
 
 }  // namespace

@@ -172,6 +172,6 @@ std::vector<testdb::Backend> Servers() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, PrinterGoldenServer, ::testing::ValuesIn(Servers()),
-                         [](const ::testing::TestParamInfo<testdb::Backend>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<testdb::Backend>& instance) { return instance.param.name; });
 
 }  // namespace

@@ -557,6 +557,6 @@ TEST_P(PrinterBackend, TablesOfServerTypesStayAlignedAndCountRows) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, PrinterBackend, ::testing::ValuesIn(testdb::Backends()),
-                         [](const ::testing::TestParamInfo<testdb::Backend>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<testdb::Backend>& instance) { return instance.param.name; });
 
 }  // namespace
