@@ -5,6 +5,7 @@
 #include <charconv>
 
 #include "resources.h"
+#include "zentra/codepage.h"
 #include "zentra/console.h"
 #include "zentra/format.h"
 #include "zentra/strtable.h"
@@ -176,9 +177,7 @@ void AppendClock(CString& out, const zentra::SYSTEMTIME& st) {
 // Date-time text: the date part when year, month and day are set; the time part when hour, minute
 // or second is set (with milliseconds when they are set). A time-of-day value (`timeOnly`) carries
 // the day 1899-12-30 of every OLE date: it shows its time alone, midnight included.
-void AppendDateText(CString& out, double date, bool timeOnly) {
-    zentra::SYSTEMTIME st;
-    if (!zentra::VariantToSystemTimeWithMilliseconds(date, st)) return;
+void AppendDateText(CString& out, const zentra::SYSTEMTIME& st, bool timeOnly) {
     if (timeOnly) {
         AppendClock(out, st);
         return;
@@ -194,6 +193,38 @@ void AppendDateText(CString& out, double date, bool timeOnly) {
     if (st.wHour != 0 || st.wMinute != 0 || st.wSecond != 0) {
         if (out.size() > start) out += L' ';
         AppendClock(out, st);
+    }
+}
+
+void AppendDateText(CString& out, double date, bool timeOnly) {
+    zentra::SYSTEMTIME st;
+    if (zentra::VariantToSystemTimeWithMilliseconds(date, st)) AppendDateText(out, st, timeOnly);
+}
+
+// Appends the text of a value in its stored form, as AppendValue writes the value read as a
+// variant; false, with nothing appended, for a form it does not take.
+bool AppendStored(CString& out, const zentra::StoredField& field, bool timeOnly) {
+    switch (field.form) {
+    case zentra::StoredField::Null: out += L"NULL"; return true;
+    case zentra::StoredField::Integer: AppendInteger(out, field.integer); return true;
+    case zentra::StoredField::Unsigned: AppendInteger(out, field.unsignedInteger); return true;
+    case zentra::StoredField::Text: zentra::AppendUtf8ToWide(out, field.bytes); return true;
+    case zentra::StoredField::Decimal:
+        AppendAscii(out, field.bytes.data(), field.bytes.data() + field.bytes.size());
+        return true;
+    case zentra::StoredField::Date:
+    case zentra::StoredField::Timestamp: AppendDateText(out, field.time, false); return true;
+    case zentra::StoredField::Time:
+        if (timeOnly) {
+            AppendDateText(out, field.time, true);
+        } else {
+            // A time read as a date: the day 0 of OLE dates with the time of day.
+            zentra::SYSTEMTIME st = field.time;
+            st.wYear = 1899, st.wMonth = 12, st.wDay = 30;
+            AppendDateText(out, st, false);
+        }
+        return true;
+    default: return false;
     }
 }
 
@@ -436,12 +467,24 @@ void CPrintRecords::ValueText(CADORecordSet& rs, const Column& column, _variant_
 }
 
 void CPrintRecords::RawValueText(CADORecordSet& rs, const Column& column, _variant_t& value, CString& text) {
-    const CADOFieldInfo& info = column.info;
-    const int index = static_cast<int>(column.index);
+    if (!StoredText(rs, column.index, column.info.m_nType, text))
+        VariantText(rs, column.index, column.info.m_nType, value, text);
+}
+
+bool CPrintRecords::StoredText(CADORecordSet& rs, long index, int adoType, CString& text) {
+    // Binary data shows as a word, never its bytes.
+    if (adoType == zentra::adLongVarBinary) return false;
+    zentra::StoredField field;
+    text.clear();
+    return rs.GetFieldStored(static_cast<int>(index), field) && AppendStored(text, field, adoType == zentra::adDBTime);
+}
+
+void CPrintRecords::VariantText(CADORecordSet& rs, long column, int adoType, _variant_t& value, CString& text) {
+    const int index = static_cast<int>(column);
     value.Clear();
     rs.GetFieldValue(index, value);
 
-    switch (info.m_nType) {
+    switch (adoType) {
     case zentra::adLongVarChar:
     case zentra::adLongVarWChar:
         // A NULL long text prints NULL like any other NULL, not as an empty text.

@@ -93,6 +93,13 @@ public:
     static CString FormatValue(const zentra::_variant_t& value);
     // The same appended to `out`.
     static void AppendValue(CString& out, const zentra::_variant_t& value);
+    // The text of field `index` of the record set's current record (of ADO type `adoType`) as
+    // printed, before control characters become escapes: read in its stored form, without a
+    // variant; false when the field has no such form.
+    static bool StoredText(zentra::CADORecordSet& rs, long index, int adoType, CString& text);
+    // The same read as a variant (`value` is scratch space); every field has this text.
+    static void VariantText(zentra::CADORecordSet& rs, long index, int adoType, zentra::_variant_t& value,
+                            CString& text);
     static int GetDisplayWidth(const zentra::CADOFieldInfo& info);
     static int GetAlignment(int adoType);
 
@@ -123,7 +130,7 @@ private:
     // The text of a value as printed (control characters as escapes), into `text`; `value` is
     // scratch space.
     static void ValueText(zentra::CADORecordSet& rs, const Column& column, zentra::_variant_t& value, CString& text);
-    // The same before the escapes.
+    // The same before the escapes: StoredText, or VariantText for a field without a stored form.
     static void RawValueText(zentra::CADORecordSet& rs, const Column& column, zentra::_variant_t& value, CString& text);
 
     std::atomic<zentra::COutput*> output_;

@@ -432,6 +432,21 @@ int CADORecordSet::GetFieldValue(const wchar_t* name, _variant_t& value) {
     return index < 0 ? 0 : GetFieldValue(static_cast<int>(index), value);
 }
 
+int CADORecordSet::GetFieldStored(int index, StoredField& field) {
+    field.form = StoredField::None;
+    if (!HasCurrentRow()) return 0;
+    const Cursor& c = *m_pRecordset;
+    if (index < 0 || static_cast<std::size_t>(index) >= c.rows->columns.size()) {
+        Record(kNoItem, ZE_INVALIDARG);
+        return 0;
+    }
+    const std::size_t i = static_cast<std::size_t>(index);
+    // A value being edited is read as a variant.
+    if (c.editMode == 2 || (c.editMode != 0 && i < c.editChanged.size() && c.editChanged[i])) return 1;
+    c.rows->Stored(i, field);
+    return 1;
+}
+
 int CADORecordSet::GetChunk(int index, CString& text) {
     return ReadCurrent(index, text, [this](std::size_t i) {
         const Cursor& c = *m_pRecordset;

@@ -543,6 +543,118 @@ _variant_t RowSet::Value(std::size_t column) const {
     return _variant_t::Null();
 }
 
+namespace {
+
+// Whether `text` is a decimal number written as DecimalToText writes the value DecimalFromText
+// reads from it: an optional '-', no leading zeros, at most 28 digits in all. Longer or other
+// spellings are left to the conversion.
+bool IsDecimalOwnText(std::string_view text) {
+    std::size_t i = text.empty() || text[0] != '-' ? 0 : 1;
+    const std::size_t start = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    const std::size_t whole = i - start;
+    if (whole == 0 || (whole > 1 && text[start] == '0')) return false;
+    std::size_t fraction = 0;
+    if (i < text.size()) {
+        if (text[i] != '.') return false;
+        for (++i; i < text.size(); ++i, ++fraction)
+            if (text[i] < '0' || text[i] > '9') return false;
+        if (fraction == 0) return false;
+    }
+    return whole + fraction <= 28;
+}
+
+bool IsCalendarDate(int year, unsigned month, unsigned day) {
+    static constexpr unsigned char kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return day <= kDays[month - 1] + (month == 2 && leap ? 1u : 0u);
+}
+
+bool IsClock(unsigned hour, unsigned minute, unsigned second) { return hour < 24 && minute < 60 && second < 60; }
+
+}  // namespace
+
+void RowSet::Stored(std::size_t column, StoredField& field) const {
+    field.form = StoredField::None;
+    if (IsNull(column)) {
+        field.form = StoredField::Null;
+        return;
+    }
+    const Cell& cell = cells_[column];
+    const ColumnInfo& c = columns[column];
+    const std::uint8_t* p = cell.data;
+    const std::string_view bytes(reinterpret_cast<const char*>(p), cell.length);
+    if (cell.tag == AsText || (cell.tag == AsColumn && c.kind == ValueKind::Text)) {
+        field.form = StoredField::Text;
+        field.bytes = bytes;
+        return;
+    }
+    if (cell.tag == AsInteger) {
+        std::memcpy(&field.integer, p, sizeof field.integer);
+        field.form = StoredField::Integer;
+        return;
+    }
+    if (cell.tag != AsColumn) return;
+    SYSTEMTIME& t = field.time;
+    switch (c.kind) {
+    case ValueKind::Int: {
+        std::uint64_t u = 0;
+        for (std::size_t i = 0; i < cell.length; ++i) u |= static_cast<std::uint64_t>(p[i]) << (8 * i);
+        if (cell.length < 8 && (p[cell.length - 1] & 0x80)) u |= ~std::uint64_t{0} << (8 * cell.length);
+        field.integer = static_cast<std::int64_t>(u);
+        field.form = StoredField::Integer;
+        return;
+    }
+    case ValueKind::UInt:
+        field.unsignedInteger = 0;
+        for (std::size_t i = 0; i < cell.length; ++i)
+            field.unsignedInteger |= static_cast<std::uint64_t>(p[i]) << (8 * i);
+        field.form = StoredField::Unsigned;
+        return;
+    case ValueKind::Decimal:
+        if (!IsDecimalOwnText(bytes)) return;
+        field.form = StoredField::Decimal;
+        field.bytes = ShownDecimalText(bytes);
+        return;
+    case ValueKind::Date:
+        t = SYSTEMTIME{};
+        t.wYear = static_cast<std::uint16_t>(ReadUInt(p, 2));
+        t.wMonth = p[2];
+        t.wDay = p[3];
+        if (IsCalendarDate(static_cast<std::int16_t>(t.wYear), t.wMonth, t.wDay)) field.form = StoredField::Date;
+        return;
+    case ValueKind::Time:
+        t = SYSTEMTIME{};
+        t.wHour = p[0];
+        t.wMinute = p[1];
+        t.wSecond = p[2];
+        if (IsClock(t.wHour, t.wMinute, t.wSecond)) field.form = StoredField::Time;
+        return;
+    case ValueKind::Timestamp: {
+        t = SYSTEMTIME{};
+        t.wYear = static_cast<std::uint16_t>(ReadUInt(p, 2));
+        t.wMonth = p[2];
+        t.wDay = p[3];
+        t.wHour = p[4];
+        t.wMinute = p[5];
+        t.wSecond = p[6];
+        const std::uint32_t milliseconds = ReadUInt(p + 7, 4) / 1000000u;
+        t.wMilliseconds = static_cast<std::uint16_t>(milliseconds);
+        if (milliseconds <= 999 && IsCalendarDate(static_cast<std::int16_t>(t.wYear), t.wMonth, t.wDay) &&
+            IsClock(t.wHour, t.wMinute, t.wSecond))
+            field.form = StoredField::Timestamp;
+        return;
+    }
+    // Kept as floating point or binary, or shown as words: read as a variant.
+    case ValueKind::Float:
+    case ValueKind::Double:
+    case ValueKind::Bool:
+    case ValueKind::Text:
+    case ValueKind::Bytes: return;
+    }
+}
+
 bool RowSet::StoredTimestamp(std::size_t column, SQL_TIMESTAMP_STRUCT& out) const {
     if (column >= cells_.size() || columns[column].kind != ValueKind::Timestamp) return false;
     const Cell& cell = cells_[column];

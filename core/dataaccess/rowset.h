@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "odbc_handle.h"
+#include "zentra/dataaccess.h"
 #include "zentra/dialect.h"
 #include "zentra/variant.h"
 
@@ -97,6 +98,8 @@ public:
     long ActualSize(std::size_t column) const;
     // The value as text: text columns as they are, other kinds through their variant.
     std::wstring Text(std::size_t column) const;
+    // The value as stored, where it has a form that Value gives back unchanged (see StoredField).
+    void Stored(std::size_t column, StoredField& field) const;
     std::size_t StorageSize() const;
     // Every value of `row`, as Value gives them.
     std::vector<_variant_t> RowValues(std::size_t row);

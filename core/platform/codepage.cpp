@@ -154,9 +154,16 @@ std::string WideToUtf8(std::wstring_view text) {
 }
 
 std::wstring Utf8ToWide(std::string_view bytes) {
+    std::wstring out;
+    AppendUtf8ToWide(out, bytes);
+    return out;
+}
+
+void AppendUtf8ToWide(std::wstring& out, std::string_view bytes) {
     // Every byte gives at most one character: written in place.
-    std::wstring out(bytes.size(), L'\0');
-    wchar_t* w = out.data();
+    const size_t at = out.size();
+    out.resize(at + bytes.size());
+    wchar_t* w = out.data() + at;
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     size_t n = bytes.size(), i = 0;
     while (i < n) {
@@ -186,7 +193,6 @@ std::wstring Utf8ToWide(std::string_view bytes) {
         i += static_cast<size_t>(len);
     }
     out.resize(static_cast<size_t>(w - out.data()));
-    return out;
 }
 
 std::string WideToMultiByte(std::wstring_view text, int codePage) {

@@ -159,15 +159,8 @@ bool ValueText(const _variant_t& v, std::wstring& text) {
     case VT_DECIMAL: {
         const DECIMAL d = v.decVal();
         if (d.scale > kDecimalMaxScale) return false;
-        text = DecimalToText(d);
-        // The stored digits without the zeros that end the fraction.
-        if (d.scale > 0) {
-            size_t end = text.size();
-            while (text[end - 1] == L'0') --end;
-            if (text[end - 1] == L'.') --end;
-            text.resize(end);
-        }
-        if (text == L"-0") text = L"0";
+        const std::wstring digits = DecimalToText(d);
+        text = ShownDecimalText(std::wstring_view(digits));
         return true;
     }
     default: return false;  // VT_NULL, VT_ERROR, VT_VARIANT and unknown codes

@@ -40,6 +40,8 @@ bool HeldForCombiningMark(int codePage, unsigned char byte);
 
 std::string WideToUtf8(std::wstring_view text);
 std::wstring Utf8ToWide(std::string_view bytes);
+// Utf8ToWide's characters appended to `out`.
+void AppendUtf8ToWide(std::wstring& out, std::string_view bytes);
 
 // UTF-16 (the ODBC wide character type and the UTF-16 files) to and from wide text.
 std::u16string WideToUtf16(std::wstring_view text);

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "zentra/text.h"
@@ -267,6 +268,23 @@ public:
     int m_nNumber3 = 1;
 };
 
+// A field of the current record in the form the record set keeps it, for readers that show many
+// values one after another (the result printer): nothing is converted and nothing allocated.
+// `form` is None when the field has no such form (a value changed and not yet sent, a number kept
+// as floating point, binary data, a date outside 0100-9999): such a field is read with
+// GetFieldValue. The view is valid until the record set moves or changes.
+struct StoredField {
+    enum Form : std::uint8_t { None, Null, Integer, Unsigned, Text, Decimal, Date, Time, Timestamp };
+    Form form = None;
+    std::int64_t integer = 0;           // Integer
+    std::uint64_t unsignedInteger = 0;  // Unsigned
+    // Text: UTF-8 as stored. Decimal: ASCII, the text the value read as a variant converts to
+    // (VariantToText: no leading zeros, no zeros ending the fraction).
+    std::string_view bytes;
+    // Date, Time, Timestamp: the fields (milliseconds from the stored fraction, cut, not rounded).
+    SYSTEMTIME time{};
+};
+
 // ---- CADORecordSet ----
 //
 // Field sizes: DefinedSize is the column size in characters for text, in bytes for binary, and
@@ -342,6 +360,8 @@ public:
     int GetFieldValue(const wchar_t* name, _variant_t& value);
     int GetChunk(int index, CString& text);
     int GetChunk(const wchar_t* name, CString& text);
+    // The field's stored form (see StoredField); 0 without a current record or such a field.
+    int GetFieldStored(int index, StoredField& field);
 
     // ---- typed values (1 success, 0 failure) ----
     int GetFieldValue(int index, double& value);

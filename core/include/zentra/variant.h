@@ -197,6 +197,17 @@ bool SystemTimeToVariantTime(const SYSTEMTIME& time, DATE& date);
 // or 28 decimals fails.
 bool DecimalFromText(std::wstring_view text, DECIMAL& value);
 std::wstring DecimalToText(const DECIMAL& value);
+// A decimal's text as DecimalToText writes it, as values show it: without the zeros that end the
+// fraction (nor a point left alone), and "-0" as "0".
+template <class Char>
+std::basic_string_view<Char> ShownDecimalText(std::basic_string_view<Char> text) {
+    if (text.find(Char('.')) != std::basic_string_view<Char>::npos) {
+        while (text.back() == Char('0')) text.remove_suffix(1);
+        if (text.back() == Char('.')) text.remove_suffix(1);
+    }
+    if (text.size() == 2 && text[0] == Char('-') && text[1] == Char('0')) text.remove_prefix(1);
+    return text;
+}
 double DecimalToDouble(const DECIMAL& value);
 
 // Currency as text in locale 1033 with flags 0 ("12.5", "-0.0001", no grouping).
