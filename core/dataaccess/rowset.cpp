@@ -15,7 +15,7 @@ namespace zentra {
 
 namespace {
 
-constexpr std::size_t kBatchBytes = 4u << 20;   // row storage grows in blocks of 4 MiB
+constexpr std::size_t kBatchBytes = 1u << 20;   // row storage grows in blocks of 1 MiB
 constexpr SQLULEN kLongThreshold = 4000;        // larger text/binary columns are read piecewise
 constexpr std::size_t kBlockBudget = 1u << 20;  // bytes of bound buffers per fetched block
 constexpr std::size_t kMaxBlockRows = 1024;
@@ -442,7 +442,7 @@ void RowSet::Finish() {
 }
 
 std::size_t RowSet::StorageSize() const {
-    std::size_t total = rows_.capacity() * sizeof(std::uint64_t);
+    std::size_t total = rows_.size() * sizeof(std::uint64_t);
     for (const auto& b : batches_) total += b.capacity();
     return total;
 }

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 #include <string_view>
@@ -143,7 +144,9 @@ private:
     int pendingTag_ = -1;
     void Header(std::size_t length);
     std::vector<std::vector<std::uint8_t>> batches_;
-    std::vector<std::uint64_t> rows_;  // batch index << 32 | offset
+    // Batch index << 32 | offset, per row; in blocks, so that a growing result is never copied
+    // whole to a larger array (its peak memory stays the rows' own).
+    std::deque<std::uint64_t> rows_;
     std::vector<std::uint8_t> pending_;
     std::vector<Cell> cells_;
     std::size_t loaded_ = static_cast<std::size_t>(-1);
