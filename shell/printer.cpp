@@ -148,52 +148,56 @@ void AppendInteger(CString& out, Int value) {
     AppendAscii(out, digits, result.ptr);
 }
 
-// Appends `value` (not negative) with zeros before it up to `width` digits, as %0*d writes it.
-void AppendPadded(CString& out, unsigned value, int width) {
-    wchar_t digits[16];
-    wchar_t* const end = digits + 16;
-    wchar_t* p = end;
+// Writes `value` with zeros before it up to `width` digits at `p`, as %0*u writes it; returns the
+// end of what it wrote (at most ten characters more than `width`).
+wchar_t* PutPadded(wchar_t* p, unsigned value, int width) {
+    wchar_t digits[10];
+    int n = 0;
     do {
-        *--p = static_cast<wchar_t>(L'0' + value % 10);
+        digits[n++] = static_cast<wchar_t>(L'0' + value % 10);
         value /= 10;
     } while (value != 0);
-    while (end - p < width && p > digits) *--p = L'0';
-    out.append(p, end);
+    for (int i = n; i < width; ++i) *p++ = L'0';
+    while (n > 0) *p++ = digits[--n];
+    return p;
 }
 
 // "hh:mm:ss", with ".mmm" when the milliseconds are set.
-void AppendClock(CString& out, const zentra::SYSTEMTIME& st) {
-    AppendPadded(out, st.wHour, 2);
-    out += L':';
-    AppendPadded(out, st.wMinute, 2);
-    out += L':';
-    AppendPadded(out, st.wSecond, 2);
+wchar_t* PutClock(wchar_t* p, const zentra::SYSTEMTIME& st) {
+    p = PutPadded(p, st.wHour, 2);
+    *p++ = L':';
+    p = PutPadded(p, st.wMinute, 2);
+    *p++ = L':';
+    p = PutPadded(p, st.wSecond, 2);
     if (st.wMilliseconds != 0) {
-        out += L'.';
-        AppendPadded(out, st.wMilliseconds, 3);
+        *p++ = L'.';
+        p = PutPadded(p, st.wMilliseconds, 3);
     }
+    return p;
 }
 
 // Date-time text: the date part when year, month and day are set; the time part when hour, minute
 // or second is set (with milliseconds when they are set). A time-of-day value (`timeOnly`) carries
 // the day 1899-12-30 of every OLE date: it shows its time alone, midnight included.
 void AppendDateText(CString& out, const zentra::SYSTEMTIME& st, bool timeOnly) {
+    wchar_t text[96];  // seven fields of at most five digits and their separators
+    wchar_t* p = text;
     if (timeOnly) {
-        AppendClock(out, st);
-        return;
+        p = PutClock(p, st);
+    } else {
+        if (st.wYear != 0 && st.wMonth != 0 && st.wDay != 0) {
+            p = PutPadded(p, st.wYear, 4);
+            *p++ = L'-';
+            p = PutPadded(p, st.wMonth, 2);
+            *p++ = L'-';
+            p = PutPadded(p, st.wDay, 2);
+        }
+        if (st.wHour != 0 || st.wMinute != 0 || st.wSecond != 0) {
+            if (p != text) *p++ = L' ';
+            p = PutClock(p, st);
+        }
     }
-    const size_t start = out.size();
-    if (st.wYear != 0 && st.wMonth != 0 && st.wDay != 0) {
-        AppendPadded(out, st.wYear, 4);
-        out += L'-';
-        AppendPadded(out, st.wMonth, 2);
-        out += L'-';
-        AppendPadded(out, st.wDay, 2);
-    }
-    if (st.wHour != 0 || st.wMinute != 0 || st.wSecond != 0) {
-        if (out.size() > start) out += L' ';
-        AppendClock(out, st);
-    }
+    out.append(text, p);
 }
 
 void AppendDateText(CString& out, double date, bool timeOnly) {
@@ -461,14 +465,22 @@ void CPrintRecords::PrintRowLines(CString& out, const CRowCells& cells, const st
     }
 }
 
-void CPrintRecords::ValueText(CADORecordSet& rs, const Column& column, _variant_t& value, CString& text) {
-    RawValueText(rs, column, value, text);
+void CPrintRecords::ValueText(CADORecordSet& rs, const Column& column, const std::vector<zentra::StoredField>& stored,
+                              _variant_t& value, CString& text) {
+    RawValueText(rs, column, stored, value, text);
     zentra::EscapeControls(text);
 }
 
-void CPrintRecords::RawValueText(CADORecordSet& rs, const Column& column, _variant_t& value, CString& text) {
-    if (!StoredText(rs, column.index, column.info.m_nType, text))
-        VariantText(rs, column.index, column.info.m_nType, value, text);
+void CPrintRecords::RawValueText(CADORecordSet& rs, const Column& column,
+                                 const std::vector<zentra::StoredField>& stored, _variant_t& value, CString& text) {
+    const size_t index = static_cast<size_t>(column.index);
+    const int adoType = column.info.m_nType;
+    text.clear();
+    // Binary data shows as a word, never its bytes.
+    if (index < stored.size() && adoType != zentra::adLongVarBinary &&
+        AppendStored(text, stored[index], adoType == zentra::adDBTime))
+        return;
+    VariantText(rs, column.index, adoType, value, text);
 }
 
 bool CPrintRecords::StoredText(CADORecordSet& rs, long index, int adoType, CString& text) {
@@ -644,6 +656,7 @@ void CPrintRecords::PrintTable(COutput& out, CADORecordSet& rs, std::vector<Colu
 
     // One value per cell and one text for every row, their storage kept from row to row.
     _variant_t scratch;
+    std::vector<zentra::StoredField> stored;
     std::vector<CString> values(widths.size());
     const size_t first = showIndex ? 1 : 0;
     long count = 0;
@@ -653,7 +666,8 @@ void CPrintRecords::PrintTable(COutput& out, CADORecordSet& rs, std::vector<Colu
             values.front().clear();
             AppendInteger(values.front(), count);
         }
-        for (size_t i = 0; i < columns.size(); ++i) ValueText(rs, columns[i], scratch, values[first + i]);
+        rs.GetRecordStored(stored);
+        for (size_t i = 0; i < columns.size(); ++i) ValueText(rs, columns[i], stored, scratch, values[first + i]);
         // A row of plain one-line texts is cut into pieces of the column widths here; any other
         // goes through the cell splitter. (A row of empty texts prints no line at all.)
         bool plain = true;
@@ -705,6 +719,7 @@ void CPrintRecords::PrintList(COutput& out, CADORecordSet& rs, const std::vector
     }
 
     _variant_t scratch;
+    std::vector<zentra::StoredField> stored;
     CString value;
     CString text;
     long count = 0;
@@ -713,9 +728,10 @@ void CPrintRecords::PrintList(COutput& out, CADORecordSet& rs, const std::vector
         text.assign(L"*************************** ");
         AppendInteger(text, count);
         text += L". row ***************************\r\n";
+        rs.GetRecordStored(stored);
         for (size_t i = 0; i < columns.size() && stopFlag.load() == 0; ++i) {
             text += names[i];
-            ValueText(rs, columns[i], scratch, value);
+            ValueText(rs, columns[i], stored, scratch, value);
             text += value;
             text += L"\r\n";
         }

@@ -127,11 +127,14 @@ private:
     // Appends the lines of one row (nothing when no cell has a line).
     static void PrintRowLines(CString& out, const CRowCells& cells, const std::vector<int>& widths,
                               const std::vector<int>& alignments, int truncate);
-    // The text of a value as printed (control characters as escapes), into `text`; `value` is
-    // scratch space.
-    static void ValueText(zentra::CADORecordSet& rs, const Column& column, zentra::_variant_t& value, CString& text);
-    // The same before the escapes: StoredText, or VariantText for a field without a stored form.
-    static void RawValueText(zentra::CADORecordSet& rs, const Column& column, zentra::_variant_t& value, CString& text);
+    // The text of a value as printed (control characters as escapes), into `text`: from its
+    // stored form in `stored` (the record's, from GetRecordStored) where it has one, else read as
+    // a variant into `value`, which is scratch space.
+    static void ValueText(zentra::CADORecordSet& rs, const Column& column,
+                          const std::vector<zentra::StoredField>& stored, zentra::_variant_t& value, CString& text);
+    // The same before the escapes.
+    static void RawValueText(zentra::CADORecordSet& rs, const Column& column,
+                             const std::vector<zentra::StoredField>& stored, zentra::_variant_t& value, CString& text);
 
     std::atomic<zentra::COutput*> output_;
     zentra::CADORecordSet* recordset_;

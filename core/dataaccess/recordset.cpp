@@ -447,6 +447,22 @@ int CADORecordSet::GetFieldStored(int index, StoredField& field) {
     return 1;
 }
 
+int CADORecordSet::GetRecordStored(std::vector<StoredField>& fields) {
+    if (!HasCurrentRow()) {
+        fields.clear();
+        return 0;
+    }
+    const Cursor& c = *m_pRecordset;
+    fields.resize(c.rows->columns.size());
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        // A value being edited is read as a variant.
+        if (c.editMode == 2 || (c.editMode != 0 && i < c.editChanged.size() && c.editChanged[i]))
+            fields[i].form = StoredField::None;
+        else c.rows->Stored(i, fields[i]);
+    }
+    return 1;
+}
+
 int CADORecordSet::GetChunk(int index, CString& text) {
     return ReadCurrent(index, text, [this](std::size_t i) {
         const Cursor& c = *m_pRecordset;

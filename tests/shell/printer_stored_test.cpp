@@ -47,7 +47,8 @@ std::wstring RandomDecimal(std::mt19937_64& random) {
     const int fraction = static_cast<int>(random() % 9);
     if (fraction > 0) {
         std::wstring digits = Digits(random, fraction, false);
-        if (random() % 2) digits.replace(digits.size() / 2, std::wstring::npos, digits.size() - digits.size() / 2, L'0');
+        if (random() % 2)
+            digits.replace(digits.size() / 2, std::wstring::npos, digits.size() - digits.size() / 2, L'0');
         text += L"." + digits;
     }
     return text;

@@ -362,6 +362,9 @@ public:
     int GetChunk(const wchar_t* name, CString& text);
     // The field's stored form (see StoredField); 0 without a current record or such a field.
     int GetFieldStored(int index, StoredField& field);
+    // The stored forms of every field of the current record, one per field; 0 without a current
+    // record.
+    int GetRecordStored(std::vector<StoredField>& fields);
 
     // ---- typed values (1 success, 0 failure) ----
     int GetFieldValue(int index, double& value);
