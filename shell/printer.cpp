@@ -91,6 +91,17 @@ void AppendCellLine(CString& out, std::wstring_view text, int columns, int width
     if (alignment == kAlignCentre) AppendSpaces(out, pad - pad / 2);
 }
 
+// Writes a table cell's line at `p` as AppendCellLine appends it, for a `text` of one column per
+// character that fits `width`; returns the end.
+wchar_t* PutCellLine(wchar_t* p, std::wstring_view text, int width, int alignment) {
+    const size_t pad = static_cast<size_t>(width) - text.size();
+    const size_t before = alignment == kAlignRight ? pad : alignment == kAlignCentre ? pad / 2 : 0;
+    p = std::fill_n(p, before, L' ');
+    *p++ = L' ';
+    p = std::copy(text.begin(), text.end(), p);
+    return std::fill_n(p, pad - before, L' ');
+}
+
 // True when `text` is one line of characters one column wide each: its cell lines are its pieces
 // of the column's width.
 bool IsPlainLine(std::wstring_view text) {
@@ -467,20 +478,19 @@ void CPrintRecords::PrintRowLines(CString& out, const CRowCells& cells, const st
 
 void CPrintRecords::ValueText(CADORecordSet& rs, const Column& column, const std::vector<zentra::StoredField>& stored,
                               _variant_t& value, CString& text) {
-    RawValueText(rs, column, stored, value, text);
-    zentra::EscapeControls(text);
-}
-
-void CPrintRecords::RawValueText(CADORecordSet& rs, const Column& column,
-                                 const std::vector<zentra::StoredField>& stored, _variant_t& value, CString& text) {
     const size_t index = static_cast<size_t>(column.index);
     const int adoType = column.info.m_nType;
     text.clear();
     // Binary data shows as a word, never its bytes.
     if (index < stored.size() && adoType != zentra::adLongVarBinary &&
-        AppendStored(text, stored[index], adoType == zentra::adDBTime))
+        AppendStored(text, stored[index], adoType == zentra::adDBTime)) {
+        // Numbers, dates and times are digits, signs and separators: only a text may hold control
+        // characters.
+        if (stored[index].form == zentra::StoredField::Text) zentra::EscapeControls(text);
         return;
+    }
     VariantText(rs, column.index, adoType, value, text);
+    zentra::EscapeControls(text);
 }
 
 bool CPrintRecords::StoredText(CADORecordSet& rs, long index, int adoType, CString& text) {
@@ -654,6 +664,8 @@ void CPrintRecords::PrintTable(COutput& out, CADORecordSet& rs, std::vector<Colu
     text += separator;
     out.Write(text);
 
+    size_t lineLength = 3;
+    for (int width : widths) lineLength += static_cast<size_t>(std::max(width, 0)) + 3;
     // One value per cell and one text for every row, their storage kept from row to row.
     _variant_t scratch;
     std::vector<zentra::StoredField> stored;
@@ -680,18 +692,23 @@ void CPrintRecords::PrintTable(COutput& out, CADORecordSet& rs, std::vector<Colu
         if (truncate) lineCount = std::min<size_t>(lineCount, 1);
         text.clear();
         if (plain) {
+            // Every line is "|", " " + cell + " |" per column and CR LF: written in place.
+            text.resize(lineCount * lineLength);
+            wchar_t* p = text.data();
             for (size_t line = 0; line < lineCount; ++line) {
-                text += L'|';
+                *p++ = L'|';
                 for (size_t i = 0; i < values.size(); ++i) {
                     const size_t width = static_cast<size_t>(widths[i]);
                     const size_t from = line * width;
                     const std::wstring_view piece = from < values[i].size()
                                                         ? std::wstring_view(values[i]).substr(from, width)
                                                         : std::wstring_view();
-                    AppendCellLine(text, piece, static_cast<int>(piece.size()), widths[i], alignments[i]);
-                    text += L" |";
+                    p = PutCellLine(p, piece, widths[i], alignments[i]);
+                    *p++ = L' ';
+                    *p++ = L'|';
                 }
-                text += L"\r\n";
+                *p++ = L'\r';
+                *p++ = L'\n';
             }
         } else {
             cells.RemoveAll();

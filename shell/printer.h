@@ -132,10 +132,6 @@ private:
     // a variant into `value`, which is scratch space.
     static void ValueText(zentra::CADORecordSet& rs, const Column& column,
                           const std::vector<zentra::StoredField>& stored, zentra::_variant_t& value, CString& text);
-    // The same before the escapes.
-    static void RawValueText(zentra::CADORecordSet& rs, const Column& column,
-                             const std::vector<zentra::StoredField>& stored, zentra::_variant_t& value, CString& text);
-
     std::atomic<zentra::COutput*> output_;
     zentra::CADORecordSet* recordset_;
     const FieldMapArray* fieldMap_;
