@@ -36,10 +36,12 @@ TEST(Utf8Convert, RandomTextsMatchTheReference) {
         std::wstring text;
         const int pieces = static_cast<int>(random() % 12);
         for (int k = 0; k < pieces; ++k) {
-            const int ascii = static_cast<int>(random() % 11);
+            // Runs shorter and longer than the converters' eight- and sixteen-character steps.
+            const int ascii = static_cast<int>(random() % 40);
             for (int a = 0; a < ascii; ++a) text += static_cast<wchar_t>(0x20 + random() % 0x5F);
             if (random() % 3) text += static_cast<wchar_t>(samples[random() % std::size(samples)]);
             if (random() % 17 == 0) text += static_cast<wchar_t>(0x110000 + random() % 100);
+            if (random() % 29 == 0) text += static_cast<wchar_t>(-1 - static_cast<int>(random() % 5));
         }
         std::string expected;
         std::wstring back;
@@ -51,6 +53,9 @@ TEST(Utf8Convert, RandomTextsMatchTheReference) {
         const std::string utf8 = zentra::WideToUtf8(text);
         ASSERT_EQ(expected, utf8) << round;
         ASSERT_EQ(back, zentra::Utf8ToWide(utf8)) << round;
+        std::wstring appended = L"ab";
+        zentra::AppendUtf8ToWide(appended, utf8);
+        ASSERT_EQ(L"ab" + back, appended) << round;
         // Cut anywhere, the broken end becomes replacement characters, the whole start stays.
         const std::size_t cut = utf8.empty() ? 0 : random() % utf8.size();
         const std::wstring start = zentra::Utf8ToWide(std::string_view(utf8).substr(0, cut));
