@@ -15,9 +15,9 @@ namespace zentra {
 
 namespace {
 
-constexpr std::size_t kBatchBytes = 1u << 20;   // row storage grows in blocks of 1 MiB
-constexpr SQLULEN kLongThreshold = 4000;        // larger text/binary columns are read piecewise
-constexpr std::size_t kBlockBudget = 1u << 20;  // bytes of bound buffers per fetched block
+constexpr std::size_t kBatchBytes = 1u << 20;     // row storage grows in blocks of 1 MiB
+constexpr SQLULEN kLongThreshold = 4000;          // larger text/binary columns are read piecewise
+constexpr std::size_t kBlockBudget = 256u << 10;  // bytes of bound buffers per fetched block
 constexpr std::size_t kMaxBlockRows = 1024;
 constexpr long kUnlimited = 2147483647;
 
@@ -394,15 +394,17 @@ void RowSet::AddTime(const SQL_TIME_STRUCT& t) {
 }
 
 void RowSet::AddTimestamp(const SQL_TIMESTAMP_STRUCT& s) {
-    Header(11);
+    // Seven bytes of fields, and the four of the fraction when there is one.
+    const std::uint32_t f = s.fraction;
+    Header(f != 0 ? 11 : 7);
     std::uint16_t y = static_cast<std::uint16_t>(s.year);
-    std::uint32_t f = s.fraction;
-    pending_.insert(
-        pending_.end(),
-        {static_cast<std::uint8_t>(y), static_cast<std::uint8_t>(y >> 8), static_cast<std::uint8_t>(s.month),
-         static_cast<std::uint8_t>(s.day), static_cast<std::uint8_t>(s.hour), static_cast<std::uint8_t>(s.minute),
-         static_cast<std::uint8_t>(s.second), static_cast<std::uint8_t>(f), static_cast<std::uint8_t>(f >> 8),
-         static_cast<std::uint8_t>(f >> 16), static_cast<std::uint8_t>(f >> 24)});
+    pending_.insert(pending_.end(), {static_cast<std::uint8_t>(y), static_cast<std::uint8_t>(y >> 8),
+                                     static_cast<std::uint8_t>(s.month), static_cast<std::uint8_t>(s.day),
+                                     static_cast<std::uint8_t>(s.hour), static_cast<std::uint8_t>(s.minute),
+                                     static_cast<std::uint8_t>(s.second)});
+    if (f != 0)
+        pending_.insert(pending_.end(), {static_cast<std::uint8_t>(f), static_cast<std::uint8_t>(f >> 8),
+                                         static_cast<std::uint8_t>(f >> 16), static_cast<std::uint8_t>(f >> 24)});
 }
 
 void RowSet::AddVariant(const _variant_t& v, ValueKind kind) {
@@ -535,7 +537,7 @@ _variant_t RowSet::Value(std::size_t column) const {
         return _variant_t::Date(MakeOleDate(static_cast<std::int16_t>(ReadUInt(p, 2)), p[2], p[3], 0, 0, 0, 0));
     case ValueKind::Time: return _variant_t::Date(MakeOleDate(1899, 12, 30, p[0], p[1], p[2], 0));
     case ValueKind::Timestamp: {
-        std::uint32_t fraction = ReadUInt(p + 7, 4);
+        const std::uint32_t fraction = StoredFraction(cell);
         return _variant_t::Date(MakeOleDate(static_cast<std::int16_t>(ReadUInt(p, 2)), p[2], p[3], p[4], p[5], p[6],
                                             static_cast<int>(fraction / 1000000u)));
     }
@@ -639,7 +641,7 @@ void RowSet::Stored(std::size_t column, StoredField& field) const {
         t.wHour = p[4];
         t.wMinute = p[5];
         t.wSecond = p[6];
-        const std::uint32_t milliseconds = ReadUInt(p + 7, 4) / 1000000u;
+        const std::uint32_t milliseconds = StoredFraction(cell) / 1000000u;
         t.wMilliseconds = static_cast<std::uint16_t>(milliseconds);
         if (milliseconds <= 999 && IsCalendarDate(static_cast<std::int16_t>(t.wYear), t.wMonth, t.wDay) &&
             IsClock(t.wHour, t.wMinute, t.wSecond))
@@ -658,10 +660,10 @@ void RowSet::Stored(std::size_t column, StoredField& field) const {
 bool RowSet::StoredTimestamp(std::size_t column, SQL_TIMESTAMP_STRUCT& out) const {
     if (column >= cells_.size() || columns[column].kind != ValueKind::Timestamp) return false;
     const Cell& cell = cells_[column];
-    if (cell.null || cell.length != 11) return false;
+    if (cell.null || (cell.length != 7 && cell.length != 11)) return false;
     const std::uint8_t* p = cell.data;
-    out = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(ReadUInt(p, 2)),    p[2], p[3], p[4], p[5], p[6],
-                               static_cast<SQLUINTEGER>(ReadUInt(p + 7, 4))};
+    out = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(ReadUInt(p, 2)),      p[2], p[3], p[4], p[5], p[6],
+                               static_cast<SQLUINTEGER>(StoredFraction(cell))};
     return true;
 }
 

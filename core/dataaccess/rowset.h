@@ -63,7 +63,7 @@ ColumnInfo SchemaColumn(const wchar_t* name, int adoType);
 // Rows are kept in batches of bytes; each value is a length header (LEB128 of length + 1, 0 for
 // NULL) followed by its bytes: integers in as few little-endian bytes as hold them, floats and
 // doubles in their binary form, numerics as their ASCII text, text as UTF-8, binary as is, dates
-// and times as packed fields.
+// and times as packed fields (a timestamp without its four bytes of fraction when that is zero).
 class RowSet {
 public:
     std::vector<ColumnInfo> columns;
@@ -141,6 +141,13 @@ private:
         bool null = true;
         std::uint8_t tag = AsColumn;
     };
+    // The fraction of a stored timestamp: its last four bytes, none when it is zero.
+    static std::uint32_t StoredFraction(const Cell& cell) {
+        const std::uint8_t* p = cell.data + 7;
+        return cell.length < 11 ? 0
+                                : static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+                                      static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+    }
     int pendingTag_ = -1;
     void Header(std::size_t length);
     std::vector<std::vector<std::uint8_t>> batches_;
