@@ -1304,6 +1304,9 @@ bool StoreInColumnForm(const ColumnInfo& c, const std::string& text, bool intege
         return false;
     case ValueKind::Float:
     case ValueKind::Double:
+        // An integer of more than 15 digits is kept as an integer (SQLite writes its integers
+        // without a point): a double shows 15 digits.
+        if (integer && (whole >= 1000000000000000 || whole <= -1000000000000000)) return false;
         if (ParseNumber(text, number)) {
             rows.Tag(RowSet::AsDouble);  // every digit, also in a single-precision column
             rows.AddDouble(number);
