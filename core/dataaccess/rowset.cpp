@@ -1250,15 +1250,19 @@ bool ParseStoredDate(const std::string& text, ValueKind kind, SQL_TIMESTAMP_STRU
 // Stores `text`, the database's text for a value of a value-typed column, in the column's form
 // when that form holds it exactly, else as a double, an integer or the text.
 // An integer or a bit in its column's form; false when the text is neither.
-bool StoreIntegerOrBit(const ColumnInfo& c, const std::string& text, bool integer, std::int64_t whole, RowSet& rows) {
+// `databaseTyped`: the database types values (DriverCaps::valueTyped), whose texts are its own.
+bool StoreIntegerOrBit(const ColumnInfo& c, const std::string& text, bool integer, std::int64_t whole,
+                       bool databaseTyped, RowSet& rows) {
     // A string of several bits ("00101") keeps its digits as text.
     if (c.kind == ValueKind::Bool && text.size() > 1 && text.find_first_not_of("01") == std::string::npos) {
         rows.Tag(RowSet::AsText);
         rows.AddAscii(text);
         return true;
     }
-    // MariaDB's driver writes a bit as its byte, 0 or 1 (a NUL ends the text at once).
-    if (c.kind == ValueKind::Bool && (text.empty() || text == std::string(1, '\0') || text == "\x01")) {
+    // MariaDB's driver writes a bit as its byte, 0 or 1 (a NUL ends the text at once). A database
+    // that types its values (SQLite) holds an empty text as such.
+    if (c.kind == ValueKind::Bool && !databaseTyped &&
+        (text.empty() || text == std::string(1, '\0') || text == "\x01")) {
         rows.Tag(RowSet::AsColumn);
         rows.AddBool(text == "\x01");
         return true;
@@ -1286,7 +1290,8 @@ bool StoreTemporalText(const ColumnInfo& c, const std::string& text, RowSet& row
 }
 
 // The value in its column's form; false when the text is not in that form.
-bool StoreInColumnForm(const ColumnInfo& c, const std::string& text, bool integer, std::int64_t whole, RowSet& rows) {
+bool StoreInColumnForm(const ColumnInfo& c, const std::string& text, bool integer, std::int64_t whole,
+                       bool databaseTyped, RowSet& rows) {
     double number = 0;
     switch (c.kind) {
     case ValueKind::Text:
@@ -1294,7 +1299,7 @@ bool StoreInColumnForm(const ColumnInfo& c, const std::string& text, bool intege
         rows.AddAscii(text);
         return true;
     case ValueKind::Int:
-    case ValueKind::Bool: return StoreIntegerOrBit(c, text, integer, whole, rows);
+    case ValueKind::Bool: return StoreIntegerOrBit(c, text, integer, whole, databaseTyped, rows);
     case ValueKind::UInt:
         if (integer && whole >= 0) {
             rows.Tag(RowSet::AsColumn);
@@ -1328,13 +1333,13 @@ bool StoreInColumnForm(const ColumnInfo& c, const std::string& text, bool intege
     return false;
 }
 
-void StoreTyped(const ColumnInfo& c, const std::string& text, RowSet& rows) {
+void StoreTyped(const DriverCaps& caps, const ColumnInfo& c, const std::string& text, RowSet& rows) {
     std::int64_t whole = 0;
     const bool integer = !text.empty() && [&] {
         auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), whole);
         return ec == std::errc() && end == text.data() + text.size();
     }();
-    if (StoreInColumnForm(c, text, integer, whole, rows)) return;
+    if (StoreInColumnForm(c, text, integer, whole, caps.valueTyped, rows)) return;
     // Not in the column's form: an integer, a number, or the text itself.
     double number = 0;
     if (integer) {
@@ -1357,7 +1362,7 @@ bool GetTypedValue(SQLHSTMT stmt, const DriverCaps& caps, const ColumnInfo& c, S
     bool null = false;
     if (!ReadText(stmt, caps, index, scratch, text, null, error)) return false;
     if (null) rows.AddNull();
-    else StoreTyped(c, text, rows);
+    else StoreTyped(caps, c, text, rows);
     return true;
 }
 
@@ -1547,7 +1552,7 @@ T ReadBound(const std::uint8_t* p) {
 // Stores a value that fitted its bound buffer: `ind` bytes at `p`.
 void StoreBoundValue(const DriverCaps& caps, const ColumnInfo& c, const std::uint8_t* p, SQLLEN ind, RowSet& rows) {
     if (c.valueTyped) {
-        StoreTyped(c, BoundText(caps, p, ind), rows);
+        StoreTyped(caps, c, BoundText(caps, p, ind), rows);
         return;
     }
     switch (c.kind) {

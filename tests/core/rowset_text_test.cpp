@@ -62,40 +62,46 @@ TEST_P(RowsetText, TextArrivesAsStored) {
     EXPECT_EQ(native, rows);
 }
 
+// The rows of `select` as VariantToText writes their values, fields joined by '|'.
+std::vector<std::string> TextRows(CADOConnection& conn, const std::string& select) {
+    std::vector<std::string> rows;
+    CADORecordSet rs(&conn, 1);
+    EXPECT_EQ(1, rs.Execute(testdb::Widen(select).c_str(), nullptr)) << U8(rs.m_strLastError);
+    for (; !rs.IsEOF(); rs.MoveNext()) {
+        std::string row;
+        for (long i = 0; i < rs.GetFieldCount(); ++i) {
+            _variant_t v;
+            EXPECT_EQ(1, rs.GetFieldValue(static_cast<int>(i), v)) << U8(rs.m_strLastError);
+            std::wstring text;
+            VariantToText(v, text);
+            row += (i ? "|" : "") + U8(text);
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
 // SQLite keeps a type per value: an integer in a column its driver describes as floating point
-// (numeric, an expression whose first value is real) keeps every digit.
-TEST(RowsetTextSqlite, IntegersInFloatingColumnsKeepEveryDigit) {
+// (numeric, an expression whose first value is real) keeps every digit; an empty text in a
+// boolean column stays an empty text.
+TEST(RowsetTextSqlite, ValuesKeepTheirOwnType) {
     const testdb::Backend backend = testdb::BackendOf(Kind::SQLite);
     CADOConnection conn;
     ASSERT_EQ(1, conn.Open(backend.connectionString.c_str())) << U8(conn.m_strLastError);
     CADORecordSet setup(&conn, 1);
-    for (const wchar_t* sql : {L"create table m(id integer, n numeric)",
-                               L"insert into m values (1, 123456789012345678), (2, -9007199254740993),"
-                               L" (3, 10000000000000000), (4, 0.5), (5, 9223372036854775807)"})
+    for (const wchar_t* sql : {L"create table m(id integer, n numeric, b boolean)",
+                               L"insert into m values (1, 123456789012345678, ''), (2, -9007199254740993, 1),"
+                               L" (3, 10000000000000000, 0), (4, 0.5, 'x'), (5, 9223372036854775807, '')"})
         ASSERT_EQ(1, setup.Execute(sql, nullptr)) << U8(setup.m_strLastError);
-    auto read = [&](const std::string& select) {
-        std::vector<std::string> rows;
-        CADORecordSet rs(&conn, 1);
-        EXPECT_EQ(1, rs.Execute(testdb::Widen(select).c_str(), nullptr)) << U8(rs.m_strLastError);
-        for (; !rs.IsEOF(); rs.MoveNext()) {
-            std::string row;
-            for (long i = 0; i < rs.GetFieldCount(); ++i) {
-                _variant_t v;
-                EXPECT_EQ(1, rs.GetFieldValue(static_cast<int>(i), v)) << U8(rs.m_strLastError);
-                std::wstring text;
-                VariantToText(v, text);
-                row += (i ? "|" : "") + U8(text);
-            }
-            rows.push_back(row);
-        }
-        return rows;
-    };
-    for (
-        const std::string select :
-        {"select id, n from m order by id",
-         "select o, v from (select 1 o, 0.5 v union all select 2, 9007199254740993 union all select 3, -12345678901234567)"
-         " order by o"})
-        EXPECT_EQ(testdb::NativeRows(backend, select), read(select)) << select;
+    EXPECT_EQ((std::vector<std::string>{"1|123456789012345678|", "2|-9007199254740993|True",
+                                        "3|10000000000000000|False", "4|0.5|x", "5|9223372036854775807|"}),
+              TextRows(conn, "select id, n, b from m order by id"));
+    const std::string select = "select id, n from m order by id";
+    EXPECT_EQ(testdb::NativeRows(backend, select), TextRows(conn, select));
+    const std::string expression =
+        "select o, v from (select 1 o, 0.5 v union all select 2, 9007199254740993 union all select 3, "
+        "-12345678901234567) order by o";
+    EXPECT_EQ(testdb::NativeRows(backend, expression), TextRows(conn, expression));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, RowsetText, ::testing::ValuesIn(testdb::Backends()), BackendName);
