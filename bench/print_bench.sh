@@ -13,6 +13,8 @@
 # Goals: orva faster than isql on every driver; within 1.2x of the native client on SQLite and
 # PostgreSQL, 1.5x on MariaDB; peak memory at most twice the printed text; flat cost per row;
 # connect-to-prompt under 20 ms.
+# INSTRUCTIONS=1 adds the instructions each reader runs for up to 50,000 rows (callgrind), a
+# measure that does not move with the machine's load.
 #
 #   bench/print_bench.sh [BUILD_DIR] [ROWS]     (defaults: build, 300000)
 # Uses the test servers when ORVANTA_TEST_* are set, else starts its own with tests/dbservers.sh.
@@ -121,13 +123,17 @@ run() {  # label input command... ; prints "label wall cpu peakKiB exit bytes"
   echo "$label $stats $bytes"
 }
 
+# Debian's psql is a Perl wrapper that starts the server version's own psql: that one is measured.
+PSQL=$(ls /usr/lib/postgresql/*/bin/psql 2>/dev/null | sort -V | tail -1)
+PSQL=${PSQL:-psql}
+
 RESULTS=$WORK/results
 {
   run sqlite/orva /dev/null "$ORVA" -t sqlite3 -d "$WORK/bench.db" -c "$QUERY"
   run sqlite/native /dev/null sqlite3 -cmd ".mode box" "$WORK/bench.db" "$QUERY"
   run sqlite/isql "$WORK/query.sql" isql -b -d'|' bench_sqlite
   run pgsql/orva /dev/null "$ORVA" -t dsn -d bench_pg -u "$U" -c "$QUERY"
-  run pgsql/native /dev/null psql -h 127.0.0.1 -p "$PGP" -U "$U" -d "$DBN" -P border=2 -c "$QUERY"
+  run pgsql/native /dev/null "$PSQL" -h 127.0.0.1 -p "$PGP" -U "$U" -d "$DBN" -P border=2 -c "$QUERY"
   run pgsql/isql "$WORK/query.sql" isql -b -d'|' bench_pg "$U" "$PW"
   run maria/orva /dev/null "$ORVA" -t dsn -d bench_maria -u "$U" -c "$QUERY"
   run maria/native /dev/null mariadb --no-defaults --table -h 127.0.0.1 -P "$MP" -u "$U" -p"$PW" "$DBN" -e "$QUERY"
@@ -156,6 +162,40 @@ for d in sqlite:1.2 pgsql:1.2 maria:1.5; do
       k * 1024 / b, (k * 1024 <= 2 * b) ? "met" : "NOT"
   }'
 done
+
+# On a shared machine processor times move by tens of percent from run to run; instructions
+# counted by callgrind do not (set INSTRUCTIONS=1). They leave out waits and cache misses, so
+# they compare the work each reader does, not its time.
+if [ "${INSTRUCTIONS:-0}" = 1 ] && command -v valgrind >/dev/null; then
+  IROWS=$((ROWS < 50000 ? ROWS : 50000))
+  IQUERY="select * from t where id <= $IROWS"
+  echo "$IQUERY" >"$WORK/iquery.sql"
+  instr() {  # input command... ; millions of instructions
+    valgrind --tool=callgrind --callgrind-out-file=/dev/null "${@:2}" <"$1" 2>&1 >/dev/null |
+      awk '/Collected :/ { printf "%d", $4 / 1e6 }'
+  }
+  echo
+  echo "Instructions for $IROWS rows (millions; callgrind):"
+  printf '%-8s %10s %10s %10s %16s %14s\n' driver orva native isql "orva / native" "orva / isql"
+  for d in sqlite pgsql maria; do
+    case $d in
+    sqlite)
+      o=$(instr /dev/null "$ORVA" -t sqlite3 -d "$WORK/bench.db" -c "$IQUERY")
+      n=$(instr /dev/null sqlite3 -cmd ".mode box" "$WORK/bench.db" "$IQUERY")
+      i=$(instr "$WORK/iquery.sql" isql -b -d'|' bench_sqlite) ;;
+    pgsql)
+      o=$(instr /dev/null "$ORVA" -t dsn -d bench_pg -u "$U" -c "$IQUERY")
+      n=$(instr /dev/null "$PSQL" -h 127.0.0.1 -p "$PGP" -U "$U" -d "$DBN" -P border=2 -c "$IQUERY")
+      i=$(instr "$WORK/iquery.sql" isql -b -d'|' bench_pg "$U" "$PW") ;;
+    maria)
+      o=$(instr /dev/null "$ORVA" -t dsn -d bench_maria -u "$U" -c "$IQUERY")
+      n=$(instr /dev/null mariadb --no-defaults --table -h 127.0.0.1 -P "$MP" -u "$U" -p"$PW" "$DBN" -e "$IQUERY")
+      i=$(instr "$WORK/iquery.sql" isql -b -d'|' bench_maria "$U" "$PW") ;;
+    esac
+    awk -v d="$d" -v o="$o" -v n="$n" -v i="$i" \
+      'BEGIN { printf "%-8s %10d %10d %10d %15.2fx %13.2fx\n", d, o, n, i, o / n, o / i }'
+  done
+fi
 
 echo
 echo "Cost per row (SQLite, orva):"
