@@ -438,7 +438,8 @@ void RowSet::EndRow() {
 }
 
 void RowSet::Finish() {
-    if (!batches_.empty()) batches_.back().shrink_to_fit();
+    // The last batch keeps its room: copying it to its size would add to the peak, and its unused pages
+    // are never touched.
     rows_.shrink_to_fit();
     pending_.shrink_to_fit();
 }
