@@ -102,6 +102,29 @@ wchar_t* PutCellLine(wchar_t* p, std::wstring_view text, int width, int alignmen
     return std::fill_n(p, pad - before, L' ');
 }
 
+// Writes `lineCount` lines of a row whose values are plain lines (IsPlainLine), each cut into
+// pieces of its column's width, into `text`: "|", then " " + piece + " |" per column and CR LF,
+// `lineLength` characters a line, written in place.
+void WritePlainLines(CString& text, const std::vector<CString>& values, const std::vector<int>& widths,
+                     const std::vector<int>& alignments, size_t lineCount, size_t lineLength) {
+    text.resize(lineCount * lineLength);
+    wchar_t* p = text.data();
+    for (size_t line = 0; line < lineCount; ++line) {
+        *p++ = L'|';
+        for (size_t i = 0; i < values.size(); ++i) {
+            const size_t width = static_cast<size_t>(widths[i]);
+            const size_t from = line * width;
+            const std::wstring_view piece =
+                from < values[i].size() ? std::wstring_view(values[i]).substr(from, width) : std::wstring_view();
+            p = PutCellLine(p, piece, widths[i], alignments[i]);
+            *p++ = L' ';
+            *p++ = L'|';
+        }
+        *p++ = L'\r';
+        *p++ = L'\n';
+    }
+}
+
 // True when `text` is one line of characters one column wide each: its cell lines are its pieces
 // of the column's width.
 bool IsPlainLine(std::wstring_view text) {
@@ -218,7 +241,7 @@ void AppendDateText(CString& out, double date, bool timeOnly) {
 
 // Appends the text of a value in its stored form, as AppendValue writes the value read as a
 // variant; false, with nothing appended, for a form it does not take.
-bool AppendStored(CString& out, const zentra::StoredField& field, bool timeOnly) {
+bool AppendStoredForm(CString& out, const zentra::StoredField& field, bool timeOnly) {
     switch (field.form) {
     case zentra::StoredField::Null: out += L"NULL"; return true;
     case zentra::StoredField::Integer: AppendInteger(out, field.integer); return true;
@@ -480,10 +503,7 @@ void CPrintRecords::ValueText(CADORecordSet& rs, const Column& column, const std
                               _variant_t& value, CString& text) {
     const size_t index = static_cast<size_t>(column.index);
     const int adoType = column.info.m_nType;
-    text.clear();
-    // Binary data shows as a word, never its bytes.
-    if (index < stored.size() && adoType != zentra::adLongVarBinary &&
-        AppendStored(text, stored[index], adoType == zentra::adDBTime)) {
+    if (index < stored.size() && AppendStored(text, stored[index], adoType)) {
         // Numbers, dates and times are digits, signs and separators: only a text may hold control
         // characters.
         if (stored[index].form == zentra::StoredField::Text) zentra::EscapeControls(text);
@@ -493,12 +513,16 @@ void CPrintRecords::ValueText(CADORecordSet& rs, const Column& column, const std
     zentra::EscapeControls(text);
 }
 
-bool CPrintRecords::StoredText(CADORecordSet& rs, long index, int adoType, CString& text) {
-    // Binary data shows as a word, never its bytes.
-    if (adoType == zentra::adLongVarBinary) return false;
-    zentra::StoredField field;
+bool CPrintRecords::AppendStored(CString& text, const zentra::StoredField& field, int adoType) {
     text.clear();
-    return rs.GetFieldStored(static_cast<int>(index), field) && AppendStored(text, field, adoType == zentra::adDBTime);
+    // Binary data shows as a word, never its bytes.
+    return adoType != zentra::adLongVarBinary && AppendStoredForm(text, field, adoType == zentra::adDBTime);
+}
+
+bool CPrintRecords::StoredText(CADORecordSet& rs, long index, int adoType, CString& text) {
+    std::vector<zentra::StoredField> fields;
+    return rs.GetRecordStored(fields) && index >= 0 && static_cast<size_t>(index) < fields.size() &&
+           AppendStored(text, fields[static_cast<size_t>(index)], adoType);
 }
 
 void CPrintRecords::VariantText(CADORecordSet& rs, long column, int adoType, _variant_t& value, CString& text) {
@@ -692,24 +716,7 @@ void CPrintRecords::PrintTable(COutput& out, CADORecordSet& rs, std::vector<Colu
         if (truncate) lineCount = std::min<size_t>(lineCount, 1);
         text.clear();
         if (plain) {
-            // Every line is "|", " " + cell + " |" per column and CR LF: written in place.
-            text.resize(lineCount * lineLength);
-            wchar_t* p = text.data();
-            for (size_t line = 0; line < lineCount; ++line) {
-                *p++ = L'|';
-                for (size_t i = 0; i < values.size(); ++i) {
-                    const size_t width = static_cast<size_t>(widths[i]);
-                    const size_t from = line * width;
-                    const std::wstring_view piece = from < values[i].size()
-                                                        ? std::wstring_view(values[i]).substr(from, width)
-                                                        : std::wstring_view();
-                    p = PutCellLine(p, piece, widths[i], alignments[i]);
-                    *p++ = L' ';
-                    *p++ = L'|';
-                }
-                *p++ = L'\r';
-                *p++ = L'\n';
-            }
+            WritePlainLines(text, values, widths, alignments, lineCount, lineLength);
         } else {
             cells.RemoveAll();
             for (size_t i = 0; i < values.size(); ++i)

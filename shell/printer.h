@@ -127,6 +127,9 @@ private:
     // Appends the lines of one row (nothing when no cell has a line).
     static void PrintRowLines(CString& out, const CRowCells& cells, const std::vector<int>& widths,
                               const std::vector<int>& alignments, int truncate);
+    // The text of a field of ADO type `adoType` from its stored form into `text` (cleared first),
+    // before the escapes; false when the field has no such form or is not shown by its value.
+    static bool AppendStored(CString& text, const zentra::StoredField& field, int adoType);
     // The text of a value as printed (control characters as escapes), into `text`: from its
     // stored form in `stored` (the record's, from GetRecordStored) where it has one, else read as
     // a variant into `value`, which is scratch space.

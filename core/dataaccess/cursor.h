@@ -40,6 +40,8 @@ public:
     int editMode = 0;  // 0 none, 1 editing the current record, 2 adding a record
     std::vector<_variant_t> editValues;
     std::vector<bool> editChanged;
+    // Whether column `i` has a value set by the pending edit.
+    bool EditChanged(std::size_t i) const { return editMode != 0 && i < editChanged.size() && editChanged[i]; }
 
     std::size_t Count() const { return hasView ? view.size() : rows->RowCount(); }
     std::size_t RowAt(long index) const {

@@ -445,7 +445,7 @@ void CADORecordSet::DropEdit() {
 
 _variant_t CADORecordSet::ShownValue(std::size_t i) {
     Cursor& c = *m_pRecordset;
-    if (c.editMode != 0 && i < c.editChanged.size() && c.editChanged[i]) return c.editValues[i];
+    if (c.EditChanged(i)) return c.editValues[i];
     if (c.editMode == 2) return _variant_t::Null();
     c.rows->Load(c.CurrentRow());
     return c.rows->Value(i);

@@ -331,7 +331,7 @@ int CADORecordSet::GetFieldInfo(long index, CADOFieldInfo* info) {
     info->m_lAttributes = c.attributes;
     info->m_nPrecision = c.precision;
     info->m_nNumericScale = static_cast<short>(c.scale);
-    if (cur.editMode != 0 && i < cur.editChanged.size() && cur.editChanged[i]) {
+    if (cur.EditChanged(i)) {
         info->m_lActualSize = PendingSize(c, cur.editValues[i]);
     } else if (cur.editMode == 2) {
         info->m_lActualSize = 0;
@@ -354,8 +354,7 @@ long CADORecordSet::GetFieldActualSize(long index) {
     return ReadCurrent(static_cast<int>(index), size,
                        [this](std::size_t i) {
                            const Cursor& c = *m_pRecordset;
-                           if (c.editMode != 0 && i < c.editChanged.size() && c.editChanged[i])
-                               return PendingSize(c.rows->columns[i], c.editValues[i]);
+                           if (c.EditChanged(i)) return PendingSize(c.rows->columns[i], c.editValues[i]);
                            if (c.editMode == 2) return 0L;
                            return c.rows->ActualSize(i);
                        })
@@ -382,7 +381,7 @@ long CADORecordSet::GetChunkSize(long index) {
                        [this](std::size_t i) {
                            const Cursor& c = *m_pRecordset;
                            const ColumnInfo& column = c.rows->columns[i];
-                           const bool pending = c.editMode != 0 && i < c.editChanged.size() && c.editChanged[i];
+                           const bool pending = c.EditChanged(i);
                            if (column.kind == ValueKind::Text) {
                                if (pending)
                                    return c.editValues[i].vt() == VT_BSTR ? Utf16Bytes(c.editValues[i].bstrVal()) : 0L;
@@ -421,7 +420,7 @@ int CADORecordSet::ReadCurrent(int index, T& out, Read read) {
 int CADORecordSet::GetFieldValue(int index, _variant_t& value) {
     return ReadCurrent(index, value, [this](std::size_t i) {
         const Cursor& c = *m_pRecordset;
-        if (c.editMode != 0 && i < c.editChanged.size() && c.editChanged[i]) return c.editValues[i];
+        if (c.EditChanged(i)) return c.editValues[i];
         if (c.editMode == 2) return _variant_t::Null();
         return c.rows->Value(i);
     });
@@ -430,21 +429,6 @@ int CADORecordSet::GetFieldValue(int index, _variant_t& value) {
 int CADORecordSet::GetFieldValue(const wchar_t* name, _variant_t& value) {
     long index = FindField(name);
     return index < 0 ? 0 : GetFieldValue(static_cast<int>(index), value);
-}
-
-int CADORecordSet::GetFieldStored(int index, StoredField& field) {
-    field.form = StoredField::None;
-    if (!HasCurrentRow()) return 0;
-    const Cursor& c = *m_pRecordset;
-    if (index < 0 || static_cast<std::size_t>(index) >= c.rows->columns.size()) {
-        Record(kNoItem, ZE_INVALIDARG);
-        return 0;
-    }
-    const std::size_t i = static_cast<std::size_t>(index);
-    // A value being edited is read as a variant.
-    if (c.editMode == 2 || (c.editMode != 0 && i < c.editChanged.size() && c.editChanged[i])) return 1;
-    c.rows->Stored(i, field);
-    return 1;
 }
 
 int CADORecordSet::GetRecordStored(std::vector<StoredField>& fields) {
@@ -456,8 +440,7 @@ int CADORecordSet::GetRecordStored(std::vector<StoredField>& fields) {
     fields.resize(c.rows->columns.size());
     for (std::size_t i = 0; i < fields.size(); ++i) {
         // A value being edited is read as a variant.
-        if (c.editMode == 2 || (c.editMode != 0 && i < c.editChanged.size() && c.editChanged[i]))
-            fields[i].form = StoredField::None;
+        if (c.editMode == 2 || c.EditChanged(i)) fields[i].form = StoredField::None;
         else c.rows->Stored(i, fields[i]);
     }
     return 1;
@@ -466,9 +449,9 @@ int CADORecordSet::GetRecordStored(std::vector<StoredField>& fields) {
 int CADORecordSet::GetChunk(int index, CString& text) {
     return ReadCurrent(index, text, [this](std::size_t i) {
         const Cursor& c = *m_pRecordset;
-        if ((c.editMode != 0 && i < c.editChanged.size() && c.editChanged[i]) || c.editMode == 2) {
+        if (c.EditChanged(i) || c.editMode == 2) {
             std::wstring out;
-            if (c.editMode != 0 && i < c.editChanged.size() && c.editChanged[i]) VariantToText(c.editValues[i], out);
+            if (c.EditChanged(i)) VariantToText(c.editValues[i], out);
             return out;
         }
         return c.rows->Text(i);

@@ -30,11 +30,30 @@ std::int64_t DaysFromCivil(int y, unsigned m, unsigned d) {
     return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
-std::uint32_t ReadUInt(const std::uint8_t* p, std::size_t n) {
-    std::uint32_t v = 0;
-    for (std::size_t i = 0; i < n; ++i) v |= static_cast<std::uint32_t>(p[i]) << (8 * i);
+std::uint64_t ReadUnsigned(const std::uint8_t* p, std::size_t n) {
+    std::uint64_t v = 0;
+    for (std::size_t i = 0; i < n; ++i) v |= static_cast<std::uint64_t>(p[i]) << (8 * i);
     return v;
 }
+
+std::uint32_t ReadUInt(const std::uint8_t* p, std::size_t n) { return static_cast<std::uint32_t>(ReadUnsigned(p, n)); }
+
+// The integer of `n` little-endian bytes (1 to 8), its sign from the top bit of the last.
+std::int64_t ReadSigned(const std::uint8_t* p, std::size_t n) {
+    std::uint64_t u = ReadUnsigned(p, n);
+    if (n < 8 && (p[n - 1] & 0x80)) u |= ~std::uint64_t{0} << (8 * n);
+    return static_cast<std::int64_t>(u);
+}
+
+// A date of the years an OLE date holds (0100 to 9999).
+bool IsCalendarDate(int year, unsigned month, unsigned day) {
+    static constexpr unsigned char kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return day <= kDays[month - 1] + (month == 2 && leap ? 1u : 0u);
+}
+
+bool IsClock(unsigned hour, unsigned minute, unsigned second) { return hour < 24 && minute < 60 && second < 60; }
 
 // The variant of an integer of a column: the column's own width, or a wider one when the value
 // does not fit it (SQLite describes expressions by their first value's type, and its columns
@@ -482,6 +501,18 @@ void RowSet::Load(std::size_t row) {
 
 bool RowSet::IsNull(std::size_t column) const { return column >= cells_.size() || cells_[column].null; }
 
+SQL_TIMESTAMP_STRUCT RowSet::TimestampAt(const Cell& cell) {
+    // Seven bytes of fields, then the four of the fraction unless it is zero.
+    const std::uint8_t* p = cell.data;
+    return SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(ReadUInt(p, 2)),
+                                p[2],
+                                p[3],
+                                p[4],
+                                p[5],
+                                p[6],
+                                cell.length < 11 ? 0u : static_cast<SQLUINTEGER>(ReadUInt(p + 7, 4))};
+}
+
 _variant_t RowSet::Value(std::size_t column) const {
     if (IsNull(column)) return _variant_t::Null();
     const Cell& cell = cells_[column];
@@ -502,18 +533,8 @@ _variant_t RowSet::Value(std::size_t column) const {
     default: break;
     }
     switch (c.kind) {
-    case ValueKind::Int: {
-        std::uint64_t u = 0;
-        for (std::size_t i = 0; i < cell.length; ++i) u |= static_cast<std::uint64_t>(p[i]) << (8 * i);
-        if (cell.length < 8 && (p[cell.length - 1] & 0x80)) u |= ~std::uint64_t{0} << (8 * cell.length);
-        std::int64_t v = static_cast<std::int64_t>(u);
-        return SignedVariant(c.adoType, v);
-    }
-    case ValueKind::UInt: {
-        std::uint64_t u = 0;
-        for (std::size_t i = 0; i < cell.length; ++i) u |= static_cast<std::uint64_t>(p[i]) << (8 * i);
-        return UnsignedVariant(c.adoType, u);
-    }
+    case ValueKind::Int: return SignedVariant(c.adoType, ReadSigned(p, cell.length));
+    case ValueKind::UInt: return UnsignedVariant(c.adoType, ReadUnsigned(p, cell.length));
     case ValueKind::Float: {
         float f;
         std::memcpy(&f, p, sizeof f);
@@ -538,9 +559,9 @@ _variant_t RowSet::Value(std::size_t column) const {
         return _variant_t::Date(MakeOleDate(static_cast<std::int16_t>(ReadUInt(p, 2)), p[2], p[3], 0, 0, 0, 0));
     case ValueKind::Time: return _variant_t::Date(MakeOleDate(1899, 12, 30, p[0], p[1], p[2], 0));
     case ValueKind::Timestamp: {
-        const std::uint32_t fraction = StoredFraction(cell);
-        return _variant_t::Date(MakeOleDate(static_cast<std::int16_t>(ReadUInt(p, 2)), p[2], p[3], p[4], p[5], p[6],
-                                            static_cast<int>(fraction / 1000000u)));
+        const SQL_TIMESTAMP_STRUCT ts = TimestampAt(cell);
+        return _variant_t::Date(MakeOleDate(ts.year, ts.month, ts.day, ts.hour, ts.minute, ts.second,
+                                            static_cast<int>(ts.fraction / 1000000u)));
     }
     }
     return _variant_t::Null();
@@ -567,15 +588,6 @@ bool IsDecimalOwnText(std::string_view text) {
     return whole + fraction <= 28;
 }
 
-bool IsCalendarDate(int year, unsigned month, unsigned day) {
-    static constexpr unsigned char kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return day <= kDays[month - 1] + (month == 2 && leap ? 1u : 0u);
-}
-
-bool IsClock(unsigned hour, unsigned minute, unsigned second) { return hour < 24 && minute < 60 && second < 60; }
-
 }  // namespace
 
 void RowSet::Stored(std::size_t column, StoredField& field) const {
@@ -601,18 +613,12 @@ void RowSet::Stored(std::size_t column, StoredField& field) const {
     if (cell.tag != AsColumn) return;
     SYSTEMTIME& t = field.time;
     switch (c.kind) {
-    case ValueKind::Int: {
-        std::uint64_t u = 0;
-        for (std::size_t i = 0; i < cell.length; ++i) u |= static_cast<std::uint64_t>(p[i]) << (8 * i);
-        if (cell.length < 8 && (p[cell.length - 1] & 0x80)) u |= ~std::uint64_t{0} << (8 * cell.length);
-        field.integer = static_cast<std::int64_t>(u);
+    case ValueKind::Int:
+        field.integer = ReadSigned(p, cell.length);
         field.form = StoredField::Integer;
         return;
-    }
     case ValueKind::UInt:
-        field.unsignedInteger = 0;
-        for (std::size_t i = 0; i < cell.length; ++i)
-            field.unsignedInteger |= static_cast<std::uint64_t>(p[i]) << (8 * i);
+        field.unsignedInteger = ReadUnsigned(p, cell.length);
         field.form = StoredField::Unsigned;
         return;
     case ValueKind::Decimal:
@@ -635,18 +641,19 @@ void RowSet::Stored(std::size_t column, StoredField& field) const {
         if (IsClock(t.wHour, t.wMinute, t.wSecond)) field.form = StoredField::Time;
         return;
     case ValueKind::Timestamp: {
+        const SQL_TIMESTAMP_STRUCT ts = TimestampAt(cell);
+        const std::uint32_t milliseconds = ts.fraction / 1000000u;
+        if (milliseconds > 999 || !IsCalendarDate(ts.year, ts.month, ts.day) || !IsClock(ts.hour, ts.minute, ts.second))
+            return;
         t = SYSTEMTIME{};
-        t.wYear = static_cast<std::uint16_t>(ReadUInt(p, 2));
-        t.wMonth = p[2];
-        t.wDay = p[3];
-        t.wHour = p[4];
-        t.wMinute = p[5];
-        t.wSecond = p[6];
-        const std::uint32_t milliseconds = StoredFraction(cell) / 1000000u;
+        t.wYear = static_cast<std::uint16_t>(ts.year);
+        t.wMonth = ts.month;
+        t.wDay = ts.day;
+        t.wHour = ts.hour;
+        t.wMinute = ts.minute;
+        t.wSecond = ts.second;
         t.wMilliseconds = static_cast<std::uint16_t>(milliseconds);
-        if (milliseconds <= 999 && IsCalendarDate(static_cast<std::int16_t>(t.wYear), t.wMonth, t.wDay) &&
-            IsClock(t.wHour, t.wMinute, t.wSecond))
-            field.form = StoredField::Timestamp;
+        field.form = StoredField::Timestamp;
         return;
     }
     // Kept as floating point or binary, or shown as words: read as a variant.
@@ -662,9 +669,7 @@ bool RowSet::StoredTimestamp(std::size_t column, SQL_TIMESTAMP_STRUCT& out) cons
     if (column >= cells_.size() || columns[column].kind != ValueKind::Timestamp) return false;
     const Cell& cell = cells_[column];
     if (cell.null || (cell.length != 7 && cell.length != 11)) return false;
-    const std::uint8_t* p = cell.data;
-    out = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(ReadUInt(p, 2)),      p[2], p[3], p[4], p[5], p[6],
-                               static_cast<SQLUINTEGER>(StoredFraction(cell))};
+    out = TimestampAt(cell);
     return true;
 }
 
@@ -813,7 +818,7 @@ bool ParseDateText(std::wstring_view input, DATE& date) {
     st.wMinute = static_cast<std::uint16_t>(mi);
     st.wSecond = static_cast<std::uint16_t>(sec);
     st.wMilliseconds = static_cast<std::uint16_t>(ms);
-    if (h > 23 || mi > 59 || sec > 59) return false;
+    if (!IsClock(static_cast<unsigned>(h), static_cast<unsigned>(mi), static_cast<unsigned>(sec))) return false;
     return SystemTimeToVariantTimeWithMilliseconds(st, date) != 0;
 }
 
@@ -1210,11 +1215,8 @@ bool ParseStoredDate(const std::string& text, ValueKind kind, SQL_TIMESTAMP_STRU
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
     if (kind != ValueKind::Time) {
         if (!digits(4, y) || !take('-') || !digits(2, mo) || !take('-') || !digits(2, d)) return false;
-        if (mo < 1 || mo > 12 || d < 1 || d > 31) return false;
-        static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-        const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
         // A variant date holds the years 100 to 9999; an earlier year stays text.
-        if (d > days[mo - 1] + (mo == 2 && leap ? 1 : 0) || y < 100) return false;
+        if (!IsCalendarDate(y, static_cast<unsigned>(mo), static_cast<unsigned>(d))) return false;
         if (pos == text.size()) {
             ts.year = static_cast<SQLSMALLINT>(y), ts.month = static_cast<SQLUSMALLINT>(mo),
             ts.day = static_cast<SQLUSMALLINT>(d);

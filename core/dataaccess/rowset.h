@@ -141,13 +141,8 @@ private:
         bool null = true;
         std::uint8_t tag = AsColumn;
     };
-    // The fraction of a stored timestamp: its last four bytes, none when it is zero.
-    static std::uint32_t StoredFraction(const Cell& cell) {
-        const std::uint8_t* p = cell.data + 7;
-        return cell.length < 11 ? 0
-                                : static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-                                      static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-    }
+    // The fields of a stored timestamp.
+    static SQL_TIMESTAMP_STRUCT TimestampAt(const Cell& cell);
     int pendingTag_ = -1;
     void Header(std::size_t length);
     std::vector<std::vector<std::uint8_t>> batches_;

@@ -272,7 +272,7 @@ public:
 // values one after another (the result printer): nothing is converted and nothing allocated.
 // `form` is None when the field has no such form (a value changed and not yet sent, a number kept
 // as floating point, binary data, a date outside 0100-9999): such a field is read with
-// GetFieldValue. The view is valid until the record set moves or changes.
+// GetFieldValue. The views are valid until the record set moves or changes.
 struct StoredField {
     enum Form : std::uint8_t { None, Null, Integer, Unsigned, Text, Decimal, Date, Time, Timestamp };
     Form form = None;
@@ -360,8 +360,6 @@ public:
     int GetFieldValue(const wchar_t* name, _variant_t& value);
     int GetChunk(int index, CString& text);
     int GetChunk(const wchar_t* name, CString& text);
-    // The field's stored form (see StoredField); 0 without a current record or such a field.
-    int GetFieldStored(int index, StoredField& field);
     // The stored forms of every field of the current record, one per field; 0 without a current
     // record.
     int GetRecordStored(std::vector<StoredField>& fields);
