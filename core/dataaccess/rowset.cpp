@@ -365,20 +365,6 @@ void RowSet::AddAscii(std::string_view text) {
 
 void RowSet::AddText(std::wstring_view text) { AddAscii(WideToUtf8(text)); }
 
-bool IsValidUtf8(std::string_view bytes) {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    std::size_t n = bytes.size(), i = 0;
-    while (i < n) {
-        unsigned char b = p[i];
-        std::size_t len = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
-        if (len == 0 || i + len > n) return false;
-        for (std::size_t k = 1; k < len; ++k)
-            if ((p[i + k] & 0xC0) != 0x80) return false;
-        i += len;
-    }
-    return true;
-}
-
 std::wstring DecodeNarrow(std::string_view bytes) {
     return IsValidUtf8(bytes) ? Utf8ToWide(bytes) : MultiByteToWide(bytes, CP_ACP);
 }
@@ -451,41 +437,80 @@ void RowSet::EndRow() {
         batches_.back().reserve(std::max(kBatchBytes, pending_.size()));
     }
     auto& batch = batches_.back();
-    rows_.push_back((static_cast<std::uint64_t>(batches_.size() - 1) << 32) | batch.size());
+    if (rowCount_ % kRowsPerMark == 0)
+        marks_.push_back(
+            Place{static_cast<std::uint32_t>(batches_.size() - 1), static_cast<std::uint32_t>(batch.size())});
     batch.insert(batch.end(), pending_.begin(), pending_.end());
     pending_.clear();
+    ++rowCount_;
 }
 
 void RowSet::Finish() {
     // The last batch keeps its room: copying it to its size would add to the peak, and its unused pages
     // are never touched.
-    rows_.shrink_to_fit();
     pending_.shrink_to_fit();
 }
 
 std::size_t RowSet::StorageSize() const {
-    std::size_t total = rows_.size() * sizeof(std::uint64_t);
+    std::size_t total = marks_.capacity() * sizeof(Place);
     for (const auto& b : batches_) total += b.capacity();
+    for (const auto& r : replaced_) total += r.second.capacity();
     return total;
+}
+
+namespace {
+
+// The length-and-null header of a stored cell at `p`, read past: 0 for NULL, else its byte count
+// plus one.
+std::uint64_t ReadHeader(const std::uint8_t*& p) {
+    std::uint64_t header = 0;
+    for (int shift = 0;; shift += 7) {
+        const std::uint8_t b = *p++;
+        header |= static_cast<std::uint64_t>(b & 0x7F) << shift;
+        if (!(b & 0x80)) return header;
+    }
+}
+
+}  // namespace
+
+RowSet::Place RowSet::PlaceAt(std::uint32_t batch, const std::uint8_t* end) const {
+    const auto offset = static_cast<std::size_t>(end - batches_[batch].data());
+    // A row that did not fit in its batch's room starts the next one.
+    if (offset == batches_[batch].size() && batch + 1 < batches_.size()) return Place{batch + 1, 0};
+    return Place{batch, static_cast<std::uint32_t>(offset)};
 }
 
 void RowSet::Load(std::size_t row) {
     if (row == loaded_) return;
+    const bool next = loaded_ != static_cast<std::size_t>(-1) && row == loaded_ + 1 && loadedInBatches_;
     cells_.assign(columns.size(), Cell{});
     loaded_ = row;
-    if (row >= rows_.size()) return;
-    const auto& batch = batches_[rows_[row] >> 32];
-    const std::uint8_t* p = batch.data() + (rows_[row] & 0xFFFFFFFFu);
+    loadedInBatches_ = false;
+    if (row >= rowCount_) return;
+    const std::uint8_t* p = nullptr;
+    Place place = next ? nextPlace_ : Place{};
+    if (const auto moved = replaced_.find(row); moved != replaced_.end()) {
+        p = moved->second.data();
+    } else {
+        // From the end of the previous row when reading on, else from the row's mark past the
+        // rows between.
+        if (!next) {
+            place = marks_[row / kRowsPerMark];
+            for (std::size_t skip = row % kRowsPerMark; skip > 0; --skip) {
+                const std::uint8_t* q = batches_[place.batch].data() + place.offset;
+                for (std::size_t c = 0; c < columns.size(); ++c) {
+                    const std::uint64_t header = ReadHeader(q);
+                    if (header != 0) q += header - 1;
+                }
+                place = PlaceAt(place.batch, q);
+            }
+        }
+        loadedInBatches_ = true;
+        p = batches_[place.batch].data() + place.offset;
+    }
     for (std::size_t c = 0; c < cells_.size(); ++c) {
         Cell& cell = cells_[c];
-        std::uint64_t header = 0;
-        int shift = 0;
-        for (;;) {
-            std::uint8_t b = *p++;
-            header |= static_cast<std::uint64_t>(b & 0x7F) << shift;
-            if (!(b & 0x80)) break;
-            shift += 7;
-        }
+        const std::uint64_t header = ReadHeader(p);
         if (header == 0) continue;
         cell.null = false;
         cell.length = static_cast<std::uint32_t>(header - 1);
@@ -497,6 +522,7 @@ void RowSet::Load(std::size_t row) {
             --cell.length;
         }
     }
+    if (loadedInBatches_) nextPlace_ = PlaceAt(place.batch, p);
 }
 
 bool RowSet::IsNull(std::size_t column) const { return column >= cells_.size() || cells_[column].null; }
@@ -1057,23 +1083,23 @@ std::size_t RowSet::AppendRow(const std::vector<_variant_t>& values) {
     for (std::size_t i = 0; i < columns.size(); ++i)
         AddStored(i < values.size() ? values[i] : _variant_t::Null(), columns[i]);
     EndRow();
-    if (!status_.empty()) status_.resize(rows_.size(), Unchanged);
-    return rows_.size() - 1;
+    if (!status_.empty()) status_.resize(rowCount_, Unchanged);
+    return rowCount_ - 1;
 }
 
 void RowSet::ReplaceRow(std::size_t row, const std::vector<_variant_t>& values) {
+    if (row >= rowCount_) return;
     pending_.clear();
     for (std::size_t i = 0; i < columns.size(); ++i)
         AddStored(i < values.size() ? values[i] : _variant_t::Null(), columns[i]);
-    EndRow();
-    // The new bytes went in as a new last row: move its place to `row`.
-    rows_[row] = rows_.back();
-    rows_.pop_back();
-    if (loaded_ == row || loaded_ == rows_.size()) loaded_ = static_cast<std::size_t>(-1);
+    // The row's old bytes stay in their batch, where the rows after it are found by reading past it.
+    replaced_[row] = std::move(pending_);
+    pending_.clear();
+    if (loaded_ == row) loaded_ = static_cast<std::size_t>(-1);
 }
 
 void RowSet::SetStatus(std::size_t row, std::uint8_t status) {
-    if (status_.size() < rows_.size()) status_.resize(rows_.size(), Unchanged);
+    if (status_.size() < rowCount_) status_.resize(rowCount_, Unchanged);
     if (row >= status_.size()) return;
     deletedCount_ -= (status_[row] & Deleted) != 0;
     deletedCount_ += (status & Deleted) != 0;

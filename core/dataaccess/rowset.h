@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <string>
 #include <string_view>
@@ -91,7 +90,7 @@ public:
     void Finish();  // releases spare capacity once all rows are in
 
     // ---- reading ----
-    std::size_t RowCount() const { return rows_.size(); }
+    std::size_t RowCount() const { return rowCount_; }
     // Makes `row` the row that the accessors below read.
     void Load(std::size_t row);
     bool IsNull(std::size_t column) const;
@@ -145,13 +144,28 @@ private:
     static SQL_TIMESTAMP_STRUCT TimestampAt(const Cell& cell);
     int pendingTag_ = -1;
     void Header(std::size_t length);
+    // Where a row's bytes start: a batch and an offset in it.
+    struct Place {
+        std::uint32_t batch = 0;
+        std::uint32_t offset = 0;
+    };
+    // The place of the row that starts at `end` in batch `batch` (or at the start of the next batch).
+    Place PlaceAt(std::uint32_t batch, const std::uint8_t* end) const;
+    // Rows lie one after the other in the batches, each whole in one batch, so that the place of
+    // every kRowsPerMark-th row is enough to find any row: the others are found by reading past
+    // the rows before them.
+    static constexpr std::size_t kRowsPerMark = 16;
     std::vector<std::vector<std::uint8_t>> batches_;
-    // Batch index << 32 | offset, per row; in blocks, so that a growing result is never copied
-    // whole to a larger array (its peak memory stays the rows' own).
-    std::deque<std::uint64_t> rows_;
+    std::vector<Place> marks_;
+    std::size_t rowCount_ = 0;
+    // Rows given new values (ReplaceRow): their bytes, outside the batches.
+    std::map<std::size_t, std::vector<std::uint8_t>> replaced_;
     std::vector<std::uint8_t> pending_;
     std::vector<Cell> cells_;
     std::size_t loaded_ = static_cast<std::size_t>(-1);
+    // Whether the loaded row was read from the batches, and where the row after it starts then.
+    bool loadedInBatches_ = false;
+    Place nextPlace_;
 };
 
 // What the driver lets the fetch code do.

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <bitset>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -321,6 +322,26 @@ std::wstring MultiByteToWide(std::string_view bytes, int codePage) {
     size_t used = 0;
     IconvToWide(bytes, codePage, false, out, used);
     return out;
+}
+
+bool IsValidUtf8(std::string_view bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::size_t n = bytes.size(), i = 0;
+    while (i < n) {
+        // Eight ASCII bytes at a time.
+        std::uint64_t word = 0;
+        if (i + sizeof word <= n && (std::memcpy(&word, p + i, sizeof word), (word & 0x8080808080808080u) == 0)) {
+            i += sizeof word;
+            continue;
+        }
+        unsigned char b = p[i];
+        std::size_t len = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
+        if (len == 0 || i + len > n) return false;
+        for (std::size_t k = 1; k < len; ++k)
+            if ((p[i + k] & 0xC0) != 0x80) return false;
+        i += len;
+    }
+    return true;
 }
 
 size_t Utf8CompleteLength(std::string_view bytes) {

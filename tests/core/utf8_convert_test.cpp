@@ -29,6 +29,23 @@ void Encode(std::string& out, char32_t c) {
     }
 }
 
+// Lead and continuation bytes checked one character at a time.
+bool FormedAsUtf8(const std::string& bytes) {
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        const std::size_t len = b < 0x80                ? 1
+                                : b >= 0xC0 && b < 0xE0 ? 2
+                                : b >= 0xE0 && b < 0xF0 ? 3
+                                : b >= 0xF0 && b < 0xF8 ? 4
+                                                        : 0;
+        if (len == 0 || i + len > bytes.size()) return false;
+        for (std::size_t k = 1; k < len; ++k)
+            if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
+        i += len;
+    }
+    return true;
+}
+
 TEST(Utf8Convert, RandomTextsMatchTheReference) {
     std::mt19937 random(20261207);
     const char32_t samples[] = {0x7F, 0x80, 0xE9, 0x7FF, 0x800, 0x20AC, 0xD800, 0xDFFF, 0xFFFF, 0x1F600, 0x10FFFF};
@@ -63,6 +80,16 @@ TEST(Utf8Convert, RandomTextsMatchTheReference) {
         std::size_t whole = 0;
         while (whole < start.size() && start[whole] == back[whole]) ++whole;
         for (std::size_t i = whole; i < start.size(); ++i) ASSERT_EQ(L'\uFFFD', start[i]) << round;
+        // The check of a driver's bytes: whole text passes; a cut one, or one with a byte
+        // changed anywhere (inside a run of ASCII too), passes exactly when it is still formed.
+        ASSERT_TRUE(zentra::IsValidUtf8(utf8)) << round;
+        std::string broken = utf8.substr(0, cut);
+        ASSERT_EQ(FormedAsUtf8(broken), zentra::IsValidUtf8(broken)) << round;
+        if (!utf8.empty()) {
+            broken = utf8;
+            broken[random() % broken.size()] = static_cast<char>(0x80 + random() % 0x80);
+            ASSERT_EQ(FormedAsUtf8(broken), zentra::IsValidUtf8(broken)) << round;
+        }
     }
 }
 

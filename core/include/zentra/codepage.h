@@ -27,6 +27,9 @@ int GetACP();
 std::string WideToMultiByte(std::wstring_view text, int codePage = CP_ACP);
 // Bytes to wide text. Bytes that are not valid in the code page become U+FFFD.
 std::wstring MultiByteToWide(std::string_view bytes, int codePage = CP_ACP);
+// Whether `bytes` are UTF-8 by the form of their lead and continuation bytes (an overlong form or
+// a surrogate passes; the decoders make it U+FFFD).
+bool IsValidUtf8(std::string_view bytes);
 // How many leading bytes of UTF-8 text are not a character cut off at the end: the last lead
 // byte that announces more bytes than follow starts one.
 size_t Utf8CompleteLength(std::string_view bytes);
