@@ -154,6 +154,13 @@ void AppendAligned(CString& out, std::wstring_view text, int columns, int width,
     }
 }
 
+// Whether UTF-8 `bytes` are printable ASCII alone.
+bool IsPrintableAscii(std::string_view bytes) {
+    bool printable = true;
+    for (const char ch : bytes) printable &= static_cast<unsigned char>(ch - 0x20) < 0x5F;
+    return printable;
+}
+
 bool IsTextType(int adoType) {
     switch (adoType) {
     case zentra::adBSTR:
@@ -185,6 +192,19 @@ void AppendInteger(CString& out, Int value) {
 // Writes `value` with zeros before it up to `width` digits at `p`, as %0*u writes it; returns the
 // end of what it wrote (at most ten characters more than `width`).
 wchar_t* PutPadded(wchar_t* p, unsigned value, int width) {
+    // The fields of dates and times: two digits, and four of a year.
+    if (width == 2 && value < 100) {
+        p[0] = static_cast<wchar_t>(L'0' + value / 10);
+        p[1] = static_cast<wchar_t>(L'0' + value % 10);
+        return p + 2;
+    }
+    if (width == 4 && value < 10000) {
+        p[0] = static_cast<wchar_t>(L'0' + value / 1000);
+        p[1] = static_cast<wchar_t>(L'0' + value / 100 % 10);
+        p[2] = static_cast<wchar_t>(L'0' + value / 10 % 10);
+        p[3] = static_cast<wchar_t>(L'0' + value % 10);
+        return p + 4;
+    }
     wchar_t digits[10];
     int n = 0;
     do {
@@ -499,18 +519,21 @@ void CPrintRecords::PrintRowLines(CString& out, const CRowCells& cells, const st
     }
 }
 
-void CPrintRecords::ValueText(CADORecordSet& rs, const Column& column, const std::vector<zentra::StoredField>& stored,
+bool CPrintRecords::ValueText(CADORecordSet& rs, const Column& column, const std::vector<zentra::StoredField>& stored,
                               _variant_t& value, CString& text) {
     const size_t index = static_cast<size_t>(column.index);
     const int adoType = column.info.m_nType;
     if (index < stored.size() && AppendStored(text, stored[index], adoType)) {
         // Numbers, dates and times are digits, signs and separators: only a text may hold control
-        // characters.
-        if (stored[index].form == zentra::StoredField::Text) zentra::EscapeControls(text);
-        return;
+        // characters, and a text of printable ASCII holds none.
+        const zentra::StoredField& field = stored[index];
+        if (field.form != zentra::StoredField::Text || IsPrintableAscii(field.bytes)) return true;
+        zentra::EscapeControls(text);
+        return false;
     }
     VariantText(rs, column.index, adoType, value, text);
     zentra::EscapeControls(text);
+    return false;
 }
 
 bool CPrintRecords::AppendStored(CString& text, const zentra::StoredField& field, int adoType) {
@@ -694,6 +717,8 @@ void CPrintRecords::PrintTable(COutput& out, CADORecordSet& rs, std::vector<Colu
     _variant_t scratch;
     std::vector<zentra::StoredField> stored;
     std::vector<CString> values(widths.size());
+    // Per value: whether it is known to be a plain line without looking (the row number is).
+    std::vector<char> knownPlain(widths.size(), 1);
     const size_t first = showIndex ? 1 : 0;
     long count = 0;
     while (stopFlag.load() == 0) {
@@ -703,13 +728,14 @@ void CPrintRecords::PrintTable(COutput& out, CADORecordSet& rs, std::vector<Colu
             AppendInteger(values.front(), count);
         }
         rs.GetRecordStored(stored);
-        for (size_t i = 0; i < columns.size(); ++i) ValueText(rs, columns[i], stored, scratch, values[first + i]);
+        for (size_t i = 0; i < columns.size(); ++i)
+            knownPlain[first + i] = ValueText(rs, columns[i], stored, scratch, values[first + i]);
         // A row of plain one-line texts is cut into pieces of the column widths here; any other
         // goes through the cell splitter. (A row of empty texts prints no line at all.)
         bool plain = true;
         size_t lineCount = 0;
         for (size_t i = 0; i < values.size() && plain; ++i) {
-            plain = widths[i] >= 1 && IsPlainLine(values[i]);
+            plain = widths[i] >= 1 && (knownPlain[i] || IsPlainLine(values[i]));
             const size_t width = static_cast<size_t>(std::max(widths[i], 1));
             lineCount = std::max(lineCount, (values[i].size() + width - 1) / width);
         }

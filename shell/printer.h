@@ -132,8 +132,9 @@ private:
     static bool AppendStored(CString& text, const zentra::StoredField& field, int adoType);
     // The text of a value as printed (control characters as escapes), into `text`: from its
     // stored form in `stored` (the record's, from GetRecordStored) where it has one, else read as
-    // a variant into `value`, which is scratch space.
-    static void ValueText(zentra::CADORecordSet& rs, const Column& column,
+    // a variant into `value`, which is scratch space. True when the text is known to be one line
+    // of characters one column wide (a number, a date, NULL, printable ASCII).
+    static bool ValueText(zentra::CADORecordSet& rs, const Column& column,
                           const std::vector<zentra::StoredField>& stored, zentra::_variant_t& value, CString& text);
     std::atomic<zentra::COutput*> output_;
     zentra::CADORecordSet* recordset_;

@@ -86,9 +86,12 @@ TEST_F(RowStore, RowsReadBackInAnyOrderAcrossBlocksAndAfterChanges) {
     for (int i = 0; i < 6000; ++i) {
         Expected row;
         row.idNull = i % 37 == 5;
-        row.id = static_cast<std::int64_t>(random()) - (std::int64_t{1} << 31) + (i % 11 == 0 ? (std::int64_t{1} << 40) : 0);
+        row.id =
+            static_cast<std::int64_t>(random()) - (std::int64_t{1} << 31) + (i % 11 == 0 ? (std::int64_t{1} << 40) : 0);
         row.textNull = i % 13 == 3;
-        const std::size_t length = i == 2500 || i == 2501 ? (1u << 20) + 77 : i % 50 == 7 ? 200000 + random() % 5000 : random() % 40;
+        const std::size_t length = i == 2500 || i == 2501 ? (1u << 20) + 77
+                                   : i % 50 == 7          ? 200000 + random() % 5000
+                                                          : random() % 40;
         for (std::size_t k = 0; k < length; ++k) row.text += static_cast<wchar_t>(L'a' + (k + i) % 26);
         if (i % 7 == 0) row.text += L"ж😀";
         Add(row);

@@ -159,7 +159,7 @@ TEST(InputScripts, BatchesOfSeveralStatementsRunWhereTheDriverTakesOne) {
 TEST(InputData, ControlCharactersInValuesAreShownAsEscapes) {
     const std::string db = Sqlite(
         "create table c(v text); insert into c values ('a' || char(27) || '[2J' || char(7)), "
-        "('x' || char(9) || 'y' || char(13) || 'z'), ('two' || char(10) || 'lines');");
+        "('x' || char(9) || 'y' || char(13) || 'z'), ('two' || char(10) || 'lines'), ('d' || char(127));");
     const std::string spool = testdb::NewSqliteFile() + ".lst";
     auto run = RunOrva({"-t", "sqlite3", "-d", db},
                        "spool " + spool +
@@ -167,12 +167,14 @@ TEST(InputData, ControlCharactersInValuesAreShownAsEscapes) {
                            "select * from \"no\x1b]2;T\x07tab\";\nselect char(8238) || 'ab' || char(8233) as w;\n"
                            "spool off\n");
     EXPECT_EQ(run.exitCode, 0) << run.out;
-    for (char control : {'\x1b', '\x07', '\x09'}) EXPECT_EQ(run.out.find(control), std::string::npos) << run.out;
+    for (char control : {'\x1b', '\x07', '\x09', '\x7f'})
+        EXPECT_EQ(run.out.find(control), std::string::npos) << run.out;
     EXPECT_TRUE(Contains(run.out,
                          "| 1 | a\\x1B[2J\\x07  |\r\n| 2 | x\\ty\\x0Dz     |\r\n| 3 | two           |\r\n"
-                         "|   | lines         |\r\n"))
+                         "|   | lines         |\r\n| 4 | d\\x7F         |\r\n"))
         << run.out;
     EXPECT_TRUE(Contains(run.out, "v: a\\x1B[2J\\x07\r\n")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "v: d\\x7F\r\n")) << run.out;
     // Driver error texts and echoes of the input, bidirectional overrides and separators too.
     EXPECT_TRUE(Contains(run.out, "no such table: no\\x1B]2;T\\x07tab")) << run.out;
     EXPECT_TRUE(Contains(run.out, "w: \\u202Eab\\u2029\r\n")) << run.out;
