@@ -200,14 +200,11 @@ void AppendUtf8ToWide(std::wstring& out, std::string_view bytes) {
             w += 16;
             i += 16;
         }
-        if (i == n) break;
 #endif
-        unsigned char b = p[i];
-        if (b < 0x80) {
-            *w++ = static_cast<wchar_t>(b);
-            ++i;
-            continue;
-        }
+        // The rest of a run of ASCII, a byte at a time.
+        while (i < n && p[i] < 0x80) *w++ = static_cast<wchar_t>(p[i++]);
+        if (i == n) break;
+        const unsigned char b = p[i];
         int len = 0;
         char32_t c = 0, min = 0;
         if ((b & 0xE0) == 0xC0) len = 2, c = b & 0x1F, min = 0x80;
